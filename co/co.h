@@ -1,0 +1,93 @@
+// The platform file layer: numbered units for text and record files, and the
+// field conversions used on records and on texts held in memory.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace kivf {
+
+// ---------------------------------------------------------------- units ----
+//
+// A unit is a small number standing for an open file. Units 5 and 6 are
+// standard input and output from the start; every other unit is connected by
+// uopen and released by uclose. Records are lines ended by a newline.
+
+inline constexpr std::int32_t kMaxUnit = 99;
+inline constexpr std::int32_t kStdin = 5;
+inline constexpr std::int32_t kStdout = 6;
+
+// Status numbers of uopen besides the system's own errno values (which are
+// small positive numbers): all positive, 0 is success.
+enum UnitStatus : std::int32_t {
+    kUnitOk = 0,
+    kUnitBadNumber = 901,  // unit outside 0..kMaxUnit
+    kUnitBadKeyword = 902, // status, access or form not recognised
+    kUnitNameTooLong = 903, // the name does not fit a path
+    kUnitIsDirectory = 904, // only plain files and devices are opened
+    kUnitBadRecl = 905,    // direct access without a positive record length
+};
+
+// Open a unit on a file. status: "OLD" (must exist), "NEW" (must not exist;
+// created with bits 0666 narrowed by the umask), "SCRATCH" (nameless, gone at
+// close). access "SEQUENTIAL" or "DIRECT", form "FORMATTED" or "UNFORMATTED",
+// recl for direct access. Keywords are matched without regard to case or
+// trailing blanks. The name is its used part. An OLD file is opened for
+// reading and writing where allowed, else for reading only. Returns a status
+// number; on failure the unit is left unconnected.
+std::int32_t uopen(std::int32_t unit, std::string_view name, std::string_view status,
+                   std::string_view access = "SEQUENTIAL", std::string_view form = "FORMATTED",
+                   std::int32_t recl = 0);
+
+// Close a unit, keeping the file or removing it (remove = disposition
+// DELETE). A unit that is not connected is left alone. Units 5 and 6 are
+// flushed and disconnected, never closed at the system level.
+void uclose(std::int32_t unit, bool remove = false);
+
+// Whether a unit is connected.
+bool uconnected(std::int32_t unit);
+
+// Whether a file (of any kind) of that name exists; the name is its used part.
+bool uexists(std::string_view name);
+
+enum class ReadStatus { ok, eof, fail };
+
+// Read the next record (line) of a unit into rec: cut to rec, or padded with
+// blanks; the rest of a longer line is skipped. End of file before any
+// character of a record is eof; a unit that is not connected or a read error
+// is fail. Reading unit 5 first flushes standard output, so that an open
+// prompt is seen before the program waits.
+ReadStatus uread(std::int32_t unit, std::span<char> rec);
+
+// Write one record: the characters as they are, then a newline unless
+// newline is false (the line stays open and is flushed at once). Returns
+// false when the unit is not connected or the write failed.
+bool uwrite(std::int32_t unit, std::string_view rec, bool newline = true);
+
+// Flush every connected unit (done at exit too).
+void uflushall();
+
+// ----------------------------------------------------- field conversions ----
+
+// Integer field: an optionally signed decimal integer; blanks anywhere are
+// ignored and an all-blank field reads 0. Anything else, or a value outside
+// 32 bits, is a failure (false, value unchanged).
+bool rdint(std::string_view field, std::int32_t& value);
+
+// Integer written right-justified over the whole field, a minus sign before
+// the digits of a negative value; asterisks over the field when it does not
+// fit.
+void wrint(std::int32_t value, std::span<char> field);
+
+// Free-form numbers: leading and trailing blanks are passed over; the rest
+// must be an optionally signed decimal number in ordinary notation (digits,
+// an optional decimal point, an optional exponent E or D), rounded once to
+// the target. Not-a-number words, infinities, an empty text, a value out of
+// the target's range and anything else are failures (false, value
+// unchanged). The integer target accepts only an optionally signed integer.
+bool rdfree(std::string_view text, float& value);
+bool rdfree(std::string_view text, double& value);
+bool rdfree(std::string_view text, std::int32_t& value);
+
+} // namespace kivf

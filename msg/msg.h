@@ -1,0 +1,86 @@
+// The message system: one numbered message under construction, composed in a
+// process-wide buffer, looked up in a catalogue and printed on units.
+#pragma once
+
+#include "bot/bot.h"
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace kivf {
+
+inline constexpr std::int32_t kMsgLines = 5;
+inline constexpr std::int32_t kMsgLineLen = 160;
+inline constexpr std::int32_t kMsgFirstLineRoom = 150; // apcmsg fills line 1 only this far
+inline constexpr std::int32_t kMsgTypes = 6;
+inline constexpr std::int32_t kMsgDests = 5;
+inline constexpr std::int32_t kCatMax = 400;
+
+using MsgLine = Text<kMsgLineLen>;
+
+// Numeric part of the message state. Zero-filled at program start.
+struct CmMsg {
+    std::int32_t msgnum;   // number of the message under construction; 0 after a clear
+    std::int32_t msgtype;  // 1..6; 0 after a clear
+    std::int32_t nmsgline; // lines in use, 1..5 once cleared
+    std::int32_t msgcol;   // columns used on the current line, with the blank after the last piece
+    bool autoprint;        // print a full message and go on; never set by this system
+    std::int32_t ndest;    // registered destinations, 0..5
+    std::array<std::int32_t, kMsgDests> destunit;
+    std::array<std::array<bool, kMsgTypes>, kMsgDests> destact; // per destination, per type
+    std::int32_t ncatmsg;                                       // catalogue entries loaded
+    std::array<std::int32_t, kCatMax> catnum;
+};
+
+// Text part of the message state.
+struct KmMsg {
+    std::array<Text<8>, kMsgTypes> typname;
+    std::array<MsgLine, kMsgLines> msgline;
+    std::array<MsgLine, kCatMax> cattext;
+};
+
+extern CmMsg cmmsg;
+extern KmMsg kmmsg;
+
+// ------------------------------------------------------------ composing ----
+
+// Discard the current message and start one of this type and number; a number
+// of 100 or more starts with its catalogue text.
+void setmsg(std::string_view ktype, std::int32_t number);
+// Type of the current message from the first character of the type text
+// (ERRORS, WARNINGS, OUTPUT, COMMANDS, MACROS, PROCESSED); anything else is 3.
+void typmsg(std::string_view ktype);
+// Discard the current message.
+void clrmsg();
+// Append the used part of a text as one piece, after one blank.
+void apcmsg(std::string_view text);
+// Append an integer as one piece.
+void apimsg(std::int32_t value);
+// Put the used part of a text on a new line.
+void aplmsg(std::string_view text);
+// Append the catalogue text of another message as one piece.
+void apcmsgnum(std::int32_t number);
+// Catalogue text of a number, or "Number" and the number in 5 columns.
+void getmsg(std::int32_t number, std::span<char> text);
+
+// --------------------------------------------------------------- output ----
+
+// Write the current message to every destination that takes its type.
+void outmsg();
+// Write the current message to one unit, with the short prefix.
+void wrtmsg(std::int32_t unit);
+// Register (send true), change or remove (send false) a destination.
+void sendmsg(std::int32_t unit, bool send, const std::array<bool, kMsgTypes>& types);
+
+// ------------------------------------------------------------- start-up ----
+
+// Name the types, empty the message, register the terminal (unit 6, types 1
+// to 3) and load the catalogue; a failure to load is printed with outmsg.
+void inimsg();
+// Load the file "messages" of the KIVAUX directory into the catalogue, after
+// the entries already loaded.
+void kivmsg(std::int32_t& nerr);
+
+} // namespace kivf

@@ -1,0 +1,114 @@
+#include "msg/msg.h"
+
+#include "co/co.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kivf {
+
+namespace {
+
+// Longest record: an 8-character prefix, a 4-column number, ": ", a line.
+using Record = std::array<char, 8 + 4 + 2 + kMsgLineLen>;
+
+struct Builder {
+    Record buf{};
+    std::size_t n = 0;
+    void add(std::string_view s) {
+        const std::size_t k = std::min(s.size(), buf.size() - n);
+        std::memcpy(buf.data() + n, s.data(), k);
+        n += k;
+    }
+    std::string_view view() const { return {buf.data(), n}; }
+};
+
+std::string_view line(std::int32_t i, std::int32_t minlen) {
+    const MsgLine& l = kmmsg.msgline[static_cast<std::size_t>(i)];
+    const std::int32_t u = std::max(indexb(l), minlen);
+    return l.view().substr(0, static_cast<std::size_t>(u));
+}
+
+std::int32_t lines() { return std::clamp(cmmsg.nmsgline, 1, kMsgLines); }
+
+bool typeok(std::int32_t type) { return type >= 1 && type <= kMsgTypes; }
+
+// First record of outmsg for the current type.
+std::string_view outfirst(Builder& b) {
+    const std::string_view text = line(0, 1);
+    switch (cmmsg.msgtype) {
+    case 1: {
+        b.add(" \aERROR ");
+        Text<4> num;
+        if (cmmsg.msgnum >= 1000) {
+            wrint(cmmsg.msgnum, num);
+        } else {
+            num[0] = ' ';
+            wrint(cmmsg.msgnum, std::span<char>(num.data() + 1, 3));
+        }
+        b.add(num);
+        b.add(": ");
+        break;
+    }
+    case 2: b.add(" WARNING: "); break;
+    case 6: b.add(" ==> "); break;
+    default: b.add(" "); break;
+    }
+    b.add(text);
+    return b.view();
+}
+
+} // namespace
+
+void outmsg() {
+    if (!typeok(cmmsg.msgtype)) return;
+    const auto type = static_cast<std::size_t>(cmmsg.msgtype - 1);
+    const std::int32_t ndest = std::clamp(cmmsg.ndest, 0, kMsgDests);
+    Builder first;
+    outfirst(first);
+    for (std::int32_t d = 0; d < ndest; ++d)
+        if (cmmsg.destact[static_cast<std::size_t>(d)][type])
+            uwrite(cmmsg.destunit[static_cast<std::size_t>(d)], first.view());
+    for (std::int32_t i = 1; i < lines(); ++i) {
+        Builder rec;
+        rec.add(" ");
+        rec.add(line(i, 1));
+        for (std::int32_t d = 0; d < ndest; ++d)
+            if (cmmsg.destact[static_cast<std::size_t>(d)][type])
+                uwrite(cmmsg.destunit[static_cast<std::size_t>(d)], rec.view());
+    }
+}
+
+void wrtmsg(std::int32_t unit) {
+    Builder first;
+    if (cmmsg.msgtype == 1) first.add("\aERROR: ");
+    if (cmmsg.msgtype == 2) first.add("WARNING: ");
+    first.add(line(0, 0));
+    uwrite(unit, first.view());
+    for (std::int32_t i = 1; i < lines(); ++i) uwrite(unit, line(i, 0));
+}
+
+void sendmsg(std::int32_t unit, bool send, const std::array<bool, kMsgTypes>& types) {
+    const std::int32_t ndest = std::clamp(cmmsg.ndest, 0, kMsgDests);
+    for (std::int32_t d = 0; d < ndest; ++d) {
+        const auto i = static_cast<std::size_t>(d);
+        if (cmmsg.destunit[i] != unit) continue;
+        if (send) {
+            cmmsg.destact[i] = types;
+        } else {
+            for (std::size_t j = i; j + 1 < static_cast<std::size_t>(ndest); ++j) {
+                cmmsg.destunit[j] = cmmsg.destunit[j + 1];
+                cmmsg.destact[j] = cmmsg.destact[j + 1];
+            }
+            cmmsg.ndest = ndest - 1;
+        }
+        return;
+    }
+    if (send && ndest < kMsgDests) {
+        cmmsg.destunit[static_cast<std::size_t>(ndest)] = unit;
+        cmmsg.destact[static_cast<std::size_t>(ndest)] = types;
+        cmmsg.ndest = ndest + 1;
+    }
+}
+
+} // namespace kivf

@@ -1,0 +1,3 @@
+#include "bot/bot.h"
+#include <gtest/gtest.h>
+TEST(Bot, Placeholder) { EXPECT_EQ(kivf::indexb("abc  "), 3); }
