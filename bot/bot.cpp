@@ -1,6 +1,7 @@
 #include "bot/bot.h"
 
 #include "co/co.h"
+#include "msg/msg.h"
 
 #include <algorithm>
 #include <cstring>
@@ -78,5 +79,25 @@ std::int32_t nequal(std::string_view name, std::string_view list, std::size_t el
 }
 
 void cnvita(std::int32_t value, std::span<char> out) { wrint(value, out); }
+
+void crname(std::span<char> path, std::string_view delim, std::string_view name,
+            std::int32_t& nerr) {
+    nerr = 0;
+    const std::string_view view(path.data(), path.size());
+    const auto a = static_cast<std::size_t>(indexb(view));
+    const auto b = static_cast<std::size_t>(indexb(name));
+    const char d = delim.empty() ? ' ' : delim[0];
+    if (path.size() >= a + b + 1) {
+        path[a] = d;
+        std::copy_n(name.data(), b, path.data() + a + 1);
+        std::fill(path.begin() + static_cast<std::ptrdiff_t>(a + 1 + b), path.end(), ' ');
+        return;
+    }
+    nerr = 916;
+    setmsg("ERROR", nerr);
+    apcmsg(view.substr(0, a));
+    apcmsg(std::string_view(&d, 1));
+    apcmsg(name.substr(0, b));
+}
 
 } // namespace kivf

@@ -77,6 +77,11 @@ std::int32_t nequal(std::string_view name, const std::array<Text<N>, M>& list,
 // it does not fit.
 void cnvita(std::int32_t value, std::span<char> out);
 
+// Append the first character of delim and the used part of name to the used
+// part of path; 916 (path unchanged) when the result does not fit.
+void crname(std::span<char> path, std::string_view delim, std::string_view name,
+            std::int32_t& nerr);
+
 template <std::size_t N> std::string_view Text<N>::used() const { return kivf::used(view()); }
 template <std::size_t N> void Text<N>::set(std::string_view s) { fill(c, s); }
 

@@ -2,6 +2,7 @@
 // field conversions used on records and on texts held in memory.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -89,5 +90,73 @@ void wrint(std::int32_t value, std::span<char> field);
 bool rdfree(std::string_view text, float& value);
 bool rdfree(std::string_view text, double& value);
 bool rdfree(std::string_view text, std::int32_t& value);
+
+// ------------------------------------------------- descriptor file I/O ----
+//
+// Word-addressed binary data files. A handle of a file opened here is the
+// negated descriptor; handles of 0 or more are units.
+
+// Open or create (create != 0: create if absent, empty if present, bits 0666
+// narrowed by the umask) the named file, read-only when rdonly != 0. kind: 0
+// opened, 1 permission refused, 2 any other failure (handle then 1). A name
+// whose used part does not fit 1023 bytes is refused with kind 2.
+void zopenc(std::int32_t& handle, std::string_view name, std::int32_t create,
+            std::int32_t rdonly, std::int32_t hint, std::int32_t& kind);
+void zclosec(std::int32_t handle);
+
+// Read (zrabs) or write (zwabs) count 4-byte words at word offset, in pieces
+// cut at 512-byte boundaries of the file. A short or failed transfer is 114
+// (read) or 115 (write) with its message started. A count that the array
+// cannot hold, or a negative count or offset, fails the same way before any
+// transfer.
+void zrabs(std::int32_t handle, std::span<std::byte> array, std::int32_t count,
+           std::int32_t offset, std::int32_t& nerr);
+void zwabs(std::int32_t handle, std::span<const std::byte> array, std::int32_t count,
+           std::int32_t offset, std::int32_t& nerr);
+template <class T>
+    requires(sizeof(T) == 4)
+void zrabs(std::int32_t handle, std::span<T> array, std::int32_t count, std::int32_t offset,
+           std::int32_t& nerr) {
+    zrabs(handle, std::as_writable_bytes(array), count, offset, nerr);
+}
+template <class T>
+    requires(sizeof(T) == 4)
+void zwabs(std::int32_t handle, std::span<const T> array, std::int32_t count,
+           std::int32_t offset, std::int32_t& nerr) {
+    zwabs(handle, std::as_bytes(array), count, offset, nerr);
+}
+// Test seam: replace the system's read and write under zrabs/zwabs (nullptr
+// restores them), so that tests can see every piece a transfer issues.
+using ReadCall = long (*)(int fd, void* buf, std::size_t n);
+using WriteCall = long (*)(int fd, const void* buf, std::size_t n);
+void zsetio(ReadCall r, WriteCall w);
+
+// Start the message of a failed transfer.
+void zrwerr(std::int32_t nerr);
+// Copy count characters of text into the first bytes of array (never past
+// either).
+void zputc(std::string_view text, std::span<std::byte> array, std::int32_t count);
+
+// ---------------------------------------------------- named file management ----
+
+// Open an existing file by file-type keyword (prefix match, in this order):
+// SCRATCH, DATA, RODATA (descriptor; handle out), TEXT, ROTEXT, READ, ROUNFR,
+// RODIR (unit given in handle). 108 missing file, 101 failed open or bad type.
+void zopen(std::int32_t& handle, std::string_view name, std::string_view ftype,
+           std::int32_t recl, std::int32_t& nerr);
+// Create a file: DATA (descriptor, handle out) or TEXT (unit given in handle).
+void znfile(std::int32_t& handle, std::string_view name, std::string_view ftype,
+            std::int32_t hint, std::int32_t& nerr);
+// Close a descriptor (handle < 0) or a unit (handle >= 0). Never fails.
+void zclose(std::int32_t handle, std::int32_t& nerr);
+// Delete a named file: 108 when missing, 116 no unit, 101 when it cannot be
+// opened as text (directories stay).
+void zdest(std::string_view name, std::int32_t& nerr);
+void zinquire(std::string_view name, bool& exists);
+// Highest unit of 19..1 not connected; 116 when none.
+void zgtfun(std::int32_t& unit, std::int32_t& nerr);
+// The KIVAUX directory, blank-padded. Unset: a line on standard error and the
+// process ends with status 1. A value longer than dir: 916 with the value.
+void zbasename(std::span<char> dir, std::int32_t& nerr);
 
 } // namespace kivf

@@ -1,0 +1,141 @@
+// Descriptor file I/O: word transfers cut at 512-byte boundaries of the file.
+#include "co/co.h"
+
+#include "msg/msg.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <type_traits>
+#include <unistd.h>
+
+namespace kivf {
+
+namespace {
+
+constexpr std::int64_t kBlock = 512;
+constexpr std::size_t kPathBytes = 1024; // path with its terminator
+
+ReadCall g_read = nullptr;
+WriteCall g_write = nullptr;
+
+ssize_t sysread(int fd, void* buf, std::size_t n) {
+    return g_read ? g_read(fd, buf, n) : ::read(fd, buf, n);
+}
+ssize_t syswrite(int fd, const void* buf, std::size_t n) {
+    return g_write ? g_write(fd, buf, n) : ::write(fd, buf, n);
+}
+
+// One transfer of n bytes at byte position pos of the array.
+template <class Buf> ssize_t piece(bool reading, int fd, Buf* base, std::int64_t pos, std::int64_t n) {
+    if constexpr (std::is_const_v<Buf>) {
+        (void)reading;
+        return syswrite(fd, base + pos, static_cast<std::size_t>(n));
+    } else {
+        return sysread(fd, base + pos, static_cast<std::size_t>(n));
+    }
+}
+
+template <class Buf>
+void transfer(std::int32_t handle, std::span<Buf> array, std::int32_t count, std::int32_t offset,
+              std::int32_t errnum, std::int32_t& nerr) {
+    nerr = 0;
+    constexpr bool reading = !std::is_const_v<Buf>;
+    const std::int64_t want = std::int64_t{4} * count;
+    // Only descriptors made by zopenc are negative; a unit number or a count
+    // or offset outside the array is refused before anything moves.
+    if (handle >= 0 || count < 0 || offset < 0 ||
+        want > static_cast<std::int64_t>(array.size())) {
+        nerr = errnum;
+        zrwerr(errnum);
+        return;
+    }
+    const int fd = -handle;
+    const std::int64_t start = std::int64_t{4} * offset;
+    ::lseek(fd, static_cast<off_t>(start), SEEK_SET);
+    Buf* base = array.data();
+    std::int64_t done = 0;
+    ssize_t last = 0;
+    if (const std::int64_t head = start % kBlock; head != 0) {
+        last = piece(reading, fd, base, 0, std::min(kBlock - head, want));
+        if (last >= 0) done += last;
+    }
+    if (last >= 0) {
+        while (want - done >= kBlock) {
+            last = piece(reading, fd, base, done, kBlock);
+            if (last < 0) break;
+            done += last;
+            if (last < kBlock) break;
+        }
+    }
+    if (last >= 0 && want > done) {
+        last = piece(reading, fd, base, done, want - done);
+        if (last >= 0) done += last;
+    }
+    if (last < 0 || done != want) {
+        nerr = errnum;
+        zrwerr(errnum);
+    }
+}
+
+} // namespace
+
+void zsetio(ReadCall r, WriteCall w) {
+    g_read = r;
+    g_write = w;
+}
+
+void zopenc(std::int32_t& handle, std::string_view name, std::int32_t create,
+            std::int32_t rdonly, std::int32_t /*hint*/, std::int32_t& kind) {
+    kind = 0;
+    int mode = rdonly != 0 ? O_RDONLY : O_RDWR;
+    if (create != 0) mode |= O_CREAT | O_TRUNC;
+    mode |= O_CLOEXEC;
+
+    // Trailing blanks go; leading blanks stay; an all-blank name is one blank.
+    std::size_t n = name.size();
+    while (n > 1 && name[n - 1] == ' ') --n;
+    if (n >= kPathBytes) { // never open a path cut from a longer name
+        handle = 1;
+        kind = 2;
+        return;
+    }
+    std::array<char, kPathBytes> path{};
+    std::memcpy(path.data(), name.data(), n);
+    path[n] = '\0';
+
+    // New files get 0666 narrowed by the user's umask, like any other tool's.
+    const int fd = ::open(path.data(), mode, 0666);
+    if (fd < 0) {
+        kind = errno == EACCES ? 1 : 2;
+        handle = 1;
+        return;
+    }
+    handle = -fd;
+}
+
+void zclosec(std::int32_t handle) {
+    if (handle < 0) ::close(-handle);
+}
+
+void zrabs(std::int32_t handle, std::span<std::byte> array, std::int32_t count,
+           std::int32_t offset, std::int32_t& nerr) {
+    transfer(handle, array, count, offset, 114, nerr);
+}
+
+void zwabs(std::int32_t handle, std::span<const std::byte> array, std::int32_t count,
+           std::int32_t offset, std::int32_t& nerr) {
+    transfer(handle, array, count, offset, 115, nerr);
+}
+
+void zrwerr(std::int32_t nerr) { setmsg("ERROR", nerr); }
+
+void zputc(std::string_view text, std::span<std::byte> array, std::int32_t count) {
+    const std::size_t n =
+        std::min({static_cast<std::size_t>(std::max(count, 0)), text.size(), array.size()});
+    std::memcpy(array.data(), text.data(), n);
+}
+
+} // namespace kivf
