@@ -1,0 +1,30 @@
+# Tests of the plug-in sphgeo. Included from tests/CMakeLists.txt; links nothing of kivf.
+if(NOT TARGET sphgeo)
+  return()
+endif()
+
+# Our own host, built twice: offering the version-4 mxCreateFull, and offering only
+# mxCreateDoubleMatrix as GNU Octave does. The host exports its MEX operations so that the
+# plug-in, loaded with dlopen, binds to them.
+foreach(variant full double_matrix)
+  set(target sphgeo_host_${variant}_test)
+  add_executable(${target} ${CMAKE_CURRENT_SOURCE_DIR}/sphgeo_host_test.cpp)
+  target_link_libraries(${target} PRIVATE sphgeo_core GTest::gtest GTest::gtest_main
+                                          ${CMAKE_DL_LIBS})
+  target_compile_definitions(${target} PRIVATE SPHGEO_MEX_PATH="$<TARGET_FILE:sphgeo>")
+  if(variant STREQUAL "double_matrix")
+    target_compile_definitions(${target} PRIVATE SPHGEO_HOST_DOUBLE_MATRIX)
+  endif()
+  set_target_properties(${target} PROPERTIES ENABLE_EXPORTS ON)
+  add_dependencies(${target} sphgeo)
+  gtest_discover_tests(${target} TEST_PREFIX "sphgeo_host_${variant}."
+                       DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+endforeach()
+
+# GNU Octave loads the built plug-in and checks its values. Skipped, with a message, where
+# octave-cli is missing or the plug-in is built with sanitizers (Octave cannot load it then).
+add_test(NAME sphgeo_octave
+  COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/sphgeo_octave_test.sh
+          $<TARGET_FILE_DIR:sphgeo> ${CMAKE_CURRENT_SOURCE_DIR}/sphgeo_octave_test.m
+          ${PROJECT_SOURCE_DIR}/bench $<BOOL:${KIVF_SANITIZE}>)
+set_tests_properties(sphgeo_octave PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
