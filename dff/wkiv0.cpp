@@ -1,0 +1,204 @@
+// The KIV file writer.
+//
+// A file is written whole under a temporary name in its own directory and
+// renamed over the target only when every byte is on disk, so that a reader
+// never sees a partial file and a failure never costs the old one.
+#include "dff/dff.h"
+
+#include "co/co.h"
+#include "msg/msg.h"
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace kivf {
+
+namespace {
+
+constexpr std::size_t kPathBytes = 1024; // as the file layer: a path and its NUL
+
+// The temporary name: hidden, recognisably ours, and a short component of its
+// own, so it fits wherever the target fits. It is opened relative to the
+// directory, so its length never counts against the path limit.
+constexpr std::string_view kTempPrefix = ".kivtmp-";
+constexpr std::size_t kTempRandom = 8;
+using TempName = std::array<char, kTempPrefix.size() + kTempRandom + 1>;
+constexpr int kTempTries = 64;
+
+std::uint64_t splitmix(std::uint64_t& state) {
+    std::uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+}
+
+void tempname(TempName& name, std::uint64_t& state) {
+    static constexpr std::string_view digits =
+        "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    std::memcpy(name.data(), kTempPrefix.data(), kTempPrefix.size());
+    std::uint64_t r = splitmix(state);
+    for (std::size_t j = 0; j < kTempRandom; ++j, r /= digits.size())
+        name[kTempPrefix.size() + j] = digits[r % digits.size()];
+    name[name.size() - 1] = '\0';
+}
+
+// 101 as the file layer composes it for a failed create.
+void cannotcreate(std::string_view kname, int err, std::int32_t& nerr) {
+    nerr = 101;
+    setmsg("ERROR", nerr);
+    apcmsg(kname);
+    apcmsg(err == EACCES || err == EPERM ? "(Insufficient access rights.)"
+                                         : "(System error occurred.)");
+}
+
+void writefailed(std::int32_t& nerr) {
+    nerr = 115;
+    zrwerr(nerr);
+}
+
+// The target path as the file layer forms it: trailing blanks dropped, never
+// emptier than one character, ending at a NUL. False when it does not fit.
+bool targetpath(std::string_view kname, std::array<char, kPathBytes>& path, std::size_t& len) {
+    std::size_t n = kname.size();
+    while (n > 1 && kname[n - 1] == ' ') --n;
+    if (n >= kPathBytes) return false;
+    std::memcpy(path.data(), kname.data(), n);
+    path[n] = '\0';
+    len = std::strlen(path.data());
+    return true;
+}
+
+// Refuse what would make a wrong or unreadable file; nothing is touched.
+bool refused(std::string_view kname, std::span<const float> xarray, std::span<const float> yarray,
+             std::int32_t& nerr) {
+    const std::int32_t npts = cmhdr.n(nslot::NPTS);
+    const bool leven = cmhdr.l(lslot::LEVEN) != 0;
+    const auto need = static_cast<std::size_t>(npts < 0 ? 0 : npts);
+    const std::int64_t words = std::int64_t{kHdrWords} + std::int64_t{npts} * (leven ? 1 : 2);
+    if (npts < 0) {
+        nerr = kErrNptsUndefined;
+    } else if (words > std::numeric_limits<std::int32_t>::max()) {
+        nerr = kErrNptsTooLarge; // word offsets of the file layer are 32-bit
+    } else if (yarray.size() < need) {
+        nerr = kErrShortYarray;
+    } else if (!leven && xarray.size() < need) {
+        nerr = kErrShortXarray;
+    } else {
+        return false;
+    }
+    setmsg("ERROR", nerr);
+    apcmsg(kname);
+    apcmsg("(NPTS =");
+    apimsg(npts);
+    if (nerr == kErrShortYarray || nerr == kErrShortXarray) {
+        apcmsg("array length =");
+        apimsg(static_cast<std::int32_t>(std::min<std::size_t>(
+            nerr == kErrShortYarray ? yarray.size() : xarray.size(),
+            static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))));
+    }
+    apcmsg(")");
+    return true;
+}
+
+// The header and the samples, word by word, to an open descriptor.
+void writeall(std::int32_t handle, std::span<const float> xarray, std::span<const float> yarray,
+              std::int32_t& nerr) {
+    const std::int32_t npts = cmhdr.n(nslot::NPTS);
+    const auto numeric = std::span<const std::byte>(reinterpret_cast<const std::byte*>(&cmhdr),
+                                                    std::size_t{4} * kHdrNumWords);
+    zwabs(handle, numeric, kHdrNumWords, 0, nerr);
+    if (nerr != 0) return;
+
+    std::array<std::byte, kHdrTextBytes> text{}; // the 48 words of packed text
+    zputc(std::string_view(reinterpret_cast<const char*>(kmhdr.khdr.data()), kHdrTextBytes), text,
+          kHdrTextBytes);
+    zwabs(handle, std::span<const std::byte>(text), kHdrTextBytes / 4, kHdrNumWords, nerr);
+    if (nerr != 0) return;
+
+    zwabs(handle, yarray, npts, kHdrWords, nerr);
+    if (nerr == 0 && cmhdr.l(lslot::LEVEN) == 0)
+        zwabs(handle, xarray, npts, kHdrWords + npts, nerr);
+}
+
+} // namespace
+
+void wkiv0(std::string_view kname, std::span<const float> xarray, std::span<const float> yarray,
+           std::int32_t& nerr) {
+    nerr = 0;
+    if (refused(kname, xarray, yarray, nerr)) {
+        wrtmsg(kStdout);
+        return;
+    }
+
+    // A free unit is still asked for, so that running out of units fails the
+    // same way as before, with nothing touched.
+    std::int32_t unit = 0;
+    zgtfun(unit, nerr);
+    if (nerr != 0) {
+        wrtmsg(kStdout);
+        return;
+    }
+
+    std::array<char, kPathBytes> path{};
+    std::size_t len = 0;
+    if (!targetpath(kname, path, len)) {
+        cannotcreate(kname, ENAMETOOLONG, nerr);
+        wrtmsg(kStdout);
+        return;
+    }
+
+    // The directory of the target, held open so that the temporary file and
+    // the rename stay in it.
+    std::array<char, kPathBytes> dir{};
+    const std::size_t last = std::string_view(path.data(), len).rfind('/');
+    if (last == std::string_view::npos) {
+        dir[0] = '.';
+    } else {
+        std::memcpy(dir.data(), path.data(), last == 0 ? 1 : last); // "/x" lies in "/"
+    }
+#ifdef O_PATH
+    constexpr int kDirFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+    constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+    const int dirfd = len == 0 ? -1 : ::open(dir.data(), kDirFlags);
+    if (dirfd < 0) {
+        cannotcreate(kname, len == 0 ? ENOENT : errno, nerr);
+        wrtmsg(kStdout);
+        return;
+    }
+
+    // Exclusive create: an existing file of the same name is never reused.
+    TempName tmp{};
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    std::uint64_t state =
+        (static_cast<std::uint64_t>(::getpid()) << 32) ^ static_cast<std::uint64_t>(now);
+    int fd = -1;
+    int err = EEXIST;
+    for (int t = 0; t < kTempTries && fd < 0 && err == EEXIST; ++t) {
+        tempname(tmp, state);
+        fd = ::openat(dirfd, tmp.data(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) err = errno;
+    }
+    if (fd < 0) {
+        cannotcreate(kname, err, nerr);
+    } else {
+        writeall(-fd, xarray, yarray, nerr);
+        // Data on disk before the name points at it; a failed close loses data
+        // on some file systems and counts as a failed write.
+        if (nerr == 0 && ::fsync(fd) != 0) writefailed(nerr);
+        if (::close(fd) != 0 && nerr == 0) writefailed(nerr);
+        if (nerr == 0 && ::renameat(dirfd, tmp.data(), AT_FDCWD, path.data()) != 0)
+            cannotcreate(kname, errno, nerr);
+        if (nerr != 0) ::unlinkat(dirfd, tmp.data(), 0);
+    }
+    ::close(dirfd);
+    if (nerr != 0) wrtmsg(kStdout);
+}
+
+} // namespace kivf
