@@ -16,8 +16,9 @@ function [delta, dist, azim, bazim] = sphgeo (slat, slon, elat, elon)
 %
 %   Every result has the shape of slat. Its first max(size(slat)) elements,
 %   in column order, are computed from the same elements of slat and slon;
-%   for a matrix slat the other elements stay 0. The results are complex
-%   matrices whose imaginary part is 0 (the host may show them as real).
+%   for a matrix slat the other elements stay 0. The results are created as
+%   complex matrices whose imaginary part is 0; GNU Octave returns them as
+%   real matrices.
 %
 %   Latitudes are first corrected for the Earth's flattening:
 %   tan(corrected) = 0.996647 * tan(latitude). Degrees become radians with the

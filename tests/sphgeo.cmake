@@ -24,7 +24,7 @@ endforeach()
 # GNU Octave loads the built plug-in and checks its values. Skipped, with a message, where
 # octave-cli is missing or the plug-in is built with sanitizers (Octave cannot load it then).
 add_test(NAME sphgeo_octave
-  COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/sphgeo_octave_test.sh
+  COMMAND /bin/sh ${CMAKE_CURRENT_SOURCE_DIR}/sphgeo_octave_test.sh
           $<TARGET_FILE_DIR:sphgeo> ${CMAKE_CURRENT_SOURCE_DIR}/sphgeo_octave_test.m
           ${PROJECT_SOURCE_DIR}/bench $<BOOL:${KIVF_SANITIZE}>)
 set_tests_properties(sphgeo_octave PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
