@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -73,6 +74,13 @@ bool targetpath(std::string_view kname, std::array<char, kPathBytes>& path, std:
     return true;
 }
 
+// A count in full, however wide (apimsg has 8 columns).
+template <class T> void apnum(T value) {
+    std::array<char, 24> buf{};
+    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), value);
+    apcmsg(std::string_view(buf.data(), static_cast<std::size_t>(r.ptr - buf.data())));
+}
+
 // Refuse what would make a wrong or unreadable file; nothing is touched.
 bool refused(std::string_view kname, std::span<const float> xarray, std::span<const float> yarray,
              std::int32_t& nerr) {
@@ -94,12 +102,10 @@ bool refused(std::string_view kname, std::span<const float> xarray, std::span<co
     setmsg("ERROR", nerr);
     apcmsg(kname);
     apcmsg("(NPTS =");
-    apimsg(npts);
+    apnum(npts);
     if (nerr == kErrShortYarray || nerr == kErrShortXarray) {
         apcmsg("array length =");
-        apimsg(static_cast<std::int32_t>(std::min<std::size_t>(
-            nerr == kErrShortYarray ? yarray.size() : xarray.size(),
-            static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))));
+        apnum(nerr == kErrShortYarray ? yarray.size() : xarray.size());
     }
     apcmsg(")");
     return true;
