@@ -1,11 +1,28 @@
 #!/usr/bin/env bash
-# Builds everything and runs the converter on the bundled example data.
+# Builds everything, writes the example's raw sample files, converts the
+# bundled wfdisc file and shows what was written.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 cmake --preset default >/dev/null
 cmake --build --preset default
-if [ ! -x build/default/wfdxlate/wfdxlate ]; then
-    echo "The library is built; the converter wfdxlate is not there yet, so there is nothing to convert."
-    exit 0
+bin=$top/build/default
+out=$top/examples/out
+rm -rf "$out"
+mkdir -p "$out"
+cd "$out"
+cp "$top/examples/demo.wfdisc" .
+"$bin/examples/gensamples" demo.wfdisc
+echo
+echo "\$ printf 'demo.wfdisc\n' | KIVAUX=$top/kivaux wfdxlate"
+status=0
+printf 'demo.wfdisc\n' | KIVAUX="$top/kivaux" "$bin/wfdxlate/wfdxlate" || status=$?
+echo
+echo "(exit status $status)"
+echo
+ls -l -- *.kiv
+if [ -x "$bin/kivhdr/kivhdr" ]; then
+    echo
+    "$bin/kivhdr/kivhdr" -- *.kiv
 fi
+exit "$status"

@@ -1,0 +1,94 @@
+#include "wfdxlate/wfdx.h"
+
+#include "co/co.h"
+#include "dff/dff.h"
+#include "msg/msg.h"
+
+#include <span>
+
+namespace kivf::wfdx {
+
+namespace {
+
+// Sample storage: fixed, reused for every record.
+std::array<std::int32_t, kMaxPts> iray;
+std::array<float, kMaxPts> yray;
+std::array<float, 1> xray; // never read: the samples are evenly spaced
+
+// The message of a record whose samples cannot be read: line number, sample
+// file, and the file layer's own reason, which is still in the buffer.
+void samplesfailed(const Record& r, std::int32_t lineno) {
+    const MsgLine reason = kmmsg.msgline[0];
+    setmsg("ERROR", kMsgSamples);
+    apimsg(lineno);
+    apcmsg(r.infile);
+    apcmsg(reason);
+    report();
+}
+
+} // namespace
+
+void report() { outmsg(); }
+
+bool convert(Record& r, std::int32_t lineno) {
+    // Time of day: whole seconds of the day (exact in a float) advance
+    // midnight, the milliseconds ride along in the start array.
+    const DateTime tray1{1970, 0, 0, 0, 0, r.startms};
+    DateTime tray2{};
+    idttm(tray1, static_cast<float>(r.startsec), tray2);
+
+    // Output name: the sample path and ".kiv", never the sample file itself.
+    Text<kTokenLen + 4> outfile;
+    const std::size_t ii = static_cast<std::size_t>(indexb(r.infile));
+    fill(outfile, r.infile.view().substr(0, ii));
+    fill(std::span<char>(outfile.data() + ii, 4), ".kiv");
+
+    r.delta = 1.0f / r.delta;
+
+    // Samples: read-only, so archives that may not be written still convert.
+    std::int32_t ifd = 7, ierr = 0;
+    zopen(ifd, r.infile, "RODATA", 0, ierr);
+    if (ierr != 0) {
+        samplesfailed(r, lineno);
+        return false;
+    }
+    zrabs(ifd, std::span<std::int32_t>(iray), r.npts, 0, ierr);
+    std::int32_t cerr = 0;
+    zclose(ifd, cerr);
+    if (ierr != 0) {
+        samplesfailed(r, lineno);
+        return false;
+    }
+    const auto npts = static_cast<std::size_t>(r.npts);
+    for (std::size_t i = 0; i < npts; ++i) yray[i] = static_cast<float>(iray[i]);
+
+    std::int32_t nerr = 0;
+    newhdr();
+    setnhv("NPTS", r.npts, nerr);
+    setfhv("B", 0.0f, nerr);
+    setfhv("DELTA", r.delta, nerr);
+    setnhv("NZYEAR", r.nzyear, nerr);
+    setnhv("NZJDAY", r.nzjday, nerr);
+    setnhv("NZHOUR", tray2[2], nerr);
+    setnhv("NZMIN", tray2[3], nerr);
+    setnhv("NZSEC", tray2[4], nerr);
+    setnhv("NZMSEC", tray2[5], nerr);
+    setkhv("KSTNM", r.kstnm, nerr);
+    setkhv("KCMPNM", r.kcmpnm, nerr);
+    // Missing user texts stay undefined rather than take another record's.
+    if (r.ntok >= 20) setkhv("KUSER0", r.var[19].view().substr(0, 8), nerr);
+    if (r.ntok >= 21) setkhv("KUSER1", r.var[20].view().substr(0, 8), nerr);
+
+    wkiv0(outfile.view().substr(0, ii + 4), std::span<const float>(xray),
+          std::span<const float>(yray.data(), npts), nerr);
+    if (nerr != 0) { // the writer has printed its reason
+        setmsg("ERROR", kMsgNotWritten);
+        apimsg(lineno);
+        apcmsg(outfile);
+        report();
+        return false;
+    }
+    return true;
+}
+
+} // namespace kivf::wfdx

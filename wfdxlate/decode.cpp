@@ -1,0 +1,124 @@
+#include "wfdxlate/wfdx.h"
+
+#include "co/co.h"
+#include "msg/msg.h"
+
+#include <cmath>
+
+namespace kivf::wfdx {
+
+namespace {
+
+// A token whole, as the record holds it: numbers are read from all their
+// digits, and messages show what was written.
+std::string_view token(const Record& r, std::size_t j) {
+    return r.inline_.view().substr(r.varpos[j - 1], r.varlen[j - 1]);
+}
+
+bool notnumber(std::int32_t lineno, std::size_t j, std::string_view tok) {
+    setmsg("ERROR", kMsgNotNumber);
+    apimsg(lineno);
+    apcmsg("token");
+    apimsg(static_cast<std::int32_t>(j));
+    apcmsg(tok);
+    return false;
+}
+
+} // namespace
+
+bool dayseconds(double start, std::int32_t& sec, std::int32_t& ms) {
+    // Microseconds must be exact in a double: 2^53 of them at most.
+    constexpr double limit = 9007199254.0;
+    if (!(std::fabs(start) < limit)) return false;
+    const auto us = static_cast<std::int64_t>(std::llround(start * 1e6));
+    std::int64_t whole = us / 1000000, frac = us % 1000000;
+    if (frac < 0) { // floor for times before the epoch
+        frac += 1000000;
+        --whole;
+    }
+    std::int64_t day = whole % 86400;
+    if (day < 0) day += 86400;
+    sec = static_cast<std::int32_t>(day);
+    ms = static_cast<std::int32_t>(frac / 1000);
+    return true;
+}
+
+Decoded decode(Record& r, std::string_view line, std::int32_t lineno) {
+    r.inline_.set(line);
+    const std::string_view in = r.inline_.view();
+    const auto n = static_cast<std::size_t>(indexa(in, ' ', false, false));
+    if (n == 0) return Decoded::blank;
+    // A NUL would end a name early and open another file than the record says.
+    if (in.substr(0, n).find('\0') != std::string_view::npos) {
+        setmsg("ERROR", kMsgNul);
+        apimsg(lineno);
+        return Decoded::refused;
+    }
+
+    // Tokens: runs of non-blanks. Only the first 30 are kept.
+    r.ntok = 0;
+    std::size_t i = 0;
+    while (i < n) {
+        while (i < n && in[i] == ' ') ++i;
+        const std::size_t b = i;
+        while (i < n && in[i] != ' ') ++i;
+        if (i == b) break;
+        if (static_cast<std::size_t>(r.ntok) < kTokens) {
+            const auto k = static_cast<std::size_t>(r.ntok);
+            r.var[k].set(in.substr(b, i - b));
+            r.varpos[k] = b;
+            r.varlen[k] = i - b;
+            ++r.ntok;
+        }
+    }
+    if (r.ntok < 16) {
+        setmsg("ERROR", kMsgFewTokens);
+        apimsg(lineno);
+        apcmsg("has");
+        apimsg(r.ntok);
+        return Decoded::refused;
+    }
+
+    // Year and day of year by position within token 1.
+    const std::string_view t1 = r.var[0].view();
+    if (!rdint(t1.substr(0, 4), r.nzyear) || !rdint(t1.substr(4, 3), r.nzjday)) {
+        notnumber(lineno, 1, token(r, 1));
+        return Decoded::refused;
+    }
+    if (!rdfree(token(r, 2), r.start)) {
+        notnumber(lineno, 2, token(r, 2));
+        return Decoded::refused;
+    }
+    if (!dayseconds(r.start, r.startsec, r.startms)) {
+        setmsg("ERROR", kMsgTime);
+        apimsg(lineno);
+        apcmsg(token(r, 2));
+        return Decoded::refused;
+    }
+    r.kstnm.set(token(r, 3));
+    r.kcmpnm.set(token(r, 4));
+    if (!rdfree(token(r, 5), r.npts)) {
+        notnumber(lineno, 5, token(r, 5));
+        return Decoded::refused;
+    }
+    if (r.npts < 0 || r.npts > kMaxPts) {
+        setmsg("ERROR", kMsgCount);
+        apimsg(lineno);
+        apimsg(r.npts);
+        return Decoded::refused;
+    }
+    if (!rdfree(token(r, 6), r.delta)) {
+        notnumber(lineno, 6, token(r, 6));
+        return Decoded::refused;
+    }
+    if (r.varlen[15] > kTokenLen) { // never read a cut path
+        setmsg("ERROR", kMsgLongPath);
+        apimsg(lineno);
+        apcmsg(token(r, 16));
+        return Decoded::refused;
+    }
+    r.infile = r.var[15];
+    return Decoded::ok;
+}
+
+} // namespace kivf::wfdx

@@ -1,0 +1,71 @@
+// The wfdisc converter's working storage and its two steps per record:
+// decoding one wfdisc line, and converting the decoded record into a KIV file.
+#pragma once
+
+#include "bot/bot.h"
+#include "ucf/ucf.h"
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+namespace kivf::wfdx {
+
+inline constexpr std::size_t kLineLen = 210;  // characters of a record that count
+inline constexpr std::size_t kTokens = 30;    // token slots; later tokens are ignored
+inline constexpr std::size_t kTokenLen = 30;  // characters kept of a token
+inline constexpr std::int32_t kMaxPts = 90000;
+inline constexpr std::size_t kNameLen = 30;   // typed wfdisc name, sample path
+
+// Message numbers of the converter (texts in the catalogue).
+enum Msg : std::int32_t {
+    kMsgFewTokens = 2001,   // fewer than 16 tokens
+    kMsgNotNumber = 2002,   // a token read as a number is not one
+    kMsgCount = 2003,       // sample count outside 0..90000
+    kMsgLongPath = 2004,    // sample path longer than 30 characters
+    kMsgTime = 2005,        // start time that cannot be represented exactly
+    kMsgSamples = 2006,     // samples cannot be read
+    kMsgLongName = 2007,    // typed wfdisc name too long or with a NUL
+    kMsgNoName = 2008,      // standard input ended before a name
+    kMsgNul = 2009,         // a NUL character in a record
+    kMsgReadFail = 2010,    // the wfdisc file cannot be read on
+    kMsgNotWritten = 2011,  // the KIV file of a record was not written
+};
+
+// Decoded values of the current record. Static and reused; every field a
+// record needs is set from that record or the record is refused.
+struct Record {
+    Text<kLineLen> inline_;                       // the record as read
+    std::array<Text<kTokenLen>, kTokens> var;     // token slots
+    std::array<std::size_t, kTokens> varpos;      // where each token starts in the record
+    std::array<std::size_t, kTokens> varlen;      // its full length
+    std::int32_t ntok;                            // tokens of this record (at most 30 kept)
+    std::int32_t nzyear, nzjday;
+    double start;     // start time in seconds, as written (never a 32-bit float)
+    std::int32_t startsec; // whole seconds of the day of the start time, 0..86399
+    std::int32_t startms;  // its milliseconds, 0..999
+    Text<8> kstnm, kcmpnm;
+    std::int32_t npts;
+    float delta; // the rate as decoded; the interval after conversion
+    Text<kTokenLen> infile;
+};
+
+enum class Decoded { ok, blank, refused };
+
+// Decode one line. A refusal leaves its message (type ERROR, converter
+// numbers) in the message buffer, naming the line number and the token.
+Decoded decode(Record& r, std::string_view line, std::int32_t lineno);
+
+// Split a start time into whole seconds of its day and milliseconds: the
+// decimal value rounded to the microsecond, truncated to the millisecond.
+// False when it cannot be held exactly to the microsecond.
+bool dayseconds(double start, std::int32_t& sec, std::int32_t& ms);
+
+// Load the samples, fill a fresh header and write the KIV file. False when
+// the record was not converted; its message has then been printed.
+bool convert(Record& r, std::int32_t lineno);
+
+// Print the message in the buffer on the terminal.
+void report();
+
+} // namespace kivf::wfdx
