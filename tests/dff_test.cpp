@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -13,6 +15,8 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -429,10 +433,9 @@ struct Writer : Hdr {
     std::int32_t write(const std::string& name, std::span<const float> x, std::span<const float> y,
                        std::string* printed = nullptr) {
         std::int32_t nerr = -1;
-        Capture out(dir / ".stdout");
+        Capture out(aux / "stdout"); // beside the catalogue: dir stays as the writer left it
         wkiv0(name, x, y, nerr);
         const std::string text = out.text();
-        std::filesystem::remove(dir / ".stdout");
         if (printed != nullptr) *printed = text;
         return nerr;
     }
@@ -573,4 +576,194 @@ TEST_F(Writer, RefusesUndefinedNegativeHugeNptsAndShortArrays) {
         EXPECT_EQ(test::slurp(old), "previous contents");
         EXPECT_EQ(listing(dir.path), std::vector<std::string>{"old.kiv"});
     }
+}
+
+// ---------------------------------------------------- failure injection ----
+
+namespace {
+
+// Run body in a child process; its standard output goes to outfile. Returns
+// the child's exit status, or -1 when it did not exit normally.
+template <class Body> int inchild(const std::string& outfile, Body body) {
+    std::fflush(stdout);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int fd = ::open(outfile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(fd, 1);
+        ::close(fd);
+        const int code = body();
+        uflushall();
+        std::fflush(stdout);
+        ::_exit(code);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string pattern(std::size_t n) {
+    std::string s(n, '\0');
+    for (std::size_t j = 0; j < n; ++j) s[j] = static_cast<char>(j * 13 + 5);
+    return s;
+}
+
+// Write calls under zwabs: the k-th fails with an error, or (disk full) moves
+// half its bytes and every later one fails.
+int g_call = 0, g_failat = 0;
+bool g_full = false;
+long flakywrite(int fd, const void* buf, std::size_t n) {
+    ++g_call;
+    if (g_failat == 0 || g_call < g_failat) return ::write(fd, buf, n);
+    if (g_full && g_call == g_failat) return ::write(fd, buf, n / 2);
+    errno = g_full ? ENOSPC : EIO;
+    return -1;
+}
+
+struct Failing : Writer {
+    std::string old, before = pattern(10000);
+    void SetUp() override {
+        Writer::SetUp();
+        old = dir / "old.kiv";
+        test::spit(old, before);
+    }
+    void TearDown() override {
+        zsetio(nullptr, nullptr);
+        Writer::TearDown();
+    }
+    // The old file as it was and nothing else beside it.
+    void expectuntouched(const std::vector<std::string>& others = {}) {
+        EXPECT_EQ(test::slurp(old), before);
+        std::vector<std::string> want = others;
+        want.push_back("old.kiv");
+        std::sort(want.begin(), want.end());
+        EXPECT_EQ(listing(dir.path), want);
+    }
+};
+
+} // namespace
+
+TEST_F(Failing, FileSizeLimitHalfwayKeepsOldFileAndLeavesNoTemporary) {
+    setnpts(1000);
+    const auto y = ramp(1000, 0.5F);
+    const std::string out = aux / "child.out";
+    const int status = inchild(out, [&] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit lim{2048, 2048}; // the samples cross it
+        ::setrlimit(RLIMIT_FSIZE, &lim);
+        std::int32_t nerr = 0;
+        wkiv0(old, {}, y, nerr);
+        return static_cast<int>(nerr);
+    });
+    EXPECT_EQ(status, 115);
+    EXPECT_EQ(test::slurp(out), kBel + "ERROR: T-write failed.\n");
+    expectuntouched();
+
+    // The same without an old file: nothing at all is left.
+    std::filesystem::remove(old);
+    EXPECT_EQ(inchild(out,
+                      [&] {
+                          ::signal(SIGXFSZ, SIG_IGN);
+                          const rlimit lim{2048, 2048};
+                          ::setrlimit(RLIMIT_FSIZE, &lim);
+                          std::int32_t nerr = 0;
+                          wkiv0(old, {}, y, nerr);
+                          return static_cast<int>(nerr);
+                      }),
+              115);
+    EXPECT_TRUE(listing(dir.path).empty());
+}
+
+TEST_F(Failing, AnyFailingWriteIs115AndKeepsOldFile) {
+    // NPTS 300, uneven: the numeric words go in 1 piece, the text in 2, each
+    // array in 3 (cut at 512-byte boundaries): 9 write calls in all.
+    setnpts(300);
+    cmhdr.l(lslot::LEVEN) = 0;
+    const auto y = ramp(300, 1.0F), x = ramp(300, 2.0F);
+    g_call = 0;
+    g_failat = 0;
+    zsetio(nullptr, flakywrite);
+    ASSERT_EQ(write(dir / "probe.kiv", x, y), 0);
+    ASSERT_EQ(g_call, 9);
+    std::filesystem::remove(dir / "probe.kiv");
+    for (int k = 1; k <= 9; ++k) {
+        for (bool full : {false, true}) {
+            g_call = 0;
+            g_failat = k;
+            g_full = full;
+            std::string printed;
+            EXPECT_EQ(write(old, x, y, &printed), 115) << k << full;
+            EXPECT_EQ(printed, kBel + "ERROR: T-write failed.\n");
+            expectuntouched();
+        }
+    }
+}
+
+TEST_F(Failing, UncreatableTargetIs101AndKeepsOldFile) {
+    std::filesystem::create_directory(dir.path / "sub");
+    test::spit(dir / "sub/keep", "kept");
+    const std::string sys = "(System error occurred.)";
+    const std::string cases[] = {
+        dir / "nodir/x.kiv",          // no such directory
+        dir / "sub",                  // a directory stands there
+        old + "/x.kiv",               // a file where a directory should be
+        dir / std::string(1100, 'a'), // longer than any path
+        dir / std::string(300, 'b'),  // longer than a file name
+        "",                           // no name at all
+    };
+    setnpts(4);
+    const auto y = ramp(4, 1.0F);
+    for (const auto& name : cases) {
+        std::string printed;
+        EXPECT_EQ(write(name, {}, y, &printed), 101) << name.size();
+        // The message system wraps long names; short ones read in one line.
+        if (name.size() < 100) {
+            EXPECT_EQ(printed, kBel + "ERROR: T-create failed: " + name + " " + sys + "\n");
+        } else {
+            EXPECT_NE(printed.find(sys), std::string::npos) << printed;
+        }
+        expectuntouched({"sub"});
+        EXPECT_EQ(listing(dir.path / "sub"), std::vector<std::string>{"keep"});
+    }
+
+    // Out of descriptors: neither the directory nor a new file can be opened.
+    const std::string out = aux / "child.out";
+    EXPECT_EQ(
+        inchild(out,
+                [&] {
+                    const int lowest = ::dup(0);
+                    ::close(lowest);
+                    const rlimit lim{static_cast<rlim_t>(lowest), static_cast<rlim_t>(lowest)};
+                    ::setrlimit(RLIMIT_NOFILE, &lim);
+                    std::int32_t nerr = 0;
+                    wkiv0(old, {}, y, nerr);
+                    return static_cast<int>(nerr);
+                }),
+        101);
+    EXPECT_EQ(test::slurp(out), kBel + "ERROR: T-create failed: " + old + " " + sys + "\n");
+    expectuntouched({"sub"});
+}
+
+TEST_F(Failing, ReadOnlyDirectoryIs101WithAccessRights) {
+    if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
+    std::filesystem::permissions(dir.path, std::filesystem::perms::owner_read |
+                                               std::filesystem::perms::owner_exec);
+    setnpts(0);
+    std::string printed;
+    EXPECT_EQ(write(old, {}, {}, &printed), 101);
+    std::filesystem::permissions(dir.path, std::filesystem::perms::owner_all);
+    EXPECT_EQ(printed,
+              kBel + "ERROR: T-create failed: " + old + " (Insufficient access rights.)\n");
+    expectuntouched();
+}
+
+TEST_F(Failing, NoFreeUnitIs116WithNothingTouched) {
+    for (std::int32_t u = 1; u <= 19; ++u)
+        if (!uconnected(u)) {
+            ASSERT_EQ(uopen(u, "", "SCRATCH"), 0) << u;
+        }
+    setnpts(0);
+    std::string printed;
+    EXPECT_EQ(write(old, {}, {}, &printed), 116);
+    EXPECT_EQ(printed, kBel + "ERROR: T-no unit.\n");
+    expectuntouched();
 }
