@@ -77,7 +77,7 @@ std::string pad(const std::string& s, std::size_t n) {
 }
 
 // Every process-wide record as at program start, then the first reset.
-struct Hdr : ::testing::Test {
+struct DffHeader : ::testing::Test {
     TempDir aux, dir;
     void SetUp() override {
         test::resetstate();
@@ -155,7 +155,7 @@ void expectgroup(const std::vector<Slot>& want, const std::array<Text<8>, M>& li
     }
 }
 
-TEST_F(Hdr, EverySlotConstantAndCatalogueNameAsTabled) {
+TEST_F(DffHeader, EverySlotConstantAndCatalogueNameAsTabled) {
     expectgroup(kFloat, kmlhf.kfhdr);
     expectgroup(kInt, kmlhf.knhdr);
     expectgroup(kEnumField, kmlhf.kihdr);
@@ -175,7 +175,7 @@ TEST_F(Hdr, EverySlotConstantAndCatalogueNameAsTabled) {
     }
 }
 
-TEST_F(Hdr, EnumerationNamesDescriptionsAndConstants) {
+TEST_F(DffHeader, EnumerationNamesDescriptionsAndConstants) {
     const std::string table =
         "ITIME|TIME SERIES FILE|IRLIM|SPECTRAL FILE-REAL/IMAG|IAMPH|SPECTRAL FILE-AMPL/PHASE|"
         "IXY|GENERAL X VS Y FILE|IUNKN|UNKNOWN|IDISP|DISPLACEMENT (NM)|IVEL|VELOCITY (NM/SEC)|"
@@ -210,7 +210,7 @@ TEST_F(Hdr, EnumerationNamesDescriptionsAndConstants) {
         EXPECT_EQ(kmlhf.kienm[static_cast<std::size_t>(ord - 1)].view(), pad(name, 8));
 }
 
-TEST_F(Hdr, ListsDefaultPicksSpecialStd) {
+TEST_F(DffHeader, ListsDefaultPicksSpecialStd) {
     const auto def = words(
         "NPTS B E IFTYPE LEVEN DELTA ODELTA IDEP DEPMIN DEPMAX DEPMEN OMARKER AMARKER T0MARKER "
         "T1MARKER T2MARKER T3MARKER T4MARKER T5MARKER T6MARKER T7MARKER T8MARKER T9MARKER FMARKER "
@@ -253,7 +253,7 @@ void expectdefaults() {
     for (std::int32_t s = 1; s <= kNumKhdr; ++s) EXPECT_EQ(kmhdr.k(s).view(), "-12345  ") << s;
 }
 
-TEST_F(Hdr, FirstResetSetsConstantsDefaultsAndStartsMessages) {
+TEST_F(DffHeader, FirstResetSetsConstantsDefaultsAndStartsMessages) {
     EXPECT_EQ(cmhdr.curhver, 6);
     EXPECT_EQ(cmhdr.undfflt, -12345.0F);
     EXPECT_EQ(cmhdr.undfint, -12345);
@@ -265,7 +265,7 @@ TEST_F(Hdr, FirstResetSetsConstantsDefaultsAndStartsMessages) {
     EXPECT_EQ(cmmsg.destunit[0], 6);
 }
 
-TEST_F(Hdr, SecondResetRestoresEverythingWithoutInitialisingAgain) {
+TEST_F(DffHeader, SecondResetRestoresEverythingWithoutInitialisingAgain) {
     for (std::int32_t s = 1; s <= kNumFhdr; ++s) cmhdr.f(s) = static_cast<float>(s);
     for (std::int32_t s = 1; s <= kNumNhdr; ++s) cmhdr.n(s) = s;
     for (std::int32_t s = 1; s <= kNumIhdr; ++s) cmhdr.i(s) = s + 7;
@@ -302,7 +302,7 @@ struct Snapshot {
     }
 };
 
-TEST_F(Hdr, NamesInAnyCaseTrailingBlanksAndOnlyEightCharactersCount) {
+TEST_F(DffHeader, NamesInAnyCaseTrailingBlanksAndOnlyEightCharactersCount) {
     struct Case {
         char group; // f, n or k
         std::string name;
@@ -334,7 +334,7 @@ TEST_F(Hdr, NamesInAnyCaseTrailingBlanksAndOnlyEightCharactersCount) {
     }
 }
 
-TEST_F(Hdr, UnknownNameIs1337PrintedWithTheNameAndChangesNothing) {
+TEST_F(DffHeader, UnknownNameIs1337PrintedWithTheNameAndChangesNothing) {
     struct Case {
         char group;
         std::string name;
@@ -363,7 +363,7 @@ TEST_F(Hdr, UnknownNameIs1337PrintedWithTheNameAndChangesNothing) {
     }
 }
 
-TEST_F(Hdr, EventNameSplitsOverTwoSlots) {
+TEST_F(DffHeader, EventNameSplitsOverTwoSlots) {
     struct Case {
         std::string value, first, second;
     } cases[] = {
@@ -429,7 +429,7 @@ std::vector<std::string> listing(const std::filesystem::path& d) {
     return out;
 }
 
-struct Writer : Hdr {
+struct DffWriter : DffHeader {
     std::int32_t write(const std::string& name, std::span<const float> x, std::span<const float> y,
                        std::string* printed = nullptr) {
         std::int32_t nerr = -1;
@@ -448,7 +448,7 @@ struct Writer : Hdr {
 
 } // namespace
 
-TEST_F(Writer, EmptyHeaderFileIs632BytesOfDefaults) {
+TEST_F(DffWriter, EmptyHeaderFileIs632BytesOfDefaults) {
     setnpts(0);
     const std::string f = dir / "zero.kiv";
     EXPECT_EQ(write(f, {}, {}), 0);
@@ -467,7 +467,7 @@ TEST_F(Writer, EmptyHeaderFileIs632BytesOfDefaults) {
     for (std::size_t off = 440; off < 632; off += 8) EXPECT_EQ(b.substr(off, 8), "-12345  ");
 }
 
-TEST_F(Writer, EveryNamedFieldLandsAtItsByte) {
+TEST_F(DffWriter, EveryNamedFieldLandsAtItsByte) {
     std::int32_t nerr = 0;
     for (const auto& s : kFloat) {
         setfhv(s.name, 1000.0F + static_cast<float>(s.slot), nerr);
@@ -493,7 +493,7 @@ TEST_F(Writer, EveryNamedFieldLandsAtItsByte) {
             << s.name;
 }
 
-TEST_F(Writer, SamplesFollowTheHeaderAndIndependentValuesOnlyWhenUneven) {
+TEST_F(DffWriter, SamplesFollowTheHeaderAndIndependentValuesOnlyWhenUneven) {
     setnpts(1000);
     const auto y = ramp(1000, 1.0F);
     const auto x = ramp(1000, -500.0F);
@@ -516,7 +516,7 @@ TEST_F(Writer, SamplesFollowTheHeaderAndIndependentValuesOnlyWhenUneven) {
     }
 }
 
-TEST_F(Writer, EventNameOccupiesBytes448To463) {
+TEST_F(DffWriter, EventNameOccupiesBytes448To463) {
     std::int32_t nerr = -1;
     setnpts(0);
     setkhv("KEVNM", "NORTHERN CALIFOR", nerr);
@@ -529,7 +529,7 @@ TEST_F(Writer, EventNameOccupiesBytes448To463) {
     EXPECT_EQ(b.substr(464, 8), "-12345  "); // KHOLE
 }
 
-TEST_F(Writer, ReplacesALongerFileAndRewritesIdentically) {
+TEST_F(DffWriter, ReplacesALongerFileAndRewritesIdentically) {
     const std::string f = dir / "same.kiv";
     test::spit(f, std::string(100000, 'z'));
     setnpts(10);
@@ -545,7 +545,7 @@ TEST_F(Writer, ReplacesALongerFileAndRewritesIdentically) {
     EXPECT_EQ(listing(dir.path), std::vector<std::string>{"same.kiv"});
 }
 
-TEST_F(Writer, RefusesUndefinedNegativeHugeNptsAndShortArrays) {
+TEST_F(DffWriter, RefusesUndefinedNegativeHugeNptsAndShortArrays) {
     struct Case {
         std::int32_t npts;
         bool leven;
@@ -619,16 +619,16 @@ long flakywrite(int fd, const void* buf, std::size_t n) {
     return -1;
 }
 
-struct Failing : Writer {
+struct DffWriterFailure : DffWriter {
     std::string old, before = pattern(10000);
     void SetUp() override {
-        Writer::SetUp();
+        DffWriter::SetUp();
         old = dir / "old.kiv";
         test::spit(old, before);
     }
     void TearDown() override {
         zsetio(nullptr, nullptr);
-        Writer::TearDown();
+        DffWriter::TearDown();
     }
     // The old file as it was and nothing else beside it.
     void expectuntouched(const std::vector<std::string>& others = {}) {
@@ -642,7 +642,7 @@ struct Failing : Writer {
 
 } // namespace
 
-TEST_F(Failing, FileSizeLimitHalfwayKeepsOldFileAndLeavesNoTemporary) {
+TEST_F(DffWriterFailure, FileSizeLimitHalfwayKeepsOldFileAndLeavesNoTemporary) {
     setnpts(1000);
     const auto y = ramp(1000, 0.5F);
     const std::string out = aux / "child.out";
@@ -673,7 +673,7 @@ TEST_F(Failing, FileSizeLimitHalfwayKeepsOldFileAndLeavesNoTemporary) {
     EXPECT_TRUE(listing(dir.path).empty());
 }
 
-TEST_F(Failing, AnyFailingWriteIs115AndKeepsOldFile) {
+TEST_F(DffWriterFailure, AnyFailingWriteIs115AndKeepsOldFile) {
     // NPTS 300, uneven: the numeric words go in 1 piece, the text in 2, each
     // array in 3 (cut at 512-byte boundaries): 9 write calls in all.
     setnpts(300);
@@ -698,7 +698,7 @@ TEST_F(Failing, AnyFailingWriteIs115AndKeepsOldFile) {
     }
 }
 
-TEST_F(Failing, UncreatableTargetIs101AndKeepsOldFile) {
+TEST_F(DffWriterFailure, UncreatableTargetIs101AndKeepsOldFile) {
     std::filesystem::create_directory(dir.path / "sub");
     test::spit(dir / "sub/keep", "kept");
     const std::string sys = "(System error occurred.)";
@@ -743,7 +743,7 @@ TEST_F(Failing, UncreatableTargetIs101AndKeepsOldFile) {
     expectuntouched({"sub"});
 }
 
-TEST_F(Failing, ReadOnlyDirectoryIs101WithAccessRights) {
+TEST_F(DffWriterFailure, ReadOnlyDirectoryIs101WithAccessRights) {
     if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
     std::filesystem::permissions(dir.path, std::filesystem::perms::owner_read |
                                                std::filesystem::perms::owner_exec);
@@ -756,7 +756,7 @@ TEST_F(Failing, ReadOnlyDirectoryIs101WithAccessRights) {
     expectuntouched();
 }
 
-TEST_F(Failing, NoFreeUnitIs116WithNothingTouched) {
+TEST_F(DffWriterFailure, NoFreeUnitIs116WithNothingTouched) {
     for (std::int32_t u = 1; u <= 19; ++u)
         if (!uconnected(u)) {
             ASSERT_EQ(uopen(u, "", "SCRATCH"), 0) << u;
