@@ -646,30 +646,21 @@ TEST_F(DffWriterFailure, FileSizeLimitHalfwayKeepsOldFileAndLeavesNoTemporary) {
     setnpts(1000);
     const auto y = ramp(1000, 0.5F);
     const std::string out = aux / "child.out";
-    const int status = inchild(out, [&] {
+    const auto limited = [&] {
         ::signal(SIGXFSZ, SIG_IGN);
         const rlimit lim{2048, 2048}; // the samples cross it
         ::setrlimit(RLIMIT_FSIZE, &lim);
         std::int32_t nerr = 0;
         wkiv0(old, {}, y, nerr);
         return static_cast<int>(nerr);
-    });
-    EXPECT_EQ(status, 115);
+    };
+    EXPECT_EQ(inchild(out, limited), 115);
     EXPECT_EQ(test::slurp(out), kBel + "ERROR: T-write failed.\n");
     expectuntouched();
 
     // The same without an old file: nothing at all is left.
     std::filesystem::remove(old);
-    EXPECT_EQ(inchild(out,
-                      [&] {
-                          ::signal(SIGXFSZ, SIG_IGN);
-                          const rlimit lim{2048, 2048};
-                          ::setrlimit(RLIMIT_FSIZE, &lim);
-                          std::int32_t nerr = 0;
-                          wkiv0(old, {}, y, nerr);
-                          return static_cast<int>(nerr);
-                      }),
-              115);
+    EXPECT_EQ(inchild(out, limited), 115);
     EXPECT_TRUE(listing(dir.path).empty());
 }
 
