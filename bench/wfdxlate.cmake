@@ -1,0 +1,9 @@
+# Time per record of the converter against plain C++ copies, built and run by hand:
+#   cmake --build <build> --target wfdxlate_bench && <build>/bench/wfdxlate_bench
+if(NOT TARGET wfdxlate)
+  return()
+endif()
+add_executable(wfdxlate_bench EXCLUDE_FROM_ALL ${CMAKE_CURRENT_SOURCE_DIR}/wfdxlate_bench.cpp)
+target_compile_definitions(wfdxlate_bench PRIVATE
+  WFDXLATE_BIN="$<TARGET_FILE:wfdxlate>" KIVAUX_DIR="${PROJECT_SOURCE_DIR}/kivaux")
+add_dependencies(wfdxlate_bench wfdxlate)
