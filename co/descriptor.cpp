@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <type_traits>
 #include <unistd.h>
 
@@ -110,6 +111,15 @@ void zopenc(std::int32_t& handle, std::string_view name, std::int32_t create,
     const int fd = ::open(path.data(), mode, 0666);
     if (fd < 0) {
         kind = errno == EACCES ? 1 : 2;
+        handle = 1;
+        return;
+    }
+    // A directory opens read-only but holds no words: refuse it here, as
+    // opening it for writing is refused by the system.
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        kind = 2;
         handle = 1;
         return;
     }

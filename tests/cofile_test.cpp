@@ -237,9 +237,13 @@ TEST_F(FileTest, OpenFailuresCarryTheirReason) {
     EXPECT_EQ(nerr, 101);
     EXPECT_EQ(test::msgline(0), "Number  101 " + sub + " (Fortran i/o error number = 904 )");
     EXPECT_EQ(h, 13);
-    zopen(h, sub, "DATA", 0, nerr); // a directory cannot be opened for writing
-    EXPECT_EQ(nerr, 101);
-    EXPECT_EQ(test::msgline(0), "Number  101 " + sub + " (System error occurred.)");
+    for (const char* type : {"DATA", "RODATA"}) { // a directory holds no words
+        h = 13;
+        zopen(h, sub, type, 0, nerr);
+        EXPECT_EQ(nerr, 101) << type;
+        EXPECT_EQ(h, 1) << type;
+        EXPECT_EQ(test::msgline(0), "Number  101 " + sub + " (System error occurred.)");
+    }
     znfile(h, dir / "n", "WEIRD", 0, nerr);
     EXPECT_EQ(nerr, 101);
     EXPECT_EQ(cmmsg.nmsgline, 2);

@@ -6,4 +6,10 @@ if(TARGET wfdxlate)
   target_compile_definitions(wfdxlate_e2e PRIVATE
     WFDXLATE_BIN="$<TARGET_FILE:wfdxlate>" KIVF_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   gtest_discover_tests(wfdxlate_e2e DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+
+  add_executable(badinput_e2e badinput_e2e.cpp)
+  target_link_libraries(badinput_e2e PRIVATE GTest::gtest GTest::gtest_main)
+  target_compile_definitions(badinput_e2e PRIVATE
+    WFDXLATE_BIN="$<TARGET_FILE:wfdxlate>" KIVF_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  gtest_discover_tests(badinput_e2e DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 endif()

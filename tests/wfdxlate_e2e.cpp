@@ -275,14 +275,14 @@ TEST_F(Wfdxlate, RefusedRecordsAreNamedAndTheRunGoesOn) {
          err(2004, "Record not converted: sample file path longer than 30 characters; wfdisc "
                    "line 4 " + long31)},
         {line("1995123 0 ABC BHZ 3x 20", "ok.w"),
-         err(2002, "Record not converted: not a number; wfdisc line 5 token 5 3x")},
+         err(2002, "Record not converted: a token is not a number or is out of range; wfdisc line 5 token 5 3x")},
         {line("1995123 1e30 ABC BHZ 3 20", "ok.w"),
          err(2005, "Record not converted: start time cannot be held to the microsecond; wfdisc "
                    "line 6 1e30")},
         {line("19x5123 0 ABC BHZ 3 20", "ok.w"),
-         err(2002, "Record not converted: not a number; wfdisc line 7 token 1 19x5123")},
+         err(2002, "Record not converted: a token is not a number or is out of range; wfdisc line 7 token 1 19x5123")},
         {line("1995123 0 ABC BHZ 3 nan", "ok.w"),
-         err(2002, "Record not converted: not a number; wfdisc line 8 token 6 nan")},
+         err(2002, "Record not converted: a token is not a number or is out of range; wfdisc line 8 token 6 nan")},
         {line("1995123 0 ABC BHZ 3 20", "missing.w"),
          err(2006, "Record not converted: samples cannot be read; wfdisc line 9 missing.w "
                    "File does not exist: missing.w")},
