@@ -126,7 +126,8 @@ void single(const fs::path& dir, int records, int npts) {
             std::memcpy(file.data() + 632 + 4 * k, &v, 4);
         }
         fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        if (::write(fd, file.data(), 632 + bytes) != static_cast<ssize_t>(632 + bytes)) std::abort();
+        if (::write(fd, file.data(), 632 + bytes) != static_cast<ssize_t>(632 + bytes))
+            std::abort();
         ::close(fd);
     }
 }
@@ -154,10 +155,12 @@ int main(int argc, char** argv) {
         std::string wf;
         std::vector<std::int32_t> s(static_cast<std::size_t>(npts));
         for (int i = 0; i < records; ++i) {
-            for (int k = 0; k < npts; ++k) s[static_cast<std::size_t>(k)] = (k * 7919 + i) % 100000 - 50000;
+            for (int k = 0; k < npts; ++k)
+                s[static_cast<std::size_t>(k)] = (k * 7919 + i) % 100000 - 50000;
             const std::string name = "s" + std::to_string(i) + ".w";
             std::ofstream(dir / name, std::ios::binary)
-                .write(reinterpret_cast<const char*>(s.data()), 4 * static_cast<std::streamsize>(npts));
+                .write(reinterpret_cast<const char*>(s.data()),
+                       4 * static_cast<std::streamsize>(npts));
             wf += recordline(i, npts, name);
         }
         std::ofstream(dir / "b.wfdisc") << wf;
@@ -179,7 +182,8 @@ int main(int argc, char** argv) {
     // Peak memory: the same small record, repeated in a short and a long file.
     {
         std::vector<std::int32_t> s(1000, 1);
-        std::ofstream(dir / "m.w", std::ios::binary).write(reinterpret_cast<const char*>(s.data()), 4000);
+        std::ofstream(dir / "m.w", std::ios::binary)
+            .write(reinterpret_cast<const char*>(s.data()), 4000);
         for (const int lines : {10, 100000}) {
             std::ofstream out(dir / "m.wfdisc");
             for (int i = 0; i < lines; ++i) out << recordline(i, 1000, "m.w");

@@ -29,7 +29,9 @@ void fill(std::span<char> dst, std::string_view src) {
     std::fill(dst.begin() + static_cast<std::ptrdiff_t>(n), dst.end(), ' ');
 }
 
-void blank(std::span<char> dst) { std::fill(dst.begin(), dst.end(), ' '); }
+void blank(std::span<char> dst) {
+    std::fill(dst.begin(), dst.end(), ' ');
+}
 
 void ljust(std::span<char> text) {
     const std::int32_t j = indexa(std::string_view(text.data(), text.size()), ' ', true, false);
@@ -41,8 +43,8 @@ void ljust(std::span<char> text) {
 }
 
 void modcase(bool upper, std::string_view in, std::int32_t count, std::span<char> out) {
-    const std::size_t n = std::min({static_cast<std::size_t>(std::max(count, 0)), in.size(),
-                                    out.size()});
+    const std::size_t n =
+        std::min({static_cast<std::size_t>(std::max(count, 0)), in.size(), out.size()});
     bool quoted = false;
     for (std::size_t i = 0; i < n; ++i) {
         char ch = in[i];
@@ -69,7 +71,8 @@ std::int32_t nequal(std::string_view name, std::string_view list, std::size_t el
                     std::int32_t count) {
     if (count <= 0) return 0;
     // Never look past the storage we were given, whatever count says.
-    const std::size_t avail = elemlen == 0 ? static_cast<std::size_t>(count) : list.size() / elemlen;
+    const std::size_t avail =
+        elemlen == 0 ? static_cast<std::size_t>(count) : list.size() / elemlen;
     const std::size_t n = std::min(static_cast<std::size_t>(count), avail);
     for (std::size_t j = 0; j < n; ++j) {
         if (padded_equal(name, list.substr(j * elemlen, elemlen)))
@@ -78,7 +81,9 @@ std::int32_t nequal(std::string_view name, std::string_view list, std::size_t el
     return 0;
 }
 
-void cnvita(std::int32_t value, std::span<char> out) { wrint(value, out); }
+void cnvita(std::int32_t value, std::span<char> out) {
+    wrint(value, out);
+}
 
 void crname(std::span<char> path, std::string_view delim, std::string_view name,
             std::int32_t& nerr) {

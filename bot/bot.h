@@ -82,7 +82,11 @@ void cnvita(std::int32_t value, std::span<char> out);
 void crname(std::span<char> path, std::string_view delim, std::string_view name,
             std::int32_t& nerr);
 
-template <std::size_t N> std::string_view Text<N>::used() const { return kivf::used(view()); }
-template <std::size_t N> void Text<N>::set(std::string_view s) { fill(c, s); }
+template <std::size_t N> std::string_view Text<N>::used() const {
+    return kivf::used(view());
+}
+template <std::size_t N> void Text<N>::set(std::string_view s) {
+    fill(c, s);
+}
 
 } // namespace kivf

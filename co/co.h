@@ -23,11 +23,11 @@ inline constexpr std::int32_t kStdout = 6;
 // small positive numbers): all positive, 0 is success.
 enum UnitStatus : std::int32_t {
     kUnitOk = 0,
-    kUnitBadNumber = 901,  // unit outside 0..kMaxUnit
-    kUnitBadKeyword = 902, // status, access or form not recognised
+    kUnitBadNumber = 901,   // unit outside 0..kMaxUnit
+    kUnitBadKeyword = 902,  // status, access or form not recognised
     kUnitNameTooLong = 903, // the name does not fit a path
     kUnitIsDirectory = 904, // only plain files and devices are opened
-    kUnitBadRecl = 905,    // direct access without a positive record length
+    kUnitBadRecl = 905,     // direct access without a positive record length
 };
 
 // Open a unit on a file. status: "OLD" (must exist), "NEW" (must not exist;
@@ -100,8 +100,8 @@ bool rdfree(std::string_view text, std::int32_t& value);
 // narrowed by the umask) the named file, read-only when rdonly != 0. kind: 0
 // opened, 1 permission refused, 2 any other failure (handle then 1). A name
 // whose used part does not fit 1023 bytes is refused with kind 2.
-void zopenc(std::int32_t& handle, std::string_view name, std::int32_t create,
-            std::int32_t rdonly, std::int32_t hint, std::int32_t& kind);
+void zopenc(std::int32_t& handle, std::string_view name, std::int32_t create, std::int32_t rdonly,
+            std::int32_t hint, std::int32_t& kind);
 void zclosec(std::int32_t handle);
 
 // Read (zrabs) or write (zwabs) count 4-byte words at word offset, in pieces
@@ -109,20 +109,18 @@ void zclosec(std::int32_t handle);
 // (read) or 115 (write) with its message started. A count that the array
 // cannot hold, or a negative count or offset, fails the same way before any
 // transfer.
-void zrabs(std::int32_t handle, std::span<std::byte> array, std::int32_t count,
-           std::int32_t offset, std::int32_t& nerr);
+void zrabs(std::int32_t handle, std::span<std::byte> array, std::int32_t count, std::int32_t offset,
+           std::int32_t& nerr);
 void zwabs(std::int32_t handle, std::span<const std::byte> array, std::int32_t count,
            std::int32_t offset, std::int32_t& nerr);
 template <class T>
-    requires(sizeof(T) == 4)
-void zrabs(std::int32_t handle, std::span<T> array, std::int32_t count, std::int32_t offset,
-           std::int32_t& nerr) {
+requires(sizeof(T) == 4) void zrabs(std::int32_t handle, std::span<T> array, std::int32_t count,
+                                    std::int32_t offset, std::int32_t& nerr) {
     zrabs(handle, std::as_writable_bytes(array), count, offset, nerr);
 }
 template <class T>
-    requires(sizeof(T) == 4)
-void zwabs(std::int32_t handle, std::span<const T> array, std::int32_t count,
-           std::int32_t offset, std::int32_t& nerr) {
+requires(sizeof(T) == 4) void zwabs(std::int32_t handle, std::span<const T> array,
+                                    std::int32_t count, std::int32_t offset, std::int32_t& nerr) {
     zwabs(handle, std::as_bytes(array), count, offset, nerr);
 }
 // Test seam: replace the system's read and write under zrabs/zwabs (nullptr
@@ -142,11 +140,11 @@ void zputc(std::string_view text, std::span<std::byte> array, std::int32_t count
 // Open an existing file by file-type keyword (prefix match, in this order):
 // SCRATCH, DATA, RODATA (descriptor; handle out), TEXT, ROTEXT, READ, ROUNFR,
 // RODIR (unit given in handle). 108 missing file, 101 failed open or bad type.
-void zopen(std::int32_t& handle, std::string_view name, std::string_view ftype,
-           std::int32_t recl, std::int32_t& nerr);
+void zopen(std::int32_t& handle, std::string_view name, std::string_view ftype, std::int32_t recl,
+           std::int32_t& nerr);
 // Create a file: DATA (descriptor, handle out) or TEXT (unit given in handle).
-void znfile(std::int32_t& handle, std::string_view name, std::string_view ftype,
-            std::int32_t hint, std::int32_t& nerr);
+void znfile(std::int32_t& handle, std::string_view name, std::string_view ftype, std::int32_t hint,
+            std::int32_t& nerr);
 // Close a descriptor (handle < 0) or a unit (handle >= 0). Never fails.
 void zclose(std::int32_t handle, std::int32_t& nerr);
 // Delete a named file: 108 when missing, 116 no unit, 101 when it cannot be

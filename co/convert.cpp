@@ -13,7 +13,9 @@ namespace kivf {
 
 namespace {
 
-bool isdigit(char c) { return c >= '0' && c <= '9'; }
+bool isdigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 std::string_view trimblanks(std::string_view t) {
     const auto b = t.find_first_not_of(' ');

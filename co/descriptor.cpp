@@ -30,7 +30,8 @@ ssize_t syswrite(int fd, const void* buf, std::size_t n) {
 }
 
 // One transfer of n bytes at byte position pos of the array.
-template <class Buf> ssize_t piece(bool reading, int fd, Buf* base, std::int64_t pos, std::int64_t n) {
+template <class Buf>
+ssize_t piece(bool reading, int fd, Buf* base, std::int64_t pos, std::int64_t n) {
     if constexpr (std::is_const_v<Buf>) {
         (void)reading;
         return syswrite(fd, base + pos, static_cast<std::size_t>(n));
@@ -47,8 +48,7 @@ void transfer(std::int32_t handle, std::span<Buf> array, std::int32_t count, std
     const std::int64_t want = std::int64_t{4} * count;
     // Only descriptors made by zopenc are negative; a unit number or a count
     // or offset outside the array is refused before anything moves.
-    if (handle >= 0 || count < 0 || offset < 0 ||
-        want > static_cast<std::int64_t>(array.size())) {
+    if (handle >= 0 || count < 0 || offset < 0 || want > static_cast<std::int64_t>(array.size())) {
         nerr = errnum;
         zrwerr(errnum);
         return;
@@ -88,8 +88,8 @@ void zsetio(ReadCall r, WriteCall w) {
     g_write = w;
 }
 
-void zopenc(std::int32_t& handle, std::string_view name, std::int32_t create,
-            std::int32_t rdonly, std::int32_t /*hint*/, std::int32_t& kind) {
+void zopenc(std::int32_t& handle, std::string_view name, std::int32_t create, std::int32_t rdonly,
+            std::int32_t /*hint*/, std::int32_t& kind) {
     kind = 0;
     int mode = rdonly != 0 ? O_RDONLY : O_RDWR;
     if (create != 0) mode |= O_CREAT | O_TRUNC;
@@ -130,8 +130,8 @@ void zclosec(std::int32_t handle) {
     if (handle < 0) ::close(-handle);
 }
 
-void zrabs(std::int32_t handle, std::span<std::byte> array, std::int32_t count,
-           std::int32_t offset, std::int32_t& nerr) {
+void zrabs(std::int32_t handle, std::span<std::byte> array, std::int32_t count, std::int32_t offset,
+           std::int32_t& nerr) {
     transfer(handle, array, count, offset, 114, nerr);
 }
 
@@ -140,7 +140,9 @@ void zwabs(std::int32_t handle, std::span<const std::byte> array, std::int32_t c
     transfer(handle, array, count, offset, 115, nerr);
 }
 
-void zrwerr(std::int32_t nerr) { setmsg("ERROR", nerr); }
+void zrwerr(std::int32_t nerr) {
+    setmsg("ERROR", nerr);
+}
 
 void zputc(std::string_view text, std::span<std::byte> array, std::int32_t count) {
     const std::size_t n =

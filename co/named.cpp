@@ -13,7 +13,9 @@ namespace kivf {
 namespace {
 
 // A type matches a keyword when its first characters are the keyword.
-bool is(std::string_view ftype, std::string_view keyword) { return ftype.starts_with(keyword); }
+bool is(std::string_view ftype, std::string_view keyword) {
+    return ftype.starts_with(keyword);
+}
 
 void openfailed(std::string_view name, std::int32_t kind, std::int32_t& nerr) {
     nerr = 101;
@@ -33,10 +35,12 @@ void unitfailed(std::string_view name, std::int32_t status, std::int32_t& nerr) 
 
 } // namespace
 
-void zinquire(std::string_view name, bool& exists) { exists = uexists(name); }
+void zinquire(std::string_view name, bool& exists) {
+    exists = uexists(name);
+}
 
-void zopen(std::int32_t& handle, std::string_view name, std::string_view ftype,
-           std::int32_t recl, std::int32_t& nerr) {
+void zopen(std::int32_t& handle, std::string_view name, std::string_view ftype, std::int32_t recl,
+           std::int32_t& nerr) {
     nerr = 0;
     std::int32_t status = 0;
     if (is(ftype, "SCRATCH")) {
@@ -75,8 +79,8 @@ void zopen(std::int32_t& handle, std::string_view name, std::string_view ftype,
     if (status != 0) unitfailed(name, status, nerr);
 }
 
-void znfile(std::int32_t& handle, std::string_view name, std::string_view ftype,
-            std::int32_t hint, std::int32_t& nerr) {
+void znfile(std::int32_t& handle, std::string_view name, std::string_view ftype, std::int32_t hint,
+            std::int32_t& nerr) {
     nerr = 0;
     bool exists = false;
     zinquire(name, exists);

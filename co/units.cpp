@@ -129,7 +129,9 @@ void uclose(std::int32_t unit, bool remove) {
     *u = Unit{};
 }
 
-bool uconnected(std::int32_t unit) { return find(unit) != nullptr; }
+bool uconnected(std::int32_t unit) {
+    return find(unit) != nullptr;
+}
 
 bool uexists(std::string_view name) {
     std::array<char, kPathMax> path{};

@@ -29,9 +29,13 @@ std::string_view line(std::int32_t i, std::int32_t minlen) {
     return l.view().substr(0, static_cast<std::size_t>(u));
 }
 
-std::int32_t lines() { return std::clamp(cmmsg.nmsgline, 1, kMsgLines); }
+std::int32_t lines() {
+    return std::clamp(cmmsg.nmsgline, 1, kMsgLines);
+}
 
-bool typeok(std::int32_t type) { return type >= 1 && type <= kMsgTypes; }
+bool typeok(std::int32_t type) {
+    return type >= 1 && type <= kMsgTypes;
+}
 
 // First record of outmsg for the current type.
 std::string_view outfirst(Builder& b) {
@@ -50,9 +54,15 @@ std::string_view outfirst(Builder& b) {
         b.add(": ");
         break;
     }
-    case 2: b.add(" WARNING: "); break;
-    case 6: b.add(" ==> "); break;
-    default: b.add(" "); break;
+    case 2:
+        b.add(" WARNING: ");
+        break;
+    case 6:
+        b.add(" ==> ");
+        break;
+    default:
+        b.add(" ");
+        break;
     }
     b.add(text);
     return b.view();

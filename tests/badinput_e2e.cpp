@@ -24,14 +24,17 @@ std::string err(int num, const std::string& text) {
     std::snprintf(f, sizeof f, num >= 1000 ? "%4d" : " %3d", num);
     return " \aERROR "s + f + ": " + text + "\n";
 }
-const std::string kNum = "Record not converted: a token is not a number or is out of range; wfdisc line ";
+const std::string kNum =
+    "Record not converted: a token is not a number or is out of range; wfdisc line ";
 const std::string kCount = "Record not converted: sample count outside 0 to 90000; wfdisc line ";
 const std::string kRead = "Record not converted: samples cannot be read; wfdisc line ";
 
 std::string rec(const std::string& t1to6, const std::string& path = "s.w") {
     return t1to6 + " 1 1 STS o s4 - 1 1 . " + path + " 0 -1 2015 u0 u1\n";
 }
-std::string words(std::size_t n) { return std::string(4 * n, '\1'); }
+std::string words(std::size_t n) {
+    return std::string(4 * n, '\1');
+}
 
 struct Env {
     fs::path work, aux;
@@ -47,19 +50,23 @@ struct Env {
 struct Row {
     std::string what;
     std::function<void(Env&)> setup;
-    std::string out;                 // standard output after the prompt, exactly
+    std::string out; // standard output after the prompt, exactly
     int status;
-    std::vector<std::string> exist;  // relative to the working directory
+    std::vector<std::string> exist; // relative to the working directory
     std::vector<std::string> absent;
-    std::string errout = "";         // standard error, exactly
+    std::string errout = ""; // standard error, exactly
 };
 
 std::vector<Row> rows() {
     const std::string okrec = rec("1995123 0 ABC BHZ 2 20");
     return {
         {"missing wfdisc", [](Env&) {}, "Error opening wfdisc file..\n", 1, {}, {"w"}},
-        {"wfdisc is a directory", [](Env& e) { fs::create_directories(e.work / "w"); },
-         "Error opening wfdisc file..\n", 1, {"w"}, {}},
+        {"wfdisc is a directory",
+         [](Env& e) { fs::create_directories(e.work / "w"); },
+         "Error opening wfdisc file..\n",
+         1,
+         {"w"},
+         {}},
         {"empty wfdisc", [](Env& e) { e.file("w", ""); }, "", 0, {"w"}, {}},
         {"binary wfdisc",
          [](Env& e) {
@@ -70,23 +77,35 @@ std::vector<Row> rows() {
              b[0] = '\0'; // every line but the first is gibberish; the first holds a NUL
              e.file("w", b);
          },
-         "*", 2, {"w"}, {}},
+         "*",
+         2,
+         {"w"},
+         {}},
         {"huge wfdisc of junk lines",
          [](Env& e) {
              std::string b;
              for (int i = 0; i < 20000; ++i) b += "junk line " + std::to_string(i) + "\n";
              e.file("w", b);
          },
-         "*", 2, {"w"}, {}},
+         "*",
+         2,
+         {"w"},
+         {}},
         {"NUL inside a record",
          [](Env& e) {
              e.file("s.w", words(2));
              e.file("w", "1995123 0 A\0C BHZ 2 20 1 1 STS o s4 - 1 1 . s.w 0 -1 2015 u0 u1\n"s);
          },
-         err(2009, "Record not converted: it holds a NUL character; wfdisc line 1"), 2, {},
+         err(2009, "Record not converted: it holds a NUL character; wfdisc line 1"),
+         2,
+         {},
          {"s.w.kiv"}},
-        {"line of tabs only", [](Env& e) { e.file("w", "\t\t\t\t\n"); },
-         err(2001, "Record not converted: fewer than 16 tokens; wfdisc line 1 has 1"), 2, {}, {}},
+        {"line of tabs only",
+         [](Env& e) { e.file("w", "\t\t\t\t\n"); },
+         err(2001, "Record not converted: fewer than 16 tokens; wfdisc line 1 has 1"),
+         2,
+         {},
+         {}},
         {"10,000-character line",
          [](Env& e) {
              e.file("s.w", words(2));
@@ -95,7 +114,10 @@ std::vector<Row> rows() {
              e.file("w", l + std::string(10000, 'x') + "\n" + rec("1995123 0 ABC BHZ 2 20", "t.w"));
              e.file("t.w", words(2));
          },
-         "", 0, {"s.w.kiv", "t.w.kiv"}, {}},
+         "",
+         0,
+         {"s.w.kiv", "t.w.kiv"},
+         {}},
         {"100 tokens",
          [](Env& e) {
              e.file("s.w", words(2));
@@ -104,61 +126,157 @@ std::vector<Row> rows() {
              for (int i = 0; i < 79; ++i) l += " t";
              e.file("w", l + "\n");
          },
-         "", 0, {"s.w.kiv"}, {}},
-        {"count -1", [](Env& e) { e.file("s.w", words(2)); e.file("w", rec("1995123 0 A B -1 20")); },
-         err(2003, kCount + "1 -1"), 2, {}, {"s.w.kiv"}},
-        {"count 0", [](Env& e) { e.file("s.w", ""); e.file("w", rec("1995123 0 A B 0 20")); }, "", 0,
-         {"s.w.kiv"}, {}},
+         "",
+         0,
+         {"s.w.kiv"},
+         {}},
+        {"count -1",
+         [](Env& e) {
+             e.file("s.w", words(2));
+             e.file("w", rec("1995123 0 A B -1 20"));
+         },
+         err(2003, kCount + "1 -1"),
+         2,
+         {},
+         {"s.w.kiv"}},
+        {"count 0",
+         [](Env& e) {
+             e.file("s.w", "");
+             e.file("w", rec("1995123 0 A B 0 20"));
+         },
+         "",
+         0,
+         {"s.w.kiv"},
+         {}},
         {"count 90000",
-         [](Env& e) { e.file("s.w", words(90000)); e.file("w", rec("1995123 0 A B 90000 20")); }, "",
-         0, {"s.w.kiv"}, {}},
+         [](Env& e) {
+             e.file("s.w", words(90000));
+             e.file("w", rec("1995123 0 A B 90000 20"));
+         },
+         "",
+         0,
+         {"s.w.kiv"},
+         {}},
         {"count 90001",
-         [](Env& e) { e.file("s.w", words(90001)); e.file("w", rec("1995123 0 A B 90001 20")); },
-         err(2003, kCount + "1 90001"), 2, {}, {"s.w.kiv"}},
+         [](Env& e) {
+             e.file("s.w", words(90001));
+             e.file("w", rec("1995123 0 A B 90001 20"));
+         },
+         err(2003, kCount + "1 90001"),
+         2,
+         {},
+         {"s.w.kiv"}},
         {"count 2^31",
-         [](Env& e) { e.file("s.w", words(2)); e.file("w", rec("1995123 0 A B 2147483648 20")); },
-         err(2002, kNum + "1 token 5 2147483648"), 2, {}, {"s.w.kiv"}},
-        {"rate 0", [](Env& e) { e.file("s.w", words(2)); e.file("w", rec("1995123 0 A B 2 0")); }, "",
-         0, {"s.w.kiv"}, {}},
-        {"rate -1", [](Env& e) { e.file("s.w", words(2)); e.file("w", rec("1995123 0 A B 2 -1")); },
-         "", 0, {"s.w.kiv"}, {}},
-        {"rate 1e40", [](Env& e) { e.file("s.w", words(2)); e.file("w", rec("1995123 0 A B 2 1e40")); },
-         err(2002, kNum + "1 token 6 1e40"), 2, {}, {"s.w.kiv"}},
-        {"rate nan", [](Env& e) { e.file("s.w", words(2)); e.file("w", rec("1995123 0 A B 2 nan")); },
-         err(2002, kNum + "1 token 6 nan"), 2, {}, {"s.w.kiv"}},
-        {"start 1e30", [](Env& e) { e.file("s.w", words(2)); e.file("w", rec("1995123 1e30 A B 2 1")); },
+         [](Env& e) {
+             e.file("s.w", words(2));
+             e.file("w", rec("1995123 0 A B 2147483648 20"));
+         },
+         err(2002, kNum + "1 token 5 2147483648"),
+         2,
+         {},
+         {"s.w.kiv"}},
+        {"rate 0",
+         [](Env& e) {
+             e.file("s.w", words(2));
+             e.file("w", rec("1995123 0 A B 2 0"));
+         },
+         "",
+         0,
+         {"s.w.kiv"},
+         {}},
+        {"rate -1",
+         [](Env& e) {
+             e.file("s.w", words(2));
+             e.file("w", rec("1995123 0 A B 2 -1"));
+         },
+         "",
+         0,
+         {"s.w.kiv"},
+         {}},
+        {"rate 1e40",
+         [](Env& e) {
+             e.file("s.w", words(2));
+             e.file("w", rec("1995123 0 A B 2 1e40"));
+         },
+         err(2002, kNum + "1 token 6 1e40"),
+         2,
+         {},
+         {"s.w.kiv"}},
+        {"rate nan",
+         [](Env& e) {
+             e.file("s.w", words(2));
+             e.file("w", rec("1995123 0 A B 2 nan"));
+         },
+         err(2002, kNum + "1 token 6 nan"),
+         2,
+         {},
+         {"s.w.kiv"}},
+        {"start 1e30",
+         [](Env& e) {
+             e.file("s.w", words(2));
+             e.file("w", rec("1995123 1e30 A B 2 1"));
+         },
          err(2005, "Record not converted: start time cannot be held to the microsecond; wfdisc "
                    "line 1 1e30"),
-         2, {}, {"s.w.kiv"}},
-        {"start -", [](Env& e) { e.file("s.w", words(2)); e.file("w", rec("1995123 - A B 2 1")); },
-         err(2002, kNum + "1 token 2 -"), 2, {}, {"s.w.kiv"}},
+         2,
+         {},
+         {"s.w.kiv"}},
+        {"start -",
+         [](Env& e) {
+             e.file("s.w", words(2));
+             e.file("w", rec("1995123 - A B 2 1"));
+         },
+         err(2002, kNum + "1 token 2 -"),
+         2,
+         {},
+         {"s.w.kiv"}},
         {"sample path is a directory",
-         [](Env& e) { fs::create_directories(e.work / "d.w"); e.file("w", rec("1995123 0 A B 0 1", "d.w")); },
-         err(2006, kRead + "1 d.w Cannot open or create file d.w (System error occurred.)"), 2,
-         {"d.w"}, {"d.w.kiv"}},
+         [](Env& e) {
+             fs::create_directories(e.work / "d.w");
+             e.file("w", rec("1995123 0 A B 0 1", "d.w"));
+         },
+         err(2006, kRead + "1 d.w Cannot open or create file d.w (System error occurred.)"),
+         2,
+         {"d.w"},
+         {"d.w.kiv"}},
         {"sample path is a dangling link",
          [](Env& e) {
              fs::create_symlink(e.work / "nowhere", e.work / "l.w");
              e.file("w", rec("1995123 0 A B 2 1", "l.w"));
          },
-         err(2006, kRead + "1 l.w File does not exist: l.w"), 2, {}, {"l.w.kiv", "nowhere"}},
+         err(2006, kRead + "1 l.w File does not exist: l.w"),
+         2,
+         {},
+         {"l.w.kiv", "nowhere"}},
         {"30-character sample path",
          [](Env& e) {
              e.file(std::string(28, 'p') + ".w", words(2));
              e.file("w", rec("1995123 0 A B 2 1", std::string(28, 'p') + ".w"));
          },
-         "", 0, {std::string(28, 'p') + ".w.kiv"}, {}},
+         "",
+         0,
+         {std::string(28, 'p') + ".w.kiv"},
+         {}},
         {"31-character sample path",
          [](Env& e) {
              e.file(std::string(29, 'p') + ".w", words(2));
              e.file("w", rec("1995123 0 A B 2 1", std::string(29, 'p') + ".w"));
          },
          err(2004, "Record not converted: sample file path longer than 30 characters; wfdisc "
-                   "line 1 " + std::string(29, 'p') + ".w"),
-         2, {}, {std::string(29, 'p') + ".w.kiv"}},
+                   "line 1 " +
+                       std::string(29, 'p') + ".w"),
+         2,
+         {},
+         {std::string(29, 'p') + ".w.kiv"}},
         {"sample file shorter than its count",
-         [](Env& e) { e.file("s.w", words(3)); e.file("w", rec("1995123 0 A B 4 1")); },
-         err(2006, kRead + "1 s.w Data read failed or came up short."), 2, {"s.w"}, {"s.w.kiv"}},
+         [](Env& e) {
+             e.file("s.w", words(3));
+             e.file("w", rec("1995123 0 A B 4 1"));
+         },
+         err(2006, kRead + "1 s.w Data read failed or came up short."),
+         2,
+         {"s.w"},
+         {"s.w.kiv"}},
         {"output name is a directory",
          [](Env& e) {
              e.file("s.w", words(2));
@@ -168,21 +286,30 @@ std::vector<Row> rows() {
          "\aERROR: Cannot open or create file s.w.kiv (System error occurred.)\n" +
              err(2011, "Record not converted: its waveform file was not written; wfdisc line 1 "
                        "s.w.kiv"),
-         2, {"s.w.kiv/"}, {}},
+         2,
+         {"s.w.kiv/"},
+         {}},
         {"KIVAUX empty",
          [](Env& e) {
              e.kivaux = "";
              e.file("s.w", words(2));
              e.file("w", rec("1995123 0 A B 2 1"));
          },
-         err(108, "Number  108 /messages"), 0, {"s.w.kiv"}, {}},
+         err(108, "Number  108 /messages"),
+         0,
+         {"s.w.kiv"},
+         {}},
         {"KIVAUX unset",
          [](Env& e) {
              e.kivaux.reset();
              e.file("s.w", words(2));
              e.file("w", rec("1995123 0 A B 2 1"));
          },
-         "", 1, {}, {"s.w.kiv"}, "ERROR: Environmental variable KIVAUX not defined.\n"},
+         "",
+         1,
+         {},
+         {"s.w.kiv"},
+         "ERROR: Environmental variable KIVAUX not defined.\n"},
         {"KIVAUX is a file",
          [](Env& e) {
              e.file("auxfile", "x");
@@ -190,7 +317,10 @@ std::vector<Row> rows() {
              e.file("s.w", words(2));
              e.file("w", rec("1995123 0 A B 2 1"));
          },
-         err(108, "Number  108 @/auxfile/messages"), 0, {"s.w.kiv"}, {}},
+         err(108, "Number  108 @/auxfile/messages"),
+         0,
+         {"s.w.kiv"},
+         {}},
         {"KIVAUX 200 characters long",
          [](Env& e) {
              e.kivaux = "/" + std::string(199, 'k');
@@ -200,7 +330,9 @@ std::vector<Row> rows() {
          // The value does not fit line 1 and goes to line 2, cut at 160.
          err(916, "Number  916") + " /" + std::string(159, 'k') + "\n" +
              err(2003, "Number 2003 1 -3"),
-         2, {}, {"s.w.kiv"}},
+         2,
+         {},
+         {"s.w.kiv"}},
         {"KIVAUX without a messages file",
          [](Env& e) {
              fs::create_directories(e.work / "emptyaux");
@@ -208,25 +340,34 @@ std::vector<Row> rows() {
              e.file("s.w", words(2));
              e.file("w", rec("1995123 0 A B 2 1"));
          },
-         err(108, "Number  108 @/emptyaux/messages"), 0, {"s.w.kiv"}, {}},
+         err(108, "Number  108 @/emptyaux/messages"),
+         0,
+         {"s.w.kiv"},
+         {}},
         {"KIVAUX with a 401-line catalogue",
          [](Env& e) {
              std::string cat;
-             for (int i = 0; i < 401; ++i) cat += "2003 count refused (entry " + std::to_string(i) + ")\n";
+             for (int i = 0; i < 401; ++i)
+                 cat += "2003 count refused (entry " + std::to_string(i) + ")\n";
              fs::create_directories(e.work / "bigaux");
              std::ofstream(e.work / "bigaux/messages") << cat;
              e.kivaux = (e.work / "bigaux").string();
              e.file("s.w", words(2));
              e.file("w", rec("1995123 0 A B -1 1"));
          },
-         err(919, "Number  919") + err(2003, "count refused (entry 0) 1 -1"), 2, {}, {"s.w.kiv"}},
+         err(919, "Number  919") + err(2003, "count refused (entry 0) 1 -1"),
+         2,
+         {},
+         {"s.w.kiv"}},
         {"standard input closed before the name",
          [](Env& e) {
              e.opt.closedstdin = true;
              e.file("w", "");
          },
-         "\n" + err(2008, "No wfdisc file name: standard input ended before a name was read."), 1,
-         {}, {}},
+         "\n" + err(2008, "No wfdisc file name: standard input ended before a name was read."),
+         1,
+         {},
+         {}},
         {"typed name of 31 characters",
          [](Env& e) {
              e.answer = std::string(31, 'n') + "\n";
@@ -234,16 +375,24 @@ std::vector<Row> rows() {
          },
          err(2007, "The wfdisc file name is longer than 30 characters or holds a NUL character: " +
                        std::string(31, 'n')),
-         1, {}, {}},
+         1,
+         {},
+         {}},
         {"typed name holding a NUL",
          [](Env& e) {
              e.answer = "w\0x\n"s;
              e.file("w", rec("1995123 0 A B 2 1"));
          },
          err(2007, "The wfdisc file name is longer than 30 characters or holds a NUL character: w"),
-         1, {}, {"s.w.kiv"}},
-        {"blank line first", [](Env& e) { e.file("w", "     \n" + rec("1995123 0 A B 2 1")); },
-         " Error reading file information\n", 0, {}, {"s.w.kiv"}},
+         1,
+         {},
+         {"s.w.kiv"}},
+        {"blank line first",
+         [](Env& e) { e.file("w", "     \n" + rec("1995123 0 A B 2 1")); },
+         " Error reading file information\n",
+         0,
+         {},
+         {"s.w.kiv"}},
     };
 }
 

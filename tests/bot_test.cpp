@@ -15,9 +15,9 @@ TEST(Indexa, ScansEitherWayForMatchOrMismatch) {
         bool forward, match;
         std::int32_t want;
     } cases[] = {
-        {"", 'a', true, true, 0},       {"", 'a', false, false, 0},
-        {"abcab", 'b', true, true, 2},  {"abcab", 'b', false, true, 5},
-        {"  ab ", ' ', true, false, 3}, {"  ab ", ' ', false, false, 4},
+        {"", 'a', true, true, 0},        {"", 'a', false, false, 0},
+        {"abcab", 'b', true, true, 2},   {"abcab", 'b', false, true, 5},
+        {"  ab ", ' ', true, false, 3},  {"  ab ", ' ', false, false, 4},
         {"     ", ' ', false, false, 0}, {"xyz", 'q', true, true, 0},
     };
     for (const auto& c : cases)
@@ -29,9 +29,9 @@ TEST(Indexb, UsedLengthStopsAtFirstNul) {
         std::string text;
         std::int32_t want;
     } cases[] = {
-        {"abc  ", 3},        {"     ", 0},       {"ab\0de"s, 2},     {"\0abc"s, 0},
-        {"a b  ", 3},        {"", 0},            {"ab \0 x"s, 3},    {"abcde", 5},
-        {std::string(8, '\0'), 0},
+        {"abc  ", 3},    {"     ", 0}, {"ab\0de"s, 2},
+        {"\0abc"s, 0},   {"a b  ", 3}, {"", 0},
+        {"ab \0 x"s, 3}, {"abcde", 5}, {std::string(8, '\0'), 0},
     };
     for (const auto& c : cases) EXPECT_EQ(indexb(c.text), c.want) << c.text.size();
 }
@@ -40,8 +40,8 @@ TEST(Ljust, MovesOverLeadingBlanks) {
     struct Case {
         std::string in, want;
     } cases[] = {
-        {"  ab ", "ab   "}, {"     ", "     "}, {"ab   ", "ab   "}, {"    x", "x    "},
-        {" a b ", "a b  "}, {"", ""},
+        {"  ab ", "ab   "}, {"     ", "     "}, {"ab   ", "ab   "},
+        {"    x", "x    "}, {" a b ", "a b  "}, {"", ""},
     };
     for (const auto& c : cases) {
         std::string t = c.in;
@@ -78,9 +78,9 @@ TEST(Nequal, BlankPaddedExactEquality) {
         std::string name;
         std::int32_t count, want;
     } cases[] = {
-        {"DELTA", 3, 2},  {"DELTA   ", 3, 2}, {"DELTA        ", 3, 2}, {"delta", 3, 0},
-        {"DELT", 3, 0},   {" DELTA", 3, 0},   {"DEPMIN", 2, 0},        {"B", 3, 1},
-        {"DELTA", 0, 0},  {"DELTA", -1, 0},   {"DEPMIN", 99, 3},       {"", 3, 0},
+        {"DELTA", 3, 2}, {"DELTA   ", 3, 2}, {"DELTA        ", 3, 2}, {"delta", 3, 0},
+        {"DELT", 3, 0},  {" DELTA", 3, 0},   {"DEPMIN", 2, 0},        {"B", 3, 1},
+        {"DELTA", 0, 0}, {"DELTA", -1, 0},   {"DEPMIN", 99, 3},       {"", 3, 0},
     };
     for (const auto& c : cases)
         EXPECT_EQ(nequal(c.name, list, 8, c.count), c.want) << c.name << " " << c.count;
@@ -96,9 +96,14 @@ TEST(Cnvita, RightJustifiedOrAsterisks) {
         std::size_t width;
         std::string want;
     } cases[] = {
-        {42, 8, "      42"},  {-1234567, 8, "-1234567"}, {123456789, 8, "********"},
-        {-1, 1, "*"},         {0, 1, "0"},               {0, 3, "  0"},
-        {-2147483647 - 1, 11, "-2147483648"},           {2147483647, 9, "*********"},
+        {42, 8, "      42"},
+        {-1234567, 8, "-1234567"},
+        {123456789, 8, "********"},
+        {-1, 1, "*"},
+        {0, 1, "0"},
+        {0, 3, "  0"},
+        {-2147483647 - 1, 11, "-2147483648"},
+        {2147483647, 9, "*********"},
         {7, 0, ""},
     };
     for (const auto& c : cases) {

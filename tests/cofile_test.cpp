@@ -95,7 +95,8 @@ TEST_F(FileTest, ShortFileFailsWith114AfterEveryPiece) {
     std::int32_t nerr = 0;
     zrabs(h, std::span(words), 300, 0, nerr);
     EXPECT_EQ(nerr, 114);
-    EXPECT_EQ(g_pieces, (std::vector<std::pair<std::size_t, long>>{{512, 512}, {512, 488}, {200, 0}}));
+    EXPECT_EQ(g_pieces,
+              (std::vector<std::pair<std::size_t, long>>{{512, 512}, {512, 488}, {200, 0}}));
     EXPECT_EQ(cmmsg.msgnum, 114);
     EXPECT_EQ(cmmsg.msgtype, 3); // no type names before the message system starts
 }
@@ -113,8 +114,8 @@ TEST_F(FileTest, WritesUseTheSamePiecesAndNothingOutsideTheArray) {
     g_pieces.clear();
     // Refused before anything moves: more words than the array, a negative
     // offset or count, a unit number as handle.
-    for (auto [count, offset, handle] : {std::array<std::int32_t, 3>{101, 0, h}, {1, -1, h},
-                                         {-1, 0, h}, {1, 0, 0}, {1, 0, 6}}) {
+    for (auto [count, offset, handle] :
+         {std::array<std::int32_t, 3>{101, 0, h}, {1, -1, h}, {-1, 0, h}, {1, 0, 0}, {1, 0, 6}}) {
         zwabs(handle, std::span<const float>(words), count, offset, nerr);
         EXPECT_EQ(nerr, 115) << count << " " << offset << " " << handle;
         std::vector<std::int32_t> in(4);
@@ -327,7 +328,7 @@ TEST_F(FileTest, ZcloseChoosesBySign) {
     EXPECT_EQ(nerr, 0);
     zclose(h, nerr);
     EXPECT_EQ(::fcntl(-h, F_GETFD), -1); // descriptor released
-    zclose(15, nerr); // not connected: nothing, no error
+    zclose(15, nerr);                    // not connected: nothing, no error
     EXPECT_EQ(nerr, 0);
 }
 

@@ -23,7 +23,7 @@ namespace e2e {
 
 struct Result {
     std::string out, err;
-    int status = -1;      // exit status, or -1 when killed by a signal
+    int status = -1; // exit status, or -1 when killed by a signal
     bool timedout = false;
 };
 
@@ -43,13 +43,11 @@ struct Options {
 inline Result run(const std::vector<std::string>& argv, const std::string& dir,
                   const std::string& input, const Options& o = {}) {
     static int counter = 0;
-    const std::string base = (std::filesystem::temp_directory_path() /
-                              ("kivf-run-" + std::to_string(::getpid()) + "-" +
-                               std::to_string(++counter)))
-                                 .string();
-    {
-        std::ofstream(base + ".in", std::ios::binary) << input;
-    }
+    const std::string base =
+        (std::filesystem::temp_directory_path() /
+         ("kivf-run-" + std::to_string(::getpid()) + "-" + std::to_string(++counter)))
+            .string();
+    { std::ofstream(base + ".in", std::ios::binary) << input; }
     const pid_t pid = ::fork();
     if (pid == 0) {
         if (o.closedstdin) {
@@ -68,8 +66,8 @@ inline Result run(const std::vector<std::string>& argv, const std::string& dir,
         } else {
             ::unsetenv("KIVAUX");
         }
-        if (o.uid >= 0 && (::setgid(static_cast<gid_t>(o.uid)) != 0 ||
-                           ::setuid(static_cast<uid_t>(o.uid)) != 0))
+        if (o.uid >= 0 &&
+            (::setgid(static_cast<gid_t>(o.uid)) != 0 || ::setuid(static_cast<uid_t>(o.uid)) != 0))
             ::_exit(125);
         std::vector<char*> args;
         for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));

@@ -68,8 +68,12 @@ TEST_F(MsgTest, GetmsgCatalogueAndFallback) {
     struct Case {
         std::int32_t num;
         std::string want;
-    } cases[] = {{7, "Number    7"},      {108, "Number  108"},  {1337, "Number 1337"},
-                 {0, "Number    0"},      {-42, "Number  -42"},  {123456, "Number*****"},
+    } cases[] = {{7, "Number    7"},
+                 {108, "Number  108"},
+                 {1337, "Number 1337"},
+                 {0, "Number    0"},
+                 {-42, "Number  -42"},
+                 {123456, "Number*****"},
                  {-2147483647 - 1, "Number*****"}};
     for (const auto& c : cases) {
         Text<20> t;
@@ -201,12 +205,18 @@ TEST_F(MsgTest, OutmsgRecordLayouts) {
         std::int32_t num;
         std::string want;
     } cases[] = {
-        {"ERROR", 108, " \aERROR  108: T P\n"},    {"ERROR", 1337, " \aERROR 1337: T P\n"},
-        {"ERROR", 12345, " \aERROR ****: T P\n"},  {"ERROR", 5, " \aERROR    5: T P\n"},
-        {"ERROR", -5, " \aERROR   -5: T P\n"},      {"ERROR", -100, " \aERROR  ***: T P\n"},
-        {"ERROR", -999, " \aERROR  ***: T P\n"},    {"ERROR", 999, " \aERROR  999: T P\n"},
-        {"WARNING", 108, " WARNING: T P\n"},       {"OUTPUT", 108, " T P\n"},
-        {"COMMANDS", 1, " T P\n"},                 {"MACROS", 1, " T P\n"},
+        {"ERROR", 108, " \aERROR  108: T P\n"},
+        {"ERROR", 1337, " \aERROR 1337: T P\n"},
+        {"ERROR", 12345, " \aERROR ****: T P\n"},
+        {"ERROR", 5, " \aERROR    5: T P\n"},
+        {"ERROR", -5, " \aERROR   -5: T P\n"},
+        {"ERROR", -100, " \aERROR  ***: T P\n"},
+        {"ERROR", -999, " \aERROR  ***: T P\n"},
+        {"ERROR", 999, " \aERROR  999: T P\n"},
+        {"WARNING", 108, " WARNING: T P\n"},
+        {"OUTPUT", 108, " T P\n"},
+        {"COMMANDS", 1, " T P\n"},
+        {"MACROS", 1, " T P\n"},
         {"PROCESSED", 1, " ==> T P\n"},
     };
     for (const auto& c : cases) {
@@ -407,7 +417,7 @@ TEST(InimsgDeath, FailureIsPrintedOnceOnTheTerminal) {
             EXPECT_EQ(cmmsg.ndest, 1);
             uwrite(6, "end");
             std::exit(cmmsg.destunit[0] == 6 && cmmsg.destact[0][2] && !cmmsg.destact[0][3] ? 0
-                                                                                             : 9);
+                                                                                            : 9);
         },
         ::testing::ExitedWithCode(0), want);
 }

@@ -49,10 +49,10 @@ std::string kivbytes(const Kiv& k) {
     for (std::size_t off = 0; off < 280; off += 4) put(b, off, -12345.0f);
     for (std::size_t off = 280; off < 420; off += 4) put(b, off, std::int32_t{-12345});
     for (std::size_t off = 440; off < 632; off += 8) b.replace(off, 8, "-12345  ");
-    put(b, 304, std::int32_t{6});                          // NVHDR
-    put(b, 308, std::int32_t{0});                          // NINF
-    put(b, 312, std::int32_t{0});                          // NHST
-    put(b, 340, std::int32_t{1});                          // IFTYPE = ITIME
+    put(b, 304, std::int32_t{6});                                            // NVHDR
+    put(b, 308, std::int32_t{0});                                            // NINF
+    put(b, 312, std::int32_t{0});                                            // NHST
+    put(b, 340, std::int32_t{1});                                            // IFTYPE = ITIME
     for (std::size_t off : {420u, 428u, 432u}) put(b, off, std::int32_t{1}); // LEVEN LOVROK LCALDA
     put(b, 424, std::int32_t{0});
     put(b, 436, std::int32_t{0});
@@ -143,8 +143,8 @@ TEST_F(Wfdxlate, ConvertsRecordsAndStopsAtABlankLine) {
     file("a.w", samplebytes({1, -1, 16777217, 7, 99, 98}));
     file("b.w", samplebytes({5, 6}));
     file("x.wfdisc", line("1995123 700000000.5 ABC BHZ 4 20.0", "a.w") + "\n" +
-                         line("2001002 3600.5 LONGSTATION LHZ 2 0", "b.w", "") + "\n" +
-                         "   \n" + line("2001002 0 ZZZ Z 2 1", "b.w") + "\n");
+                         line("2001002 3600.5 LONGSTATION LHZ 2 0", "b.w", "") + "\n" + "   \n" +
+                         line("2001002 0 ZZZ Z 2 1", "b.w") + "\n");
     const auto r = run("x.wfdisc   \n");
     EXPECT_EQ(r.out, kPrompt + " Error reading file information\n");
     EXPECT_EQ(r.status, 0);
@@ -273,16 +273,20 @@ TEST_F(Wfdxlate, RefusedRecordsAreNamedAndTheRunGoesOn) {
          err(2001, "Record not converted: fewer than 16 tokens; wfdisc line 3 has 15")},
         {line("1995123 0 ABC BHZ 3 20", long31),
          err(2004, "Record not converted: sample file path longer than 30 characters; wfdisc "
-                   "line 4 " + long31)},
+                   "line 4 " +
+                       long31)},
         {line("1995123 0 ABC BHZ 3x 20", "ok.w"),
-         err(2002, "Record not converted: a token is not a number or is out of range; wfdisc line 5 token 5 3x")},
+         err(2002, "Record not converted: a token is not a number or is out of range; wfdisc line "
+                   "5 token 5 3x")},
         {line("1995123 1e30 ABC BHZ 3 20", "ok.w"),
          err(2005, "Record not converted: start time cannot be held to the microsecond; wfdisc "
                    "line 6 1e30")},
         {line("19x5123 0 ABC BHZ 3 20", "ok.w"),
-         err(2002, "Record not converted: a token is not a number or is out of range; wfdisc line 7 token 1 19x5123")},
+         err(2002, "Record not converted: a token is not a number or is out of range; wfdisc line "
+                   "7 token 1 19x5123")},
         {line("1995123 0 ABC BHZ 3 nan", "ok.w"),
-         err(2002, "Record not converted: a token is not a number or is out of range; wfdisc line 8 token 6 nan")},
+         err(2002, "Record not converted: a token is not a number or is out of range; wfdisc line "
+                   "8 token 6 nan")},
         {line("1995123 0 ABC BHZ 3 20", "missing.w"),
          err(2006, "Record not converted: samples cannot be read; wfdisc line 9 missing.w "
                    "File does not exist: missing.w")},
@@ -355,7 +359,8 @@ TEST_F(Wfdxlate, TypedNames) {
     EXPECT_EQ(run(n30 + "\n").status, 0);
     const auto r = run(n30 + "x\n");
     EXPECT_EQ(r.out, kPrompt + err(2007, "The wfdisc file name is longer than 30 characters or "
-                                         "holds a NUL character: " + n30 + "x"));
+                                         "holds a NUL character: " +
+                                             n30 + "x"));
     EXPECT_EQ(r.status, 1);
     const auto eof = run("");
     EXPECT_EQ(eof.out, kPrompt + "\n" +

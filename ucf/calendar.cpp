@@ -43,7 +43,9 @@ i64 trunc64(float x) {
 
 } // namespace
 
-std::int32_t daysinyear(std::int32_t year) { return year % 4 == 0 ? 366 : 365; }
+std::int32_t daysinyear(std::int32_t year) {
+    return year % 4 == 0 ? 366 : 365;
+}
 
 void inctim(std::int32_t hour, std::int32_t min, std::int32_t sec, std::int32_t msec, float inc,
             std::int32_t& ohour, std::int32_t& omin, std::int32_t& osec, std::int32_t& omsec,

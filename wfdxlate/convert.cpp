@@ -28,7 +28,9 @@ void samplesfailed(const Record& r, std::int32_t lineno) {
 
 } // namespace
 
-void report() { outmsg(); }
+void report() {
+    outmsg();
+}
 
 bool convert(Record& r, std::int32_t lineno) {
     // Time of day: whole seconds of the day (exact in a float) advance

@@ -49,8 +49,8 @@ int main() {
     }
     const std::string_view name = answer.used();
     const std::string_view tail = answer.view().substr(name.size());
-    if (name.size() > kNameLen || tail.find_first_not_of(std::string_view(" \0", 2)) !=
-                                      std::string_view::npos) {
+    if (name.size() > kNameLen ||
+        tail.find_first_not_of(std::string_view(" \0", 2)) != std::string_view::npos) {
         return stop(kMsgLongName, name, 1);
     }
     Text<kNameLen> datfile;

@@ -11,37 +11,37 @@
 
 namespace kivf::wfdx {
 
-inline constexpr std::size_t kLineLen = 210;  // characters of a record that count
-inline constexpr std::size_t kTokens = 30;    // token slots; later tokens are ignored
-inline constexpr std::size_t kTokenLen = 30;  // characters kept of a token
+inline constexpr std::size_t kLineLen = 210; // characters of a record that count
+inline constexpr std::size_t kTokens = 30;   // token slots; later tokens are ignored
+inline constexpr std::size_t kTokenLen = 30; // characters kept of a token
 inline constexpr std::int32_t kMaxPts = 90000;
-inline constexpr std::size_t kNameLen = 30;   // typed wfdisc name, sample path
+inline constexpr std::size_t kNameLen = 30; // typed wfdisc name, sample path
 
 // Message numbers of the converter (texts in the catalogue).
 enum Msg : std::int32_t {
-    kMsgFewTokens = 2001,   // fewer than 16 tokens
-    kMsgNotNumber = 2002,   // a token read as a number is not one
-    kMsgCount = 2003,       // sample count outside 0..90000
-    kMsgLongPath = 2004,    // sample path longer than 30 characters
-    kMsgTime = 2005,        // start time that cannot be represented exactly
-    kMsgSamples = 2006,     // samples cannot be read
-    kMsgLongName = 2007,    // typed wfdisc name too long or with a NUL
-    kMsgNoName = 2008,      // standard input ended before a name
-    kMsgNul = 2009,         // a NUL character in a record
-    kMsgReadFail = 2010,    // the wfdisc file cannot be read on
-    kMsgNotWritten = 2011,  // the KIV file of a record was not written
+    kMsgFewTokens = 2001,  // fewer than 16 tokens
+    kMsgNotNumber = 2002,  // a token read as a number is not one
+    kMsgCount = 2003,      // sample count outside 0..90000
+    kMsgLongPath = 2004,   // sample path longer than 30 characters
+    kMsgTime = 2005,       // start time that cannot be represented exactly
+    kMsgSamples = 2006,    // samples cannot be read
+    kMsgLongName = 2007,   // typed wfdisc name too long or with a NUL
+    kMsgNoName = 2008,     // standard input ended before a name
+    kMsgNul = 2009,        // a NUL character in a record
+    kMsgReadFail = 2010,   // the wfdisc file cannot be read on
+    kMsgNotWritten = 2011, // the KIV file of a record was not written
 };
 
 // Decoded values of the current record. Static and reused; every field a
 // record needs is set from that record or the record is refused.
 struct Record {
-    Text<kLineLen> inline_;                       // the record as read
-    std::array<Text<kTokenLen>, kTokens> var;     // token slots
-    std::array<std::size_t, kTokens> varpos;      // where each token starts in the record
-    std::array<std::size_t, kTokens> varlen;      // its full length
-    std::int32_t ntok;                            // tokens of this record (at most 30 kept)
+    Text<kLineLen> inline_;                   // the record as read
+    std::array<Text<kTokenLen>, kTokens> var; // token slots
+    std::array<std::size_t, kTokens> varpos;  // where each token starts in the record
+    std::array<std::size_t, kTokens> varlen;  // its full length
+    std::int32_t ntok;                        // tokens of this record (at most 30 kept)
     std::int32_t nzyear, nzjday;
-    double start;     // start time in seconds, as written (never a 32-bit float)
+    double start;          // start time in seconds, as written (never a 32-bit float)
     std::int32_t startsec; // whole seconds of the day of the start time, 0..86399
     std::int32_t startms;  // its milliseconds, 0..999
     Text<8> kstnm, kcmpnm;
