@@ -13,3 +13,13 @@ if(TARGET wfdxlate)
     WFDXLATE_BIN="$<TARGET_FILE:wfdxlate>" KIVF_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   gtest_discover_tests(badinput_e2e DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 endif()
+
+# The installed package, used by a separate project. Not under the sanitizers:
+# the consumer would need their run-time libraries too.
+if(NOT KIVF_SANITIZE)
+  add_test(NAME package_consumer
+    COMMAND ${CMAKE_COMMAND} -DBUILD=${PROJECT_BINARY_DIR} -DSOURCE=${CMAKE_CURRENT_SOURCE_DIR}/consumer
+            -DWORK=${CMAKE_CURRENT_BINARY_DIR}/consumer-work -DCXX=${CMAKE_CXX_COMPILER}
+            -P ${CMAKE_CURRENT_SOURCE_DIR}/consumer.cmake)
+  set_tests_properties(package_consumer PROPERTIES TIMEOUT 300)
+endif()

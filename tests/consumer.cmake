@@ -1,0 +1,30 @@
+# Installs the build into a scratch prefix, then builds and runs a separate
+# project that finds it with find_package(kivf).
+set(prefix ${WORK}/prefix)
+file(REMOVE_RECURSE ${WORK})
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix}
+                RESULT_VARIABLE rc OUTPUT_QUIET)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "install failed: ${rc}")
+endif()
+foreach(f bin/wfdxlate share/kivf/messages include/kivf/msg/msg.h lib/cmake/kivf/kivfConfig.cmake)
+  if(NOT EXISTS ${prefix}/${f})
+    message(FATAL_ERROR "not installed: ${f}")
+  endif()
+endforeach()
+execute_process(COMMAND ${CMAKE_COMMAND} -S ${SOURCE} -B ${WORK}/build -G Ninja
+                        -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX}
+                RESULT_VARIABLE rc OUTPUT_QUIET)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "configuring the consumer failed: ${rc}")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} --build ${WORK}/build RESULT_VARIABLE rc OUTPUT_QUIET)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "building the consumer failed: ${rc}")
+endif()
+foreach(exe consumer consumer_static)
+  execute_process(COMMAND ${WORK}/build/${exe} RESULT_VARIABLE rc OUTPUT_VARIABLE out)
+  if(NOT rc EQUAL 0 OR NOT out STREQUAL "answer 42\n")
+    message(FATAL_ERROR "${exe}: status ${rc}, output '${out}'")
+  endif()
+endforeach()
