@@ -59,13 +59,13 @@ class Input {
     std::size_t n_;
 };
 
-// Used length of a text, counted here without the library: last non-blank
-// position, never past the character before the first NUL.
+// Used length of a text, counted here without the library: the position of
+// the last non-blank character (a NUL is not a blank), but never past the
+// character before the first NUL; so "ab \0" has used length 3.
 inline std::size_t usedlen(std::string_view s) {
-    const std::size_t z = s.find('\0');
-    if (z != std::string_view::npos) s = s.substr(0, z);
     const std::size_t last = s.find_last_not_of(' ');
-    return last == std::string_view::npos ? 0 : last + 1;
+    const std::size_t a = last == std::string_view::npos ? 0 : last + 1;
+    return std::min(a, s.find('\0'));
 }
 
 // s cut to w characters or padded with blanks.
