@@ -216,3 +216,32 @@ void wkiv0(std::string_view kname, std::span<const float> xarray, std::span<cons
            std::int32_t& nerr);
 
 } // namespace kivf
+
+// ---------------------------------------------------------------- reader ----
+
+namespace kivf {
+
+// Failures of rkivhdr. The message is composed (setmsg, then the file name and
+// the particulars) but not printed: the caller decides where it goes.
+inline constexpr std::int32_t kErrKivMissing = 1410; // no such file
+inline constexpr std::int32_t kErrKivOpen = 1411;    // cannot be opened, or not a plain file
+inline constexpr std::int32_t kErrKivNotKiv = 1412;  // NVHDR is 6 in neither byte order
+inline constexpr std::int32_t kErrKivShort = 1413;   // shorter than the 632-byte header
+inline constexpr std::int32_t kErrKivSize = 1414;    // size is not 632 + 4*NPTS (8*NPTS uneven)
+inline constexpr std::int32_t kErrKivRead = 1415;    // the header could not be read
+inline constexpr std::int32_t kErrKivNpts = 1416;    // NPTS negative or undefined
+
+// Read the header of the KIV file kname into hdr (the 110 numeric words F, N,
+// I, L) and khdr (the 24 text fields), whichever byte order wrote it: the file
+// is recognised by NVHDR = 6 at byte 304 in this machine's order or in the
+// reverse one (swapped true), and numeric words are then reversed; text bytes
+// never are. The size must be 632 + 4*NPTS bytes, 632 + 8*NPTS when LEVEN is
+// false (0). The constants of the records (undefined values, version,
+// enumeration ordinals) are never touched, so reading into the current header
+// does not stand in for its first reset. On failure nerr is 1410-1416 and the
+// records are unchanged.
+void rkivhdr(std::string_view kname, CmHdr& hdr, KmHdr& khdr, bool& swapped, std::int32_t& nerr);
+// The same into the current header (cmhdr, kmhdr).
+void rkivhdr(std::string_view kname, bool& swapped, std::int32_t& nerr);
+
+} // namespace kivf

@@ -1,0 +1,172 @@
+// The KIV header reader: files written on a machine of either byte order,
+// checked against their size before anything is taken from them.
+#include "dff/dff.h"
+
+#include "co/co.h"
+#include "msg/msg.h"
+
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace kivf {
+
+namespace {
+
+constexpr std::size_t kPathBytes = 1024; // as the file layer: a path and its NUL
+constexpr std::int64_t kHdrBytes = std::int64_t{4} * kHdrWords;
+// Words up to and including NVHDR: enough to tell a KIV file from another.
+constexpr std::int32_t kVersionWords = kNumFhdr + nslot::NVHDR;
+
+using Raw = std::array<std::uint32_t, kHdrWords>;
+
+std::uint32_t reversed(std::uint32_t w) {
+    return (w >> 24) | ((w >> 8) & 0xFF00U) | ((w << 8) & 0xFF0000U) | (w << 24);
+}
+
+std::int32_t intword(const Raw& raw, std::int32_t word, bool swap) {
+    const std::uint32_t w =
+        swap ? reversed(raw[static_cast<std::size_t>(word)]) : raw[static_cast<std::size_t>(word)];
+    std::int32_t v = 0;
+    std::memcpy(&v, &w, 4);
+    return v;
+}
+
+template <class T> void apnum(T value) {
+    std::array<char, 24> buf{};
+    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), value);
+    apcmsg(std::string_view(buf.data(), static_cast<std::size_t>(r.ptr - buf.data())));
+}
+
+void fail(std::int32_t number, std::string_view kname, std::int32_t& nerr) {
+    nerr = number;
+    setmsg("ERROR", nerr);
+    apcmsg(kname);
+}
+
+// The path as the file layer forms it: trailing blanks dropped, NUL-ended.
+bool pathof(std::string_view kname, std::array<char, kPathBytes>& path) {
+    std::size_t n = kname.size();
+    while (n > 1 && kname[n - 1] == ' ') --n;
+    if (n == 0 || n >= kPathBytes) return false;
+    std::memcpy(path.data(), kname.data(), n);
+    path[n] = '\0';
+    return true;
+}
+
+// Open a plain file for reading; its handle and size, or the failure. Only
+// plain files: a directory holds no words and a pipe could block forever.
+bool openkiv(std::string_view kname, std::int32_t& handle, std::int64_t& size, std::int32_t& nerr) {
+    std::array<char, kPathBytes> path{};
+    struct stat st {};
+    if (!pathof(kname, path)) {
+        fail(kErrKivOpen, kname, nerr);
+        apcmsg("(Empty or overlong name.)");
+        return false;
+    }
+    if (::stat(path.data(), &st) != 0) {
+        if (errno == ENOENT) {
+            fail(kErrKivMissing, kname, nerr);
+        } else {
+            fail(kErrKivOpen, kname, nerr);
+            apcmsg(errno == EACCES ? "(Insufficient access rights.)" : "(System error occurred.)");
+        }
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        fail(kErrKivOpen, kname, nerr);
+        apcmsg("(Not a plain file.)");
+        return false;
+    }
+    std::int32_t kind = 0;
+    zopenc(handle, kname, 0, 1, 0, kind);
+    if (kind != 0 || ::fstat(-handle, &st) != 0) {
+        if (kind == 0) zclosec(handle);
+        fail(kErrKivOpen, kname, nerr);
+        apcmsg(kind == 1 ? "(Insufficient access rights.)" : "(System error occurred.)");
+        return false;
+    }
+    size = st.st_size;
+    return true;
+}
+
+// Read and check the header words; false with the failure composed.
+bool readkiv(std::string_view kname, std::int32_t handle, std::int64_t size, Raw& raw,
+             bool& swapped, std::int32_t& nerr) {
+    const std::int32_t words = size >= kHdrBytes ? kHdrWords : kVersionWords;
+    if (size < std::int64_t{4} * kVersionWords) {
+        fail(kErrKivShort, kname, nerr);
+    } else {
+        zrabs(handle, std::span<std::uint32_t>(raw), words, 0, nerr);
+        if (nerr != 0) {
+            fail(kErrKivRead, kname, nerr);
+            return false;
+        }
+        const std::int32_t nvhdr = kNumFhdr + nslot::NVHDR - 1;
+        swapped = intword(raw, nvhdr, false) != kCurHver;
+        if (swapped && intword(raw, nvhdr, true) != kCurHver) {
+            fail(kErrKivNotKiv, kname, nerr);
+            return false;
+        }
+        if (words == kHdrWords) {
+            const std::int32_t npts = intword(raw, kNumFhdr + nslot::NPTS - 1, swapped);
+            const std::int32_t leven =
+                intword(raw, kNumFhdr + kNumNhdr + kNumIhdr + lslot::LEVEN - 1, swapped);
+            const std::int64_t want = kHdrBytes + std::int64_t{npts} * (leven != 0 ? 4 : 8);
+            if (npts < 0) {
+                fail(kErrKivNpts, kname, nerr);
+                apcmsg("(NPTS =");
+                apnum(npts);
+                apcmsg(")");
+                return false;
+            }
+            if (size == want) return true;
+            fail(kErrKivSize, kname, nerr);
+            apcmsg("(");
+            apnum(size);
+            apcmsg("bytes, expected");
+            apnum(want);
+            apcmsg("for NPTS =");
+            apnum(npts);
+            apcmsg(leven != 0 ? "and LEVEN true)" : "and LEVEN false)");
+            return false;
+        }
+        fail(kErrKivShort, kname, nerr);
+    }
+    apcmsg("(");
+    apnum(size);
+    apcmsg("bytes)");
+    return false;
+}
+
+} // namespace
+
+void rkivhdr(std::string_view kname, CmHdr& hdr, KmHdr& khdr, bool& swapped, std::int32_t& nerr) {
+    nerr = 0;
+    swapped = false;
+    std::int32_t handle = 0;
+    std::int64_t size = 0;
+    if (!openkiv(kname, handle, size, nerr)) return;
+    static Raw raw; // scratch, as the writer's buffer
+    raw.fill(0);
+    bool swap = false;
+    const bool ok = readkiv(kname, handle, size, raw, swap, nerr);
+    zclosec(handle);
+    if (!ok) return;
+
+    if (swap)
+        for (std::size_t w = 0; w < kHdrNumWords; ++w) raw[w] = reversed(raw[w]);
+    // The 110 numeric words lie in one piece at the start of the record and
+    // the 24 texts in one piece at the start of theirs.
+    std::memcpy(static_cast<void*>(&hdr), raw.data(), std::size_t{4} * kHdrNumWords);
+    std::memcpy(static_cast<void*>(khdr.khdr.data()), raw.data() + kHdrNumWords, kHdrTextBytes);
+    swapped = swap;
+}
+
+void rkivhdr(std::string_view kname, bool& swapped, std::int32_t& nerr) {
+    rkivhdr(kname, cmhdr, kmhdr, swapped, nerr);
+}
+
+} // namespace kivf

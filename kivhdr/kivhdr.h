@@ -1,0 +1,56 @@
+// The header lister: how the members of a catalogue list are shown for one
+// header read from a file. Kept apart from the program so that it can be
+// tested without running it.
+#pragma once
+
+#include "dff/dff.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kivf::kivhdr {
+
+// Name column width: the longest field or auxiliary name is 8 characters.
+inline constexpr std::size_t kNameWidth = 8;
+
+// Position (1-based) of a list in the catalogue, any letter case; 0 when none.
+std::int32_t findlist(std::string_view name);
+
+// The value of one list member (a field name or an auxiliary name) as shown;
+// false when the value is undefined (out is then empty).
+bool value(std::string_view name, const CmHdr& h, const KmHdr& k, std::string_view file,
+           std::string& out);
+
+// Append the listing of one header to out: a line "FILENAME  file", then one
+// line per member of the list with a defined value (every member when all),
+// the name left-justified in kNameWidth columns, two blanks, the value.
+void listing(std::int32_t list, const CmHdr& h, const KmHdr& k, std::string_view file, bool all,
+             std::string& out);
+
+// Pieces of the listing.
+std::string showfloat(float v);                             // shortest text that reads back exactly
+std::string showenum(std::int32_t v);                       // "ITIME   TIME SERIES FILE"
+std::string showdate(std::int32_t year, std::int32_t jday); // "2015-03-10 (069)"
+std::string showtime(std::int32_t h, std::int32_t m, std::int32_t s, std::int32_t ms);
+
+// The texts of the reader's failures, used for every number the message
+// catalogue does not provide (or when no catalogue is loaded).
+struct MsgText {
+    std::int32_t number;
+    std::string_view text;
+};
+inline constexpr std::array<MsgText, 7> kTexts = {{
+    {kErrKivMissing, "KIV file does not exist:"},
+    {kErrKivOpen, "KIV file cannot be opened:"},
+    {kErrKivNotKiv, "Not a KIV file: no header version 6 at byte 304 in either byte order:"},
+    {kErrKivShort, "Truncated or not a KIV file: shorter than the 632-byte header:"},
+    {kErrKivSize, "KIV file size does not match NPTS and LEVEN:"},
+    {kErrKivRead, "KIV file header cannot be read:"},
+    {kErrKivNpts, "KIV file sample count NPTS is undefined or negative:"},
+}};
+// Add to the message catalogue every text of kTexts whose number it lacks.
+void addtexts();
+
+} // namespace kivf::kivhdr

@@ -1,0 +1,155 @@
+// kivhdr: lists the headers of KIV files, one block per file, with the
+// catalogue's names.
+//
+// Listings go to standard output, failures (one line each) to standard error,
+// so that a listing piped on is never mixed with them.
+// Exit status: 0 every file listed; 1 bad usage, nothing listed; 2 at least
+// one file could not be listed (the others were).
+#include "kivhdr/kivhdr.h"
+
+#include "dff/dff.h"
+#include "msg/msg.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+using namespace kivf;
+
+namespace {
+
+constexpr std::string_view kUsage =
+    "Usage: kivhdr [OPTION]... [--] FILE...\n"
+    "List the header fields of KIV files, one block per file: a line\n"
+    "'FILENAME  file', then one line per field, name and value.\n"
+    "\n"
+    "  --list NAME  show the fields of the list NAME: DEFAULT (the default),\n"
+    "               PICKS, SPECIAL or STD, in any letter case\n"
+    "  --all        show undefined fields too, as 'undefined'\n"
+    "  --help       show this help and stop\n"
+    "  --version    show the version and stop\n"
+    "  --           what follows are file names, even if they begin with '-'\n"
+    "\n"
+    "Numbers are shown exactly (the shortest text that reads back to the same\n"
+    "value), texts trimmed, logicals as true or false, enumerated fields by\n"
+    "name and description. KZDATE is year-month-day with the day of the year\n"
+    "in parentheses, KZTIME hours:minutes:seconds.milliseconds; markers show\n"
+    "their label in parentheses.\n"
+    "\n"
+    "A file that cannot be listed gets one line on standard error and the\n"
+    "other files are still listed. Exit status: 0 all files listed, 1 bad\n"
+    "usage, 2 some file could not be listed.\n";
+
+void out(std::string_view s) {
+    std::fwrite(s.data(), 1, s.size(), stdout);
+}
+
+// Standard output first, so that a terminal shows both in order.
+void complain(std::string_view s) {
+    std::fflush(stdout);
+    std::fwrite(s.data(), 1, s.size(), stderr);
+    std::fputc('\n', stderr);
+}
+
+// The message the library composed, on one line.
+std::string composed() {
+    std::string s = "kivhdr: ERROR " + std::to_string(cmmsg.msgnum) + ":";
+    const std::int32_t lines = std::clamp(cmmsg.nmsgline, 1, kMsgLines);
+    for (std::int32_t i = 0; i < lines; ++i) {
+        const std::string_view l = kmmsg.msgline[static_cast<std::size_t>(i)].used();
+        if (!l.empty()) s += ' ';
+        s += l;
+    }
+    for (char& c : s)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return s;
+}
+
+// The catalogue is set up without newhdr, which would also start the message
+// system and so stop the process when KIVAUX is unset: listing needs no
+// auxiliary files. The message catalogue is loaded only when KIVAUX is set,
+// and the reader's texts are built in for whatever it does not provide.
+void startup() {
+    inihdr();
+    inilhf();
+    if (const char* aux = std::getenv("KIVAUX")) {
+        std::int32_t nerr = 0;
+        kivmsg(nerr);
+        if (nerr != 0)
+            complain(
+                "kivhdr: WARNING: message catalogue not loaded from KIVAUX=" + std::string(aux) +
+                " (error " + std::to_string(nerr) + "); built-in texts are used");
+    }
+    kivhdr::addtexts();
+}
+
+int usage(const std::string& why) {
+    complain("kivhdr: " + why);
+    complain("Try 'kivhdr --help' for more information.");
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string_view> files;
+    std::string_view listname = "DEFAULT";
+    bool all = false;
+    bool options = true;
+    for (int a = 1; a < argc; ++a) {
+        const std::string_view arg = argv[a];
+        if (!options || arg.size() < 2 || arg[0] != '-') {
+            files.push_back(arg);
+        } else if (arg == "--") {
+            options = false;
+        } else if (arg == "--all") {
+            all = true;
+        } else if (arg == "--help") {
+            out(kUsage);
+            return 0;
+        } else if (arg == "--version") {
+            out("kivhdr " KIVF_VERSION "\n");
+            return 0;
+        } else if (arg == "--list") {
+            if (++a == argc) return usage("option --list needs a list name");
+            listname = argv[a];
+        } else if (arg.starts_with("--list=")) {
+            listname = arg.substr(7);
+        } else {
+            return usage("unknown option " + std::string(arg));
+        }
+    }
+
+    startup();
+    const std::int32_t list = kivhdr::findlist(listname);
+    if (list == 0)
+        return usage("no list named '" + std::string(listname) +
+                     "' (lists: DEFAULT, PICKS, SPECIAL, STD)");
+    if (files.empty()) return usage("no file given");
+
+    static CmHdr h; // the header of each file in turn; the current one stays as it is
+    static KmHdr k;
+    std::string text;
+    bool listed = false;
+    bool failed = false;
+    for (const std::string_view file : files) {
+        bool swapped = false;
+        std::int32_t nerr = 0;
+        rkivhdr(file, h, k, swapped, nerr);
+        if (nerr != 0) {
+            complain(composed());
+            failed = true;
+            continue;
+        }
+        text.clear();
+        if (listed) text += '\n';
+        kivhdr::listing(list, h, k, file, all, text);
+        out(text);
+        listed = true;
+    }
+    std::fflush(stdout);
+    return failed ? 2 : 0;
+}
