@@ -5,6 +5,7 @@
 #include "co/co.h"
 #include "msg/msg.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -34,11 +35,26 @@ std::int32_t intword(const Raw& raw, std::int32_t word, bool swap) {
     return v;
 }
 
-template <class T> void apnum(T value) {
-    std::array<char, 24> buf{};
-    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), value);
-    apcmsg(std::string_view(buf.data(), static_cast<std::size_t>(r.ptr - buf.data())));
-}
+// The particulars of a failure as one piece: "(" text and numbers ")".
+class Note {
+  public:
+    Note& operator<<(std::string_view t) {
+        const std::size_t k = std::min(t.size(), buf_.size() - n_);
+        std::memcpy(buf_.data() + n_, t.data(), k);
+        n_ += k;
+        return *this;
+    }
+    Note& operator<<(std::int64_t v) {
+        const auto r = std::to_chars(buf_.data() + n_, buf_.data() + buf_.size(), v);
+        if (r.ec == std::errc()) n_ = static_cast<std::size_t>(r.ptr - buf_.data());
+        return *this;
+    }
+    void append() const { apcmsg(std::string_view(buf_.data(), n_)); }
+
+  private:
+    std::array<char, 96> buf_{};
+    std::size_t n_ = 0;
+};
 
 void fail(std::int32_t number, std::string_view kname, std::int32_t& nerr) {
     nerr = number;
@@ -92,52 +108,47 @@ bool openkiv(std::string_view kname, std::int32_t& handle, std::int64_t& size, s
     return true;
 }
 
-// Read and check the header words; false with the failure composed.
+// Read and check the header words; false with the failure composed. A file
+// too short for NVHDR cannot be told from another file; one that holds NVHDR
+// but not the whole header is cut short.
 bool readkiv(std::string_view kname, std::int32_t handle, std::int64_t size, Raw& raw,
              bool& swapped, std::int32_t& nerr) {
-    const std::int32_t words = size >= kHdrBytes ? kHdrWords : kVersionWords;
     if (size < std::int64_t{4} * kVersionWords) {
         fail(kErrKivShort, kname, nerr);
-    } else {
-        zrabs(handle, std::span<std::uint32_t>(raw), words, 0, nerr);
-        if (nerr != 0) {
-            fail(kErrKivRead, kname, nerr);
-            return false;
-        }
-        const std::int32_t nvhdr = kNumFhdr + nslot::NVHDR - 1;
-        swapped = intword(raw, nvhdr, false) != kCurHver;
-        if (swapped && intword(raw, nvhdr, true) != kCurHver) {
-            fail(kErrKivNotKiv, kname, nerr);
-            return false;
-        }
-        if (words == kHdrWords) {
-            const std::int32_t npts = intword(raw, kNumFhdr + nslot::NPTS - 1, swapped);
-            const std::int32_t leven =
-                intword(raw, kNumFhdr + kNumNhdr + kNumIhdr + lslot::LEVEN - 1, swapped);
-            const std::int64_t want = kHdrBytes + std::int64_t{npts} * (leven != 0 ? 4 : 8);
-            if (npts < 0) {
-                fail(kErrKivNpts, kname, nerr);
-                apcmsg("(NPTS =");
-                apnum(npts);
-                apcmsg(")");
-                return false;
-            }
-            if (size == want) return true;
-            fail(kErrKivSize, kname, nerr);
-            apcmsg("(");
-            apnum(size);
-            apcmsg("bytes, expected");
-            apnum(want);
-            apcmsg("for NPTS =");
-            apnum(npts);
-            apcmsg(leven != 0 ? "and LEVEN true)" : "and LEVEN false)");
-            return false;
-        }
-        fail(kErrKivShort, kname, nerr);
+        (Note() << "(" << size << " bytes)").append();
+        return false;
     }
-    apcmsg("(");
-    apnum(size);
-    apcmsg("bytes)");
+    const std::int32_t words = size >= kHdrBytes ? kHdrWords : kVersionWords;
+    zrabs(handle, std::span<std::uint32_t>(raw), words, 0, nerr);
+    if (nerr != 0) {
+        fail(kErrKivRead, kname, nerr);
+        return false;
+    }
+    const std::int32_t nvhdr = kNumFhdr + nslot::NVHDR - 1;
+    swapped = intword(raw, nvhdr, false) != kCurHver;
+    if (swapped && intword(raw, nvhdr, true) != kCurHver) {
+        fail(kErrKivNotKiv, kname, nerr);
+        return false;
+    }
+    if (words < kHdrWords) {
+        fail(kErrKivShort, kname, nerr);
+        (Note() << "(" << size << " bytes)").append();
+        return false;
+    }
+    const std::int32_t npts = intword(raw, kNumFhdr + nslot::NPTS - 1, swapped);
+    const std::int32_t leven =
+        intword(raw, kNumFhdr + kNumNhdr + kNumIhdr + lslot::LEVEN - 1, swapped);
+    if (npts < 0) {
+        fail(kErrKivNpts, kname, nerr);
+        (Note() << "(NPTS = " << npts << ")").append();
+        return false;
+    }
+    const std::int64_t want = kHdrBytes + std::int64_t{npts} * (leven != 0 ? 4 : 8);
+    if (size == want) return true;
+    fail(kErrKivSize, kname, nerr);
+    (Note() << "(" << size << " bytes, expected " << want << " for NPTS = " << npts
+            << (leven != 0 ? " and LEVEN true)" : " and LEVEN false)"))
+        .append();
     return false;
 }
 
