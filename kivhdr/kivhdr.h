@@ -23,7 +23,8 @@ std::int32_t findlist(std::string_view name);
 bool value(std::string_view name, const CmHdr& h, const KmHdr& k, std::string_view file,
            std::string& out);
 
-// Append the listing of one header to out: a line "FILENAME  file", then one
+// Append the listing of one header to out: a line "FILENAME  file", a line
+// "KSTCMP  station component" when either is set, then one
 // line per member of the list with a defined value (every member when all),
 // the name left-justified in kNameWidth columns, two blanks, the value.
 void listing(std::int32_t list, const CmHdr& h, const KmHdr& k, std::string_view file, bool all,

@@ -24,7 +24,8 @@ namespace {
 constexpr std::string_view kUsage =
     "Usage: kivhdr [OPTION]... [--] FILE...\n"
     "List the header fields of KIV files, one block per file: a line\n"
-    "'FILENAME  file', then one line per field, name and value.\n"
+    "'FILENAME  file', a line 'KSTCMP  station component', then one line\n"
+    "per field, name and value.\n"
     "\n"
     "  --list NAME  show the fields of the list NAME: DEFAULT (the default),\n"
     "               PICKS, SPECIAL or STD, in any letter case\n"

@@ -192,10 +192,13 @@ void listing(std::int32_t list, const CmHdr& h, const KmHdr& k, std::string_view
         out += '\n';
     };
     line("FILENAME", printable(file));
+    // Station and component name every block, whatever the list: no list of
+    // the catalogue holds the component.
+    std::string val;
+    if (auxvalue(KSTCMP, h, k, file, val)) line("KSTCMP", val);
     if (list < 1 || list > kNumLists) return;
     const auto l = static_cast<std::size_t>(list - 1);
     const std::int32_t first = kListStart[l];
-    std::string val;
     const std::int32_t count = std::min(cmlhf.nlistmem[l], kListSlots - first + 1);
     for (std::int32_t m = 0; m < count; ++m) {
         const std::string_view name = kmlhf.klist[static_cast<std::size_t>(first + m - 1)].used();

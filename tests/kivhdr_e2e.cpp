@@ -18,7 +18,7 @@ namespace {
 constexpr bool kBig = std::endian::native == std::endian::big;
 const std::string kAux = KIVF_SOURCE_DIR "/kivaux";
 
-// The DEFAULT listing of the example header, after its FILENAME line.
+// The DEFAULT listing of the example header, after its FILENAME and KSTCMP lines.
 const std::string kDefault = "NPTS      3\n"
                              "B         -1.5\n"
                              "E         0.03\n"
@@ -68,13 +68,15 @@ TEST_F(KivhdrProgram, BothByteOrdersListTheSameValues) {
     const e2e::Result r = run({"w.kiv", "h.kiv"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out, "FILENAME  w.kiv\n" + kDefault + "\nFILENAME  h.kiv\n" + kDefault);
+    EXPECT_EQ(r.out, "FILENAME  w.kiv\nKSTCMP    ANMO BHZ\n" + kDefault +
+                         "\nFILENAME  h.kiv\nKSTCMP    ANMO BHZ\n" + kDefault);
 }
 
 TEST_F(KivhdrProgram, ListsAndUndefinedFields) {
     e2e::Result r = run({"--list", "picks", "h.kiv"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "FILENAME  h.kiv\n"
+                     "KSTCMP    ANMO BHZ\n"
                      "NPTS      3\n"
                      "B         -1.5\n"
                      "E         0.03\n"
@@ -84,11 +86,11 @@ TEST_F(KivhdrProgram, ListsAndUndefinedFields) {
                      "KZDATE    2016-02-29 (060)\n"
                      "KZTIME    07:05:03.009\n");
     r = run({"--list=SPECIAL", "h.kiv"});
-    EXPECT_EQ(r.out, "FILENAME  h.kiv\n");
+    EXPECT_EQ(r.out, "FILENAME  h.kiv\nKSTCMP    ANMO BHZ\n");
 
     r = run({"--all", "--list", "STD", "w.kiv"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 82); // FILENAME and 81 members
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 83); // FILENAME, KSTCMP, 81 members
     for (const char* line : {"\nODELTA    undefined\n", "\nT0MARKER  undefined\n",
                              "\nKZDATE    2016-02-29 (060)\n", "\nYMAXIMUM  undefined\n"})
         EXPECT_NE(r.out.find(line), std::string::npos) << line;
@@ -114,7 +116,8 @@ TEST_F(KivhdrProgram, EachBadFileGetsOneLineAndTheOthersAreListed) {
             run({"cut.kiv", "w.kiv", "size.kiv", "text.kiv", "gone.kiv", "h.kiv"}, kivaux);
         EXPECT_EQ(r.status, 2);
         EXPECT_EQ(r.err, err);
-        EXPECT_EQ(r.out, "FILENAME  w.kiv\n" + kDefault + "\nFILENAME  h.kiv\n" + kDefault);
+        EXPECT_EQ(r.out, "FILENAME  w.kiv\nKSTCMP    ANMO BHZ\n" + kDefault +
+                             "\nFILENAME  h.kiv\nKSTCMP    ANMO BHZ\n" + kDefault);
     }
     const e2e::Result r = run({"h.kiv"}, false);
     EXPECT_EQ(r.status, 0);
@@ -132,7 +135,7 @@ TEST_F(KivhdrProgram, Options) {
     const std::vector<Case> cases = {
         {{"--help"}, 0, "Usage: kivhdr [^]*--list NAME[^]*--all[^]*Exit status[^]*", ""},
         {{"--version", "x"}, 0, "kivhdr [0-9]+\\.[0-9]+\\.[0-9]+\n", ""},
-        {{"--", "-odd.kiv"}, 0, "FILENAME  -odd\\.kiv\nNPTS      3\n[^]*", ""},
+        {{"--", "-odd.kiv"}, 0, "FILENAME  -odd\\.kiv\nKSTCMP    ANMO BHZ\nNPTS      3\n[^]*", ""},
         {{"-odd.kiv"}, 1, "", "kivhdr: unknown option -odd.kiv\nTry 'kivhdr --help'[^]*"},
         {{"--list", "NOPE", "h.kiv"}, 1, "", "kivhdr: no list named 'NOPE' [^]*"},
         {{"h.kiv", "--list"}, 1, "", "kivhdr: option --list needs a list name\n[^]*"},
