@@ -17,17 +17,28 @@ bool is(std::string_view ftype, std::string_view keyword) {
     return ftype.starts_with(keyword);
 }
 
-void openfailed(std::string_view name, std::int32_t kind, std::int32_t& nerr) {
-    nerr = 101;
+// Every failure here starts its message with the number and the file's name.
+void failed(std::int32_t number, std::string_view name, std::int32_t& nerr) {
+    nerr = number;
     setmsg("ERROR", nerr);
     apcmsg(name);
+}
+
+// 108 for a file that does not exist; true when it does not.
+bool missing(std::string_view name, std::int32_t& nerr) {
+    bool exists = false;
+    zinquire(name, exists);
+    if (!exists) failed(108, name, nerr);
+    return !exists;
+}
+
+void openfailed(std::string_view name, std::int32_t kind, std::int32_t& nerr) {
+    failed(101, name, nerr);
     apcmsg(kind == 1 ? "(Insufficient access rights.)" : "(System error occurred.)");
 }
 
 void unitfailed(std::string_view name, std::int32_t status, std::int32_t& nerr) {
-    nerr = 101;
-    setmsg("ERROR", nerr);
-    apcmsg(name);
+    failed(101, name, nerr);
     apcmsg("(Fortran i/o error number =");
     apimsg(status);
     apcmsg(")");
@@ -46,14 +57,7 @@ void zopen(std::int32_t& handle, std::string_view name, std::string_view ftype, 
     if (is(ftype, "SCRATCH")) {
         status = uopen(handle, "", "SCRATCH", "SEQUENTIAL", "FORMATTED");
     } else {
-        bool exists = false;
-        zinquire(name, exists);
-        if (!exists) {
-            nerr = 108;
-            setmsg("ERROR", nerr);
-            apcmsg(name);
-            return;
-        }
+        if (missing(name, nerr)) return; // before the type is looked at
         if (is(ftype, "DATA") || is(ftype, "RODATA")) {
             std::int32_t kind = 0;
             zopenc(handle, name, 0, is(ftype, "DATA") ? 0 : 1, recl, kind);
@@ -67,9 +71,7 @@ void zopen(std::int32_t& handle, std::string_view name, std::string_view ftype, 
         } else if (is(ftype, "RODIR")) {
             status = uopen(handle, name, "OLD", "DIRECT", "UNFORMATTED", recl);
         } else {
-            nerr = 101;
-            setmsg("ERROR", nerr);
-            apcmsg(name);
+            failed(101, name, nerr);
             apcmsg("(Bad value for file type =");
             apcmsg(ftype);
             apcmsg(")");
@@ -93,9 +95,7 @@ void znfile(std::int32_t& handle, std::string_view name, std::string_view ftype,
             uopen(handle, name, exists ? "OLD" : "NEW", "SEQUENTIAL", "FORMATTED");
         if (status != 0) unitfailed(name, status, nerr);
     } else {
-        nerr = 101;
-        setmsg("ERROR", nerr);
-        apcmsg(name);
+        failed(101, name, nerr);
         aplmsg("Bad value for file type = ");
         apcmsg(ftype);
     }
@@ -112,14 +112,7 @@ void zclose(std::int32_t handle, std::int32_t& nerr) {
 
 void zdest(std::string_view name, std::int32_t& nerr) {
     nerr = 0;
-    bool exists = false;
-    zinquire(name, exists);
-    if (!exists) {
-        nerr = 108;
-        setmsg("ERROR", nerr);
-        apcmsg(name);
-        return;
-    }
+    if (missing(name, nerr)) return;
     std::int32_t unit = 0;
     zgtfun(unit, nerr);
     if (nerr != 0) return;
