@@ -25,6 +25,10 @@ bin=build/fuzz/fuzz
 crashes=build/fuzz/crashes
 work=$(mktemp -d "${TMPDIR:-/tmp}/kivf-fuzzrun-XXXXXX")
 trap 'rm -rf "$work"' EXIT
+# The targets make their temporary files under TMPDIR; libFuzzer ends the
+# process without running exit handlers, so they go with the work directory.
+mkdir -p "$work/tmp"
+export TMPDIR=$work/tmp
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
