@@ -80,11 +80,7 @@ std::string pad(const std::string& s, std::size_t n) {
 struct DffHeader : ::testing::Test {
     TempDir aux, dir;
     void SetUp() override {
-        test::resetstate();
-        cmhdr = CmHdr{};
-        kmhdr = KmHdr{};
-        cmlhf = CmLhf{};
-        kmlhf = KmLhf{};
+        test::resetall();
         test::spit(aux / "messages", kCatalogue);
         ::setenv("KIVAUX", aux.path.c_str(), 1);
         newhdr();

@@ -25,11 +25,7 @@ struct KivhdrRead : ::testing::Test {
     CmHdr h{};
     KmHdr k{};
     void SetUp() override {
-        test::resetstate();
-        cmhdr = CmHdr{};
-        kmhdr = KmHdr{};
-        cmlhf = CmLhf{};
-        kmlhf = KmLhf{};
+        test::resetall();
         ::setenv("KIVAUX", KIVF_SOURCE_DIR "/kivaux", 1); // the catalogue as shipped
         newhdr();
     }

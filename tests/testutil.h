@@ -3,6 +3,7 @@
 #pragma once
 
 #include "co/co.h"
+#include "dff/dff.h"
 #include "msg/msg.h"
 
 #include <cstdlib>
@@ -20,6 +21,16 @@ inline void resetstate() {
     kmmsg = KmMsg{};
     for (std::int32_t u = 0; u <= kMaxUnit; ++u)
         if (u != kStdin && u != kStdout) uclose(u);
+}
+
+// Every process-wide record as at program start: messages, units, the header
+// and its catalogue.
+inline void resetall() {
+    resetstate();
+    cmhdr = CmHdr{};
+    kmhdr = KmHdr{};
+    cmlhf = CmLhf{};
+    kmlhf = KmLhf{};
 }
 
 // A fresh temporary directory, removed with its contents at destruction.
