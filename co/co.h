@@ -87,6 +87,8 @@ void wrint(std::int32_t value, std::span<char> field);
 // the target. Not-a-number words, infinities, an empty text, a value out of
 // the target's range and anything else are failures (false, value
 // unchanged). The integer target accepts only an optionally signed integer.
+// A text of 512 characters or more (after its blanks) is refused too: no
+// field this system reads is that long.
 bool rdfree(std::string_view text, float& value);
 bool rdfree(std::string_view text, double& value);
 bool rdfree(std::string_view text, std::int32_t& value);
