@@ -165,10 +165,22 @@ int main(int argc, char** argv) {
         }
         std::ofstream(dir / "b.wfdisc") << wf;
         std::vector<double> tc, ts, t1;
-        for (int r = 0; r < reps; ++r) { // interleaved, so drift hits all three alike
-            tc.push_back(converter(dir, "b.wfdisc").first);
-            ts.push_back(timed([&] { samepattern(dir, records, npts); }));
-            t1.push_back(timed([&] { single(dir, records, npts); }));
+        // Interleaved, and each variant takes each place in the order in turn,
+        // so that drift and the files left by the one before hit all alike.
+        for (int r = 0; r < reps; ++r) {
+            for (int k = 0; k < 3; ++k) {
+                switch ((r + k) % 3) {
+                case 0:
+                    tc.push_back(converter(dir, "b.wfdisc").first);
+                    break;
+                case 1:
+                    ts.push_back(timed([&] { samepattern(dir, records, npts); }));
+                    break;
+                default:
+                    t1.push_back(timed([&] { single(dir, records, npts); }));
+                    break;
+                }
+            }
         }
         const double c = median(tc) / records * 1e6, sp = median(ts) / records * 1e6,
                      sg = median(t1) / records * 1e6;
