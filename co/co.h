@@ -2,6 +2,7 @@
 // field conversions used on records and on texts held in memory.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -102,6 +103,13 @@ bool rdfree(std::string_view text, std::int32_t& value);
 // narrowed by the umask) the named file, read-only when rdonly != 0. kind: 0
 // opened, 1 permission refused, 2 any other failure (handle then 1). A name
 // whose used part does not fit 1023 bytes is refused with kind 2.
+// The path zopenc opens for a name: trailing blanks dropped (an all-blank
+// name is one blank, leading blanks stay), NUL-terminated. False when it does
+// not fit: such a name is refused, never cut to another path.
+inline constexpr std::size_t kPathBytes = 1024; // a path and its terminator
+using Path = std::array<char, kPathBytes>;
+bool zpath(std::string_view name, Path& path);
+
 void zopenc(std::int32_t& handle, std::string_view name, std::int32_t create, std::int32_t rdonly,
             std::int32_t hint, std::int32_t& kind);
 void zclosec(std::int32_t handle);

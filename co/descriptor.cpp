@@ -17,7 +17,6 @@ namespace kivf {
 namespace {
 
 constexpr std::int64_t kBlock = 512;
-constexpr std::size_t kPathBytes = 1024; // path with its terminator
 
 ReadCall g_read = nullptr;
 WriteCall g_write = nullptr;
@@ -88,6 +87,15 @@ void zsetio(ReadCall r, WriteCall w) {
     g_write = w;
 }
 
+bool zpath(std::string_view name, Path& path) {
+    std::size_t n = name.size();
+    while (n > 1 && name[n - 1] == ' ') --n;
+    if (n >= kPathBytes) return false;
+    std::memcpy(path.data(), name.data(), n);
+    path[n] = '\0';
+    return true;
+}
+
 void zopenc(std::int32_t& handle, std::string_view name, std::int32_t create, std::int32_t rdonly,
             std::int32_t /*hint*/, std::int32_t& kind) {
     kind = 0;
@@ -95,17 +103,12 @@ void zopenc(std::int32_t& handle, std::string_view name, std::int32_t create, st
     if (create != 0) mode |= O_CREAT | O_TRUNC;
     mode |= O_CLOEXEC;
 
-    // Trailing blanks go; leading blanks stay; an all-blank name is one blank.
-    std::size_t n = name.size();
-    while (n > 1 && name[n - 1] == ' ') --n;
-    if (n >= kPathBytes) { // never open a path cut from a longer name
+    Path path{};
+    if (!zpath(name, path)) {
         handle = 1;
         kind = 2;
         return;
     }
-    std::array<char, kPathBytes> path{};
-    std::memcpy(path.data(), name.data(), n);
-    path[n] = '\0';
 
     // New files get 0666 narrowed by the user's umask, like any other tool's.
     const int fd = ::open(path.data(), mode, 0666);

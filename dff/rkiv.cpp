@@ -16,7 +16,6 @@ namespace kivf {
 
 namespace {
 
-constexpr std::size_t kPathBytes = 1024; // as the file layer: a path and its NUL
 constexpr std::int64_t kHdrBytes = std::int64_t{4} * kHdrWords;
 // Words up to and including NVHDR: enough to tell a KIV file from another.
 constexpr std::int32_t kVersionWords = kNumFhdr + nslot::NVHDR;
@@ -62,22 +61,12 @@ void fail(std::int32_t number, std::string_view kname, std::int32_t& nerr) {
     apcmsg(kname);
 }
 
-// The path as the file layer forms it: trailing blanks dropped, NUL-ended.
-bool pathof(std::string_view kname, std::array<char, kPathBytes>& path) {
-    std::size_t n = kname.size();
-    while (n > 1 && kname[n - 1] == ' ') --n;
-    if (n == 0 || n >= kPathBytes) return false;
-    std::memcpy(path.data(), kname.data(), n);
-    path[n] = '\0';
-    return true;
-}
-
 // Open a plain file for reading; its handle and size, or the failure. Only
 // plain files: a directory holds no words and a pipe could block forever.
 bool openkiv(std::string_view kname, std::int32_t& handle, std::int64_t& size, std::int32_t& nerr) {
-    std::array<char, kPathBytes> path{};
+    Path path{};
     struct stat st {};
-    if (!pathof(kname, path)) {
+    if (kname.empty() || !zpath(kname, path)) {
         fail(kErrKivOpen, kname, nerr);
         apcmsg("(Empty or overlong name.)");
         return false;

@@ -21,8 +21,6 @@ namespace kivf {
 
 namespace {
 
-constexpr std::size_t kPathBytes = 1024; // as the file layer: a path and its NUL
-
 // The temporary name: hidden, recognisably ours, and a short component of its
 // own, so it fits wherever the target fits. It is opened relative to the
 // directory, so its length never counts against the path limit.
@@ -60,18 +58,6 @@ void cannotcreate(std::string_view kname, int err, std::int32_t& nerr) {
 void writefailed(std::int32_t& nerr) {
     nerr = 115;
     zrwerr(nerr);
-}
-
-// The target path as the file layer forms it: trailing blanks dropped, never
-// emptier than one character, ending at a NUL. False when it does not fit.
-bool targetpath(std::string_view kname, std::array<char, kPathBytes>& path, std::size_t& len) {
-    std::size_t n = kname.size();
-    while (n > 1 && kname[n - 1] == ' ') --n;
-    if (n >= kPathBytes) return false;
-    std::memcpy(path.data(), kname.data(), n);
-    path[n] = '\0';
-    len = std::strlen(path.data());
-    return true;
 }
 
 // A count in full, however wide (apimsg has 8 columns).
@@ -150,9 +136,8 @@ void wkiv0(std::string_view kname, std::span<const float> xarray, std::span<cons
         return;
     }
 
-    std::array<char, kPathBytes> path{};
-    std::size_t len = 0;
-    if (!targetpath(kname, path, len)) {
+    Path path{};
+    if (!zpath(kname, path)) {
         cannotcreate(kname, ENAMETOOLONG, nerr);
         wrtmsg(kStdout);
         return;
@@ -160,7 +145,8 @@ void wkiv0(std::string_view kname, std::span<const float> xarray, std::span<cons
 
     // The directory of the target, held open so that the temporary file and
     // the rename stay in it.
-    std::array<char, kPathBytes> dir{};
+    const std::size_t len = std::strlen(path.data()); // a NUL in the name ends it
+    Path dir{};
     const std::size_t last = std::string_view(path.data(), len).rfind('/');
     if (last == std::string_view::npos) {
         dir[0] = '.';
