@@ -1,0 +1,155 @@
+## -*- texinfo -*-
+## @deftypefn  {} {[@var{y}, @var{hdr}] =} kivread (@var{file})
+## @deftypefnx {} {[@var{y}, @var{hdr}, @var{x}] =} kivread (@var{file})
+## Read the KIV file @var{file}: its samples and its header.
+##
+## @var{y} holds the NPTS samples as a double column.  @var{hdr} is a struct
+## whose fields are the header's field names (DELTA, B, NPTS, KSTNM, ...);
+## fields that are undefined in the file are absent:
+##
+## @itemize
+## @item floating and integer fields: doubles (the integers are exact);
+## @item enumerated fields: the value's name, e.g. 'ITIME', or the stored
+## number when it is not one of the 51 named values;
+## @item logical fields (LEVEN, LPSPOL, LOVROK, LCALDA, LHDR5): true or
+## false, always present;
+## @item text fields: char rows, trimmed at both ends (a NUL ends a text).
+## KEVNM holds all 16 characters of the event name; its second half, KEVNMC,
+## is not a field of its own.
+## @end itemize
+##
+## For an unevenly spaced file (LEVEN false) @var{x} holds the NPTS
+## independent values, stored after the samples; for an evenly spaced file
+## @var{x} is empty.
+##
+## Files written on machines of either byte order are read: a KIV file is
+## recognised by the header version 6 at byte 304, in either order.  Its size
+## must be 632 + 4*NPTS bytes (632 + 8*NPTS when LEVEN is false).
+##
+## Every refusal is an error with an identifier:
+## kivread:usage (bad arguments), kivread:missing (no such file),
+## kivread:open (not a plain file, or cannot be opened), kivread:short
+## (shorter than the 632-byte header), kivread:notkiv (no version 6 at byte
+## 304), kivread:npts (NPTS negative or undefined), kivread:size (the size
+## does not match NPTS and LEVEN), kivread:read (a read failed).
+##
+## Example:
+## @example
+## [y, hdr] = kivread ('anmo.bhz.w.kiv');
+## t = hdr.B + hdr.DELTA * (0:hdr.NPTS-1)';
+## plot (t, y); title (hdr.KSTNM);
+## @end example
+## @seealso{kivwrite}
+## @end deftypefn
+
+function [y, hdr, x] = kivread (file)
+  if (nargin != 1 || ! ischar (file) || rows (file) != 1)
+    error ('kivread:usage', 'Usage: [y, hdr, x] = kivread (file), file a name');
+  end
+  [st, err, msg] = stat (file);
+  if (err != 0 && strcmp (msg, 'No such file or directory'))
+    error ('kivread:missing', 'KIV file does not exist: %s', file);
+  elseif (err != 0)
+    error ('kivread:open', 'KIV file cannot be opened: %s (%s)', file, msg);
+  elseif (! S_ISREG (st.mode))
+    error ('kivread:open', 'KIV file cannot be opened: %s (Not a plain file.)', file);
+  end
+  [fid, msg] = fopen (file, 'r');
+  if (fid < 0)
+    error ('kivread:open', 'KIV file cannot be opened: %s (%s)', file, msg);
+  end
+  closer = onCleanup (@() fclose (fid));
+  sz = st.size;
+
+  % Up to NVHDR a file can be told from another; the header is 632 bytes.
+  if (sz < 308)
+    error ('kivread:short', ...
+           'Truncated or not a KIV file: shorter than the 632-byte header: %s (%d bytes)', file, sz);
+  end
+  want = min (sz, 632);
+  raw = fread (fid, want, '*uint8');
+  if (numel (raw) != want)
+    error ('kivread:read', 'KIV file header cannot be read: %s', file);
+  end
+  nvhdr = typecast (raw(305:308), 'int32');
+  swapped = nvhdr != 6;
+  if (swapped && swapbytes (nvhdr) != 6)
+    error ('kivread:notkiv', ...
+           'Not a KIV file: no header version 6 at byte 304 in either byte order: %s', file);
+  end
+  if (sz < 632)
+    error ('kivread:short', ...
+           'Truncated or not a KIV file: shorter than the 632-byte header: %s (%d bytes)', file, sz);
+  end
+
+  words = typecast (raw(1:440), 'uint32');
+  if (swapped)
+    words = swapbytes (words);
+  end
+  ints = double (typecast (words(71:110), 'int32'));
+  npts = ints(10);
+  leven = ints(36) != 0;
+  if (npts < 0)
+    error ('kivread:npts', ...
+           'KIV file sample count NPTS is undefined or negative: %s (NPTS = %d)', file, npts);
+  end
+  expect = 632 + npts * (4 + 4 * ! leven);
+  if (sz != expect)
+    error ('kivread:size', ...
+           ['KIV file size does not match NPTS and LEVEN: %s ', ...
+            '(%d bytes, expected %d for NPTS = %d and LEVEN %s)'], ...
+           file, sz, expect, npts, merge (leven, 'true', 'false'));
+  end
+
+  % This machine's order, or the other one.
+  [~, ~, native] = computer ();
+  if ((native == 'L') != swapped)
+    arch = 'ieee-le';
+  else
+    arch = 'ieee-be';
+  end
+  y = fread (fid, npts, 'float32=>double', 0, arch);
+  x = zeros (0, 1);
+  if (nargout > 2 && ! leven)
+    x = fread (fid, npts, 'float32=>double', 0, arch);
+  end
+  if (numel (y) != npts || (nargout > 2 && ! leven && numel (x) != npts))
+    error ('kivread:read', 'KIV file samples cannot be read: %s', file);
+  end
+  if (nargout > 1)
+    hdr = header (double (typecast (words(1:70), 'single')), ints, raw(441:632));
+  end
+end
+
+% The header as a struct: undefined fields left out, values in their Octave form.
+function hdr = header (f, ints, text)
+  c = kivcat ();
+  n = ints(1:15);
+  e = ints(16:35);
+  l = ints(36:40);
+  ev = num2cell (e);
+  named = e >= 1 & e <= numel (c.enum);
+  ev(named) = c.enum(e(named));
+
+  k = mat2cell (reshape (char (text), 8, 24)', ones (24, 1), 8);
+  k = [k(1); {[k{2}, k{3}]}; k(4:end)];     % KEVNM is 16 characters
+  knames = c.K([1:2, 4:end]);
+  kdef = ! strcmp (k, '-12345  ');
+  kdef(2) = ! (strncmp (k{2}, '-12345  ', 8) ...
+               && (strcmp (k{2}(9:16), '-12345  ') || isempty (trimmed (k{2}(9:16)))));
+  k = cellfun (@trimmed, k, 'UniformOutput', false);
+
+  fdef = f != -12345;
+  ndef = n != -12345;
+  edef = e != -12345;
+  names = [c.F(fdef), c.N(ndef), c.I(edef), c.L, knames(kdef)];
+  values = [num2cell(f(fdef)); num2cell(n(ndef)); ev(edef); num2cell(l != 0); k(kdef)];
+  hdr = cell2struct (values, names, 1);
+end
+
+% A text's used part, as the library sees it: up to the first NUL, without
+% blanks at either end.
+function s = trimmed (s)
+  s = s(1:find ([s, char(0)] == char (0), 1) - 1);
+  s = s(find (s != ' ', 1):find (s != ' ', 1, 'last'));
+end

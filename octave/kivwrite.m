@@ -1,0 +1,232 @@
+## -*- texinfo -*-
+## @deftypefn  {} {} kivwrite (@var{file}, @var{y}, @var{hdr})
+## @deftypefnx {} {} kivwrite (@var{file}, @var{y}, @var{hdr}, @var{x})
+## Write the samples @var{y} and the header @var{hdr} as the KIV file
+## @var{file}.
+##
+## @var{hdr} is a struct whose fields are header field names, in any letter
+## case, as kivread returns them: floating and integer fields as real
+## numbers, enumerated fields as the value's name (e.g. 'ITIME') or its
+## number, logical fields as true/false (or 1/0), text fields as char rows of
+## at most 8 characters (KEVNM: 16).  An empty value ([]) leaves a field
+## undefined.  Every field not given takes the value a fresh header has:
+## undefined, except NVHDR 6, NINF 0, NHST 0, IFTYPE 'ITIME', LEVEN, LOVROK
+## and LCALDA true, LPSPOL and LHDR5 false.  So a struct read by kivread
+## writes back the same header.
+##
+## Derived fields:
+## @itemize
+## @item NPTS is numel (@var{y}); a NPTS given must be the same.
+## @item With @var{x} (unevenly spaced data, numel (@var{x}) == numel
+## (@var{y})) LEVEN is false and @var{x} is stored after the samples; B and E
+## default to the first and last @var{x}.  Without @var{x} LEVEN may not be
+## false.
+## @item Evenly spaced: when E is not given and B and DELTA are, E is
+## B + (NPTS - 1) * DELTA (no E when NPTS is 0).  Give E = [] to leave it
+## undefined.
+## @item Nothing else is computed (DEPMIN, DEPMAX, DEPMEN stay as given).
+## @end itemize
+##
+## Samples, x and floating fields are stored as 32-bit floats (rounded to
+## nearest); integers and enumerated values as 32-bit integers.  The file is
+## little-endian whatever the machine (the library and kivhdr read either
+## order).  It is written under a temporary name in the same directory and
+## renamed over @var{file} only when complete, so a failure leaves an existing
+## file as it was.
+##
+## Refusals are errors with an identifier, and nothing is written:
+## kivwrite:usage (bad arguments), kivwrite:field (a name that is not a
+## header field, or one given twice), kivwrite:type (a value of the wrong
+## kind), kivwrite:value (a value out of range or inconsistent with the
+## data), kivwrite:create and kivwrite:write (the file could not be made).
+##
+## Example:
+## @example
+## hdr = struct ('DELTA', 0.01, 'B', 0, 'KSTNM', 'ANMO', 'KCMPNM', 'BHZ', ...
+##               'IDEP', 'IVEL', 'NZYEAR', 2015, 'NZJDAY', 69);
+## kivwrite ('anmo.kiv', sin (0:0.01:10), hdr);
+## @end example
+## @seealso{kivread}
+## @end deftypefn
+
+function kivwrite (file, y, hdr, x)
+  if (nargin < 3 || ! ischar (file) || rows (file) != 1 || ! isstruct (hdr) || ! isscalar (hdr))
+    error ('kivwrite:usage', 'Usage: kivwrite (file, y, hdr) or kivwrite (file, y, hdr, x)');
+  end
+  if (! samples (y))
+    error ('kivwrite:type', 'kivwrite: y must be a real numeric vector');
+  end
+  uneven = nargin > 3;
+  if (! uneven)
+    x = [];
+  end
+  if (uneven && ! (samples (x) && numel (x) == numel (y)))
+    error ('kivwrite:value', 'kivwrite: x must be a real numeric vector as long as y');
+  end
+  npts = numel (y);
+  if (npts > 2147483647 - 158 - uneven * npts)
+    error ('kivwrite:value', 'kivwrite: too many samples for a KIV file (%d)', npts);
+  end
+
+  % A fresh header.
+  c = kivcat ();
+  f = repmat (-12345, 70, 1);
+  n = repmat (-12345, 15, 1);
+  e = repmat (-12345, 20, 1);
+  l = [1; 0; 1; 1; 0];
+  k = repmat ('-12345  ', 24, 1);
+  n([7 8 9]) = [6 0 0];
+  e(1) = 1;
+  given = {};
+
+  for field = fieldnames (hdr)'
+    name = upper (field{1});
+    v = hdr.(field{1});
+    if (any (strcmp (name, given)))
+      error ('kivwrite:field', 'kivwrite: header field %s given twice', name);
+    end
+    given{end+1} = name;
+    undef = isempty (v) && ! ischar (v);
+    [group, s] = slot (name, c);
+    if (group == 'F')
+      if (! undef && ! realscalar (v))
+        error ('kivwrite:type', 'kivwrite: %s must be a real number', name);
+      elseif (! undef && isfinite (v) && abs (v) > realmax ('single'))
+        error ('kivwrite:value', 'kivwrite: %s = %g is beyond the 32-bit float range', name, v);
+      end
+      f(s) = ifelse (undef, -12345, v);
+    elseif (group == 'N')
+      n(s) = integer (name, v, undef);
+    elseif (group == 'I')
+      if (ischar (v))
+        ord = find (strcmp (upper (v), c.enum));
+        if (rows (v) > 1 || isempty (ord))
+          error ('kivwrite:value', 'kivwrite: %s: ''%s'' is not an enumerated value', name, v);
+        end
+        e(s) = ord;
+      else
+        e(s) = integer (name, v, undef);
+      end
+    elseif (group == 'L')
+      if (! (isscalar (v) && (islogical (v) || (isnumeric (v) && (v == 0 || v == 1)))))
+        error ('kivwrite:type', 'kivwrite: %s must be true or false', name);
+      end
+      l(s) = v != 0;
+    elseif (group == 'K' && s != 3)
+      width = 8 + 8 * (s == 2);                 % KEVNM spans slots 2 and 3
+      if (undef)
+        v = repmat ('-12345  ', 1, width / 8);
+      elseif (! ischar (v) || rows (v) > 1)
+        error ('kivwrite:type', 'kivwrite: %s must be a text (char row)', name);
+      elseif (numel (v) > width)
+        error ('kivwrite:value', 'kivwrite: %s is longer than %d characters: ''%s''', ...
+               name, width, v);
+      end
+      v = reshape ([v, repmat(' ', 1, width - numel (v))], 8, [])';
+      k(s:s + rows (v) - 1, :) = v;
+    else
+      error ('kivwrite:field', 'kivwrite: %s is not a header field%s', name, ...
+             merge (strcmp (name, 'KEVNMC'), ' (it is characters 9 to 16 of KEVNM)', ''));
+    end
+  end
+
+  % What follows from the data.
+  if (! any (strcmp ('NPTS', given)) || n(10) == -12345)
+    n(10) = npts;
+  elseif (n(10) != npts)
+    error ('kivwrite:value', 'kivwrite: NPTS = %d but y has %d samples', n(10), npts);
+  end
+  if (n(7) != 6)
+    error ('kivwrite:value', 'kivwrite: NVHDR must be 6, the header version written');
+  end
+  if (uneven && l(1))
+    if (any (strcmp ('LEVEN', given)))
+      error ('kivwrite:value', 'kivwrite: LEVEN is true but x is given');
+    end
+    l(1) = 0;
+  elseif (! uneven && ! l(1))
+    error ('kivwrite:value', 'kivwrite: LEVEN is false but no x is given');
+  end
+  f = double (single (f));
+  if (npts > 0 && uneven)
+    f(6) = ifelse (any (strcmp ('B', given)), f(6), double (single (x(1))));
+    f(7) = ifelse (any (strcmp ('E', given)), f(7), double (single (x(end))));
+  elseif (npts > 0 && ! any (strcmp ('E', given)) && f(6) != -12345 && f(1) != -12345)
+    f(7) = f(6) + (npts - 1) * f(1);
+  end
+
+  write (file, f, [n; e; l], k, y, x);
+end
+
+% The group letter and slot of a field name; group ' ' when there is none.
+function [group, s] = slot (name, c)
+  for group = 'FNILK'
+    s = find (strcmp (name, c.(group)));
+    if (! isempty (s))
+      return;
+    end
+  end
+  group = ' ';
+end
+
+function ok = samples (v)
+  ok = isnumeric (v) && isreal (v) && (isvector (v) || isempty (v));
+end
+
+function ok = realscalar (v)
+  ok = (isnumeric (v) || islogical (v)) && isreal (v) && isscalar (v);
+end
+
+function w = integer (name, v, undef)
+  if (undef)
+    w = -12345;
+  elseif (! realscalar (v))
+    error ('kivwrite:type', 'kivwrite: %s must be an integer', name);
+  elseif (v != fix (v) || v < -2147483648 || v > 2147483647)
+    error ('kivwrite:value', 'kivwrite: %s = %g is not a 32-bit integer', name, v);
+  else
+    w = double (v);
+  end
+end
+
+function r = ifelse (cond, a, b)
+  if (cond)
+    r = a;
+  else
+    r = b;
+  end
+end
+
+% Under a temporary name in the target's directory, renamed over the target
+% only once every byte is out: a reader never sees a partial file.
+function write (file, f, ints, k, y, x)
+  dir = fileparts (file);
+  if (isempty (dir))
+    dir = '.';
+  end
+  tmp = tempname (dir, '.kivtmp-');
+  [fid, msg] = fopen (tmp, 'w', 'ieee-le');
+  if (fid < 0)
+    error ('kivwrite:create', 'kivwrite: cannot create %s (%s)', file, msg);
+  end
+  try
+    count = fwrite (fid, f, 'float32') + fwrite (fid, ints, 'int32') ...
+            + fwrite (fid, uint8 (k'), 'uint8') + fwrite (fid, y, 'float32') ...
+            + fwrite (fid, x, 'float32');
+    status = fclose (fid);
+    fid = -1;
+    if (count != 110 + 192 + numel (y) + numel (x) || status != 0)
+      error ('kivwrite:write', 'kivwrite: writing %s failed', file);
+    end
+    [status, msg] = rename (tmp, file);
+    if (status != 0)
+      error ('kivwrite:create', 'kivwrite: cannot create %s (%s)', file, msg);
+    end
+  catch err
+    if (fid >= 0)
+      fclose (fid);
+    end
+    unlink (tmp);
+    rethrow (err);
+  end
+end
