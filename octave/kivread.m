@@ -1,53 +1,54 @@
-## -*- texinfo -*-
-## @deftypefn  {} {[@var{y}, @var{hdr}] =} kivread (@var{file})
-## @deftypefnx {} {[@var{y}, @var{hdr}, @var{x}] =} kivread (@var{file})
-## Read the KIV file @var{file}: its samples and its header.
-##
-## @var{y} holds the NPTS samples as a double column.  @var{hdr} is a struct
-## whose fields are the header's field names (DELTA, B, NPTS, KSTNM, ...);
-## fields that are undefined in the file are absent:
-##
-## @itemize
-## @item floating and integer fields: doubles (the integers are exact);
-## @item enumerated fields: the value's name, e.g. 'ITIME', or the stored
-## number when it is not one of the 51 named values;
-## @item logical fields (LEVEN, LPSPOL, LOVROK, LCALDA, LHDR5): true or
-## false, always present;
-## @item text fields: char rows, trimmed at both ends (a NUL ends a text).
-## KEVNM holds all 16 characters of the event name; its second half, KEVNMC,
-## is not a field of its own.
-## @end itemize
-##
-## For an unevenly spaced file (LEVEN false) @var{x} holds the NPTS
-## independent values, stored after the samples; for an evenly spaced file
-## @var{x} is empty.
-##
-## Files written on machines of either byte order are read: a KIV file is
-## recognised by the header version 6 at byte 304, in either order.  Its size
-## must be 632 + 4*NPTS bytes (632 + 8*NPTS when LEVEN is false).
-##
-## Every refusal is an error with an identifier:
-## kivread:usage (bad arguments), kivread:missing (no such file),
-## kivread:open (not a plain file, or cannot be opened), kivread:short
-## (shorter than the 632-byte header), kivread:notkiv (no version 6 at byte
-## 304), kivread:npts (NPTS negative or undefined), kivread:size (the size
-## does not match NPTS and LEVEN), kivread:read (a read failed).
-##
-## Example:
-## @example
-## [y, hdr] = kivread ('anmo.bhz.w.kiv');
-## t = hdr.B + hdr.DELTA * (0:hdr.NPTS-1)';
-## plot (t, y); title (hdr.KSTNM);
-## @end example
-## @seealso{kivwrite}
-## @end deftypefn
-
 function [y, hdr, x] = kivread (file)
+% KIVREAD  Read a KIV file: its samples and its header.
+%
+%   [y, hdr] = kivread (file)
+%   [y, hdr, x] = kivread (file)
+%
+%   y    the NPTS samples, a double column
+%   hdr  the header, a struct whose fields are the header's field names
+%        (DELTA, B, NPTS, KSTNM, ...); fields undefined in the file are
+%        absent:
+%          floating and integer fields  doubles (the integers exact)
+%          enumerated fields            the value's name, e.g. 'ITIME'; the
+%                                       stored number when it is not one of
+%                                       the 51 named values
+%          logical fields               true or false, always present
+%                                       (LEVEN, LPSPOL, LOVROK, LCALDA, LHDR5)
+%          text fields                  char rows trimmed at both ends (a NUL
+%                                       ends a text); KEVNM holds all 16
+%                                       characters of the event name (its
+%                                       second half, KEVNMC, is no field)
+%   x    for an unevenly spaced file (LEVEN false) the NPTS independent
+%        values stored after the samples, a double column; empty otherwise
+%
+%   Files written on machines of either byte order are read: a KIV file is
+%   recognised by the header version 6 at byte 304, in either order. Its size
+%   must be 632 + 4*NPTS bytes, 632 + 8*NPTS when LEVEN is false.
+%
+%   Every refusal is an error with an identifier:
+%     kivread:usage    bad arguments
+%     kivread:missing  no such file
+%     kivread:open     not a plain file, or it cannot be opened
+%     kivread:short    shorter than the 632-byte header
+%     kivread:notkiv   no header version 6 at byte 304
+%     kivread:npts     NPTS negative or undefined
+%     kivread:size     the size does not match NPTS and LEVEN
+%     kivread:read     a read failed
+%
+%   Example:
+%     [y, hdr] = kivread ('anmo.bhz.w.kiv');
+%     t = hdr.B + hdr.DELTA * (0:hdr.NPTS-1)';
+%     plot (t, y); title (hdr.KSTNM);
+%
+%   See also: kivwrite.
+
   if (nargin != 1 || ! ischar (file) || rows (file) != 1)
     error ('kivread:usage', 'Usage: [y, hdr, x] = kivread (file), file a name');
   end
+
   [st, err, msg] = stat (file);
-  if (err != 0 && strcmp (msg, 'No such file or directory'))
+  missing = err != 0 && errno () == errno ('ENOENT');   % read at once, before anything resets it
+  if (missing)
     error ('kivread:missing', 'KIV file does not exist: %s', file);
   elseif (err != 0)
     error ('kivread:open', 'KIV file cannot be opened: %s (%s)', file, msg);
@@ -108,10 +109,10 @@ function [y, hdr, x] = kivread (file)
   else
     arch = 'ieee-be';
   end
-  y = fread (fid, npts, 'float32=>double', 0, arch);
+  y = fread (fid, npts, 'float32=>double', 0, arch)(:);     % (:) keeps 0 samples a column
   x = zeros (0, 1);
   if (nargout > 2 && ! leven)
-    x = fread (fid, npts, 'float32=>double', 0, arch);
+    x = fread (fid, npts, 'float32=>double', 0, arch)(:);
   end
   if (numel (y) != npts || (nargout > 2 && ! leven && numel (x) != npts))
     error ('kivread:read', 'KIV file samples cannot be read: %s', file);

@@ -1,55 +1,56 @@
-## -*- texinfo -*-
-## @deftypefn  {} {} kivwrite (@var{file}, @var{y}, @var{hdr})
-## @deftypefnx {} {} kivwrite (@var{file}, @var{y}, @var{hdr}, @var{x})
-## Write the samples @var{y} and the header @var{hdr} as the KIV file
-## @var{file}.
-##
-## @var{hdr} is a struct whose fields are header field names, in any letter
-## case, as kivread returns them: floating and integer fields as real
-## numbers, enumerated fields as the value's name (e.g. 'ITIME') or its
-## number, logical fields as true/false (or 1/0), text fields as char rows of
-## at most 8 characters (KEVNM: 16).  An empty value ([]) leaves a field
-## undefined.  Every field not given takes the value a fresh header has:
-## undefined, except NVHDR 6, NINF 0, NHST 0, IFTYPE 'ITIME', LEVEN, LOVROK
-## and LCALDA true, LPSPOL and LHDR5 false.  So a struct read by kivread
-## writes back the same header.
-##
-## Derived fields:
-## @itemize
-## @item NPTS is numel (@var{y}); a NPTS given must be the same.
-## @item With @var{x} (unevenly spaced data, numel (@var{x}) == numel
-## (@var{y})) LEVEN is false and @var{x} is stored after the samples; B and E
-## default to the first and last @var{x}.  Without @var{x} LEVEN may not be
-## false.
-## @item Evenly spaced: when E is not given and B and DELTA are, E is
-## B + (NPTS - 1) * DELTA (no E when NPTS is 0).  Give E = [] to leave it
-## undefined.
-## @item Nothing else is computed (DEPMIN, DEPMAX, DEPMEN stay as given).
-## @end itemize
-##
-## Samples, x and floating fields are stored as 32-bit floats (rounded to
-## nearest); integers and enumerated values as 32-bit integers.  The file is
-## little-endian whatever the machine (the library and kivhdr read either
-## order).  It is written under a temporary name in the same directory and
-## renamed over @var{file} only when complete, so a failure leaves an existing
-## file as it was.
-##
-## Refusals are errors with an identifier, and nothing is written:
-## kivwrite:usage (bad arguments), kivwrite:field (a name that is not a
-## header field, or one given twice), kivwrite:type (a value of the wrong
-## kind), kivwrite:value (a value out of range or inconsistent with the
-## data), kivwrite:create and kivwrite:write (the file could not be made).
-##
-## Example:
-## @example
-## hdr = struct ('DELTA', 0.01, 'B', 0, 'KSTNM', 'ANMO', 'KCMPNM', 'BHZ', ...
-##               'IDEP', 'IVEL', 'NZYEAR', 2015, 'NZJDAY', 69);
-## kivwrite ('anmo.kiv', sin (0:0.01:10), hdr);
-## @end example
-## @seealso{kivread}
-## @end deftypefn
-
 function kivwrite (file, y, hdr, x)
+% KIVWRITE  Write samples and a header as a KIV file.
+%
+%   kivwrite (file, y, hdr)
+%   kivwrite (file, y, hdr, x)
+%
+%   y    the samples, a real numeric vector (NPTS = numel (y))
+%   hdr  a struct whose fields are header field names, in any letter case,
+%        as kivread returns them:
+%          floating and integer fields  real numbers (integers: whole, 32-bit)
+%          enumerated fields            the value's name (e.g. 'ITIME', 'IVEL')
+%                                       or its number
+%          logical fields               true/false (or 1/0)
+%          text fields                  char rows of at most 8 characters
+%                                       (KEVNM: 16)
+%        An empty value ([]) leaves a field undefined. A field not given
+%        takes the value of a fresh header: undefined, except NVHDR 6, NINF
+%        0, NHST 0, IFTYPE 'ITIME', LEVEN, LOVROK and LCALDA true, LPSPOL
+%        and LHDR5 false. A struct read by kivread writes back the same
+%        header.
+%   x    unevenly spaced data: the independent values, as many as y; they
+%        are stored after the samples and LEVEN is false
+%
+%   Derived fields:
+%     NPTS   numel (y); an NPTS given must be the same
+%     LEVEN  false with x, true without (a contrary LEVEN given is refused)
+%     B, E   with x, the first and last x unless given; evenly spaced, E is
+%            B + (NPTS-1)*DELTA when B and DELTA are given and E is not
+%            (give E = [] to leave it undefined; no E when NPTS is 0)
+%   Nothing else is computed (DEPMIN, DEPMAX, DEPMEN stay as given).
+%
+%   Samples, x and floating fields are stored as 32-bit floats (rounded to
+%   nearest), integers and enumerated values as 32-bit integers. The file is
+%   little-endian whatever the machine (the library, kivhdr and kivread read
+%   either order). It is written under a temporary name in the same
+%   directory and renamed over file only when complete, so a failure leaves
+%   an existing file as it was.
+%
+%   Refusals are errors with an identifier; nothing is written:
+%     kivwrite:usage   bad arguments
+%     kivwrite:field   a name that is not a header field, or one given twice
+%     kivwrite:type    a value of the wrong kind
+%     kivwrite:value   a value out of range or inconsistent with the data
+%     kivwrite:create  the file cannot be created or put in place
+%     kivwrite:write   a write failed
+%
+%   Example:
+%     hdr = struct ('DELTA', 0.01, 'B', 0, 'KSTNM', 'ANMO', 'KCMPNM', 'BHZ', ...
+%                   'IDEP', 'IVEL', 'NZYEAR', 2015, 'NZJDAY', 69);
+%     kivwrite ('anmo.kiv', sin (0:0.01:10), hdr);
+%
+%   See also: kivread.
+
   if (nargin < 3 || ! ischar (file) || rows (file) != 1 || ! isstruct (hdr) || ! isscalar (hdr))
     error ('kivwrite:usage', 'Usage: kivwrite (file, y, hdr) or kivwrite (file, y, hdr, x)');
   end

@@ -1,13 +1,10 @@
-## -*- texinfo -*-
-## @deftypefn {} {@var{c} =} kivcat ()
-## The KIV header's vocabulary, shared by kivread and kivwrite: the field
-## names of each group in slot order (c.F floating, c.N integer, c.I
-## enumerated, c.L logical, c.K text) and the names of the enumerated values
-## by ordinal (c.enum, ordinals 1 to 51; 52 to 60 are unassigned).  Text
-## slot 3, KEVNMC, holds characters 9 to 16 of KEVNM.
-## @end deftypefn
-
 function c = kivcat ()
+% The KIV header's vocabulary, shared by kivread and kivwrite: the field names
+% of each group in slot order (c.F floating, c.N integer, c.I enumerated, c.L
+% logical, c.K text) and the names of the enumerated values by ordinal
+% (c.enum, ordinals 1 to 51; 52 to 60 are unassigned). Text slot 3, KEVNMC,
+% holds characters 9 to 16 of KEVNM.
+
   persistent cat;
   if (isempty (cat))
     cat.F = [{'DELTA', 'DEPMIN', 'DEPMAX', 'SCALE', 'ODELTA', 'B', 'E', 'O', 'A', 'FMT'}, ...

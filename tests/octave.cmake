@@ -1,0 +1,10 @@
+# kivread and kivwrite in GNU Octave, against the built converter and lister. Skipped, with a
+# message, where octave-cli is missing.
+set(skip "echo 'SKIPPED kivf_octave: octave-cli is not installed; kivread, kivwrite untested'")
+add_test(NAME kivf_octave
+  COMMAND ${CMAKE_COMMAND} -E env KIVF_OCTAVE_DIR=${PROJECT_SOURCE_DIR}/octave
+  KIVAUX=${PROJECT_SOURCE_DIR}/kivaux WFDXLATE=$<TARGET_FILE:wfdxlate> KIVHDR=$<TARGET_FILE:kivhdr>
+    /bin/sh -c "command -v octave-cli >/dev/null || { ${skip}; exit 77; }
+      exec octave-cli --norc --quiet --no-history --no-window-system \"$0\""
+    ${CMAKE_CURRENT_SOURCE_DIR}/kivf_octave_test.m)
+set_tests_properties(kivf_octave PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
