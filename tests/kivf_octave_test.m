@@ -8,9 +8,8 @@ function put (name, bytes)
   fid = fopen (name, 'w'); fwrite (fid, bytes, 'uint8'); fclose (fid);
 end
 function swapped (from, to)      % the other byte order: numeric words reversed, text bytes kept
-  w = reshape (slurp (from), 4, []);
-  w(:, [1:110, 159:end]) = flipud (w(:, [1:110, 159:end]));
-  put (to, w(:));
+  w = reshape (slurp (from), 4, []); num = [1:110, 159:columns(w)];
+  w(:, num) = flipud (w(:, num)); put (to, w(:));
 end
 function id = refusal (f)
   id = 'none'; try f (); catch err; id = err.identifier; end
@@ -29,8 +28,7 @@ want = struct ('DELTA', double (single (1) / single (20)), 'B', 0, 'NZYEAR', 201
   69, 'NZHOUR', 14, 'NZMIN', 22, 'NZSEC', 7, 'NZMSEC', 325, 'NVHDR', 6, 'NINF', 0, 'NHST', 0, ...
   'NPTS', 5, 'IFTYPE', 'ITIME', 'LEVEN', true, 'LPSPOL', false, 'LOVROK', true, 'LCALDA', true, ...
   'LHDR5', false, 'KSTNM', 'ANMO', 'KUSER0', 'IU', 'KUSER1', 'quiet', 'KCMPNM', 'BHZ');
-conv = fullfile (top, 'raw.w.kiv');
-swapped (conv, 'sw.kiv');
+conv = fullfile (top, 'raw.w.kiv'); swapped (conv, 'sw.kiv');
 for f = {conv, 'sw.kiv'}
   [y, h, x] = kivread (f{1});
   assert (isequal (y, double (single (double (s)))) && isequal (x, zeros (0, 1)), f{1});
@@ -38,59 +36,59 @@ for f = {conv, 'sw.kiv'}
 end
 
 % Rewritten with the same header (E left undefined), the converter's file comes back byte for byte.
-h.E = [];
-same = fullfile (top, 'same file.kiv');
+h.E = []; same = fullfile (top, 'same file.kiv');
 kivwrite (same, y, h);
 assert (isequal (slurp (same), slurp (conv)));
 
-% Every field kivhdr lists, set from Octave: kivhdr shows each under its name with its value.
-[~, list] = system (sprintf ('"%s" --all raw.w.kiv', getenv ('KIVHDR')));
-names = regexp (list, '^(?![A-Z0-9]*MARKER )([A-Z0-9]+) ', 'tokens', 'lineanchors');
-names = setdiff ([names{:}], {'FILENAME', 'KSTCMP', 'KZDATE', 'KZTIME', 'NPTS', 'LEVEN'});
-enums = {'IVEL', 'IXYZ', 'IQUAKE', 'IGOOD', 'IUNKN', 'IRLDTA'};
-for j = 1:numel (names)
-  switch (names{j}(1))
-    case 'N', v = 1000 + j;
-    case 'I', v = enums{mod (j, 6) + 1};
-    case 'L', v = mod (j, 2) == 1;
-    case 'K', v = sprintf ('k%d', j);
-    otherwise, v = j + 0.25;
+% Every field in its slot, named as in the library's catalogue and as kivhdr lists it.
+src = fileread (fullfile (fileparts (mfilename ('fullpath')), '..', 'dff', 'catalogue.cpp'));
+grp = regexp (src, 'k(?:Float|Int|EnumField|Logical|Text)Names = \{([^}]*)\}', 'tokens');
+grp = cellfun (@(g) regexp (g{1}, '\w+', 'match'), grp, 'UniformOutput', false);
+enums = regexp (src, '(?<=\{")I\w+(?=", ")', 'match');
+for g = 1:5
+  for s = 1:numel (grp{g})
+    a.(grp{g}{s}) = {s + 0.25, 1000 + s, enums{mod(s, 21) + 31}, mod(s, 2) == 1, ...
+                     sprintf('k%d', s)}{g};
   end
-  a.(names{j}) = v;
 end
-a.KEVNM = 'a 16-char event!';
+a = rmfield (a, 'KEVNMC'); a.KEVNM = 'a 16-char event!'; a.NPTS = 3; a.NVHDR = 6;
 kivwrite ('all.kiv', (1:3)', a);
-[~, shown] = system (sprintf ('"%s" --all all.kiv', getenv ('KIVHDR')));
-for j = 1:numel (names)
-  v = a.(names{j});
-  if (islogical (v)) v = merge (v, 'true', 'false'); elseif (isnumeric (v)) v = num2str (v); end
-  line = ['^' names{j} ' +' regexptranslate('escape', v) '( |$)'];
-  assert (! isempty (regexp (shown, line, 'lineanchors')), names{j});
-end
 [y, r] = kivread ('all.kiv');
-a.NPTS = 3; a.LEVEN = true; a.NVHDR = 6; a.NINF = 0; a.NHST = 0;  % and what a fresh header holds
-a.LPSPOL = false; a.LCALDA = true; a.LHDR5 = false;
-assert (isequal (y, (1:3)') && isequal (orderfields (r), orderfields (a)));
+assert (isequal (y, (1:3)') && isequal (r, a) && isequal (fieldnames (r), fieldnames (a)));
+[~, shown] = system (sprintf ('"%s" --all all.kiv', getenv ('KIVHDR')));
+shown = regexp (shown, '^(\w+) +([^\n]*)', 'tokens', 'lineanchors');
+shown = vertcat (shown{isfield (a, cellfun (@(t) t{1}, shown, 'UniformOutput', false))});
+assert (rows (shown) == 66 && islogical (r.LHDR5));  % DEFAULT's 81 but its 15 auxiliary names
+for t = shown'
+  v = a.(t{1});
+  if (islogical (v)) v = merge (v, 'true', 'false'); elseif (isnumeric (v)) v = num2str (v); end
+  assert (! isempty (regexp (t{2}, ['^' regexptranslate('escape', v) '( |$)'])), t{1});
+end
+for n = 1:numel (enums)              % every enumerated value's name stands for its ordinal
+  kivwrite ('n.kiv', [], struct ('IDEP', enums{n}));
+  assert (typecast (slurp ('n.kiv')(345:348), 'int32') == n, enums{n});
+end
 
-% Uneven data, both byte orders; the empty file boundary.
+% Uneven data, both byte orders; a fresh header as the library's; E derived; the empty file.
 kivwrite ('u.kiv', [1.5 -2], struct ('DELTA', 1), [10 20.5]);
 swapped ('u.kiv', 'us.kiv');
 for f = {'u.kiv', 'us.kiv'}
   [y, h, x] = kivread (f{1});
   assert (isequal ([y, x], [1.5 10; -2 20.5]) && ! h.LEVEN && h.B == 10 && h.E == 20.5, f{1});
 end
-kivwrite ('e.kiv', [], struct ('B', 0, 'DELTA', 1));
-[y, h] = kivread ('e.kiv');
-assert (numel (slurp ('e.kiv')) == 632 && isequal (y, zeros (0, 1)) && ! isfield (h, 'E'));
+fresh = {'NVHDR', 'NINF', 'NHST', 'IFTYPE', 'LEVEN', 'LPSPOL', 'LOVROK', 'LCALDA', 'LHDR5', 'NPTS'};
+kivwrite ('e.kiv', [], rmfield (want, fresh)); kivwrite ('t.kiv', 1:3, struct ('B', 1, 'DELTA', 2));
+[y, h] = kivread ('e.kiv'); [~, t] = kivread ('t.kiv');
+assert (numel (slurp ('e.kiv')) == 632 && isequal (y, zeros (0, 1)) && t.E == 5);
+assert (isequal (h, setfield (want, 'NPTS', 0)));
 
 % Refusals of kivread.
 good = slurp (conv);
-v6 = [zeros(304, 1, 'uint8'); 6; 0; 0; 0];
-put ('z307', v6(1:307)); put ('z308', v6); put ('zero632', zeros (632, 1));
+put ('z307', zeros (307, 1)); put ('z308', zeros (308, 1)); put ('z632', zeros (632, 1));
 put ('cut', good(1:631)); put ('long', [good; 0; 0; 0; 0]); put ('short', good(1:end-4));
 neg = good; neg(317:320) = 255; put ('neg', neg);
-for c = {'missing', 'missing'; '.', 'open'; 'z307', 'short'; 'z308', 'short'; 'zero632', 'notkiv';
-         'cut', 'short'; 'long', 'size'; 'short', 'size'; 'neg', 'npts'}'
+for c = {'missing', 'missing'; '.', 'open'; '/dev/null', 'open'; 'z307', 'short'; 'cut', 'short';
+         'z308', 'notkiv'; 'z632', 'notkiv'; 'long', 'size'; 'short', 'size'; 'neg', 'npts'}'
   assert (refusal (@() kivread (c{1})), ['kivread:' c{2}]);
 end
 
@@ -100,7 +98,10 @@ for c = {'FOO', 1, 'field'; 'KEVNMC', 'x', 'field'; 'DELTA', 'x', 'type'; 'LEVEN
          'NZYEAR', 1.5, 'value'; 'LEVEN', false, 'value'}'
   assert (refusal (@() kivwrite (same, y, struct (c{1}, c{2}))), ['kivwrite:' c{3}]);
 end
-assert (refusal (@() kivwrite ('no/such.kiv', 1, struct ())), 'kivwrite:create');
+mkdir ('sub');                       % in the way of the rename: the temporary file must go
+for f = {'no/such.kiv', 'sub'}
+  assert (refusal (@() kivwrite (f{1}, 1, struct ())), 'kivwrite:create', f{1});
+end
 assert (isequal (slurp (same), good) && isempty (glob ('.kivtmp-*')));
 
 assert (! isempty (strfind (help ('kivread'), '[y, hdr, x] = kivread (file)')));

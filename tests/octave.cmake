@@ -1,5 +1,4 @@
-# kivread and kivwrite in GNU Octave, against the built converter and lister. Skipped, with a
-# message, where octave-cli is missing.
+# kivread and kivwrite in octave-cli against the built converter and kivhdr; skipped without it.
 set(skip "echo 'SKIPPED kivf_octave: octave-cli is not installed; kivread, kivwrite untested'")
 add_test(NAME kivf_octave
   COMMAND ${CMAKE_COMMAND} -E env KIVF_OCTAVE_DIR=${PROJECT_SOURCE_DIR}/octave
