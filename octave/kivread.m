@@ -59,64 +59,64 @@ function [y, hdr, x] = kivread (file)
   if (fid < 0)
     error ('kivread:open', 'KIV file cannot be opened: %s (%s)', file, msg);
   end
-  closer = onCleanup (@() fclose (fid));
   sz = st.size;
+  short = 'Truncated or not a KIV file: shorter than the 632-byte header';
+  unwind_protect
+    % Up to NVHDR a file can be told from another; the header is 632 bytes.
+    if (sz < 308)
+      error ('kivread:short', [short, ': %s (%d bytes)'], file, sz);
+    end
+    want = min (sz, 632);
+    raw = fread (fid, want, '*uint8');
+    if (numel (raw) != want)
+      error ('kivread:read', 'KIV file header cannot be read: %s', file);
+    end
+    nvhdr = typecast (raw(305:308), 'int32');
+    swapped = nvhdr != 6;
+    if (swapped && swapbytes (nvhdr) != 6)
+      error ('kivread:notkiv', ...
+             'Not a KIV file: no header version 6 at byte 304 in either byte order: %s', file);
+    end
+    if (sz < 632)
+      error ('kivread:short', [short, ': %s (%d bytes)'], file, sz);
+    end
 
-  % Up to NVHDR a file can be told from another; the header is 632 bytes.
-  if (sz < 308)
-    error ('kivread:short', ...
-           'Truncated or not a KIV file: shorter than the 632-byte header: %s (%d bytes)', file, sz);
-  end
-  want = min (sz, 632);
-  raw = fread (fid, want, '*uint8');
-  if (numel (raw) != want)
-    error ('kivread:read', 'KIV file header cannot be read: %s', file);
-  end
-  nvhdr = typecast (raw(305:308), 'int32');
-  swapped = nvhdr != 6;
-  if (swapped && swapbytes (nvhdr) != 6)
-    error ('kivread:notkiv', ...
-           'Not a KIV file: no header version 6 at byte 304 in either byte order: %s', file);
-  end
-  if (sz < 632)
-    error ('kivread:short', ...
-           'Truncated or not a KIV file: shorter than the 632-byte header: %s (%d bytes)', file, sz);
-  end
+    words = typecast (raw(1:440), 'uint32');
+    if (swapped)
+      words = swapbytes (words);
+    end
+    ints = double (typecast (words(71:110), 'int32'));
+    npts = ints(10);
+    leven = ints(36) != 0;
+    if (npts < 0)
+      error ('kivread:npts', ...
+             'KIV file sample count NPTS is undefined or negative: %s (NPTS = %d)', file, npts);
+    end
+    expect = 632 + npts * (4 + 4 * ! leven);
+    if (sz != expect)
+      error ('kivread:size', ...
+             ['KIV file size does not match NPTS and LEVEN: %s ', ...
+              '(%d bytes, expected %d for NPTS = %d and LEVEN %s)'], ...
+             file, sz, expect, npts, merge (leven, 'true', 'false'));
+    end
 
-  words = typecast (raw(1:440), 'uint32');
-  if (swapped)
-    words = swapbytes (words);
-  end
-  ints = double (typecast (words(71:110), 'int32'));
-  npts = ints(10);
-  leven = ints(36) != 0;
-  if (npts < 0)
-    error ('kivread:npts', ...
-           'KIV file sample count NPTS is undefined or negative: %s (NPTS = %d)', file, npts);
-  end
-  expect = 632 + npts * (4 + 4 * ! leven);
-  if (sz != expect)
-    error ('kivread:size', ...
-           ['KIV file size does not match NPTS and LEVEN: %s ', ...
-            '(%d bytes, expected %d for NPTS = %d and LEVEN %s)'], ...
-           file, sz, expect, npts, merge (leven, 'true', 'false'));
-  end
-
-  % This machine's order, or the other one.
-  [~, ~, native] = computer ();
-  if ((native == 'L') != swapped)
-    arch = 'ieee-le';
-  else
-    arch = 'ieee-be';
-  end
-  y = fread (fid, npts, 'float32=>double', 0, arch)(:);     % (:) keeps 0 samples a column
-  x = zeros (0, 1);
-  if (nargout > 2 && ! leven)
-    x = fread (fid, npts, 'float32=>double', 0, arch)(:);
-  end
-  if (numel (y) != npts || (nargout > 2 && ! leven && numel (x) != npts))
-    error ('kivread:read', 'KIV file samples cannot be read: %s', file);
-  end
+    % This machine's order, or the other one.
+    if ((typecast (uint16 (1), 'uint8')(1) == 1) != swapped)
+      arch = 'ieee-le';
+    else
+      arch = 'ieee-be';
+    end
+    y = fread (fid, npts, 'float32=>double', 0, arch)(:);     % (:) keeps 0 samples a column
+    x = zeros (0, 1);
+    if (nargout > 2 && ! leven)
+      x = fread (fid, npts, 'float32=>double', 0, arch)(:);
+    end
+    if (numel (y) != npts || (nargout > 2 && ! leven && numel (x) != npts))
+      error ('kivread:read', 'KIV file samples cannot be read: %s', file);
+    end
+  unwind_protect_cleanup
+    fclose (fid);
+  end_unwind_protect
   if (nargout > 1)
     hdr = header (double (typecast (words(1:70), 'single')), ints, raw(441:632));
   end
@@ -125,32 +125,25 @@ end
 % The header as a struct: undefined fields left out, values in their Octave form.
 function hdr = header (f, ints, text)
   c = kivcat ();
-  n = ints(1:15);
-  e = ints(16:35);
-  l = ints(36:40);
-  ev = num2cell (e);
+  % Numeric fields: defined ones only, enumerated values by name, logicals as logicals.
+  num = [f; ints];
+  def = num != -12345;
+  def(106:110) = true;
+  vals = num2cell (num);
+  vals(106:110) = num2cell (num(106:110) != 0);
+  e = num(86:105);
   named = e >= 1 & e <= numel (c.enum);
-  ev(named) = c.enum(e(named));
+  vals(85 + find (named)) = c.enum(e(named));
 
-  k = mat2cell (reshape (char (text), 8, 24)', ones (24, 1), 8);
-  k = [k(1); {[k{2}, k{3}]}; k(4:end)];     % KEVNM is 16 characters
-  knames = c.K([1:2, 4:end]);
-  kdef = ! strcmp (k, '-12345  ');
-  kdef(2) = ! (strncmp (k{2}, '-12345  ', 8) ...
-               && (strcmp (k{2}(9:16), '-12345  ') || isempty (trimmed (k{2}(9:16)))));
-  k = cellfun (@trimmed, k, 'UniformOutput', false);
+  % Texts: undefined ones out, each up to its first NUL and without blanks at either end.
+  t = [char(text(:))', ' '](c.textidx);
+  kdef = ! all (t(:, 1:8) == '-12345  ', 2);
+  second = t(2, 9:16);
+  t(cumsum (t == char (0), 2) > 0) = ' ';
+  kdef(2) = kdef(2) || ! (strcmp (second, '-12345  ') || all (t(2, 9:16) == ' '));
+  [~, first] = max (t != ' ', [], 2);       % leading blanks rotated to the end,
+  t = t(mod ((0:15) + first - 1, 16) * 23 + (1:23)');
+  k = cellstr (t);                           % where cellstr drops them
 
-  fdef = f != -12345;
-  ndef = n != -12345;
-  edef = e != -12345;
-  names = [c.F(fdef), c.N(ndef), c.I(edef), c.L, knames(kdef)];
-  values = [num2cell(f(fdef)); num2cell(n(ndef)); ev(edef); num2cell(l != 0); k(kdef)];
-  hdr = cell2struct (values, names, 1);
-end
-
-% A text's used part, as the library sees it: up to the first NUL, without
-% blanks at either end.
-function s = trimmed (s)
-  s = s(1:find ([s, char(0)] == char (0), 1) - 1);
-  s = s(find (s != ' ', 1):find (s != ' ', 1, 'last'));
+  hdr = cell2struct ([vals(def); k(kdef)], [c.numeric(def), c.text(kdef)], 1);
 end

@@ -3,7 +3,7 @@ function c = kivcat ()
 % of each group in slot order (c.F floating, c.N integer, c.I enumerated, c.L
 % logical, c.K text) and the names of the enumerated values by ordinal
 % (c.enum, ordinals 1 to 51; 52 to 60 are unassigned). Text slot 3, KEVNMC,
-% holds characters 9 to 16 of KEVNM.
+% holds characters 9 to 16 of KEVNM. Also the lists derived from them (below).
 
   persistent cat;
   if (isempty (cat))
@@ -26,6 +26,14 @@ function c = kivcat ()
                  'IUP', 'IHBWBB', 'IWWSN1', 'IWWSN2', 'IHGLP', 'ISRO', 'INUCL', 'IPREN', ...
                  'IPOSTN', 'IQUAKE', 'IPREQ', 'IPOSTQ', 'ICHEM', 'IOTHER', 'IGOOD', 'IGLCH', ...
                  'IDROP', 'ILOWSN', 'IRLDTA', 'IVOLTS', 'IXYZ'}];
+    % Derived once: the 110 numeric names in file order, the text names without KEVNMC, and
+    % where each text's characters lie among the 192 text bytes (193: a blank), one text to a
+    % row, 16 wide so that KEVNM (slots 2 and 3) fits whole.
+    cat.numeric = [cat.F, cat.N, cat.I, cat.L];
+    cat.text = cat.K([1:2, 4:end]);
+    cat.textidx = repmat (193, 23, 16);
+    cat.textidx(:, 1:8) = (0:8:184)([1:2, 4:end])' + (1:8);
+    cat.textidx(2, 9:16) = 17:24;
   end
   c = cat;
 end
