@@ -1,19 +1,13 @@
 % kivread and kivwrite against the built converter (WFDXLATE) and header lister (KIVHDR), in a
 % folder whose name has blanks. Run by octave.cmake with KIVF_OCTAVE_DIR, WFDXLATE, KIVHDR, KIVAUX.
 1;
-function bytes = slurp (name)
-  fid = fopen (name); bytes = fread (fid, Inf, '*uint8'); fclose (fid);
-end
-function put (name, bytes)
-  fid = fopen (name, 'w'); fwrite (fid, bytes, 'uint8'); fclose (fid);
-end
+function b = slurp (name), fid = fopen (name); b = fread (fid, Inf, '*uint8'); fclose (fid); end
+function put (name, b), fid = fopen (name, 'w'); fwrite (fid, b, 'uint8'); fclose (fid); end
 function swapped (from, to)      % the other byte order: numeric words reversed, text bytes kept
   w = reshape (slurp (from), 4, []); num = [1:110, 159:columns(w)];
   w(:, num) = flipud (w(:, num)); put (to, w(:));
 end
-function id = refusal (f)
-  id = 'none'; try f (); catch err; id = err.identifier; end
-end
+function id = refusal (f), id = 'none'; try f (); catch err; id = err.identifier; end, end
 
 addpath (getenv ('KIVF_OCTAVE_DIR'));
 top = [tempname(), ' o k']; mkdir (top); cd (top);
@@ -91,13 +85,17 @@ for c = {'missing', 'missing'; '.', 'open'; '/dev/null', 'open'; 'z307', 'short'
          'z308', 'notkiv'; 'z632', 'notkiv'; 'long', 'size'; 'short', 'size'; 'neg', 'npts'}'
   assert (refusal (@() kivread (c{1})), ['kivread:' c{2}]);
 end
+odd = good; odd(441:448) = [' A' 0 'X    ']; odd(457:464) = 'xyz     '; put ('odd', odd);
+[~, h] = kivread ('odd');          % a NUL ends a text; KEVNM undefined in its first half only
+assert (strcmp (h.KSTNM, 'A') && strcmp (h.KEVNM, '-12345  xyz'));
 
 % Refusals of kivwrite leave the old file and no temporary one.
 for c = {'FOO', 1, 'field'; 'KEVNMC', 'x', 'field'; 'DELTA', 'x', 'type'; 'LEVEN', 2, 'type';
          'KSTNM', '123456789', 'value'; 'IDEP', 'IFOO', 'value'; 'NPTS', 4, 'value';
-         'NZYEAR', 1.5, 'value'; 'LEVEN', false, 'value'}'
+         'NZYEAR', 1.5, 'value'; 'LEVEN', false, 'value'; 'NVHDR', 5, 'value'}'
   assert (refusal (@() kivwrite (same, y, struct (c{1}, c{2}))), ['kivwrite:' c{3}]);
 end
+assert (refusal (@() kivwrite (same, y, struct ('B', 1, 'b', 2))), 'kivwrite:field');
 mkdir ('sub');                       % in the way of the rename: the temporary file must go
 for f = {'no/such.kiv', 'sub'}
   assert (refusal (@() kivwrite (f{1}, 1, struct ())), 'kivwrite:create', f{1});
