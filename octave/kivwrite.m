@@ -101,8 +101,8 @@ function kivwrite (file, y, hdr, x)
     elseif (group == 'I')
       if (ischar (v))
         ord = find (strcmp (upper (v), c.enum));
-        if (rows (v) > 1 || isempty (ord))
-          error ('kivwrite:value', 'kivwrite: %s: ''%s'' is not an enumerated value', name, v);
+        if (rows (v) != 1 || isempty (ord))
+          error ('kivwrite:value', 'kivwrite: %s: ''%s'' is not an enumerated value', name, v(:)');
         end
         e(s) = ord;
       else
@@ -171,7 +171,7 @@ function [group, s] = slot (name, c)
 end
 
 function ok = samples (v)
-  ok = isnumeric (v) && isreal (v) && (isvector (v) || isempty (v));
+  ok = isnumeric (v) && isreal (v) && ! issparse (v) && (isvector (v) || isempty (v));
 end
 
 function ok = realscalar (v)
