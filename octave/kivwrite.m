@@ -13,11 +13,12 @@ function kivwrite (file, y, hdr, x)
 %          logical fields               true/false (or 1/0)
 %          text fields                  char rows of at most 8 characters
 %                                       (KEVNM: 16)
-%        An empty value ([]) leaves a field undefined. A field not given
-%        takes the value of a fresh header: undefined, except NVHDR 6, NINF
+%        An empty value ([]) leaves a field undefined (logical fields are
+%        never undefined). A field not given takes the value of a fresh
+%        header: undefined, except NVHDR 6 (the only version), NINF
 %        0, NHST 0, IFTYPE 'ITIME', LEVEN, LOVROK and LCALDA true, LPSPOL
 %        and LHDR5 false. A struct read by kivread writes back the same
-%        header.
+%        header, but for an E derived when the file had none (below).
 %   x    unevenly spaced data: the independent values, as many as y; they
 %        are stored after the samples and LEVEN is false
 %
