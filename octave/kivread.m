@@ -139,10 +139,14 @@ function hdr = header (f, ints, text)
   t = [char(text(:))', ' '](c.textidx);
   kdef = ! all (t(:, 1:8) == '-12345  ', 2);
   second = t(2, 9:16);
-  t(cumsum (t == char (0), 2) > 0) = ' ';
+  if (any (text == 0))                      % rare: skipped when it cannot matter
+    t(cumsum (t == char (0), 2) > 0) = ' ';
+  end
   kdef(2) = kdef(2) || ! (strcmp (second, '-12345  ') || all (t(2, 9:16) == ' '));
-  [~, first] = max (t != ' ', [], 2);       % leading blanks rotated to the end,
-  t = t(mod ((0:15) + first - 1, 16) * 23 + (1:23)');
+  if (any (t(:, 1) == ' '))
+    [~, first] = max (t != ' ', [], 2);     % leading blanks rotated to the end,
+    t = t(mod ((0:15) + first - 1, 16) * 23 + (1:23)');
+  end
   k = cellstr (t);                           % where cellstr drops them
 
   hdr = cell2struct ([vals(def); k(kdef)], [c.numeric(def), c.text(kdef)], 1);
