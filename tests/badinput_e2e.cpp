@@ -45,10 +45,7 @@ const std::string kNoKiv = "kivhdr: ERROR 1410: KIV file does not exist: x.kiv\n
 std::string rec(const std::string& t1to6, const std::string& path = "s.w") {
     return t1to6 + " 1 1 STS o s4 - 1 1 . " + path + " 0 -1 2015 u0 u1\n";
 }
-// Tokens 1 to 15 of a record with tokens 1 to 6 given, and the blank after them.
-std::string okrecprefix() {
-    return "1995123 0 A B 2 1 1 1 STS o s4 - 1 1 . ";
-}
+const std::string kTo15 = "1995123 0 A B 2 1 1 1 STS o s4 - 1 1 . "; // tokens 1 to 15
 std::string words(std::size_t n) {
     return std::string(4 * n, '\1');
 }
@@ -313,9 +310,8 @@ std::vector<Row> rows() {
          [](Env& e) { one(2, "1995123 0 A B 2 1")(e), e.outfile = "/dev/full"; },
          "", 2, {"s.w.kiv"}, {}, k2014},
         {"sample path cut by column 210", [](Env& e) {
-             const std::string l = okrecprefix();
-             e.file("s.w", words(2));
-             e.file("w", l + std::string(207 - l.size(), ' ') + "s.wx 0 -1 2015 u0 u1\n");
+                          e.file("s.w", words(2));
+             e.file("w", kTo15 + std::string(207 - kTo15.size(), ' ') + "s.wx 0 -1 2015 u0 u1\n");
          }, err(2012, "Record not converted: its sample file path is cut by the 210-column "
                       "limit; wfdisc line 1"), 2, {}, {"s.w.kiv"}},
         {"kivhdr, a full catalogue without its texts", [hundreds](Env& e) {
@@ -334,7 +330,7 @@ std::vector<Row> rows() {
              std::string t = rec("1995123 0 A B 2 1", "t.w");
              t.insert(t.size() - 1, "\r");
              for (const char* f : {"s.w", "t.w", "u.w"}) e.file(f, words(2));
-             e.file("w", okrecprefix() + "s.w\r\n" + t + "\r\n" + rec("1995123 0 A B 2 1", "u.w"));
+             e.file("w", kTo15 + "s.w\r\n" + t + "\r\n" + rec("1995123 0 A B 2 1", "u.w"));
              e.check = [](const Env& e) {
                  const std::string kiv = slurp(e.work / "t.w.kiv");
                  EXPECT_TRUE(kiv.find('\r') == std::string::npos && kiv.find("u1      ") < 632);
@@ -398,10 +394,8 @@ TEST_P(BadInput, Row) {
     Env e;
     e.work = root / "work";
     e.aux = root / "aux";
-    fs::create_directories(e.work);
-    fs::create_directories(e.aux);
-    fs::permissions(root, fs::perms::all); // an ordinary user may work here too
-    fs::permissions(e.work, fs::perms::all);
+    for (const fs::path& d : {e.work, e.aux}) fs::create_directories(d);
+    for (const fs::path& d : {root, e.work}) fs::permissions(d, fs::perms::all); // for any user
     fs::copy_file(KIVF_SOURCE_DIR "/kivaux/messages", e.aux / "messages");
     e.kivaux = e.aux.string();
     row.setup(e);
@@ -417,7 +411,7 @@ TEST_P(BadInput, Row) {
         for (std::size_t at; (at = s->find('@')) != std::string::npos;)
             s->replace(at, 1, e.work.string());
     if (row.out == "*") { // one message per refused line, each of a converter number
-        EXPECT_FALSE(out.empty());
+        EXPECT_NE(out, "");
         for (std::size_t at = 0, nl; at < out.size(); at = nl + 1) {
             nl = out.find('\n', at);
             ASSERT_NE(nl, std::string::npos);
