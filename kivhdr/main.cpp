@@ -4,13 +4,12 @@
 // Listings go to standard output, failures (one line each) to standard error,
 // so that a listing piped on is never mixed with them.
 // Exit status: 0 every file listed; 1 bad usage, nothing listed; 2 at least
-// one file could not be listed (the others were).
+// one file could not be listed (the others were) or standard output failed.
 #include "kivhdr/kivhdr.h"
 
+#include "co/co.h"
 #include "dff/dff.h"
 #include "msg/msg.h"
-
-#include "co/co.h"
 
 #include <algorithm>
 #include <cerrno>
