@@ -395,7 +395,7 @@ TEST_P(BadInput, Row) {
     e.work = root / "work";
     e.aux = root / "aux";
     for (const fs::path& d : {e.work, e.aux}) fs::create_directories(d);
-    for (const fs::path& d : {root, e.work}) fs::permissions(d, fs::perms::all); // for any user
+    for (const fs::path& d : {root, e.work, e.aux}) fs::permissions(d, fs::perms::all); // any user
     fs::copy_file(KIVF_SOURCE_DIR "/kivaux/messages", e.aux / "messages");
     e.kivaux = e.aux.string();
     row.setup(e);
