@@ -367,12 +367,13 @@ std::vector<Row> rows() {
              e.answer = "w" + std::string(300, ' ') + "x\n";
              one(2, "1995123 0 A B 2 1")(e);
          }, name2007("w"), 1, {}, {"s.w.kiv"}},
-        {"token 1 not a year and day", [](Env& e) {
-             for (const char* f : {"s.w", "t.w"}) e.file(f, words(2));
-             e.file("w", rec("2015-03-10 0 A B 2 1") + rec("20150 0 A B 2 1") +
-                             rec("12345678 0 A B 2 1") + rec("95123 0 A B 2 1", "t.w"));
+        {"token 1 not a year and day (digits past the 7th still ignored)", [](Env& e) {
+             for (const char* f : {"s.w", "t.w", "u.w", "v.w"}) e.file(f, words(2));
+             e.file("w", rec("2015-03-10 0 A B 2 1") + rec("20150 0 A B 2 1") + rec("12345678 0 A "
+                 "B 2 1") + rec("95123 0 A B 2 1", "t.w") + rec("19953669 0 A B 2 1", "u.w") +
+                 rec("2015001 0 A B 2 1", "v.w"));
          }, err(2002, kNum + "1 token 1 2015-03-10") + err(2002, kNum + "2 token 1 20150") +
-             err(2002, kNum + "3 token 1 12345678"), 2, {"t.w.kiv"}, {"s.w.kiv"}},
+             err(2002, kNum + "3 token 1 12345678"), 2, {"t.w.kiv", "u.w.kiv", "v.w.kiv"}, {"s.w.kiv"}},
         {"output would replace the wfdisc file", [](Env& e) {
              e.answer = "s.w.kiv\n";
              e.file("s.w", words(2));
