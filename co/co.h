@@ -36,11 +36,12 @@ enum UnitStatus : std::int32_t {
 // close). access "SEQUENTIAL" or "DIRECT", form "FORMATTED" or "UNFORMATTED",
 // recl for direct access. Keywords are matched without regard to case or
 // trailing blanks. The name is its used part. An OLD file is opened for
-// reading and writing where allowed, else for reading only. Returns a status
-// number; on failure the unit is left unconnected.
+// reading and writing where allowed, else for reading only; with readonly
+// always for reading only (files that are only read, so that a pipe ends).
+// Returns a status number; on failure the unit is left unconnected.
 std::int32_t uopen(std::int32_t unit, std::string_view name, std::string_view status,
                    std::string_view access = "SEQUENTIAL", std::string_view form = "FORMATTED",
-                   std::int32_t recl = 0);
+                   std::int32_t recl = 0, bool readonly = false);
 
 // Close a unit, keeping the file or removing it (remove = disposition
 // DELETE). A unit that is not connected is left alone. Units 5 and 6 are
@@ -59,13 +60,20 @@ enum class ReadStatus { ok, eof, fail };
 // blanks; the rest of a longer line is skipped. End of file before any
 // character of a record is eof; a unit that is not connected or a read error
 // is fail. Reading unit 5 first flushes standard output, so that an open
-// prompt is seen before the program waits.
-ReadStatus uread(std::int32_t unit, std::span<char> rec);
+// prompt is seen before the program waits. One carriage return just before
+// the line end is part of the line end. length, when given, receives the
+// length of the whole line, however much of it rec holds.
+ReadStatus uread(std::int32_t unit, std::span<char> rec, std::size_t* length = nullptr);
 
 // Write one record: the characters as they are, then a newline unless
 // newline is false (the line stays open and is flushed at once). Returns
 // false when the unit is not connected or the write failed.
 bool uwrite(std::int32_t unit, std::string_view rec, bool newline = true);
+
+// Open /dev/null (read-only) on each of descriptors 0, 1 and 2 that is
+// closed, so that no file opened later takes a standard stream's place.
+// Programs call it first.
+void zstdfd();
 
 // Flush every connected unit (done at exit too).
 void uflushall();
@@ -102,7 +110,8 @@ bool rdfree(std::string_view text, std::int32_t& value);
 // Open or create (create != 0: create if absent, empty if present, bits 0666
 // narrowed by the umask) the named file, read-only when rdonly != 0. kind: 0
 // opened, 1 permission refused, 2 any other failure (handle then 1). A name
-// whose used part does not fit 1023 bytes is refused with kind 2.
+// whose used part does not fit 1023 bytes is refused with kind 2, and so is
+// anything but a regular file (opened without waiting, so a FIFO never blocks).
 // The path zopenc opens for a name: trailing blanks dropped (an all-blank
 // name is one blank, leading blanks stay), NUL-terminated. False when it does
 // not fit: such a name is refused, never cut to another path.
@@ -149,7 +158,9 @@ void zputc(std::string_view text, std::span<std::byte> array, std::int32_t count
 
 // Open an existing file by file-type keyword (prefix match, in this order):
 // SCRATCH, DATA, RODATA (descriptor; handle out), TEXT, ROTEXT, READ, ROUNFR,
-// RODIR (unit given in handle). 108 missing file, 101 failed open or bad type.
+// RODIR (unit given in handle). 108 missing file, 101 failed open or bad type;
+// the message says why (access refused, not a regular file, ...). The RO
+// types and READ open for reading only; DATA and RODATA take regular files only.
 void zopen(std::int32_t& handle, std::string_view name, std::string_view ftype, std::int32_t recl,
            std::int32_t& nerr);
 // Create a file: DATA (descriptor, handle out) or TEXT (unit given in handle).

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <type_traits>
 #include <unistd.h>
@@ -47,7 +48,8 @@ void transfer(std::int32_t handle, std::span<Buf> array, std::int32_t count, std
     const std::int64_t want = std::int64_t{4} * count;
     // Only descriptors made by zopenc are negative; a unit number or a count
     // or offset outside the array is refused before anything moves.
-    if (handle >= 0 || count < 0 || offset < 0 || want > static_cast<std::int64_t>(array.size())) {
+    if (handle >= 0 || handle == std::numeric_limits<std::int32_t>::min() || count < 0 ||
+        offset < 0 || want > static_cast<std::int64_t>(array.size())) {
         nerr = errnum;
         zrwerr(errnum);
         return;
@@ -101,7 +103,7 @@ void zopenc(std::int32_t& handle, std::string_view name, std::int32_t create, st
     kind = 0;
     int mode = rdonly != 0 ? O_RDONLY : O_RDWR;
     if (create != 0) mode |= O_CREAT | O_TRUNC;
-    mode |= O_CLOEXEC;
+    mode |= O_CLOEXEC | O_NONBLOCK; // a FIFO must not hold the open; files ignore it
 
     Path path{};
     if (!zpath(name, path)) {
@@ -117,10 +119,10 @@ void zopenc(std::int32_t& handle, std::string_view name, std::int32_t create, st
         handle = 1;
         return;
     }
-    // A directory opens read-only but holds no words: refuse it here, as
-    // opening it for writing is refused by the system.
+    // Only a regular file holds words: a directory, a FIFO or a device is
+    // refused here (a FIFO's reads would wait, a device's never end).
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         kind = 2;
         handle = 1;
@@ -130,7 +132,7 @@ void zopenc(std::int32_t& handle, std::string_view name, std::int32_t create, st
 }
 
 void zclosec(std::int32_t handle) {
-    if (handle < 0) ::close(-handle);
+    if (handle < 0 && handle != std::numeric_limits<std::int32_t>::min()) ::close(-handle);
 }
 
 void zrabs(std::int32_t handle, std::span<std::byte> array, std::int32_t count, std::int32_t offset,
@@ -150,7 +152,7 @@ void zrwerr(std::int32_t nerr) {
 void zputc(std::string_view text, std::span<std::byte> array, std::int32_t count) {
     const std::size_t n =
         std::min({static_cast<std::size_t>(std::max(count, 0)), text.size(), array.size()});
-    std::memcpy(array.data(), text.data(), n);
+    if (n > 0) std::memcpy(array.data(), text.data(), n); // an empty span may have no data
 }
 
 } // namespace kivf

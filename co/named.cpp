@@ -4,9 +4,11 @@
 
 #include "msg/msg.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 
 namespace kivf {
 
@@ -30,6 +32,32 @@ bool missing(std::string_view name, std::int32_t& nerr) {
     zinquire(name, exists);
     if (!exists) failed(108, name, nerr);
     return !exists;
+}
+
+// 108 when nothing is there; 101 with the reason when something is there
+// that cannot be reached, or is not a regular file where one is needed.
+// True when the file cannot be used.
+bool unusable(std::string_view name, bool regular, std::int32_t& nerr) {
+    Path path{};
+    struct stat st {};
+    if (!zpath(name, path)) return missing(name, nerr);
+    if (::stat(path.data(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return missing(name, nerr);
+        failed(101, name, nerr);
+        apcmsg(errno == EACCES  ? "(Insufficient access rights.)"
+               : errno == ELOOP ? "(Too many levels of symbolic links.)"
+                                : "(System error occurred.)");
+        return true;
+    }
+    if (!regular || S_ISREG(st.st_mode)) return false;
+    failed(101, name, nerr);
+    apcmsg(S_ISDIR(st.st_mode)    ? "(Not a regular file: a directory.)"
+           : S_ISFIFO(st.st_mode) ? "(Not a regular file: a FIFO.)"
+           : S_ISCHR(st.st_mode)  ? "(Not a regular file: a character device.)"
+           : S_ISBLK(st.st_mode)  ? "(Not a regular file: a block device.)"
+           : S_ISSOCK(st.st_mode) ? "(Not a regular file: a socket.)"
+                                  : "(Not a regular file.)");
+    return true;
 }
 
 void openfailed(std::string_view name, std::int32_t kind, std::int32_t& nerr) {
@@ -57,19 +85,25 @@ void zopen(std::int32_t& handle, std::string_view name, std::string_view ftype, 
     if (is(ftype, "SCRATCH")) {
         status = uopen(handle, "", "SCRATCH", "SEQUENTIAL", "FORMATTED");
     } else {
-        if (missing(name, nerr)) return; // before the type is looked at
-        if (is(ftype, "DATA") || is(ftype, "RODATA")) {
+        const bool data = is(ftype, "DATA") || is(ftype, "RODATA");
+        if (unusable(name, data, nerr)) {        // before the type is looked at
+            if (data && nerr == 101) handle = 1; // as zopenc leaves it
+            return;
+        }
+        if (data) {
             std::int32_t kind = 0;
             zopenc(handle, name, 0, is(ftype, "DATA") ? 0 : 1, recl, kind);
             if (kind != 0) openfailed(name, kind, nerr);
             return;
         }
-        if (is(ftype, "TEXT") || is(ftype, "ROTEXT") || is(ftype, "READ")) {
+        if (is(ftype, "TEXT")) {
             status = uopen(handle, name, "OLD", "SEQUENTIAL", "FORMATTED");
+        } else if (is(ftype, "ROTEXT") || is(ftype, "READ")) { // only read: never opened to write
+            status = uopen(handle, name, "OLD", "SEQUENTIAL", "FORMATTED", 0, true);
         } else if (is(ftype, "ROUNFR")) {
-            status = uopen(handle, name, "OLD", "SEQUENTIAL", "UNFORMATTED");
+            status = uopen(handle, name, "OLD", "SEQUENTIAL", "UNFORMATTED", 0, true);
         } else if (is(ftype, "RODIR")) {
-            status = uopen(handle, name, "OLD", "DIRECT", "UNFORMATTED", recl);
+            status = uopen(handle, name, "OLD", "DIRECT", "UNFORMATTED", recl, true);
         } else {
             failed(101, name, nerr);
             apcmsg("(Bad value for file type =");
@@ -103,7 +137,7 @@ void znfile(std::int32_t& handle, std::string_view name, std::string_view ftype,
 
 void zclose(std::int32_t handle, std::int32_t& nerr) {
     nerr = 0;
-    if (handle < 0) {
+    if (handle < 0) { // zclosec leaves alone a handle that is no descriptor
         zclosec(handle);
     } else if (uconnected(handle)) {
         uclose(handle);

@@ -69,7 +69,8 @@ bool makepath(std::string_view name, std::array<char, kPathMax>& path) {
 } // namespace
 
 std::int32_t uopen(std::int32_t unit, std::string_view name, std::string_view status,
-                   std::string_view access, std::string_view form, std::int32_t recl) {
+                   std::string_view access, std::string_view form, std::int32_t recl,
+                   bool readonly) {
     if (unit < 0 || unit > kMaxUnit) return kUnitBadNumber;
     const bool old = keyword(status, "OLD");
     const bool isnew = keyword(status, "NEW");
@@ -91,6 +92,10 @@ std::int32_t uopen(std::int32_t unit, std::string_view name, std::string_view st
         bool rdonly = false;
         if (isnew) {
             fd = ::open(fresh.path.data(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        } else if (readonly) {
+            // A pipe opened for writing too would never see its end of file.
+            fd = ::open(fresh.path.data(), O_RDONLY | O_CLOEXEC);
+            rdonly = true;
         } else {
             fd = ::open(fresh.path.data(), O_RDWR | O_CLOEXEC);
             if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EISDIR ||
@@ -140,23 +145,30 @@ bool uexists(std::string_view name) {
     return ::stat(path.data(), &st) == 0;
 }
 
-ReadStatus uread(std::int32_t unit, std::span<char> rec) {
+ReadStatus uread(std::int32_t unit, std::span<char> rec, std::size_t* length) {
     Unit* u = find(unit);
     if (!u) return ReadStatus::fail;
     if (unit == kStdin) {
         if (Unit* out = find(kStdout)) std::fflush(out->fp);
     }
     std::FILE* fp = u->fp;
-    std::size_t n = 0;
+    std::size_t n = 0, whole = 0;
     bool any = false;
-    int ch = 0;
+    int ch = 0, prev = 0;
     while ((ch = getc_unlocked(fp)) != EOF) {
         any = true;
         if (ch == '\n') break;
         if (n < rec.size()) rec[n++] = static_cast<char>(ch);
+        ++whole;
+        prev = ch;
     }
     if (!any) return std::ferror(fp) ? ReadStatus::fail : ReadStatus::eof;
     if (ch == EOF && std::ferror(fp)) return ReadStatus::fail;
+    if (prev == '\r') { // a carriage return before the line end belongs to the line end
+        --whole;
+        n = std::min(n, whole);
+    }
+    if (length != nullptr) *length = whole;
     std::fill(rec.begin() + static_cast<std::ptrdiff_t>(n), rec.end(), ' ');
     return ReadStatus::ok;
 }
@@ -171,6 +183,19 @@ bool uwrite(std::int32_t unit, std::string_view rec, bool newline) {
         ok = std::fflush(u->fp) == 0 && ok; // an open line must be seen now
     }
     return ok;
+}
+
+void zstdfd() {
+    // Read-only: a write to a standard stream that was closed still fails, as
+    // it would have, but no file opened later can take the stream's place.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        const int nul = ::open("/dev/null", O_RDONLY);
+        if (nul >= 0 && nul != fd) { // lower ones are open already: nul is above fd
+            ::dup2(nul, fd);
+            ::close(nul);
+        }
+    }
 }
 
 void uflushall() {

@@ -12,9 +12,13 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <limits>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kivf {
@@ -24,10 +28,39 @@ namespace {
 // The temporary name: hidden, recognisably ours, and a short component of its
 // own, so it fits wherever the target fits. It is opened relative to the
 // directory, so its length never counts against the path limit.
+// The process id follows the prefix, so that a later run can tell whose a
+// leftover is.
 constexpr std::string_view kTempPrefix = ".kivtmp-";
 constexpr std::size_t kTempRandom = 8;
-using TempName = std::array<char, kTempPrefix.size() + kTempRandom + 1>;
+constexpr std::size_t kPidDigits = 10; // 2^31 - 1
+using TempName = std::array<char, kTempPrefix.size() + kPidDigits + 1 + kTempRandom + 1>;
 constexpr int kTempTries = 64;
+
+// The temporary file in progress, for a signal handler: plain storage, set
+// before the file is made and cleared after it is renamed or removed.
+TempName g_tmp{};
+volatile int g_tmpdir = -1;
+volatile std::sig_atomic_t g_active = 0;
+
+// Remove in dirfd the temporary files of processes that no longer exist:
+// what a killed run left behind. Only names of our exact form are touched.
+void sweep(int dirfd, const char* dir) {
+    DIR* d = ::opendir(dir);
+    if (d == nullptr) return;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string_view n(e->d_name);
+        if (!n.starts_with(kTempPrefix)) continue;
+        std::int64_t pid = 0;
+        const auto r = std::from_chars(n.data() + kTempPrefix.size(), n.data() + n.size(), pid);
+        if (r.ec != std::errc() || r.ptr == n.data() + kTempPrefix.size() || pid <= 0 ||
+            pid > std::numeric_limits<pid_t>::max() || *r.ptr != '-' ||
+            n.data() + n.size() - (r.ptr + 1) != static_cast<std::ptrdiff_t>(kTempRandom))
+            continue;
+        if (::kill(static_cast<pid_t>(pid), 0) == -1 && errno == ESRCH)
+            ::unlinkat(dirfd, e->d_name, 0);
+    }
+    ::closedir(d);
+}
 
 std::uint64_t splitmix(std::uint64_t& state) {
     std::uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
@@ -39,11 +72,14 @@ std::uint64_t splitmix(std::uint64_t& state) {
 void tempname(TempName& name, std::uint64_t& state) {
     static constexpr std::string_view digits =
         "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    name.fill('\0');
     std::memcpy(name.data(), kTempPrefix.data(), kTempPrefix.size());
+    char* at = name.data() + kTempPrefix.size();
+    at = std::to_chars(at, at + kPidDigits, static_cast<std::int64_t>(::getpid())).ptr;
+    *at++ = '-';
     std::uint64_t r = splitmix(state);
     for (std::size_t j = 0; j < kTempRandom; ++j, r /= digits.size())
-        name[kTempPrefix.size() + j] = digits[r % digits.size()];
-    name[name.size() - 1] = '\0';
+        *at++ = digits[r % digits.size()];
 }
 
 // 101 as the file layer composes it for a failed create.
@@ -167,21 +203,36 @@ void wkiv0(std::string_view kname, std::span<const float> xarray, std::span<cons
         return;
     }
 
+    // Leftovers of killed runs go, once per directory in a row.
+    static Path swept{};
+    if (swept != dir) {
+        sweep(dirfd, dir.data());
+        swept = dir;
+    }
+
     // Exclusive create: an existing file of the same name is never reused.
-    TempName tmp{};
+    TempName& tmp = g_tmp;
     static std::uint64_t state = // seeded once; every call draws fresh names
         (static_cast<std::uint64_t>(::getpid()) << 32) ^
         static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     int fd = -1;
     int err = EEXIST;
     for (int t = 0; t < kTempTries && fd < 0 && err == EEXIST; ++t) {
+        g_active = 0;
         tempname(tmp, state);
+        g_tmpdir = dirfd;
+        g_active = 1; // before the file exists: a signal must not miss it
         fd = ::openat(dirfd, tmp.data(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0) err = errno;
     }
     if (fd < 0) {
+        g_active = 0;
         cannotcreate(kname, err, nerr);
     } else {
+        // A replaced file keeps its permission bits: a private file stays private.
+        struct stat old {};
+        if (::stat(path.data(), &old) == 0 && S_ISREG(old.st_mode))
+            ::fchmod(fd, old.st_mode & 0777);
         writeall(-fd, xarray, yarray, nerr);
         // A failed close loses data on some file systems and counts as a
         // failed write. No flush to disk: the rename already makes the new
@@ -191,9 +242,15 @@ void wkiv0(std::string_view kname, std::span<const float> xarray, std::span<cons
         if (nerr == 0 && ::renameat(dirfd, tmp.data(), AT_FDCWD, path.data()) != 0)
             cannotcreate(kname, errno, nerr);
         if (nerr != 0) ::unlinkat(dirfd, tmp.data(), 0);
+        g_active = 0;
     }
     if (!here) ::close(dirfd);
     if (nerr != 0) wrtmsg(kStdout);
+}
+
+void wkivabort() noexcept {
+    if (g_active != 0) ::unlinkat(g_tmpdir, g_tmp.data(), 0);
+    g_active = 0;
 }
 
 } // namespace kivf

@@ -82,7 +82,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (std::size_t b = 0; b < bytes.size();) {
             std::size_t e = bytes.find('\n', b);
             if (e == std::string_view::npos) e = bytes.size();
-            lines.push_back(bytes.substr(b, e - b));
+            std::string_view l = bytes.substr(b, e - b);
+            if (l.ends_with('\r')) l.remove_suffix(1); // one CR belongs to the line end
+            lines.push_back(l);
             b = e + 1;
         }
         for (std::size_t i = 0;; ++i) {

@@ -85,6 +85,12 @@ struct Model {
     void write(std::int32_t unit, const std::string& rec) {
         if (unit == kFileUnit) written[unit] += rec + "\n";
     }
+    // A message line as printed: control characters show as '?'.
+    static std::string shown(std::string t) {
+        for (char& c : t)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+        return t;
+    }
     void out() {
         if (msgtype < 1 || msgtype > kMsgTypes) return;
         const auto t = static_cast<std::size_t>(msgtype - 1);
@@ -104,18 +110,18 @@ struct Model {
             first = " ";
             break;
         }
-        first += text(0, 1);
+        first += shown(text(0, 1));
         for (const auto& [u, act] : dests)
             if (act[t]) write(u, first);
         for (std::int32_t i = 1; i < nmsgline; ++i)
             for (const auto& [u, act] : dests)
-                if (act[t]) write(u, " " + text(static_cast<std::size_t>(i), 1));
+                if (act[t]) write(u, " " + shown(text(static_cast<std::size_t>(i), 1)));
     }
     void wrt(std::int32_t unit) {
         std::string first = msgtype == 1 ? "\aERROR: " : msgtype == 2 ? "WARNING: " : "";
-        write(unit, first + text(0, 0));
+        write(unit, first + shown(text(0, 0)));
         for (std::int32_t i = 1; i < nmsgline; ++i)
-            write(unit, text(static_cast<std::size_t>(i), 0));
+            write(unit, shown(text(static_cast<std::size_t>(i), 0)));
     }
     void flush() {
         out();

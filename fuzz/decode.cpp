@@ -38,14 +38,16 @@ struct Expect {
 };
 
 // The outcome an independent reading of the line predicts.
-Expect predict(std::string_view in, const std::vector<Token>& toks) {
+Expect predict(std::string_view in, std::string_view line, const std::vector<Token>& toks) {
     if (in.find_first_not_of(' ') == std::string_view::npos) return {Decoded::blank, 0};
     if (in.find('\0') != std::string_view::npos) return {Decoded::refused, wfdx::kMsgNul};
     if (toks.size() < 16) return {Decoded::refused, wfdx::kMsgFewTokens};
     auto tok = [&](std::size_t j) { return in.substr(toks[j - 1].pos, toks[j - 1].len); };
+    // Token 1: digits only, year and day by position, the day 1 to 366.
     const std::string t1 = padded(tok(1), 7);
-    if (!integer(std::string_view(t1).substr(0, 4), true) ||
-        !integer(std::string_view(t1).substr(4, 3), true))
+    const auto day = integer(std::string_view(t1).substr(4, 3), true);
+    if (tok(1).find_first_not_of("0123456789") != std::string_view::npos ||
+        !integer(std::string_view(t1).substr(0, 4), true) || !day || *day < 1 || *day > 366)
         return {Decoded::refused, wfdx::kMsgNotNumber};
     const auto start = freeform(tok(2));
     if (!start || std::isinf(std::strtod(start->c_str(), nullptr)))
@@ -58,6 +60,9 @@ Expect predict(std::string_view in, const std::vector<Token>& toks) {
     const auto rate = freeform(tok(6));
     if (!rate || std::isinf(std::strtof(rate->c_str(), nullptr)))
         return {Decoded::refused, wfdx::kMsgNotNumber};
+    if (toks[15].pos + toks[15].len == wfdx::kLineLen && line.size() > wfdx::kLineLen &&
+        line[wfdx::kLineLen] != ' ')
+        return {Decoded::refused, wfdx::kMsgCutPath};
     if (toks[15].len > wfdx::kTokenLen) return {Decoded::refused, wfdx::kMsgLongPath};
     return {Decoded::ok, 0};
 }
@@ -73,7 +78,7 @@ void one(std::string_view line, std::int32_t lineno) {
         while (i < in.size() && in[i] != ' ') ++i;
         if (i > b) toks.push_back({b, i - b});
     }
-    const Expect want = predict(in, toks);
+    const Expect want = predict(in, line, toks);
     const auto before = r.var;
     clrmsg();
 
@@ -101,7 +106,7 @@ void one(std::string_view line, std::int32_t lineno) {
 
     if (got == Decoded::refused) {
         FUZZ_CHECK(cmmsg.msgnum == want.msg);
-        FUZZ_CHECK(cmmsg.msgnum >= 2001 && cmmsg.msgnum <= 2011);
+        FUZZ_CHECK(cmmsg.msgnum >= 2001 && cmmsg.msgnum <= 2012);
         FUZZ_CHECK(cmmsg.msgtype == 1);
         const std::string& text = catalogue.at(want.msg);
         const std::string_view l1 = kmmsg.msgline[0].used();

@@ -4,15 +4,18 @@
 // Listings go to standard output, failures (one line each) to standard error,
 // so that a listing piped on is never mixed with them.
 // Exit status: 0 every file listed; 1 bad usage, nothing listed; 2 at least
-// one file could not be listed (the others were).
+// one file could not be listed (the others were) or standard output failed.
 #include "kivhdr/kivhdr.h"
 
+#include "co/co.h"
 #include "dff/dff.h"
 #include "msg/msg.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -79,12 +82,28 @@ void startup() {
     if (const char* aux = std::getenv("KIVAUX")) {
         std::int32_t nerr = 0;
         kivmsg(nerr);
-        if (nerr != 0)
+        if (nerr == 100 || nerr == 919) { // the entries before the stop were loaded
+            complain("kivhdr: WARNING: message catalogue loaded only in part from KIVAUX=" +
+                     std::string(aux) + " (error " + std::to_string(nerr) +
+                     "); built-in texts are used where it gives none");
+        } else if (nerr != 0) {
             complain(
                 "kivhdr: WARNING: message catalogue not loaded from KIVAUX=" + std::string(aux) +
                 " (error " + std::to_string(nerr) + "); built-in texts are used");
+        }
     }
     kivhdr::addtexts();
+}
+
+// Whether everything meant for standard output got there; if not, one line
+// on standard error says so.
+bool written() {
+    errno = 0;
+    if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) return true;
+    const int e = errno;
+    complain(std::string("kivhdr: cannot write standard output") +
+             (e != 0 ? ": " + std::string(std::strerror(e)) : std::string()));
+    return false;
 }
 
 int usage(const std::string& why) {
@@ -96,6 +115,7 @@ int usage(const std::string& why) {
 } // namespace
 
 int main(int argc, char** argv) {
+    zstdfd(); // no file opened here may take a standard stream's place
     std::vector<std::string_view> files;
     std::string_view listname = "DEFAULT";
     bool all = false;
@@ -110,10 +130,10 @@ int main(int argc, char** argv) {
             all = true;
         } else if (arg == "--help") {
             out(kUsage);
-            return 0;
+            return written() ? 0 : 1;
         } else if (arg == "--version") {
             out("kivhdr " KIVF_VERSION "\n");
-            return 0;
+            return written() ? 0 : 1;
         } else if (arg == "--list") {
             if (++a == argc) return usage("option --list needs a list name");
             listname = argv[a];
@@ -151,6 +171,5 @@ int main(int argc, char** argv) {
         out(text);
         listed = true;
     }
-    std::fflush(stdout);
-    return failed ? 2 : 0;
+    return written() && !failed ? 0 : 2;
 }

@@ -216,10 +216,19 @@ void addtexts() {
         bool known = false;
         for (std::int32_t i = 0; i < n; ++i)
             if (cmmsg.catnum[static_cast<std::size_t>(i)] == t.number) known = true;
-        if (known || n >= kCatMax) continue;
-        cmmsg.catnum[static_cast<std::size_t>(n)] = t.number;
-        kmmsg.cattext[static_cast<std::size_t>(n)].set(t.text);
-        cmmsg.ncatmsg = n + 1;
+        if (known) continue;
+        // A full catalogue makes room: its last entry that is none of ours
+        // gives way (the lister shows no other text).
+        auto slot = static_cast<std::size_t>(n);
+        while (n >= kCatMax && slot-- > 0) {
+            bool ours = false;
+            for (const MsgText& u : kTexts) ours = ours || cmmsg.catnum[slot] == u.number;
+            if (!ours) break;
+        }
+        if (slot >= kCatMax) continue;
+        cmmsg.catnum[slot] = t.number;
+        kmmsg.cattext[slot].set(t.text);
+        cmmsg.ncatmsg = std::max(n, static_cast<std::int32_t>(slot) + 1);
     }
 }
 

@@ -20,6 +20,14 @@ struct Builder {
         std::memcpy(buf.data() + n, s.data(), k);
         n += k;
     }
+    // A message line: its texts may come from input, so control characters
+    // are shown as '?' and never reach a terminal.
+    void text(std::string_view s) {
+        const std::size_t from = n;
+        add(s);
+        for (std::size_t i = from; i < n; ++i)
+            if (static_cast<unsigned char>(buf[i]) < 0x20 || buf[i] == 0x7F) buf[i] = '?';
+    }
     std::string_view view() const { return {buf.data(), n}; }
 };
 
@@ -64,7 +72,7 @@ std::string_view outfirst(Builder& b) {
         b.add(" ");
         break;
     }
-    b.add(text);
+    b.text(text);
     return b.view();
 }
 
@@ -82,7 +90,7 @@ void outmsg() {
     for (std::int32_t i = 1; i < lines(); ++i) {
         Builder rec;
         rec.add(" ");
-        rec.add(line(i, 1));
+        rec.text(line(i, 1));
         for (std::int32_t d = 0; d < ndest; ++d)
             if (cmmsg.destact[static_cast<std::size_t>(d)][type])
                 uwrite(cmmsg.destunit[static_cast<std::size_t>(d)], rec.view());
@@ -93,9 +101,13 @@ void wrtmsg(std::int32_t unit) {
     Builder first;
     if (cmmsg.msgtype == 1) first.add("\aERROR: ");
     if (cmmsg.msgtype == 2) first.add("WARNING: ");
-    first.add(line(0, 0));
+    first.text(line(0, 0));
     uwrite(unit, first.view());
-    for (std::int32_t i = 1; i < lines(); ++i) uwrite(unit, line(i, 0));
+    for (std::int32_t i = 1; i < lines(); ++i) {
+        Builder rec;
+        rec.text(line(i, 0));
+        uwrite(unit, rec.view());
+    }
 }
 
 void sendmsg(std::int32_t unit, bool send, const std::array<bool, kMsgTypes>& types) {

@@ -3,6 +3,8 @@
 
 #include "co/co.h"
 
+#include <sys/stat.h>
+
 namespace kivf {
 
 void inimsg() {
@@ -29,6 +31,15 @@ void kivmsg(std::int32_t& nerr) {
     Text<128> path;
     zbasename(path, nerr);
     if (nerr == 0) crname(path, "/", "messages", nerr);
+    // Only a regular file is read: a FIFO or a device (say /dev/zero) would
+    // hold both programs for ever, so it counts as no catalogue at all.
+    Path name{};
+    struct stat st {};
+    if (nerr == 0 && zpath(path, name) && ::stat(name.data(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        nerr = 108;
+        setmsg("ERROR", nerr);
+        apcmsg(path);
+    }
     if (nerr == 0) {
         zopen(unit, path, "ROTEXT", 0, nerr);
         if (nerr != 0) return;

@@ -62,7 +62,8 @@ static_assert(usage_text.size() == 59 && usage_message.size() == 88);
 
 constexpr int complex_flag = 1; // results are complex with imaginary part 0, as in version 4
 
-// Every refusal is the usage message; nothing has been created when it is raised.
+// A wrong number of arguments or results is the usage message; nothing has been created
+// when it or any other refusal is raised.
 void refuse() {
     mexErrMsgTxt(usage_message.data());
 }
@@ -98,8 +99,12 @@ void mexfunction_(const std::int32_t* nlhs, mxArray** plhs, const std::int32_t* 
                   mxArray** prhs) {
     if (nrhs == nullptr || *nrhs != 4 || prhs == nullptr) return refuse();
     if (nlhs == nullptr || *nlhs != 4 || plhs == nullptr) return refuse();
-    for (int i = 0; i < 4; ++i) {
-        if (!real_full_double(prhs[i])) return refuse();
+    // Past the counts, every refusal says what is wrong.
+    static constexpr std::array<const char*, 4> wrong_class = {
+        "sphgeo: slat must be a real double vector", "sphgeo: slon must be a real double vector",
+        "sphgeo: elat must be a real double scalar", "sphgeo: elon must be a real double scalar"};
+    for (std::size_t i = 0; i < 4; ++i) {
+        if (!real_full_double(prhs[i])) return mexErrMsgTxt(wrong_class[i]);
     }
 
     // The stations are the first npts values of slat and slon, npts the larger dimension of
@@ -107,9 +112,15 @@ void mexfunction_(const std::int32_t* nlhs, mxArray** plhs, const std::int32_t* 
     const std::size_t m = mxGetM(prhs[0]);
     const std::size_t n = mxGetN(prhs[0]);
     const std::size_t npts = std::max(m, n);
-    if (npts > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) return refuse();
-    if (elements(prhs[0]) < npts || elements(prhs[1]) < npts) return refuse();
-    if (elements(prhs[2]) == 0 || elements(prhs[3]) == 0) return refuse();
+    if (npts > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+        return mexErrMsgTxt("sphgeo: slat has more than 2147483647 elements");
+    }
+    if (elements(prhs[0]) < npts) {
+        return mexErrMsgTxt("sphgeo: slat is empty but not 0-by-0 (no stations is 0-by-0)");
+    }
+    if (elements(prhs[1]) < npts) return mexErrMsgTxt("sphgeo: slon has fewer elements than slat");
+    if (elements(prhs[2]) == 0) return mexErrMsgTxt("sphgeo: elat must not be empty");
+    if (elements(prhs[3]) == 0) return mexErrMsgTxt("sphgeo: elon must not be empty");
 
     if (mxCreateFull == nullptr && mxCreateDoubleMatrix == nullptr) {
         return mexErrMsgTxt(

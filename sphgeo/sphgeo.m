@@ -14,9 +14,10 @@ function [delta, dist, azim, bazim] = sphgeo (slat, slon, elat, elon)
 %   bazim  back-azimuth: azimuth at each station towards the event, in
 %          degrees clockwise from north, between 0 and 360
 %
-%   Every result has the shape of slat. Its first max(size(slat)) elements,
-%   in column order, are computed from the same elements of slat and slon;
-%   for a matrix slat the other elements stay 0. The results are created as
+%   Every result has the shape of slat. Only its first max(size(slat))
+%   elements, in column order, are computed, from the same elements of slat
+%   and slon; for a matrix slat every other element is 0 (a 3-by-3 slat
+%   gives 3 stations, not 9). The results are created as
 %   complex matrices whose imaginary part is 0; GNU Octave returns them as
 %   real matrices.
 %
@@ -34,10 +35,13 @@ function [delta, dist, azim, bazim] = sphgeo (slat, slon, elat, elon)
 %   bazim are NaN (0/0) or meaningless; do not rely on either.
 %
 %   All four results must be requested and all four arguments given; a call
-%   that does not, or whose arguments are not real full double matrices, or
-%   where slon holds fewer values than the stations, elat or elon is empty, or
-%   slat is empty with one dimension above zero, fails with the error
+%   that does not fails with the error
 %   "Usage: [delta, dist, azim, bazim] = sphgeo(slat, slon, elat, elon)".
+%   Other wrong calls fail with an error that says what is wrong: an argument
+%   that is not a real full double ("sphgeo: slat must be a real double
+%   vector"), slon with fewer values than the stations ("sphgeo: slon has
+%   fewer elements than slat"), an empty elat or elon ("sphgeo: elat must not
+%   be empty"), or a slat that is empty but not 0-by-0.
 %
 %   Example:
 %     [delta, dist, azim, bazim] = sphgeo([0 10], [10 0], 0, 0)

@@ -243,7 +243,7 @@ TEST_F(FileTest, OpenFailuresCarryTheirReason) {
         zopen(h, sub, type, 0, nerr);
         EXPECT_EQ(nerr, 101) << type;
         EXPECT_EQ(h, 1) << type;
-        EXPECT_EQ(test::msgline(0), "Number  101 " + sub + " (System error occurred.)");
+        EXPECT_EQ(test::msgline(0), "Number  101 " + sub + " (Not a regular file: a directory.)");
     }
     znfile(h, dir / "n", "WEIRD", 0, nerr);
     EXPECT_EQ(nerr, 101);

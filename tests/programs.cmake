@@ -10,7 +10,9 @@ if(TARGET wfdxlate)
   add_executable(badinput_e2e badinput_e2e.cpp)
   target_link_libraries(badinput_e2e PRIVATE GTest::gtest GTest::gtest_main)
   target_compile_definitions(badinput_e2e PRIVATE
-    WFDXLATE_BIN="$<TARGET_FILE:wfdxlate>" KIVF_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+    WFDXLATE_BIN="$<TARGET_FILE:wfdxlate>" KIVHDR_BIN="$<TARGET_FILE:kivhdr>"
+    KIVF_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  add_dependencies(badinput_e2e wfdxlate kivhdr)
   gtest_discover_tests(badinput_e2e DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 endif()
 

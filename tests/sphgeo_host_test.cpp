@@ -396,12 +396,11 @@ TEST_F(SphgeoHost, RefusalsCreateNothing) {
                  }});
         }
     }
-    const std::string expected = usage_message();
     for (const Refusal& r : cases) {
         SCOPED_TRACE(r.what);
         const Outcome o = call(4, r.args());
         EXPECT_TRUE(o.failed);
-        EXPECT_EQ(o.message, expected);
+        EXPECT_TRUE(o.message.starts_with("sphgeo: ")) << o.message; // says what is wrong
         EXPECT_TRUE(o.journal.created.empty()) << "matrices created before the refusal";
         for (mxArray* p : o.plhs) EXPECT_EQ(p, nullptr);
     }

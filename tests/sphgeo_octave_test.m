@@ -126,7 +126,7 @@ check_usage (error_of (@() one_result (0, 10, 0, 0)), 'one result');
 check_usage (error_of (@() three_results (0, 10, 0, 0)), 'three results');
 check_usage (error_of (@() four_results (0, 10, 0, 0, 1)), 'five arguments');
 
-% Refusals: every one is the usage error.
+% Refusals: each says what is wrong.
 refused = {
   'slon shorter than the stations', {1:5, 1:4, 0, 0}
   'empty elat',                     {1, 2, [], 0}
@@ -144,7 +144,10 @@ refused = {
 };
 for i = 1:rows (refused)
   a = refused{i, 2};
-  check_usage (error_of (@() four_results (a{:})), refused{i, 1});
+  msg = error_of (@() four_results (a{:}));
+  if (isempty (strfind (msg, 'sphgeo: ')))
+    error ('%s: error message [%s] does not say what is wrong', refused{i, 1}, msg);
+  end
 end
 
 % Bit for bit the same as the vectorised formula, on random stations.

@@ -5,6 +5,7 @@
 #include "msg/msg.h"
 
 #include <span>
+#include <sys/stat.h>
 
 namespace kivf::wfdx {
 
@@ -14,6 +15,18 @@ namespace {
 std::array<std::int32_t, kMaxPts> iray;
 std::array<float, kMaxPts> yray;
 std::array<float, 1> xray; // never read: the samples are evenly spaced
+
+// Device and inode of the wfdisc file, once known.
+bool guarded = false;
+struct stat wfdiscid {};
+
+// Whether a name is the wfdisc file itself (or a link to it).
+bool iswfdisc(std::string_view name) {
+    Path path{};
+    struct stat st {};
+    return guarded && zpath(name, path) && ::stat(path.data(), &st) == 0 &&
+           st.st_dev == wfdiscid.st_dev && st.st_ino == wfdiscid.st_ino;
+}
 
 // The message of a record whose samples cannot be read: line number, sample
 // file, and the file layer's own reason, which is still in the buffer.
@@ -27,6 +40,10 @@ void samplesfailed(const Record& r, std::int32_t lineno) {
 }
 
 } // namespace
+
+void guard(const char* wfdisc) {
+    guarded = ::stat(wfdisc, &wfdiscid) == 0;
+}
 
 void report() {
     outmsg();
@@ -46,6 +63,14 @@ bool convert(Record& r, std::int32_t lineno) {
     fill(std::span<char>(outfile.data() + ii, 4), ".kiv");
 
     r.delta = 1.0f / r.delta;
+
+    if (iswfdisc(outfile.view().substr(0, ii + 4))) { // never replace what is being read
+        setmsg("ERROR", kMsgSelf);
+        apimsg(lineno);
+        apcmsg(outfile);
+        report();
+        return false;
+    }
 
     // Samples: read-only, so archives that may not be written still convert.
     std::int32_t ifd = 7, ierr = 0;

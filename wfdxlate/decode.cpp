@@ -79,9 +79,11 @@ Decoded decode(Record& r, std::string_view line, std::int32_t lineno) {
         return Decoded::refused;
     }
 
-    // Year and day of year by position within token 1.
+    // Year and day of year by position within token 1, which holds digits only.
     const std::string_view t1 = r.var[0].view();
-    if (!rdint(t1.substr(0, 4), r.nzyear) || !rdint(t1.substr(4, 3), r.nzjday)) {
+    if (token(r, 1).find_first_not_of("0123456789") != std::string_view::npos ||
+        !rdint(t1.substr(0, 4), r.nzyear) || !rdint(t1.substr(4, 3), r.nzjday) || r.nzjday < 1 ||
+        r.nzjday > 366) {
         notnumber(lineno, 1, token(r, 1));
         return Decoded::refused;
     }
@@ -109,6 +111,13 @@ Decoded decode(Record& r, std::string_view line, std::int32_t lineno) {
     }
     if (!rdfree(token(r, 6), r.delta)) {
         notnumber(lineno, 6, token(r, 6));
+        return Decoded::refused;
+    }
+    // A path that runs on past the last column that counts is another path.
+    if (r.varpos[15] + r.varlen[15] == kLineLen && line.size() > kLineLen &&
+        line[kLineLen] != ' ') {
+        setmsg("ERROR", kMsgCutPath);
+        apimsg(lineno);
         return Decoded::refused;
     }
     if (r.varlen[15] > kTokenLen) { // never read a cut path

@@ -9,6 +9,8 @@
 #include "dff/dff.h"
 #include "msg/msg.h"
 
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 
 using namespace kivf;
@@ -38,45 +40,68 @@ int stop(std::int32_t number, std::string_view particular, int status) {
     return status;
 }
 
+// Messages that could not be written make a run that would have ended well a
+// failure, said on standard error.
+int finish(int status) {
+    uflushall();
+    if (std::ferror(stdout) == 0) return status;
+    startup();
+    setmsg("ERROR", kMsgLost);
+    std::fprintf(stderr, "ERROR %d: %.*s\n", kMsgLost,
+                 static_cast<int>(kmmsg.msgline[0].used().size()), kmmsg.msgline[0].used().data());
+    return status == 0 ? 2 : status;
+}
+
+// An interrupted run leaves no temporary file, then ends as the signal would.
+extern "C" void interrupted(int sig) {
+    wkivabort();
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
 } // namespace
 
 int main() {
+    zstdfd();                                       // before any file is opened
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) // an ignored signal stays ignored (nohup)
+        if (std::signal(sig, interrupted) == SIG_IGN) std::signal(sig, SIG_IGN);
     uwrite(kStdout, "Enter wfdisc filename: ", false);
     Text<256> answer;
-    if (uread(kStdin, answer) != ReadStatus::ok) {
+    std::size_t length = 0;
+    if (uread(kStdin, answer, &length) != ReadStatus::ok) {
         uwrite(kStdout, "");
-        return stop(kMsgNoName, {}, 1);
+        return finish(stop(kMsgNoName, {}, 1));
     }
     const std::string_view name = answer.used();
     const std::string_view tail = answer.view().substr(name.size());
-    if (name.size() > kNameLen ||
+    if (name.size() > kNameLen || length > answer.size() || // never cut to another name
         tail.find_first_not_of(std::string_view(" \0", 2)) != std::string_view::npos) {
-        return stop(kMsgLongName, name, 1);
+        return finish(stop(kMsgLongName, name, 1));
     }
     Text<kNameLen> datfile;
     datfile.set(name);
 
     uclose(kWfdisc);
-    if (uopen(kWfdisc, datfile, "old") != 0) {
+    if (uopen(kWfdisc, datfile, "old", "SEQUENTIAL", "FORMATTED", 0, true) != 0) {
         uwrite(kStdout, "Error opening wfdisc file..");
         uclose(kWfdisc);
-        uflushall();
-        return 1;
+        return finish(1);
     }
+    Path wfdisc{};
+    if (zpath(datfile.used(), wfdisc)) guard(wfdisc.data());
 
     bool failed = false;
-    Text<kLineLen> line;
+    Text<kLineLen + 1> line; // one more: does a path run on past the last column?
     for (std::int32_t lineno = 1;; ++lineno) {
         const ReadStatus rs = uread(kWfdisc, line);
         if (rs == ReadStatus::eof) break;
         if (rs == ReadStatus::fail) {
             uclose(kWfdisc);
-            return stop(kMsgReadFail, {}, 2);
+            return finish(stop(kMsgReadFail, {}, 2));
         }
-        if (indexa(line, ' ', false, false) == 0) {
+        if (indexa(line.view().substr(0, kLineLen), ' ', false, false) == 0) {
             uwrite(kStdout, " Error reading file information");
-            uflushall();
-            return failed ? 2 : 0;
+            return finish(failed ? 2 : 0);
         }
         startup();
         const Decoded d = decode(rec, line, lineno);
@@ -88,6 +113,5 @@ int main() {
         if (!convert(rec, lineno)) failed = true;
     }
     uclose(kWfdisc);
-    uflushall();
-    return failed ? 2 : 0;
+    return finish(failed ? 2 : 0);
 }

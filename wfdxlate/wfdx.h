@@ -30,6 +30,9 @@ enum Msg : std::int32_t {
     kMsgNul = 2009,        // a NUL character in a record
     kMsgReadFail = 2010,   // the wfdisc file cannot be read on
     kMsgNotWritten = 2011, // the KIV file of a record was not written
+    kMsgCutPath = 2012,    // token 16 runs past column 210
+    kMsgSelf = 2013,       // the output would be the wfdisc file itself
+    kMsgLost = 2014,       // standard output failed
 };
 
 // Decoded values of the current record. Static and reused; every field a
@@ -52,8 +55,9 @@ struct Record {
 
 enum class Decoded { ok, blank, refused };
 
-// Decode one line. A refusal leaves its message (type ERROR, converter
-// numbers) in the message buffer, naming the line number and the token.
+// Decode one line: its first kLineLen characters count, and one more (when
+// given) tells whether the sample path goes on past them. A refusal leaves its message (type ERROR,
+// converter numbers) in the message buffer, naming the line number and the token.
 Decoded decode(Record& r, std::string_view line, std::int32_t lineno);
 
 // Split a start time into whole seconds of its day and milliseconds: the
@@ -64,6 +68,9 @@ bool dayseconds(double start, std::int32_t& sec, std::int32_t& ms);
 // Load the samples, fill a fresh header and write the KIV file. False when
 // the record was not converted; its message has then been printed.
 bool convert(Record& r, std::int32_t lineno);
+
+// The wfdisc file being read: no record's output may replace it.
+void guard(const char* wfdisc);
 
 // Print the message in the buffer on the terminal.
 void report();
