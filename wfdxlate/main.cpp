@@ -3,6 +3,7 @@
 //
 // Exit status: 0 every record converted; 1 the run could not start; 2 the
 // run finished but at least one record was not converted.
+#include "wfdxlate/batch.h"
 #include "wfdxlate/wfdx.h"
 
 #include "co/co.h"
@@ -40,7 +41,8 @@ int stop(std::int32_t number, std::string_view particular, int status) {
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc > 1) return batch(argc, argv); // file names given: no dialogue
     uwrite(kStdout, "Enter wfdisc filename: ", false);
     Text<256> answer;
     if (uread(kStdin, answer) != ReadStatus::ok) {
