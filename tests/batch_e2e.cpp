@@ -321,19 +321,19 @@ TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
 
 TEST_F(Batch, DryRunRerunAndUsage) {
     file("s.w", hexbytes("00000001"));
-    file("a.wfdisc", css30("S", "Z", kT0, "1", "1", "s4", ".", "s.w", "0"));
+    file("a.wfdisc", css30("S", "Z", "946684800", "1", "1", "s4", ".", "s.w", "0"));
     auto r = run({"-n", "-o", "out", "a.wfdisc"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "a.wfdisc:1 -> out/S.Z" + kName + " (1 samples, s4)\n");
+    EXPECT_EQ(r.out, "a.wfdisc:1 -> out/S.Z.2000.001.00.00.00.000.kiv (1 samples, s4)\n");
     EXPECT_TRUE(listing("out").empty());
     r = run({"a.wfdisc", "-o", "out"});
     EXPECT_EQ(r.status, 0);
-    const std::string once = out("S.Z" + kName);
+    const std::string once = out("S.Z.2000.001.00.00.00.000.kiv");
     r = run({"-q", "-o", "out", "a.wfdisc"}); // a rerun replaces, leaves nothing else
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err + r.out, "");
-    EXPECT_EQ(out("S.Z" + kName), once);
-    EXPECT_EQ(listing("out"), std::vector<std::string>{"S.Z" + kName});
+    EXPECT_EQ(out("S.Z.2000.001.00.00.00.000.kiv"), once);
+    EXPECT_EQ(listing("out"), std::vector<std::string>{"S.Z.2000.001.00.00.00.000.kiv"});
     for (const auto& args : std::vector<std::vector<std::string>>{
              {"-q"}, {"-x", "a.wfdisc"}, {"--schema", "css4", "a.wfdisc"}, {"a.wfdisc", "-o"}}) {
         r = run(args);
@@ -347,7 +347,7 @@ TEST_F(Batch, DryRunRerunAndUsage) {
     r = run({"--help"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.rfind("Usage: wfdxlate", 0), 0u);
-    EXPECT_EQ(listing("out"), std::vector<std::string>{"S.Z" + kName});
+    EXPECT_EQ(listing("out"), std::vector<std::string>{"S.Z.2000.001.00.00.00.000.kiv"});
 }
 
 } // namespace
