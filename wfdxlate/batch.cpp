@@ -388,6 +388,7 @@ struct Run {
     std::int64_t converted = 0, refused = 0, samples = 0, bytes = 0, done = 0, total = 0;
     int filesread = 0;
     bool failed = false;
+    bool unreadable = false; // a wfdisc file that is not a regular file
     Clock::time_point start = Clock::now(), shown{};
 };
 
@@ -513,11 +514,19 @@ int writeout(int dirfd, const char* name, const float* y, std::size_t n) {
     std::array<char, kHdrWords * 4> head{};
     std::memcpy(head.data(), &cmhdr, kHdrNumWords * 4);
     std::memcpy(head.data() + kHdrNumWords * 4, kmhdr.khdr.data(), kHdrTextBytes);
-    const std::string tmp = "." + std::string(name) + "." + std::to_string(::getpid()) + ".part";
-    int fd = ::openat(dirfd, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno == EEXIST) { // left by a killed run of the same process id
-        ::unlinkat(dirfd, tmp.c_str(), 0);
+    // A fresh hidden name: process id and a random part, so that runs on
+    // several machines sharing the directory never take each other's.
+    static std::uint64_t state =
+        static_cast<std::uint64_t>(::getpid()) << 32 ^
+        static_cast<std::uint64_t>(Clock::now().time_since_epoch().count());
+    std::string tmp;
+    int fd = -1;
+    for (int tries = 0; fd < 0 && tries < 16; ++tries) {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        tmp = "." + std::string(name) + "." + std::to_string(::getpid()) + "-" +
+              std::to_string(state >> 40) + ".part";
         fd = ::openat(dirfd, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) break;
     }
     if (fd < 0) return errno;
     std::array<iovec, 2> iov{iovec{head.data(), head.size()},
@@ -578,11 +587,17 @@ bool record(Run& run, const Source& src, int fileno, std::int64_t lineno, std::s
     const std::string_view name(r.name.data());
     int ffile = 0;
     std::int64_t fline = 0;
-    if (seen(name) && firstwriter(run, fileno, lineno, name, ffile, fline)) {
-        ::close(fd);
-        Say(kMsgRepeat) << where(src.file, lineno) << shown(run, r.name.data())
-                        << "first written by" << where(run.files[ffile], fline);
-        return false;
+    if (seen(name)) {
+        const bool found = firstwriter(run, fileno, lineno, name, ffile, fline);
+        // A wfdisc file that cannot be read again (a pipe) hides the first
+        // line; the name is refused all the same.
+        if (found || run.unreadable) {
+            ::close(fd);
+            Say(kMsgRepeat) << where(src.file, lineno) << shown(run, r.name.data())
+                            << "first written by"
+                            << (found ? where(run.files[ffile], fline) : "an earlier line");
+            return false;
+        }
     }
     const auto n = static_cast<std::size_t>(r.nsamp);
     if (run.dry) {
@@ -631,6 +646,8 @@ void onefile(Run& run, int fileno) {
         return;
     }
     Source src = source(file, run.schema);
+    struct stat st {};
+    if (::fstat(::fileno(w.f), &st) != 0 || !S_ISREG(st.st_mode)) run.unreadable = true;
     static std::array<char, kLineMax> buf;
     std::string_view text;
     Line got = Line::ok;
