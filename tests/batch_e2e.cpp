@@ -94,7 +94,6 @@ const Case kCases[] = {
     {"i2", "0080", 0xC7000000},             //
     {"s2", "7FFF", 0x46FFFE00},             // 32767
     {"i2", "FF7F", 0x46FFFE00},             //
-    {"i2", "0100", 0x3F800000},             // 1
     {"s3", "800000", 0xCB000000},           // -2^23
     {"i3", "000080", 0xCB000000},           //
     {"s3", "FFFFFE", 0xC0000000},           // -2
@@ -139,14 +138,14 @@ TEST_F(Batch, EveryDatatypeInBothByteOrdersBitForBit) {
 
 TEST_F(Batch, HeaderOfACss30Record) {
     // Three channels in one file at different offsets: big-endian 32-bit,
-    // little-endian 16-bit, little-endian floats.
+    // little-endian 16-bit, big-endian floats.
     file("d/day.w", hexbytes("EEEE"
                              "00000001FFFFFFFE00000003"
                              "0500FBFF"
-                             "0000803F000000C0"));
+                             "3F800000C0000000"));
     const std::string wf = css30("TKL", "BHZ", kT0, "3", "40.0", "s4", "d", "day.w", "2", "STS2") +
                            css30("TKL", "BHN", kT0, "2", "40.0", "i2", "d", "day.w", "14") +
-                           css30("TKL", "BHE", kT0, "2", "40.0", "f4", "d", "day.w", "18");
+                           css30("TKL", "BHE", kT0, "2", "40.0", "t4", "d", "day.w", "18");
     file("day.wfdisc", wf);
     const auto r = run({"-o", "out", "day.wfdisc"});
     EXPECT_EQ(r.status, 0);
@@ -223,11 +222,11 @@ TEST_F(Batch, SampleDirectoriesStartAtTheWfdiscFile) {
     file("arc/x.wfdisc", css30("S", "A", kT0, "1", "1", "s4", "sub", "one.w", "0") +
                              css30("S", "B", kT0, "1", "1", "s4", ".", "two.w", "0") +
                              css30("S", "C", kT0, "1", "1", "s4", "-", "two.w", "0") +
-                             css30("S", "D", kT0, "1", "1", "s4", p("abs"), "three.w", "0"));
-    const auto r = run({"-o", p("out"), "../arc/x.wfdisc"}, p("out"));
-    EXPECT_EQ(r.status, 0) << r.err;
-    const float want[] = {1, 2, 2, 3};
-    for (int i = 0; i < 4; ++i)
+                             css30("S", "D", kT0, "1", "1", "s4", p("abs"), "three.w", "0") +
+                             css30("S", "E", kT0, "1", "1", "s4", "sub", p("abs/three.w"), "0"));
+    EXPECT_EQ(run({"-o", p("out"), "../arc/x.wfdisc"}, p("out")).status, 0);
+    const float want[] = {1, 2, 2, 3, 3};
+    for (int i = 0; i < 5; ++i)
         EXPECT_EQ(fword(out("S." + std::string(1, 'A' + i) + kName), 632), want[i]);
 }
 
@@ -294,6 +293,7 @@ TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
         {css30("S", "L", kT0, "1", "1", "s4", ".", "s.w", "4.5"), ":14 foff 4.5"},
         {css30("S", "M", kT0, "1", "1", "s4", ".", "s.w", "4"), ""},
         {css30("S", "P", "1e10", "1", "1", "s4", ".", "s.w", "0"), ":16 time 1e10"},
+        {"S Q " + kT0 + std::string(1, '\0') + "\n", "NUL character: b.wfdisc:17"},
     };
     std::string wf;
     for (const auto& b : bad) wf += b.line;
@@ -311,7 +311,7 @@ TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
     EXPECT_NE(r.err.find("ERROR 2016: Record not converted: the date column disagrees with the "
                          "date of the start time: c.wfdisc:2 2017066 (start time is in 2017067)"),
               std::string::npos);
-    EXPECT_NE(r.err.find("wfdxlate: 3 records converted, 15 refused, 3 samples, 2 wfdisc files"),
+    EXPECT_NE(r.err.find("wfdxlate: 3 records converted, 16 refused, 3 samples, 2 wfdisc files"),
               std::string::npos);
     EXPECT_EQ(listing("out"),
               (std::vector<std::string>{"S.K" + kName, "S.M" + kName, "S.N" + kName}));
@@ -321,19 +321,19 @@ TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
 
 TEST_F(Batch, DryRunRerunAndUsage) {
     file("s.w", hexbytes("00000001"));
-    file("a.wfdisc", css30("S", "Z", "946684800", "1", "1", "s4", ".", "s.w", "0"));
+    file("a.wfdisc", css30("S", "Z", "946731605.25", "1", "1", "s4", ".", "s.w", "0"));
     auto r = run({"-n", "-o", "out", "a.wfdisc"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "a.wfdisc:1 -> out/S.Z.2000.001.00.00.00.000.kiv (1 samples, s4)\n");
+    EXPECT_EQ(r.out, "a.wfdisc:1 -> out/S.Z.2000.001.13.00.05.250.kiv (1 samples, s4)\n");
     EXPECT_TRUE(listing("out").empty());
     r = run({"a.wfdisc", "-o", "out"});
     EXPECT_EQ(r.status + r.err.find('\r'), std::string::npos); // 0, and no progress in a log
-    const std::string once = out("S.Z.2000.001.00.00.00.000.kiv");
+    const std::string once = out("S.Z.2000.001.13.00.05.250.kiv");
     r = run({"-q", "-o", "out", "a.wfdisc"}); // a rerun replaces, leaves nothing else
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err + r.out, "");
-    EXPECT_EQ(out("S.Z.2000.001.00.00.00.000.kiv"), once);
-    EXPECT_EQ(listing("out"), std::vector<std::string>{"S.Z.2000.001.00.00.00.000.kiv"});
+    EXPECT_EQ(out("S.Z.2000.001.13.00.05.250.kiv"), once);
+    EXPECT_EQ(listing("out"), std::vector<std::string>{"S.Z.2000.001.13.00.05.250.kiv"});
     for (const auto& args : std::vector<std::vector<std::string>>{
              {"-q"}, {"-x", "a.wfdisc"}, {"--schema", "css4", "a.wfdisc"}, {"a.wfdisc", "-o"}}) {
         r = run(args);
@@ -347,7 +347,7 @@ TEST_F(Batch, DryRunRerunAndUsage) {
     r = run({"--help"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.rfind("Usage: wfdxlate", 0), 0u);
-    EXPECT_EQ(listing("out"), std::vector<std::string>{"S.Z.2000.001.00.00.00.000.kiv"});
+    EXPECT_EQ(listing("out"), std::vector<std::string>{"S.Z.2000.001.13.00.05.250.kiv"});
 }
 
 } // namespace
