@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything, writes the example's raw sample files, converts the
-# bundled wfdisc file and shows what was written.
+# bundled wfdisc file and shows what was written; then does the same for a
+# small generated CSS 3.0 archive with the batch mode.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -25,4 +26,22 @@ if [ -x "$bin/kivhdr/kivhdr" ]; then
     echo
     "$bin/kivhdr/kivhdr" -- *.kiv
 fi
+
+# A CSS 3.0 archive: several stations and channels sharing sample files at
+# different offsets, big- and little-endian, 16- and 32-bit and float samples.
+echo
+"$bin/examples/genarchive" archive
+echo
+echo "\$ KIVAUX=$top/kivaux wfdxlate -o out archive/day.wfdisc"
+mkdir -p out
+status30=0
+KIVAUX="$top/kivaux" "$bin/wfdxlate/wfdxlate" -o out archive/day.wfdisc || status30=$?
+echo "(exit status $status30)"
+echo
+ls -l out
+if [ -x "$bin/kivhdr/kivhdr" ]; then
+    echo
+    "$bin/kivhdr/kivhdr" -- out/TKL.HHZ.*.kiv
+fi
+[ "$status" -ne 0 ] || status=$status30
 exit "$status"

@@ -14,6 +14,12 @@ if(TARGET wfdxlate)
     KIVF_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   add_dependencies(badinput_e2e wfdxlate kivhdr)
   gtest_discover_tests(badinput_e2e DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+
+  add_executable(batch_e2e batch_e2e.cpp)
+  target_link_libraries(batch_e2e PRIVATE GTest::gtest GTest::gtest_main)
+  target_compile_definitions(batch_e2e PRIVATE
+    WFDXLATE_BIN="$<TARGET_FILE:wfdxlate>" KIVF_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  gtest_discover_tests(batch_e2e DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 endif()
 
 # The installed package, used by a separate project. Not under the sanitizers:

@@ -3,6 +3,7 @@
 //
 // Exit status: 0 every record converted; 1 the run could not start; 2 the
 // run finished but at least one record was not converted.
+#include "wfdxlate/batch.h"
 #include "wfdxlate/wfdx.h"
 
 #include "co/co.h"
@@ -61,10 +62,11 @@ extern "C" void interrupted(int sig) {
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
     zstdfd();                                       // before any file is opened
     for (const int sig : {SIGINT, SIGTERM, SIGHUP}) // an ignored signal stays ignored (nohup)
         if (std::signal(sig, interrupted) == SIG_IGN) std::signal(sig, SIG_IGN);
+    if (argc > 1) return batch(argc, argv); // file names given: no dialogue
     uwrite(kStdout, "Enter wfdisc filename: ", false);
     Text<256> answer;
     std::size_t length = 0;
