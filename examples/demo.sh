@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Builds everything, writes the example's raw sample files, converts the
-# bundled wfdisc file and shows what was written.
+# Builds the library, the programs and the sample generator (nothing else:
+# no tests, plug-in or benchmarks), writes the example's raw sample files,
+# converts the bundled wfdisc file and shows what was written.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
-cmake --preset default >/dev/null
-cmake --build --preset default
-bin=$top/build/default
+cmake --preset demo >/dev/null
+cmake --build --preset demo
+bin=$top/build/demo
 out=$top/examples/out
 rm -rf "$out"
 mkdir -p "$out"
