@@ -88,8 +88,8 @@ TEST_F(Rkiv, BothByteOrdersEvenAndUnevenGiveBackEveryWordAndBit) {
                 EXPECT_EQ(swapped, swap);
                 EXPECT_EQ(std::memcmp(&h, &wrote, 4 * kHdrNumWords), 0);
                 EXPECT_EQ(std::memcmp(&k, &wrotek, kHdrTextBytes), 0);
-                EXPECT_EQ(std::memcmp(y2.data(), y.data(), 4 * n), 0);
-                EXPECT_TRUE(leven || std::memcmp(x2.data(), x.data(), 4 * n) == 0);
+                EXPECT_TRUE(n == 0 || std::memcmp(y2.data(), y.data(), 4 * n) == 0);
+                EXPECT_TRUE(leven || n == 0 || std::memcmp(x2.data(), x.data(), 4 * n) == 0);
                 EXPECT_TRUE(y2[n] == 5.0F && y2[n + 1] == 5.0F &&
                             (leven || x2[n] == 5.0F)); // past NPTS
             }
