@@ -1,5 +1,4 @@
-# The manual pages against the programs' help, and the shared library's
-# imports: nothing that ends the process.
+# Manual pages against the programs' help; the shared library imports nothing that ends the process.
 add_test(NAME manpages
   COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/manpages.sh ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
 add_test(NAME library_never_exits COMMAND sh -c

@@ -1,5 +1,4 @@
-// Reading KIV files whole, taking messages instead of printing them, and the
-// catalogue compiled into the library.
+// Reading KIV files whole, messages taken not printed, the compiled-in catalogue.
 #include "dff/dff.h"
 #include "testutil.h"
 #include <bit>
@@ -36,8 +35,7 @@ struct Rkiv : ::testing::Test {
         h.fhdr.fill(7.0F); // marks that a refusal must leave as they are
         for (auto& t : k.khdr) t.set("MARK");
     }
-    // Random words in every header field and sample (texts printable), then
-    // the file written by the library; its bytes.
+    // Random words in every field and sample, printable texts; the bytes wkiv0 writes.
     std::string write(const std::string& name, std::int32_t n, bool leven, unsigned seed) {
         std::mt19937 g(seed);
         for (std::size_t w = 0; w < kHdrNumWords; ++w)
@@ -58,10 +56,10 @@ struct Rkiv : ::testing::Test {
     // The message taken as "number|text", once the text is seen to fill room.
     static std::string last(std::size_t room = 300) {
         std::int32_t n = -1;
-        std::string t(room, '#');
-        lastmsg(n, t);
-        EXPECT_EQ(t.find('#'), std::string::npos);
-        return std::to_string(n) + "|" + t.substr(0, t.find_last_not_of(' ') + 1);
+        std::string t(room + 1, '#');
+        lastmsg(n, std::span(t).first(room));
+        EXPECT_EQ(t.find('#'), room); // filled, and nothing past
+        return std::to_string(n) + "|" + t.substr(0, t.find_last_not_of(' ', room - 1) + 1);
     }
 };
 
@@ -111,7 +109,6 @@ TEST_F(Rkiv, RefusalsLeaveHeaderAndArraysAsTheyWere) {
     // clang-format off
     const struct { std::string file; std::size_t ny, nx; std::string want; } cases[] = {
         {"gone.kiv", 9, 9, "1410|ERROR 1410: KIV file does not exist: " + d + "gone.kiv"},
-        {"", 9, 9, "1411|ERROR 1411: KIV file cannot be opened: " + d + " (Not a plain file.)"},
         {"fifo", 9, 9, "1411|ERROR 1411: KIV file cannot be opened: " + d + "fifo (Not a plain file.)"},
         {"text.kiv", 9, 9, "1412|ERROR 1412: Not a KIV file: no header version 6 at byte 304 in either byte order: " + d + "text.kiv"},
         {"short.kiv", 9, 9, "1413|ERROR 1413: Truncated or not a KIV file: shorter than the 632-byte header: " + d + "short.kiv (300 bytes)"},
@@ -159,9 +156,8 @@ TEST_F(Rkiv, MessagesAreTakenInsteadOfPrinted) {
         {"ERROR", 116, {}, 300, "116|ERROR  116: No free unit number is left to open a file."},
         {"ERROR", 1001, {"two", "three"}, 300, "1001|ERROR 1001: Number 1001\ntwo\nthree"},
         {"WARNING", 7, {"x"}, 300, "7|WARNING:  \nx"},
-        {"OUTPUT", 0, {"y"}, 300, "0| \ny"},
         {"PROCESSED", 0, {}, 300, "0|==>"},
-        {"ERROR", 1410, {}, 10, "1410|ERROR 1410"},
+        {"ERROR", 1001, {"two"}, 20, "1001|ERROR 1001: Number 1"},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -180,7 +176,6 @@ TEST(BuiltinCatalogue, WithoutKivauxTheCatalogueFileIsCompiledIn) {
     std::istringstream in(test::slurp(KIVF_SOURCE_DIR "/kivaux/messages"));
     std::int32_t i = 0;
     for (std::string l; std::getline(in, l); ++i) {
-        ASSERT_LT(i, cmmsg.ncatmsg);
         EXPECT_EQ(cmmsg.catnum[i], std::stoi(l.substr(0, 4)));
         EXPECT_EQ(kmmsg.cattext[i].used(), l.substr(5, l.find_last_not_of(' ') - 4));
     }

@@ -1,11 +1,9 @@
-// Uses the installed headers and library: composes a message and prints it;
-// then, with KIVAUX unset, writes KIV files, reads them back whole and takes a
-// refusal's message with nothing printed, and returns normally.
+// Uses the installed headers and library: composes a message and prints it.
+// KIVAUX unset: writes and reads back KIV files, takes a refusal silently.
 #include "bot/bot.h"
 #include "dff/dff.h"
 #include "msg/msg.h"
 #include <cstring>
-#include <string_view>
 #include <vector>
 
 using namespace kivf;
@@ -17,6 +15,7 @@ static bool roundtrip(const char* name, bool even) {
     newhdr();
     setnhv("NPTS", 5, nerr);
     setkhv("KSTNM", "ANMO", nerr);
+    setfhv("DELTA", 0.25F, nerr);
     cmhdr.l(lslot::LEVEN) = even;
     wkiv0(name, x, y, nerr);
     const CmHdr wrote = cmhdr;
