@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Builds everything, writes the example's raw sample files, converts the
-# bundled wfdisc file and shows what was written; then does the same for a
-# small generated CSS 3.0 archive with the batch mode.
+# Builds the library, the programs and the sample generators (nothing else:
+# no tests, plug-in or benchmarks), writes the example's raw sample files,
+# converts the bundled wfdisc file and shows what was written; then does the
+# same for a small generated CSS 3.0 archive with the batch mode.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
-cmake --preset default >/dev/null
-cmake --build --preset default
-bin=$top/build/default
+cmake --preset demo >/dev/null
+cmake --build --preset demo
+bin=$top/build/demo
 out=$top/examples/out
 rm -rf "$out"
 mkdir -p "$out"

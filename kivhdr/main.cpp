@@ -12,7 +12,11 @@
 #include "msg/msg.h"
 
 #include <algorithm>
+<<<<<<< HEAD
 #include <cerrno>
+=======
+#include <cctype>
+>>>>>>> i12
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,6 +37,10 @@ constexpr std::string_view kUsage =
     "  --list NAME  show the fields of the list NAME: DEFAULT (the default),\n"
     "               PICKS, SPECIAL or STD, in any letter case\n"
     "  --all        show undefined fields too, as 'undefined'\n"
+    "  -f, --field NAME\n"
+    "               show only the value of field NAME (any letter case); repeat\n"
+    "               for more fields: one line per file, values tab-separated in\n"
+    "               the order given, 'undefined' for an undefined field\n"
     "  --help       show this help and stop\n"
     "  --version    show the version and stop\n"
     "  --           what follows are file names, even if they begin with '-'\n"
@@ -95,6 +103,7 @@ void startup() {
     kivhdr::addtexts();
 }
 
+<<<<<<< HEAD
 // Whether everything meant for standard output got there; if not, one line
 // on standard error says so.
 bool written() {
@@ -104,6 +113,27 @@ bool written() {
     complain(std::string("kivhdr: cannot write standard output") +
              (e != 0 ? ": " + std::string(std::strerror(e)) : std::string()));
     return false;
+=======
+// Whether a name is one of the catalogue's field or auxiliary names.
+bool known(std::string_view name) {
+    if (name.empty() || name.size() > 8) return false;
+    Text<8> key;
+    key.set(name);
+    return nequal(key, kmlhf.kahdr) != 0 || nequal(key, kmlhf.kfhdr) != 0 ||
+           nequal(key, kmlhf.knhdr) != 0 || nequal(key, kmlhf.kihdr) != 0 ||
+           nequal(key, kmlhf.klhdr) != 0 || nequal(key, kmlhf.kkhdr) != 0;
+}
+
+// The chosen fields' values of one header, tab-separated, on one line.
+void fieldline(const std::vector<std::string>& fields, const CmHdr& h, const KmHdr& k,
+               std::string_view file, std::string& text) {
+    std::string val;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (i > 0) text += '\t';
+        text += kivhdr::value(fields[i], h, k, file, val) ? val : "undefined";
+    }
+    text += '\n';
+>>>>>>> i12
 }
 
 int usage(const std::string& why) {
@@ -119,6 +149,7 @@ int main(int argc, char** argv) {
     std::vector<std::string_view> files;
     std::string_view listname = "DEFAULT";
     bool all = false;
+    std::vector<std::string> fields;
     bool options = true;
     for (int a = 1; a < argc; ++a) {
         const std::string_view arg = argv[a];
@@ -139,6 +170,11 @@ int main(int argc, char** argv) {
             listname = argv[a];
         } else if (arg.starts_with("--list=")) {
             listname = arg.substr(7);
+        } else if (arg == "--field" || arg == "-f") {
+            if (++a == argc) return usage("option " + std::string(arg) + " needs a field name");
+            fields.emplace_back(argv[a]);
+        } else if (arg.starts_with("--field=")) {
+            fields.emplace_back(arg.substr(8));
         } else {
             return usage("unknown option " + std::string(arg));
         }
@@ -149,6 +185,10 @@ int main(int argc, char** argv) {
     if (list == 0)
         return usage("no list named '" + std::string(listname) +
                      "' (lists: DEFAULT, PICKS, SPECIAL, STD)");
+    for (std::string& f : fields) {
+        for (char& c : f) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (!known(f)) return usage("no field named '" + f + "'");
+    }
     if (files.empty()) return usage("no file given");
 
     static CmHdr h; // the header of each file in turn; the current one stays as it is
@@ -166,8 +206,12 @@ int main(int argc, char** argv) {
             continue;
         }
         text.clear();
-        if (listed) text += '\n';
-        kivhdr::listing(list, h, k, file, all, text);
+        if (!fields.empty()) {
+            fieldline(fields, h, k, file, text);
+        } else {
+            if (listed) text += '\n';
+            kivhdr::listing(list, h, k, file, all, text);
+        }
         out(text);
         listed = true;
     }

@@ -1,0 +1,14 @@
+#!/bin/sh
+# Every page man/NAME.1 names every option of NAME --help. Args: SOURCE BUILD (BUILD/NAME/NAME).
+fail=0
+for page in "$1"/man/*.1; do
+    name=$(basename "$page" .1)
+    help=$(timeout 20 "$2/$name/$name" --help </dev/null) || { echo "$name --help failed"; fail=1; }
+    opts=$(printf '%s\n' "$help" | grep -oE '(^|[[:space:],[])--?[A-Za-z][A-Za-z0-9-]*' | sed 's/^[^-]*//' | sort -u)
+    [ -n "$opts" ] || { echo "$name --help shows no option"; fail=1; }
+    text=$(sed -e 's/\\-/-/g' -e 's/\\f[BIRP]//g' "$page")
+    for o in $opts; do
+        printf '%s\n' "$text" | grep -qE -- "(^|[^A-Za-z0-9-])$o([^A-Za-z0-9-]|\$)" || { echo "$page lacks $o"; fail=1; }
+    done
+done
+exit "$fail"
