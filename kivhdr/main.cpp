@@ -12,11 +12,8 @@
 #include "msg/msg.h"
 
 #include <algorithm>
-<<<<<<< HEAD
-#include <cerrno>
-=======
 #include <cctype>
->>>>>>> i12
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -103,7 +100,6 @@ void startup() {
     kivhdr::addtexts();
 }
 
-<<<<<<< HEAD
 // Whether everything meant for standard output got there; if not, one line
 // on standard error says so.
 bool written() {
@@ -113,7 +109,8 @@ bool written() {
     complain(std::string("kivhdr: cannot write standard output") +
              (e != 0 ? ": " + std::string(std::strerror(e)) : std::string()));
     return false;
-=======
+}
+
 // Whether a name is one of the catalogue's field or auxiliary names.
 bool known(std::string_view name) {
     if (name.empty() || name.size() > 8) return false;
@@ -133,7 +130,6 @@ void fieldline(const std::vector<std::string>& fields, const CmHdr& h, const KmH
         text += kivhdr::value(fields[i], h, k, file, val) ? val : "undefined";
     }
     text += '\n';
->>>>>>> i12
 }
 
 int usage(const std::string& why) {
