@@ -25,4 +25,11 @@ if [ -x "$bin/kivhdr/kivhdr" ]; then
     echo
     "$bin/kivhdr/kivhdr" -- *.kiv
 fi
+# The plot of the traces of one event (the Python package, where matplotlib is installed).
+if [ -d "$bin/python/kivf" ] && /usr/bin/python3 -c 'import matplotlib' 2>/dev/null; then
+    echo
+    echo "\$ python3 -m kivf plot anmo.*.kiv hrv.*.kiv -o demo.png"
+    PYTHONPATH="$bin/python" /usr/bin/python3 -m kivf plot anmo.*.kiv hrv.*.kiv -o demo.png
+    echo "wrote $out/demo.png"
+fi
 exit "$status"
