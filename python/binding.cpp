@@ -171,11 +171,18 @@ void setfield(const std::string& kname, const py::handle& value) {
             if (v < 1 || v > ienum::IXYZ)
                 raise_value(kname + ": no enumerated value is named " + e);
         } else {
-            if (!py::isinstance<py::int_>(value)) throw py::type_error(kname + ": takes an int");
-            const long long n = value.cast<long long>();
-            if (n < std::numeric_limits<std::int32_t>::min() ||
+            // Any integer (numpy's too), exactly: no float is rounded into one.
+            const auto index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+            if (!index) {
+                PyErr_Clear();
+                throw py::type_error(kname + ": takes an int");
+            }
+            int overflow = 0;
+            const long long n = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+            if (overflow != 0 || n < std::numeric_limits<std::int32_t>::min() ||
                 n > std::numeric_limits<std::int32_t>::max())
-                raise_value(kname + ": " + std::to_string(n) + " does not fit in 32 bits");
+                raise_value(kname + ": " + py::str(index).cast<std::string>() +
+                            " does not fit in 32 bits");
             v = static_cast<std::int32_t>(n);
         }
         if (group == 'I') {
@@ -244,23 +251,26 @@ py::tuple read_kiv(const std::string& path) {
     static KmHdr k;
     bool swapped = false;
     std::int32_t nerr = 0;
-    // The header first, to size the arrays exactly: the samples go straight into them.
-    rkivhdr(path, h, k, swapped, nerr);
-    if (nerr != 0) raise(nerr);
-    const auto npts = static_cast<py::ssize_t>(h.n(nslot::NPTS));
-    const bool even = h.l(lslot::LEVEN) != 0;
-    py::array_t<float> y(npts);
-    py::object x = py::none();
-    std::span<float> xs;
-    if (!even) {
-        py::array_t<float> xa(npts);
-        xs = {xa.mutable_data(), static_cast<std::size_t>(npts)};
-        x = xa;
+    // The header first, to size the arrays exactly: the samples go straight into them. A
+    // file replaced in between (the writer renames new files into place) is read again.
+    for (int attempt = 0;; ++attempt) {
+        rkivhdr(path, h, k, swapped, nerr);
+        if (nerr != 0) raise(nerr);
+        const std::int32_t npts = h.n(nslot::NPTS);
+        const std::int32_t leven = h.l(lslot::LEVEN);
+        const auto n = static_cast<std::size_t>(npts);
+        py::array_t<float> y(static_cast<py::ssize_t>(n));
+        py::array_t<float> xa(static_cast<py::ssize_t>(leven != 0 ? 0 : n));
+        rkiv(path, h, k, std::span<float>(y.mutable_data(), n),
+             std::span<float>(xa.mutable_data(), static_cast<std::size_t>(xa.size())), swapped,
+             nerr);
+        const bool same = h.n(nslot::NPTS) == npts && h.l(lslot::LEVEN) == leven;
+        if (nerr == 0 && same)
+            return py::make_tuple(rawof(h, k), y, leven != 0 ? py::object(py::none()) : xa,
+                                  swapped);
+        if (nerr != 0 && (nerr != kErrKivSpan || attempt == 2)) raise(nerr);
+        if (attempt == 2) throw py::value_error(path + ": the file changed while it was read");
     }
-    rkiv(path, h, k, std::span<float>(y.mutable_data(), static_cast<std::size_t>(npts)), xs,
-         swapped, nerr);
-    if (nerr != 0) raise(nerr);
-    return py::make_tuple(rawof(h, k), y, x, swapped);
 }
 
 py::dict header_of(const std::string& raw) {
