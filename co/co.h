@@ -133,11 +133,6 @@ requires(sizeof(T) == 4) void zwabs(std::int32_t handle, std::span<const T> arra
                                     std::int32_t count, std::int32_t offset, std::int32_t& nerr) {
     zwabs(handle, std::as_bytes(array), count, offset, nerr);
 }
-// Test seam: replace the system's read and write under zrabs/zwabs (nullptr
-// restores them), so that tests can see every piece a transfer issues.
-using ReadCall = long (*)(int fd, void* buf, std::size_t n);
-using WriteCall = long (*)(int fd, const void* buf, std::size_t n);
-void zsetio(ReadCall r, WriteCall w);
 
 // Start the message of a failed transfer.
 void zrwerr(std::int32_t nerr);
@@ -163,8 +158,9 @@ void zdest(std::string_view name, std::int32_t& nerr);
 void zinquire(std::string_view name, bool& exists);
 // Highest unit of 19..1 not connected; 116 when none.
 void zgtfun(std::int32_t& unit, std::int32_t& nerr);
-// The KIVAUX directory, blank-padded. Unset: a line on standard error and the
-// process ends with status 1. A value longer than dir: 916 with the value.
+// The KIVAUX directory, blank-padded. Unset: 917, dir unchanged. A value
+// longer than dir: 916 with the value.
+inline constexpr std::int32_t kErrNoKivaux = 917;
 void zbasename(std::span<char> dir, std::int32_t& nerr);
 
 } // namespace kivf

@@ -1,5 +1,6 @@
 // Descriptor file I/O: word transfers cut at 512-byte boundaries of the file.
 #include "co/co.h"
+#include "co/co_testing.h"
 
 #include "msg/msg.h"
 

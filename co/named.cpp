@@ -4,7 +4,6 @@
 
 #include "msg/msg.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -135,10 +134,10 @@ void zgtfun(std::int32_t& unit, std::int32_t& nerr) {
 void zbasename(std::span<char> dir, std::int32_t& nerr) {
     nerr = 0;
     const char* value = std::getenv("KIVAUX");
-    if (value == nullptr) {
-        uflushall(); // what was written before keeps its place ahead of the stop
-        std::fputs("ERROR: Environmental variable KIVAUX not defined.\n", stderr);
-        std::exit(1);
+    if (value == nullptr) { // the caller decides what that means; dir stays as it is
+        nerr = kErrNoKivaux;
+        setmsg("ERROR", nerr);
+        return;
     }
     const std::string_view v(value);
     if (v.size() > dir.size()) { // never cut to another directory

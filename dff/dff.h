@@ -244,4 +244,22 @@ void rkivhdr(std::string_view kname, CmHdr& hdr, KmHdr& khdr, bool& swapped, std
 // The same into the current header (cmhdr, kmhdr).
 void rkivhdr(std::string_view kname, bool& swapped, std::int32_t& nerr);
 
+inline constexpr std::int32_t kErrKivSpan = 1417; // a caller's span holds fewer than NPTS words
+inline constexpr std::int32_t kErrKivData = 1418; // the samples could not be read
+
+// Read a KIV file whole: the header exactly as rkivhdr reads it (same checks, same refusals
+// 1410-1416, either byte order), then its NPTS samples into yarray and, when LEVEN is false,
+// the NPTS independent values (stored after the samples, as wkiv0 writes them) into xarray,
+// swapped to this machine's order when the file was written in the other one. yarray (and
+// xarray when LEVEN is false) must hold at least NPTS words, else 1417 before anything is read.
+// Never reads or writes past a span. On failure the message is composed (not printed: the
+// caller decides), nerr is its number and hdr/khdr are unchanged. A read of the samples that
+// fails after the checks (the file changed meanwhile) is 1418; the spans may then hold part of
+// the samples.
+void rkiv(std::string_view kname, CmHdr& hdr, KmHdr& khdr, std::span<float> yarray,
+          std::span<float> xarray, bool& swapped, std::int32_t& nerr);
+// The same into the current header (cmhdr, kmhdr).
+void rkiv(std::string_view kname, std::span<float> yarray, std::span<float> xarray, bool& swapped,
+          std::int32_t& nerr);
+
 } // namespace kivf

@@ -1,6 +1,7 @@
 // The KIV header reader: files written on a machine of either byte order,
 // checked against their size before anything is taken from them.
 #include "dff/dff.h"
+#include "dff/dff_internal.h"
 
 #include "co/co.h"
 #include "msg/msg.h"
@@ -19,8 +20,6 @@ namespace {
 constexpr std::int64_t kHdrBytes = std::int64_t{4} * kHdrWords;
 // Words up to and including NVHDR: enough to tell a KIV file from another.
 constexpr std::int32_t kVersionWords = kNumFhdr + nslot::NVHDR;
-
-using Raw = std::array<std::uint32_t, kHdrWords>;
 
 std::uint32_t reversed(std::uint32_t w) {
     return (w >> 24) | ((w >> 8) & 0xFF00U) | ((w << 8) & 0xFF0000U) | (w << 24);
@@ -87,7 +86,7 @@ bool openkiv(std::string_view kname, std::int32_t& handle, std::int64_t& size, s
     }
     std::int32_t kind = 0;
     zopenc(handle, kname, 0, 1, 0, kind);
-    if (kind != 0 || ::fstat(-handle, &st) != 0) {
+    if (kind != 0 || ::fstat(-handle, &st) != 0 || !S_ISREG(st.st_mode)) {
         if (kind == 0) zclosec(handle);
         fail(kErrKivOpen, kname, nerr);
         apcmsg(kind == 1 ? "(Insufficient access rights.)" : "(System error occurred.)");
@@ -143,25 +142,37 @@ bool readkiv(std::string_view kname, std::int32_t handle, std::int64_t size, Raw
 
 } // namespace
 
-void rkivhdr(std::string_view kname, CmHdr& hdr, KmHdr& khdr, bool& swapped, std::int32_t& nerr) {
+bool rkivopen(std::string_view kname, Raw& raw, std::int32_t& handle, bool& swapped,
+              std::int32_t& nerr) {
     nerr = 0;
     swapped = false;
-    std::int32_t handle = 0;
     std::int64_t size = 0;
-    if (!openkiv(kname, handle, size, nerr)) return;
-    static Raw raw; // scratch, as the writer's buffer
+    if (!openkiv(kname, handle, size, nerr)) return false;
     raw.fill(0);
-    bool swap = false;
-    const bool ok = readkiv(kname, handle, size, raw, swap, nerr);
-    zclosec(handle);
-    if (!ok) return;
-
-    if (swap)
+    if (!readkiv(kname, handle, size, raw, swapped, nerr)) {
+        zclosec(handle);
+        return false;
+    }
+    if (swapped)
         for (std::size_t w = 0; w < kHdrNumWords; ++w) raw[w] = reversed(raw[w]);
+    return true;
+}
+
+void rkivstore(const Raw& raw, CmHdr& hdr, KmHdr& khdr) {
     // The 110 numeric words lie in one piece at the start of the record and
     // the 24 texts in one piece at the start of theirs.
     std::memcpy(static_cast<void*>(&hdr), raw.data(), std::size_t{4} * kHdrNumWords);
     std::memcpy(static_cast<void*>(khdr.khdr.data()), raw.data() + kHdrNumWords, kHdrTextBytes);
+}
+
+void rkivhdr(std::string_view kname, CmHdr& hdr, KmHdr& khdr, bool& swapped, std::int32_t& nerr) {
+    swapped = false;
+    static Raw raw; // scratch, as the writer's buffer
+    std::int32_t handle = 0;
+    bool swap = false;
+    if (!rkivopen(kname, raw, handle, swap, nerr)) return;
+    zclosec(handle);
+    rkivstore(raw, hdr, khdr);
     swapped = swap;
 }
 

@@ -73,6 +73,14 @@ void outmsg();
 void wrtmsg(std::int32_t unit);
 // Register (send true), change or remove (send false) a destination.
 void sendmsg(std::int32_t unit, bool send, const std::array<bool, kMsgTypes>& types);
+// Whether the library prints its messages (outmsg, wrtmsg and every routine that reports at
+// once, such as wkiv0 and setfhv/setnhv/setkhv). true (the default) prints as always; false
+// prints nothing: the message stays in the buffer for lastmsg.
+void msgprint(bool on);
+// The message in the buffer: its number (0 when none) and its text as one line per message line,
+// lines joined by '\n', formatted as wrtmsg prints it but without the leading blank and bell,
+// e.g. "ERROR 1410: KIV file does not exist: x.kiv". text is blank-padded; cut when too short.
+void lastmsg(std::int32_t& number, std::span<char> text);
 
 // ------------------------------------------------------------- start-up ----
 
@@ -80,7 +88,8 @@ void sendmsg(std::int32_t unit, bool send, const std::array<bool, kMsgTypes>& ty
 // to 3) and load the catalogue; a failure to load is printed with outmsg.
 void inimsg();
 // Load the file "messages" of the KIVAUX directory into the catalogue, after
-// the entries already loaded.
+// the entries already loaded; with KIVAUX unset, the same texts as compiled
+// into the library.
 void kivmsg(std::int32_t& nerr);
 
 } // namespace kivf

@@ -37,12 +37,17 @@ bool typeok(std::int32_t type) {
     return type >= 1 && type <= kMsgTypes;
 }
 
-// First record of outmsg for the current type.
-std::string_view outfirst(Builder& b) {
+// Off: messages are only kept for lastmsg.
+bool printing = true;
+
+// First record of outmsg for the current type; without the leading blank and
+// bell when the message is taken rather than printed.
+std::string_view outfirst(Builder& b, bool terminal = true) {
     const std::string_view text = line(0, 1);
+    if (terminal) b.add(cmmsg.msgtype == 1 ? " \a" : " ");
     switch (cmmsg.msgtype) {
     case 1: {
-        b.add(" \aERROR ");
+        b.add("ERROR ");
         Text<4> num;
         if (cmmsg.msgnum >= 1000) {
             wrint(cmmsg.msgnum, num);
@@ -55,13 +60,12 @@ std::string_view outfirst(Builder& b) {
         break;
     }
     case 2:
-        b.add(" WARNING: ");
+        b.add("WARNING: ");
         break;
     case 6:
-        b.add(" ==> ");
+        b.add("==> ");
         break;
     default:
-        b.add(" ");
         break;
     }
     b.add(text);
@@ -71,7 +75,7 @@ std::string_view outfirst(Builder& b) {
 } // namespace
 
 void outmsg() {
-    if (!typeok(cmmsg.msgtype)) return;
+    if (!printing || !typeok(cmmsg.msgtype)) return;
     const auto type = static_cast<std::size_t>(cmmsg.msgtype - 1);
     const std::int32_t ndest = std::clamp(cmmsg.ndest, 0, kMsgDests);
     Builder first;
@@ -90,12 +94,36 @@ void outmsg() {
 }
 
 void wrtmsg(std::int32_t unit) {
+    if (!printing) return;
     Builder first;
     if (cmmsg.msgtype == 1) first.add("\aERROR: ");
     if (cmmsg.msgtype == 2) first.add("WARNING: ");
     first.add(line(0, 0));
     uwrite(unit, first.view());
     for (std::int32_t i = 1; i < lines(); ++i) uwrite(unit, line(i, 0));
+}
+
+void msgprint(bool on) {
+    printing = on;
+}
+
+void lastmsg(std::int32_t& number, std::span<char> text) {
+    number = cmmsg.msgnum;
+    std::size_t n = 0;
+    const auto put = [&](std::string_view s) {
+        const std::size_t k = std::min(s.size(), text.size() - n);
+        std::memcpy(text.data() + n, s.data(), k);
+        n += k;
+    };
+    if (typeok(cmmsg.msgtype)) {
+        Builder first;
+        put(outfirst(first, false));
+        for (std::int32_t i = 1; i < lines(); ++i) {
+            put("\n");
+            put(line(i, 0));
+        }
+    }
+    std::fill(text.begin() + static_cast<std::ptrdiff_t>(n), text.end(), ' ');
 }
 
 void sendmsg(std::int32_t unit, bool send, const std::array<bool, kMsgTypes>& types) {

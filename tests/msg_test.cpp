@@ -422,16 +422,6 @@ TEST(InimsgDeath, FailureIsPrintedOnceOnTheTerminal) {
         ::testing::ExitedWithCode(0), want);
 }
 
-TEST(InimsgDeath, UnsetKivauxStopsWithStatus1) {
-    ::unsetenv("KIVAUX");
-    EXPECT_EXIT(
-        {
-            test::resetstate();
-            inimsg();
-        },
-        ::testing::ExitedWithCode(1), "^ERROR: Environmental variable KIVAUX not defined.\n$");
-}
-
 TEST(Inimsg, LoadsTheProjectCatalogue) {
     test::resetstate();
     ::setenv("KIVAUX", KIVF_SOURCE_DIR "/kivaux/", 1); // a trailing delimiter is fine

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "co/co.h"
+#include "co/co_testing.h"
 #include "dff/dff.h"
 #include "msg/msg.h"
 

@@ -9,6 +9,7 @@
 #include "dff/dff.h"
 #include "msg/msg.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 using namespace kivf;
@@ -22,9 +23,15 @@ Record rec; // working storage of the whole run
 
 // The header reset starts the message system (and loads its catalogue) on its
 // first call; done before the first message of a record so that every
-// message carries its text.
+// message carries its text. The converter needs its auxiliary directory:
+// without KIVAUX it stops here, whatever the library would fall back on.
 void startup() {
     static bool started = false;
+    if (!started && std::getenv("KIVAUX") == nullptr) {
+        uflushall(); // what was written before keeps its place ahead of the stop
+        std::fputs("ERROR: Environmental variable KIVAUX not defined.\n", stderr);
+        std::exit(1);
+    }
     if (!started) newhdr();
     started = true;
 }
