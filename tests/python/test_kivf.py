@@ -118,7 +118,7 @@ def test_write_read_round_trip(tmp_path, capfd):
     (b"\0" * 300, 1413, ValueError),
     (b"\0" * 632, 1412, ValueError),
     ("odd", 1414, ValueError),
-])
+], ids=str)
 def test_read_refusals(conv, tmp_path, capfd, content, number, error):
     p = tmp_path / "f.kiv"
     if content is not None:
@@ -126,7 +126,7 @@ def test_read_refusals(conv, tmp_path, capfd, content, number, error):
     with pytest.raises(error) as e:
         kivf.read(p)
     text = str(e.value)
-    assert text.startswith(f"ERROR {number}: {catalogue(number)} {p}")
+    assert text.startswith(f"ERROR {number:4d}: {catalogue(number)} {p}")
     assert isinstance(e.value, OSError if number == 1410 else ValueError)
     assert capfd.readouterr() == ("", "")
     assert cli.main(["info", str(p)]) == 2
@@ -151,7 +151,7 @@ def test_write_refusals(tmp_path, capfd, data, fields, error, text):
     assert str(e.value) == text.format(catalogue(1337))
     assert not p.exists() and capfd.readouterr() == ("", "")
     kivf.write(p, [np.float64(3.4028235e38)], scale=-3.4028235e38)  # the largest float32
-    with pytest.raises(OSError, match=f"^ERROR 101: {catalogue(101)} {tmp_path}/no/w.kiv"):
+    with pytest.raises(OSError, match=f"^ERROR  101: {catalogue(101)} {tmp_path}/no/w.kiv"):
         kivf.write(tmp_path / "no" / "w.kiv", [1.0])
     assert capfd.readouterr() == ("", "")
 
