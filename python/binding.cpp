@@ -167,7 +167,7 @@ void setfield(const std::string& kname, const py::handle& value) {
         }
         if (group == 'I' && py::isinstance<py::str>(value)) {
             const std::string e = value.cast<std::string>();
-            v = e.empty() ? 0 : slotof(e, kmlhf.kienm);
+            v = slotof(e, kmlhf.kienm);
             if (v < 1 || v > ienum::IXYZ)
                 raise_value(kname + ": no enumerated value is named " + e);
         } else {
@@ -296,7 +296,7 @@ py::bytes listing(const std::string& path, const std::string& list, bool all) {
 
 // The description of an enumerated value by name ("IVEL": "VELOCITY (NM/SEC)").
 std::string describe(const std::string& value) {
-    const std::int32_t v = value.empty() ? 0 : slotof(value, kmlhf.kienm);
+    const std::int32_t v = slotof(value, kmlhf.kienm);
     if (v < 1 || v > ienum::IXYZ) return {};
     return stripped(kmlhf.kdienm[v - 1]);
 }
