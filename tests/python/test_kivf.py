@@ -91,7 +91,8 @@ def test_write_read_round_trip(tmp_path, capfd):
     x = np.array([0, 1, 3, 7, 15], np.int16)
     fields = dict(delta=0.25, b=-1.5, kstnm="HRV", Kcmpnm="LHZ", kevnm="sixteen chars!!x",
                   nzyear=1999, nzjday=365, nzhour=23, nzmin=59, nzsec=59, nzmsec=999,
-                  idep="IVEL", iqual=45, isynth=52, lpspol=True, user9=np.float32(2.5))
+                  idep="IVEL", iftype="ixyz", iqual=45, isynth=52, lpspol=True,
+                  user9=np.float32(2.5))
     kivf.write(tmp_path / "a.kiv", y, x=x, **fields)
     raw = (tmp_path / "a.kiv").read_bytes()
     assert len(raw) == 632 + 8 * 5
@@ -99,12 +100,13 @@ def test_write_read_round_trip(tmp_path, capfd):
     assert np.array_equal(bits(words[158:163]), bits(y.astype(np.float32)))
     assert np.array_equal(words[163:], x.astype(np.float32))
     ints = np.frombuffer(raw, np.int32)
-    assert (ints[79], ints[86], ints[93], ints[105], ints[106]) == (5, 7, 45, 0, 1)
+    assert [ints[w] for w in (79, 85, 86, 93, 94, 105, 106)] == [5, 51, 7, 45, 52, 0, 1]
     assert raw[440:464] == b"HRV     sixteen chars!!x" and raw[600:608] == b"LHZ     "
     t = kivf.read(tmp_path / "a.kiv")
     assert np.array_equal(t.times(), [1.5, 2.5, 4.5, 8.5, 16.5])
     assert t.starttime == np.datetime64("1999-12-31T23:59:58.499")
-    assert (t.header["KEVNM"], t.header["IDEP"], t.header["ISYNTH"]) == ("sixteen chars!!x", "IVEL", 52)
+    assert [t.header[k] for k in ("KEVNM", "IDEP", "IFTYPE", "ISYNTH")] == [
+        "sixteen chars!!x", "IVEL", "IXYZ", 52]
     t.write(tmp_path / "b.kiv")
     kivf.write(tmp_path / "c.kiv", t.data, x=t.x, **t.header)
     assert (tmp_path / "b.kiv").read_bytes() == raw == (tmp_path / "c.kiv").read_bytes()
