@@ -45,4 +45,13 @@ if [ -x "$bin/kivhdr/kivhdr" ]; then
     "$bin/kivhdr/kivhdr" -- out/TKL.HHZ.*.kiv
 fi
 [ "$status" -ne 0 ] || status=$status30
+
+# The plot of the traces of one event (the Python package, where matplotlib is installed).
+(cd "$top" && cmake --build build/demo --target kivf_python >/dev/null 2>&1) || true
+if [ -d "$bin/python/kivf" ] && /usr/bin/python3 -c 'import matplotlib' 2>/dev/null; then
+    echo
+    echo "\$ python3 -m kivf plot anmo.*.kiv hrv.*.kiv -o demo.png"
+    PYTHONPATH="$bin/python" /usr/bin/python3 -m kivf plot anmo.*.kiv hrv.*.kiv -o demo.png
+    echo "wrote $out/demo.png"
+fi
 exit "$status"

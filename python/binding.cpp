@@ -1,0 +1,344 @@
+// The compiled half of the Python package kivf: KIV files read and written by the library,
+// headers shown as the header lister shows them, and the plug-in's distance and azimuth.
+//
+// The library keeps one current header and one message buffer per process, so every call
+// that touches them holds the interpreter lock; only the distance computation, which touches
+// nothing shared, runs without it. The library prints nothing here: its messages become the
+// texts of the exceptions.
+#include "dff/dff.h"
+#include "kivhdr/kivhdr.h"
+#include "msg/msg.h"
+#include "sphgeo.h"
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace py = pybind11;
+using namespace kivf;
+
+namespace {
+
+// The message the library left in its buffer, lines joined by '\n'.
+std::string message() {
+    std::int32_t number = 0;
+    static std::array<char, (kMsgLineLen + 1) * kMsgLines + 32> text;
+    lastmsg(number, text);
+    std::string_view t(text.data(), text.size());
+    while (!t.empty() && (t.back() == ' ' || t.back() == '\0')) t.remove_suffix(1);
+    return std::string(t);
+}
+
+// Failures of the file layer are the system's (OSError); the rest are about the contents.
+[[noreturn]] void raise(std::int32_t nerr) {
+    PyObject* type = PyExc_ValueError;
+    if (nerr == kErrKivMissing) {
+        type = PyExc_FileNotFoundError;
+    } else if (nerr == kErrKivOpen || nerr == kErrKivRead || (nerr >= 100 && nerr < 1000)) {
+        type = PyExc_OSError;
+    }
+    PyErr_SetString(type, message().c_str());
+    throw py::error_already_set();
+}
+
+[[noreturn]] void raise_value(const std::string& text) {
+    throw py::value_error(text);
+}
+
+// The 110 numeric words and the 192 text bytes of a header, as they lie in the file.
+constexpr std::size_t kNumBytes = std::size_t{4} * kHdrNumWords;
+constexpr std::size_t kRawBytes = kNumBytes + kHdrTextBytes;
+
+py::bytes rawof(const CmHdr& h, const KmHdr& k) {
+    std::string raw(kRawBytes, '\0');
+    std::memcpy(raw.data(), static_cast<const void*>(&h), kNumBytes);
+    std::memcpy(raw.data() + kNumBytes, static_cast<const void*>(k.khdr.data()), kHdrTextBytes);
+    return py::bytes(raw);
+}
+
+void unraw(const std::string& raw, CmHdr& h, KmHdr& k) {
+    if (raw.size() != kRawBytes)
+        raise_value("a KIV header is " + std::to_string(kRawBytes) + " bytes");
+    std::memcpy(static_cast<void*>(&h), raw.data(), kNumBytes);
+    std::memcpy(static_cast<void*>(k.khdr.data()), raw.data() + kNumBytes, kHdrTextBytes);
+}
+
+// A floating field as the Python number whose shortest text is that of the stored value, so
+// 0.05 reads as 0.05 and still turns back into the same 32 bits.
+double pyfloat(float v) {
+    if (!std::isfinite(v)) return v;
+    std::array<char, 32> buf{};
+    const auto r = std::to_chars(buf.data(), buf.data() + buf.size() - 1, v);
+    *r.ptr = '\0';
+    return std::strtod(buf.data(), nullptr);
+}
+
+std::string stripped(std::string_view t) {
+    t = used(t);
+    while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
+    return std::string(t);
+}
+
+py::str latin1(const std::string& s) {
+    return py::reinterpret_steal<py::str>(
+        PyUnicode_DecodeLatin1(s.data(), static_cast<Py_ssize_t>(s.size()), nullptr));
+}
+
+std::string name(const Text<8>& t) {
+    return std::string(t.used());
+}
+
+// The defined fields by catalogue name: numbers, enumerated values by name, logicals as
+// bool, texts stripped (KEVNM whole, its two slots together).
+py::dict header(const CmHdr& h, const KmHdr& k) {
+    py::dict d;
+    for (std::int32_t s = 1; s <= kNumFhdr; ++s)
+        if (h.f(s) != kUndfFlt) d[py::str(name(kmlhf.kfhdr[s - 1]))] = pyfloat(h.f(s));
+    for (std::int32_t s = 1; s <= kNumNhdr; ++s)
+        if (h.n(s) != kUndfInt) d[py::str(name(kmlhf.knhdr[s - 1]))] = h.n(s);
+    for (std::int32_t s = 1; s <= kNumIhdr; ++s) {
+        const std::int32_t v = h.i(s);
+        if (v == kUndfEnm) continue;
+        const py::str key(name(kmlhf.kihdr[s - 1]));
+        if (v >= 1 && v <= ienum::IXYZ) {
+            d[key] = py::str(name(kmlhf.kienm[v - 1]));
+        } else {
+            d[key] = v;
+        }
+    }
+    for (std::int32_t s = 1; s <= kNumLhdr; ++s) d[py::str(name(kmlhf.klhdr[s - 1]))] = h.l(s) != 0;
+    for (std::int32_t s = 1; s <= kNumKhdr; ++s) {
+        if (s == kslot::KEVNMC) continue;
+        const std::string_view first = k.k(s);
+        if (s == kslot::KEVNM) {
+            const std::string_view second = k.k(kslot::KEVNMC);
+            if (first == kUndfTxt && (second == kUndfTxt || used(second).empty())) continue;
+            d[py::str(name(kmlhf.kkhdr[s - 1]))] =
+                latin1(stripped(std::string(first) + std::string(second)));
+        } else if (first != kUndfTxt) {
+            d[py::str(name(kmlhf.kkhdr[s - 1]))] = latin1(stripped(first));
+        }
+    }
+    return d;
+}
+
+// Slot of a name in one group's list by the setters' rules: upper-cased, first 8 characters.
+template <std::size_t M>
+std::int32_t slotof(std::string_view kname, const std::array<Text<8>, M>& list) {
+    Text<8> scratch;
+    blank(scratch);
+    modcase(true, kname, std::min(indexb(kname), 8), scratch);
+    return nequal(scratch, list);
+}
+
+// An enumerated or logical field by name: the setters' message for an unknown name.
+[[noreturn]] void unknown(std::string_view kname) {
+    setmsg("ERROR", 1337);
+    apcmsg(kname);
+    raise(1337);
+}
+
+void setfield(const std::string& kname, const py::handle& value) {
+    const char group =
+        kname.empty() ? ' ' : static_cast<char>(std::toupper(static_cast<unsigned char>(kname[0])));
+    std::int32_t nerr = 0;
+    if (group == 'K') {
+        if (!py::isinstance<py::str>(value))
+            throw py::type_error(kname + ": a text field takes a str");
+        const std::string text = py::bytes(value.attr("encode")("latin-1"));
+        setkhv(kname, text, nerr);
+    } else if (group == 'N' || group == 'I') {
+        std::int32_t v = 0;
+        std::int32_t slot = 0;
+        if (group == 'I') {
+            slot = slotof(kname, kmlhf.kihdr);
+            if (slot == 0) unknown(kname);
+        }
+        if (group == 'I' && py::isinstance<py::str>(value)) {
+            const std::string e = value.cast<std::string>();
+            v = slotof(e, kmlhf.kienm);
+            if (v < 1 || v > ienum::IXYZ)
+                raise_value(kname + ": no enumerated value is named " + e);
+        } else {
+            // Any integer (numpy's too), exactly: no float is rounded into one.
+            const auto index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+            if (!index) {
+                PyErr_Clear();
+                throw py::type_error(kname + ": takes an int");
+            }
+            int overflow = 0;
+            const long long n = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+            if (overflow != 0 || n < std::numeric_limits<std::int32_t>::min() ||
+                n > std::numeric_limits<std::int32_t>::max())
+                raise_value(kname + ": " + py::str(index).cast<std::string>() +
+                            " does not fit in 32 bits");
+            v = static_cast<std::int32_t>(n);
+        }
+        if (group == 'I') {
+            cmhdr.i(slot) = v;
+        } else {
+            setnhv(kname, v, nerr);
+        }
+    } else if (group == 'L') {
+        const std::int32_t slot = slotof(kname, kmlhf.klhdr);
+        if (slot == 0) unknown(kname);
+        cmhdr.l(slot) = py::cast<bool>(value) ? 1 : 0;
+    } else {
+        // Any real number (numpy scalars too), but not a text that spells one.
+        const auto number = py::reinterpret_steal<py::object>(
+            py::isinstance<py::str>(value) ? nullptr : PyNumber_Float(value.ptr()));
+        if (!number) {
+            PyErr_Clear();
+            throw py::type_error(kname + ": a floating field takes a real number");
+        }
+        const double d = number.cast<double>();
+        const auto f = static_cast<float>(d);
+        if (std::isinf(f) && std::isfinite(d))
+            raise_value(kname + ": " + py::repr(value).cast<std::string>() +
+                        " is beyond float32's range");
+        setfhv(kname, f, nerr);
+    }
+    if (nerr != 0) raise(nerr);
+}
+
+using F32 = py::array_t<float, py::array::c_style | py::array::forcecast>;
+
+std::span<const float> span1d(const F32& a) {
+    if (a.ndim() != 1) raise_value("samples must be a 1-D array");
+    return {a.data(), static_cast<std::size_t>(a.shape(0))};
+}
+
+// The current header, completed by NPTS and LEVEN from the arrays, written as the library does.
+void writecurrent(const std::string& path, const F32& y, const std::optional<F32>& x) {
+    const std::span<const float> ys = span1d(y);
+    const std::span<const float> xs = x ? span1d(*x) : std::span<const float>{};
+    if (x && xs.size() != ys.size()) raise_value("x and the samples differ in length");
+    if (ys.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+        raise_value("too many samples for one KIV file");
+    cmhdr.n(nslot::NPTS) = static_cast<std::int32_t>(ys.size());
+    cmhdr.l(lslot::LEVEN) = x ? 0 : 1;
+    std::int32_t nerr = 0;
+    wkiv0(path, xs, ys, nerr);
+    if (nerr != 0) raise(nerr);
+}
+
+void write_kiv(const std::string& path, const F32& y, const std::optional<F32>& x,
+               const py::dict& fields) {
+    newhdr();
+    for (const auto& [key, value] : fields) setfield(py::cast<std::string>(key), value);
+    writecurrent(path, y, x);
+}
+
+void write_raw(const std::string& path, const std::string& raw, const F32& y,
+               const std::optional<F32>& x) {
+    unraw(raw, cmhdr, kmhdr);
+    writecurrent(path, y, x);
+}
+
+py::tuple read_kiv(const std::string& path) {
+    static CmHdr h;
+    static KmHdr k;
+    bool swapped = false;
+    std::int32_t nerr = 0;
+    // The header first, to size the arrays exactly: the samples go straight into them. A
+    // file replaced in between (the writer renames new files into place) is read again.
+    for (int attempt = 0;; ++attempt) {
+        rkivhdr(path, h, k, swapped, nerr);
+        if (nerr != 0) raise(nerr);
+        const std::int32_t npts = h.n(nslot::NPTS);
+        const std::int32_t leven = h.l(lslot::LEVEN);
+        const auto n = static_cast<std::size_t>(npts);
+        py::array_t<float> y(static_cast<py::ssize_t>(n));
+        py::array_t<float> xa(static_cast<py::ssize_t>(leven != 0 ? 0 : n));
+        rkiv(path, h, k, std::span<float>(y.mutable_data(), n),
+             std::span<float>(xa.mutable_data(), static_cast<std::size_t>(xa.size())), swapped,
+             nerr);
+        const bool same = h.n(nslot::NPTS) == npts && h.l(lslot::LEVEN) == leven;
+        if (nerr == 0 && same)
+            return py::make_tuple(rawof(h, k), y, leven != 0 ? py::object(py::none()) : xa,
+                                  swapped);
+        if (nerr != 0 && (nerr != kErrKivSpan || attempt == 2)) raise(nerr);
+        if (attempt == 2) throw py::value_error(path + ": the file changed while it was read");
+    }
+}
+
+py::dict header_of(const std::string& raw) {
+    static CmHdr h;
+    static KmHdr k;
+    unraw(raw, h, k);
+    return header(h, k);
+}
+
+py::bytes listing(const std::string& path, const std::string& list, bool all) {
+    const std::int32_t l = kivhdr::findlist(list);
+    if (l == 0) raise_value("no list named '" + list + "' (lists: DEFAULT, PICKS, SPECIAL, STD)");
+    static CmHdr h;
+    static KmHdr k;
+    bool swapped = false;
+    std::int32_t nerr = 0;
+    rkivhdr(path, h, k, swapped, nerr);
+    if (nerr != 0) raise(nerr);
+    std::string out;
+    kivhdr::listing(l, h, k, path, all, out);
+    return py::bytes(out);
+}
+
+// The description of an enumerated value by name ("IVEL": "VELOCITY (NM/SEC)").
+std::string describe(const std::string& value) {
+    const std::int32_t v = slotof(value, kmlhf.kienm);
+    if (v < 1 || v > ienum::IXYZ) return {};
+    return stripped(kmlhf.kdienm[v - 1]);
+}
+
+using F64 = py::array_t<double, py::array::c_style | py::array::forcecast>;
+
+py::tuple sphgeo(const F64& slat, const F64& slon, double elat, double elon) {
+    if (slat.size() != slon.size()) raise_value("slat and slon differ in size");
+    std::vector<py::ssize_t> shape(slat.shape(), slat.shape() + slat.ndim());
+    F64 delta(shape), dist(shape), azim(shape), bazim(shape);
+    const auto n = static_cast<std::size_t>(slat.size());
+    const double* la = slat.data();
+    const double* lo = slon.data();
+    double* r[4] = {delta.mutable_data(), dist.mutable_data(), azim.mutable_data(),
+                    bazim.mutable_data()};
+    {
+        py::gil_scoped_release unlocked;
+        // sphgeom counts stations in 32 bits: larger arrays go in pieces.
+        constexpr std::size_t piece = std::numeric_limits<std::int32_t>::max();
+        for (std::size_t first = 0; first < n; first += piece) {
+            const std::size_t m = std::min(piece, n - first);
+            sphgeom({la + first, m}, {lo + first, m}, elat, elon, {r[0] + first, m},
+                    {r[1] + first, m}, {r[2] + first, m}, {r[3] + first, m},
+                    static_cast<std::int32_t>(m));
+        }
+    }
+    return py::make_tuple(delta, dist, azim, bazim);
+}
+
+} // namespace
+
+PYBIND11_MODULE(_kivf, m) {
+    m.doc() = "The compiled half of kivf; use the kivf package.";
+    // Messages stay in the buffer for the exceptions; set before the first reset, which
+    // starts the message system.
+    msgprint(false);
+    newhdr();
+    m.def("read", &read_kiv, py::arg("path"));
+    m.def("write", &write_kiv, py::arg("path"), py::arg("data"), py::arg("x"), py::arg("fields"));
+    m.def("write_raw", &write_raw, py::arg("path"), py::arg("raw"), py::arg("data"), py::arg("x"));
+    m.def("header", &header_of, py::arg("raw"));
+    m.def("listing", &listing, py::arg("path"), py::arg("list"), py::arg("all"));
+    m.def("describe", &describe, py::arg("value"));
+    m.def("sphgeo", &sphgeo, py::arg("slat"), py::arg("slon"), py::arg("elat"), py::arg("elon"));
+}

@@ -1,0 +1,132 @@
+"""KIV waveform files in Python.
+
+read(path) -> Trace            samples as numpy float32, header fields by name
+write(path, data, x=None, **fields)
+sphgeo(slat, slon, elat, elon) -> (delta, dist, azim, bazim)
+
+Failures raise OSError (the file system) or ValueError (the contents) whose text is the
+library's message, e.g. "ERROR 1410: KIV file does not exist: x.kiv"; nothing is printed.
+"""
+import os
+
+import numpy as np
+
+from . import _kivf
+
+__all__ = ["Trace", "read", "write", "sphgeo"]
+
+
+def _path(path):
+    p = os.fsencode(path)
+    if b"\0" in p:
+        raise ValueError("embedded null byte in the file name")
+    return p
+
+
+def _float32(values, what):
+    """values as a contiguous 1-D float32 array; finite values beyond float32's range raise."""
+    a = np.asarray(values)
+    if a.ndim != 1:
+        raise ValueError(f"{what} must be 1-D, not {a.ndim}-D")
+    if a.dtype.kind not in "iuf":
+        raise ValueError(f"{what} must be real numbers, not {a.dtype}")
+    if a.dtype == np.float32:
+        return np.ascontiguousarray(a)
+    with np.errstate(over="ignore"):
+        f = a.astype(np.float32)
+    if a.dtype.kind == "f":
+        bad = np.flatnonzero(np.isinf(f) & np.isfinite(a))
+        if bad.size:
+            i = bad[0]
+            raise ValueError(f"{what}[{i}] = {a[i]!r} is beyond float32's range")
+    return f
+
+
+class Trace:
+    """One KIV file: .data (float32), .x (independent values of an uneven file, else None),
+    .header (the defined fields by catalogue name), .delta, .starttime, .times(), .stats()."""
+
+    def __init__(self, raw, data, x=None, swapped=False):
+        self._raw = raw
+        self.data = data
+        self.x = x
+        self.swapped = swapped  # written in the other byte order
+        self._header = None
+
+    @property
+    def header(self):
+        if self._header is None:
+            self._header = _kivf.header(self._raw)
+        return self._header
+
+    @property
+    def delta(self):
+        return self.header.get("DELTA")
+
+    @property
+    def starttime(self):
+        """Reference time plus B, a numpy.datetime64 in milliseconds (NaT when undefined)."""
+        h = self.header
+        try:
+            y, d, hh, mm, ss, ms = (h[k] for k in ("NZYEAR", "NZJDAY", "NZHOUR", "NZMIN",
+                                                    "NZSEC", "NZMSEC"))
+            offset = (((d - 1) * 24 + hh) * 60 + mm) * 60 + ss
+            offset = offset * 1000 + ms + round(h.get("B", 0.0) * 1000)
+            return (np.datetime64(y - 1970, "Y").astype("datetime64[ms]")
+                    + np.timedelta64(offset, "ms"))
+        except (KeyError, ValueError, OverflowError):
+            return np.datetime64("NaT", "ms")
+
+    def times(self):
+        """Seconds from the start (float64): B's time for even files, x - B for uneven ones."""
+        if self.x is not None:
+            return self.x.astype(np.float64) - self.header.get("B", 0.0)
+        return np.arange(len(self.data), dtype=np.float64) * (self.delta or 0.0)
+
+    def stats(self):
+        """(min, max, mean) of the samples; NaNs when there are none."""
+        if len(self.data) == 0:
+            return (float("nan"),) * 3
+        return (float(self.data.min()), float(self.data.max()),
+                float(self.data.mean(dtype=np.float64)))
+
+    def write(self, path):
+        """Writes this header and these samples as a KIV file (NPTS and LEVEN follow them)."""
+        x = None if self.x is None else _float32(self.x, "x")
+        _kivf.write_raw(_path(path), self._raw, _float32(self.data, "data"), x)
+
+    def __repr__(self):
+        h = self.header
+        return (f"<kivf.Trace {h.get('KSTNM', '?')} {h.get('KCMPNM', '?')} "
+                f"{len(self.data)} samples from {self.starttime}>")
+
+
+def read(path):
+    """Reads a KIV file written in either byte order."""
+    return Trace(*_kivf.read(_path(path)))
+
+
+def write(path, data, x=None, **fields):
+    """Writes data (any real 1-D array, stored as float32) as a KIV file, atomically.
+
+    fields set header fields by name, any letter case: numbers (N...) take ints, texts (K...)
+    str, enumerated fields (I...) a value name such as "IVEL" or an ordinal, logicals (L...)
+    bool, the rest floats. Unknown names raise ValueError. NPTS is len(data); LEVEN is false
+    exactly when x (the independent values) is given.
+    """
+    y = _float32(data, "data")
+    xs = None if x is None else _float32(x, "x")
+    _kivf.write(_path(path), y, xs, fields)
+
+
+def sphgeo(slat, slon, elat, elon):
+    """Distance and azimuth of stations (slat, slon: arrays of one shape, degrees) from one
+    event (elat, elon), the plug-in's computation bit for bit: angular distance (degrees),
+    distance (km), azimuth at the event and back-azimuth at the station (degrees)."""
+    slat, slon = np.broadcast_arrays(np.asarray(slat, dtype=np.float64),
+                                     np.asarray(slon, dtype=np.float64))
+    elat = np.asarray(elat, dtype=np.float64)
+    elon = np.asarray(elon, dtype=np.float64)
+    if elat.size != 1 or elon.size != 1:
+        raise ValueError("sphgeo: elat and elon must be one event position")
+    return _kivf.sphgeo(slat, slon, float(elat.flat[0]), float(elon.flat[0]))

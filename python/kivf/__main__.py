@@ -1,0 +1,125 @@
+"""python3 -m kivf info [--list NAME] [--all] FILE...   the header blocks kivhdr prints
+python3 -m kivf plot FILE... [-o OUT.png|.svg|.pdf] [--show]   one panel per file, UTC axis
+
+Exit status: 0 done; 1 bad usage; 2 some file could not be read (the others were done)."""
+import argparse
+import os
+import sys
+
+import numpy as np
+
+from . import _kivf, read
+
+
+class _Parser(argparse.ArgumentParser):
+    def error(self, message):
+        self.print_usage(sys.stderr)
+        self.exit(1, f"{self.prog}: {message}\n")
+
+
+def _complain(what, err):
+    sys.stdout.flush()
+    print(f"kivf {what}: {str(err).replace(chr(10), ' ')}", file=sys.stderr)
+
+
+def info(files, listname="DEFAULT", all_=False):
+    status = 0
+    listed = False
+    out = sys.stdout.buffer
+    for f in files:
+        try:
+            block = _kivf.listing(os.fsencode(f), listname, all_)
+        except (OSError, ValueError) as err:
+            _complain("info", err)
+            if str(err).startswith("no list named"):
+                return 1
+            status = 2
+            continue
+        if listed:
+            out.write(b"\n")
+        out.write(block)
+        listed = True
+    out.flush()
+    return status
+
+
+def _label(tr):
+    idep = tr.header.get("IDEP")
+    return _kivf.describe(idep) if isinstance(idep, str) else ""
+
+
+def plot(files, out=None, show=False):
+    import matplotlib
+    display = os.environ.get("DISPLAY") or os.environ.get("WAYLAND_DISPLAY")
+    if not (show and display):
+        matplotlib.use("Agg")  # files only, no window system needed
+    import matplotlib.dates as mdates
+    import matplotlib.pyplot as plt
+
+    traces, status = [], 0
+    for f in files:
+        try:
+            traces.append(read(f))
+        except (OSError, ValueError) as err:
+            _complain("plot", err)
+            status = 2
+    if not traces:
+        return 2
+    # Absolute times line traces of one event up; without a reference time, seconds.
+    absolute = not any(np.isnat(t.starttime) for t in traces)
+    height = 0.6 + 1.7 * len(traces)  # inches; fixed margins lay out faster than a solver
+    fig, axes = plt.subplots(len(traces), 1, sharex=True, squeeze=False, figsize=(9, height))
+    fig.subplots_adjust(left=0.1, right=0.98, bottom=0.45 / height, top=1 - 0.3 / height,
+                        hspace=0.4)
+    for ax, tr in zip(axes[:, 0], traces):
+        t = tr.times()
+        if absolute:
+            t = tr.starttime + np.round(t * 1e6).astype("timedelta64[us]")
+        ax.plot(t, tr.data, linewidth=0.6, color="black")
+        h = tr.header
+        start = (np.datetime_as_string(tr.starttime, unit="ms").replace("T", " ") + " UTC"
+                 if absolute else "")
+        ax.set_title(f"{h.get('KSTNM', '')} {h.get('KCMPNM', '')}   {start}",
+                     loc="left", fontsize=9)
+        ax.set_ylabel(_label(tr), fontsize=8)
+        ax.tick_params(labelsize=8)
+    bottom = axes[-1, 0]
+    if absolute:
+        locator = mdates.AutoDateLocator()
+        bottom.xaxis.set_major_locator(locator)
+        bottom.xaxis.set_major_formatter(mdates.ConciseDateFormatter(locator))
+        bottom.set_xlabel("UTC", fontsize=8)
+    else:
+        bottom.set_xlabel("seconds from the start", fontsize=8)
+    if out:
+        fig.savefig(out, dpi=80)
+    if show:
+        if display:
+            plt.show()
+        else:
+            print("kivf plot: no display for --show", file=sys.stderr)
+    plt.close(fig)
+    return status
+
+
+def main(argv=None):
+    p = _Parser(prog="python3 -m kivf", description="KIV files: header blocks and plots.")
+    sub = p.add_subparsers(dest="command", required=True)
+    pi = sub.add_parser("info", help="print the header of each file as kivhdr does")
+    pi.add_argument("--list", default="DEFAULT", help="DEFAULT, PICKS, SPECIAL or STD")
+    pi.add_argument("--all", action="store_true", help="show undefined fields too")
+    pi.add_argument("files", nargs="+", metavar="FILE")
+    pp = sub.add_parser("plot", help="plot the files, one panel each, on a shared time axis")
+    pp.add_argument("files", nargs="+", metavar="FILE")
+    pp.add_argument("-o", "--output", metavar="OUT", help="write the plot (.png, .svg, .pdf)")
+    pp.add_argument("--show", action="store_true", help="show the plot in a window")
+    a = p.parse_args(argv)
+    if a.command == "info":
+        return info(a.files, a.list, a.all)
+    if not a.output and not a.show:
+        p.error("plot needs -o OUT or --show")
+    return plot(a.files, a.output, a.show)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
