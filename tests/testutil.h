@@ -72,6 +72,25 @@ inline int lowestfd() {
     return fd;
 }
 
+// What f prints on standard output (unit 6), which is a file meanwhile.
+template <class F> std::string printed(F f) {
+    char name[] = "/tmp/kivf-out-XXXXXX";
+    const int fd = ::mkstemp(name);
+    uflushall();
+    std::fflush(stdout);
+    const int saved = ::dup(1);
+    ::dup2(fd, 1);
+    f();
+    uflushall();
+    std::fflush(stdout);
+    ::dup2(saved, 1);
+    ::close(saved);
+    ::close(fd);
+    const std::string s = slurp(name);
+    ::unlink(name);
+    return s;
+}
+
 // Runs body in a child (as user 65534 when asked and running as root), its
 // standard output captured. status: the child's exit status (body's result),
 // -1 when it did not exit normally.
