@@ -60,22 +60,23 @@ TEST_F(Units, OpenReadWriteClose) {
 TEST_F(Units, OpenRefusalsLeaveTheUnitUnconnected) {
     const std::string f = dir / "x";
     test::spit(f, "x\n");
+    const std::string seq = "SEQUENTIAL", fmt = "FORMATTED", dir1 = dir.path.string();
+    // clang-format off
     struct Case {
         std::int32_t unit;
         std::string name, status, access, form;
         std::int32_t recl, want;
-    } cases[] = {
-        {-1, f, "OLD", "SEQUENTIAL", "FORMATTED", 0, kUnitBadNumber},
-        {kMaxUnit + 1, f, "OLD", "SEQUENTIAL", "FORMATTED", 0, kUnitBadNumber},
-        {9, f, "OLDISH", "SEQUENTIAL", "FORMATTED", 0, kUnitBadKeyword},
-        {9, f, "OLD", "RANDOM", "FORMATTED", 0, kUnitBadKeyword},
-        {9, f, "OLD", "SEQUENTIAL", "BINARY", 0, kUnitBadKeyword},
-        {9, f, "OLD", "DIRECT", "UNFORMATTED", 0, kUnitBadRecl},
-        {9, dir.path.string(), "OLD", "SEQUENTIAL", "FORMATTED", 0, kUnitIsDirectory},
-        {9, "/" + std::string(1023, 'a'), "OLD", "SEQUENTIAL", "FORMATTED", 0, kUnitNameTooLong},
-        {9, "/" + std::string(1022, 'a'), "OLD", "SEQUENTIAL", "FORMATTED", 0, ENAMETOOLONG},
-        {9, f, "old  ", "direct", "unformatted", 1, kUnitOk},
-    };
+    } cases[] = {{-1, f, "OLD", seq, fmt, 0, kUnitBadNumber},
+                 {kMaxUnit + 1, f, "OLD", seq, fmt, 0, kUnitBadNumber},
+                 {9, f, "OLDISH", seq, fmt, 0, kUnitBadKeyword},
+                 {9, f, "OLD", "RANDOM", "FORMATTED", 0, kUnitBadKeyword},
+                 {9, f, "OLD", "SEQUENTIAL", "BINARY", 0, kUnitBadKeyword},
+                 {9, f, "OLD", "DIRECT", "UNFORMATTED", 0, kUnitBadRecl},
+                 {9, dir1, "OLD", seq, fmt, 0, kUnitIsDirectory},
+                 {9, "/" + std::string(1023, 'a'), "OLD", seq, fmt, 0, kUnitNameTooLong},
+                 {9, "/" + std::string(1022, 'a'), "OLD", seq, fmt, 0, ENAMETOOLONG},
+                 {9, f, "old  ", "direct", "unformatted", 1, kUnitOk}};
+    // clang-format on
     for (const auto& c : cases) {
         EXPECT_EQ(uopen(c.unit, c.name, c.status, c.access, c.form, c.recl), c.want)
             << c.status << c.unit;
@@ -129,39 +130,22 @@ TEST_F(Units, PromptIsSeenBeforeStandardInputIsRead) {
 }
 
 TEST(Convert, Integers) {
-    struct Case {
-        std::string field;
-        bool ok;
-        std::int32_t want;
-    } cases[] = {
-        {"1995", true, 1995},
-        {"    ", true, 0},
-        {"", true, 0},
-        {"1 2 ", true, 12},
-        {"- 5", true, -5},
-        {"+7", true, 7},
-        {"12a", false, 0},
-        {"1.5", false, 0},
-        {"--1", false, 0},
-        {"1-", false, 0},
-        {"+", false, 0},
-        {"\t1", false, 0},
-        {"1\0"s, false, 0},
-        {"2147483647", true, 2147483647},
-        {"-2147483648", true, -2147483647 - 1},
-        {"2147483648", false, 0},
-        {"-2147483649", false, 0},
-        {"0000000000000000000042", true, 42},
-        {"99999999999999999999", false, 0},
-    };
-    for (const auto& c : cases) {
+    // clang-format off
+    const std::pair<std::string, std::int32_t> good[] = {
+        {"1995", 1995}, {"    ", 0}, {"", 0}, {"1 2 ", 12}, {"- 5", -5}, {"+7", 7}, {"0000000000000000000042", 42},
+        {"2147483647", 2147483647}, {"-2147483648", -2147483647 - 1}};
+    for (const std::string& bad : std::initializer_list<std::string>{"12a", "1.5", "--1", "1-", "+", "\t1", "1\0"s, "2147483648", "-2147483649",
+                                  "99999999999999999999"}) {
         std::int32_t v = -999;
-        EXPECT_EQ(rdint(c.field, v), c.ok) << c.field;
-        EXPECT_EQ(v, c.ok ? c.want : -999) << c.field;
+        EXPECT_FALSE(rdint(bad, v) || v != -999) << bad;
+    }
+    for (const auto& [field, want] : good) {
+        std::int32_t v = -999;
+        EXPECT_TRUE(rdint(field, v) && v == want) << field;
     }
     const std::tuple<std::int32_t, std::size_t, std::string> writes[] = {
-        {108, 4, " 108"}, {1337, 4, "1337"}, {12345, 4, "****"},
-        {-100, 3, "***"}, {-99, 3, "-99"},   {0, 2, " 0"}};
+        {108, 4, " 108"}, {1337, 4, "1337"}, {12345, 4, "****"}, {-100, 3, "***"}, {-99, 3, "-99"}, {0, 2, " 0"}};
+    // clang-format on
     for (const auto& [v, w, want] : writes) {
         std::string out(w, '?');
         wrint(v, out);
@@ -170,54 +154,33 @@ TEST(Convert, Integers) {
 }
 
 TEST(Convert, FreeForm) {
+    // clang-format off
     struct Case {
         std::string text;
         int ok; // bit 0 float, bit 1 double, bit 2 integer
         double want;
-    } cases[] = {
-        {"20", 7, 20},
-        {" -1 ", 7, -1},
-        {"+0", 7, 0},
-        {"0090000", 7, 90000},
-        {"20.0", 3, 20},
-        {"1.5 ", 3, 1.5},
-        {"-0.25", 3, -0.25},
-        {".5", 3, 0.5},
-        {"5.", 3, 5},
-        {"1e3", 3, 1000},
-        {"1.5E-2", 3, 0.015},
-        {"2d1", 3, 20},
-        {"2D+1", 3, 20},
-        {"1e-50", 3, 1e-50},
-        {"1e40", 2, 1e40},
-        {"2147483647", 7, 2147483647},
-        {"2147483648", 3, 2147483648.0},
-        {"-2147483648", 7, -2147483648.0},
-        {"", 0, 0},
-        {"   ", 0, 0},
-        {"abc", 0, 0},
-        {"nan", 0, 0},
-        {"inf", 0, 0},
-        {"-", 0, 0},
-        {"--1", 0, 0},
-        {"+-1", 0, 0},
-        {"1e", 0, 0},
-        {"1e+", 0, 0},
-        {"1.2.3", 0, 0},
-        {"0x10", 0, 0},
-        {"1,5", 0, 0},
-        {".", 0, 0},
-        {"e5", 0, 0},
-        {"1 2", 0, 0},
-        {"12\t", 0, 0},
-        {"1e400", 0, 0},
-        {"0." + std::string(509, '0'), 3, 0},
-        {"0." + std::string(510, '0'), 0, 0}, // longer than any field read
-    };
-    for (const auto& c : cases) {
+    } const cases[] = {// clang-format off
+        {"20", 7, 20}, {" -1 ", 7, -1}, {"+0", 7, 0}, {"0090000", 7, 90000}, {"20.0", 3, 20}, {"1.5 ", 3, 1.5},
+        {"-0.25", 3, -0.25}, {".5", 3, 0.5}, {"5.", 3, 5}, {"1e3", 3, 1000}, {"1.5E-2", 3, 0.015}, {"2d1", 3, 20},
+        {"2D+1", 3, 20}, {"1e-50", 3, 1e-50}, {"1e40", 2, 1e40}, {"2147483647", 7, 2147483647},
+        {"2147483648", 3, 2147483648.0}, {"-2147483648", 7, -2147483648.0}, {"0." + std::string(509, '0'), 3, 0}};
+    // clang-format on
+    for (const std::string& bad : std::initializer_list<std::string>{
+             "", "   ", "abc", "nan", "inf", "-", "--1", "+-1", "1e", "1e+", "1.2.3", "0x10", "1,5",
+             ".", "e5", "1 2", "12\t", "1e400", "1\0"s}) {
+        // clang-format on
         float f = -7;
         double d = -7;
         std::int32_t i = -7;
+        EXPECT_FALSE(rdfree(bad, f) || rdfree(bad, d) || rdfree(bad, i)) << bad;
+        EXPECT_TRUE(f == -7 && d == -7 && i == -7) << bad;
+    }
+    double d = 0;
+    EXPECT_FALSE(rdfree("0." + std::string(510, '0'), d)); // longer than any field read
+    for (const auto& c : cases) {
+        float f = -7;
+        std::int32_t i = -7;
+        d = -7;
         EXPECT_EQ(rdfree(c.text, f), (c.ok & 1) != 0) << c.text;
         EXPECT_EQ(rdfree(c.text, d), (c.ok & 2) != 0) << c.text;
         EXPECT_EQ(rdfree(c.text, i), (c.ok & 4) != 0) << c.text;
@@ -226,13 +189,10 @@ TEST(Convert, FreeForm) {
         EXPECT_EQ(i, (c.ok & 4) ? static_cast<std::int32_t>(c.want) : -7) << c.text;
     }
     float f = 0;
-    double d = 0;
     EXPECT_TRUE(rdfree("16777217", f) && f == 16777216.0f); // rounded once, to even
     EXPECT_TRUE(rdfree("700000000.5", d) && d == 700000000.5);
     const std::string_view tail = "12e5.5"; // only the view counts, not what follows it
-    for (std::size_t n : {2u, 4u}) {
-        EXPECT_TRUE(rdfree(tail.substr(0, n), d)) << n;
-        EXPECT_EQ(d, n == 2 ? 12.0 : 12e5);
-    }
+    EXPECT_TRUE(rdfree(tail.substr(0, 2), d) && d == 12.0);
+    EXPECT_TRUE(rdfree(tail.substr(0, 4), d) && d == 12e5);
     EXPECT_TRUE(rdfree(std::string_view("3.e", 1), f) && f == 3.0f);
 }

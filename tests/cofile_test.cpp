@@ -54,6 +54,7 @@ std::string bytes(std::size_t n) {
 } // namespace
 
 TEST_F(FileTest, TransfersAreCutAt512ByteBoundaries) {
+    // clang-format off
     struct Case {
         std::int32_t count, offset;
         Pieces pieces;
@@ -66,7 +67,9 @@ TEST_F(FileTest, TransfersAreCutAt512ByteBoundaries) {
         {0, 128, {}},                                   // aligned: nothing at all
         {256, 64, {{256, 256}, {512, 512}, {256, 256}}},
         {300, 1792, {{512, 512}, {512, 320}, {368, 0}}}, // past the end: 114
+        {128, 1920, {{512, 320}, {192, 0}}},
     };
+    // clang-format on
     const std::string f = dir / "d";
     test::spit(f, bytes(8000));
     for (const auto& c : cases) {
@@ -196,27 +199,20 @@ TEST_F(FileTest, ZopenByTypeKeyword) {
     test::spit(f, "line\n");
     ::mkdir(sub.c_str(), 0755);
     const std::string sys = " (System error occurred.)", bad = " (Bad value for file type = ";
+    // clang-format off
     struct Case {
         std::string name, type;
         std::int32_t nerr, handle; // handle after: -1 any descriptor
         std::string msg;
     } cases[] = {
-        {f, "DATA    ", 0, -1, ""},
-        {f, "DATAFILE", 0, -1, ""},
-        {f, "RODATA", 0, -1, ""},
-        {f, "TEXT", 0, 11, ""},
-        {f, "ROTEXT", 0, 11, ""},
-        {f, "READ", 0, 11, ""},
-        {f, "ROUNFR", 0, 11, ""},
-        {f, "RODIR", 0, 11, ""},
-        {"any", "SCRATCH", 0, 11, ""},
+        {f, "DATA    ", 0, -1, ""}, {f, "DATAFILE", 0, -1, ""}, {f, "RODATA", 0, -1, ""},
+        {f, "TEXT", 0, 11, ""}, {f, "ROTEXT", 0, 11, ""}, {f, "READ", 0, 11, ""}, {f, "ROUNFR", 0, 11, ""},
+        {f, "RODIR", 0, 11, ""}, {"any", "SCRATCH", 0, 11, ""},
         {f, "data", 101, 11, "Number  101 " + f + bad + "data )"},
-        {f, "DAT", 101, 11, "Number  101 " + f + bad + "DAT )"},
-        {miss, "data", 108, 11, "Number  108 " + miss},
+        {f, "DAT", 101, 11, "Number  101 " + f + bad + "DAT )"}, {miss, "data", 108, 11, "Number  108 " + miss},
         {sub, "TEXT", 101, 11, "Number  101 " + sub + " (Fortran i/o error number = 904 )"},
-        {sub, "DATA", 101, 1, "Number  101 " + sub + sys},
-        {sub, "RODATA", 101, 1, "Number  101 " + sub + sys},
-    };
+        {sub, "DATA", 101, 1, "Number  101 " + sub + sys}, {sub, "RODATA", 101, 1, "Number  101 " + sub + sys}};
+    // clang-format on
     for (const auto& c : cases) {
         std::int32_t h = 11, nerr = -1;
         zopen(h, c.name, c.type, 16, nerr);

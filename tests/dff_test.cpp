@@ -98,6 +98,7 @@ bool samehdr(const CmHdr& c, const KmHdr& k) {
 
 TEST_F(Dff, CatalogueGroupsListsAndEnumerations) {
     // Names and counts of each group: first and last, and where they land in a file.
+    // clang-format off
     struct Field {
         char group;
         const char* name;
@@ -106,6 +107,7 @@ TEST_F(Dff, CatalogueGroupsListsAndEnumerations) {
                   {'f', "FHDR70", 276}, {'n', "NZYEAR", 280},    {'n', "NHDR15", 336},
                   {'k', "KSTNM", 440},  {'k', "KCMPNM", 600},    {'k', "kinst", 624},
                   {'n', "nzmsec", 300}, {'k', "KUSER2   x", 592}};
+    // clang-format on
     set("NPTS", 0);
     HandKiv want;
     want.n(316, 0);
@@ -122,33 +124,22 @@ TEST_F(Dff, CatalogueGroupsListsAndEnumerations) {
     }
     ASSERT_EQ(write(dir / "f.kiv", {}, {}), 0);
     EXPECT_EQ(test::slurp(dir / "f.kiv"), want.b);
+    // clang-format off
     const std::pair<std::string_view, std::string> firstlast[] = {
-        {kmlhf.kfhdr.front().view(), "DELTA"},
-        {kmlhf.kfhdr.back().view(), "FHDR70"},
-        {kmlhf.knhdr.back().view(), "NHDR15"},
-        {kmlhf.kihdr.front().view(), "IFTYPE"},
-        {kmlhf.kihdr.back().view(), "IHDR20"},
-        {kmlhf.klhdr.front().view(), "LEVEN"},
-        {kmlhf.klhdr.back().view(), "LHDR5"},
-        {kmlhf.kahdr.front().view(), "KZDATE"},
-        {kmlhf.kahdr[3].view(), "FILENAME"},
-        {kmlhf.kahdr[9].view(), "T0MARKER"},
-        {kmlhf.kahdr.back().view(), "KAHDR20"},
-        {kmlhf.kienm.front().view(), "ITIME"},
-        {kmlhf.kienm[50].view(), "IXYZ"},
-        {kmlhf.kienm[51].view(), "UNUSED"},
-        {kmlhf.kienm.back().view(), "UNUSED"},
-        {kmlhf.klistnm[0].view(), "DEFAULT"},
-        {kmlhf.klistnm[3].view(), "STD"},
-        {kmlhf.klist[0].view(), "NPTS"},
-        {kmlhf.klist[80].view(), "YMAXIMUM"},
-        {kmlhf.klist[81].view(), "NPTS"},
-        {kmlhf.klist[98].view(), "KZTIME"},
-        {kmlhf.klist[99].view(), ""},
-        {kmlhf.klist[118].view(), ""},
-        {kmlhf.kdienm[0].view(), pad("TIME SERIES FILE", 32)},
+        {kmlhf.kfhdr.front().view(), "DELTA"}, {kmlhf.kfhdr.back().view(), "FHDR70"},
+        {kmlhf.knhdr.back().view(), "NHDR15"}, {kmlhf.kihdr.front().view(), "IFTYPE"},
+        {kmlhf.kihdr.back().view(), "IHDR20"}, {kmlhf.klhdr.front().view(), "LEVEN"},
+        {kmlhf.klhdr.back().view(), "LHDR5"}, {kmlhf.kahdr.front().view(), "KZDATE"},
+        {kmlhf.kahdr[3].view(), "FILENAME"}, {kmlhf.kahdr[9].view(), "T0MARKER"},
+        {kmlhf.kahdr.back().view(), "KAHDR20"}, {kmlhf.kienm.front().view(), "ITIME"},
+        {kmlhf.kienm[50].view(), "IXYZ"}, {kmlhf.kienm[51].view(), "UNUSED"},
+        {kmlhf.kienm.back().view(), "UNUSED"}, {kmlhf.klistnm[0].view(), "DEFAULT"},
+        {kmlhf.klistnm[3].view(), "STD"}, {kmlhf.klist[0].view(), "NPTS"}, {kmlhf.klist[80].view(), "YMAXIMUM"},
+        {kmlhf.klist[81].view(), "NPTS"}, {kmlhf.klist[98].view(), "KZTIME"}, {kmlhf.klist[99].view(), ""},
+        {kmlhf.klist[118].view(), ""}, {kmlhf.kdienm[0].view(), pad("TIME SERIES FILE", 32)},
         {kmlhf.kdienm[50].view(), pad("GENERAL XYZ (3-D) FILE", 32)},
         {kmlhf.kdienm[59].view(), pad("UNUSED", 32)}};
+    // clang-format on
     for (const auto& [got, name] : firstlast) EXPECT_EQ(got, pad(name, got.size()));
     EXPECT_EQ(kmlhf.kfhdr.size() + kmlhf.knhdr.size() + kmlhf.kihdr.size() + kmlhf.klhdr.size(),
               110u);
@@ -187,13 +178,14 @@ TEST_F(Dff, ResetGivesTheDefaultsAndInitialisesOnce) {
 }
 
 TEST_F(Dff, UnknownNamesAre1337AndChangeNothing) {
+    // clang-format off
     struct Case {
         char group;
         std::string name;
     } cases[] = {{'f', "NPTS"},      {'n', "DELTA"}, {'k', " KSTNM"},   {'k', "KZDATE"},
                  {'n', "IFTYPE"},    {'f', "LEVEN"}, {'f', "T0MARKER"}, {'f', ""},
-                 {'f', "DELTAXYZW"}, {'n', "NPT S"}, {'k', "KEVNM2"},   {'n', "LEVEN"},
-                 {'k', "DELTA"}};
+                 {'f', "DELTAXYZW"}, {'n', "NPT S"}, {'k', "KEVNM2"},   {'n', "LEVEN"}, {'k', "DELTA"}};
+    // clang-format on
     for (const auto& c : cases) {
         const CmHdr h = cmhdr;
         const KmHdr k = kmhdr;
@@ -207,13 +199,13 @@ TEST_F(Dff, UnknownNamesAre1337AndChangeNothing) {
         EXPECT_TRUE(samehdr(h, k)) << c.name;
         EXPECT_EQ(out, "\aERROR: T-no such field:" + (c.name.empty() ? "" : " " + c.name) + "\n");
     }
+    // clang-format off
     struct Ev {
         std::string value, first, second;
     } evs[] = {{"QUAKE", "QUAKE   ", "        "},
-               {"EIGHTCHR", "EIGHTCHR", "        "},
-               {"ABCDEFGHIJKLMNOP", "ABCDEFGH", "IJKLMNOP"},
-               {"ABCDEFGHIJKLMNOPQ", "ABCDEFGH", "IJKLMNOP"},
-               {"", "        ", "        "}};
+               {"EIGHTCHR", "EIGHTCHR", "        "}, {"ABCDEFGHIJKLMNOP", "ABCDEFGH", "IJKLMNOP"},
+               {"ABCDEFGHIJKLMNOPQ", "ABCDEFGH", "IJKLMNOP"}, {"", "        ", "        "}};
+    // clang-format on
     for (const auto& e : evs) {
         std::int32_t nerr = -1;
         setkhv("KEVNMC", "OLDHALF", nerr);
@@ -248,6 +240,7 @@ TEST_F(Dff, WriterSamplesReplaceAndRefusals) {
     EXPECT_EQ(test::slurp(old), uneven.with(both));
     before = uneven.with(both);
     untouched();
+    // clang-format off
     struct Case {
         std::int32_t npts;
         bool leven;
@@ -263,8 +256,8 @@ TEST_F(Dff, WriterSamplesReplaceAndRefusals) {
         {1073741744, false, 0, 0, 1401, "T-y short: O (NPTS = 1073741744 array length = 0 )"},
         {1073741745, false, 0, 0, 1403, "T-NPTS huge: O (NPTS = 1073741745 )"},
         {2147483489, true, 0, 0, 1401, "T-y short: O (NPTS = 2147483489 array length = 0 )"},
-        {2147483490, true, 0, 0, 1403, "T-NPTS huge: O (NPTS = 2147483490 )"},
-    };
+        {2147483490, true, 0, 0, 1403, "T-NPTS huge: O (NPTS = 2147483490 )"}};
+    // clang-format on
     for (const auto& c : cases) {
         set("NPTS", c.npts);
         cmhdr.l(lslot::LEVEN) = c.leven ? 1 : 0;
@@ -342,14 +335,14 @@ TEST_F(Dff, UncreatableTargetsAre101) {
     fs::create_directory(dir.path / "locked/in");
     fs::permissions(dir.path / "locked", fs::perms::none);
     const std::string sys = "(System error occurred.)", acc = "(Insufficient access rights.)";
+    // clang-format off
     const std::pair<std::string, std::string> cases[] = {{dir / "nodir/x.kiv", sys},
-                                                         {dir / "sub", sys},
-                                                         {old + "/x.kiv", sys},
-                                                         {"", sys},
+                                                         {dir / "sub", sys}, {old + "/x.kiv", sys}, {"", sys},
                                                          {dir / "locked/in/x.kiv", acc},
                                                          {dir / "locked/x.kiv", acc},
                                                          {dir / std::string(300, 'b'), sys},
                                                          {dir / std::string(1100, 'a'), sys}};
+    // clang-format on
     set("NPTS", 4);
     const auto y = ramp(4, 1.0F);
     fs::permissions(dir.path,

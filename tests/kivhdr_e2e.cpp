@@ -53,19 +53,19 @@ struct KivhdrProgram : ::testing::Test {
 } // namespace
 
 TEST_F(KivhdrProgram, ListingsOfBothByteOrdersAndOfEachList) {
+    // clang-format off
     struct Case {
         std::vector<std::string> args;
         std::string out;
     } cases[] = {
-        {{"w.kiv", "h.kiv"}, listed("w.kiv") + "\n" + listed("h.kiv")},
-        {{"--list", "picks", "h.kiv"},
+        {{"w.kiv", "h.kiv"}, listed("w.kiv") + "\n" + listed("h.kiv")}, {{"--list", "picks", "h.kiv"},
          "FILENAME  h.kiv\nKSTCMP    ANMO BHZ\nNPTS      3\nB         -1.5\nE         "
          "0.03\nOMARKER   -0.5\n"
          "AMARKER   12.25 (P)\nT3MARKER  7.125 (S wave)\nKZDATE    2016-02-29 (060)\nKZTIME    "
          "07:05:03.009\n"},
         {{"--list=SPECIAL", "--all", "h.kiv"}, "FILENAME  h.kiv\nKSTCMP    ANMO BHZ\n"},
-        {{"--", "-odd.kiv"}, listed("-odd.kiv")},
-    };
+        {{"--", "-odd.kiv"}, listed("-odd.kiv")}};
+    // clang-format on
     test::spit(dir / "-odd.kiv", kivtest::example(kBig).bytes(6));
     for (const auto& c : cases) {
         const e2e::Result r = run(c.args);
@@ -115,6 +115,7 @@ TEST_F(KivhdrProgram, EachBadFileGetsOneLineAndTheOthersAreListed) {
 }
 
 TEST_F(KivhdrProgram, Options) {
+    // clang-format off
     struct Case {
         std::vector<std::string> args;
         int status;
@@ -122,8 +123,7 @@ TEST_F(KivhdrProgram, Options) {
         const char* err;
     } cases[] = {
         {{"--help", "-x"}, 0, "Usage: kivhdr [^]*--list NAME[^]*--all[^]*Exit status[^]*", ""},
-        {{"--version", "x"}, 0, "kivhdr [0-9]+\\.[0-9]+\\.[0-9]+\n", ""},
-        {{"-odd.kiv"},
+        {{"--version", "x"}, 0, "kivhdr [0-9]+\\.[0-9]+\\.[0-9]+\n", ""}, {{"-odd.kiv"},
          1,
          "",
          "kivhdr: unknown option -odd.kiv\nTry 'kivhdr --help' for more information.\n"},
@@ -133,8 +133,8 @@ TEST_F(KivhdrProgram, Options) {
          "kivhdr: no list named 'NOPE' \\(lists: DEFAULT, PICKS, SPECIAL, STD\\)\n[^]*"},
         {{"h.kiv", "--list"}, 1, "", "kivhdr: option --list needs a list name\n[^]*"},
         {{"--all"}, 1, "", "kivhdr: no file given\n[^]*"},
-        {{"-"}, 2, "", "kivhdr: ERROR 1410: KIV file does not exist: -\n"},
-    };
+        {{"-"}, 2, "", "kivhdr: ERROR 1410: KIV file does not exist: -\n"}};
+    // clang-format on
     for (const Case& c : cases) {
         const e2e::Result r = run(c.args);
         EXPECT_EQ(r.status, c.status) << c.args[0];

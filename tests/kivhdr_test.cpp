@@ -90,27 +90,26 @@ TEST_F(Kivhdr, RefusalsComposeTheirMessageAndLeaveTheRecordsAlone) {
                       notkiv =
                           "Not a KIV file: no header version 6 at byte 304 in either byte order: F",
                       size = "KIV file size does not match NPTS and LEVEN: F (";
+    // clang-format off
     struct Case {
         std::string bytes; // empty: no file at all
         std::int32_t nerr;
         std::string text; // F stands for the file name
-    } cases[] = {
-        {"", 1410, "KIV file does not exist: F"},
-        {"\n", 1413, shortf + "1 bytes)"},
-        {HandKiv(!kBig).b.substr(0, 307), 1413, shortf + "307 bytes)"},
-        {HandKiv(!kBig).b.substr(0, 308), 1413, shortf + "308 bytes)"},
-        {HandKiv(!kBig).b.substr(0, 631), 1413, shortf + "631 bytes)"},
-        {std::string(308, 'x'), 1412, notkiv},
-        {nvhdr7, 1412, notkiv},
-        {withnpts(3, 1, 2, !kBig), 1414,
-         size + "640 bytes, expected 644 for NPTS = 3 and LEVEN true)"},
-        {withnpts(3, 0, 3, kBig), 1414,
-         size + "644 bytes, expected 656 for NPTS = 3 and LEVEN false)"},
-        {withnpts(0, 1, 0, !kBig) + "x", 1414,
-         size + "633 bytes, expected 632 for NPTS = 0 and LEVEN true)"},
-        {withnpts(-1, 1, 0, !kBig), 1416,
-         "KIV file sample count NPTS is undefined or negative: F (NPTS = -1)"},
-    };
+    } cases[] = {{"", 1410, "KIV file does not exist: F"},
+                 {"\n", 1413, shortf + "1 bytes)"},
+                 {HandKiv(!kBig).b.substr(0, 307), 1413, shortf + "307 bytes)"},
+                 {HandKiv(!kBig).b.substr(0, 308), 1413, shortf + "308 bytes)"},
+                 {HandKiv(!kBig).b.substr(0, 631), 1413, shortf + "631 bytes)"},
+                 {std::string(308, 'x'), 1412, notkiv}, {nvhdr7, 1412, notkiv},
+                 {withnpts(3, 1, 2, !kBig), 1414,
+                  size + "640 bytes, expected 644 for NPTS = 3 and LEVEN true)"},
+                 {withnpts(3, 0, 3, kBig), 1414,
+                  size + "644 bytes, expected 656 for NPTS = 3 and LEVEN false)"},
+                 {withnpts(0, 1, 0, !kBig) + "x", 1414,
+                  size + "633 bytes, expected 632 for NPTS = 0 and LEVEN true)"},
+                 {withnpts(-1, 1, 0, !kBig), 1416,
+                  "KIV file sample count NPTS is undefined or negative: F (NPTS = -1)"}};
+    // clang-format on
     const std::string name = dir / "f.kiv";
     for (const Case& c : cases) {
         std::filesystem::remove(name);
@@ -133,13 +132,12 @@ TEST_F(Kivhdr, RefusalsComposeTheirMessageAndLeaveTheRecordsAlone) {
     ::chmod((dir.path / "locked").c_str(), 0);
     ::chmod(dir.path.c_str(), 0755);
     const std::string sys = " (System error occurred.)", acc = " (Insufficient access rights.)";
+    // clang-format off
     const std::pair<std::string, std::string> opens[] = {
-        {dir.path.string(), " (Not a plain file.)"},
-        {name + "/x.kiv", sys},
-        {"", " (Empty or overlong name.)"},
+        {dir.path.string(), " (Not a plain file.)"}, {name + "/x.kiv", sys}, {"", " (Empty or overlong name.)"},
 
-        {dir / "noread.kiv", acc},
-        {dir / "locked/x.kiv", acc}};
+        {dir / "noread.kiv", acc}, {dir / "locked/x.kiv", acc}};
+    // clang-format on
     for (const auto& [file, why] : opens) {
         const auto c = test::inchild(
             [&] {
@@ -156,6 +154,7 @@ TEST_F(Kivhdr, RefusalsComposeTheirMessageAndLeaveTheRecordsAlone) {
 }
 
 TEST_F(Kivhdr, ShownValues) {
+    // clang-format off
     const std::pair<std::array<std::int32_t, 2>, const char*> dates[] = {
         {{2015, 69}, "2015-03-10 (069)"},        {{2015, 1}, "2015-01-01 (001)"},
         {{2015, 59}, "2015-02-28 (059)"},        {{2015, 60}, "2015-03-01 (060)"},
@@ -163,13 +162,14 @@ TEST_F(Kivhdr, ShownValues) {
         {{1900, 60}, "1900-02-29 (060)"},        {{1900, 366}, "1900-12-31 (366)"},
         {{2016, 335}, "2016-11-30 (335)"},       {{2016, 336}, "2016-12-01 (336)"},
         {{2015, 0}, "2015 day 0 (no such day)"}, {{2015, 366}, "2015 day 366 (no such day)"}};
+    // clang-format on
     for (const auto& [d, shown] : dates) EXPECT_EQ(kivhdr::showdate(d[0], d[1]), shown);
     EXPECT_EQ(kivhdr::showtime(7, 5, 3, 9), "07:05:03.009");
+    // clang-format off
     const std::pair<float, const char*> floats[] = {{0.01f, "0.01"},
-                                                    {1200.0f, "1200"},
-                                                    {1.0000001f, "1.0000001"},
-                                                    {-12345.5f, "-12345.5"},
-                                                    {1e-30f, "1e-30"}};
+                                                    {1200.0f, "1200"}, {1.0000001f, "1.0000001"},
+                                                    {-12345.5f, "-12345.5"}, {1e-30f, "1e-30"}};
+    // clang-format on
     for (const auto& [v, shown] : floats) EXPECT_EQ(kivhdr::showfloat(v), shown);
     std::uint32_t bits = 0x12345u;
     for (int i = 0; i < 5000; ++i) { // every float reads back exactly
@@ -179,45 +179,35 @@ TEST_F(Kivhdr, ShownValues) {
         const float back = std::strtof(kivhdr::showfloat(v).c_str(), nullptr);
         ASSERT_EQ(std::bit_cast<std::uint32_t>(back), bits) << kivhdr::showfloat(v);
     }
+    // clang-format off
     const std::pair<std::int32_t, const char*> enums[] = {{0, "0  (not an enumerated value)"},
                                                           {1, "ITIME   TIME SERIES FILE"},
                                                           {51, "IXYZ    GENERAL XYZ (3-D) FILE"},
                                                           {60, "UNUSED  UNUSED"},
                                                           {61, "61  (not an enumerated value)"}};
+    // clang-format on
     for (const auto& [v, shown] : enums) EXPECT_EQ(kivhdr::showenum(v), shown);
+    // clang-format off
     const std::pair<const char*, std::int32_t> lists[] = {
         {"DEFAULT", 1}, {"picks", 2},    {"Std", 4},      {"STD ", 4},
         {"", 0},        {"DEFAULTX", 0}, {"DEFAULT00", 0}};
+    // clang-format on
     for (const auto& [name, n] : lists) EXPECT_EQ(kivhdr::findlist(name), n) << name;
 
     test::spit(dir / "a.kiv", kivtest::example(!kBig).bytes(6));
     bool sw = false;
     ASSERT_EQ(read(dir / "a.kiv", sw), 0);
+    // clang-format off
     const std::pair<const char*, const char*> values[] = {
         // nullptr: undefined
-        {"KSTCMP", "ANMO BHZ"},
-        {"FILENAME", "my\tfile"},
-        {"AMARKER", "12.25 (P)"},
-        {"OMARKER", "-0.5"},
-        {"T3MARKER", "7.125 (S wave)"},
-        {"T4MARKER", nullptr},
-        {"T9MARKER", nullptr},
-        {"FMARKER", nullptr},
-        {"KAHDR08", nullptr},
-        {"KZDATE", "2016-02-29 (060)"},
-        {"KZTIME", "07:05:03.009"},
-        {"KEVNM", "ABCDEFGHIJKLMNOP"},
-        {"IDEP", "IVEL    VELOCITY (NM/SEC)"},
-        {"IQUAL", "99  (not an enumerated value)"},
-        {"IZTYPE", nullptr},
-        {"LEVEN", "false"},
-        {"LCALDA", "true"},
-        {"KHOLE", nullptr},
-        {"NVHDR", "6"},
-        {"NINF", "0"},
-        {"SCALE", nullptr},
-        {"NOSUCH", nullptr},
+        {"KSTCMP", "ANMO BHZ"}, {"FILENAME", "my\tfile"}, {"AMARKER", "12.25 (P)"}, {"OMARKER", "-0.5"},
+        {"T3MARKER", "7.125 (S wave)"}, {"T4MARKER", nullptr}, {"T9MARKER", nullptr}, {"FMARKER", nullptr},
+        {"KAHDR08", nullptr}, {"KZDATE", "2016-02-29 (060)"}, {"KZTIME", "07:05:03.009"},
+        {"KEVNM", "ABCDEFGHIJKLMNOP"}, {"IDEP", "IVEL    VELOCITY (NM/SEC)"},
+        {"IQUAL", "99  (not an enumerated value)"}, {"IZTYPE", nullptr}, {"LEVEN", "false"}, {"LCALDA", "true"},
+        {"KHOLE", nullptr}, {"NVHDR", "6"}, {"NINF", "0"}, {"SCALE", nullptr}, {"NOSUCH", nullptr},
         {"B", "-1.5"}};
+    // clang-format on
     for (const auto& [name, shown] : values) {
         std::string v = "x";
         EXPECT_EQ(kivhdr::value(name, h, k, "my\tfile", v), shown != nullptr) << name;
@@ -239,8 +229,10 @@ TEST_F(Kivhdr, ShownValues) {
     k.k(kslot::KSTNM).set("-12345");
     k.k(kslot::KEVNM).set("QUAKE");
     k.k(kslot::KEVNMC).set("");
+    // clang-format off
     const std::pair<const char*, const char*> after[] = {
         {"AMARKER", "12.25"}, {"T3MARKER", "7.125"}, {"KSTCMP", "-12345 BHZ"}, {"KEVNM", "QUAKE"}};
+    // clang-format on
     for (const auto& [name, shown] : after) {
         EXPECT_TRUE(kivhdr::value(name, h, k, "", v)) << name;
         EXPECT_EQ(v, shown);

@@ -51,17 +51,21 @@ struct MsgTest : ::testing::Test {
 } // namespace
 
 TEST_F(MsgTest, TypesAndNumbers) {
+    // clang-format off
     const std::pair<std::string, std::int32_t> types[] = {
         {"ERROR", 1},  {"e", 1},        {"warn", 2}, {"x", 3}, {"   ", 3},       {"", 3},
         {"OUTPUT", 3}, {"commands", 4}, {"M", 5},    {"p", 6}, {"PROCESSED", 6}, {"\"ERROR\"", 3}};
+    // clang-format on
     for (const auto& [type, want] : types) {
         setmsg(type, 99);
         EXPECT_EQ((std::array{cmmsg.msgtype, cmmsg.msgnum}), (std::array{want, 99})) << type;
         EXPECT_EQ(msgline(0), ""); // below 100: no text
     }
+    // clang-format off
     const std::pair<std::int32_t, std::string> fallback[] = {
         {7, "Number    7"},   {100, "Number  100"},    {99999, "Number99999"},
         {-42, "Number  -42"}, {123456, "Number*****"}, {-2147483647 - 1, "Number*****"}};
+    // clang-format on
     for (const auto& [num, want] : fallback) {
         Text<20> t;
         getmsg(num, t);
@@ -95,9 +99,11 @@ TEST_F(MsgTest, PiecesLinesAndColumns) {
     EXPECT_EQ(msgline(0), "abc def  g -42 ******** Data read failed. Number    7");
     EXPECT_EQ(cmmsg.msgcol, 54);
     // Line 1 holds 150 columns, the others 160; a piece that does not fit starts a line.
+    // clang-format off
     struct Case {
         std::int32_t col, len, line, newcol;
     } cases[] = {{100, 49, 1, 150}, {100, 50, 2, 51}, {0, 200, 2, 201}};
+    // clang-format on
     for (const auto& c : cases) {
         setmsg("ERROR", 5);
         cmmsg.msgcol = c.col;
@@ -141,22 +147,20 @@ TEST_F(MsgTest, PiecesLinesAndColumns) {
 
 TEST_F(MsgTest, OutputLayoutsAndDestinations) {
     sendmsg(20, true, kAll);
+    // clang-format off
     struct Case {
         std::string type;
         std::int32_t num;
         std::string want;
-    } cases[] = {
-        {"ERROR", 1337, " \aERROR 1337: T P\n second\n  \n"},
-        {"ERROR", 9999, " \aERROR 9999: T P\n second\n  \n"},
-        {"ERROR", 12345, " \aERROR ****: T P\n second\n  \n"},
-        {"ERROR", 999, " \aERROR  999: T P\n second\n  \n"},
-        {"ERROR", 5, " \aERROR    5: T P\n second\n  \n"},
-        {"ERROR", -100, " \aERROR  ***: T P\n second\n  \n"},
-        {"WARNING", 108, " WARNING: T P\n second\n  \n"},
-        {"OUTPUT", 108, " T P\n second\n  \n"},
-        {"MACROS", 1, " T P\n second\n  \n"},
-        {"PROCESSED", 1, " ==> T P\n second\n  \n"},
-    };
+    } cases[] = {{"ERROR", 1337, " \aERROR 1337: T P\n second\n  \n"},
+                 {"ERROR", 9999, " \aERROR 9999: T P\n second\n  \n"},
+                 {"ERROR", 12345, " \aERROR ****: T P\n second\n  \n"},
+                 {"ERROR", 999, " \aERROR  999: T P\n second\n  \n"},
+                 {"ERROR", 5, " \aERROR    5: T P\n second\n  \n"},
+                 {"ERROR", -100, " \aERROR  ***: T P\n second\n  \n"},
+                 {"WARNING", 108, " WARNING: T P\n second\n  \n"}, {"OUTPUT", 108, " T P\n second\n  \n"},
+                 {"MACROS", 1, " T P\n second\n  \n"}, {"PROCESSED", 1, " ==> T P\n second\n  \n"}};
+    // clang-format on
     for (const auto& c : cases) {
         EXPECT_EQ(capture([&] {
                       clrmsg(); // no catalogue text
@@ -214,13 +218,12 @@ TEST_F(MsgTest, CatalogueFile) {
                    std::string(160, 'a') + "IGNORED\n"),
               0);
     ASSERT_EQ(cmmsg.ncatmsg, 7);
+    // clang-format off
     const std::pair<std::int32_t, std::string> entries[] = {{101, "open failed"},
-                                                            {108, "-left justified"},
-                                                            {101, "second 101"},
-                                                            {0, ""},
-                                                            {-12, "minus"},
-                                                            {1337, "Z"},
+                                                            {108, "-left justified"}, {101, "second 101"},
+                                                            {0, ""}, {-12, "minus"}, {1337, "Z"},
                                                             {200, std::string(160, 'a')}};
+    // clang-format on
     for (std::size_t i = 0; i < 7; ++i) {
         EXPECT_EQ(cmmsg.catnum[i], entries[i].first) << i;
         EXPECT_EQ(kmmsg.cattext[i].used(), entries[i].second) << i;
@@ -240,17 +243,17 @@ TEST_F(MsgTest, CatalogueFile) {
     EXPECT_EQ(load("ab   first line bad\n"), 100);
     EXPECT_EQ(cmmsg.ncatmsg, 0);
     EXPECT_EQ(msgline(0), "Number  100 1 Number  114 " + dir / "messages");
+    // clang-format off
     struct Case {
         std::string dir;
         std::int32_t nerr;
         std::string line0, line1;
-    } cases[] = {
-        {dir / "nothing", 108, "Number  108 " + dir / "nothing" + "/messages", ""},
-        {"/" + std::string(118, 'd'), 108, "", ""}, // 128 with "/messages"
-        {"/" + std::string(119, 'd'), 916, "Number  916 /" + std::string(119, 'd') + " / messages",
-         ""},
-        {"/" + std::string(199, 'd'), 916, "", ""},
-    };
+    } cases[] = {{dir / "nothing", 108, "Number  108 " + dir / "nothing" + "/messages", ""},
+                 {"/" + std::string(118, 'd'), 108, "", ""}, // 128 with "/messages"
+                 {"/" + std::string(119, 'd'), 916,
+                  "Number  916 /" + std::string(119, 'd') + " / messages", ""},
+                 {"/" + std::string(199, 'd'), 916, "", ""}};
+    // clang-format on
     for (const auto& c : cases) {
         ::setenv("KIVAUX", c.dir.c_str(), 1);
         test::resetstate();

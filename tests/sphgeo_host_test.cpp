@@ -103,6 +103,7 @@ std::string call(std::int32_t nlhs, std::vector<mxArray> args, std::array<mxArra
 }
 
 // The documented cases (station, event) with figures to the digits given; "" none stated.
+// clang-format off
 struct Stated {
     double slat, slon, elat, elon;
     const char* fig[4]; // delta, dist, azim, bazim
@@ -114,6 +115,7 @@ struct Stated {
     {0, 350, 0, 0, {"10.00005053", "", "", ""}},
     {30, -120, 35, 140, {"80.67731564", "8970.908194", "59.88366599", "305.0743652"}},
     {0, 0, 0, 10, {"9.999998556", "", "270.0000000", "90.0000000"}}};
+// clang-format on
 
 void expect_stated(const Stated& c, const double (&got)[4]) {
     for (int k = 0; k < 4; ++k) {

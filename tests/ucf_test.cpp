@@ -4,16 +4,13 @@
 
 using namespace kivf;
 
-TEST(Ucf, IdttmCarriesBothWaysWithEveryFourthYearLeap) {
-    struct Case {
-        DateTime t1;
-        float inc;
-        DateTime want;
-    } cases[] = {
+TEST(Ucf, CalendarArithmetic) {
+    // clang-format off
+    const std::tuple<DateTime, float, DateTime> cases[] = {
         {{1999, 365, 23, 59, 59, 999}, 0.001f, {2000, 1, 0, 0, 0, 0}},
         {{1996, 366, 23, 0, 0, 0}, 3600.0f, {1997, 1, 0, 0, 0, 0}},
         {{1996, 365, 23, 59, 59, 0}, 1.0f, {1996, 366, 0, 0, 0, 0}},
-        {{1900, 365, 0, 0, 0, 0}, 86400.0f, {1900, 366, 0, 0, 0, 0}}, // no century rule
+        {{1900, 365, 0, 0, 0, 0}, 86400.0f, {1900, 366, 0, 0, 0, 0}}, // every fourth year, no century rule
         {{1996, 1, 0, 0, 0, 0}, -0.5f, {1995, 365, 23, 59, 59, 500}},
         {{1970, 0, 0, 0, 0, 0}, 0.0f, {1969, 365, 0, 0, 0, 0}},
         {{1970, 1, 25, 75, 0, 0}, 0.0f, {1970, 2, 2, 15, 0, 0}},
@@ -23,46 +20,30 @@ TEST(Ucf, IdttmCarriesBothWaysWithEveryFourthYearLeap) {
         {{1970, 1, 0, 0, 0, 0}, -1.5f, {1969, 365, 23, 59, 58, 500}},
         {{1970, 0, 0, 0, 0, 0}, 700000000.5f, {1992, 66, 20, 26, 40, 0}},
         {{1972, 366, 0, 0, 0, 0}, 86400.0f * 366, {1974, 1, 0, 0, 0, 0}},
-        {{1970, 1, 0, 0, 0, 0}, -86400.0f * 1461 * 3, {1958, 1, 0, 0, 0, 0}},
-    };
-    for (const auto& c : cases) {
-        DateTime same = c.t1; // the result may overwrite the input
-        idttm(same, c.inc, same);
-        EXPECT_EQ(same, c.want) << c.t1[0] << "/" << c.t1[1] << " + " << c.inc;
+        {{1970, 1, 0, 0, 0, 0}, -86400.0f * 1461 * 3, {1958, 1, 0, 0, 0, 0}}};
+    const std::array<std::int32_t, 5> days[] = { // year, day, days added, result
+        {1996, 366, 1, 1997, 1}, {1997, 1, -1, 1996, 366}, {1995, 365, 1, 1996, 1}, {1996, 365, 1, 1996, 366},
+        {1970, 0, 0, 1969, 365}, {2000, 1, 1461, 2004, 1}, {1970, 1, 1461 * 1000, 5970, 1},
+        {1970, 1, -1461 * 1000, -2030, 1}, {-1, 1, -1, -2, 365}, {-4, 366, 0, -4, 366}, {-4, 367, 0, -3, 1}};
+    // clang-format on
+    for (const auto& [t1, inc, want] : cases) {
+        DateTime same = t1; // the result may overwrite the input
+        idttm(same, inc, same);
+        EXPECT_EQ(same, want) << t1[0] << "/" << t1[1] << " + " << inc;
     }
-    std::int32_t h = -1, m = -1, s = -1, ms = -1, carry = 7;
+    for (const auto& c : days) {
+        std::int32_t y = 0, d = 0;
+        incdat(c[0], c[1], c[2], y, d);
+        EXPECT_EQ((std::array{y, d}), (std::array{c[3], c[4]}))
+            << c[0] << "/" << c[1] << " + " << c[2];
+    }
+    std::int32_t y = 0, d = 0, h = -1, m = -1, s = -1, ms = -1, carry = 7;
+    incdat(1970, 1, 2147483647, y, d); // no overflow: a normalised day
+    EXPECT_TRUE(y > 5000000 && d >= 1 && d <= daysinyear(y)) << y << " " << d;
     inctim(0, 0, 0, 0, -86400.0f * 3, h, m, s, ms, carry);
     EXPECT_EQ((DateTime{h, m, s, ms, carry, 0}), (DateTime{0, 0, 0, 0, -3, 0}));
     inctim(0, 0, 0, 0, 1e30f, h, m, s, ms, carry); // beyond the integers: still a time of day
     EXPECT_TRUE(h >= 0 && h < 24 && m >= 0 && m < 60 && s >= 0 && s < 60);
     inctim(0, 0, 0, 0, __builtin_nanf(""), h, m, s, ms, carry);
     EXPECT_EQ((DateTime{h, m, s, ms, carry, 0}), (DateTime{0, 0, 0, 0, 0, 0}));
-}
-
-TEST(Ucf, IncdatStepsYears) {
-    struct Case {
-        std::int32_t y, d, n, wy, wd;
-    } cases[] = {
-        {1996, 366, 1, 1997, 1},
-        {1997, 1, -1, 1996, 366},
-        {1995, 365, 1, 1996, 1},
-        {1996, 365, 1, 1996, 366},
-        {1970, 0, 0, 1969, 365},
-        {2000, 1, 1461, 2004, 1},
-        {1970, 1, 1461 * 1000, 5970, 1},
-        {1970, 1, -1461 * 1000, -2030, 1},
-        {-1, 1, -1, -2, 365},
-        {-4, 366, 0, -4, 366},
-        {-4, 367, 0, -3, 1},
-    };
-    for (const auto& c : cases) {
-        std::int32_t y = 0, d = 0;
-        incdat(c.y, c.d, c.n, y, d);
-        EXPECT_EQ((std::array{y, d}), (std::array{c.wy, c.wd}))
-            << c.y << "/" << c.d << " + " << c.n;
-    }
-    std::int32_t y = 0, d = 0;
-    incdat(1970, 1, 2147483647, y, d); // no overflow: a normalised day
-    EXPECT_TRUE(y > 5000000 && d >= 1 && d <= daysinyear(y)) << y << " " << d;
-    EXPECT_EQ(daysinyear(1900) + daysinyear(-4) + daysinyear(2001), 366 + 366 + 365);
 }

@@ -120,6 +120,7 @@ TEST_F(Wfdxlate, ConvertsRecordsUntilABlankLine) {
                 .user0 = "u0",
                 .user1 = "u1",
                 .y = {4.0f}}};
+    // clang-format off
     struct Start {
         std::string start;
         std::int32_t hour, min, sec, msec;
@@ -128,6 +129,7 @@ TEST_F(Wfdxlate, ConvertsRecordsUntilABlankLine) {
                   {"-0.5", 23, 59, 59, 500},       {"1425997541.050", 14, 25, 41, 50},
                   {"1.0e3", 0, 16, 40, 0},         {"0.0015", 0, 0, 0, 1},
                   {"-86400.001", 23, 59, 59, 999}, {"9007199253.5", 23, 47, 33, 500}};
+    // clang-format on
     for (std::size_t i = 0; i < std::size(starts); ++i) {
         const std::string s = "s" + std::to_string(i) + ".w";
         file(s, "");
@@ -161,6 +163,7 @@ TEST_F(Wfdxlate, RefusedRecordsAreNamedAndTheRunGoesOn) {
     const std::string long31 = std::string(29, 'q') + ".w",
                       num = "a token is not a number or is out of range; ";
     const std::string count = "sample count outside 0 to 90000; wfdisc line ";
+    // clang-format off
     const std::pair<std::string, std::string> rows[] = {
         {line("1995123 0 ABC BHZ 90001 20", "ok.w"), err(2003, count + "1 90001")},
         {line("1995123 0 ABC BHZ -1 20", "ok.w"), err(2003, count + "2 -1")},
@@ -185,8 +188,8 @@ TEST_F(Wfdxlate, RefusedRecordsAreNamedAndTheRunGoesOn) {
         {line("1995123 x ABC BHZ 3 20", "ok.w"), err(2002, num + "wfdisc line 12 token 2 x")},
         {"1995123 0 ABC BHZ 3 20\0"s + line(" 1", "ok.w"),
          err(2009, "it holds a NUL character; wfdisc line 13")},
-        {line("1995123 0 ABC BHZ 3 20", "ok.w"), ""},
-    };
+        {line("1995123 0 ABC BHZ 3 20", "ok.w"), ""}};
+    // clang-format on
     std::string wf, want = kPrompt;
     for (const auto& [rec, msg] : rows) {
         wf += rec;
@@ -213,14 +216,14 @@ TEST_F(Wfdxlate, ExitStatuses) {
     closed.closedstdin = true;
     const std::string nameerr =
         "The wfdisc file name is longer than 30 characters or holds a NUL character: ";
+    // clang-format off
     struct Case {
         std::string answer;
         e2e::Options o;
         std::string out, err;
         int status;
     } cases[] = {
-        {"empty.wfdisc\n", env(), "", "", 0},
-        {n30 + "\n", env(), "", "", 0},
+        {"empty.wfdisc\n", env(), "", "", 0}, {n30 + "\n", env(), "", "", 0},
         {"good.wfdisc\n", env(), "", "", 0},
         {"bad.wfdisc\n", env(),
          err(2006, "samples cannot be read; wfdisc line 1 a.w Data read failed or came up short.") +
@@ -234,8 +237,8 @@ TEST_F(Wfdxlate, ExitStatuses) {
         {"", closed,
          "\n \aERROR 2008: No wfdisc file name: standard input ended before a name was read.\n", "",
          1},
-        {"good.wfdisc\n", unset, "", "ERROR: Environmental variable KIVAUX not defined.\n", 1},
-    };
+        {"good.wfdisc\n", unset, "", "ERROR: Environmental variable KIVAUX not defined.\n", 1}};
+    // clang-format on
     for (const auto& c : cases) {
         fs::remove(w("a.w.kiv"));
         const auto r = run(c.answer, c.o);
