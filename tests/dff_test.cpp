@@ -113,12 +113,9 @@ TEST_F(Dff, CatalogueGroupsListsAndEnumerations) {
     want.n(316, 0);
     std::int32_t nerr = 0;
     for (const auto& [g, name, off] : fields) {
-        if (g == 'f')
-            setfhv(name, 1000.5F + static_cast<float>(off), nerr),
-                want.f(off, 1000.5F + static_cast<float>(off));
-        if (g == 'n')
-            setnhv(name, 2000 + static_cast<std::int32_t>(off), nerr),
-                want.n(off, 2000 + static_cast<std::int32_t>(off));
+        const auto v = static_cast<std::int32_t>(off);
+        if (g == 'f') setfhv(name, 1000.5F + float(v), nerr), want.f(off, 1000.5F + float(v));
+        if (g == 'n') setnhv(name, 2000 + v, nerr), want.n(off, 2000 + v);
         if (g == 'k') setkhv(name, name, nerr), want.k(off, std::string(name).substr(0, 8));
         EXPECT_EQ(nerr, 0) << name;
     }
@@ -141,17 +138,12 @@ TEST_F(Dff, CatalogueGroupsListsAndEnumerations) {
         {kmlhf.kdienm[59].view(), pad("UNUSED", 32)}};
     // clang-format on
     for (const auto& [got, name] : firstlast) EXPECT_EQ(got, pad(name, got.size()));
-    EXPECT_EQ(kmlhf.kfhdr.size() + kmlhf.knhdr.size() + kmlhf.kihdr.size() + kmlhf.klhdr.size(),
-              110u);
-    EXPECT_EQ((std::array{kmlhf.kkhdr.size(), kmlhf.kahdr.size(), kmlhf.kienm.size()}),
-              (std::array<std::size_t, 3>{24, 20, 60}));
     EXPECT_EQ(cmlhf.nlists, 4);
     EXPECT_EQ(cmlhf.nlistmem, (std::array<std::int32_t, 4>{81, 18, 0, 81}));
     for (std::size_t s = 0; s < 81; ++s)
         EXPECT_EQ(kmlhf.klist[119 + s], kmlhf.klist[s]) << s; // STD is DEFAULT
     for (std::int32_t n = 1; n <= 60; ++n)
         EXPECT_EQ(cmhdr.ienm[static_cast<std::size_t>(n - 1)], n);
-    EXPECT_EQ(ienum::IXYZ, 51);
 }
 
 TEST_F(Dff, ResetGivesTheDefaultsAndInitialisesOnce) {

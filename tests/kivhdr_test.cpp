@@ -154,46 +154,25 @@ TEST_F(Kivhdr, RefusalsComposeTheirMessageAndLeaveTheRecordsAlone) {
 }
 
 TEST_F(Kivhdr, ShownValues) {
+    using namespace kivhdr;
     // clang-format off
-    const std::pair<std::array<std::int32_t, 2>, const char*> dates[] = {
-        {{2015, 69}, "2015-03-10 (069)"},        {{2015, 1}, "2015-01-01 (001)"},
-        {{2015, 59}, "2015-02-28 (059)"},        {{2015, 60}, "2015-03-01 (060)"},
-        {{2015, 365}, "2015-12-31 (365)"},       {{2016, 60}, "2016-02-29 (060)"},
-        {{1900, 60}, "1900-02-29 (060)"},        {{1900, 366}, "1900-12-31 (366)"},
-        {{2016, 335}, "2016-11-30 (335)"},       {{2016, 336}, "2016-12-01 (336)"},
-        {{2015, 0}, "2015 day 0 (no such day)"}, {{2015, 366}, "2015 day 366 (no such day)"}};
-    // clang-format on
-    for (const auto& [d, shown] : dates) EXPECT_EQ(kivhdr::showdate(d[0], d[1]), shown);
-    EXPECT_EQ(kivhdr::showtime(7, 5, 3, 9), "07:05:03.009");
-    // clang-format off
-    const std::pair<float, const char*> floats[] = {{0.01f, "0.01"},
-                                                    {1200.0f, "1200"}, {1.0000001f, "1.0000001"},
-                                                    {-12345.5f, "-12345.5"}, {1e-30f, "1e-30"}};
-    // clang-format on
-    for (const auto& [v, shown] : floats) EXPECT_EQ(kivhdr::showfloat(v), shown);
-    std::uint32_t bits = 0x12345u;
-    for (int i = 0; i < 5000; ++i) { // every float reads back exactly
-        bits = bits * 1664525u + 1013904223u;
-        const float v = std::bit_cast<float>(bits);
-        if (v != v) continue;
-        const float back = std::strtof(kivhdr::showfloat(v).c_str(), nullptr);
-        ASSERT_EQ(std::bit_cast<std::uint32_t>(back), bits) << kivhdr::showfloat(v);
-    }
-    // clang-format off
-    const std::pair<std::int32_t, const char*> enums[] = {{0, "0  (not an enumerated value)"},
-                                                          {1, "ITIME   TIME SERIES FILE"},
-                                                          {51, "IXYZ    GENERAL XYZ (3-D) FILE"},
-                                                          {60, "UNUSED  UNUSED"},
-                                                          {61, "61  (not an enumerated value)"}};
-    // clang-format on
-    for (const auto& [v, shown] : enums) EXPECT_EQ(kivhdr::showenum(v), shown);
-    // clang-format off
+    const std::pair<std::string, std::string> shown[] = {
+        {showdate(2015, 69), "2015-03-10 (069)"}, {showdate(2015, 1), "2015-01-01 (001)"},
+        {showdate(2015, 59), "2015-02-28 (059)"}, {showdate(2015, 60), "2015-03-01 (060)"},
+        {showdate(2015, 365), "2015-12-31 (365)"}, {showdate(2016, 60), "2016-02-29 (060)"},
+        {showdate(1900, 60), "1900-02-29 (060)"}, {showdate(1900, 366), "1900-12-31 (366)"},
+        {showdate(2016, 335), "2016-11-30 (335)"}, {showdate(2016, 336), "2016-12-01 (336)"},
+        {showdate(2015, 0), "2015 day 0 (no such day)"}, {showdate(2015, 366), "2015 day 366 (no such day)"},
+        {showtime(7, 5, 3, 9), "07:05:03.009"}, {showfloat(1200.0f), "1200"}, {showfloat(1.0000001f), "1.0000001"},
+        {showfloat(-12345.5f), "-12345.5"}, {showfloat(1e-30f), "1e-30"}, {showfloat(16777216.0f), "16777216"},
+        {showenum(0), "0  (not an enumerated value)"}, {showenum(1), "ITIME   TIME SERIES FILE"},
+        {showenum(51), "IXYZ    GENERAL XYZ (3-D) FILE"}, {showenum(60), "UNUSED  UNUSED"},
+        {showenum(61), "61  (not an enumerated value)"}};
     const std::pair<const char*, std::int32_t> lists[] = {
-        {"DEFAULT", 1}, {"picks", 2},    {"Std", 4},      {"STD ", 4},
-        {"", 0},        {"DEFAULTX", 0}, {"DEFAULT00", 0}};
+        {"DEFAULT", 1}, {"picks", 2}, {"Std", 4}, {"STD ", 4}, {"", 0}, {"DEFAULTX", 0}, {"DEFAULT00", 0}};
     // clang-format on
-    for (const auto& [name, n] : lists) EXPECT_EQ(kivhdr::findlist(name), n) << name;
-
+    for (const auto& [got, want] : shown) EXPECT_EQ(got, want);
+    for (const auto& [name, n] : lists) EXPECT_EQ(findlist(name), n) << name;
     test::spit(dir / "a.kiv", kivtest::example(!kBig).bytes(6));
     bool sw = false;
     ASSERT_EQ(read(dir / "a.kiv", sw), 0);
@@ -208,20 +187,20 @@ TEST_F(Kivhdr, ShownValues) {
         {"KHOLE", nullptr}, {"NVHDR", "6"}, {"NINF", "0"}, {"SCALE", nullptr}, {"NOSUCH", nullptr},
         {"B", "-1.5"}};
     // clang-format on
-    for (const auto& [name, shown] : values) {
+    for (const auto& [name, want] : values) {
         std::string v = "x";
-        EXPECT_EQ(kivhdr::value(name, h, k, "my\tfile", v), shown != nullptr) << name;
-        EXPECT_EQ(v, shown ? (std::string(name) == "FILENAME" ? "my?file" : shown) : "") << name;
+        EXPECT_EQ(value(name, h, k, "my\tfile", v), want != nullptr) << name;
+        EXPECT_EQ(v, want ? (std::string(name) == "FILENAME" ? "my?file" : want) : "") << name;
     }
     std::string v;
     for (std::int32_t s : {nslot::NZYEAR, nslot::NZJDAY}) { // any part undefined: no date
         const std::int32_t keep = std::exchange(h.n(s), -12345);
-        EXPECT_FALSE(kivhdr::value("KZDATE", h, k, "", v)) << s;
+        EXPECT_FALSE(value("KZDATE", h, k, "", v)) << s;
         h.n(s) = keep;
     }
     for (std::int32_t s = nslot::NZHOUR; s <= nslot::NZMSEC; ++s) { // nor time
         const std::int32_t keep = std::exchange(h.n(s), -12345);
-        EXPECT_FALSE(kivhdr::value("KZTIME", h, k, "", v)) << s;
+        EXPECT_FALSE(value("KZTIME", h, k, "", v)) << s;
         h.n(s) = keep;
     }
     k.k(kslot::KA).set("");
@@ -234,18 +213,18 @@ TEST_F(Kivhdr, ShownValues) {
         {"AMARKER", "12.25"}, {"T3MARKER", "7.125"}, {"KSTCMP", "-12345 BHZ"}, {"KEVNM", "QUAKE"}};
     // clang-format on
     for (const auto& [name, shown] : after) {
-        EXPECT_TRUE(kivhdr::value(name, h, k, "", v)) << name;
+        EXPECT_TRUE(value(name, h, k, "", v)) << name;
         EXPECT_EQ(v, shown);
     }
     k.k(kslot::KEVNM).set("-12345");
-    EXPECT_FALSE(kivhdr::value("KEVNM", h, k, "", v));
+    EXPECT_FALSE(value("KEVNM", h, k, "", v));
     k.k(kslot::KEVNMC).set("TAIL");
-    EXPECT_TRUE(kivhdr::value("KEVNM", h, k, "", v) && v == "-12345  TAIL");
+    EXPECT_TRUE(value("KEVNM", h, k, "", v) && v == "-12345  TAIL");
     k.k(kslot::KCMPNM).set("-12345");
     std::string out;
-    kivhdr::listing(0, h, k, "f", true, out); // no such list: the two first lines only
+    listing(0, h, k, "f", true, out); // no such list: the two first lines only
     EXPECT_EQ(out, "FILENAME  f\n");
-    kivhdr::listing(5, h, k, "f", true, out);
+    listing(5, h, k, "f", true, out);
     EXPECT_EQ(out, "FILENAME  f\nFILENAME  f\n");
 }
 
@@ -254,11 +233,14 @@ TEST_F(Kivhdr, BuiltInTextsFillOnlyWhatTheCatalogueLacks) {
     cmmsg.catnum[0] = 1410;
     kmmsg.cattext[0].set("own text");
     cmmsg.catnum[1] = 5;
+    cmmsg.catnum[2] = 1411; // past the count: not an entry
     kivhdr::addtexts();
     EXPECT_EQ(cmmsg.ncatmsg, 8);
     Text<160> t;
     getmsg(1410, t);
     EXPECT_EQ(t.used(), "own text");
+    getmsg(1411, t);
+    EXPECT_EQ(t.used(), "KIV file cannot be opened:");
     getmsg(1416, t);
     EXPECT_EQ(t.used(), "KIV file sample count NPTS is undefined or negative:");
     EXPECT_EQ(cmmsg.catnum[7], 1416);
