@@ -207,7 +207,13 @@ TEST_F(MsgTest, OutputLayoutsAndDestinations) {
     sendmsg(20, false, kAll); // removed: the others move down with their flags
     EXPECT_EQ((std::array{cmmsg.ndest, cmmsg.destunit[0]}), (std::array{1, 21}));
     EXPECT_EQ(cmmsg.destact[0], (Types{false, true, false, false, false, false}));
-    sendmsg(99, false, kAll);                                      // not registered: nothing
+    sendmsg(99, false, kAll); // not registered: nothing
+    ASSERT_EQ(uopen(21, dir / "w2", "NEW"), 0);
+    setmsg("WARNING", 5); // entries past the count are not destinations
+    aplmsg("y");
+    outmsg();
+    uclose(21);
+    EXPECT_EQ(test::slurp(dir / "w2"), " WARNING:  \n y\n");
     for (std::int32_t u = 30; u < 36; ++u) sendmsg(u, true, kAll); // a sixth is ignored
     EXPECT_EQ((std::array{cmmsg.ndest, cmmsg.destunit[4]}), (std::array{5, 33}));
 }
