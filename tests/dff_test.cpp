@@ -339,7 +339,8 @@ TEST_F(Dff, UncreatableTargetsAre101) {
     const auto y = ramp(4, 1.0F);
     fs::permissions(dir.path,
                     fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
-    for (const auto& [name, why] : cases) {
+    for (const auto& c0 : cases) {
+        const std::string &name = c0.first, &why = c0.second;
         const auto c = test::inchild(
             [&] {
                 errno = EACCES; // left over from before: not the reason

@@ -138,7 +138,8 @@ TEST_F(Kivhdr, RefusalsComposeTheirMessageAndLeaveTheRecordsAlone) {
 
         {dir / "noread.kiv", acc}, {dir / "locked/x.kiv", acc}};
     // clang-format on
-    for (const auto& [file, why] : opens) {
+    for (const auto& c0 : opens) {
+        const std::string &file = c0.first, &why = c0.second;
         const auto c = test::inchild(
             [&] {
                 bool sw = false;

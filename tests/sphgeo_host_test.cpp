@@ -244,8 +244,8 @@ TEST(SphgeoHost, ManyStationsAreSplitWithoutChangingABit) {
     for (auto [nn, size, computed] :
          {std::array{0, 4, 0}, {-3, 4, 0}, {2, 4, 2}, {9, 4, 4}, {4, 3, 3}}) {
         std::vector<double> d(5, -7), km(d), a(d), b(d);
-        const auto first = [&](std::vector<double>& v) {
-            return std::span<double>(v.data(), std::size_t(size));
+        const auto first = [len = std::size_t(size)](std::vector<double>& v) {
+            return std::span<double>(v.data(), len);
         };
         kivf::sphgeom(lat, lon, 35, 140, first(d), first(km), first(a), first(b), nn);
         EXPECT_EQ(same(d.data(), km.data(), a.data(), b.data(), std::size_t(computed)), 0u) << nn;

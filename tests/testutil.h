@@ -14,6 +14,7 @@
 #include <iterator>
 #include <string>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace kivf::test {
@@ -29,10 +30,7 @@ inline void resetstate() {
 // Every process-wide record as at program start.
 inline void resetall() {
     resetstate();
-    cmhdr = CmHdr{};
-    kmhdr = KmHdr{};
-    cmlhf = CmLhf{};
-    kmlhf = KmLhf{};
+    std::tie(cmhdr, kmhdr, cmlhf, kmlhf) = std::tuple{CmHdr{}, KmHdr{}, CmLhf{}, KmLhf{}};
 }
 
 // A fresh temporary directory, removed with its contents at destruction.
