@@ -246,6 +246,10 @@ TEST_F(MsgTest, CatalogueFile) {
               100);
     EXPECT_EQ(cmmsg.ncatmsg, 3);
     EXPECT_EQ(msgline(0), "Bad catalogue line 4 Read trouble. " + dir / "messages");
+    for (std::int32_t u = 1; u <= 19; ++u) uopen(u, "", "SCRATCH"); // no unit left for it
+    std::int32_t nerr = -1;
+    kivmsg(nerr);
+    EXPECT_EQ((std::array{nerr, cmmsg.ncatmsg}), (std::array{116, 3}));
     EXPECT_EQ(load("ab   first line bad\n"), 100);
     EXPECT_EQ(cmmsg.ncatmsg, 0);
     EXPECT_EQ(msgline(0), "Number  100 1 Number  114 " + dir / "messages");

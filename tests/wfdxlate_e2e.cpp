@@ -188,6 +188,7 @@ TEST_F(Wfdxlate, RefusedRecordsAreNamedAndTheRunGoesOn) {
         {line("1995123 x ABC BHZ 3 20", "ok.w"), err(2002, num + "wfdisc line 12 token 2 x")},
         {"1995123 0 ABC BHZ 3 20\0"s + line(" 1", "ok.w"),
          err(2009, "it holds a NUL character; wfdisc line 13")},
+        {"x\n", err(2001, "fewer than 16 tokens; wfdisc line 14 has 1")},
         {line("1995123 0 ABC BHZ 3 20", "ok.w"), ""}};
     // clang-format on
     std::string wf, want = kPrompt;
