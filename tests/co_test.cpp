@@ -24,7 +24,11 @@ TEST_F(Units, OpenReadWriteClose) {
     EXPECT_FALSE(uconnected(9) || uconnected(-1) || uconnected(kMaxUnit + 1));
     const std::string f = dir / "a.txt";
     EXPECT_EQ(uopen(9, f, "OLD"), ENOENT);
+    const mode_t mask = ::umask(0);
     EXPECT_EQ(uopen(0, f + "   ", "new"), 0); // first unit; trailing blanks, any case
+    ::umask(mask);
+    struct stat st {};
+    EXPECT_TRUE(::stat(f.c_str(), &st) == 0 && (st.st_mode & 07777) == 0666);
     EXPECT_TRUE(uwrite(0, "Prompt: ", false));
     EXPECT_EQ(test::slurp(f), "Prompt: "); // an open line is seen at once
     EXPECT_TRUE(uwrite(0, "\a x"));
