@@ -216,6 +216,9 @@ TEST_F(MsgTest, OutputLayoutsAndDestinations) {
     EXPECT_EQ(test::slurp(dir / "w2"), " WARNING:  \n y\n");
     for (std::int32_t u = 30; u < 36; ++u) sendmsg(u, true, kAll); // a sixth is ignored
     EXPECT_EQ((std::array{cmmsg.ndest, cmmsg.destunit[4]}), (std::array{5, 33}));
+    sendmsg(30, false, kAll); // from a full set
+    EXPECT_EQ((std::array{cmmsg.ndest, cmmsg.destunit[1], cmmsg.destunit[3]}),
+              (std::array{4, 31, 33}));
 }
 
 TEST_F(MsgTest, CatalogueFile) {
