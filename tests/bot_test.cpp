@@ -8,133 +8,64 @@
 using namespace kivf;
 using namespace std::string_literals;
 
-TEST(Indexa, ScansEitherWayForMatchOrMismatch) {
-    struct Case {
-        std::string text;
-        char c;
-        bool forward, match;
-        std::int32_t want;
-    } cases[] = {
-        {"", 'a', true, true, 0},        {"", 'a', false, false, 0},
-        {"abcab", 'b', true, true, 2},   {"abcab", 'b', false, true, 5},
-        {"  ab ", ' ', true, false, 3},  {"  ab ", ' ', false, false, 4},
-        {"     ", ' ', false, false, 0}, {"xyz", 'q', true, true, 0},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(indexa(c.text, c.c, c.forward, c.match), c.want) << '"' << c.text << '"';
+TEST(Bot, ScansLengthsAndNames) {
+    // clang-format off
+    const std::tuple<std::string, char, bool, bool, std::int32_t> scans[] = {
+        {"", 'a', true, true, 0}, {"abcab", 'b', true, true, 2}, {"abcab", 'b', false, true, 5},
+        {"  ab ", ' ', true, false, 3}, {"  ab ", ' ', false, false, 4}, {"     ", ' ', false, false, 0},
+        {"xyz", 'q', true, true, 0}, {"a", 'a', false, true, 1}, {"b", 'a', true, false, 1}};
+    const std::pair<std::string, std::int32_t> used[] = {
+        {"abc  ", 3}, {"     ", 0}, {"ab\0de"s, 2}, {"\0abc"s, 0}, {"", 0}, {"ab \0 x"s, 3}, {"abcde", 5}};
+    const std::tuple<std::string, std::int32_t, std::int32_t> names[] = { // in "B", "DELTA", "DEPMIN"
+        {"DELTA", 3, 2}, {"DELTA        ", 3, 2}, {"delta", 3, 0}, {"DELT", 3, 0}, {" DELTA", 3, 0},
+        {"DEPMIN", 2, 0}, {"DEPMIN", 3, 3}, {"B", 1, 1}, {"DELTA", 0, 0}, {"DELTA", -1, 0}, {"", 3, 0}};
+    // clang-format on
+    for (const auto& [t, c, fwd, match, want] : scans)
+        EXPECT_EQ(indexa(t, c, fwd, match), want) << t << fwd;
+    for (const auto& [t, n] : used) EXPECT_EQ(indexb(t), n) << t.size();
+    for (const auto& [name, count, want] : names)
+        EXPECT_EQ(nequal(name, "B       DELTA   DEPMIN  ", 8, count), want) << name << count;
 }
 
-TEST(Indexb, UsedLengthStopsAtFirstNul) {
-    struct Case {
-        std::string text;
-        std::int32_t want;
-    } cases[] = {
-        {"abc  ", 3},    {"     ", 0}, {"ab\0de"s, 2},
-        {"\0abc"s, 0},   {"a b  ", 3}, {"", 0},
-        {"ab \0 x"s, 3}, {"abcde", 5}, {std::string(8, '\0'), 0},
-    };
-    for (const auto& c : cases) EXPECT_EQ(indexb(c.text), c.want) << c.text.size();
-}
-
-TEST(Ljust, MovesOverLeadingBlanks) {
-    struct Case {
-        std::string in, want;
-    } cases[] = {
-        {"  ab ", "ab   "}, {"     ", "     "}, {"ab   ", "ab   "},
-        {"    x", "x    "}, {" a b ", "a b  "}, {"", ""},
-    };
-    for (const auto& c : cases) {
-        std::string t = c.in;
-        ljust(t);
-        EXPECT_EQ(t, c.want) << '"' << c.in << '"';
+TEST(Bot, Edits) {
+    for (auto [in, want] : {std::pair<std::string, std::string>{"  ab ", "ab   "},
+                            {"     ", "     "},
+                            {"    x", "x    "},
+                            {" a b ", "a b  "},
+                            {"", ""}}) {
+        ljust(in);
+        EXPECT_EQ(in, want);
     }
-}
-
-TEST(Modcase, QuoteStateIsSharedByBothQuoteCharacters) {
-    std::string out(7, '?');
-    modcase(true, "x\"y'z\"w", 7, out);
-    EXPECT_EQ(out, "X\"y'Z\"w");
-    modcase(false, "AB'CD'EF", 8, out = std::string(8, '?'));
-    EXPECT_EQ(out, "ab'CD'ef");
-}
-
-TEST(Modcase, OnlyCountCharactersAndNeverPastEitherText) {
-    std::string out = "-----";
-    modcase(true, "abcde", 3, out);
-    EXPECT_EQ(out, "ABC--");
-    std::string small = "??";
-    modcase(true, "abcdef", 6, small); // count larger than the output
-    EXPECT_EQ(small, "AB");
-    std::string same = "m\"n\"o";
-    modcase(true, same, 5, same); // in place
-    EXPECT_EQ(same, "M\"n\"O");
-    modcase(true, "abc", -4, out = "zzz");
-    EXPECT_EQ(out, "zzz");
-}
-
-TEST(Nequal, BlankPaddedExactEquality) {
-    const std::string list = "B       DELTA   DEPMIN  ";
-    struct Case {
-        std::string name;
-        std::int32_t count, want;
-    } cases[] = {
-        {"DELTA", 3, 2}, {"DELTA   ", 3, 2}, {"DELTA        ", 3, 2}, {"delta", 3, 0},
-        {"DELT", 3, 0},  {" DELTA", 3, 0},   {"DEPMIN", 2, 0},        {"B", 3, 1},
-        {"DELTA", 0, 0}, {"DELTA", -1, 0},   {"DEPMIN", 99, 3},       {"", 3, 0},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(nequal(c.name, list, 8, c.count), c.want) << c.name << " " << c.count;
-    std::array<Text<8>, 2> names{};
-    names[0].set("NPTS");
-    names[1].set("NVHDR");
-    EXPECT_EQ(nequal("NVHDR", names), 2);
-}
-
-TEST(Cnvita, RightJustifiedOrAsterisks) {
-    struct Case {
-        std::int32_t v;
-        std::size_t width;
-        std::string want;
-    } cases[] = {
-        {42, 8, "      42"},
-        {-1234567, 8, "-1234567"},
-        {123456789, 8, "********"},
-        {-1, 1, "*"},
-        {0, 1, "0"},
-        {0, 3, "  0"},
-        {-2147483647 - 1, 11, "-2147483648"},
-        {2147483647, 9, "*********"},
-        {7, 0, ""},
-    };
-    for (const auto& c : cases) {
-        std::string out(c.width, '?');
-        cnvita(c.v, out);
-        EXPECT_EQ(out, c.want) << c.v;
+    // clang-format off
+    const std::tuple<bool, std::string, std::int32_t, std::string, std::string> cases[] = {
+        {true, "x\"y'z\"w", 7, "???????", "X\"y'Z\"w"}, // either quote toggles the same state
+        {false, "AB'CD'EF", 8, "????????", "ab'CD'ef"}, {true, "abcde", 3, "-----", "ABC--"},
+        {true, "abcdef", 6, "??", "AB"}, {true, "ab", 6, "????", "AB??"}, {true, "abc", -4, "zzz", "zzz"}};
+    // clang-format on
+    for (auto [up, in, count, out, want] : cases) {
+        modcase(up, in, count, out);
+        EXPECT_EQ(out, want) << in;
     }
-}
-
-TEST(Crname, AppendsDelimiterAndNameWhenItFits) {
+    // clang-format off
+    const std::tuple<std::int32_t, std::size_t, std::string> ints[] = {
+        {42, 8, "      42"}, {-1234567, 8, "-1234567"}, {12345678, 8, "12345678"}, {123456789, 8, "********"},
+        {-1, 1, "*"}, {-1, 2, "-1"}, {0, 1, "0"}, {-2147483647 - 1, 11, "-2147483648"}, {7, 0, ""}};
+    const std::tuple<std::string, std::string, std::string, std::string, std::int32_t> paths[] = {
+        {"abc       ", "/", "defgh", "abc/defgh ", 0}, {"abc       ", "/", "defghi", "abc/defghi", 0},
+        {"abc       ", "/", "defghij", "abc       ", 916}, {"dir/      ", "/x", "ab", "dir//ab   ", 0},
+        {"          ", "/", "messages", "/messages ", 0}};
+    // clang-format on
+    for (const auto& [v, width, want] : ints) {
+        std::string out(width, '?');
+        cnvita(v, out);
+        EXPECT_EQ(out, want) << v;
+    }
     test::resetstate();
-    std::string path = "abc       ";
-    std::int32_t nerr = -1;
-    crname(path, "/", "defgh", nerr);
-    EXPECT_EQ(nerr, 0);
-    EXPECT_EQ(path, "abc/defgh ");
-
-    path = "abc       ";
-    crname(path, "/", "defghijk", nerr);
-    EXPECT_EQ(nerr, 916);
-    EXPECT_EQ(path, "abc       ");
-    EXPECT_EQ(test::msgline(0), "Number  916 abc / defghijk");
-
-    path = "dir/      ";
-    crname(path, "/x", "ab", nerr); // a second delimiter; only its first character
-    EXPECT_EQ(path, "dir//ab   ");
-    path = "          ";
-    crname(path, "/", "messages", nerr);
-    EXPECT_EQ(path, "/messages ");
-    path = "abcd    ";
-    crname(path, "/", "xyz", nerr);
-    EXPECT_EQ(nerr, 0);
-    EXPECT_EQ(path, "abcd/xyz");
+    for (auto [path, delim, name, want, nerr] : paths) {
+        std::int32_t e = -1;
+        crname(path, delim, name, e);
+        EXPECT_EQ(path, want);
+        EXPECT_EQ(e, nerr);
+    }
+    EXPECT_EQ(test::msgline(0), "Number  916 abc / defghij");
 }

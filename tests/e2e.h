@@ -3,11 +3,9 @@
 // a bounded run time.
 #pragma once
 
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -47,27 +45,16 @@ inline Result run(const std::vector<std::string>& argv, const std::string& dir,
         (std::filesystem::temp_directory_path() /
          ("kivf-run-" + std::to_string(::getpid()) + "-" + std::to_string(++counter)))
             .string();
-    { std::ofstream(base + ".in", std::ios::binary) << input; }
+    std::ofstream(base + ".in", std::ios::binary) << input;
     const pid_t pid = ::fork();
     if (pid == 0) {
-        if (o.closedstdin) {
-            ::close(0);
-        } else {
-            const int in = ::open((base + ".in").c_str(), O_RDONLY);
-            ::dup2(in, 0);
-        }
-        const int out = ::open((base + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = ::open((base + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
+        ::close(0);
+        if (!o.closedstdin) ::open((base + ".in").c_str(), O_RDONLY); // lands on 0
+        ::dup2(::open((base + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+        ::dup2(::open((base + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
         if (::chdir(dir.c_str()) != 0) ::_exit(126);
-        if (o.kivaux) {
-            ::setenv("KIVAUX", o.kivaux->c_str(), 1);
-        } else {
-            ::unsetenv("KIVAUX");
-        }
-        if (o.uid >= 0 &&
-            (::setgid(static_cast<gid_t>(o.uid)) != 0 || ::setuid(static_cast<uid_t>(o.uid)) != 0))
+        o.kivaux ? ::setenv("KIVAUX", o.kivaux->c_str(), 1) : ::unsetenv("KIVAUX");
+        if (o.uid >= 0 && (::setgid(gid_t(o.uid)) != 0 || ::setuid(uid_t(o.uid)) != 0))
             ::_exit(125);
         std::vector<char*> args;
         for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -78,9 +65,7 @@ inline Result run(const std::vector<std::string>& argv, const std::string& dir,
     Result r;
     int st = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(o.seconds);
-    for (;;) {
-        const pid_t w = ::waitpid(pid, &st, WNOHANG);
-        if (w == pid) break;
+    while (::waitpid(pid, &st, WNOHANG) != pid) {
         if (std::chrono::steady_clock::now() > deadline) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &st, 0);
@@ -92,9 +77,7 @@ inline Result run(const std::vector<std::string>& argv, const std::string& dir,
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     r.out = readfile(base + ".out");
     r.err = readfile(base + ".err");
-    std::filesystem::remove(base + ".in");
-    std::filesystem::remove(base + ".out");
-    std::filesystem::remove(base + ".err");
+    for (const char* ext : {".in", ".out", ".err"}) std::filesystem::remove(base + ext);
     return r;
 }
 

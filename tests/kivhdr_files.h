@@ -1,43 +1,39 @@
 // KIV files built by hand from the byte layout, in a chosen byte order, with
-// no code of the library: what the reader and the lister must take in.
+// no code of the library: what the writer must give and the reader take in.
 #pragma once
 
 #include "dff/dff.h"
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace kivtest {
+
+constexpr bool kBig = std::endian::native == std::endian::big;
 
 struct HandKiv {
     bool big; // byte order of the numeric words
     std::string b = std::string(632, '\0');
 
     // Every field as after a header reset.
-    explicit HandKiv(bool bigendian) : big(bigendian) {
+    explicit HandKiv(bool bigendian = kBig) : big(bigendian) {
         for (std::size_t o = 0; o < 280; o += 4) f(o, -12345.0f);
         for (std::size_t o = 280; o < 420; o += 4) n(o, -12345);
-        for (std::size_t o = 420; o < 440; o += 4) n(o, 0);
         for (std::size_t o = 440; o < 632; o += 8) k(o, "-12345");
-        n(304, 6);                                        // NVHDR
-        n(308, 0);                                        // NINF
-        n(312, 0);                                        // NHST
-        n(340, 1);                                        // IFTYPE = ITIME
-        for (std::size_t o : {420u, 428u, 432u}) n(o, 1); // LEVEN LOVROK LCALDA
+        for (std::size_t o : {308u, 312u, 424u, 436u}) n(o, 0); // NINF NHST LPSPOL LHDR5
+        for (std::size_t o : {340u, 420u, 428u, 432u}) n(o, 1); // IFTYPE=ITIME LEVEN LOVROK LCALDA
+        n(304, 6);                                              // NVHDR
     }
-    void n(std::size_t off, std::int32_t v) {
-        std::uint32_t w = 0;
-        std::memcpy(&w, &v, 4);
+    void n(std::size_t off, std::int32_t v) { word(b, off, static_cast<std::uint32_t>(v)); }
+    void f(std::size_t off, float v) { word(b, off, std::bit_cast<std::uint32_t>(v)); }
+    void word(std::string& s, std::size_t off, std::uint32_t w) const {
         for (int i = 0; i < 4; ++i)
-            b[off + static_cast<std::size_t>(big ? i : 3 - i)] =
+            s[off + static_cast<std::size_t>(big ? i : 3 - i)] =
                 static_cast<char>((w >> (24 - 8 * i)) & 0xFF);
-    }
-    void f(std::size_t off, float v) {
-        std::int32_t w = 0;
-        std::memcpy(&w, &v, 4);
-        n(off, w);
     }
     // A text of 8 characters (16 at KEVNM's byte 448), blank-padded.
     void k(std::size_t off, const std::string& t) {
@@ -45,47 +41,37 @@ struct HandKiv {
         v.resize(off == 448 ? 16 : 8, ' ');
         b.replace(off, v.size(), v);
     }
-    // The file: header and npts samples (twice as many values when uneven).
+    // The file: header and values words of zeros.
     std::string bytes(std::size_t values) const { return b + std::string(4 * values, '\0'); }
+    // The file: header and these samples.
+    std::string with(const std::vector<float>& v) const {
+        std::string s = b + std::string(4 * v.size(), '\0');
+        for (std::size_t i = 0; i < v.size(); ++i)
+            word(s, 632 + 4 * i, std::bit_cast<std::uint32_t>(v[i]));
+        return s;
+    }
 };
 
-} // namespace kivtest
-
-namespace kivtest {
-
-// The header both test programs write in both ways: numbers that need every
-// digit, a leap day, enumerated values, a 16-character event name, labels.
+// A header with numbers that need every digit, a leap day, enumerated values,
+// a 16-character event name and labels; 3 samples, LEVEN false.
 inline HandKiv example(bool bigendian) {
     HandKiv h(bigendian);
-    h.f(0, 0.01f);                                      // DELTA
-    h.f(20, -1.5f);                                     // B
-    h.f(24, 0.03f);                                     // E
-    h.f(28, -0.5f);                                     // O
-    h.f(32, 12.25f);                                    // A
-    h.f(52, 7.125f);                                    // T3
-    h.f(160, 1.0000001f);                               // USER0: needs eight significant digits
-    h.f(164, 1e-30f);                                   // USER1
+    const std::pair<std::size_t, float> floats[] = {{0, 0.01f},        {20, -1.5f},  {24, 0.03f},
+                                                    {28, -0.5f},       {32, 12.25f}, {52, 7.125f},
+                                                    {160, 1.0000001f}, {164, 1e-30f}};
+    for (auto [off, v] : floats) h.f(off, v);
     const std::int32_t ints[] = {2016, 60, 7, 5, 3, 9}; // NZYEAR .. NZMSEC
     for (std::size_t i = 0; i < 6; ++i) h.n(280 + 4 * i, ints[i]);
-    h.n(316, 3);  // NPTS
-    h.n(344, 7);  // IDEP = IVEL
-    h.n(368, 40); // IEVTYP = IQUAKE
-    h.n(372, 99); // IQUAL: no such value
-    h.n(420, 0);  // LEVEN false: the file holds 6 values
-    h.k(440, "ANMO");
-    h.k(448, "ABCDEFGHIJKLMNOP"); // KEVNM and KEVNMC
-    h.k(480, "P");                // KA
-    h.k(512, "S wave");           // KT3
-    h.k(600, "BHZ");              // KCMPNM
+    const std::pair<std::size_t, std::int32_t> more[] = {
+        {316, 3}, {344, 7}, {368, 40}, {372, 99}, {420, 0}};
+    for (auto [off, v] : more) h.n(off, v); // NPTS, IDEP=IVEL, IEVTYP=IQUAKE, IQUAL 99, LEVEN
+    const std::pair<std::size_t, const char*> texts[] = {
+        {440, "ANMO"}, {448, "ABCDEFGHIJKLMNOP"}, {480, "P"}, {512, "S wave"}, {600, "BHZ"}};
+    for (auto [off, t] : texts) h.k(off, t); // KSTNM, KEVNM+KEVNMC, KA, KT3, KCMPNM
     return h;
 }
 
-} // namespace kivtest
-
-namespace kivtest {
-
-// The same header as the current one, set by name as a program would (after
-// newhdr); written by wkiv0 it must read back like example().
+// The same header set by name in the current one, as a program would.
 inline void setexample() {
     using namespace kivf;
     std::int32_t e = 0;

@@ -6,21 +6,20 @@
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <sys/stat.h>
 #include <vector>
 
 using namespace kivf;
 using kivtest::HandKiv;
+using kivtest::kBig;
 using test::TempDir;
 
 namespace {
 
-constexpr bool kBig = std::endian::native == std::endian::big;
-
-struct KivhdrRead : ::testing::Test {
+struct Kivhdr : ::testing::Test {
     TempDir dir;
     CmHdr h{};
     KmHdr k{};
@@ -30,13 +29,25 @@ struct KivhdrRead : ::testing::Test {
         newhdr();
     }
     void TearDown() override { test::resetstate(); }
-    bool numeric_equal(const CmHdr& a, const CmHdr& b) { return std::memcmp(&a, &b, 440) == 0; }
-    bool text_equal(const KmHdr& a, const KmHdr& b) { return a.khdr == b.khdr; }
+    std::int32_t read(const std::string& name, bool& sw) {
+        std::int32_t nerr = -1;
+        const int fd = test::lowestfd();
+        rkivhdr(name, h, k, sw, nerr);
+        EXPECT_EQ(test::lowestfd(), fd) << "a descriptor left open";
+        return nerr;
+    }
 };
+
+std::string withnpts(std::int32_t npts, std::int32_t leven, std::size_t values, bool big) {
+    HandKiv f(big);
+    f.n(316, npts);
+    f.n(420, leven);
+    return f.bytes(values);
+}
 
 } // namespace
 
-TEST_F(KivhdrRead, WrittenByWkiv0AndByHandInTheOtherOrderReadTheSame) {
+TEST_F(Kivhdr, BothByteOrdersAndTheWriterReadTheSame) {
     kivtest::setexample();
     std::int32_t nerr = 0;
     const std::vector<float> x = {0, 1, 2}, y = {5, 6, 7};
@@ -44,107 +55,69 @@ TEST_F(KivhdrRead, WrittenByWkiv0AndByHandInTheOtherOrderReadTheSame) {
     ASSERT_EQ(nerr, 0);
     test::spit(dir / "other.kiv", kivtest::example(!kBig).bytes(6));
     test::spit(dir / "same.kiv", kivtest::example(kBig).bytes(6));
-
     for (const auto& [file, swapped] :
          {std::pair{"w.kiv", false}, {"other.kiv", true}, {"same.kiv", false}}) {
-        SCOPED_TRACE(file);
         bool sw = !swapped;
-        rkivhdr(dir / file, h, k, sw, nerr);
-        ASSERT_EQ(nerr, 0);
-        EXPECT_EQ(sw, swapped);
-        EXPECT_TRUE(numeric_equal(h, cmhdr));
-        EXPECT_TRUE(text_equal(k, kmhdr));
-        EXPECT_EQ(h.f(fslot::USER0), 1.0000001f);
-        EXPECT_EQ(h.n(nslot::NZYEAR), 2016);
-        EXPECT_EQ(std::string(k.k(kslot::KEVNMC).view()), "IJKLMNOP");
+        ASSERT_EQ(read(dir / file, sw), 0) << file;
+        EXPECT_EQ(sw, swapped) << file;
+        EXPECT_EQ(std::memcmp(&h, &cmhdr, 440), 0) << file;
+        EXPECT_EQ(k.khdr, kmhdr.khdr) << file;
     }
-}
-
-TEST_F(KivhdrRead, IntoTheCurrentHeaderLeavesItsConstantsAlone) {
-    test::spit(dir / "a.kiv", kivtest::example(!kBig).bytes(6));
     cmhdr = CmHdr{}; // as at program start: the first newhdr must still set up everything
     kmhdr = KmHdr{};
     bool sw = false;
-    std::int32_t nerr = 0;
-    rkivhdr(dir / "a.kiv", sw, nerr);
+    rkivhdr(dir / "other.kiv", sw, nerr);
     ASSERT_EQ(nerr, 0);
-    EXPECT_EQ(cmhdr.n(nslot::NPTS), 3);
-    EXPECT_EQ(cmhdr.i(islot::IDEP), ienum::IVEL);
-    EXPECT_EQ(std::string(kmhdr.k(kslot::KSTNM).view()), "ANMO    ");
+    EXPECT_EQ(
+        (std::array{cmhdr.n(nslot::NPTS), cmhdr.i(islot::IDEP), cmhdr.curhver, cmhdr.ienm[0]}),
+        (std::array<std::int32_t, 4>{3, ienum::IVEL, 0, 0}));
+    EXPECT_EQ(kmhdr.k(kslot::KEVNMC).view(), "IJKLMNOP");
     EXPECT_EQ(cmhdr.undfflt, 0.0f);
-    EXPECT_EQ(cmhdr.curhver, 0);
-    EXPECT_EQ(cmhdr.ienm[0], 0);
     EXPECT_EQ(kmhdr.undftxt, Text<8>{});
-}
-
-TEST_F(KivhdrRead, SizesThatMatchNptsAndLeven) {
-    struct Case {
-        std::int32_t npts, leven;
-        std::size_t values;
-    };
-    for (const Case c : {Case{0, 1, 0}, Case{0, 0, 0}, Case{1000, 1, 1000}, Case{7, 0, 14}}) {
+    for (const auto& [npts, leven, values] :
+         {std::array{0, 1, 0}, {0, 0, 0}, {1000, 1, 1000}, {7, 0, 14}})
         for (const bool big : {false, true}) {
-            HandKiv f(big);
-            f.n(316, c.npts);
-            f.n(420, c.leven);
-            test::spit(dir / "s.kiv", f.bytes(c.values));
-            bool sw = false;
-            std::int32_t nerr = -1;
-            rkivhdr(dir / "s.kiv", h, k, sw, nerr);
-            EXPECT_EQ(nerr, 0) << c.npts << " " << c.leven << " " << big;
-            EXPECT_EQ(h.n(nslot::NPTS), c.npts);
+            test::spit(dir / "s.kiv", withnpts(npts, leven, static_cast<std::size_t>(values), big));
+            EXPECT_EQ(read(dir / "s.kiv", sw), 0) << npts << " " << leven << " " << big;
+            EXPECT_EQ((std::array{h.n(nslot::NPTS), h.l(lslot::LEVEN)}), (std::array{npts, leven}));
         }
-    }
 }
 
-TEST_F(KivhdrRead, RefusalsComposeTheirMessageAndLeaveTheRecordsAlone) {
-    auto withnpts = [](std::int32_t npts, std::int32_t leven, std::size_t values, bool big) {
-        HandKiv f(big);
-        f.n(316, npts);
-        f.n(420, leven);
-        return f.bytes(values);
-    };
-    std::string nvhdr7 = HandKiv(kBig).bytes(0);
+TEST_F(Kivhdr, RefusalsComposeTheirMessageAndLeaveTheRecordsAlone) {
+    std::string nvhdr7 = HandKiv().bytes(0);
     nvhdr7[kBig ? 307 : 304] = 7;
+    const std::string shortf = "Truncated or not a KIV file: shorter than the 632-byte header: F (",
+                      notkiv =
+                          "Not a KIV file: no header version 6 at byte 304 in either byte order: F",
+                      size = "KIV file size does not match NPTS and LEVEN: F (";
+    // clang-format off
     struct Case {
-        const char* what;
         std::string bytes; // empty: no file at all
         std::int32_t nerr;
-        std::string text; // after the file name
-    };
-    const std::vector<Case> cases = {
-        {"missing", "", 1410, "KIV file does not exist: F"},
-        {"empty", "\n", 1413,
-         "Truncated or not a KIV file: shorter than the 632-byte header: F (1 bytes)"},
-        {"cut inside the header", HandKiv(!kBig).b.substr(0, 631), 1413,
-         "Truncated or not a KIV file: shorter than the 632-byte header: F (631 bytes)"},
-        {"version 7", nvhdr7, 1412,
-         "Not a KIV file: no header version 6 at byte 304 in either byte order: F"},
-        {"text", std::string(700, 'x'), 1412,
-         "Not a KIV file: no header version 6 at byte 304 in either byte order: F"},
-        {"short data", withnpts(3, 1, 2, !kBig), 1414,
-         "KIV file size does not match NPTS and LEVEN: F (640 bytes, expected 644 for NPTS = 3 "
-         "and LEVEN true)"},
-        {"uneven, y only", withnpts(3, 0, 3, kBig), 1414,
-         "KIV file size does not match NPTS and LEVEN: F (644 bytes, expected 656 for NPTS = 3 "
-         "and LEVEN false)"},
-        {"a byte too many", withnpts(0, 1, 0, !kBig) + "x", 1414,
-         "KIV file size does not match NPTS and LEVEN: F (633 bytes, expected 632 for NPTS = 0 "
-         "and LEVEN true)"},
-        {"NPTS undefined", withnpts(-12345, 1, 0, !kBig), 1416,
-         "KIV file sample count NPTS is undefined or negative: F (NPTS = -12345)"},
-    };
+        std::string text; // F stands for the file name
+    } cases[] = {{"", 1410, "KIV file does not exist: F"},
+                 {"\n", 1413, shortf + "1 bytes)"},
+                 {HandKiv(!kBig).b.substr(0, 307), 1413, shortf + "307 bytes)"},
+                 {HandKiv(!kBig).b.substr(0, 308), 1413, shortf + "308 bytes)"},
+                 {HandKiv(!kBig).b.substr(0, 631), 1413, shortf + "631 bytes)"},
+                 {std::string(308, 'x'), 1412, notkiv}, {nvhdr7, 1412, notkiv},
+                 {withnpts(3, 1, 2, !kBig), 1414,
+                  size + "640 bytes, expected 644 for NPTS = 3 and LEVEN true)"},
+                 {withnpts(3, 0, 3, kBig), 1414,
+                  size + "644 bytes, expected 656 for NPTS = 3 and LEVEN false)"},
+                 {withnpts(0, 1, 0, !kBig) + "x", 1414,
+                  size + "633 bytes, expected 632 for NPTS = 0 and LEVEN true)"},
+                 {withnpts(-1, 1, 0, !kBig), 1416,
+                  "KIV file sample count NPTS is undefined or negative: F (NPTS = -1)"}};
+    // clang-format on
+    const std::string name = dir / "f.kiv";
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        const std::string name = dir / "f.kiv";
         std::filesystem::remove(name);
         if (!c.bytes.empty()) test::spit(name, c.bytes);
         h.nhdr.fill(77);
         k.khdr.fill(Text<8>{});
         bool sw = true;
-        std::int32_t nerr = 0;
-        rkivhdr(name, h, k, sw, nerr);
-        EXPECT_EQ(nerr, c.nerr);
+        EXPECT_EQ(read(name, sw), c.nerr) << c.bytes.size();
         EXPECT_EQ(cmmsg.msgnum, c.nerr);
         std::string want = c.text;
         want.replace(want.find(": F") + 2, 1, name);
@@ -153,95 +126,128 @@ TEST_F(KivhdrRead, RefusalsComposeTheirMessageAndLeaveTheRecordsAlone) {
         EXPECT_EQ(h.n(nslot::NPTS), 77);
         EXPECT_EQ(k.k(kslot::KSTNM), Text<8>{});
     }
-    bool sw = false;
-    std::int32_t nerr = 0;
-    rkivhdr(dir.path.string(), h, k, sw, nerr);
-    EXPECT_EQ(nerr, 1411);
-    EXPECT_EQ(test::msgline(0),
-              "KIV file cannot be opened: " + dir.path.string() + " (Not a plain file.)");
-}
+    test::spit(dir / "noread.kiv", withnpts(0, 1, 0, kBig));
+    ::chmod((dir / "noread.kiv").c_str(), 0);
+    std::filesystem::create_directory(dir.path / "locked");
+    ::chmod((dir.path / "locked").c_str(), 0);
+    ::chmod(dir.path.c_str(), 0755);
+    const std::string sys = " (System error occurred.)", acc = " (Insufficient access rights.)";
+    // clang-format off
+    const std::pair<std::string, std::string> opens[] = {
+        {dir.path.string(), " (Not a plain file.)"}, {name + "/x.kiv", sys}, {"", " (Empty or overlong name.)"},
 
-// ------------------------------------------------------------- the lister ----
-
-TEST_F(KivhdrRead, DatesCountEveryFourthYearAsLeap) {
-    struct Case {
-        std::int32_t year, day;
-        const char* shown;
-    };
-    for (const Case& c :
-         {Case{2015, 69, "2015-03-10 (069)"}, Case{2015, 1, "2015-01-01 (001)"},
-          Case{2015, 59, "2015-02-28 (059)"}, Case{2015, 60, "2015-03-01 (060)"},
-          Case{2015, 365, "2015-12-31 (365)"}, Case{2016, 60, "2016-02-29 (060)"},
-          Case{1900, 60, "1900-02-29 (060)"}, Case{1900, 366, "1900-12-31 (366)"},
-          Case{2016, 335, "2016-11-30 (335)"}, Case{2015, 0, "2015 day 0 (no such day)"},
-          Case{2015, 366, "2015 day 366 (no such day)"}})
-        EXPECT_EQ(kivhdr::showdate(c.year, c.day), c.shown);
-    EXPECT_EQ(kivhdr::showtime(7, 5, 3, 9), "07:05:03.009");
-    EXPECT_EQ(kivhdr::showtime(23, 59, 59, 999), "23:59:59.999");
-}
-
-TEST_F(KivhdrRead, FloatsReadBackExactly) {
-    EXPECT_EQ(kivhdr::showfloat(0.01f), "0.01");
-    EXPECT_EQ(kivhdr::showfloat(1200.0f), "1200");
-    EXPECT_EQ(kivhdr::showfloat(1.0000001f), "1.0000001");
-    EXPECT_EQ(kivhdr::showfloat(-12345.5f), "-12345.5");
-    std::uint32_t bits = 0x12345u;
-    for (int i = 0; i < 20000; ++i) {
-        bits = bits * 1664525u + 1013904223u;
-        float v = 0;
-        std::memcpy(&v, &bits, 4);
-        if (v != v) continue; // not a number: no value to read back
-        const float back = std::strtof(kivhdr::showfloat(v).c_str(), nullptr);
-        ASSERT_EQ(std::memcmp(&back, &v, 4), 0) << kivhdr::showfloat(v);
+        {dir / "noread.kiv", acc}, {dir / "locked/x.kiv", acc}};
+    // clang-format on
+    for (const auto& c0 : opens) {
+        const std::string &file = c0.first, &why = c0.second;
+        const auto c = test::inchild(
+            [&] {
+                bool sw = false;
+                std::int32_t nerr = -1;
+                rkivhdr(file, h, k, sw, nerr);
+                uwrite(kStdout, test::msgline(0));
+                return nerr - 1400;
+            },
+            true);
+        EXPECT_EQ(c.status, 11) << file;
+        EXPECT_EQ(c.out, "KIV file cannot be opened: " + file + why + "\n");
     }
 }
 
-TEST_F(KivhdrRead, DerivedAndEnumeratedValues) {
+TEST_F(Kivhdr, ShownValues) {
+    using namespace kivhdr;
+    // clang-format off
+    const std::pair<std::string, std::string> shown[] = {
+        {showdate(2015, 69), "2015-03-10 (069)"}, {showdate(2015, 1), "2015-01-01 (001)"},
+        {showdate(2015, 59), "2015-02-28 (059)"}, {showdate(2015, 60), "2015-03-01 (060)"},
+        {showdate(2015, 365), "2015-12-31 (365)"}, {showdate(2016, 60), "2016-02-29 (060)"},
+        {showdate(1900, 60), "1900-02-29 (060)"}, {showdate(1900, 366), "1900-12-31 (366)"},
+        {showdate(2016, 335), "2016-11-30 (335)"}, {showdate(2016, 336), "2016-12-01 (336)"},
+        {showdate(2015, 0), "2015 day 0 (no such day)"}, {showdate(2015, 366), "2015 day 366 (no such day)"},
+        {showtime(7, 5, 3, 9), "07:05:03.009"}, {showfloat(1200.0f), "1200"}, {showfloat(1.0000001f), "1.0000001"},
+        {showfloat(-12345.5f), "-12345.5"}, {showfloat(1e-30f), "1e-30"}, {showfloat(16777216.0f), "16777216"},
+        {showenum(0), "0  (not an enumerated value)"}, {showenum(1), "ITIME   TIME SERIES FILE"},
+        {showenum(51), "IXYZ    GENERAL XYZ (3-D) FILE"}, {showenum(60), "UNUSED  UNUSED"},
+        {showenum(61), "61  (not an enumerated value)"}};
+    const std::pair<const char*, std::int32_t> lists[] = {
+        {"DEFAULT", 1}, {"picks", 2}, {"Std", 4}, {"STD ", 4}, {"", 0}, {"DEFAULTX", 0}, {"DEFAULT00", 0}};
+    // clang-format on
+    for (const auto& [got, want] : shown) EXPECT_EQ(got, want);
+    for (const auto& [name, n] : lists) EXPECT_EQ(findlist(name), n) << name;
     test::spit(dir / "a.kiv", kivtest::example(!kBig).bytes(6));
     bool sw = false;
-    std::int32_t nerr = 0;
-    rkivhdr(dir / "a.kiv", h, k, sw, nerr);
-    ASSERT_EQ(nerr, 0);
-    struct Case {
-        const char* name;
-        const char* shown; // nullptr: undefined
-    };
-    for (const Case& c : {Case{"KSTCMP", "ANMO BHZ"},
-                          Case{"FILENAME", "my file"},
-                          Case{"AMARKER", "12.25 (P)"},
-                          Case{"OMARKER", "-0.5"},
-                          Case{"T3MARKER", "7.125 (S wave)"},
-                          Case{"T4MARKER", nullptr},
-                          Case{"KAHDR08", nullptr},
-                          Case{"KZDATE", "2016-02-29 (060)"},
-                          Case{"KZTIME", "07:05:03.009"},
-                          Case{"KEVNM", "ABCDEFGHIJKLMNOP"},
-                          Case{"IDEP", "IVEL    VELOCITY (NM/SEC)"},
-                          Case{"IEVTYP", "IQUAKE  EARTHQUAKE"},
-                          Case{"IQUAL", "99  (not an enumerated value)"},
-                          Case{"IZTYPE", nullptr},
-                          Case{"LEVEN", "false"},
-                          Case{"LPSPOL", "false"},
-                          Case{"LCALDA", "true"},
-                          Case{"KHOLE", nullptr},
-                          Case{"NVHDR", "6"},
-                          Case{"SCALE", nullptr}}) {
-        std::string v;
-        EXPECT_EQ(kivhdr::value(c.name, h, k, "my file", v), c.shown != nullptr) << c.name;
-        EXPECT_EQ(v, c.shown ? c.shown : "") << c.name;
+    ASSERT_EQ(read(dir / "a.kiv", sw), 0);
+    // clang-format off
+    const std::pair<const char*, const char*> values[] = {
+        // nullptr: undefined
+        {"KSTCMP", "ANMO BHZ"}, {"FILENAME", "my\tfile"}, {"AMARKER", "12.25 (P)"}, {"OMARKER", "-0.5"},
+        {"T3MARKER", "7.125 (S wave)"}, {"T4MARKER", nullptr}, {"T9MARKER", nullptr}, {"FMARKER", nullptr},
+        {"KAHDR08", nullptr}, {"KZDATE", "2016-02-29 (060)"}, {"KZTIME", "07:05:03.009"},
+        {"KEVNM", "ABCDEFGHIJKLMNOP"}, {"IDEP", "IVEL    VELOCITY (NM/SEC)"},
+        {"IQUAL", "99  (not an enumerated value)"}, {"IZTYPE", nullptr}, {"LEVEN", "false"}, {"LCALDA", "true"},
+        {"KHOLE", nullptr}, {"NVHDR", "6"}, {"NINF", "0"}, {"SCALE", nullptr}, {"NOSUCH", nullptr},
+        {"B", "-1.5"}};
+    // clang-format on
+    for (const auto& [name, want] : values) {
+        std::string v = "x";
+        EXPECT_EQ(value(name, h, k, "my\tfile", v), want != nullptr) << name;
+        EXPECT_EQ(v, want ? (std::string(name) == "FILENAME" ? "my?file" : want) : "") << name;
     }
-    EXPECT_EQ(kivhdr::showenum(52), "UNUSED  UNUSED");
-    EXPECT_EQ(kivhdr::showenum(0), "0  (not an enumerated value)");
-
-    // Event names of 5 characters (second half blank) and with no first half.
     std::string v;
+    for (std::int32_t s : {nslot::NZYEAR, nslot::NZJDAY}) { // any part undefined: no date
+        const std::int32_t keep = std::exchange(h.n(s), -12345);
+        EXPECT_FALSE(value("KZDATE", h, k, "", v)) << s;
+        h.n(s) = keep;
+    }
+    for (std::int32_t s = nslot::NZHOUR; s <= nslot::NZMSEC; ++s) { // nor time
+        const std::int32_t keep = std::exchange(h.n(s), -12345);
+        EXPECT_FALSE(value("KZTIME", h, k, "", v)) << s;
+        h.n(s) = keep;
+    }
+    k.k(kslot::KA).set("");
+    k.k(kslot::KT3).set("-12345");
+    k.k(kslot::KSTNM).set("-12345");
     k.k(kslot::KEVNM).set("QUAKE");
     k.k(kslot::KEVNMC).set("");
-    EXPECT_TRUE(kivhdr::value("KEVNM", h, k, "", v));
-    EXPECT_EQ(v, "QUAKE");
+    // clang-format off
+    const std::pair<const char*, const char*> after[] = {
+        {"AMARKER", "12.25"}, {"T3MARKER", "7.125"}, {"KSTCMP", "-12345 BHZ"}, {"KEVNM", "QUAKE"}};
+    // clang-format on
+    for (const auto& [name, shown] : after) {
+        EXPECT_TRUE(value(name, h, k, "", v)) << name;
+        EXPECT_EQ(v, shown);
+    }
     k.k(kslot::KEVNM).set("-12345");
-    EXPECT_FALSE(kivhdr::value("KEVNM", h, k, "", v));
+    EXPECT_FALSE(value("KEVNM", h, k, "", v));
     k.k(kslot::KEVNMC).set("TAIL");
-    EXPECT_TRUE(kivhdr::value("KEVNM", h, k, "", v));
-    EXPECT_EQ(v, "-12345  TAIL");
+    EXPECT_TRUE(value("KEVNM", h, k, "", v) && v == "-12345  TAIL");
+    k.k(kslot::KCMPNM).set("-12345");
+    std::string out;
+    listing(0, h, k, "f", true, out); // no such list: the two first lines only
+    EXPECT_EQ(out, "FILENAME  f\n");
+    listing(5, h, k, "f", true, out);
+    EXPECT_EQ(out, "FILENAME  f\nFILENAME  f\n");
+}
+
+TEST_F(Kivhdr, BuiltInTextsFillOnlyWhatTheCatalogueLacks) {
+    cmmsg.ncatmsg = 2;
+    cmmsg.catnum[0] = 1410;
+    kmmsg.cattext[0].set("own text");
+    cmmsg.catnum[1] = 5;
+    cmmsg.catnum[2] = 1411; // past the count: not an entry
+    kivhdr::addtexts();
+    EXPECT_EQ(cmmsg.ncatmsg, 8);
+    Text<160> t;
+    getmsg(1410, t);
+    EXPECT_EQ(t.used(), "own text");
+    getmsg(1411, t);
+    EXPECT_EQ(t.used(), "KIV file cannot be opened:");
+    getmsg(1416, t);
+    EXPECT_EQ(t.used(), "KIV file sample count NPTS is undefined or negative:");
+    EXPECT_EQ(cmmsg.catnum[7], 1416);
+    cmmsg.ncatmsg = kCatMax - 1; // room for one more only
+    cmmsg.catnum.fill(0);
+    kivhdr::addtexts();
+    EXPECT_EQ(cmmsg.ncatmsg, kCatMax);
+    EXPECT_EQ(cmmsg.catnum[kCatMax - 1], 1410);
 }

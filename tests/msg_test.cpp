@@ -6,406 +6,281 @@
 #include <string>
 
 using namespace kivf;
-using namespace std::string_literals;
 using test::msgline;
 using test::TempDir;
 
 namespace {
 
+using Types = std::array<bool, kMsgTypes>;
+constexpr Types kAll{true, true, true, true, true, true};
+
 struct MsgTest : ::testing::Test {
     TempDir dir;
-    std::string out;
     void SetUp() override {
         test::resetstate();
-        names();
-        out = dir / "out";
-    }
-    void TearDown() override { test::resetstate(); }
-    // The type names as the start-up sets them, without loading anything.
-    static void names() {
         const char* n[] = {"ERRORS", "WARNINGS", "OUTPUT", "COMMANDS", "MACROS", "PROCESSED"};
         for (std::size_t i = 0; i < 6; ++i) kmmsg.typname[i].set(n[i]);
     }
-    // Everything written to a file unit by f.
-    template <class F> std::string capture(std::int32_t unit, F f) {
-        EXPECT_EQ(uopen(unit, out, "NEW"), 0);
+    void TearDown() override { test::resetstate(); }
+    // Everything written to unit 20 by f.
+    template <class F> std::string capture(F f) {
+        const std::string out = dir / "out";
+        EXPECT_EQ(uopen(20, out, "NEW"), 0);
         f();
-        uclose(unit);
-        std::string s = test::slurp(out);
-        ::unlink(out.c_str());
+        uclose(20);
+        const std::string s = test::slurp(out);
+        std::filesystem::remove(out);
         return s;
     }
-    static void catalogue(std::initializer_list<std::pair<std::int32_t, const char*>> entries) {
-        for (auto [num, text] : entries) {
-            const auto k = static_cast<std::size_t>(cmmsg.ncatmsg++);
-            cmmsg.catnum[k] = num;
-            kmmsg.cattext[k].set(text);
-        }
+    static void catalogue(std::int32_t num, const char* text) {
+        const auto k = static_cast<std::size_t>(cmmsg.ncatmsg++);
+        cmmsg.catnum[k] = num;
+        kmmsg.cattext[k].set(text);
+    }
+    std::int32_t load(const std::string& contents) {
+        test::spit(dir / "messages", contents);
+        ::setenv("KIVAUX", dir.path.c_str(), 1);
+        test::resetstate();
+        std::int32_t nerr = -1;
+        kivmsg(nerr);
+        EXPECT_FALSE(uconnected(19));
+        return nerr;
     }
 };
 
 } // namespace
 
-TEST_F(MsgTest, TypeFromFirstCharacter) {
-    struct Case {
-        std::string type;
-        std::int32_t want;
-    } cases[] = {{"ERROR", 1}, {"error", 1}, {"e", 1},         {"WARNING", 2}, {"warn", 2},
-                 {"x", 3},     {"   ", 3},   {"", 3},          {"OUTPUT", 3},  {"commands", 4},
-                 {"M", 5},     {"p", 6},     {"\"ERROR\"", 3}, {"Error!", 1}};
-    for (const auto& c : cases) {
-        setmsg(c.type, 5);
-        EXPECT_EQ(cmmsg.msgtype, c.want) << '"' << c.type << '"';
-        EXPECT_EQ(cmmsg.msgnum, 5);
+TEST_F(MsgTest, TypesAndNumbers) {
+    // clang-format off
+    const std::pair<std::string, std::int32_t> types[] = {
+        {"ERROR", 1},  {"e", 1},        {"warn", 2}, {"x", 3}, {"   ", 3},       {"", 3},
+        {"OUTPUT", 3}, {"commands", 4}, {"M", 5},    {"p", 6}, {"PROCESSED", 6}, {"\"ERROR\"", 3}};
+    // clang-format on
+    for (const auto& [type, want] : types) {
+        setmsg(type, 99);
+        EXPECT_EQ((std::array{cmmsg.msgtype, cmmsg.msgnum}), (std::array{want, 99})) << type;
         EXPECT_EQ(msgline(0), ""); // below 100: no text
     }
+    // clang-format off
+    const std::pair<std::int32_t, std::string> fallback[] = {
+        {7, "Number    7"},   {100, "Number  100"},    {99999, "Number99999"},
+        {-42, "Number  -42"}, {123456, "Number*****"}, {-2147483647 - 1, "Number*****"}};
+    // clang-format on
+    for (const auto& [num, want] : fallback) {
+        Text<20> t;
+        getmsg(num, t);
+        EXPECT_EQ(t.view(), want + std::string(20 - want.size(), ' ')) << num;
+        setmsg("ERROR", num);
+        EXPECT_EQ(msgline(0), num >= 100 ? want : "");
+    }
+    catalogue(108, "first text");
+    catalogue(108, "second text");
+    Text<4> small;
+    getmsg(108, small); // the earlier entry wins, cut to the text
+    EXPECT_EQ(small.view(), "firs");
+    getmsg(999, small);
+    EXPECT_EQ(small.view(), "Numb");
     test::resetstate(); // no type names yet: everything is type 3
     setmsg("ERROR", 108);
     EXPECT_EQ(cmmsg.msgtype, 3);
 }
 
-TEST_F(MsgTest, GetmsgCatalogueAndFallback) {
-    struct Case {
-        std::int32_t num;
-        std::string want;
-    } cases[] = {{7, "Number    7"},
-                 {108, "Number  108"},
-                 {1337, "Number 1337"},
-                 {0, "Number    0"},
-                 {-42, "Number  -42"},
-                 {123456, "Number*****"},
-                 {-2147483647 - 1, "Number*****"}};
-    for (const auto& c : cases) {
-        Text<20> t;
-        getmsg(c.num, t);
-        EXPECT_EQ(t.view(), c.want + std::string(20 - c.want.size(), ' ')) << c.num;
-    }
-    catalogue({{108, "first text"}, {108, "second text"}, {0, ""}});
-    Text<20> t;
-    getmsg(108, t);
-    EXPECT_EQ(t.used(), "first text"); // the earlier entry wins
-    getmsg(0, t);
-    EXPECT_EQ(t.used(), "");
-    Text<4> small;
-    getmsg(108, small); // cut to the text
-    EXPECT_EQ(small.view(), "firs");
-    getmsg(999, small);
-    EXPECT_EQ(small.view(), "Numb");
-}
-
-TEST_F(MsgTest, PiecesAreSeparatedByOneBlank) {
+TEST_F(MsgTest, PiecesLinesAndColumns) {
     setmsg("ERROR", 5);
     apcmsg("abc");
     apcmsg("def   ");
-    EXPECT_EQ(msgline(0), "abc def");
-    EXPECT_EQ(cmmsg.msgcol, 8);
-    apcmsg("    "); // a blank piece adds one column and nothing else
-    apcmsg("");
+    apcmsg("    "); // a blank piece takes one column
     apcmsg("g");
-    EXPECT_EQ(msgline(0), "abc def   g");
     apimsg(-42);
     apimsg(2147483647);
-    EXPECT_EQ(msgline(0), "abc def   g -42 ********");
-    catalogue({{114, "Data read failed."}});
+    catalogue(114, "Data read failed.");
     apcmsgnum(114);
-    apcmsgnum(7); // any number is looked up, below 100 too
-    EXPECT_EQ(msgline(0), "abc def   g -42 ******** Data read failed. Number    7");
-    setmsg("ERROR", 114);
-    EXPECT_EQ(msgline(0), "Data read failed.");
-    EXPECT_EQ(cmmsg.msgcol, 18);
-}
-
-TEST_F(MsgTest, FirstLineHolds150ColumnsOthers160) {
-    setmsg("ERROR", 5);
+    apcmsgnum(7); // any number is looked up
+    EXPECT_EQ(msgline(0), "abc def  g -42 ******** Data read failed. Number    7");
+    EXPECT_EQ(cmmsg.msgcol, 54);
+    // Line 1 holds 150 columns, the others 160; a piece that does not fit starts a line.
+    // clang-format off
+    struct Case {
+        std::int32_t col, len, line, newcol;
+    } cases[] = {{100, 49, 1, 150}, {100, 50, 2, 51}, {0, 200, 2, 201}};
+    // clang-format on
+    for (const auto& c : cases) {
+        setmsg("ERROR", 5);
+        cmmsg.msgcol = c.col;
+        apcmsg(std::string(static_cast<std::size_t>(c.len), 'a'));
+        EXPECT_EQ((std::array{cmmsg.nmsgline, cmmsg.msgcol}), (std::array{c.line, c.newcol}))
+            << c.len;
+        EXPECT_EQ(msgline(c.line - 1).size(),
+                  static_cast<std::size_t>(std::min(c.len + (c.line == 1 ? c.col : 0), 160)));
+    }
     cmmsg.msgcol = 100;
-    apcmsg(std::string(49, 'a')); // 100 + 49 + 1 = 150 still fits
-    EXPECT_EQ(cmmsg.nmsgline, 1);
-    EXPECT_EQ(cmmsg.msgcol, 150);
-    setmsg("ERROR", 5);
-    cmmsg.msgcol = 100;
-    apcmsg(std::string(50, 'b'));
-    EXPECT_EQ(cmmsg.nmsgline, 2);
-    EXPECT_EQ(msgline(1), std::string(50, 'b'));
-    EXPECT_EQ(cmmsg.msgcol, 51);
-    cmmsg.msgcol = 100;
-    apcmsg(std::string(59, 'c')); // 100 + 59 + 1 = 160 on line 2
+    apcmsg(std::string(59, 'c')); // 160 on line 2
     EXPECT_EQ(cmmsg.nmsgline, 2);
     apcmsg("d");
     EXPECT_EQ(cmmsg.nmsgline, 3);
-    apcmsg(std::string(200, 'e')); // longer than a line: cut at 160, on a fresh line
-    EXPECT_EQ(cmmsg.nmsgline, 4);
-    EXPECT_EQ(msgline(3), std::string(160, 'e'));
-    apcmsg("f");
+    for (int i = 1; i <= 4; ++i) aplmsg("line " + std::to_string(i));
     EXPECT_EQ(cmmsg.nmsgline, 5);
-    EXPECT_EQ(msgline(4), "f");
-}
-
-TEST_F(MsgTest, FifthLineIsReusedWhenFull) {
-    setmsg("ERROR", 5);
-    for (int i = 1; i <= 10; ++i) aplmsg("line " + std::to_string(i));
-    EXPECT_EQ(cmmsg.nmsgline, 5);
-    EXPECT_EQ(msgline(1), "line 1");
-    EXPECT_EQ(msgline(3), "line 3");
-    EXPECT_EQ(msgline(4), "line 10");
+    EXPECT_EQ(msgline(3), "line 1");
+    EXPECT_EQ(msgline(4), "line 4"); // the fifth line is reused
     cmmsg.msgcol = 150;
     apcmsg("0123456789");
-    EXPECT_EQ(cmmsg.nmsgline, 5);
     EXPECT_EQ(msgline(4), "0123456789");
-    EXPECT_EQ(msgline(3), "line 3"); // lines 1 to 4 keep theirs
-}
-
-TEST_F(MsgTest, AplmsgStartsLinesAndClrmsgBlanksThem) {
-    setmsg("ERROR", 5);
-    apcmsg("one");
+    EXPECT_EQ(msgline(3), "line 1");
     aplmsg("    ");
-    EXPECT_EQ(cmmsg.nmsgline, 2);
     EXPECT_EQ(cmmsg.msgcol, 1);
     apcmsg("two");
-    EXPECT_EQ(kmmsg.msgline[1].view().substr(0, 5), " two "); // after the blank column
-    aplmsg(std::string(170, 'z'));
-    EXPECT_EQ(msgline(2), std::string(160, 'z'));
+    EXPECT_EQ(kmmsg.msgline[4].view().substr(0, 5), " two "); // after the blank column
     clrmsg();
-    EXPECT_EQ(cmmsg.nmsgline, 1);
-    EXPECT_EQ(cmmsg.msgnum, 0);
-    EXPECT_EQ(cmmsg.msgtype, 0);
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(msgline(i), "") << i;
-}
-
-TEST_F(MsgTest, ComposingFromZeroFilledStateNeverLosesText) {
+    EXPECT_EQ((std::array{cmmsg.nmsgline, cmmsg.msgnum, cmmsg.msgtype, cmmsg.msgcol}),
+              (std::array{1, 0, 0, 0}));
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(kmmsg.msgline[static_cast<std::size_t>(i)].view(), std::string(160, ' '));
     test::resetstate(); // zero-filled lines, as at program start
     setmsg("ERROR", 5);
     apcmsg(" ");
     apcmsg("x");
     EXPECT_EQ(msgline(0), " x");
-    cmmsg.nmsgline = 0; // never write outside the lines, whatever the count says
-    apcmsg("y");
-    cmmsg.nmsgline = 9;
+    cmmsg.nmsgline = 9; // never outside the lines, whatever the count says
     aplmsg("z");
     EXPECT_EQ(cmmsg.nmsgline, 5);
 }
 
-TEST_F(MsgTest, AutoprintFlushesAndGoesOn) {
-    sendmsg(20, true, {true, true, true, true, true, true});
-    const std::string s = capture(20, [] {
-        cmmsg.autoprint = true;
-        setmsg("WARNING", 5);
-        for (int i = 1; i <= 5; ++i) aplmsg("l" + std::to_string(i));
-        EXPECT_EQ(cmmsg.msgtype, 2);
-        EXPECT_EQ(cmmsg.nmsgline, 1);
-        EXPECT_EQ(cmmsg.msgnum, 0);
-        EXPECT_EQ(msgline(0), "l5");
-    });
-    EXPECT_EQ(s, " WARNING:  \n l1\n l2\n l3\n l4\n");
-}
-
-TEST_F(MsgTest, OutmsgRecordLayouts) {
-    sendmsg(20, true, {true, true, true, true, true, true});
+TEST_F(MsgTest, OutputLayoutsAndDestinations) {
+    sendmsg(20, true, kAll);
+    // clang-format off
     struct Case {
         std::string type;
         std::int32_t num;
         std::string want;
-    } cases[] = {
-        {"ERROR", 108, " \aERROR  108: T P\n"},
-        {"ERROR", 1337, " \aERROR 1337: T P\n"},
-        {"ERROR", 12345, " \aERROR ****: T P\n"},
-        {"ERROR", 5, " \aERROR    5: T P\n"},
-        {"ERROR", -5, " \aERROR   -5: T P\n"},
-        {"ERROR", -100, " \aERROR  ***: T P\n"},
-        {"ERROR", -999, " \aERROR  ***: T P\n"},
-        {"ERROR", 999, " \aERROR  999: T P\n"},
-        {"WARNING", 108, " WARNING: T P\n"},
-        {"OUTPUT", 108, " T P\n"},
-        {"COMMANDS", 1, " T P\n"},
-        {"MACROS", 1, " T P\n"},
-        {"PROCESSED", 1, " ==> T P\n"},
-    };
+    } cases[] = {{"ERROR", 1337, " \aERROR 1337: T P\n second\n  \n"},
+                 {"ERROR", 9999, " \aERROR 9999: T P\n second\n  \n"},
+                 {"ERROR", 12345, " \aERROR ****: T P\n second\n  \n"},
+                 {"ERROR", 999, " \aERROR  999: T P\n second\n  \n"},
+                 {"ERROR", 5, " \aERROR    5: T P\n second\n  \n"},
+                 {"ERROR", -100, " \aERROR  ***: T P\n second\n  \n"},
+                 {"WARNING", 108, " WARNING: T P\n second\n  \n"}, {"OUTPUT", 108, " T P\n second\n  \n"},
+                 {"MACROS", 1, " T P\n second\n  \n"}, {"PROCESSED", 1, " ==> T P\n second\n  \n"}};
+    // clang-format on
     for (const auto& c : cases) {
-        const std::string s = capture(20, [&] {
-            setmsg(c.type, c.num);
-            clrmsg(); // keep the test independent of the catalogue
-            typmsg(c.type);
-            cmmsg.msgnum = c.num;
-            apcmsg("T");
-            apcmsg("P");
-            outmsg();
-        });
-        EXPECT_EQ(s, c.want) << c.type << " " << c.num;
+        EXPECT_EQ(capture([&] {
+                      clrmsg(); // no catalogue text
+                      typmsg(c.type);
+                      cmmsg.msgnum = c.num;
+                      apcmsg("T");
+                      apcmsg("P");
+                      aplmsg("second");
+                      aplmsg("");
+                      outmsg();
+                  }),
+                  c.want)
+            << c.type << " " << c.num;
     }
-}
-
-TEST_F(MsgTest, MultiLineAndBlankMessages) {
-    sendmsg(20, true, {true, true, true, true, true, true});
-    EXPECT_EQ(capture(20,
-                      [] {
-                          setmsg("ERROR", 1337);
-                          aplmsg("second");
-                          aplmsg("");
-                          outmsg();
-                          wrtmsg(20);
-                      }),
-              " \aERROR 1337: Number 1337\n second\n  \n\aERROR: Number 1337\nsecond\n\n");
-    EXPECT_EQ(capture(20,
-                      [] {
-                          setmsg("ERROR", 5); // line 1 blank
-                          outmsg();
-                          wrtmsg(20);
-                          setmsg("WARNING", 5);
-                          outmsg();
-                          wrtmsg(20);
-                          setmsg("OUTPUT", 5);
-                          outmsg();
-                          wrtmsg(20);
-                      }),
-              " \aERROR    5:  \n\aERROR: \n WARNING:  \nWARNING: \n  \n\n");
-}
-
-TEST_F(MsgTest, DestinationsByType) {
-    // Unit 21 takes only warnings; the record order is line by line.
-    sendmsg(20, true, {true, true, true, false, false, false});
+    EXPECT_EQ(capture([] {
+                  for (const char* t : {"ERROR", "WARNING", "OUTPUT"}) {
+                      setmsg(t, 5);
+                      aplmsg("b");
+                      wrtmsg(20);
+                  }
+                  setmsg("ERROR", 5);
+                  outmsg(); // a blank line 1
+                  cmmsg.msgtype = 0;
+                  outmsg(); // no type: nothing
+              }),
+              "\aERROR: \nb\nWARNING: \nb\n\nb\n \aERROR    5:  \n");
     sendmsg(21, true, {false, true, false, false, false, false});
+    sendmsg(20, true, {true, true, true, false, false, false}); // replaced: flags only
     ASSERT_EQ(uopen(21, dir / "w", "NEW"), 0);
-    const std::string s = capture(20, [] {
+    cmmsg.autoprint = true;
+    const std::string s = capture([] {
         setmsg("W", 5);
-        apcmsg("a");
-        aplmsg("b");
+        for (int i = 1; i <= 6; ++i) aplmsg("l" + std::to_string(i)); // full: printed, goes on
+        EXPECT_EQ((std::array{cmmsg.msgtype, cmmsg.nmsgline, cmmsg.msgnum}), (std::array{2, 2, 0}));
         outmsg();
         setmsg("COMMANDS", 5);
         apcmsg("hidden");
         outmsg();
-        wrtmsg(20); // whatever the destinations
     });
     uclose(21);
-    EXPECT_EQ(s, " WARNING: a\n b\nhidden\n");
-    EXPECT_EQ(test::slurp(dir / "w"), " WARNING: a\n b\n");
-}
-
-TEST_F(MsgTest, SendmsgRegisterReplaceRemove) {
-    using F = std::array<bool, 6>;
-    const F a{true, false, false, false, false, false}, b{false, true, false, false, false, false},
-        c{false, false, true, false, false, false};
-    sendmsg(6, true, a);
-    sendmsg(7, true, b);
-    sendmsg(8, true, c);
-    sendmsg(7, true, c); // replace: flags only
-    EXPECT_EQ(cmmsg.ndest, 3);
-    EXPECT_EQ(cmmsg.destact[1], c);
-    sendmsg(6, false, a); // remove the first: the others move down with their flags
+    EXPECT_EQ(s, " WARNING:  \n l1\n l2\n l3\n l4\n WARNING: l5\n l6\n");
+    EXPECT_EQ(test::slurp(dir / "w"), s);
     EXPECT_EQ(cmmsg.ndest, 2);
-    EXPECT_EQ(cmmsg.destunit[0], 7);
-    EXPECT_EQ(cmmsg.destunit[1], 8);
-    EXPECT_EQ(cmmsg.destact[0], c);
-    sendmsg(99, false, a); // not registered: nothing
-    EXPECT_EQ(cmmsg.ndest, 2);
-    sendmsg(6, true, b); // again, as the new last one
-    EXPECT_EQ(cmmsg.destunit[2], 6);
-    EXPECT_EQ(cmmsg.destact[2], b);
-    sendmsg(30, true, a);
-    sendmsg(31, true, a);
-    sendmsg(32, true, a); // a sixth: ignored
-    EXPECT_EQ(cmmsg.ndest, 5);
-    EXPECT_EQ(cmmsg.destunit[4], 31);
+    sendmsg(20, false, kAll); // removed: the others move down with their flags
+    EXPECT_EQ((std::array{cmmsg.ndest, cmmsg.destunit[0]}), (std::array{1, 21}));
+    EXPECT_EQ(cmmsg.destact[0], (Types{false, true, false, false, false, false}));
+    sendmsg(99, false, kAll); // not registered: nothing
+    ASSERT_EQ(uopen(21, dir / "w2", "NEW"), 0);
+    setmsg("WARNING", 5); // entries past the count are not destinations
+    aplmsg("y");
+    outmsg();
+    uclose(21);
+    EXPECT_EQ(test::slurp(dir / "w2"), " WARNING:  \n y\n");
+    for (std::int32_t u = 30; u < 36; ++u) sendmsg(u, true, kAll); // a sixth is ignored
+    EXPECT_EQ((std::array{cmmsg.ndest, cmmsg.destunit[4]}), (std::array{5, 33}));
+    sendmsg(30, false, kAll); // from a full set
+    EXPECT_EQ((std::array{cmmsg.ndest, cmmsg.destunit[1], cmmsg.destunit[3]}),
+              (std::array{4, 31, 33}));
 }
 
-// ------------------------------------------------------------ catalogue ----
-
-namespace {
-
-struct CatalogueTest : MsgTest {
-    void load(const std::string& contents) {
-        test::spit(dir / "messages", contents);
-        ::setenv("KIVAUX", dir.path.c_str(), 1);
-        test::resetstate();
+TEST_F(MsgTest, CatalogueFile) {
+    EXPECT_EQ(load(" 101 open failed\n108 x-left justified\n 101Xsecond 101\n\n-12  minus\n1337?Z\n"
+                   " 200 " +
+                   std::string(160, 'a') + "IGNORED\n"),
+              0);
+    ASSERT_EQ(cmmsg.ncatmsg, 7);
+    // clang-format off
+    const std::pair<std::int32_t, std::string> entries[] = {{101, "open failed"},
+                                                            {108, "-left justified"}, {101, "second 101"},
+                                                            {0, ""}, {-12, "minus"}, {1337, "Z"},
+                                                            {200, std::string(160, 'a')}};
+    // clang-format on
+    for (std::size_t i = 0; i < 7; ++i) {
+        EXPECT_EQ(cmmsg.catnum[i], entries[i].first) << i;
+        EXPECT_EQ(kmmsg.cattext[i].used(), entries[i].second) << i;
     }
-};
-
-std::string lines(int n, int first = 1) {
-    std::string s;
-    for (int i = 0; i < n; ++i) {
-        Text<4> num;
-        wrint(first + i, num);
-        s += std::string(num.view()) + " text " + std::to_string(first + i) + "\n";
-    }
-    return s;
-}
-
-} // namespace
-
-TEST_F(CatalogueTest, ColumnsDuplicatesAndBlankLines) {
-    load(" 101 open failed\n108 x-left justified\n 101Xsecond 101\n\n-12  minus\n1337?Z\n");
-    std::int32_t nerr = -1;
-    kivmsg(nerr);
-    EXPECT_EQ(nerr, 0);
-    ASSERT_EQ(cmmsg.ncatmsg, 6);
-    EXPECT_EQ(cmmsg.catnum[1], 108);
-    EXPECT_EQ(kmmsg.cattext[1].used(), "-left justified"); // column 5 skipped: "x" lost
-    EXPECT_EQ(cmmsg.catnum[3], 0);
-    EXPECT_EQ(kmmsg.cattext[3].used(), "");
-    EXPECT_EQ(cmmsg.catnum[4], -12);
-    EXPECT_EQ(kmmsg.cattext[4].used(), "minus");
-    Text<20> t;
-    getmsg(101, t);
-    EXPECT_EQ(t.used(), "open failed");
-    getmsg(1337, t);
-    EXPECT_EQ(t.used(), "Z");
-}
-
-TEST_F(CatalogueTest, LongLinesAreCutAt165) {
-    load(" 200 " + std::string(160, 'a') + "IGNORED\n");
-    std::int32_t nerr = -1;
-    kivmsg(nerr);
-    EXPECT_EQ(nerr, 0);
-    EXPECT_EQ(kmmsg.cattext[0].used(), std::string(160, 'a'));
-}
-
-TEST_F(CatalogueTest, FourHundredLinesFillIt) {
     for (int n : {399, 400, 401}) {
-        load(lines(n));
-        std::int32_t nerr = -1;
-        kivmsg(nerr);
-        EXPECT_EQ(nerr, n >= 400 ? 919 : 0) << n;
+        std::string s;
+        for (int i = 1; i <= n; ++i) s += std::to_string(1000 + i) + " text\n";
+        EXPECT_EQ(load(s), n >= 400 ? 919 : 0) << n;
         EXPECT_EQ(cmmsg.ncatmsg, std::min(n, 400)) << n;
-        EXPECT_FALSE(uconnected(19)) << n;
+        EXPECT_EQ(cmmsg.catnum[static_cast<std::size_t>(std::min(n, 400) - 1)],
+                  1000 + std::min(n, 400));
     }
-    EXPECT_EQ(cmmsg.catnum[399], 400);
-}
-
-TEST_F(CatalogueTest, BadLineStopsWithItsNumber) {
-    load(" 114 Read trouble.\n 100 Bad catalogue line\n 200 ok\n2x0 nope\n 300 never\n");
-    std::int32_t nerr = -1;
-    kivmsg(nerr);
-    EXPECT_EQ(nerr, 100);
+    EXPECT_EQ(load(" 114 Read trouble.\n 100 Bad catalogue line\n 200 ok\n2x0 nope\n 300 never\n"),
+              100);
     EXPECT_EQ(cmmsg.ncatmsg, 3);
     EXPECT_EQ(msgline(0), "Bad catalogue line 4 Read trouble. " + dir / "messages");
-    EXPECT_FALSE(uconnected(19));
-    load("ab   first line bad\n");
-    kivmsg(nerr);
-    EXPECT_EQ(nerr, 100);
-    EXPECT_EQ(cmmsg.ncatmsg, 0);
-    EXPECT_EQ(msgline(0), "Number  100 1 Number  114 " + dir / "messages");
-}
-
-TEST_F(CatalogueTest, MissingFileAndLongDirectory) {
-    ::setenv("KIVAUX", (dir / "nothing").c_str(), 1);
+    for (std::int32_t u = 1; u <= 19; ++u) uopen(u, "", "SCRATCH"); // no unit left for it
     std::int32_t nerr = -1;
     kivmsg(nerr);
-    EXPECT_EQ(nerr, 108);
-    EXPECT_EQ(msgline(0), "Number  108 " + dir / "nothing" + "/messages");
-    const std::string longdir = "/" + std::string(126, 'd'); // 127: path would be 136
-    ::setenv("KIVAUX", longdir.c_str(), 1);
-    kivmsg(nerr);
-    EXPECT_EQ(nerr, 916);
-    EXPECT_EQ(msgline(0), "Number  916 " + longdir + " /"); // the last piece did not fit
-    EXPECT_EQ(msgline(1), "messages");
-    const std::string toolong = "/" + std::string(199, 'd');
-    ::setenv("KIVAUX", toolong.c_str(), 1);
-    kivmsg(nerr);
-    EXPECT_EQ(nerr, 916);
+    EXPECT_EQ((std::array{nerr, cmmsg.ncatmsg}), (std::array{116, 3}));
+    EXPECT_EQ(load("ab   first line bad\n"), 100);
     EXPECT_EQ(cmmsg.ncatmsg, 0);
-    EXPECT_FALSE(uconnected(19));
+    EXPECT_EQ(msgline(0), "Number  100 1 Number  114 " + dir / "messages");
+    // clang-format off
+    struct Case {
+        std::string dir;
+        std::int32_t nerr;
+        std::string line0, line1;
+    } cases[] = {{dir / "nothing", 108, "Number  108 " + dir / "nothing" + "/messages", ""},
+                 {"/" + std::string(118, 'd'), 108, "", ""}, // 128 with "/messages"
+                 {"/" + std::string(119, 'd'), 916,
+                  "Number  916 /" + std::string(119, 'd') + " / messages", ""},
+                 {"/" + std::string(199, 'd'), 916, "", ""}};
+    // clang-format on
+    for (const auto& c : cases) {
+        ::setenv("KIVAUX", c.dir.c_str(), 1);
+        test::resetstate();
+        std::int32_t nerr = -1;
+        kivmsg(nerr);
+        EXPECT_EQ(nerr, c.nerr) << c.dir.size();
+        EXPECT_EQ(msgline(0), c.line0.empty() ? msgline(0) : c.line0);
+        EXPECT_EQ(msgline(1), c.line0.empty() ? msgline(1) : c.line1);
+        EXPECT_EQ(cmmsg.ncatmsg, 0);
+        EXPECT_FALSE(uconnected(19));
+    }
 }
 
 TEST(InimsgDeath, FailureIsPrintedOnceOnTheTerminal) {
-    // In a child: standard output is what the user sees.
     TempDir dir;
     ::setenv("KIVAUX", dir.path.c_str(), 1);
     const std::string want = "^ \aERROR  108: Number  108 " + dir / "messages" + "\nend\n$";
@@ -414,10 +289,10 @@ TEST(InimsgDeath, FailureIsPrintedOnceOnTheTerminal) {
             test::resetstate();
             ::dup2(2, 1); // the death test watches standard error
             inimsg();
-            EXPECT_EQ(cmmsg.ndest, 1);
             uwrite(6, "end");
-            std::exit(cmmsg.destunit[0] == 6 && cmmsg.destact[0][2] && !cmmsg.destact[0][3] ? 0
-                                                                                            : 9);
+            const auto want = (Types{true, true, true, false, false, false});
+            const bool ok = cmmsg.ndest == 1 && cmmsg.destunit[0] == 6 && cmmsg.destact[0] == want;
+            std::exit(ok ? 0 : 9);
         },
         ::testing::ExitedWithCode(0), want);
 }

@@ -2,7 +2,7 @@
 if(TARGET wfdxlate)
   add_executable(wfdxlate_e2e wfdxlate_e2e.cpp)
   target_link_libraries(wfdxlate_e2e PRIVATE GTest::gtest GTest::gtest_main)
-  target_include_directories(wfdxlate_e2e PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+  target_include_directories(wfdxlate_e2e PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR})
   target_compile_definitions(wfdxlate_e2e PRIVATE
     WFDXLATE_BIN="$<TARGET_FILE:wfdxlate>" KIVF_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   gtest_discover_tests(wfdxlate_e2e DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)

@@ -1,5 +1,5 @@
 // Helpers shared by the unit tests: fresh process-wide state, temporary
-// directories, whole-file reads.
+// directories, whole-file reads, runs in a child process.
 #pragma once
 
 #include "co/co.h"
@@ -7,11 +7,15 @@
 #include "dff/dff.h"
 #include "msg/msg.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace kivf::test {
@@ -24,14 +28,10 @@ inline void resetstate() {
         if (u != kStdin && u != kStdout) uclose(u);
 }
 
-// Every process-wide record as at program start: messages, units, the header
-// and its catalogue.
+// Every process-wide record as at program start.
 inline void resetall() {
     resetstate();
-    cmhdr = CmHdr{};
-    kmhdr = KmHdr{};
-    cmlhf = CmLhf{};
-    kmlhf = KmLhf{};
+    std::tie(cmhdr, kmhdr, cmlhf, kmlhf) = std::tuple{CmHdr{}, KmHdr{}, CmLhf{}, KmLhf{}};
 }
 
 // A fresh temporary directory, removed with its contents at destruction.
@@ -62,6 +62,61 @@ inline void spit(const std::string& file, const std::string& bytes) {
 // The used part of message line i (0-based).
 inline std::string msgline(int i) {
     return std::string(kmmsg.msgline[static_cast<std::size_t>(i)].used());
+}
+
+// The lowest free descriptor: a routine that leaks one moves it.
+inline int lowestfd() {
+    const int fd = ::dup(0);
+    ::close(fd);
+    return fd;
+}
+
+// What f prints on standard output (unit 6), which is a file meanwhile.
+template <class F> std::string printed(F f) {
+    char name[] = "/tmp/kivf-out-XXXXXX";
+    const int fd = ::mkstemp(name);
+    uflushall();
+    std::fflush(stdout);
+    const int saved = ::dup(1);
+    ::dup2(fd, 1);
+    f();
+    uflushall();
+    std::fflush(stdout);
+    ::dup2(saved, 1);
+    ::close(saved);
+    ::close(fd);
+    const std::string s = slurp(name);
+    ::unlink(name);
+    return s;
+}
+
+// Runs body in a child (as user 65534 when asked and running as root), its
+// standard output captured. status: the child's exit status (body's result),
+// -1 when it did not exit normally.
+struct Child {
+    int status;
+    std::string out;
+};
+template <class Body> Child inchild(Body body, bool ordinary = false) {
+    char name[] = "/tmp/kivf-child-XXXXXX";
+    const int fd = ::mkstemp(name);
+    std::fflush(stdout);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(fd, 1);
+        if (ordinary && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(99);
+        const int code = body();
+        uflushall();
+        std::fflush(stdout);
+        ::_exit(code);
+    }
+    int st = 0;
+    ::waitpid(pid, &st, 0);
+    ::close(fd);
+    Child c{WIFEXITED(st) ? WEXITSTATUS(st) : -1, slurp(name)};
+    ::unlink(name);
+    return c;
 }
 
 } // namespace kivf::test
