@@ -37,6 +37,9 @@ bool accumulate(std::string_view digits, bool negative, std::int32_t& value) {
     return true;
 }
 
+// No field this system reads as a free-form number is this long.
+constexpr std::size_t kFreeMax = 512;
+
 // Checks ordinary decimal notation and copies it, NUL-terminated, with a D
 // exponent letter turned into E for the C library. False when the text is not
 // such a number or does not fit the buffer.
@@ -112,7 +115,7 @@ void wrint(std::int32_t value, std::span<char> field) {
 }
 
 bool rdfree(std::string_view text, float& value) {
-    std::array<char, 512> buf{};
+    std::array<char, kFreeMax> buf{};
     if (!decimal(text, buf)) return false;
     errno = 0;
     const float v = std::strtof(buf.data(), nullptr);
@@ -122,7 +125,7 @@ bool rdfree(std::string_view text, float& value) {
 }
 
 bool rdfree(std::string_view text, double& value) {
-    std::array<char, 512> buf{};
+    std::array<char, kFreeMax> buf{};
     if (!decimal(text, buf)) return false;
     const double v = std::strtod(buf.data(), nullptr);
     if (std::isinf(v)) return false;
@@ -132,6 +135,7 @@ bool rdfree(std::string_view text, double& value) {
 
 bool rdfree(std::string_view text, std::int32_t& value) {
     std::string_view t = trimblanks(text);
+    if (t.size() >= kFreeMax) return false; // the same length limit as the other targets
     bool negative = false;
     if (!t.empty() && (t[0] == '+' || t[0] == '-')) {
         negative = t[0] == '-';
