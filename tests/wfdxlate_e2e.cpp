@@ -5,12 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <filesystem>
 #include <limits>
-#include <string>
+#include <set>
 #include <sys/stat.h>
-#include <vector>
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
@@ -27,12 +24,9 @@ struct Kiv {
     std::vector<float> y;
     std::string bytes() const {
         kivtest::HandKiv h;
-        h.f(0, delta);
-        h.f(20, 0.0f);
+        h.f(0, delta), h.f(20, 0.0f), h.n(316, static_cast<std::int32_t>(y.size()));
         for (std::size_t i = 0; i < 6; ++i) h.n(280 + 4 * i, time[i]);
-        h.n(316, static_cast<std::int32_t>(y.size()));
-        h.k(440, sta);
-        h.k(600, cmp);
+        h.k(440, sta), h.k(600, cmp);
         if (!user0.empty()) h.k(576, user0);
         if (!user1.empty()) h.k(584, user1);
         return h.with(y);
@@ -51,93 +45,58 @@ std::string line(const std::string& t1to6, const std::string& path,
 }
 
 std::string err(int num, const std::string& text) {
-    char f[8];
-    std::snprintf(f, sizeof f, num >= 1000 ? "%4d" : " %3d", num);
-    return " \aERROR "s + f + ": Record not converted: " + text + "\n";
+    return " \aERROR " + std::to_string(num) + ": Record not converted: " + text + "\n";
 }
 
 struct Wfdxlate : ::testing::Test {
-    fs::path root, work, aux;
+    std::string tmpl = (fs::temp_directory_path() / "wfdx-e2e-XXXXXX").string();
+    fs::path root = ::mkdtemp(tmpl.data()), work = root / "work";
     std::string bin = WFDXLATE_BIN;
+    e2e::Options env; // KIVAUX set to a copy of the catalogue
     void SetUp() override {
-        std::string tmpl = (fs::temp_directory_path() / "wfdx-e2e-XXXXXX").string();
-        root = ::mkdtemp(tmpl.data());
-        work = root / "work";
-        aux = root / "aux";
-        fs::create_directories(work);
-        fs::create_directories(aux);
-        fs::copy_file(KIVF_SOURCE_DIR "/kivaux/messages", aux / "messages");
+        fs::create_directories(work), fs::create_directories(root / "aux");
+        fs::copy_file(KIVF_SOURCE_DIR "/kivaux/messages", root / "aux/messages");
+        env.kivaux = root / "aux";
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(root, ec);
-    }
-    std::string w(const std::string& name) const { return (work / name).string(); }
+    void TearDown() override { fs::remove_all(root); }
+    std::string w(const std::string& name) const { return work / name; }
     void file(const std::string& name, const std::string& bytes) const {
         std::ofstream(w(name), std::ios::binary) << bytes;
     }
-    e2e::Result run(const std::string& answer, e2e::Options o = {}) {
-        return e2e::run({bin}, work.string(), answer, o);
+    e2e::Result run(const std::string& answer, const e2e::Options* o = nullptr) {
+        return e2e::run({bin}, work, answer, o ? *o : env);
     }
-    e2e::Options env() const {
-        e2e::Options o;
-        o.kivaux = aux.string();
-        return o;
-    }
-    std::vector<std::string> kivfiles() const {
-        std::vector<std::string> v;
+    std::set<std::string> kivfiles() const {
+        std::set<std::string> v;
         for (const auto& e : fs::recursive_directory_iterator(work))
-            if (e.path().extension() == ".kiv") v.push_back(e.path().lexically_relative(work));
-        std::sort(v.begin(), v.end());
+            if (e.path().extension() == ".kiv") v.insert(e.path().lexically_relative(work));
         return v;
     }
 };
 
 TEST_F(Wfdxlate, ConvertsRecordsUntilABlankLine) {
-    file("a.w", samples({1, -1, 16777217, 7, 99, 98}));
-    file("b.w", samples({5, 6}));
+    file("a.w", samples({1, -1, 16777217, 7, 99, 98})), file("b.w", samples({5, 6}));
     const std::string p30 = "p" + std::string(27, 'x') + ".w";
     file(p30, samples({4}));
-    std::string wf = line("1995123 700000000.5 ABC BHZ 4 20.0", "a.w") +
-                     line("2001002 3600.5 LONGSTATION LHZ 2 0", "b.w", "") +
-                     "   95123   12  A\tB   " + std::string(35, 'C') +
-                     "   1   20   1 1 STS o s4 - 1 1 . " + p30 + " 0 -1 2015 u0 u1\n";
-    std::vector<std::pair<std::string, Kiv>> want(3);
-    want[0] = {"a.w.kiv",
-               {.time = {1995, 123, 20, 26, 40, 500}, .y = {1.0f, -1.0f, 16777216.0f, 7.0f}}};
-    want[1] = {"b.w.kiv",
-               {.delta = std::numeric_limits<float>::infinity(),
-                .time = {2001, 2, 1, 0, 0, 500},
-                .sta = "LONGSTAT",
-                .cmp = "LHZ",
-                .user0 = "",
-                .user1 = "",
-                .y = {5.0f, 6.0f}}};
-    want[2] = {p30 + ".kiv",
-               {.time = {9512, 3, 0, 0, 12, 0},
-                .sta = "A\tB",
-                .cmp = "CCCCCCCC",
-                .user0 = "u0",
-                .user1 = "u1",
-                .y = {4.0f}}};
     // clang-format off
-    struct Start {
-        std::string start;
-        std::int32_t hour, min, sec, msec;
-    } starts[] = {{"700000031.0", 20, 27, 11, 0},  {"59.9999", 0, 0, 59, 999},
-                  {"2.3", 0, 0, 2, 300},           {"86400", 0, 0, 0, 0},
-                  {"-0.5", 23, 59, 59, 500},       {"1425997541.050", 14, 25, 41, 50},
-                  {"1.0e3", 0, 16, 40, 0},         {"0.0015", 0, 0, 0, 1},
-                  {"-86400.001", 23, 59, 59, 999}, {"9007199253.5", 23, 47, 33, 500}};
+    std::string wf = line("1995123 700000000.5 ABC BHZ 4 20.0", "a.w") + line("2001002 3600.5 LONGSTATION LHZ 2 0", "b.w", "") +
+                     "   95123   12  A\tB   " + std::string(35, 'C') + "   1   20   1 1 STS o s4 - 1 1 . " + p30 + " 0 -1 2015 u0 u1\n";
+    std::vector<std::pair<std::string, Kiv>> want = {
+        {"a.w.kiv", {.time = {1995, 123, 20, 26, 40, 500}, .y = {1.0f, -1.0f, 16777216.0f, 7.0f}}},
+        {"b.w.kiv", {.delta = std::numeric_limits<float>::infinity(), .time = {2001, 2, 1, 0, 0, 500}, .sta = "LONGSTAT", .cmp = "LHZ", .user0 = "", .user1 = "", .y = {5.0f, 6.0f}}},
+        {p30 + ".kiv", {.time = {9512, 3, 0, 0, 12, 0}, .sta = "A\tB", .cmp = "CCCCCCCC", .user0 = "u0", .user1 = "u1", .y = {4.0f}}}};
+    const std::pair<std::string, std::vector<std::int32_t>> starts[] = {
+        {"700000031.0", {20, 27, 11, 0}}, {"59.9999", {0, 0, 59, 999}}, {"2.3", {0, 0, 2, 300}},
+        {"86400", {0, 0, 0, 0}}, {"-0.5", {23, 59, 59, 500}}, {"1425997541.050", {14, 25, 41, 50}},
+        {"1.0e3", {0, 16, 40, 0}}, {"0.0015", {0, 0, 0, 1}}, {"-86400.001", {23, 59, 59, 999}},
+        {"9007199253.5", {23, 47, 33, 500}}};
     // clang-format on
     for (std::size_t i = 0; i < std::size(starts); ++i) {
         const std::string s = "s" + std::to_string(i) + ".w";
+        const auto& [start, t] = starts[i];
         file(s, "");
-        wf += line("1995123 " + starts[i].start + " ABC BHZ 0 20", s);
-        want.push_back(
-            {s + ".kiv",
-             {.time = {1995, 123, starts[i].hour, starts[i].min, starts[i].sec, starts[i].msec},
-              .y = {}}});
+        wf += line("1995123 " + start + " ABC BHZ 0 20", s);
+        want.push_back({s + ".kiv", {.time = {1995, 123, t[0], t[1], t[2], t[3]}, .y = {}}});
     }
     std::string cut = line("1995123 0 ABC BHZ 1 20", "b.w", "u0"); // the last record of b.w wins
     cut.pop_back();
@@ -145,126 +104,84 @@ TEST_F(Wfdxlate, ConvertsRecordsUntilABlankLine) {
     wf += cut + " TOOFAR\n"; // token 21 would start at column 211: KUSER1 stays undefined
     want[1] = {"b.w.kiv", {.user0 = "u0", .user1 = "", .y = {5.0f}}};
     file("x.wfdisc", wf + "   \n" + line("1995123 0 ABC BHZ 1 20", "a.w"));
-    const auto r = run("x.wfdisc   \n", env());
-    EXPECT_EQ(r.out, kPrompt + " Error reading file information\n");
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.status, 0);
+    const auto r = run("x.wfdisc   \n");
+    EXPECT_EQ(std::tuple(r.out, r.err, r.status),
+              std::tuple(kPrompt + " Error reading file information\n", "", 0));
     for (const auto& [name, kiv] : want) EXPECT_EQ(e2e::readfile(w(name)), kiv.bytes()) << name;
     EXPECT_EQ(kivfiles().size(), want.size());
     EXPECT_EQ(e2e::readfile(w("a.w")), samples({1, -1, 16777217, 7, 99, 98})); // samples untouched
 }
 
 TEST_F(Wfdxlate, RefusedRecordsAreNamedAndTheRunGoesOn) {
-    file("ok.w", samples({1, 2, 3}));
-    file("short.w", samples({1}));
-    fs::create_directories(work / "dir.w.kiv");
-    file("dir.w", samples({1, 2, 3}));
-    file("ok.w.kiv", "previous");
-    const std::string long31 = std::string(29, 'q') + ".w",
-                      num = "a token is not a number or is out of range; ";
-    const std::string count = "sample count outside 0 to 90000; wfdisc line ";
     // clang-format off
+    file("ok.w", samples({1, 2, 3})), file("short.w", samples({1})), file("dir.w", samples({1, 2, 3}));
+    file("ok.w.kiv", "previous"), fs::create_directories(work / "dir.w.kiv");
+    const std::string long31 = std::string(29, 'q') + ".w", ok = "1995123 0 ABC BHZ 3 20", read = "samples cannot be read; wfdisc line ",
+                      num = "a token is not a number or is out of range; wfdisc line ", count = "sample count outside 0 to 90000; wfdisc line ";
     const std::pair<std::string, std::string> rows[] = {
         {line("1995123 0 ABC BHZ 90001 20", "ok.w"), err(2003, count + "1 90001")},
         {line("1995123 0 ABC BHZ -1 20", "ok.w"), err(2003, count + "2 -1")},
-        {"1995123 0 ABC BHZ 3 20 1 1 STS o s4 - 1 1 .\n",
-         err(2001, "fewer than 16 tokens; wfdisc line 3 has 15")},
-        {line("1995123 0 ABC BHZ 3 20", long31),
-         err(2004, "sample file path longer than 30 characters; wfdisc line 4 " + long31)},
-        {line("1995123 0 ABC BHZ 3x 20", "ok.w"), err(2002, num + "wfdisc line 5 token 5 3x")},
-        {line("1995123 9007199254 ABC BHZ 3 20", "ok.w"),
-         err(2005, "start time cannot be held to the microsecond; wfdisc line 6 9007199254")},
-        {line("19x5123 0 ABC BHZ 3 20", "ok.w"), err(2002, num + "wfdisc line 7 token 1 19x5123")},
-        {line("1995123 0 ABC BHZ 3 nan", "ok.w"), err(2002, num + "wfdisc line 8 token 6 nan")},
-        {line("1995123 0 ABC BHZ 3 20", "missing.w"),
-         err(2006,
-             "samples cannot be read; wfdisc line 9 missing.w File does not exist: missing.w")},
-        {line("1995123 0 ABC BHZ 3 20", "short.w"),
-         err(2006,
-             "samples cannot be read; wfdisc line 10 short.w Data read failed or came up short.")},
-        {line("1995123 0 ABC BHZ 3 20", "dir.w"),
-         "\aERROR: Cannot open or create file dir.w.kiv (System error occurred.)\n" +
-             err(2011, "its waveform file was not written; wfdisc line 11 dir.w.kiv")},
-        {line("1995123 x ABC BHZ 3 20", "ok.w"), err(2002, num + "wfdisc line 12 token 2 x")},
-        {"1995123 0 ABC BHZ 3 20\0"s + line(" 1", "ok.w"),
-         err(2009, "it holds a NUL character; wfdisc line 13")},
+        {"1995123 0 ABC BHZ 3 20 1 1 STS o s4 - 1 1 .\n", err(2001, "fewer than 16 tokens; wfdisc line 3 has 15")},
+        {line(ok, long31), err(2004, "sample file path longer than 30 characters; wfdisc line 4 " + long31)},
+        {line("1995123 0 ABC BHZ 3x 20", "ok.w"), err(2002, num + "5 token 5 3x")},
+        {line("1995123 9007199254 ABC BHZ 3 20", "ok.w"), err(2005, "start time cannot be held to the microsecond; wfdisc line 6 9007199254")},
+        {line("19x5123 0 ABC BHZ 3 20", "ok.w"), err(2002, num + "7 token 1 19x5123")},
+        {line("1995123 0 ABC BHZ 3 nan", "ok.w"), err(2002, num + "8 token 6 nan")},
+        {line(ok, "missing.w"), err(2006, read + "9 missing.w File does not exist: missing.w")},
+        {line(ok, "short.w"), err(2006, read + "10 short.w Data read failed or came up short.")},
+        {line(ok, "dir.w"), "\aERROR: Cannot open or create file dir.w.kiv (System error occurred.)\n" + err(2011, "its waveform file was not written; wfdisc line 11 dir.w.kiv")},
+        {line("1995123 x ABC BHZ 3 20", "ok.w"), err(2002, num + "12 token 2 x")},
+        {ok + "\0"s + line(" 1", "ok.w"), err(2009, "it holds a NUL character; wfdisc line 13")},
         {"x\n", err(2001, "fewer than 16 tokens; wfdisc line 14 has 1")},
-        {line("1995123 0 ABC BHZ 3 20", "ok.w"), ""}};
+        {line(ok, "ok.w"), ""}};
     // clang-format on
     std::string wf, want = kPrompt;
-    for (const auto& [rec, msg] : rows) {
-        wf += rec;
-        want += msg;
-    }
+    for (const auto& [rec, msg] : rows) wf += rec, want += msg;
     file("r.wfdisc", wf);
-    const auto r = run("r.wfdisc\n", env());
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.out, want);
+    const auto r = run("r.wfdisc\n");
+    EXPECT_EQ(std::tuple(r.out, r.status), std::tuple(want, 2));
+    EXPECT_EQ(kivfiles(), (std::set<std::string>{"dir.w.kiv", "ok.w.kiv"}));
     EXPECT_TRUE(fs::is_directory(w("dir.w.kiv")));
-    EXPECT_EQ(kivfiles(), (std::vector<std::string>{"dir.w.kiv", "ok.w.kiv"}));
     EXPECT_EQ(e2e::readfile(w("ok.w.kiv")), (Kiv{.y = {1, 2, 3}}.bytes()));
 }
 
 TEST_F(Wfdxlate, ExitStatuses) {
-    file("a.w", samples({1}));
-    file("empty.wfdisc", "");
+    file("a.w", samples({1})), file("empty.wfdisc", "");
     file("good.wfdisc", line("1995123 0 ABC BHZ 1 20", "a.w"));
-    file("bad.wfdisc",
-         line("1995123 0 ABC BHZ 2 20", "a.w") + "\n" + line("1995123 0 ABC BHZ 1 20", "a.w"));
-    const std::string n30 = std::string(23, 'n') + ".wfdisc";
-    file(n30, "");
-    e2e::Options closed = env(), unset;
-    closed.closedstdin = true;
-    const std::string nameerr =
-        "The wfdisc file name is longer than 30 characters or holds a NUL character: ";
+    e2e::Options closed = env, unset;
+    closed.closed = 0;
     // clang-format off
-    struct Case {
-        std::string answer;
-        e2e::Options o;
-        std::string out, err;
-        int status;
-    } cases[] = {
-        {"empty.wfdisc\n", env(), "", "", 0}, {n30 + "\n", env(), "", "", 0},
-        {"good.wfdisc\n", env(), "", "", 0},
-        {"bad.wfdisc\n", env(),
-         err(2006, "samples cannot be read; wfdisc line 1 a.w Data read failed or came up short.") +
-             " Error reading file information\n",
-         "", 2}, // stopped after a refusal
-        {"nothere.wfdisc\n", env(), "Error opening wfdisc file..\n", "", 1},
-        {n30 + "x\n", env(), " \aERROR 2007: " + nameerr + n30 + "x\n", "", 1},
-        {"", env(),
-         "\n \aERROR 2008: No wfdisc file name: standard input ended before a name was read.\n", "",
-         1},
-        {"", closed,
-         "\n \aERROR 2008: No wfdisc file name: standard input ended before a name was read.\n", "",
-         1},
+    file("bad.wfdisc", line("1995123 0 ABC BHZ 2 20", "a.w") + "\n" + line("1995123 0 ABC BHZ 1 20", "a.w"));
+    const std::string n30 = std::string(23, 'n') + ".wfdisc", ended = "\n \aERROR 2008: No wfdisc file name: standard input ended before a name was read.\n";
+    file(n30, "");
+    const struct Case { std::string answer; e2e::Options o; std::string out, err; int status; } cases[] = {
+        {"empty.wfdisc\n", env, "", "", 0}, {n30 + "\n", env, "", "", 0}, {"good.wfdisc\n", env, "", "", 0},
+        {"bad.wfdisc\n", env, err(2006, "samples cannot be read; wfdisc line 1 a.w Data read failed or came up short.") + " Error reading file information\n", "", 2}, // stopped after a refusal
+        {"nothere.wfdisc\n", env, "Error opening wfdisc file..\n", "", 1},
+        {n30 + "x\n", env, " \aERROR 2007: The wfdisc file name is longer than 30 characters or holds a NUL character: " + n30 + "x\n", "", 1},
+        {"", env, ended, "", 1}, {"", closed, ended, "", 1},
         {"good.wfdisc\n", unset, "", "ERROR: Environmental variable KIVAUX not defined.\n", 1}};
     // clang-format on
     for (const auto& c : cases) {
         fs::remove(w("a.w.kiv"));
-        const auto r = run(c.answer, c.o);
-        EXPECT_EQ(r.out, kPrompt + c.out) << c.answer;
-        EXPECT_EQ(r.err, c.err) << c.answer;
-        EXPECT_EQ(r.status, c.status) << c.answer;
+        const auto r = run(c.answer, &c.o);
+        EXPECT_EQ(std::tuple(r.out, r.err, r.status), std::tuple(kPrompt + c.out, c.err, c.status))
+            << c.answer;
         EXPECT_EQ(fs::exists(w("a.w.kiv")), c.answer == "good.wfdisc\n" && c.status == 0)
             << c.answer;
     }
 }
 
 TEST_F(Wfdxlate, ReadOnlySampleFilesConvert) {
-    file("ro.w", samples({9}));
-    ::chmod(w("ro.w").c_str(), 0444);
+    file("ro.w", samples({9})), ::chmod(w("ro.w").c_str(), 0444);
     file("ro.wfdisc", line("1995123 0 ABC BHZ 1 20", "ro.w"));
-    e2e::Options o = env();
+    e2e::Options o = env;
     if (::getuid() == 0) { // root may write anything: run as an ordinary user
-        o.uid = 65534;
-        fs::copy_file(bin, root / "wfdxlate");
-        bin = (root / "wfdxlate").string();
-        for (const auto& p : {root, work, aux}) fs::permissions(p, fs::perms::all);
+        fs::copy_file(bin, root / "wfdxlate"), bin = root / "wfdxlate", o.uid = 65534;
+        for (const auto& p : {root, work, root / "aux"}) fs::permissions(p, fs::perms::all);
     }
-    const auto r = run("ro.wfdisc\n", o);
-    EXPECT_EQ(r.out, kPrompt);
-    EXPECT_EQ(r.status, 0);
+    const auto r = run("ro.wfdisc\n", &o);
+    EXPECT_EQ(std::tuple(r.out, r.status), std::tuple(kPrompt, 0));
     EXPECT_EQ(e2e::readfile(w("ro.w.kiv")), (Kiv{.y = {9}}.bytes()));
 }
 
