@@ -31,9 +31,7 @@ TEST_F(Units, OpenReadWriteClose) {
     EXPECT_TRUE(::stat(f.c_str(), &st) == 0 && (st.st_mode & 07777) == 0666);
     EXPECT_TRUE(uwrite(0, "Prompt: ", false));
     EXPECT_EQ(test::slurp(f), "Prompt: "); // an open line is seen at once
-    EXPECT_TRUE(uwrite(0, "\a x"));
-    EXPECT_TRUE(uwrite(0, "0123456789ABC"));
-    EXPECT_TRUE(uwrite(0, ""));
+    for (const char* line : {"\a x", "0123456789ABC", ""}) EXPECT_TRUE(uwrite(0, line));
     EXPECT_TRUE(uwrite(0, "no newline", false));
     uclose(0);
     EXPECT_FALSE(uwrite(0, "closed"));
@@ -42,13 +40,10 @@ TEST_F(Units, OpenReadWriteClose) {
     EXPECT_FALSE(uconnected(kMaxUnit));
     errno = EACCES; // left over from before: a writable file still opens for writing
     ASSERT_EQ(uopen(kMaxUnit, f, "OLD"), 0);
-    const char* want[] = {"Prompt: \a ", "0123456789", "          ", "no newline"};
+    std::string got; // records cut or padded; the rest of a long line skipped
     Text<10> rec;
-    for (const char* w : want) {
-        EXPECT_EQ(uread(kMaxUnit, rec), ReadStatus::ok);
-        EXPECT_EQ(rec.view(), w); // cut or padded; the rest of a long line skipped
-    }
-    EXPECT_EQ(uread(kMaxUnit, rec), ReadStatus::eof);
+    while (uread(kMaxUnit, rec) == ReadStatus::ok) got += std::string(rec.view()) + "|";
+    EXPECT_EQ(got, "Prompt: \a |0123456789|          |no newline|");
     EXPECT_EQ(uread(kMaxUnit, rec), ReadStatus::eof);
     EXPECT_TRUE(uwrite(kMaxUnit, "more"));
     uclose(kMaxUnit, true); // DELETE
@@ -57,34 +52,27 @@ TEST_F(Units, OpenReadWriteClose) {
     EXPECT_EQ(uopen(3, "ignored", "SCRATCH"), 0);
     EXPECT_TRUE(uwrite(3, "temp"));
     uclose(3, true);
-    EXPECT_FALSE(uexists("ignored"));
     uclose(3); // not connected: nothing happens
+    EXPECT_FALSE(uexists("ignored"));
 }
 
 TEST_F(Units, OpenRefusalsLeaveTheUnitUnconnected) {
-    const std::string f = dir / "x";
+    const std::string f = dir / "x", seq = "SEQUENTIAL", fmt = "FORMATTED";
     test::spit(f, "x\n");
-    const std::string seq = "SEQUENTIAL", fmt = "FORMATTED", dir1 = dir.path.string();
     // clang-format off
-    struct Case {
-        std::int32_t unit;
-        std::string name, status, access, form;
-        std::int32_t recl, want;
-    } cases[] = {{-1, f, "OLD", seq, fmt, 0, kUnitBadNumber},
-                 {kMaxUnit + 1, f, "OLD", seq, fmt, 0, kUnitBadNumber},
-                 {9, f, "OLDISH", seq, fmt, 0, kUnitBadKeyword},
-                 {9, f, "OLD", "RANDOM", "FORMATTED", 0, kUnitBadKeyword},
-                 {9, f, "OLD", "SEQUENTIAL", "BINARY", 0, kUnitBadKeyword},
-                 {9, f, "OLD", "DIRECT", "UNFORMATTED", 0, kUnitBadRecl},
-                 {9, dir1, "OLD", seq, fmt, 0, kUnitIsDirectory},
-                 {9, "/" + std::string(1023, 'a'), "OLD", seq, fmt, 0, kUnitNameTooLong},
-                 {9, "/" + std::string(1022, 'a'), "OLD", seq, fmt, 0, ENAMETOOLONG},
-                 {9, f, "old  ", "direct", "unformatted", 1, kUnitOk}};
+    const std::tuple<std::int32_t, std::string, std::string, std::string, std::string, std::int32_t, std::int32_t> cases[] = {
+        {-1, f, "OLD", seq, fmt, 0, kUnitBadNumber}, {kMaxUnit + 1, f, "OLD", seq, fmt, 0, kUnitBadNumber},
+        {9, f, "OLDISH", seq, fmt, 0, kUnitBadKeyword}, {9, f, "OLD", "RANDOM", fmt, 0, kUnitBadKeyword},
+        {9, f, "OLD", seq, "BINARY", 0, kUnitBadKeyword}, {9, f, "OLD", "DIRECT", "UNFORMATTED", 0, kUnitBadRecl},
+        {9, dir.path.string(), "OLD", seq, fmt, 0, kUnitIsDirectory},
+        {9, "/" + std::string(1023, 'a'), "OLD", seq, fmt, 0, kUnitNameTooLong},
+        {9, "/" + std::string(1022, 'a'), "OLD", seq, fmt, 0, ENAMETOOLONG},
+        {9, f, "old  ", "direct", "unformatted", 1, kUnitOk}};
     // clang-format on
-    for (const auto& c : cases) {
-        EXPECT_EQ(uopen(c.unit, c.name, c.status, c.access, c.form, c.recl), c.want)
-            << c.status << c.unit;
-        EXPECT_EQ(uconnected(9), c.want == kUnitOk);
+    for (const auto& [unit, name, status, access, form, recl, want] : cases) {
+        EXPECT_EQ(uopen(unit, name, status, access, form, recl), want)
+            << status << unit << access << form;
+        EXPECT_EQ(uconnected(9), want == kUnitOk);
     }
 }
 
@@ -105,32 +93,19 @@ TEST_F(Units, ReadOnlyFileOpensOldForReading) {
     EXPECT_EQ(c.status, 0);
 }
 
+// Standard output, a file here, is fully buffered: what was written is there before the read.
 TEST_F(Units, PromptIsSeenBeforeStandardInputIsRead) {
-    int out[2], in[2];
-    ASSERT_EQ(::pipe(out), 0);
-    ASSERT_EQ(::pipe(in), 0);
-    const pid_t pid = ::fork();
-    if (pid == 0) { // standard output a pipe: fully buffered
-        ::dup2(out[1], 1);
-        ::dup2(in[0], 0);
+    const auto c = test::inchild([] {
+        int in[2];
+        if (::pipe(in) != 0 || ::write(in[1], "name\n", 5) != 5 || ::dup2(in[0], 0) != 0) return 4;
         uwrite(kStdout, "Enter: ", false);
         uwrite(kStdout, "more", true); // not flushed by itself
         Text<4> rec;
-        ::_exit(uread(kStdin, rec) == ReadStatus::ok && rec.view() == "name" ? 0 : 3);
-    }
-    ::close(out[1]);
-    std::string seen(12, '\0');
-    for (std::size_t n = 0; n < 12;) {
-        const ssize_t k = ::read(out[0], seen.data() + n, 12 - n);
-        if (k <= 0) break;
-        n += static_cast<std::size_t>(k);
-    }
-    EXPECT_EQ(seen, "Enter: more\n");
-    ASSERT_EQ(::write(in[1], "name\n", 5), 5);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    EXPECT_EQ(status, 0);
-    for (int fd : {out[0], in[0], in[1]}) ::close(fd);
+        struct stat st {};
+        const bool ok = uread(kStdin, rec) == ReadStatus::ok && rec.view() == "name";
+        return ok && ::fstat(1, &st) == 0 && st.st_size == 12 ? 0 : 3;
+    });
+    EXPECT_EQ(std::pair(c.status, c.out), std::pair(0, std::string("Enter: more\n")));
 }
 
 // Whatever a refused field gives, the value is left as it was.
