@@ -142,7 +142,7 @@ TEST_F(MsgTest, OutputLayoutsAndDestinations) {
         {"OUTPUT", 108, " T P"}, {"MACROS", 1, " T P"}, {"PROCESSED", 1, " ==> T P"}};
     // clang-format on
     for (const auto& [type, num, want] : cases) {
-        const std::string s = capture([&] {
+        const std::string s = capture([&, type = type, num = num] {
             clrmsg(); // no catalogue text
             typmsg(type);
             cmmsg.msgnum = num;
