@@ -28,25 +28,12 @@ TEST(Bot, ScansLengthsAndNames) {
 }
 
 TEST(Bot, Edits) {
-    for (auto [in, want] : {std::pair<std::string, std::string>{"  ab ", "ab   "},
-                            {"     ", "     "},
-                            {"    x", "x    "},
-                            {" a b ", "a b  "},
-                            {"", ""}}) {
-        ljust(in);
-        EXPECT_EQ(in, want);
-    }
     // clang-format off
+    const std::pair<std::string, std::string> ljusts[] = {{"  ab ", "ab   "}, {"     ", "     "}, {"    x", "x    "}, {" a b ", "a b  "}, {"", ""}};
     const std::tuple<bool, std::string, std::int32_t, std::string, std::string> cases[] = {
         {true, "x\"y'z\"w", 7, "???????", "X\"y'Z\"w"}, // either quote toggles the same state
         {false, "AB'CD'EF", 8, "????????", "ab'CD'ef"}, {true, "abcde", 3, "-----", "ABC--"},
         {true, "abcdef", 6, "??", "AB"}, {true, "ab", 6, "????", "AB??"}, {true, "abc", -4, "zzz", "zzz"}};
-    // clang-format on
-    for (auto [up, in, count, out, want] : cases) {
-        modcase(up, in, count, out);
-        EXPECT_EQ(out, want) << in;
-    }
-    // clang-format off
     const std::tuple<std::int32_t, std::size_t, std::string> ints[] = {
         {42, 8, "      42"}, {-1234567, 8, "-1234567"}, {12345678, 8, "12345678"}, {123456789, 8, "********"},
         {-1, 1, "*"}, {-1, 2, "-1"}, {0, 1, "0"}, {-2147483647 - 1, 11, "-2147483648"}, {7, 0, ""}};
@@ -55,6 +42,9 @@ TEST(Bot, Edits) {
         {"abc       ", "/", "defghij", "abc       ", 916}, {"dir/      ", "/x", "ab", "dir//ab   ", 0},
         {"          ", "/", "messages", "/messages ", 0}};
     // clang-format on
+    for (auto [in, want] : ljusts) EXPECT_EQ((ljust(in), in), want);
+    for (auto [up, in, count, out, want] : cases)
+        EXPECT_EQ((modcase(up, in, count, out), out), want) << in;
     for (const auto& [v, width, want] : ints) {
         std::string out(width, '?');
         cnvita(v, out);
@@ -64,8 +54,7 @@ TEST(Bot, Edits) {
     for (auto [path, delim, name, want, nerr] : paths) {
         std::int32_t e = -1;
         crname(path, delim, name, e);
-        EXPECT_EQ(path, want);
-        EXPECT_EQ(e, nerr);
+        EXPECT_EQ(std::pair(path, e), std::pair(want, nerr)) << name;
     }
     EXPECT_EQ(test::msgline(0), "Number  916 abc / defghij");
 }

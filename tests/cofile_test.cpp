@@ -4,10 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstring>
-#include <fcntl.h>
-#include <string>
 #include <sys/stat.h>
 #include <vector>
 
@@ -37,12 +34,6 @@ struct FileTest : ::testing::Test {
         zsetio(nullptr, nullptr);
         test::resetstate();
     }
-    std::int32_t opendata(const std::string& f) {
-        std::int32_t h = 7, nerr = -1;
-        zopen(h, f, "DATA", 0, nerr);
-        EXPECT_EQ(nerr, 0) << test::msgline(0);
-        return h;
-    }
 };
 
 std::string bytes(std::size_t n) {
@@ -55,39 +46,27 @@ std::string bytes(std::size_t n) {
 
 TEST_F(FileTest, TransfersAreCutAt512ByteBoundaries) {
     // clang-format off
-    struct Case {
-        std::int32_t count, offset;
-        Pieces pieces;
-    } cases[] = {
+    const std::tuple<std::int32_t, std::int32_t, Pieces> cases[] = { // count, offset, pieces
         {100, 100, {{112, 112}, {288, 288}}},           // head to the boundary, then the tail
         {300, 0, {{512, 512}, {512, 512}, {176, 176}}}, // whole blocks, then the tail
-        {128, 0, {{512, 512}}},                         // exactly one block
-        {127, 1, {{508, 508}}},                         // exactly to the boundary
-        {0, 3, {{0, 0}}},                               // unaligned: one empty piece
-        {0, 128, {}},                                   // aligned: nothing at all
+        {128, 0, {{512, 512}}}, {127, 1, {{508, 508}}}, // exactly one block, exactly to the boundary
+        {0, 3, {{0, 0}}}, {0, 128, {}},                 // unaligned: one empty piece; aligned: nothing
         {256, 64, {{256, 256}, {512, 512}, {256, 256}}},
-        {300, 1792, {{512, 512}, {512, 320}, {368, 0}}}, // past the end: 114
-        {128, 1920, {{512, 320}, {192, 0}}},
-    };
+        {300, 1792, {{512, 512}, {512, 320}, {368, 0}}}, {128, 1920, {{512, 320}, {192, 0}}}}; // past the end: 114
     // clang-format on
     const std::string f = dir / "d";
     test::spit(f, bytes(8000));
-    for (const auto& c : cases) {
-        const std::int32_t h = opendata(f);
-        std::vector<std::int32_t> words(static_cast<std::size_t>(c.count) + 1, -1);
-        std::int32_t nerr = -1;
+    for (const auto& [count, offset, pieces] : cases) {
+        std::int32_t h = 7, nerr = -1;
+        zopen(h, f, "DATA", 0, nerr);
+        std::vector<std::int32_t> words(static_cast<std::size_t>(count) + 1, -1);
         g_pieces.clear();
-        zrabs(h, std::span(words), c.count, c.offset, nerr);
-        EXPECT_EQ(g_pieces, c.pieces) << c.count << " at " << c.offset;
-        const bool full = c.offset + c.count <= 2000;
-        EXPECT_EQ(nerr, full ? 0 : 114);
-        EXPECT_EQ(cmmsg.msgnum, full ? 0 : 114);
-        const std::string want =
-            bytes(8000).substr(4 * std::size_t(c.offset), 4 * std::size_t(c.count));
-        if (full) {
-            EXPECT_EQ(std::string(reinterpret_cast<char*>(words.data()), 4 * words.size() - 4),
-                      want);
-        }
+        zrabs(h, std::span(words), count, offset, nerr);
+        EXPECT_EQ(g_pieces, pieces) << count << " at " << offset;
+        const bool full = offset + count <= 2000;
+        EXPECT_EQ((std::array{nerr, cmmsg.msgnum}), (std::array{full ? 0 : 114, full ? 0 : 114}));
+        const std::string got(reinterpret_cast<char*>(words.data()), 4 * std::size_t(count));
+        EXPECT_TRUE(!full || got == bytes(8000).substr(4 * std::size_t(offset), got.size()));
         EXPECT_EQ(words.back(), -1); // nothing past the count
         zclose(h, nerr);
     }
@@ -107,78 +86,59 @@ TEST_F(FileTest, WritesUseTheSamePiecesAndRefusalsMoveNothing) {
     // More words than the array, a negative offset or count, a unit number.
     for (auto [count, offset, handle] :
          {std::array<std::int32_t, 3>{101, 0, h}, {1, -1, h}, {-1, 0, h}, {1, 0, 0}, {1, 0, 6}}) {
+        std::int32_t rerr = -1;
         zwabs(handle, std::span<const float>(words), count, offset, nerr);
-        EXPECT_EQ(nerr, 115) << count << " " << offset << " " << handle;
         std::vector<std::int32_t> in(4);
-        zrabs(handle, std::span(in), count == 101 ? 5 : count, offset, nerr);
-        EXPECT_EQ(nerr, 114) << count << " " << offset << " " << handle;
-        EXPECT_EQ(cmmsg.msgtype, 3); // no type names before the message system starts
+        zrabs(handle, std::span(in), count == 101 ? 5 : count, offset, rerr);
+        // no type names before the message system starts: type 3
+        EXPECT_EQ((std::array{nerr, rerr, cmmsg.msgtype}), (std::array{115, 114, 3}))
+            << count << " " << offset;
     }
     EXPECT_TRUE(g_pieces.empty());
     zwabs(h, std::span<const float>(words), 0, 0, nerr);
     EXPECT_EQ(nerr, 0); // a cleared error
     zclose(h, nerr);
     EXPECT_EQ(test::slurp(f).size(), 800u);
-    std::array<std::int32_t, 2> w{};
-    std::memset(w.data(), '#', 8);
+    std::array<char, 8> w;
+    w.fill('#');
     zputc("abcdefgh", std::as_writable_bytes(std::span(w)), 5);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(w.data()), 8), "abcde###");
     zputc("xy", std::as_writable_bytes(std::span(w)), 100); // never past either
     zputc("zz", std::as_writable_bytes(std::span(w)), -1);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(w.data()), 8), "xycde###");
+    EXPECT_EQ(std::string(w.data(), 8), "xycde###");
 }
 
 TEST_F(FileTest, ZopencKindsBitsAndNames) {
     Path p{};
-    for (auto [name, want] : {std::pair<std::string, std::string>{"ab  ", "ab"},
-                              {"   ", " "},
-                              {" a ", " a"},
-                              {"", ""}}) {
-        ASSERT_TRUE(zpath(name, p));
-        EXPECT_EQ(std::string(p.data()), want) << '"' << name << '"';
-    }
+    // clang-format off
+    for (auto [name, want] : {std::pair<std::string, std::string>{"ab  ", "ab"}, {"   ", " "}, {" a ", " a"}, {"", ""}})
+        EXPECT_TRUE(zpath(name, p) && std::string(p.data()) == want) << '"' << name << '"';
+    // clang-format on
     const std::string f = dir / "data.w";
     std::int32_t h = 0, kind = -1;
     zopenc(h, f + "    ", 0, 0, 0, kind); // missing, no create
     EXPECT_EQ((std::array{h, kind}), (std::array{1, 2}));
-    for (mode_t mask : {022, 077}) {
-        const mode_t old = ::umask(mask);
-        ::unlink(f.c_str());
-        zopenc(h, f + "  ", 1, 0, 0, kind);
-        ::umask(old);
-        ASSERT_EQ(kind, 0);
-        EXPECT_LT(h, 0);
-        zclosec(h);
-        struct stat st {};
-        ASSERT_EQ(::stat(f.c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
-    }
-    test::spit(f, "old contents"); // emptied, keeping its bits
-    ::chmod(f.c_str(), 0640);
-    zopenc(h, f, 1, 0, 0, kind);
+    const mode_t old = ::umask(027);
+    zopenc(h, f + "  ", 1, 0, 0, kind);
+    ::umask(old);
+    EXPECT_TRUE(kind == 0 && h < 0);
     zclosec(h);
     struct stat st {};
-    ::stat(f.c_str(), &st);
-    EXPECT_EQ(st.st_mode & 0777, 0640u);
-    EXPECT_EQ(st.st_size, 0);
-    ::chmod(f.c_str(), 0);
-    const auto c = test::inchild(
-        [&] {
-            std::int32_t hh = 0, k = -1;
+    EXPECT_TRUE(::stat(f.c_str(), &st) == 0 && (st.st_mode & 0777) == 0640);
+    test::spit(f, "old contents"); // emptied, keeping its bits
+    ::chmod(f.c_str(), 0604);
+    zopenc(h, f, 1, 0, 0, kind);
+    zclosec(h);
+    EXPECT_TRUE(::stat(f.c_str(), &st) == 0 && (st.st_mode & 0777) == 0604 && st.st_size == 0);
+    for (const bool readable : {false, true}) { // refused; then a descriptor, even 0
+        ::chmod(f.c_str(), readable ? 0644 : 0);
+        const auto body = [&] {
+            if (readable) ::close(0);
+            std::int32_t hh = 5, k = -1;
             zopenc(hh, f, 0, 1, 0, k);
-            return hh == 1 && k == 1 ? 0 : 3;
-        },
-        true);
-    EXPECT_EQ(c.status, 0); // permission refused
-    // The first free descriptor may be 0: still a descriptor.
-    ::chmod(f.c_str(), 0644);
-    EXPECT_EQ(test::inchild([&] {
-                  ::close(0);
-                  std::int32_t hh = 5, k = -1;
-                  zopenc(hh, f, 0, 1, 0, k);
-                  return hh == 0 && k == 0 ? 0 : 3;
-              }).status,
-              0);
+            return hh == !readable && k == !readable ? 0 : 3;
+        };
+        EXPECT_EQ(test::inchild(body, !readable).status, 0) << readable;
+    }
     // Too long for the path: refused, never cut to a shorter name.
     std::string name = dir.path.string();
     name.resize(1021, '/');
@@ -189,47 +149,39 @@ TEST_F(FileTest, ZopencKindsBitsAndNames) {
     EXPECT_FALSE(uexists(dir / "ab") || uexists(dir / "abc"));
     name.pop_back(); // 1023 characters fit
     zopenc(h, name, 1, 0, 0, kind);
-    EXPECT_EQ(kind, 0);
     zclosec(h);
-    EXPECT_TRUE(uexists(dir / "ab"));
+    EXPECT_TRUE(kind == 0 && uexists(dir / "ab"));
 }
 
 TEST_F(FileTest, ZopenByTypeKeyword) {
-    const std::string f = dir / "f", sub = dir / "sub", miss = dir / "missing";
+    const std::string f = dir / "f", sub = dir / "sub", miss = dir / "missing",
+                      bad = " (Bad value for file type = ";
     test::spit(f, "line\n");
     ::mkdir(sub.c_str(), 0755);
-    const std::string dirmsg = " (Not a regular file: a directory.)", bad = " (Bad value for file type = ";
     // clang-format off
-    struct Case {
-        std::string name, type;
-        std::int32_t nerr, handle; // handle after: -1 any descriptor
-        std::string msg;
-    } cases[] = {
+    const std::tuple<std::string, std::string, std::int32_t, std::int32_t, std::string> cases[] = {
+        // name, type, nerr, handle after (-1: any descriptor), message; directories as data files are with the odd files
         {f, "DATA    ", 0, -1, ""}, {f, "DATAFILE", 0, -1, ""}, {f, "RODATA", 0, -1, ""},
         {f, "TEXT", 0, 11, ""}, {f, "ROTEXT", 0, 11, ""}, {f, "READ", 0, 11, ""}, {f, "ROUNFR", 0, 11, ""},
         {f, "RODIR", 0, 11, ""}, {"any", "SCRATCH", 0, 11, ""},
-        {f, "data", 101, 11, "Number  101 " + f + bad + "data )"},
-        {f, "DAT", 101, 11, "Number  101 " + f + bad + "DAT )"}, {miss, "data", 108, 11, "Number  108 " + miss},
-        {sub, "TEXT", 101, 11, "Number  101 " + sub + " (Fortran i/o error number = 904 )"},
-        {sub, "DATA", 101, 1, "Number  101 " + sub + dirmsg}, {sub, "RODATA", 101, 1, "Number  101 " + sub + dirmsg}};
+        {f, "data", 101, 11, "Number  101 " + f + bad + "data )"}, {f, "DAT", 101, 11, "Number  101 " + f + bad + "DAT )"},
+        {miss, "data", 108, 11, "Number  108 " + miss}, {sub, "TEXT", 101, 11, "Number  101 " + sub + " (Fortran i/o error number = 904 )"}};
     // clang-format on
-    for (const auto& c : cases) {
-        std::int32_t h = 11, nerr = -1;
-        zopen(h, c.name, c.type, 16, nerr);
-        EXPECT_EQ(nerr, c.nerr) << c.type;
-        EXPECT_EQ(test::msgline(0), c.msg) << c.type;
-        EXPECT_TRUE(c.handle < 0 ? h < 0 : h == c.handle) << c.type << " " << h;
-        EXPECT_EQ(uconnected(11), c.nerr == 0 && h == 11) << c.type;
-        zclose(h, nerr);
-        EXPECT_EQ(nerr, 0);
-        EXPECT_FALSE(uconnected(11));
+    for (const auto& [name, type, want, handle, msg] : cases) {
+        std::int32_t h = 11, nerr = -1, cerr = -1;
+        zopen(h, name, type, 16, nerr);
+        EXPECT_TRUE(handle < 0 ? h < 0 : h == handle) << type << " " << h;
+        EXPECT_EQ((std::tuple{nerr, test::msgline(0), uconnected(11)}),
+                  (std::tuple{want, msg, want == 0 && h == 11}))
+            << type;
+        zclose(h, cerr);
+        EXPECT_TRUE(cerr == 0 && !uconnected(11)) << type;
     }
     EXPECT_FALSE(uexists("any"));
     std::int32_t h = 0, nerr = -1;
     znfile(h, dir / "n", "WEIRD", 0, nerr);
-    EXPECT_EQ(nerr, 101);
-    EXPECT_EQ(cmmsg.nmsgline, 2);
-    EXPECT_EQ(test::msgline(1), "Bad value for file type = WEIRD");
+    EXPECT_EQ((std::tuple{nerr, cmmsg.nmsgline, test::msgline(1)}),
+              (std::tuple{101, 2, "Bad value for file type = WEIRD"}));
     EXPECT_FALSE(uexists(dir / "n"));
 }
 
@@ -250,31 +202,20 @@ TEST_F(FileTest, CreateDeleteUnitsAndKivaux) {
     zclose(h, nerr);
     EXPECT_EQ(::fcntl(fd, F_GETFD), -1); // descriptor released
     EXPECT_EQ(test::slurp(d), "");       // emptied
-
     zdest(t, nerr);
     EXPECT_TRUE(nerr == 0 && !uexists(t));
     zdest(t, nerr);
-    EXPECT_EQ(nerr, 108);
-    EXPECT_EQ(test::msgline(0), "Number  108 " + t);
+    EXPECT_EQ((std::pair{nerr, test::msgline(0)}), (std::pair{108, "Number  108 " + t}));
     zdest(dir.path.string(), nerr);
-    EXPECT_EQ(nerr, 101);
-    EXPECT_TRUE(uexists(dir.path.string()));
-
-    std::int32_t unit = 0;
-    zgtfun(unit, nerr);
-    EXPECT_EQ((std::array{unit, nerr}), (std::array{19, 0}));
-    ASSERT_EQ(uopen(19, "", "SCRATCH"), 0);
-    zgtfun(unit, nerr);
-    EXPECT_EQ(unit, 18);
-    for (std::int32_t u = 2; u <= 18; ++u)
-        if (!uconnected(u)) {
-            ASSERT_EQ(uopen(u, "", "SCRATCH"), 0);
-        }
-    zgtfun(unit, nerr);
-    EXPECT_EQ((std::array{unit, nerr}), (std::array{1, 0})); // the last one
-    ASSERT_EQ(uopen(1, "", "SCRATCH"), 0);
-    zgtfun(unit, nerr);
-    EXPECT_EQ((std::array{unit, nerr, cmmsg.msgnum}), (std::array{0, 116, 116}));
+    EXPECT_TRUE(nerr == 101 && uexists(dir.path.string()));
+    for (std::int32_t want = 19; want >= 0; --want) { // the highest free unit, down to 1; then 116
+        std::int32_t unit = -1;
+        zgtfun(unit, nerr);
+        EXPECT_EQ((std::array{unit, nerr}), (std::array{want, want > 0 ? 0 : 116})) << want;
+        if (want == kStdout + 1) want = kStdin; // 5 and 6 are standard input and output
+        uopen(unit, "", "SCRATCH");
+    }
+    EXPECT_EQ(cmmsg.msgnum, 116);
     test::spit(d, "x");
     zdest(d, nerr);
     EXPECT_TRUE(nerr == 116 && uexists(d));
@@ -284,30 +225,17 @@ TEST_F(FileTest, CreateDeleteUnitsAndKivaux) {
     EXPECT_TRUE(nerr == 0 && !uconnected(15));
     zclose(15, nerr);
     EXPECT_EQ(nerr, 0);
-
-    Text<16> k;
-    for (auto [value, want] : {std::pair<std::string, std::string>{"/opt/aux", "/opt/aux"},
-                               {"", ""},
-                               {"/exactly/16chars", "/exactly/16chars"}}) {
-        ::setenv("KIVAUX", value.c_str(), 1);
+    // clang-format off
+    const std::tuple<const char*, std::int32_t, std::string, std::string> cases[] = { // KIVAUX, nerr, result, message
+        {"/opt/aux", 0, "/opt/aux        ", ""}, {"", 0, std::string(16, ' '), ""}, {"/exactly/16chars", 0, "/exactly/16chars", ""},
+        {"/seventeen/chars!", 916, "unchanged       ", "Number  916 /seventeen/chars!"}, {nullptr, 917, "unchanged       ", "Number  917"}};
+    // clang-format on
+    for (const auto& [value, want, result, msg] : cases) {
+        value ? ::setenv("KIVAUX", value, 1) : ::unsetenv("KIVAUX");
+        Text<16> k;
+        k.set("unchanged");
         zbasename(k, nerr);
-        EXPECT_EQ(nerr, 0);
-        EXPECT_EQ(k.view(), (want + std::string(16, ' ')).substr(0, 16));
+        EXPECT_EQ((std::tuple{nerr, std::string(k.view()), want ? test::msgline(0) : ""}),
+                  (std::tuple{want, result, msg}));
     }
-    ::setenv("KIVAUX", "/seventeen/chars!", 1);
-    k.set("unchanged");
-    zbasename(k, nerr);
-    EXPECT_EQ(nerr, 916);
-    EXPECT_EQ(k.used(), "unchanged");
-    EXPECT_EQ(test::msgline(0), "Number  916 /seventeen/chars!");
-}
-
-TEST(Zbasename, UnsetKivauxIsRefused) {
-    ::unsetenv("KIVAUX");
-    Text<16> d;
-    d.set("unchanged");
-    std::int32_t nerr = 0;
-    zbasename(d, nerr);
-    EXPECT_EQ(nerr, 917);
-    EXPECT_EQ(d.used(), "unchanged");
 }

@@ -24,27 +24,34 @@ struct MsgTest : ::testing::Test {
     void TearDown() override { test::resetstate(); }
     // Everything written to unit 20 by f.
     template <class F> std::string capture(F f) {
-        const std::string out = dir / "out";
-        EXPECT_EQ(uopen(20, out, "NEW"), 0);
+        EXPECT_EQ(uopen(20, dir / "out", "NEW"), 0);
         f();
         uclose(20);
-        const std::string s = test::slurp(out);
-        std::filesystem::remove(out);
-        return s;
+        const std::string s = test::slurp(dir / "out");
+        return std::filesystem::remove(dir / "out"), s;
     }
     static void catalogue(std::int32_t num, const char* text) {
         const auto k = static_cast<std::size_t>(cmmsg.ncatmsg++);
         cmmsg.catnum[k] = num;
         kmmsg.cattext[k].set(text);
     }
-    std::int32_t load(const std::string& contents) {
-        test::spit(dir / "messages", contents);
-        ::setenv("KIVAUX", dir.path.c_str(), 1);
+    // The used message lines from the first'th, then the line count and the column.
+    static std::string lines(int first = 0) {
+        std::string s;
+        for (int i = first; i < cmmsg.nmsgline; ++i) s += msgline(i) + "|";
+        return s + std::to_string(cmmsg.nmsgline) + "," + std::to_string(cmmsg.msgcol);
+    }
+    // Loads the catalogue of KIVAUX=where; the catalogue unit is released whatever happens.
+    static std::int32_t from(const std::string& where) {
+        ::setenv("KIVAUX", where.c_str(), 1);
         test::resetstate();
         std::int32_t nerr = -1;
         kivmsg(nerr);
         EXPECT_FALSE(uconnected(19));
         return nerr;
+    }
+    std::int32_t load(const std::string& contents) {
+        return test::spit(dir / "messages", contents), from(dir.path);
     }
 };
 
@@ -55,17 +62,15 @@ TEST_F(MsgTest, TypesAndNumbers) {
     const std::pair<std::string, std::int32_t> types[] = {
         {"ERROR", 1},  {"e", 1},        {"warn", 2}, {"x", 3}, {"   ", 3},       {"", 3},
         {"OUTPUT", 3}, {"commands", 4}, {"M", 5},    {"p", 6}, {"PROCESSED", 6}, {"\"ERROR\"", 3}};
-    // clang-format on
-    for (const auto& [type, want] : types) {
-        setmsg(type, 99);
-        EXPECT_EQ((std::array{cmmsg.msgtype, cmmsg.msgnum}), (std::array{want, 99})) << type;
-        EXPECT_EQ(msgline(0), ""); // below 100: no text
-    }
-    // clang-format off
     const std::pair<std::int32_t, std::string> fallback[] = {
         {7, "Number    7"},   {100, "Number  100"},    {99999, "Number99999"},
         {-42, "Number  -42"}, {123456, "Number*****"}, {-2147483647 - 1, "Number*****"}};
     // clang-format on
+    for (const auto& [type, want] : types) {
+        setmsg(type, 99); // below 100: no text
+        EXPECT_EQ((std::tuple{cmmsg.msgtype, cmmsg.msgnum, msgline(0)}),
+                  (std::tuple{want, 99, ""}));
+    }
     for (const auto& [num, want] : fallback) {
         Text<20> t;
         getmsg(num, t);
@@ -75,11 +80,10 @@ TEST_F(MsgTest, TypesAndNumbers) {
     }
     catalogue(108, "first text");
     catalogue(108, "second text");
-    Text<4> small;
-    getmsg(108, small); // the earlier entry wins, cut to the text
-    EXPECT_EQ(small.view(), "firs");
-    getmsg(999, small);
-    EXPECT_EQ(small.view(), "Numb");
+    Text<4> first, fallback4;
+    getmsg(108, first); // the earlier entry wins, cut to the text
+    getmsg(999, fallback4);
+    EXPECT_EQ(std::string(first.view()) + std::string(fallback4.view()), "firsNumb");
     test::resetstate(); // no type names yet: everything is type 3
     setmsg("ERROR", 108);
     EXPECT_EQ(cmmsg.msgtype, 3);
@@ -87,93 +91,66 @@ TEST_F(MsgTest, TypesAndNumbers) {
 
 TEST_F(MsgTest, PiecesLinesAndColumns) {
     setmsg("ERROR", 5);
-    apcmsg("abc");
-    apcmsg("def   ");
-    apcmsg("    "); // a blank piece takes one column
-    apcmsg("g");
+    for (const char* piece : {"abc", "def   ", "    ", "g"}) apcmsg(piece); // a blank one: 1 column
     apimsg(-42);
     apimsg(2147483647);
     catalogue(114, "Data read failed.");
     apcmsgnum(114);
     apcmsgnum(7); // any number is looked up
-    EXPECT_EQ(msgline(0), "abc def  g -42 ******** Data read failed. Number    7");
-    EXPECT_EQ(cmmsg.msgcol, 54);
+    EXPECT_EQ(lines(), "abc def  g -42 ******** Data read failed. Number    7|1,54");
     // Line 1 holds 150 columns, the others 160; a piece that does not fit starts a line.
-    // clang-format off
-    struct Case {
-        std::int32_t col, len, line, newcol;
-    } cases[] = {{100, 49, 1, 150}, {100, 50, 2, 51}, {0, 200, 2, 201}};
-    // clang-format on
-    for (const auto& c : cases) {
+    for (auto [col, len, line, newcol] :
+         {std::array{100, 49, 1, 150}, {100, 50, 2, 51}, {0, 200, 2, 201}}) {
         setmsg("ERROR", 5);
-        cmmsg.msgcol = c.col;
-        apcmsg(std::string(static_cast<std::size_t>(c.len), 'a'));
-        EXPECT_EQ((std::array{cmmsg.nmsgline, cmmsg.msgcol}), (std::array{c.line, c.newcol}))
-            << c.len;
-        EXPECT_EQ(msgline(c.line - 1).size(),
-                  static_cast<std::size_t>(std::min(c.len + (c.line == 1 ? c.col : 0), 160)));
+        cmmsg.msgcol = col;
+        apcmsg(std::string(static_cast<std::size_t>(len), 'a'));
+        EXPECT_EQ((std::array{cmmsg.nmsgline, cmmsg.msgcol}), (std::array{line, newcol})) << len;
+        EXPECT_EQ(msgline(line - 1).size(),
+                  std::size_t(std::min(len + (line == 1 ? col : 0), 160)));
     }
     cmmsg.msgcol = 100;
     apcmsg(std::string(59, 'c')); // 160 on line 2
     EXPECT_EQ(cmmsg.nmsgline, 2);
     apcmsg("d");
-    EXPECT_EQ(cmmsg.nmsgline, 3);
     for (int i = 1; i <= 4; ++i) aplmsg("line " + std::to_string(i));
-    EXPECT_EQ(cmmsg.nmsgline, 5);
-    EXPECT_EQ(msgline(3), "line 1");
-    EXPECT_EQ(msgline(4), "line 4"); // the fifth line is reused
+    EXPECT_EQ(lines(2), "d|line 1|line 4|5,7"); // the fifth line is reused
     cmmsg.msgcol = 150;
     apcmsg("0123456789");
-    EXPECT_EQ(msgline(4), "0123456789");
-    EXPECT_EQ(msgline(3), "line 1");
+    EXPECT_EQ(lines(3), "line 1|0123456789|5,11");
     aplmsg("    ");
-    EXPECT_EQ(cmmsg.msgcol, 1);
-    apcmsg("two");
-    EXPECT_EQ(kmmsg.msgline[4].view().substr(0, 5), " two "); // after the blank column
+    apcmsg("two"); // after the blank column
+    EXPECT_EQ(lines(4), " two|5,5");
     clrmsg();
     EXPECT_EQ((std::array{cmmsg.nmsgline, cmmsg.msgnum, cmmsg.msgtype, cmmsg.msgcol}),
               (std::array{1, 0, 0, 0}));
-    for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(kmmsg.msgline[static_cast<std::size_t>(i)].view(), std::string(160, ' '));
+    for (const MsgLine& l : kmmsg.msgline) EXPECT_EQ(l.view(), std::string(160, ' '));
     test::resetstate(); // zero-filled lines, as at program start
     setmsg("ERROR", 5);
     apcmsg(" ");
     apcmsg("x");
-    EXPECT_EQ(msgline(0), " x");
     cmmsg.nmsgline = 9; // never outside the lines, whatever the count says
     aplmsg("z");
-    EXPECT_EQ(cmmsg.nmsgline, 5);
+    EXPECT_EQ(lines(), " x||||z|5,2");
 }
 
 TEST_F(MsgTest, OutputLayoutsAndDestinations) {
     sendmsg(20, true, kAll);
     // clang-format off
-    struct Case {
-        std::string type;
-        std::int32_t num;
-        std::string want;
-    } cases[] = {{"ERROR", 1337, " \aERROR 1337: T P\n second\n  \n"},
-                 {"ERROR", 9999, " \aERROR 9999: T P\n second\n  \n"},
-                 {"ERROR", 12345, " \aERROR ****: T P\n second\n  \n"},
-                 {"ERROR", 999, " \aERROR  999: T P\n second\n  \n"},
-                 {"ERROR", 5, " \aERROR    5: T P\n second\n  \n"},
-                 {"ERROR", -100, " \aERROR  ***: T P\n second\n  \n"},
-                 {"WARNING", 108, " WARNING: T P\n second\n  \n"}, {"OUTPUT", 108, " T P\n second\n  \n"},
-                 {"MACROS", 1, " T P\n second\n  \n"}, {"PROCESSED", 1, " ==> T P\n second\n  \n"}};
+    const std::tuple<std::string, std::int32_t, std::string> cases[] = {
+        {"ERROR", 1000, " \aERROR 1000: T P"}, {"ERROR", 9999, " \aERROR 9999: T P"}, {"ERROR", 12345, " \aERROR ****: T P"},
+        {"ERROR", 999, " \aERROR  999: T P"}, {"ERROR", -100, " \aERROR  ***: T P"}, {"WARNING", 108, " WARNING: T P"},
+        {"OUTPUT", 108, " T P"}, {"MACROS", 1, " T P"}, {"PROCESSED", 1, " ==> T P"}};
     // clang-format on
-    for (const auto& c : cases) {
-        EXPECT_EQ(capture([&] {
-                      clrmsg(); // no catalogue text
-                      typmsg(c.type);
-                      cmmsg.msgnum = c.num;
-                      apcmsg("T");
-                      apcmsg("P");
-                      aplmsg("second");
-                      aplmsg("");
-                      outmsg();
-                  }),
-                  c.want)
-            << c.type << " " << c.num;
+    for (const auto& [type, num, want] : cases) {
+        const std::string s = capture([&, type = type, num = num] {
+            clrmsg(); // no catalogue text
+            typmsg(type);
+            cmmsg.msgnum = num;
+            for (const char* piece : {"T", "P"}) apcmsg(piece);
+            for (const char* line : {"second", ""}) aplmsg(line);
+            outmsg();
+        });
+        EXPECT_EQ(s, want + "\n second\n  \n") << type << " " << num;
     }
     EXPECT_EQ(capture([] {
                   for (const char* t : {"ERROR", "WARNING", "OUTPUT"}) {
@@ -202,8 +179,7 @@ TEST_F(MsgTest, OutputLayoutsAndDestinations) {
     });
     uclose(21);
     EXPECT_EQ(s, " WARNING:  \n l1\n l2\n l3\n l4\n WARNING: l5\n l6\n");
-    EXPECT_EQ(test::slurp(dir / "w"), s);
-    EXPECT_EQ(cmmsg.ndest, 2);
+    EXPECT_EQ(test::slurp(dir / "w") + std::to_string(cmmsg.ndest), s + "2");
     sendmsg(20, false, kAll); // removed: the others move down with their flags
     EXPECT_EQ((std::array{cmmsg.ndest, cmmsg.destunit[0]}), (std::array{1, 21}));
     EXPECT_EQ(cmmsg.destact[0], (Types{false, true, false, false, false, false}));
@@ -222,61 +198,46 @@ TEST_F(MsgTest, OutputLayoutsAndDestinations) {
 }
 
 TEST_F(MsgTest, CatalogueFile) {
-    EXPECT_EQ(load(" 101 open failed\n108 x-left justified\n 101Xsecond 101\n\n-12  minus\n1337?Z\n"
-                   " 200 " +
-                   std::string(160, 'a') + "IGNORED\n"),
+    const std::string long160(160, 'a'), text = " 101 open failed\n108 x-left justified\n";
+    EXPECT_EQ(load(text + " 101Xsecond 101\n\n-12  minus\n1337?Z\n 200 " + long160 + "IGNORED\n"),
               0);
-    ASSERT_EQ(cmmsg.ncatmsg, 7);
-    // clang-format off
-    const std::pair<std::int32_t, std::string> entries[] = {{101, "open failed"},
-                                                            {108, "-left justified"}, {101, "second 101"},
-                                                            {0, ""}, {-12, "minus"}, {1337, "Z"},
-                                                            {200, std::string(160, 'a')}};
-    // clang-format on
-    for (std::size_t i = 0; i < 7; ++i) {
-        EXPECT_EQ(cmmsg.catnum[i], entries[i].first) << i;
-        EXPECT_EQ(kmmsg.cattext[i].used(), entries[i].second) << i;
-    }
+    std::string all;
+    for (std::size_t i = 0; i < std::size_t(cmmsg.ncatmsg); ++i)
+        all += std::to_string(cmmsg.catnum[i]) + " " + std::string(kmmsg.cattext[i].used()) + "|";
+    EXPECT_EQ(all, "101 open failed|108 -left justified|101 second 101|0 |-12 minus|1337 Z|200 " +
+                       long160 + "|");
     for (int n : {399, 400, 401}) {
         std::string s;
         for (int i = 1; i <= n; ++i) s += std::to_string(1000 + i) + " text\n";
         EXPECT_EQ(load(s), n >= 400 ? 919 : 0) << n;
-        EXPECT_EQ(cmmsg.ncatmsg, std::min(n, 400)) << n;
-        EXPECT_EQ(cmmsg.catnum[static_cast<std::size_t>(std::min(n, 400) - 1)],
-                  1000 + std::min(n, 400));
+        const int kept = std::min(n, 400);
+        EXPECT_EQ((std::array{cmmsg.ncatmsg, cmmsg.catnum[std::size_t(kept - 1)]}),
+                  (std::array{kept, 1000 + kept}));
     }
-    EXPECT_EQ(load(" 114 Read trouble.\n 100 Bad catalogue line\n 200 ok\n2x0 nope\n 300 never\n"),
+    EXPECT_EQ(load(" 114 Read trouble.\n 100 Bad catalogue line\n 200 ok\n2x0 no\n 300 never\n"),
               100);
-    EXPECT_EQ(cmmsg.ncatmsg, 3);
-    EXPECT_EQ(msgline(0), "Bad catalogue line 4 Read trouble. " + dir / "messages");
+    EXPECT_EQ(msgline(0) + "|" + std::to_string(cmmsg.ncatmsg),
+              "Bad catalogue line 4 Read trouble. " + dir / "messages|3");
     for (std::int32_t u = 1; u <= 19; ++u) uopen(u, "", "SCRATCH"); // no unit left for it
     std::int32_t nerr = -1;
     kivmsg(nerr);
     EXPECT_EQ((std::array{nerr, cmmsg.ncatmsg}), (std::array{116, 3}));
     EXPECT_EQ(load("ab   first line bad\n"), 100);
-    EXPECT_EQ(cmmsg.ncatmsg, 0);
-    EXPECT_EQ(msgline(0), "Number  100 1 Number  114 " + dir / "messages");
+    EXPECT_EQ(msgline(0) + "|" + std::to_string(cmmsg.ncatmsg),
+              "Number  100 1 Number  114 " + dir / "messages|0");
+    ::mkdir((dir / "sub").c_str(), 0755); // missing, then not a regular file: no catalogue
+    ::mkdir((dir / "sub/messages").c_str(), 0755);
+    const std::string d118 = "/" + std::string(118, 'd'), d119 = d118 + "d";
     // clang-format off
-    struct Case {
-        std::string dir;
-        std::int32_t nerr;
-        std::string line0, line1;
-    } cases[] = {{dir / "nothing", 108, "Number  108 " + dir / "nothing" + "/messages", ""},
-                 {"/" + std::string(118, 'd'), 108, "", ""}, // 128 with "/messages"
-                 {"/" + std::string(119, 'd'), 916,
-                  "Number  916 /" + std::string(119, 'd') + " / messages", ""},
-                 {"/" + std::string(199, 'd'), 916, "", ""}};
+    const std::tuple<std::string, std::int32_t, std::string> cases[] = { // KIVAUX, nerr, first two lines if checked
+        {dir / "nothing", 108, "Number  108 " + dir / "nothing" + "/messages|"},
+        {dir / "sub", 108, "Number  108 " + dir / "sub" + "/messages|"},
+        {d118, 108, ""}, // 128 with "/messages"
+        {d119, 916, "Number  916 " + d119 + " / messages|"}, {"/" + std::string(199, 'd'), 916, ""}};
     // clang-format on
-    for (const auto& c : cases) {
-        ::setenv("KIVAUX", c.dir.c_str(), 1);
-        test::resetstate();
-        std::int32_t nerr = -1;
-        kivmsg(nerr);
-        EXPECT_EQ(nerr, c.nerr) << c.dir.size();
-        EXPECT_EQ(msgline(0), c.line0.empty() ? msgline(0) : c.line0);
-        EXPECT_EQ(msgline(1), c.line0.empty() ? msgline(1) : c.line1);
-        EXPECT_EQ(cmmsg.ncatmsg, 0);
-        EXPECT_FALSE(uconnected(19));
+    for (const auto& [where, nerr, want] : cases) {
+        EXPECT_EQ((std::array{from(where), cmmsg.ncatmsg}), (std::array{nerr, 0})) << where.size();
+        EXPECT_EQ(want.empty() ? want : msgline(0) + "|" + msgline(1), want);
     }
 }
 
@@ -291,17 +252,15 @@ TEST(InimsgDeath, FailureIsPrintedOnceOnTheTerminal) {
             inimsg();
             uwrite(6, "end");
             const auto want = (Types{true, true, true, false, false, false});
-            const bool ok = cmmsg.ndest == 1 && cmmsg.destunit[0] == 6 && cmmsg.destact[0] == want;
-            std::exit(ok ? 0 : 9);
+            std::exit(cmmsg.ndest == 1 && cmmsg.destunit[0] == 6 && cmmsg.destact[0] == want);
         },
-        ::testing::ExitedWithCode(0), want);
+        ::testing::ExitedWithCode(1), want);
 }
 
 TEST(Inimsg, LoadsTheProjectCatalogue) {
     test::resetstate();
     ::setenv("KIVAUX", KIVF_SOURCE_DIR "/kivaux/", 1); // a trailing delimiter is fine
     inimsg();
-    EXPECT_GE(cmmsg.ncatmsg, 9);
     for (std::int32_t num : {100, 101, 108, 114, 115, 116, 916, 919, 1337}) {
         Text<160> t;
         getmsg(num, t);

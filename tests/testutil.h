@@ -1,5 +1,4 @@
-// Helpers shared by the unit tests: fresh process-wide state, temporary
-// directories, whole-file reads, runs in a child process.
+// Helpers shared by the unit tests: fresh state, temporary directories, runs in a child.
 #pragma once
 
 #include "co/co.h"
@@ -36,11 +35,8 @@ inline void resetall() {
 
 // A fresh temporary directory, removed with its contents at destruction.
 struct TempDir {
-    std::filesystem::path path;
-    TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "kivf-test-XXXXXX").string();
-        path = ::mkdtemp(tmpl.data());
-    }
+    std::string tmpl = (std::filesystem::temp_directory_path() / "kivf-test-XXXXXX").string();
+    std::filesystem::path path{::mkdtemp(tmpl.data())};
     ~TempDir() {
         std::error_code ec;
         std::filesystem::permissions(path, std::filesystem::perms::owner_all,
@@ -61,38 +57,33 @@ inline void spit(const std::string& file, const std::string& bytes) {
 
 // The used part of message line i (0-based).
 inline std::string msgline(int i) {
-    return std::string(kmmsg.msgline[static_cast<std::size_t>(i)].used());
+    return std::string(kmmsg.msgline[std::size_t(i)].used());
 }
 
 // The lowest free descriptor: a routine that leaks one moves it.
 inline int lowestfd() {
     const int fd = ::dup(0);
-    ::close(fd);
-    return fd;
+    return ::close(fd), fd;
 }
 
 // What f prints on standard output (unit 6), which is a file meanwhile.
 template <class F> std::string printed(F f) {
     char name[] = "/tmp/kivf-out-XXXXXX";
     const int fd = ::mkstemp(name);
-    uflushall();
-    std::fflush(stdout);
+    std::fflush(nullptr); // every unit and stdout
     const int saved = ::dup(1);
     ::dup2(fd, 1);
     f();
-    uflushall();
-    std::fflush(stdout);
+    std::fflush(nullptr);
     ::dup2(saved, 1);
     ::close(saved);
     ::close(fd);
     const std::string s = slurp(name);
-    ::unlink(name);
-    return s;
+    return ::unlink(name), s;
 }
 
-// Runs body in a child (as user 65534 when asked and running as root), its
-// standard output captured. status: the child's exit status (body's result),
-// -1 when it did not exit normally.
+// Runs body in a child (as user 65534 when asked and running as root), its standard output
+// captured; status: the child's exit status (body's result), -1 when it did not exit normally.
 struct Child {
     int status;
     std::string out;
@@ -107,16 +98,14 @@ template <class Body> Child inchild(Body body, bool ordinary = false) {
         if (ordinary && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
             ::_exit(99);
         const int code = body();
-        uflushall();
-        std::fflush(stdout);
+        std::fflush(nullptr);
         ::_exit(code);
     }
     int st = 0;
     ::waitpid(pid, &st, 0);
     ::close(fd);
     Child c{WIFEXITED(st) ? WEXITSTATUS(st) : -1, slurp(name)};
-    ::unlink(name);
-    return c;
+    return ::unlink(name), c;
 }
 
 } // namespace kivf::test

@@ -29,13 +29,13 @@ TEST(Ucf, CalendarArithmetic) {
     for (const auto& [t1, inc, want] : cases) {
         DateTime same = t1; // the result may overwrite the input
         idttm(same, inc, same);
-        EXPECT_EQ(same, want) << t1[0] << "/" << t1[1] << " + " << inc;
+        EXPECT_EQ(same, want) << t1[0] << "/" << t1[1] << "+" << inc;
     }
     for (const auto& c : days) {
         std::int32_t y = 0, d = 0;
         incdat(c[0], c[1], c[2], y, d);
         EXPECT_EQ((std::array{y, d}), (std::array{c[3], c[4]}))
-            << c[0] << "/" << c[1] << " + " << c[2];
+            << c[0] << "/" << c[1] << "+" << c[2];
     }
     std::int32_t y = 0, d = 0, h = -1, m = -1, s = -1, ms = -1, carry = 7;
     incdat(1970, 1, 2147483647, y, d); // no overflow: a normalised day
