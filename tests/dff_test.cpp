@@ -143,7 +143,9 @@ TEST_F(Dff, UnknownNamesAre1337AndChangeNothing) {
         {'k', "KZDATE"}, {'n', "IFTYPE"}, {'f', "LEVEN"}, {'f', "T0MARKER"}, {'f', ""},
         {'f', "DELTAXYZW"}, {'n', "NPT S"}, {'k', "KEVNM2"}, {'n', "LEVEN"}, {'k', "DELTA"}};
     // clang-format on
-    for (const auto& [group, name] : cases) {
+    for (const auto& [g, n] : cases) {
+        const char group = g; // a copy: clang's lambdas take no structured binding
+        const std::string& name = n;
         const CmHdr h = cmhdr;
         const KmHdr k = kmhdr;
         std::int32_t nerr = 0;
