@@ -1,5 +1,4 @@
-// KIV files built by hand from the byte layout, in a chosen byte order, with
-// no code of the library: what the writer must give and the reader take in.
+// KIV files built by hand from the byte layout in a chosen byte order, without the library.
 #pragma once
 
 #include "dff/dff.h"
@@ -41,9 +40,7 @@ struct HandKiv {
         v.resize(off == 448 ? 16 : 8, ' ');
         b.replace(off, v.size(), v);
     }
-    // The file: header and values words of zeros.
     std::string bytes(std::size_t values) const { return b + std::string(4 * values, '\0'); }
-    // The file: header and these samples.
     std::string with(const std::vector<float>& v) const {
         std::string s = b + std::string(4 * v.size(), '\0');
         for (std::size_t i = 0; i < v.size(); ++i)
@@ -52,8 +49,7 @@ struct HandKiv {
     }
 };
 
-// A header with numbers that need every digit, a leap day, enumerated values,
-// a 16-character event name and labels; 3 samples, LEVEN false.
+// Numbers needing every digit, a leap day, enumerations, a 16-character event name; NPTS 3, uneven.
 inline HandKiv example(bool bigendian) {
     HandKiv h(bigendian);
     const std::pair<std::size_t, float> floats[] = {{0, 0.01f},        {20, -1.5f},  {24, 0.03f},
