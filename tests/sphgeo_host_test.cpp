@@ -161,7 +161,7 @@ TEST(SphgeoHost, ManyStationsAreSplitWithoutChangingABit) {
              {count, count, 99, count}, {0, 4, 0, 0}, {-3, 4, 0, 0}, {2, 4, 0, 2}, {9, 4, 0, 4}, {4, 3, 0, 3}}) {
         std::array<std::vector<double>, 4> r;
         r.fill(std::vector<double>(count + 1, -7));
-        const auto part = [len](std::vector<double>& v) { return std::span(v).first(len); };
+        const auto part = [n = std::size_t(len)](std::vector<double>& v) { return std::span(v).first(n); };
         workers ? kivf::sphgeom_on(lat, lon, 35, 140, part(r[0]), part(r[1]), part(r[2]), part(r[3]), nn, workers)
                 : kivf::sphgeom(lat, lon, 35, 140, part(r[0]), part(r[1]), part(r[2]), part(r[3]), nn);
         EXPECT_TRUE(same(r, computed)) << nn << " " << workers;
