@@ -3,9 +3,8 @@ if(NOT TARGET sphgeo)
   return()
 endif()
 
-# Our own host, built twice: offering the version-4 mxCreateFull, and offering only
-# mxCreateDoubleMatrix as GNU Octave does. The host exports its MEX operations so that the
-# plug-in, loaded with dlopen, binds to them.
+# Our own host, built twice: offering mxCreateFull, and only mxCreateDoubleMatrix as GNU Octave
+# does. It exports its MEX operations for the plug-in, loaded with dlopen, to bind to.
 foreach(variant full double_matrix)
   set(target sphgeo_host_${variant}_test)
   add_executable(${target} ${CMAKE_CURRENT_SOURCE_DIR}/sphgeo_host_test.cpp)
@@ -21,8 +20,7 @@ foreach(variant full double_matrix)
                        DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endforeach()
 
-# GNU Octave loads the built plug-in and checks its values. Skipped, with a message, where
-# octave-cli is missing or the plug-in is built with sanitizers (Octave cannot load it then).
+# GNU Octave loads the built plug-in; skipped without octave-cli or under the sanitizers.
 add_test(NAME sphgeo_octave
   COMMAND /bin/sh ${CMAKE_CURRENT_SOURCE_DIR}/sphgeo_octave_test.sh
           $<TARGET_FILE_DIR:sphgeo> ${CMAKE_CURRENT_SOURCE_DIR}/sphgeo_octave_test.m

@@ -1,26 +1,10 @@
-% GNU Octave loads the built plug-in sphgeo.mex: values, shapes, the usage error, the
-% vectorised reference sphgeo_vec bit for bit, and the help text beside the plug-in.
-% SPHGEO_DIR holds sphgeo.mex and sphgeo.m, SPHGEO_REF_DIR sphgeo_vec.m.
+% GNU Octave loads the built sphgeo.mex (SPHGEO_DIR, with sphgeo.m): values, shapes, refusals, the
+% vectorised reference sphgeo_vec (SPHGEO_REF_DIR) bit for bit, and the help text.
 1;
-function check_says (varargin) % a refusal of well-counted arguments says what is wrong
-  try
-    [a, b, c, d] = sphgeo (varargin{:});
-    error ('no refusal');
-  catch err
-    assert (! isempty (strfind (err.message, 'sphgeo: ')), '[%s]', err.message);
-  end
-end
-function check_usage (nout, varargin)
-  % Octave puts the function's name before the text; the 87-character text must be whole.
+function msg = refusal (nout, varargin)
   msg = '';
-  try
-    r = cell (1, nout);
-    [r{:}] = sphgeo (varargin{:});
-  catch err
-    msg = err.message;
-  end
-  usage = ['Usage: [delta, dist, azim, bazim] = sphgeo(slat, slon, elat, elon)', blanks(21)];
-  assert (numel (msg) >= 87 && strcmp (msg(end-86:end), usage), '[%s] for %d arguments', msg, nargin - 1);
+  r = cell (1, nout);
+  try, [r{:}] = sphgeo (varargin{:}); catch err, msg = err.message; end
 end
 addpath (getenv ('SPHGEO_DIR'));
 addpath (getenv ('SPHGEO_REF_DIR'));
@@ -43,20 +27,24 @@ end
 assert (d == 0 && k == 0 && isnan (a) && isnan (b));
 [d, k, a, b] = sphgeo ([], [], 0, 0);
 assert (isempty (d) && isempty (b));
-check_usage (4, 0, 10, 0); check_usage (1, 0, 10, 0, 0); check_usage (3, 0, 10, 0, 0);
-check_says (1:5, 1:4, 0, 0); check_says (1, 2, [], 0); check_says (int32 ([1 2]), [1 2], 0, 0);
-check_says ([1 2], single ([1 2]), 0, 0); check_says (1, 2, true, 0); check_says (1, 2, 0, 'a');
-check_says ({1}, 2, 0, 0); check_says ([1 2] + 1i, [1 2], 0, 0); check_says (sparse ([0 0 1]), 1:3, 0, 0);
+% Octave puts the function's name before the usage text; the 87 characters must be whole.
+usage = ['Usage: [delta, dist, azim, bazim] = sphgeo(slat, slon, elat, elon)', blanks(21)];
+for c = {{4, 0, 10, 0}, {1, 0, 10, 0, 0}, {3, 0, 10, 0, 0}}
+  m = refusal (c{1}{:});
+  assert (numel (m) >= 87 && strcmp (m(end-86:end), usage), '[%s]', m);
+end
+for c = {{1:5, 1:4, 0, 0}, {1, 2, [], 0}, {int32([1 2]), [1 2], 0, 0}, {[1 2], single([1 2]), 0, 0}, ...
+         {1, 2, true, 0}, {1, 2, 0, 'a'}, {{1}, 2, 0, 0}, {[1 2] + 1i, [1 2], 0, 0}, {sparse([0 0 1]), 1:3, 0, 0}}
+  m = refusal (4, c{1}{:});
+  assert (numel (strfind (m, 'sphgeo: ')) == 2, '[%s]', m); % Octave's prefix, then ours
+end
 rand ('seed', 42);
-slat = 180 * rand (20000, 1) - 90;
-slon = 360 * rand (20000, 1) - 180;
+[slat, slon] = deal (180 * rand (20000, 1) - 90, 360 * rand (20000, 1) - 180);
 for ev = [0 0; 35 140; -62.5 -71.25; 90 0]'
-  r1 = cell (1, 4);
-  r2 = cell (1, 4);
+  [r1, r2] = deal (cell (1, 4));
   [r1{:}] = sphgeo (slat, slon, ev(1), ev(2));
   [r2{:}] = sphgeo_vec (slat, slon, ev(1), ev(2));
-  x = [r1{:}](:);
-  y = [r2{:}](:);
+  [x, y] = deal ([r1{:}](:), [r2{:}](:));
   assert (isequal (isnan (x), isnan (y)) && isequal (typecast (x(! isnan (x)), 'uint64'), typecast (y(! isnan (y)), 'uint64')));
 end
 text = help ('sphgeo');

@@ -1,13 +1,10 @@
 #!/bin/sh
-# Runs the Octave test of the plug-in sphgeo.
-# Arguments: folder of sphgeo.mex and sphgeo.m, the test script, folder of the vectorised
-# reference sphgeo_vec.m, and 1 when the plug-in was built with sanitizers.
-# Exit status 77 tells CTest the test was skipped.
+# The plug-in in GNU Octave. Args: folder of sphgeo.mex and sphgeo.m, the test script, folder of
+# the reference sphgeo_vec.m, 1 when built with sanitizers. Status 77: skipped.
 if ! command -v octave-cli >/dev/null 2>&1; then
     echo "SKIPPED sphgeo_octave: octave-cli is not installed; the plug-in was not tested in Octave"
     exit 77
-fi
-if [ "$4" = "1" ]; then
+elif [ "$4" = "1" ]; then
     echo "SKIPPED sphgeo_octave: the plug-in is built with sanitizers, which octave-cli cannot load"
     exit 77
 fi
