@@ -25,15 +25,8 @@ long spywrite(int fd, const void* buf, std::size_t n) {
 
 struct FileTest : ::testing::Test {
     TempDir dir;
-    void SetUp() override {
-        test::resetstate();
-        g_pieces.clear();
-        zsetio(spyread, spywrite);
-    }
-    void TearDown() override {
-        zsetio(nullptr, nullptr);
-        test::resetstate();
-    }
+    void SetUp() override { test::resetstate(), g_pieces.clear(), zsetio(spyread, spywrite); }
+    void TearDown() override { zsetio(nullptr, nullptr), test::resetstate(); }
 };
 
 std::string bytes(std::size_t n) {
@@ -58,8 +51,7 @@ TEST_F(FileTest, TransfersAreCutAt512ByteBoundaries) {
         std::int32_t h = 7, nerr = -1;
         zopen(h, f, "DATA", 0, nerr);
         std::vector<std::int32_t> words(static_cast<std::size_t>(count) + 1, -1);
-        g_pieces.clear();
-        zrabs(h, std::span(words), count, offset, nerr);
+        g_pieces.clear(), zrabs(h, std::span(words), count, offset, nerr);
         EXPECT_EQ(g_pieces, pieces) << count << " at " << offset;
         const bool full = offset + count <= 2000;
         EXPECT_EQ((std::array{nerr, cmmsg.msgnum}), (std::array{full ? 0 : 114, full ? 0 : 114}));
@@ -73,8 +65,7 @@ TEST_F(FileTest, TransfersAreCutAt512ByteBoundaries) {
 TEST_F(FileTest, WritesUseTheSamePiecesAndRefusalsMoveNothing) {
     const std::string f = dir / "w";
     std::int32_t h = 0, nerr = -1;
-    znfile(h, f, "DATA", 0, nerr);
-    ASSERT_EQ(nerr, 0);
+    ASSERT_EQ((znfile(h, f, "DATA", 0, nerr), nerr), 0);
     std::array<float, 100> words{};
     for (std::size_t i = 0; i < words.size(); ++i) words[i] = static_cast<float>(i);
     zwabs(h, std::span<const float>(words), 100, 100, nerr);
@@ -91,11 +82,9 @@ TEST_F(FileTest, WritesUseTheSamePiecesAndRefusalsMoveNothing) {
         EXPECT_EQ((std::array{nerr, rerr, cmmsg.msgtype}), (std::array{115, 114, 3}))
             << count << " " << offset;
     }
-    EXPECT_TRUE(g_pieces.empty());
     zwabs(h, std::span<const float>(words), 0, 0, nerr);
-    EXPECT_EQ(nerr, 0); // a cleared error
-    zclose(h, nerr);
-    EXPECT_EQ(test::slurp(f).size(), 800u);
+    EXPECT_TRUE(g_pieces.empty() && nerr == 0); // a cleared error
+    EXPECT_EQ((zclose(h, nerr), test::slurp(f).size()), 800u);
     std::string w(8, '#');
     const auto out = std::as_writable_bytes(std::span(w));
     zputc("abcdefgh", out, 5), zputc("xy", out, 100), zputc("zz", out, -1); // never past either
@@ -113,8 +102,7 @@ TEST_F(FileTest, ZopencKindsBitsAndNames) {
     zopenc(h, f + "    ", 0, 0, 0, kind); // missing, no create
     EXPECT_EQ((std::array{h, kind}), (std::array{1, 2}));
     const mode_t old = ::umask(027);
-    zopenc(h, f + "  ", 1, 0, 0, kind);
-    ::umask(old);
+    zopenc(h, f + "  ", 1, 0, 0, kind), ::umask(old);
     EXPECT_TRUE(kind == 0 && h < 0);
     zclosec(h);
     struct stat st {};
@@ -134,10 +122,9 @@ TEST_F(FileTest, ZopencKindsBitsAndNames) {
     }
     // Too long for the path: refused, never cut to a shorter name.
     std::string name = (dir.path.string() + std::string(1021, '/')).substr(0, 1021) + "abc";
-    EXPECT_FALSE(zpath(name, p));
     zopenc(h, name, 1, 0, 0, kind);
-    EXPECT_EQ((std::array{h, kind}), (std::array{1, 2}));
-    EXPECT_FALSE(uexists(dir / "ab") || uexists(dir / "abc"));
+    EXPECT_TRUE(!zpath(name, p) && h == 1 && kind == 2 && !uexists(dir / "ab") &&
+                !uexists(dir / "abc"));
     name.pop_back(); // 1023 characters fit
     zopenc(h, name, 1, 0, 0, kind), zclosec(h);
     EXPECT_TRUE(kind == 0 && uexists(dir / "ab"));
@@ -169,28 +156,26 @@ TEST_F(FileTest, ZopenByTypeKeyword) {
     EXPECT_FALSE(uexists("any"));
     std::int32_t h = 0, nerr = -1;
     znfile(h, dir / "n", "WEIRD", 0, nerr);
-    EXPECT_EQ((std::tuple{nerr, cmmsg.nmsgline, test::msgline(1)}),
-              (std::tuple{101, 2, "Bad value for file type = WEIRD"}));
-    EXPECT_FALSE(uexists(dir / "n"));
+    EXPECT_EQ((std::tuple{nerr, cmmsg.nmsgline, test::msgline(1), uexists(dir / "n")}),
+              (std::tuple{101, 2, "Bad value for file type = WEIRD", false}));
 }
 
 TEST_F(FileTest, CreateDeleteUnitsAndKivaux) {
     const std::string t = dir / "t.txt", d = dir / "d.bin";
     std::int32_t h = 14, nerr = -1;
-    znfile(h, t, "TEXT", 0, nerr);
-    EXPECT_TRUE(nerr == 0 && uwrite(14, "first"));
-    zclose(h, nerr), znfile(h, t, "TEXT", 0, nerr); // exists: reopened, not refused
-    EXPECT_EQ(nerr, 0);
-    zclose(h, nerr);
+    const auto nf = [&](const std::string& name, const char* type) {
+        return znfile(h, name, type, 0, nerr), nerr;
+    };
+    const auto close = [&](std::int32_t handle) { return zclose(handle, nerr), nerr; };
+    const auto dest = [&](const std::string& name) { return zdest(name, nerr), nerr; };
+    EXPECT_TRUE(nf(t, "TEXT") == 0 && uwrite(14, "first"));
+    EXPECT_TRUE(close(h) == 0 && nf(t, "TEXT") == 0 && close(h) == 0); // exists: reopened
     EXPECT_EQ(test::slurp(t), "first\n");
     test::spit(d, "0123456789");
-    znfile(h, d, "DATA", 0, nerr);
-    EXPECT_TRUE(nerr == 0 && h < 0);
+    EXPECT_TRUE(nf(d, "DATA") == 0 && h < 0);
     const int fd = -h;
-    zclose(h, nerr);
-    EXPECT_EQ(::fcntl(fd, F_GETFD), -1); // descriptor released
-    EXPECT_EQ(test::slurp(d), "");       // emptied
-    const auto dest = [&](const std::string& name) { return zdest(name, nerr), nerr; };
+    EXPECT_TRUE(close(h) == 0 && ::fcntl(fd, F_GETFD) == -1 &&
+                test::slurp(d).empty()); // released, emptied
     EXPECT_TRUE(dest(t) == 0 && !uexists(t));
     EXPECT_EQ((std::pair{dest(t), test::msgline(0)}), (std::pair{108, "Number  108 " + t}));
     EXPECT_TRUE(dest(dir.path.string()) == 101 && uexists(dir.path.string()));
@@ -204,11 +189,8 @@ TEST_F(FileTest, CreateDeleteUnitsAndKivaux) {
     EXPECT_EQ(cmmsg.msgnum, 116);
     test::spit(d, "x");
     EXPECT_TRUE(dest(d) == 116 && uexists(d));
-    EXPECT_EQ(dest(dir / "none"), 108); // missing: 108 comes first
-    zclose(15, nerr);                   // connected units close, none fail
-    EXPECT_TRUE(nerr == 0 && !uconnected(15));
-    zclose(15, nerr);
-    EXPECT_EQ(nerr, 0);
+    EXPECT_EQ(dest(dir / "none"), 108);                               // missing: 108 comes first
+    EXPECT_TRUE(close(15) == 0 && !uconnected(15) && close(15) == 0); // connected units close
     // clang-format off
     const std::tuple<const char*, std::int32_t, std::string, std::string> cases[] = { // KIVAUX, nerr, result, message
         {"/opt/aux", 0, "/opt/aux        ", ""}, {"", 0, std::string(16, ' '), ""}, {"/exactly/16chars", 0, "/exactly/16chars", ""},
