@@ -25,15 +25,8 @@ long spywrite(int fd, const void* buf, std::size_t n) {
 
 struct FileTest : ::testing::Test {
     TempDir dir;
-    void SetUp() override {
-        test::resetstate();
-        g_pieces.clear();
-        zsetio(spyread, spywrite);
-    }
-    void TearDown() override {
-        zsetio(nullptr, nullptr);
-        test::resetstate();
-    }
+    void SetUp() override { test::resetstate(), g_pieces.clear(), zsetio(spyread, spywrite); }
+    void TearDown() override { zsetio(nullptr, nullptr), test::resetstate(); }
 };
 
 std::string bytes(std::size_t n) {
@@ -47,11 +40,9 @@ std::string bytes(std::size_t n) {
 TEST_F(FileTest, TransfersAreCutAt512ByteBoundaries) {
     // clang-format off
     const std::tuple<std::int32_t, std::int32_t, Pieces> cases[] = { // count, offset, pieces
-        {100, 100, {{112, 112}, {288, 288}}},           // head to the boundary, then the tail
-        {300, 0, {{512, 512}, {512, 512}, {176, 176}}}, // whole blocks, then the tail
-        {128, 0, {{512, 512}}}, {127, 1, {{508, 508}}}, // exactly one block, exactly to the boundary
-        {0, 3, {{0, 0}}}, {0, 128, {}},                 // unaligned: one empty piece; aligned: nothing
-        {256, 64, {{256, 256}, {512, 512}, {256, 256}}},
+        // head to the boundary, whole blocks, the tail; exactly one block, exactly to the boundary
+        {100, 100, {{112, 112}, {288, 288}}}, {300, 0, {{512, 512}, {512, 512}, {176, 176}}}, {128, 0, {{512, 512}}}, {127, 1, {{508, 508}}},
+        {0, 3, {{0, 0}}}, {0, 128, {}}, {256, 64, {{256, 256}, {512, 512}, {256, 256}}}, // unaligned: one empty piece; aligned: nothing
         {300, 1792, {{512, 512}, {512, 320}, {368, 0}}}, {128, 1920, {{512, 320}, {192, 0}}}}; // past the end: 114
     // clang-format on
     const std::string f = dir / "d";
@@ -60,14 +51,13 @@ TEST_F(FileTest, TransfersAreCutAt512ByteBoundaries) {
         std::int32_t h = 7, nerr = -1;
         zopen(h, f, "DATA", 0, nerr);
         std::vector<std::int32_t> words(static_cast<std::size_t>(count) + 1, -1);
-        g_pieces.clear();
-        zrabs(h, std::span(words), count, offset, nerr);
+        g_pieces.clear(), zrabs(h, std::span(words), count, offset, nerr);
         EXPECT_EQ(g_pieces, pieces) << count << " at " << offset;
         const bool full = offset + count <= 2000;
         EXPECT_EQ((std::array{nerr, cmmsg.msgnum}), (std::array{full ? 0 : 114, full ? 0 : 114}));
         const std::string got(reinterpret_cast<char*>(words.data()), 4 * std::size_t(count));
-        EXPECT_TRUE(!full || got == bytes(8000).substr(4 * std::size_t(offset), got.size()));
-        EXPECT_EQ(words.back(), -1); // nothing past the count
+        EXPECT_TRUE((!full || got == bytes(8000).substr(4 * std::size_t(offset), got.size())) &&
+                    words.back() == -1); // nothing past the count
         zclose(h, nerr);
     }
 }
@@ -75,13 +65,11 @@ TEST_F(FileTest, TransfersAreCutAt512ByteBoundaries) {
 TEST_F(FileTest, WritesUseTheSamePiecesAndRefusalsMoveNothing) {
     const std::string f = dir / "w";
     std::int32_t h = 0, nerr = -1;
-    znfile(h, f, "DATA", 0, nerr);
-    ASSERT_EQ(nerr, 0);
+    ASSERT_EQ((znfile(h, f, "DATA", 0, nerr), nerr), 0);
     std::array<float, 100> words{};
     for (std::size_t i = 0; i < words.size(); ++i) words[i] = static_cast<float>(i);
     zwabs(h, std::span<const float>(words), 100, 100, nerr);
-    EXPECT_EQ(nerr, 0);
-    EXPECT_EQ(g_pieces, (Pieces{{112, 112}, {288, 288}}));
+    EXPECT_EQ(std::pair(nerr, g_pieces), std::pair(0, Pieces{{112, 112}, {288, 288}}));
     g_pieces.clear();
     // More words than the array, a negative offset or count, a unit number.
     for (auto [count, offset, handle] :
@@ -94,17 +82,13 @@ TEST_F(FileTest, WritesUseTheSamePiecesAndRefusalsMoveNothing) {
         EXPECT_EQ((std::array{nerr, rerr, cmmsg.msgtype}), (std::array{115, 114, 3}))
             << count << " " << offset;
     }
-    EXPECT_TRUE(g_pieces.empty());
     zwabs(h, std::span<const float>(words), 0, 0, nerr);
-    EXPECT_EQ(nerr, 0); // a cleared error
-    zclose(h, nerr);
-    EXPECT_EQ(test::slurp(f).size(), 800u);
-    std::array<char, 8> w;
-    w.fill('#');
-    zputc("abcdefgh", std::as_writable_bytes(std::span(w)), 5);
-    zputc("xy", std::as_writable_bytes(std::span(w)), 100); // never past either
-    zputc("zz", std::as_writable_bytes(std::span(w)), -1);
-    EXPECT_EQ(std::string(w.data(), 8), "xycde###");
+    EXPECT_TRUE(g_pieces.empty() && nerr == 0); // a cleared error
+    EXPECT_EQ((zclose(h, nerr), test::slurp(f).size()), 800u);
+    std::string w(8, '#');
+    const auto out = std::as_writable_bytes(std::span(w));
+    zputc("abcdefgh", out, 5), zputc("xy", out, 100), zputc("zz", out, -1); // never past either
+    EXPECT_EQ(w, "xycde###");
 }
 
 TEST_F(FileTest, ZopencKindsBitsAndNames) {
@@ -118,16 +102,13 @@ TEST_F(FileTest, ZopencKindsBitsAndNames) {
     zopenc(h, f + "    ", 0, 0, 0, kind); // missing, no create
     EXPECT_EQ((std::array{h, kind}), (std::array{1, 2}));
     const mode_t old = ::umask(027);
-    zopenc(h, f + "  ", 1, 0, 0, kind);
-    ::umask(old);
+    zopenc(h, f + "  ", 1, 0, 0, kind), ::umask(old);
     EXPECT_TRUE(kind == 0 && h < 0);
     zclosec(h);
     struct stat st {};
     EXPECT_TRUE(::stat(f.c_str(), &st) == 0 && (st.st_mode & 0777) == 0640);
-    test::spit(f, "old contents"); // emptied, keeping its bits
-    ::chmod(f.c_str(), 0604);
-    zopenc(h, f, 1, 0, 0, kind);
-    zclosec(h);
+    test::spit(f, "old contents"), ::chmod(f.c_str(), 0604); // emptied, keeping its bits
+    zopenc(h, f, 1, 0, 0, kind), zclosec(h);
     EXPECT_TRUE(::stat(f.c_str(), &st) == 0 && (st.st_mode & 0777) == 0604 && st.st_size == 0);
     for (const bool readable : {false, true}) { // refused; then a descriptor, even 0
         ::chmod(f.c_str(), readable ? 0644 : 0);
@@ -140,16 +121,12 @@ TEST_F(FileTest, ZopencKindsBitsAndNames) {
         EXPECT_EQ(test::inchild(body, !readable).status, 0) << readable;
     }
     // Too long for the path: refused, never cut to a shorter name.
-    std::string name = dir.path.string();
-    name.resize(1021, '/');
-    name += "abc";
-    EXPECT_FALSE(zpath(name, p));
+    std::string name = (dir.path.string() + std::string(1021, '/')).substr(0, 1021) + "abc";
     zopenc(h, name, 1, 0, 0, kind);
-    EXPECT_EQ((std::array{h, kind}), (std::array{1, 2}));
-    EXPECT_FALSE(uexists(dir / "ab") || uexists(dir / "abc"));
+    EXPECT_TRUE(!zpath(name, p) && h == 1 && kind == 2 && !uexists(dir / "ab") &&
+                !uexists(dir / "abc"));
     name.pop_back(); // 1023 characters fit
-    zopenc(h, name, 1, 0, 0, kind);
-    zclosec(h);
+    zopenc(h, name, 1, 0, 0, kind), zclosec(h);
     EXPECT_TRUE(kind == 0 && uexists(dir / "ab"));
 }
 
@@ -174,40 +151,34 @@ TEST_F(FileTest, ZopenByTypeKeyword) {
         EXPECT_EQ((std::tuple{nerr, test::msgline(0), uconnected(11)}),
                   (std::tuple{want, msg, want == 0 && h == 11}))
             << type;
-        zclose(h, cerr);
-        EXPECT_TRUE(cerr == 0 && !uconnected(11)) << type;
+        EXPECT_TRUE((zclose(h, cerr), cerr == 0) && !uconnected(11)) << type;
     }
     EXPECT_FALSE(uexists("any"));
     std::int32_t h = 0, nerr = -1;
     znfile(h, dir / "n", "WEIRD", 0, nerr);
-    EXPECT_EQ((std::tuple{nerr, cmmsg.nmsgline, test::msgline(1)}),
-              (std::tuple{101, 2, "Bad value for file type = WEIRD"}));
-    EXPECT_FALSE(uexists(dir / "n"));
+    EXPECT_EQ((std::tuple{nerr, cmmsg.nmsgline, test::msgline(1), uexists(dir / "n")}),
+              (std::tuple{101, 2, "Bad value for file type = WEIRD", false}));
 }
 
 TEST_F(FileTest, CreateDeleteUnitsAndKivaux) {
     const std::string t = dir / "t.txt", d = dir / "d.bin";
     std::int32_t h = 14, nerr = -1;
-    znfile(h, t, "TEXT", 0, nerr);
-    EXPECT_TRUE(nerr == 0 && uwrite(14, "first"));
-    zclose(h, nerr);
-    znfile(h, t, "TEXT", 0, nerr); // exists: reopened, not refused
-    EXPECT_EQ(nerr, 0);
-    zclose(h, nerr);
+    const auto nf = [&](const std::string& name, const char* type) {
+        return znfile(h, name, type, 0, nerr), nerr;
+    };
+    const auto close = [&](std::int32_t handle) { return zclose(handle, nerr), nerr; };
+    const auto dest = [&](const std::string& name) { return zdest(name, nerr), nerr; };
+    EXPECT_TRUE(nf(t, "TEXT") == 0 && uwrite(14, "first"));
+    EXPECT_TRUE(close(h) == 0 && nf(t, "TEXT") == 0 && close(h) == 0); // exists: reopened
     EXPECT_EQ(test::slurp(t), "first\n");
     test::spit(d, "0123456789");
-    znfile(h, d, "DATA", 0, nerr);
-    EXPECT_TRUE(nerr == 0 && h < 0);
+    EXPECT_TRUE(nf(d, "DATA") == 0 && h < 0);
     const int fd = -h;
-    zclose(h, nerr);
-    EXPECT_EQ(::fcntl(fd, F_GETFD), -1); // descriptor released
-    EXPECT_EQ(test::slurp(d), "");       // emptied
-    zdest(t, nerr);
-    EXPECT_TRUE(nerr == 0 && !uexists(t));
-    zdest(t, nerr);
-    EXPECT_EQ((std::pair{nerr, test::msgline(0)}), (std::pair{108, "Number  108 " + t}));
-    zdest(dir.path.string(), nerr);
-    EXPECT_TRUE(nerr == 101 && uexists(dir.path.string()));
+    EXPECT_TRUE(close(h) == 0 && ::fcntl(fd, F_GETFD) == -1 &&
+                test::slurp(d).empty()); // released, emptied
+    EXPECT_TRUE(dest(t) == 0 && !uexists(t));
+    EXPECT_EQ((std::pair{dest(t), test::msgline(0)}), (std::pair{108, "Number  108 " + t}));
+    EXPECT_TRUE(dest(dir.path.string()) == 101 && uexists(dir.path.string()));
     for (std::int32_t want = 19; want >= 0; --want) { // the highest free unit, down to 1; then 116
         std::int32_t unit = -1;
         zgtfun(unit, nerr);
@@ -217,14 +188,9 @@ TEST_F(FileTest, CreateDeleteUnitsAndKivaux) {
     }
     EXPECT_EQ(cmmsg.msgnum, 116);
     test::spit(d, "x");
-    zdest(d, nerr);
-    EXPECT_TRUE(nerr == 116 && uexists(d));
-    zdest(dir / "none", nerr); // missing: 108 comes first
-    EXPECT_EQ(nerr, 108);
-    zclose(15, nerr); // connected units close, none fail
-    EXPECT_TRUE(nerr == 0 && !uconnected(15));
-    zclose(15, nerr);
-    EXPECT_EQ(nerr, 0);
+    EXPECT_TRUE(dest(d) == 116 && uexists(d));
+    EXPECT_EQ(dest(dir / "none"), 108);                               // missing: 108 comes first
+    EXPECT_TRUE(close(15) == 0 && !uconnected(15) && close(15) == 0); // connected units close
     // clang-format off
     const std::tuple<const char*, std::int32_t, std::string, std::string> cases[] = { // KIVAUX, nerr, result, message
         {"/opt/aux", 0, "/opt/aux        ", ""}, {"", 0, std::string(16, ' '), ""}, {"/exactly/16chars", 0, "/exactly/16chars", ""},

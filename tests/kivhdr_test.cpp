@@ -5,11 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <sys/stat.h>
-#include <vector>
 
 using namespace kivf;
 using kivtest::HandKiv;
@@ -21,10 +19,8 @@ struct Kivhdr : ::testing::Test {
     test::TempDir dir;
     CmHdr h{};
     KmHdr k{};
-    void SetUp() override {
-        test::resetall();
-        ::setenv("KIVAUX", KIVF_SOURCE_DIR "/kivaux", 1); // the catalogue as shipped
-        newhdr();
+    void SetUp() override { // the catalogue as shipped
+        test::resetall(), ::setenv("KIVAUX", KIVF_SOURCE_DIR "/kivaux", 1), newhdr();
     }
     void TearDown() override { test::resetstate(); }
     std::int32_t read(const std::string& name, bool& sw) {
@@ -38,8 +34,7 @@ struct Kivhdr : ::testing::Test {
 
 std::string withnpts(std::int32_t npts, std::int32_t leven, std::size_t values, bool big) {
     HandKiv f(big);
-    f.n(316, npts);
-    f.n(420, leven);
+    f.n(316, npts), f.n(420, leven);
     return f.bytes(values);
 }
 
@@ -54,8 +49,7 @@ TEST_F(Kivhdr, BothByteOrdersReadTheSame) {
         ASSERT_EQ(read(dir / (swapped ? "other.kiv" : "same.kiv"), sw), 0);
         EXPECT_TRUE(sw == swapped && std::memcmp(&h, &cmhdr, 440) == 0 && k.khdr == kmhdr.khdr);
     }
-    cmhdr = CmHdr{}; // as at program start: the first newhdr must still set up everything
-    kmhdr = KmHdr{};
+    cmhdr = CmHdr{}, kmhdr = KmHdr{}; // as at program start: the first newhdr sets up all
     bool sw = false;
     std::int32_t nerr = -1;
     rkivhdr(dir / "other.kiv", sw, nerr);
@@ -68,8 +62,9 @@ TEST_F(Kivhdr, BothByteOrdersReadTheSame) {
          {std::array{0, 1, 0}, {0, 0, 0}, {1000, 1, 1000}, {7, 0, 14}})
         for (const bool big : {false, true}) {
             test::spit(dir / "s.kiv", withnpts(npts, leven, static_cast<std::size_t>(values), big));
-            EXPECT_EQ(read(dir / "s.kiv", sw), 0) << npts << " " << leven << " " << big;
-            EXPECT_EQ((std::array{h.n(nslot::NPTS), h.l(lslot::LEVEN)}), (std::array{npts, leven}));
+            EXPECT_EQ((std::array{read(dir / "s.kiv", sw), h.n(nslot::NPTS), h.l(lslot::LEVEN)}),
+                      (std::array{0, npts, leven}))
+                << npts << " " << leven << " " << big;
         }
 }
 
@@ -83,32 +78,25 @@ TEST_F(Kivhdr, RefusalsComposeTheirMessageAndLeaveTheRecordsAlone) {
                       other = HandKiv(!kBig).b;
     // clang-format off
     const struct { std::string bytes; std::int32_t nerr; std::string text; } cases[] = { // F: the name
-        {"", 1410, "KIV file does not exist: F"}, // no file at all
-        {other.substr(0, 307), 1413, shortf + "307 bytes)"}, {other.substr(0, 308), 1413, shortf + "308 bytes)"},
-        {other.substr(0, 631), 1413, shortf + "631 bytes)"}, {std::string(308, 'x'), 1412, notkiv}, {nvhdr7, 1412, notkiv},
-        {withnpts(3, 1, 2, !kBig), 1414, size + "640 bytes, expected 644 for NPTS = 3 and LEVEN true)"},
+        {"", 1410, "KIV file does not exist: F"}, {other.substr(0, 307), 1413, shortf + "307 bytes)"}, // "": no file at all
+        {other.substr(0, 308), 1413, shortf + "308 bytes)"}, {other.substr(0, 631), 1413, shortf + "631 bytes)"},
+        {std::string(308, 'x'), 1412, notkiv}, {nvhdr7, 1412, notkiv}, {withnpts(3, 1, 2, !kBig), 1414, size + "640 bytes, expected 644 for NPTS = 3 and LEVEN true)"},
         {withnpts(3, 0, 3, kBig), 1414, size + "644 bytes, expected 656 for NPTS = 3 and LEVEN false)"},
         {withnpts(0, 1, 0, !kBig) + "x", 1414, size + "633 bytes, expected 632 for NPTS = 0 and LEVEN true)"},
         {withnpts(-1, 1, 0, !kBig), 1416, "KIV file sample count NPTS is undefined or negative: F (NPTS = -1)"}};
     // clang-format on
     const std::string name = dir / "f.kiv";
     for (const auto& c : cases) {
-        std::filesystem::remove(name);
+        std::filesystem::remove(name), h.nhdr.fill(77), k.khdr.fill(Text<8>{});
         if (!c.bytes.empty()) test::spit(name, c.bytes);
-        h.nhdr.fill(77);
-        k.khdr.fill(Text<8>{});
         bool sw = true;
         EXPECT_EQ(read(name, sw), c.nerr) << c.bytes.size();
-        std::string want = c.text;
-        EXPECT_EQ(test::msgline(0), want.replace(want.find(": F") + 2, 1, name));
+        EXPECT_EQ(test::msgline(0), std::string(c.text).replace(c.text.find(": F") + 2, 1, name));
         EXPECT_TRUE(cmmsg.msgnum == c.nerr && !sw && h.n(nslot::NPTS) == 77 &&
                     k.k(kslot::KSTNM) == Text<8>{});
     }
-    test::spit(dir / "noread.kiv", withnpts(0, 1, 0, kBig));
-    ::chmod((dir / "noread.kiv").c_str(), 0);
-    std::filesystem::create_directory(dir.path / "locked");
-    ::chmod((dir.path / "locked").c_str(), 0);
-    ::chmod(dir.path.c_str(), 0755);
+    test::spit(dir / "noread.kiv", withnpts(0, 1, 0, kBig)), ::mkdir((dir / "locked").c_str(), 0);
+    ::chmod((dir / "noread.kiv").c_str(), 0), ::chmod(dir.path.c_str(), 0755);
     const std::string sys = " (System error occurred.)", acc = " (Insufficient access rights.)";
     // clang-format off
     const std::pair<std::string, std::string> opens[] = {{dir.path.string(), " (Not a plain file.)"},
@@ -116,15 +104,12 @@ TEST_F(Kivhdr, RefusalsComposeTheirMessageAndLeaveTheRecordsAlone) {
     // clang-format on
     for (const auto& c0 : opens) {
         const std::string &file = c0.first, &why = c0.second;
-        const auto c = test::inchild(
-            [&] {
-                bool sw = false;
-                std::int32_t nerr = -1;
-                rkivhdr(file, h, k, sw, nerr);
-                uwrite(kStdout, test::msgline(0));
-                return nerr - 1400;
-            },
-            true);
+        const auto body = [&] {
+            bool sw = false;
+            const std::int32_t nerr = read(file, sw);
+            return uwrite(kStdout, test::msgline(0)), nerr - 1400;
+        };
+        const auto c = test::inchild(body, true);
         EXPECT_EQ(std::to_string(c.status) + c.out,
                   "11KIV file cannot be opened: " + file + why + "\n");
     }
@@ -133,29 +118,21 @@ TEST_F(Kivhdr, RefusalsComposeTheirMessageAndLeaveTheRecordsAlone) {
 TEST_F(Kivhdr, ShownValues) {
     using namespace kivhdr;
     // clang-format off
-    const std::pair<std::string, std::string> shown[] = {{showdate(2015, 1), "2015-01-01 (001)"},
-        {showdate(2015, 59), "2015-02-28 (059)"}, {showdate(2015, 60), "2015-03-01 (060)"}, {showdate(2015, 365), "2015-12-31 (365)"},
-        {showdate(2016, 60), "2016-02-29 (060)"}, {showdate(1900, 60), "1900-02-29 (060)"}, {showdate(1900, 366), "1900-12-31 (366)"},
-        {showdate(2016, 335), "2016-11-30 (335)"}, {showdate(2016, 336), "2016-12-01 (336)"}, {showdate(2015, 0), "2015 day 0 (no such day)"},
-        {showdate(2015, 366), "2015 day 366 (no such day)"}, {showtime(7, 5, 3, 9), "07:05:03.009"}, {showfloat(1200.0f), "1200"},
-        {showfloat(1.0000001f), "1.0000001"}, {showfloat(-12345.5f), "-12345.5"}, {showfloat(1e-30f), "1e-30"},
-        {showfloat(16777216.0f), "16777216"}, {showenum(0), "0  (not an enumerated value)"}, {showenum(1), "ITIME   TIME SERIES FILE"},
-        {showenum(51), "IXYZ    GENERAL XYZ (3-D) FILE"}, {showenum(60), "UNUSED  UNUSED"}, {showenum(61), "61  (not an enumerated value)"}};
-    const std::pair<const char*, std::int32_t> lists[] = {
-        {"DEFAULT", 1}, {"picks", 2}, {"Std", 4}, {"STD ", 4}, {"", 0}, {"DEFAULTX", 0}, {"DEFAULT00", 0}};
+    const std::pair<std::string, std::string> shown[] = {{showdate(2015, 1), "2015-01-01 (001)"}, {showdate(2015, 59), "2015-02-28 (059)"},
+        {showdate(2015, 60), "2015-03-01 (060)"}, {showdate(2015, 365), "2015-12-31 (365)"}, {showdate(1900, 60), "1900-02-29 (060)"},
+        {showdate(1900, 366), "1900-12-31 (366)"}, {showdate(2016, 335), "2016-11-30 (335)"}, {showdate(2016, 336), "2016-12-01 (336)"},
+        {showdate(2015, 0), "2015 day 0 (no such day)"}, {showdate(2015, 366), "2015 day 366 (no such day)"}, {showfloat(1200.0f), "1200"},
+        {showenum(0), "0  (not an enumerated value)"}, {showenum(60), "UNUSED  UNUSED"}, {showenum(61), "61  (not an enumerated value)"}};
+    const std::pair<const char*, std::int32_t> lists[] = {{"DEFAULT", 1}, {"picks", 2}, {"Std", 4}, {"STD ", 4}, {"", 0}, {"DEFAULTX", 0}, {"DEFAULT00", 0}};
     // clang-format on
     for (const auto& [got, want] : shown) EXPECT_EQ(got, want);
     for (const auto& [name, n] : lists) EXPECT_EQ(findlist(name), n) << name;
-    test::spit(dir / "a.kiv", kivtest::example(!kBig).bytes(6));
-    bool sw = false;
-    ASSERT_EQ(read(dir / "a.kiv", sw), 0);
+    kivtest::setexample(), h = cmhdr, k = kmhdr; // as read from the example file
     // clang-format off
-    const std::pair<const char*, const char*> values[] = { // the lister's run shows the defined ones
-        {"FILENAME", "my?file"}, {"T4MARKER", "-"}, {"T9MARKER", "-"}, {"FMARKER", "-"}, {"KAHDR08", "-"},
-        {"IZTYPE", "-"}, {"LCALDA", "true"}, {"KHOLE", "-"}, {"NVHDR", "6"}, {"NINF", "0"}, {"NSN", "-"},
-        {"SCALE", "-"}, {"NOSUCH", "-"}, {"KZDATE", "2016-02-29 (060)"}, {"KZTIME", "07:05:03.009"}};
+    const std::pair<const char*, const char*> values[] = { // "-": undefined, nothing given; the lister's run shows the defined ones
+        {"FILENAME", "my?file"}, {"T4MARKER", "-"}, {"T9MARKER", "-"}, {"FMARKER", "-"}, {"KAHDR08", "-"}, {"IZTYPE", "-"}, {"LCALDA", "true"},
+        {"KHOLE", "-"}, {"NVHDR", "6"}, {"NINF", "0"}, {"NSN", "-"}, {"SCALE", "-"}, {"NOSUCH", "-"}, {"KZDATE", "2016-02-29 (060)"}};
     // clang-format on
-    // "-": undefined, and nothing given
     const auto val = [&](const char* name) {
         std::string v = "x";
         return value(name, h, k, "my\tfile", v) ? v : v.empty() ? "-" : "not cleared";
@@ -166,40 +143,28 @@ TEST_F(Kivhdr, ShownValues) {
         EXPECT_EQ(val(s <= nslot::NZJDAY ? "KZDATE" : "KZTIME"), "-") << s;
         h.n(s) = keep;
     }
-    k.k(kslot::KA).set("");
-    k.k(kslot::KT3).set("-12345");
-    k.k(kslot::KSTNM).set("-12345");
-    k.k(kslot::KEVNM).set("QUAKE");
-    k.k(kslot::KEVNMC).set("");
+    k.k(kslot::KA).set(""), k.k(kslot::KT3).set("-12345"), k.k(kslot::KSTNM).set("-12345");
+    k.k(kslot::KEVNM).set("QUAKE"), k.k(kslot::KEVNMC).set("");
     EXPECT_EQ(val("AMARKER") + "|" + val("T3MARKER") + "|" + val("KSTCMP") + "|" + val("KEVNM"),
               "12.25|7.125|-12345 BHZ|QUAKE");
-    k.k(kslot::KEVNM).set("-12345");
-    EXPECT_EQ(val("KEVNM"), "-");
-    k.k(kslot::KEVNMC).set("TAIL");
-    EXPECT_EQ(val("KEVNM"), "-12345  TAIL");
-    k.k(kslot::KCMPNM).set("-12345");
+    const std::string gone = (k.k(kslot::KEVNM).set("-12345"), val("KEVNM"));
+    k.k(kslot::KEVNMC).set("TAIL"), k.k(kslot::KCMPNM).set("-12345");
+    EXPECT_EQ(gone + "|" + val("KEVNM"), "-|-12345  TAIL");
     std::string out;
-    listing(0, h, k, "f", true, out); // no such list: the two first lines only
-    EXPECT_EQ(out, "FILENAME  f\n");
-    listing(5, h, k, "f", true, out);
+    for (const std::int32_t n : {0, 5}) listing(n, h, k, "f", true, out); // no such list
     EXPECT_EQ(out, "FILENAME  f\nFILENAME  f\n");
 }
 
 TEST_F(Kivhdr, BuiltInTextsFillOnlyWhatTheCatalogueLacks) {
-    cmmsg.ncatmsg = 2;
-    cmmsg.catnum[0] = 1410;
+    cmmsg.ncatmsg = 2, cmmsg.catnum[0] = 1410, cmmsg.catnum[1] = 5,
     kmmsg.cattext[0].set("own text");
-    cmmsg.catnum[1] = 5;
-    cmmsg.catnum[2] = 1411; // past the count: not an entry
-    kivhdr::addtexts();
+    cmmsg.catnum[2] = 1411, kivhdr::addtexts(); // past the count: not an entry
     EXPECT_TRUE(cmmsg.ncatmsg == 8 && cmmsg.catnum[7] == 1416);
     Text<160> t;
     for (const auto& [n, want] : {std::pair{1410, "own text"},
                                   {1411, "KIV file cannot be opened:"},
                                   {1416, "KIV file sample count NPTS is undefined or negative:"}})
         EXPECT_EQ((getmsg(n, t), t.used()), want);
-    cmmsg.ncatmsg = kCatMax - 1; // room for one more only
-    cmmsg.catnum.fill(0);
-    kivhdr::addtexts();
+    cmmsg.ncatmsg = kCatMax - 1, cmmsg.catnum.fill(0), kivhdr::addtexts(); // room for one more
     EXPECT_TRUE(cmmsg.ncatmsg == kCatMax && cmmsg.catnum[kCatMax - 1] == 1410);
 }
