@@ -45,7 +45,8 @@ TEST_F(Units, OpenReadWriteClose) {
     EXPECT_FALSE(uexists(f) || uexists(dir / std::string(1100, '/')));
     EXPECT_TRUE(uread(12, rec) == ReadStatus::fail && uopen(3, "ignored", "SCRATCH") == 0 &&
                 uwrite(3, "temp"));
-    uclose(3, true), uclose(3); // the second: not connected, nothing happens
+    uclose(3, true);
+    uclose(3); // the second: not connected, nothing happens
     EXPECT_FALSE(uexists("ignored"));
 }
 
@@ -69,7 +70,8 @@ TEST_F(Units, OpenRefusalsLeaveTheUnitUnconnected) {
 TEST_F(Units, ReadOnlyFileOpensOldForReading) {
     const std::string f = dir / "ro";
     test::spit(f, "abc\n");
-    ::chmod(f.c_str(), 0444), ::chmod(dir.path.c_str(), 0755);
+    ::chmod(f.c_str(), 0444);
+    ::chmod(dir.path.c_str(), 0755);
     const auto body = [&] {
         if (::access(f.c_str(), W_OK) == 0) return 4; // the check would prove nothing
         Text<3> rec;
@@ -85,7 +87,8 @@ TEST_F(Units, PromptIsSeenBeforeStandardInputIsRead) {
     const auto c = test::inchild([] {
         int in[2];
         if (::pipe(in) != 0 || ::write(in[1], "name\n", 5) != 5 || ::dup2(in[0], 0) != 0) return 4;
-        uwrite(kStdout, "Enter: ", false), uwrite(kStdout, "more", true); // not flushed by itself
+        uwrite(kStdout, "Enter: ", false);
+        uwrite(kStdout, "more", true); // not flushed by itself
         Text<4> rec;
         const bool ok = uread(kStdin, rec) == ReadStatus::ok && rec.view() == "name";
         return ok && ::lseek(1, 0, SEEK_CUR) == 12 ? 0 : 3;

@@ -51,7 +51,8 @@ TEST_F(FileTest, TransfersAreCutAt512ByteBoundaries) {
         std::int32_t h = 7, nerr = -1;
         zopen(h, f, "DATA", 0, nerr);
         std::vector<std::int32_t> words(static_cast<std::size_t>(count) + 1, -1);
-        g_pieces.clear(), zrabs(h, std::span(words), count, offset, nerr);
+        g_pieces.clear();
+        zrabs(h, std::span(words), count, offset, nerr);
         EXPECT_EQ(g_pieces, pieces) << count << " at " << offset;
         const bool full = offset + count <= 2000;
         EXPECT_EQ((std::array{nerr, cmmsg.msgnum}), (std::array{full ? 0 : 114, full ? 0 : 114}));
@@ -87,7 +88,9 @@ TEST_F(FileTest, WritesUseTheSamePiecesAndRefusalsMoveNothing) {
     EXPECT_EQ((zclose(h, nerr), test::slurp(f).size()), 800u);
     std::string w(8, '#');
     const auto out = std::as_writable_bytes(std::span(w));
-    zputc("abcdefgh", out, 5), zputc("xy", out, 100), zputc("zz", out, -1); // never past either
+    zputc("abcdefgh", out, 5);
+    zputc("xy", out, 100);
+    zputc("zz", out, -1); // never past either
     EXPECT_EQ(w, "xycde###");
 }
 
@@ -102,13 +105,16 @@ TEST_F(FileTest, ZopencKindsBitsAndNames) {
     zopenc(h, f + "    ", 0, 0, 0, kind); // missing, no create
     EXPECT_EQ((std::array{h, kind}), (std::array{1, 2}));
     const mode_t old = ::umask(027);
-    zopenc(h, f + "  ", 1, 0, 0, kind), ::umask(old);
+    zopenc(h, f + "  ", 1, 0, 0, kind);
+    ::umask(old);
     EXPECT_TRUE(kind == 0 && h < 0);
     zclosec(h);
     struct stat st {};
     EXPECT_TRUE(::stat(f.c_str(), &st) == 0 && (st.st_mode & 0777) == 0640);
-    test::spit(f, "old contents"), ::chmod(f.c_str(), 0604); // emptied, keeping its bits
-    zopenc(h, f, 1, 0, 0, kind), zclosec(h);
+    test::spit(f, "old contents");
+    ::chmod(f.c_str(), 0604); // emptied, keeping its bits
+    zopenc(h, f, 1, 0, 0, kind);
+    zclosec(h);
     EXPECT_TRUE(::stat(f.c_str(), &st) == 0 && (st.st_mode & 0777) == 0604 && st.st_size == 0);
     for (const bool readable : {false, true}) { // refused; then a descriptor, even 0
         ::chmod(f.c_str(), readable ? 0644 : 0);
@@ -126,7 +132,8 @@ TEST_F(FileTest, ZopencKindsBitsAndNames) {
     EXPECT_TRUE(!zpath(name, p) && h == 1 && kind == 2 && !uexists(dir / "ab") &&
                 !uexists(dir / "abc"));
     name.pop_back(); // 1023 characters fit
-    zopenc(h, name, 1, 0, 0, kind), zclosec(h);
+    zopenc(h, name, 1, 0, 0, kind);
+    zclosec(h);
     EXPECT_TRUE(kind == 0 && uexists(dir / "ab"));
 }
 

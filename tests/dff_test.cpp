@@ -42,8 +42,10 @@ struct Dff : ::testing::Test {
     test::TempDir aux, dir;
     std::string old, before = std::string(10000, 'o');
     void SetUp() override {
-        test::resetall(), test::spit(aux / "messages", kCatalogue);
-        ::setenv("KIVAUX", aux.path.c_str(), 1), newhdr();
+        test::resetall();
+        test::spit(aux / "messages", kCatalogue);
+        ::setenv("KIVAUX", aux.path.c_str(), 1);
+        newhdr();
         old = dir / "old.kiv", test::spit(old, before);
     }
     void TearDown() override { zsetio(nullptr, nullptr), test::resetstate(); }
@@ -85,7 +87,8 @@ TEST_F(Dff, CatalogueGroupsListsAndEnumerations) {
         {'k', "KUSER2   x", 592}, {'k', "KCMPNM", 600}, {'k', "kinst", 624}};
     // clang-format on
     HandKiv want;
-    cmhdr.n(nslot::NPTS) = 0, want.n(316, 0);
+    cmhdr.n(nslot::NPTS) = 0;
+    want.n(316, 0);
     std::int32_t nerr = 0;
     for (const auto& [g, name, off] : fields) {
         if (g == 'f') setfhv(name, 1000.5F + float(off), nerr), want.f(off, 1000.5F + float(off));
@@ -107,8 +110,9 @@ TEST_F(Dff, ResetGivesTheDefaultsAndInitialisesOnce) {
     EXPECT_TRUE(cmhdr.undfflt == -12345.0F && kmhdr.undftxt.view() == "-12345  ");
     const CmHdr fresh = cmhdr;
     const KmHdr kfresh = kmhdr;
-    std::memset(&cmhdr, 1, 440), kmhdr.khdr.fill(kmlhf.kfhdr[0]); // "DELTA" in every text
-    kmlhf.kfhdr[0].set("MARKED"), cmmsg.ncatmsg = 3, newhdr();    // kept: initialised once only
+    std::memset(&cmhdr, 1, 440);
+    kmhdr.khdr.fill(kmlhf.kfhdr[0]);                           // "DELTA" in every text
+    kmlhf.kfhdr[0].set("MARKED"), cmmsg.ncatmsg = 3, newhdr(); // kept: initialised once only
     EXPECT_TRUE(samehdr(fresh, kfresh) && kmlhf.kfhdr[0].view() == "MARKED  " &&
                 cmmsg.ncatmsg == 3);
 }
@@ -141,22 +145,26 @@ TEST_F(Dff, UnknownNamesAre1337AndChangeNothing) {
     std::int32_t nerr = -1;
     const auto first4 = [] { return std::string(kmhdr.khdr[0].view().data(), 32); };
     for (const auto& [value, first, second] : evs) {
-        setkhv("KEVNMC", "OLDHALF", nerr), setkhv("kevnm", value, nerr);
+        setkhv("KEVNMC", "OLDHALF", nerr);
+        setkhv("kevnm", value, nerr);
         EXPECT_EQ(first4(), "-12345  " + first + second + "-12345  ");
     }
-    setkhv("KSTNM", "STATION12345", nerr), setkhv("KEVNMC", "SECOND", nerr);
+    setkhv("KSTNM", "STATION12345", nerr);
+    setkhv("KEVNMC", "SECOND", nerr);
     EXPECT_EQ(first4(), "STATION1        SECOND  -12345  ");
 }
 
 TEST_F(Dff, WriterSamplesReplaceAndRefusals) {
     const auto y = ramp(300, 1.0F), x = ramp(300, 76.0F); // together a ramp of 600
     HandKiv want;
-    cmhdr.n(nslot::NPTS) = 300, want.n(316, 300);
+    cmhdr.n(nslot::NPTS) = 300;
+    want.n(316, 300);
     ASSERT_EQ(write(old, {}, y), "0"); // LEVEN true: no independent array needed
     EXPECT_EQ(test::slurp(old), want.with(y));
     ASSERT_EQ(write(old + "   ", x, y), "0"); // the same file again: rewritten identically
     EXPECT_EQ(test::slurp(old), want.with(y));
-    cmhdr.l(lslot::LEVEN) = 0, want.n(420, 0);
+    cmhdr.l(lslot::LEVEN) = 0;
+    want.n(420, 0);
     ASSERT_EQ(write(old, x, y), "0");
     before = want.with(ramp(600, 1.0F));
     untouched();
@@ -170,7 +178,8 @@ TEST_F(Dff, WriterSamplesReplaceAndRefusals) {
         {2147483489, true, 0, 0, ys, "(NPTS = 2147483489 array length = 0 )"}, {2147483490, true, 0, 0, huge, "(NPTS = 2147483490 )"}};
     // clang-format on
     for (const auto& c : cases) {
-        cmhdr.n(nslot::NPTS) = c.npts, cmhdr.l(lslot::LEVEN) = c.leven ? 1 : 0;
+        cmhdr.n(nslot::NPTS) = c.npts;
+        cmhdr.l(lslot::LEVEN) = c.leven ? 1 : 0;
         const std::vector<float> yy(c.ny, 1.0F), xx(c.nx, 2.0F);
         EXPECT_EQ(write(old, xx, yy), c.head + " " + old + " " + c.rest + "\n");
         EXPECT_EQ(write(dir / "new.kiv", xx, yy).substr(0, 5), c.head.substr(0, 5));
@@ -185,9 +194,11 @@ TEST_F(Dff, WriterSamplesReplaceAndRefusals) {
 
 TEST_F(Dff, WriteFailuresKeepTheOldFileAndLeaveNoTemporary) {
     // NPTS 300, uneven: 1 write for the numbers, 2 for the text, 3 per array (512-byte cuts).
-    cmhdr.n(nslot::NPTS) = 300, cmhdr.l(lslot::LEVEN) = 0;
+    cmhdr.n(nslot::NPTS) = 300;
+    cmhdr.l(lslot::LEVEN) = 0;
     const auto y = ramp(300, 1.0F);
-    zsetio(nullptr, flakywrite), g_call = g_failat = 0;
+    zsetio(nullptr, flakywrite);
+    g_call = g_failat = 0;
     ASSERT_EQ(write(old, y, y), "0");
     ASSERT_EQ(g_call, 9);
     before = test::slurp(old);
@@ -199,7 +210,8 @@ TEST_F(Dff, WriteFailuresKeepTheOldFileAndLeaveNoTemporary) {
         }
     const auto nofd = [] { // no descriptor left
         const rlimit lim{rlim_t(test::lowestfd()), rlim_t(test::lowestfd())};
-        zsetio(nullptr, nullptr), ::setrlimit(RLIMIT_NOFILE, &lim);
+        zsetio(nullptr, nullptr);
+        ::setrlimit(RLIMIT_NOFILE, &lim);
     };
     EXPECT_EQ(child(old, y, false, nofd),
               "101\aERROR: T-create failed: " + old + " (System error occurred.)\n");

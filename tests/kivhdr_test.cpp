@@ -20,7 +20,9 @@ struct Kivhdr : ::testing::Test {
     CmHdr h{};
     KmHdr k{};
     void SetUp() override { // the catalogue as shipped
-        test::resetall(), ::setenv("KIVAUX", KIVF_SOURCE_DIR "/kivaux", 1), newhdr();
+        test::resetall();
+        ::setenv("KIVAUX", KIVF_SOURCE_DIR "/kivaux", 1);
+        newhdr();
     }
     void TearDown() override { test::resetstate(); }
     std::int32_t read(const std::string& name, bool& sw) {
@@ -34,7 +36,8 @@ struct Kivhdr : ::testing::Test {
 
 std::string withnpts(std::int32_t npts, std::int32_t leven, std::size_t values, bool big) {
     HandKiv f(big);
-    f.n(316, npts), f.n(420, leven);
+    f.n(316, npts);
+    f.n(420, leven);
     return f.bytes(values);
 }
 
@@ -87,7 +90,9 @@ TEST_F(Kivhdr, RefusalsComposeTheirMessageAndLeaveTheRecordsAlone) {
     // clang-format on
     const std::string name = dir / "f.kiv";
     for (const auto& c : cases) {
-        std::filesystem::remove(name), h.nhdr.fill(77), k.khdr.fill(Text<8>{});
+        std::filesystem::remove(name);
+        h.nhdr.fill(77);
+        k.khdr.fill(Text<8>{});
         if (!c.bytes.empty()) test::spit(name, c.bytes);
         bool sw = true;
         EXPECT_EQ(read(name, sw), c.nerr) << c.bytes.size();
@@ -95,8 +100,10 @@ TEST_F(Kivhdr, RefusalsComposeTheirMessageAndLeaveTheRecordsAlone) {
         EXPECT_TRUE(cmmsg.msgnum == c.nerr && !sw && h.n(nslot::NPTS) == 77 &&
                     k.k(kslot::KSTNM) == Text<8>{});
     }
-    test::spit(dir / "noread.kiv", withnpts(0, 1, 0, kBig)), ::mkdir((dir / "locked").c_str(), 0);
-    ::chmod((dir / "noread.kiv").c_str(), 0), ::chmod(dir.path.c_str(), 0755);
+    test::spit(dir / "noread.kiv", withnpts(0, 1, 0, kBig));
+    ::mkdir((dir / "locked").c_str(), 0);
+    ::chmod((dir / "noread.kiv").c_str(), 0);
+    ::chmod(dir.path.c_str(), 0755);
     const std::string sys = " (System error occurred.)", acc = " (Insufficient access rights.)";
     // clang-format off
     const std::pair<std::string, std::string> opens[] = {{dir.path.string(), " (Not a plain file.)"},
@@ -127,7 +134,9 @@ TEST_F(Kivhdr, ShownValues) {
     // clang-format on
     for (const auto& [got, want] : shown) EXPECT_EQ(got, want);
     for (const auto& [name, n] : lists) EXPECT_EQ(findlist(name), n) << name;
-    kivtest::setexample(), h = cmhdr, k = kmhdr; // as read from the example file
+    kivtest::setexample(); // h and k as read from the example file
+    h = cmhdr;
+    k = kmhdr;
     // clang-format off
     const std::pair<const char*, const char*> values[] = { // "-": undefined, nothing given; the lister's run shows the defined ones
         {"FILENAME", "my?file"}, {"T4MARKER", "-"}, {"T9MARKER", "-"}, {"FMARKER", "-"}, {"KAHDR08", "-"}, {"IZTYPE", "-"}, {"LCALDA", "true"},
@@ -143,12 +152,16 @@ TEST_F(Kivhdr, ShownValues) {
         EXPECT_EQ(val(s <= nslot::NZJDAY ? "KZDATE" : "KZTIME"), "-") << s;
         h.n(s) = keep;
     }
-    k.k(kslot::KA).set(""), k.k(kslot::KT3).set("-12345"), k.k(kslot::KSTNM).set("-12345");
-    k.k(kslot::KEVNM).set("QUAKE"), k.k(kslot::KEVNMC).set("");
+    k.k(kslot::KA).set("");
+    k.k(kslot::KT3).set("-12345");
+    k.k(kslot::KSTNM).set("-12345");
+    k.k(kslot::KEVNM).set("QUAKE");
+    k.k(kslot::KEVNMC).set("");
     EXPECT_EQ(val("AMARKER") + "|" + val("T3MARKER") + "|" + val("KSTCMP") + "|" + val("KEVNM"),
               "12.25|7.125|-12345 BHZ|QUAKE");
     const std::string gone = (k.k(kslot::KEVNM).set("-12345"), val("KEVNM"));
-    k.k(kslot::KEVNMC).set("TAIL"), k.k(kslot::KCMPNM).set("-12345");
+    k.k(kslot::KEVNMC).set("TAIL");
+    k.k(kslot::KCMPNM).set("-12345");
     EXPECT_EQ(gone + "|" + val("KEVNM"), "-|-12345  TAIL");
     std::string out;
     for (const std::int32_t n : {0, 5}) listing(n, h, k, "f", true, out); // no such list

@@ -77,24 +77,31 @@ TEST_F(MsgTest, TypesAndNumbers) {
         setmsg("ERROR", num);
         EXPECT_EQ(msgline(0), num >= 100 ? want : "");
     }
-    catalogue(108, "first text"), catalogue(108, "second text");
+    catalogue(108, "first text");
+    catalogue(108, "second text");
     Text<4> first, fallback4;
-    getmsg(108, first), getmsg(999, fallback4); // the earlier entry wins, cut to the text
+    getmsg(108, first);
+    getmsg(999, fallback4); // the earlier entry wins, cut to the text
     EXPECT_EQ(std::string(first.view()) + std::string(fallback4.view()), "firsNumb");
-    test::resetstate(), setmsg("ERROR", 108); // no type names yet: everything is type 3
+    test::resetstate();
+    setmsg("ERROR", 108); // no type names yet: everything is type 3
     EXPECT_EQ(cmmsg.msgtype, 3);
 }
 
 TEST_F(MsgTest, PiecesLinesAndColumns) {
     setmsg("ERROR", 5);
     for (const char* piece : {"abc", "def   ", "    ", "g"}) apcmsg(piece); // a blank one: 1 column
-    apimsg(-42), apimsg(2147483647), catalogue(114, "Data read failed.");
-    apcmsgnum(114), apcmsgnum(7); // any number is looked up
+    apimsg(-42);
+    apimsg(2147483647);
+    catalogue(114, "Data read failed.");
+    apcmsgnum(114);
+    apcmsgnum(7); // any number is looked up
     EXPECT_EQ(lines(), "abc def  g -42 ******** Data read failed. Number    7|1,54");
     // Line 1 holds 150 columns, the others 160; a piece that does not fit starts a line.
     for (auto [col, len, line, newcol] :
          {std::array{100, 49, 1, 150}, {100, 50, 2, 51}, {0, 200, 2, 201}}) {
-        setmsg("ERROR", 5), cmmsg.msgcol = col;
+        setmsg("ERROR", 5);
+        cmmsg.msgcol = col;
         apcmsg(std::string(static_cast<std::size_t>(len), 'a'));
         EXPECT_EQ((std::array{cmmsg.nmsgline, cmmsg.msgcol}), (std::array{line, newcol})) << len;
         EXPECT_EQ(msgline(line - 1).size(),
@@ -107,14 +114,17 @@ TEST_F(MsgTest, PiecesLinesAndColumns) {
     EXPECT_EQ(lines(2), "d|line 1|line 4|5,7"); // the fifth line is reused
     cmmsg.msgcol = 150, apcmsg("0123456789");
     EXPECT_EQ(lines(3), "line 1|0123456789|5,11");
-    aplmsg("    "), apcmsg("two"); // after the blank column
+    aplmsg("    ");
+    apcmsg("two"); // after the blank column
     EXPECT_EQ(lines(4), " two|5,5");
     clrmsg();
     EXPECT_EQ((std::array{cmmsg.nmsgline, cmmsg.msgnum, cmmsg.msgtype, cmmsg.msgcol}),
               (std::array{1, 0, 0, 0}));
     for (const MsgLine& l : kmmsg.msgline) EXPECT_EQ(l.view(), std::string(160, ' '));
     test::resetstate(); // zero-filled lines, as at program start
-    setmsg("ERROR", 5), apcmsg(" "), apcmsg("x");
+    setmsg("ERROR", 5);
+    apcmsg(" ");
+    apcmsg("x");
     cmmsg.nmsgline = 9, aplmsg("z"); // never outside the lines, whatever the count says
     EXPECT_EQ(lines(), " x||||z|5,2");
 }
@@ -128,16 +138,27 @@ TEST_F(MsgTest, OutputLayoutsAndDestinations) {
     // clang-format on
     for (const auto& [type, num, want] : cases) {
         const std::string s = capture([&, type = type, num = num] {
-            clrmsg(), typmsg(type), cmmsg.msgnum = num; // no catalogue text
-            apcmsg("T"), apcmsg("P"), aplmsg("second"), aplmsg(""), outmsg();
+            clrmsg();
+            typmsg(type);
+            cmmsg.msgnum = num; // no catalogue text
+            apcmsg("T");
+            apcmsg("P");
+            aplmsg("second");
+            aplmsg("");
+            outmsg();
         });
         EXPECT_EQ(s, want + "\n second\n  \n") << type << " " << num;
     }
     EXPECT_EQ(capture([] {
-                  for (const char* t : {"ERROR", "WARNING", "OUTPUT"})
-                      setmsg(t, 5), aplmsg("b"), wrtmsg(20);
-                  setmsg("ERROR", 5), outmsg(); // a blank line 1
-                  cmmsg.msgtype = 0, outmsg();  // no type: nothing
+                  for (const char* t : {"ERROR", "WARNING", "OUTPUT"}) {
+                      setmsg(t, 5);
+                      aplmsg("b");
+                      wrtmsg(20);
+                  }
+                  setmsg("ERROR", 5);
+                  outmsg();          // a blank line 1
+                  cmmsg.msgtype = 0; // no type: nothing
+                  outmsg();
               }),
               "\aERROR: \nb\nWARNING: \nb\n\nb\n \aERROR    5:  \n");
     sendmsg(21, true, {false, true, false, false, false, false});
@@ -149,7 +170,9 @@ TEST_F(MsgTest, OutputLayoutsAndDestinations) {
         for (int i = 1; i <= 6; ++i) aplmsg("l" + std::to_string(i)); // full: printed, goes on
         EXPECT_EQ((std::array{cmmsg.msgtype, cmmsg.nmsgline, cmmsg.msgnum}), (std::array{2, 2, 0}));
         outmsg();
-        setmsg("COMMANDS", 5), apcmsg("hidden"), outmsg();
+        setmsg("COMMANDS", 5);
+        apcmsg("hidden");
+        outmsg();
     });
     uclose(21);
     EXPECT_EQ(s, " WARNING:  \n l1\n l2\n l3\n l4\n WARNING: l5\n l6\n");
@@ -159,7 +182,10 @@ TEST_F(MsgTest, OutputLayoutsAndDestinations) {
     EXPECT_EQ(cmmsg.destact[0], (Types{false, true, false, false, false, false}));
     sendmsg(99, false, kAll); // not registered: nothing
     ASSERT_EQ(uopen(21, dir / "w2", "NEW"), 0);
-    setmsg("WARNING", 5), aplmsg("y"), outmsg(), uclose(21); // past the count: no destination
+    setmsg("WARNING", 5);
+    aplmsg("y");
+    outmsg();
+    uclose(21); // past the count: no destination
     EXPECT_EQ(test::slurp(dir / "w2"), " WARNING:  \n y\n");
     for (std::int32_t u = 30; u < 36; ++u) sendmsg(u, true, kAll); // a sixth is ignored
     EXPECT_EQ((std::array{cmmsg.ndest, cmmsg.destunit[4]}), (std::array{5, 33}));

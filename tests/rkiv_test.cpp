@@ -31,18 +31,23 @@ struct Rkiv : ::testing::Test {
     KmHdr k{};
     std::vector<float> y, x;
     void SetUp() override {
-        test::resetall(), ::setenv("KIVAUX", KIVF_SOURCE_DIR "/kivaux", 1);
-        newhdr(), msgprint(false);
+        test::resetall();
+        ::setenv("KIVAUX", KIVF_SOURCE_DIR "/kivaux", 1);
+        newhdr();
+        msgprint(false);
     }
     // Random bytes in every field and sample; the bytes wkiv0 writes.
     std::string write(const std::string& name, std::int32_t n, bool leven, unsigned seed) {
         std::mt19937 g(seed);
-        y.resize(n), x.resize(n);
+        y.resize(n);
+        x.resize(n);
         // clang-format off
         for (auto [p, size] : {std::pair{(void*)&cmhdr, 4 * kHdrNumWords}, {(void*)&kmhdr, kHdrTextBytes}, {(void*)y.data(), 4 * n}, {(void*)x.data(), 4 * n}})
             for (std::int32_t i = 0; i < size; ++i) static_cast<char*>(p)[i] = char(g());
         // clang-format on
-        cmhdr.n(nslot::NVHDR) = 6, cmhdr.n(nslot::NPTS) = n, cmhdr.l(lslot::LEVEN) = leven;
+        cmhdr.n(nslot::NVHDR) = 6;
+        cmhdr.n(nslot::NPTS) = n;
+        cmhdr.l(lslot::LEVEN) = leven;
         std::int32_t nerr = -1;
         EXPECT_EQ((wkiv0(dir / name, x, y, nerr), nerr), 0);
         return test::slurp(dir / name);
@@ -64,10 +69,14 @@ TEST_F(Rkiv, BothByteOrdersEvenAndUnevenGiveBackEveryWordAndBit) {
             for (const bool swap : {false, true}) {
                 std::vector<float> y2(n + 2, 5.0F), x2(leven ? 0 : n + 1, 5.0F);
                 auto [swapped, nerr] = std::pair(!swap, std::int32_t{-1});
-                if (swap)
+                if (swap) {
                     rkiv(dir / "o.kiv", h, k, y2, x2, swapped, nerr);
-                else
-                    newhdr(), rkiv(dir / "f.kiv", y2, x2, swapped, nerr), h = cmhdr, k = kmhdr;
+                } else {
+                    newhdr();
+                    rkiv(dir / "f.kiv", y2, x2, swapped, nerr);
+                    h = cmhdr;
+                    k = kmhdr;
+                }
                 EXPECT_TRUE(nerr == 0 && swapped == swap && holds(y2, y, 2) &&
                             (leven || holds(x2, x, 1)) &&
                             std::memcmp(&h, &wrote, 4 * kHdrNumWords) == 0 && k.khdr == wrotek.khdr)
@@ -101,21 +110,32 @@ TEST_F(Rkiv, RefusalsLeaveHeaderArraysAndDescriptorsAsTheyWere) {
 TEST_F(Rkiv, MessagesAreTakenInsteadOfPrinted) {
     std::int32_t nerr = 0;
     ASSERT_EQ(uopen(7, dir / "out", "NEW"), 0);
-    sendmsg(7, true, {true, true, true, true, true, true}), setnhv("NOPE", 1, nerr); // unprinted
+    sendmsg(7, true, {true, true, true, true, true, true});
+    setnhv("NOPE", 1, nerr); // unprinted
     EXPECT_EQ(last(), "1337|ERROR 1337: No header field of this kind has the name NOPE");
-    outmsg(), wrtmsg(7), msgprint(true), setmsg("WARNING", 0), wrtmsg(7), outmsg();
-    msgprint(false), uclose(7);
+    outmsg();
+    wrtmsg(7);
+    msgprint(true);
+    setmsg("WARNING", 0);
+    wrtmsg(7);
+    outmsg();
+    msgprint(false);
+    uclose(7);
     EXPECT_EQ(test::slurp(dir / "out"), "WARNING: \n WARNING:  \n");
     EXPECT_EQ((setmsg("ERROR", 116), last()),
               "116|ERROR  116: No free unit number is left to open a file.");
-    setmsg("ERROR", 1001), aplmsg("two"), aplmsg("three");
+    setmsg("ERROR", 1001);
+    aplmsg("two");
+    aplmsg("three");
     EXPECT_EQ(last(), "1001|ERROR 1001: Number 1001\ntwo\nthree");
     EXPECT_EQ(last(20), "1001|ERROR 1001: Number 1");
     EXPECT_EQ((clrmsg(), last()), "0|");
 }
 
 TEST(BuiltinCatalogue, WithoutKivauxTheCatalogueFileIsCompiledIn) {
-    test::resetall(), ::unsetenv("KIVAUX"), newhdr();
+    test::resetall();
+    ::unsetenv("KIVAUX");
+    newhdr();
     std::istringstream in(test::slurp(KIVF_SOURCE_DIR "/kivaux/messages"));
     std::int32_t i = 0;
     for (std::string l; std::getline(in, l); ++i)
