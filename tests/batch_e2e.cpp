@@ -78,43 +78,41 @@ struct Batch : ::testing::Test {
 
 // A value in both byte orders (s/t as given, i/f reversed) and the float32 bits it must become.
 // clang-format off
-const std::tuple<const char*, const char*, std::uint32_t> kCases[] = {
-    {"s4", "01000001", 0x4B800000},         // 2^24 + 1 rounds to 2^24
-    {"s4", "01000003", 0x4B800002},         // 2^24 + 3: tie, to even 2^24 + 4
-    {"s4", "80000000", 0xCF000000},         // INT_MIN
-    {"s4", "7FFFFFFF", 0x4F000000},         // INT_MAX rounds to 2^31
-    {"s2", "8000", 0xC7000000},             // -32768
-    {"s2", "7FFF", 0x46FFFE00},             // 32767
-    {"s3", "800000", 0xCB000000},           // -2^23
-    {"s3", "FFFFFE", 0xC0000000},           // -2
-    {"s3", "7FFFFF", 0x4AFFFFFE},           // 2^23 - 1
-    {"t4", "7FC00001", 0x7FC00001},         // NaN with its payload
-    {"t4", "7F800000", 0x7F800000},         // +inf
-    {"t4", "FF800000", 0xFF800000},         // -inf
-    {"t4", "00000001", 0x00000001},         // smallest subnormal
-    {"t8", "7FF0000000000000", 0x7F800000}, // +inf
-    {"t8", "7FF8000000000000", 0x7FC00000}, // NaN
-    {"t8", "3FB999999999999A", 0x3DCCCCCD}, // 0.1 to the nearest float
-    {"t8", "3FF0000010000000", 0x3F800000}, // 1 + 2^-24: tie, to even 1
+const std::tuple<const char*, const char*, const char*, std::uint32_t> kCases[] = {
+    {"s4", "i4", "01000001", 0x4B800000},         // 2^24 + 1 rounds to 2^24
+    {"s4", "i4", "01000003", 0x4B800002},         // 2^24 + 3: tie, to even 2^24 + 4
+    {"s4", "i4", "80000000", 0xCF000000},         // INT_MIN
+    {"s4", "i4", "7FFFFFFF", 0x4F000000},         // INT_MAX rounds to 2^31
+    {"s2", "i2", "8000", 0xC7000000},             // -32768
+    {"s2", "i2", "7FFF", 0x46FFFE00},             // 32767
+    {"s3", "i3", "800000", 0xCB000000},           // -2^23
+    {"s3", "i3", "FFFFFE", 0xC0000000},           // -2
+    {"s3", "i3", "7FFFFF", 0x4AFFFFFE},           // 2^23 - 1
+    {"t4", "f4", "7FC00001", 0x7FC00001},         // NaN with its payload
+    {"t4", "f4", "7F800000", 0x7F800000},         // +inf
+    {"t4", "f4", "FF800000", 0xFF800000},         // -inf
+    {"t4", "f4", "00000001", 0x00000001},         // smallest subnormal
+    {"t8", "f8", "7FF0000000000000", 0x7F800000}, // +inf
+    {"t8", "f8", "7FF8000000000000", 0x7FC00000}, // NaN
+    {"t8", "f8", "3FB999999999999A", 0x3DCCCCCD}, // 0.1 to the nearest float
+    {"t8", "f8", "3FF0000010000000", 0x3F800000}, // 1 + 2^-24: tie, to even 1
 };
 // clang-format on
 
 TEST_F(Batch, EveryDatatypeInBothByteOrdersBitForBitAndAMillionSamples) {
     std::string data = "pad", wf;
     std::vector<std::string> want, got;
-    for (const auto& [dt, raw, bits] : kCases)
+    for (const auto& [be, le, raw, bits] : kCases)
         for (bool little : {false, true}) {
             std::string b = hexbytes(raw);
             if (little) std::reverse(b.begin(), b.end());
-            const char type[] = {little ? (dt[0] == 's' ? 'i' : 'f') : dt[0], dt[1], 0};
-            wf += css30("STA", "C" + std::to_string(want.size()), kT0, "1", "20", type, "-",
-                        "all.w", std::to_string(data.size()));
+            wf += css30("STA", "C" + std::to_string(want.size()), kT0, "1", "20", little ? le : be,
+                        "-", "all.w", std::to_string(data.size()));
             data += b + "x"; // odd offsets
             want.emplace_back(reinterpret_cast<const char*>(&bits), 4);
         }
     const auto v = [](std::uint32_t i) { return static_cast<std::int32_t>(i * 2654435761u); };
-    wf +=
-        css30("BIG", "HHZ", kT0, "1000000", "99", "s4", ".", "all.w", std::to_string(data.size()));
+    wf += css30("BIG", "HHZ", kT0, "1000000", "9", "s4", ".", "all.w", std::to_string(data.size()));
     for (std::uint32_t i = 0; i < 1'000'000; ++i) // spread over all 32 bits
         for (int j = 24; j >= 0; j -= 8) data += static_cast<char>(v(i) >> j);
     file("all.w", data);
@@ -142,19 +140,18 @@ TEST_F(Batch, ChannelsSharingAFileAndDirectoriesFromTheWfdiscFile) {
     const auto r = run({"-o", p("out"), "../arc/day.wfdisc"}, p("out"));
     EXPECT_EQ(r.err.substr(0, r.err.rfind(',')) + std::to_string(r.status),
               "wfdxlate: 5 records converted, 0 refused, 11 samples, 1 wfdisc files0");
-    const std::string z = out("TKL.BHZ" + kName), f = hexbytes("0000803F000000C0"); // 1, -2
+    const std::string z = out("TKL.BHZ" + kName), f = "-12345  " + hexbytes("0000803F000000C0");
     ASSERT_EQ(z.size(), 644u);
     EXPECT_EQ(words<float>(z, {632, 636, 640, kDelta, kB, kE, kDepmin, kDepmax, kDepmen, kScale}),
               (std::vector<float>{1, -2, 3, 0.025f, 0, 0.05f, -2, 3, 2.0f / 3, 0.5f}));
-    // NZYEAR..NZMSEC, NPTS, ITIME, LEVEN true
-    EXPECT_EQ(words<std::uint32_t>(z, {kNz, 284, 288, 292, 296, 300, 316, kIftype, kLeven}),
-              (std::vector<std::uint32_t>{2017, 67, 0, 0, 0, 19, 3, 1, 1}));
+    EXPECT_EQ(
+        words<std::uint32_t>(z, {kNz, 284, 288, 292, 296, 300, 316, kIftype, kLeven}),
+        (std::vector<std::uint32_t>{2017, 67, 0, 0, 0, 19, 3, 1, 1})); // NZ*, NPTS, ITIME, LEVEN
     EXPECT_EQ(z.substr(kSta, 8) + z.substr(kChan, 8) + z.substr(kInst, 8) + z.substr(kUser0, 8),
               "TKL     BHZ     STS2    -12345  ");
     const auto tail = [&](std::string c) { return out("TKL." + c + kName).substr(kInst); };
-    const std::string other = "-12345  " + std::string(632 - kInst - 8, '\0');
-    EXPECT_EQ(tail("BHN"), other + hexbytes("0000A0400000A0C0")); // 5, -5
-    EXPECT_EQ(tail("BHE") + tail("BHA") + tail("BHB"), other + f + other + f + other + f);
+    EXPECT_EQ(tail("BHN"), "-12345  " + hexbytes("0000A0400000A0C0")); // KINST, 5, -5
+    EXPECT_EQ(tail("BHE") + tail("BHA") + tail("BHB"), f + f + f);     // 1, -2
 }
 
 TEST_F(Batch, BothLayoutsAndAutoGiveTheSameFile) {
