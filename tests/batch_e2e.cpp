@@ -35,7 +35,7 @@ template <class T> std::vector<T> words(const std::string& b, std::vector<std::s
 
 constexpr std::size_t kDelta = 0, kDepmin = 4, kDepmax = 8, kScale = 12, kB = 20, kE = 24,
                       kDepmen = 224, kNz = 280, kIftype = 340, kLeven = 420, kSta = 440,
-                      kUser0 = 576, kUser1 = 584, kChan = 600, kInst = 624;
+                      kUser0 = 576, kChan = 600, kInst = 624;
 
 // A CSS 3.0 line with single blanks: the columns that matter, the rest filler.
 std::string css30(const std::string& sta, const std::string& chan, const std::string& time,
