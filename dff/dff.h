@@ -220,6 +220,15 @@ void wkiv0(std::string_view kname, std::span<const float> xarray, std::span<cons
 // Remove the temporary file wkiv0 is writing, if any. Async-signal-safe: for
 // a program's signal handlers, which then end the process as they see fit.
 void wkivabort() noexcept;
+// The steps of that replacement, for writers of their own (the converter's
+// batch mode): wkivtemp makes the temporary file in dirfd (dir its path, for
+// the sweep) and returns its descriptor, or -1 with errno; wkivmode gives it
+// the permission bits of the file it will replace, if any; wkivdone renames it
+// to name in dirfd when keep is true (0, or the errno of a failed rename, the
+// file then removed), else removes it. One temporary file at a time.
+int wkivtemp(int dirfd, const char* dir);
+void wkivmode(int fd, int dirfd, const char* name);
+int wkivdone(int dirfd, const char* name, bool keep);
 
 } // namespace kivf
 

@@ -203,15 +203,30 @@ void wkiv0(std::string_view kname, std::span<const float> xarray, std::span<cons
         return;
     }
 
+    const int fd = wkivtemp(dirfd, dir.data());
+    if (fd < 0) {
+        cannotcreate(kname, errno, nerr);
+    } else {
+        wkivmode(fd, AT_FDCWD, path.data());
+        writeall(-fd, xarray, yarray, nerr);
+        // A failed close loses data on some file systems and counts as a
+        // failed write.
+        if (::close(fd) != 0 && nerr == 0) writefailed(nerr);
+        const int err = wkivdone(AT_FDCWD, path.data(), nerr == 0);
+        if (err != 0 && nerr == 0) cannotcreate(kname, err, nerr);
+    }
+    if (!here) ::close(dirfd);
+    if (nerr != 0) wrtmsg(kStdout);
+}
+
+int wkivtemp(int dirfd, const char* dir) {
     // Leftovers of killed runs go, once per directory in a row.
     static Path swept{};
-    if (swept != dir) {
-        sweep(dirfd, dir.data());
-        swept = dir;
+    if (std::strncmp(swept.data(), dir, swept.size()) != 0) {
+        sweep(dirfd, dir);
+        std::strncpy(swept.data(), dir, swept.size() - 1);
     }
-
     // Exclusive create: an existing file of the same name is never reused.
-    TempName& tmp = g_tmp;
     static std::uint64_t state = // seeded once; every call draws fresh names
         (static_cast<std::uint64_t>(::getpid()) << 32) ^
         static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
@@ -219,33 +234,35 @@ void wkiv0(std::string_view kname, std::span<const float> xarray, std::span<cons
     int err = EEXIST;
     for (int t = 0; t < kTempTries && fd < 0 && err == EEXIST; ++t) {
         g_active = 0;
-        tempname(tmp, state);
+        tempname(g_tmp, state);
         g_tmpdir = dirfd;
         g_active = 1; // before the file exists: a signal must not miss it
-        fd = ::openat(dirfd, tmp.data(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = ::openat(dirfd, g_tmp.data(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0) err = errno;
     }
     if (fd < 0) {
         g_active = 0;
-        cannotcreate(kname, err, nerr);
-    } else {
-        // A replaced file keeps its permission bits: a private file stays private.
-        struct stat old {};
-        if (::stat(path.data(), &old) == 0 && S_ISREG(old.st_mode))
-            ::fchmod(fd, old.st_mode & 0777);
-        writeall(-fd, xarray, yarray, nerr);
-        // A failed close loses data on some file systems and counts as a
-        // failed write. No flush to disk: the rename already makes the new
-        // file appear whole or not at all to every reader, and a sync per
-        // record would cost more than the conversion itself.
-        if (::close(fd) != 0 && nerr == 0) writefailed(nerr);
-        if (nerr == 0 && ::renameat(dirfd, tmp.data(), AT_FDCWD, path.data()) != 0)
-            cannotcreate(kname, errno, nerr);
-        if (nerr != 0) ::unlinkat(dirfd, tmp.data(), 0);
-        g_active = 0;
+        errno = err;
     }
-    if (!here) ::close(dirfd);
-    if (nerr != 0) wrtmsg(kStdout);
+    return fd;
+}
+
+void wkivmode(int fd, int dirfd, const char* name) {
+    // A replaced file keeps its permission bits: a private file stays private.
+    struct stat old {};
+    if (::fstatat(dirfd, name, &old, 0) == 0 && S_ISREG(old.st_mode))
+        ::fchmod(fd, old.st_mode & 0777);
+}
+
+int wkivdone(int dirfd, const char* name, bool keep) {
+    // No flush to disk: the rename already makes the new file appear whole or
+    // not at all to every reader, and a sync per record would cost more than
+    // the conversion itself.
+    int err = 0;
+    if (keep && ::renameat(g_tmpdir, g_tmp.data(), dirfd, name) != 0) err = errno;
+    if (!keep || err != 0) ::unlinkat(g_tmpdir, g_tmp.data(), 0);
+    g_active = 0;
+    return err;
 }
 
 void wkivabort() noexcept {

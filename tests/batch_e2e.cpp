@@ -232,6 +232,22 @@ TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
     EXPECT_EQ(word(out("S.K" + kName), 316) + fword(out("S.M" + kName), 632), 3.0f);
 }
 
+TEST_F(Batch, AStoppedRunLeavesNoTemporaryFile) {
+    file("s.w", std::string(16000000, '\1'));
+    std::string w;
+    for (int i = 0; i < 20; ++i)
+        w += css30("S", "Z" + std::to_string(i), kT0, "4000000", "1", "s4", ".", "s.w", "0");
+    file("a.wfdisc", w);
+    const auto r =
+        e2e::run({"/bin/sh", "-c",
+                  "\"$0\" -o out a.wfdisc & until ls -A out | grep -qv kiv$; do :; done; "
+                  "kill $!; wait $!",
+                  WFDXLATE_BIN},
+                 root.string(), "", {});
+    EXPECT_EQ(r.status, 128 + SIGTERM);
+    for (const auto& f : listing("out")) EXPECT_EQ(f.find(kName), f.size() - kName.size()) << f;
+}
+
 TEST_F(Batch, DryRunRerunAndUsage) {
     const std::string name = "S.Z.2000.001.13.00.05.250.kiv";
     file("s.w", hexbytes("00000001"));
@@ -242,8 +258,12 @@ TEST_F(Batch, DryRunRerunAndUsage) {
     r = run({"a.wfdisc", "-o", "out"});
     EXPECT_EQ(r.status + r.err.find('\r'), std::string::npos); // 0, and no progress in a log
     const std::string once = out(name);
-    r = run({"-q", "-o", "out", "a.wfdisc"}); // a rerun replaces, leaves nothing else
+    fs::permissions(p("out/" + name), fs::perms(0600));
+    file("out/.kivtmp-999999999-ABCDEFGH", "left by a run that is gone");
+    r = run(
+        {"-q", "-o", "out", "a.wfdisc"}); // a rerun replaces, keeps the mode, leaves nothing else
     EXPECT_EQ(r.err + r.out + std::to_string(r.status) + out(name), "0" + once);
+    EXPECT_EQ(fs::status(p("out/" + name)).permissions(), fs::perms(0600));
     const std::string usage = "Try 'wfdxlate --help'";
     // clang-format off
     for (const auto& [args, msg] : std::vector<std::pair<std::vector<std::string>, std::string>>{

@@ -508,27 +508,16 @@ void fillheader(const Rec& r, const float* y, std::size_t n) {
     cmhdr.f(fslot::DEPMEN) = static_cast<float>(sum / static_cast<double>(count));
 }
 
-// The header and samples under a temporary name, renamed over the target:
-// readers and concurrent runs never see a partial file. Returns 0 or errno.
-int writeout(int dirfd, const char* name, const float* y, std::size_t n) {
+// The header and samples under a temporary name, renamed over the target, as
+// the writer does it: readers and concurrent runs never see a partial file, an
+// interrupted run leaves none. Returns 0 or errno.
+int writeout(const Run& run, const char* name, const float* y, std::size_t n) {
     std::array<char, kHdrWords * 4> head{};
     std::memcpy(head.data(), &cmhdr, kHdrNumWords * 4);
     std::memcpy(head.data() + kHdrNumWords * 4, kmhdr.khdr.data(), kHdrTextBytes);
-    // A fresh hidden name: process id and a random part, so that runs on
-    // several machines sharing the directory never take each other's.
-    static std::uint64_t state =
-        static_cast<std::uint64_t>(::getpid()) << 32 ^
-        static_cast<std::uint64_t>(Clock::now().time_since_epoch().count());
-    std::string tmp;
-    int fd = -1;
-    for (int tries = 0; fd < 0 && tries < 16; ++tries) {
-        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-        tmp = "." + std::string(name) + "." + std::to_string(::getpid()) + "-" +
-              std::to_string(state >> 40) + ".part";
-        fd = ::openat(dirfd, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) break;
-    }
+    const int fd = wkivtemp(run.dirfd, run.outdir.empty() ? "." : run.outdir.c_str());
     if (fd < 0) return errno;
+    wkivmode(fd, run.dirfd, name);
     std::array<iovec, 2> iov{iovec{head.data(), head.size()},
                              iovec{const_cast<float*>(y), n * sizeof(float)}};
     int err = 0;
@@ -547,9 +536,8 @@ int writeout(int dirfd, const char* name, const float* y, std::size_t n) {
         }
     }
     if (::close(fd) != 0 && err == 0) err = errno;
-    if (err == 0 && ::renameat(dirfd, tmp.c_str(), dirfd, name) != 0) err = errno;
-    if (err != 0) ::unlinkat(dirfd, tmp.c_str(), 0);
-    return err;
+    const int placed = wkivdone(run.dirfd, name, err == 0);
+    return err != 0 ? err : placed;
 }
 
 std::string shown(const Run& run, const char* name) {
@@ -626,7 +614,7 @@ bool record(Run& run, const Source& src, int fileno, std::int64_t lineno, std::s
     widen(r.datatype, buf, n);
     const auto* y = reinterpret_cast<const float*>(buf);
     fillheader(r, y, n);
-    if (const int err = writeout(run.dirfd, r.name.data(), y, n); err != 0) {
+    if (const int err = writeout(run, r.name.data(), y, n); err != 0) {
         Say(kMsgWrite) << where(src.file, lineno) << shown(run, r.name.data())
                        << std::strerror(err);
         return false;
