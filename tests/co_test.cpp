@@ -56,7 +56,7 @@ TEST_F(Units, OpenRefusalsLeaveTheUnitUnconnected) {
     // clang-format off
     const std::tuple<std::int32_t, std::string, std::string, std::string, std::string, std::int32_t, std::int32_t> cases[] = {
         {-1, f, "OLD", seq, fmt, 0, kUnitBadNumber}, {kMaxUnit + 1, f, "OLD", seq, fmt, 0, kUnitBadNumber}, {9, f, "OLDISH", seq, fmt, 0, kUnitBadKeyword},
-        {9, f, "OLD", "RANDOM", fmt, 0, kUnitBadKeyword}, {9, f, "OLD", seq, "BINARY", 0, kUnitBadKeyword}, {9, f, "OLD", "DIRECT", "UNFORMATTED", 0, kUnitBadRecl},
+        {9, f, "OLD", "RANDOM", fmt, 0, kUnitBadKeyword}, {9, f, "OLD", seq, "XORMATTED", 0, kUnitBadKeyword}, {9, f, "OLD", "DIRECT", "UNFORMATTED", 0, kUnitBadRecl},
         {9, dir.path.string(), "OLD", seq, fmt, 0, kUnitIsDirectory}, {9, "/" + std::string(1023, 'a'), "OLD", seq, fmt, 0, kUnitNameTooLong},
         {9, "/" + std::string(1022, 'a'), "OLD", seq, fmt, 0, ENAMETOOLONG}, {9, f, "old  ", "direct", "unformatted", 1, kUnitOk}};
     // clang-format on
