@@ -169,9 +169,10 @@ TEST_F(Batch, BothLayoutsAndAutoGiveTheSameFile) {
     std::string first;
     // clang-format off
     for (const auto& [f, schema] : {std::pair<std::string, const char*>{"w/a.wfdisc", "auto"},
-             {"w/b.wfdisc", "css3.0"}, {"w/c.wfdisc", "auto"}, {"w/c.wfdisc", "css2.8"}, {"w/b.wfdisc", "auto"}}) {
+             {"w/b.wfdisc", "--schema=css3.0"}, {"w/c.wfdisc", "auto"}, {"w/c.wfdisc", "css2.8"}, {"w/b.wfdisc", "auto"}}) {
         // clang-format on
-        const auto r = run({"--schema", schema, "-q", "-o", "out", f});
+        const auto r = schema[0] == '-' ? run({schema, "-q", "-o", "out", f})
+                                        : run({"--schema", schema, "-q", "-o", "out", f});
         EXPECT_EQ(r.err + std::to_string(r.status), "0") << f;
         std::string k = out(name);
         EXPECT_EQ(k.substr(632) + k.substr(kUser0, 8),
