@@ -67,7 +67,7 @@ TEST_F(Units, OpenRefusalsLeaveTheUnitUnconnected) {
     }
 }
 
-TEST_F(Units, ReadOnlyFileOpensOldForReading) {
+TEST_F(Units, ReadOnlyFileOpensOldForReadingAndNotAsData) {
     const std::string f = dir / "ro";
     test::spit(f, "abc\n");
     ::chmod(f.c_str(), 0444);
@@ -77,7 +77,10 @@ TEST_F(Units, ReadOnlyFileOpensOldForReading) {
         Text<3> rec;
         const bool ok =
             uopen(9, f, "OLD") == 0 && uread(9, rec) == ReadStatus::ok && rec.view() == "abc";
-        return ok && !uwrite(9, "x") ? 0 : 5;
+        std::int32_t h = 0, nerr = 0;
+        zopen(h, f, "DATA", 0, nerr); // read-write: the open itself is refused
+        const bool why = test::msgline(0) == "Number  101 " + f + " (Insufficient access rights.)";
+        return ok && why && !uwrite(9, "x") ? 0 : 5;
     };
     EXPECT_EQ(test::inchild(body, true).status, 0);
 }
