@@ -62,7 +62,8 @@ def test_write_read_round_trip(tmp_path, capfd, monkeypatch):
     y, x = np.array([0.1, -2.5e38, 3e-45, 7.0, -0.0]), np.array([0, 1, 3, 7, 15], np.int16)
     kivf.write("a.kiv", y, x=x, delta=0.25, b=-1.5, kstnm="HRV", Kcmpnm="LHZ",
                kevnm="sixteen chars!!x", nzyear=1999, nzjday=365, nzhour=23, nzmin=59, nzsec=59,
-               nzmsec=999, idep="IVEL", iftype="ixyz", iqual=45, isynth=52, lpspol=True,
+               nzmsec=999, idep="IVEL", iftype="ixyz", iqual=45, isynth=52, ievtyp=0, lpspol=True,
+               nxsize=2**31 - 1, nysize=-2**31,
                user9=np.float32(2.5))
     raw = open("a.kiv", "rb").read()
     words, ints = np.frombuffer(raw, np.float32), np.frombuffer(raw, np.int32)
@@ -72,8 +73,8 @@ def test_write_read_round_trip(tmp_path, capfd, monkeypatch):
     t = kivf.read("a.kiv")
     assert np.array_equal(t.times(), [1.5, 2.5, 4.5, 8.5, 16.5])
     assert t.starttime == np.datetime64("1999-12-31T23:59:58.499")
-    assert [t.header[k] for k in ("KEVNM", "IDEP", "IFTYPE", "ISYNTH")] == [
-        "sixteen chars!!x", "IVEL", "IXYZ", 52]
+    assert [t.header[k] for k in ("KEVNM", "IDEP", "IFTYPE", "ISYNTH", "IEVTYP", "NXSIZE", "NYSIZE")
+            ] == ["sixteen chars!!x", "IVEL", "IXYZ", 52, 0, 2**31 - 1, -2**31]
     t.write("b.kiv")
     kivf.write("c.kiv", t.data, x=t.x, **t.header)
     kivf.write("e.kiv", [])
