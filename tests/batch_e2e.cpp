@@ -102,14 +102,21 @@ const std::tuple<const char*, const char*, const char*, std::uint32_t> kCases[] 
 TEST_F(Batch, EveryDatatypeInBothByteOrdersBitForBitAndAMillionSamples) {
     std::string data = "pad", wf;
     std::vector<std::string> want, got;
-    for (const auto& [be, le, raw, bits] : kCases)
-        for (bool little : {false, true}) {
-            std::string b = hexbytes(raw);
-            if (little) std::reverse(b.begin(), b.end());
-            wf += css30("STA", "C" + std::to_string(want.size()), kT0, "1", "20", little ? le : be,
-                        "-", "all.w", std::to_string(data.size()));
-            data += b + "x"; // odd offsets
-            want.emplace_back(reinterpret_cast<const char*>(&bits), 4);
+    for (bool little : {false, true}) // a record per datatype and order: its cases in a row
+        for (std::size_t c = 0, n = 0; c < std::size(kCases); c += n) {
+            std::string samples, bits;
+            const std::string_view be = std::get<0>(kCases[c]);
+            for (n = 0; c + n < std::size(kCases) && std::get<0>(kCases[c + n]) == be; ++n) {
+                std::string b = hexbytes(std::get<2>(kCases[c + n]));
+                if (little) std::reverse(b.begin(), b.end());
+                samples += b;
+                bits.append(reinterpret_cast<const char*>(&std::get<3>(kCases[c + n])), 4);
+            }
+            wf += css30("STA", "C" + std::to_string(want.size()), kT0, std::to_string(n), "20",
+                        little ? std::get<1>(kCases[c]) : be.data(), "-", "all.w",
+                        std::to_string(data.size()));
+            data += samples + "x"; // odd offsets
+            want.push_back(bits);
         }
     const auto v = [](std::uint32_t i) { return static_cast<std::int32_t>(i * 2654435761u); };
     wf += css30("BIG", "HHZ", kT0, "1000000", "9", "s4", ".", "all.w", std::to_string(data.size()));
