@@ -95,39 +95,3 @@ TEST_F(Robust, StandardDescriptorsAreHeld) {
 }
 
 } // namespace
-
-#ifdef KIVF_GATEWAY
-// The plug-in's gateway with this file as host: past the counts, a refusal says what is wrong.
-// clang-format off
-struct mxArray { std::size_t m = 1, n = 1; bool dbl = true, cplx = false, sparse = false; double v[4] = {}; };
-extern "C" {
-double* mxGetPr(const mxArray* a) { return const_cast<double*>(a->v); }
-std::size_t mxGetM(const mxArray* a) { return a->m; }
-std::size_t mxGetN(const mxArray* a) { return a->n; }
-bool mxIsDouble(const mxArray* a) { return a->dbl; }
-bool mxIsComplex(const mxArray* a) { return a->cplx; }
-bool mxIsSparse(const mxArray* a) { return a->sparse; }
-void mexErrMsgTxt(const char* text) { throw std::string(text); }
-mxArray* mxCreateDoubleMatrix(std::size_t, std::size_t, int) { return new mxArray; }
-void mexfunction_(const std::int32_t*, mxArray**, const std::int32_t*, mxArray**);
-}
-
-TEST(PluginRefusals, SayWhatIsWrong) {
-    const std::tuple<std::size_t, char, std::string> cases[] = { // argument, what is wrong, message
-        {0, 'd', "slat must be a real double vector"}, {1, 'd', "slon must be a real double vector"},
-        {2, 'c', "elat must be a real double scalar"}, {3, 's', "elon must be a real double scalar"},
-        {0, '0', "slat is empty but not 0-by-0 (no stations is 0-by-0)"}, {0, '2', "slon has fewer elements than slat"},
-        {2, 'e', "elat must not be empty"}, {3, '0', "elon must not be empty"}, {0, ' ', ""}};
-    for (const auto& [arg, what, want] : cases) {
-        std::array<mxArray, 4> in{};
-        in[arg] = {what == 'e' ? 0u : 1u, what == '0' || what == 'e' ? 0u : what == '2' ? 2u : 1u, what != 'd', what == 'c', what == 's'};
-        std::array<mxArray*, 4> p{&in[0], &in[1], &in[2], &in[3]}, out{};
-        const std::int32_t four = 4;
-        std::string got;
-        try { mexfunction_(&four, out.data(), &four, p.data()); } catch (const std::string& m) { got = m; }
-        EXPECT_EQ(got, want.empty() ? "" : "sphgeo: " + want);
-        for (mxArray* o : out) delete o;
-    }
-}
-// clang-format on
-#endif

@@ -26,10 +26,3 @@ add_test(NAME sphgeo_octave
           $<TARGET_FILE_DIR:sphgeo> ${CMAKE_CURRENT_SOURCE_DIR}/sphgeo_octave_test.m
           ${PROJECT_SOURCE_DIR}/bench $<BOOL:${KIVF_SANITIZE}>)
 set_tests_properties(sphgeo_octave PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
-
-# The library's robustness table links the gateway in and serves as its host.
-if(TARGET robust_test)
-  target_sources(robust_test PRIVATE ${PROJECT_SOURCE_DIR}/sphgeo/gateway.cpp)
-  target_link_libraries(robust_test PRIVATE sphgeo_core)
-  target_compile_definitions(robust_test PRIVATE KIVF_GATEWAY=1)
-endif()

@@ -114,27 +114,28 @@ TEST(SphgeoHost, StatedCasesShapesAndRefusals) {
         }
     }
     const mxArray five = full(1, 5, {1, 2, 3, 4, 5}), e = full(0, 0, {}), z = scalar(0);
+    const std::string fewer = "slon has fewer elements than slat", none = "elat must not be empty";
     // clang-format off
-    std::vector<std::pair<std::int32_t, std::vector<mxArray>>> cases = {
-        {4, {five, five, z}}, {1, {five, five, z}}, {3, {five, five, z, z}}, {5, {five, five, z, z}},
-        {4, {five, five, z, z, z}}, {4, {}},
-        {4, {five, full(1, 4, {1, 2, 3, 4}), z, z}}, {4, {full(2, 1, {1, 2}), e, z, z}},
-        {4, {five, five, e, z}}, {4, {five, five, z, full(1, 0, {})}},
-        {4, {e, e, full(0, 1, {}), z}}, {4, {full(0, 3, {}), full(0, 3, {}), z, z}}};
+    std::vector<std::tuple<std::int32_t, std::vector<mxArray>, std::string>> cases = { // "" the usage
+        {4, {five, five, z}, ""}, {1, {five, five, z}, ""}, {3, {five, five, z, z}, ""}, {5, {five, five, z, z}, ""},
+        {4, {five, five, z, z, z}, ""}, {4, {}, ""}, {4, {five, full(1, 4, {1, 2, 3, 4}), z, z}, fewer},
+        {4, {full(2, 1, {1, 2}), e, z, z}, fewer}, {4, {five, five, e, z}, none}, {4, {five, five, z, full(1, 0, {})}, "elon must not be empty"},
+        {4, {e, e, full(0, 1, {}), z}, none}, {4, {full(0, 3, {}), full(0, 3, {}), z, z}, "slat is empty but not 0-by-0 (no stations is 0-by-0)"}};
     // clang-format on
     for (int c = 0; c < 12; ++c) { // each argument in turn not double, complex, sparse
-        mxArray& a = cases.emplace_back(4, std::vector{five, five, z, z}).second[c / 3];
+        const std::string name[] = {"slat", "slon", "elat", "elon"};
+        auto& [n, args, msg] = cases.emplace_back(4, std::vector{five, five, z, z},
+                                                  name[c / 3] + " must be a real double " +
+                                                      (c < 6 ? "vector" : "scalar"));
+        mxArray& a = args[c / 3];
         a.isdouble = c % 3 != 0;
         if (c % 3 == 0) a.re.clear();
         if (c % 3 == 1) a.complex = true, a.im.assign(5, 1.0);
         if (c % 3 == 2) a.sparse = true, a.re = {7};
     }
-    for (const auto& [nlhs, args] : cases) {
-        const std::string m = call(nlhs, args);
-        if (nlhs == 4 && args.size() == 4) // the counts are right: it says what is wrong
-            EXPECT_TRUE(m.starts_with("sphgeo: ")) << m;
-        else
-            EXPECT_EQ(m, usage) << nlhs << " " << args.size();
+    for (const auto& [nlhs, args, msg] : cases) {
+        EXPECT_EQ(call(nlhs, args), msg.empty() ? usage : "sphgeo: " + msg)
+            << nlhs << " " << args.size();
         EXPECT_TRUE(created.empty() && plhs == Out{}) << "created before the refusal";
     }
 }
