@@ -105,6 +105,16 @@ TEST_F(Rkiv, RefusalsLeaveHeaderArraysAndDescriptorsAsTheyWere) {
                     fd == test::lowestfd() && holds(y2, {}, c.ny) && holds(x2, {}, c.nx))
             << c.file;
     }
+    zsetio(
+        [](int, void*, std::size_t) -> long { // every read fails
+            errno = EIO;
+            return -1;
+        },
+        nullptr);
+    auto [swapped, nerr] = std::pair(false, std::int32_t{0});
+    rkivhdr(d + "even.kiv", h, k, swapped, nerr);
+    zsetio(nullptr, nullptr);
+    EXPECT_EQ(last(), "1415|ERROR 1415: KIV file header cannot be read: " + d + "even.kiv");
 }
 
 TEST_F(Rkiv, MessagesAreTakenInsteadOfPrinted) {
