@@ -119,6 +119,11 @@ inline constexpr std::size_t kPathBytes = 1024; // a path and its terminator
 using Path = std::array<char, kPathBytes>;
 bool zpath(std::string_view name, Path& path);
 
+// Read n bytes at byte offset off of descriptor fd, going on after short
+// transfers and signals. False when the file ends first or a read fails
+// (errno then tells why).
+bool zpreadn(int fd, std::byte* p, std::size_t n, std::int64_t off);
+
 void zopenc(std::int32_t& handle, std::string_view name, std::int32_t create, std::int32_t rdonly,
             std::int32_t hint, std::int32_t& kind);
 void zclosec(std::int32_t handle);

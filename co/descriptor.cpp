@@ -90,6 +90,18 @@ void zsetio(ReadCall r, WriteCall w) {
     g_write = w;
 }
 
+bool zpreadn(int fd, std::byte* p, std::size_t n, std::int64_t off) {
+    while (n > 0) {
+        const ssize_t r = ::pread(fd, p, n, static_cast<off_t>(off));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        p += r;
+        n -= static_cast<std::size_t>(r);
+        off += r;
+    }
+    return true;
+}
+
 bool zpath(std::string_view name, Path& path) {
     std::size_t n = name.size();
     while (n > 1 && name[n - 1] == ' ') --n;

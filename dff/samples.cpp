@@ -16,20 +16,6 @@ namespace kivf {
 
 namespace {
 
-// Read n bytes at off; a transfer may come back short (signals, very large
-// counts), so go on until all are in, the file ends or it fails.
-bool readall(int fd, std::byte* p, std::size_t n, off_t off) {
-    while (n > 0) {
-        const ssize_t r = ::pread(fd, p, n, off);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return false;
-        p += r;
-        n -= static_cast<std::size_t>(r);
-        off += r;
-    }
-    return true;
-}
-
 // Byte by byte, a form the compiler turns into vector shuffles (g++ only at
 // its higher optimisation level, asked for here).
 #if defined(__GNUC__) && !defined(__clang__)
@@ -84,8 +70,8 @@ void rkiv(std::string_view kname, CmHdr& hdr, KmHdr& khdr, std::span<float> yarr
     }
     const std::size_t bytes = 4 * npts;
     const off_t start = off_t{4} * kHdrWords;
-    const bool ok = readall(-handle, reinterpret_cast<std::byte*>(yarray.data()), bytes, start) &&
-                    (leven || readall(-handle, reinterpret_cast<std::byte*>(xarray.data()), bytes,
+    const bool ok = zpreadn(-handle, reinterpret_cast<std::byte*>(yarray.data()), bytes, start) &&
+                    (leven || zpreadn(-handle, reinterpret_cast<std::byte*>(xarray.data()), bytes,
                                       start + static_cast<off_t>(bytes)));
     zclosec(handle);
     if (!ok) {

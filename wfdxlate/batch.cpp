@@ -456,18 +456,6 @@ std::byte* samplebuf(std::size_t bytes) {
     return buf;
 }
 
-bool readall(int fd, std::byte* buf, std::size_t n, std::int64_t off) {
-    while (n > 0) {
-        const ssize_t got = ::pread(fd, buf, n, static_cast<off_t>(off));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        buf += got;
-        n -= static_cast<std::size_t>(got);
-        off += got;
-    }
-    return true;
-}
-
 // Header fields of the record; every other field keeps its reset value.
 void fillheader(const Rec& r, const float* y, std::size_t n) {
     newhdr();
@@ -604,7 +592,7 @@ bool record(Run& run, const Source& src, int fileno, std::int64_t lineno, std::s
         Say(kMsgMemory) << where(src.file, lineno) << std::int64_t{r.nsamp};
         return false;
     }
-    const bool ok = readall(fd, buf, raw, r.foff);
+    const bool ok = zpreadn(fd, buf, raw, r.foff);
     const int rerr = errno;
     ::close(fd);
     if (!ok) {
