@@ -218,6 +218,7 @@ TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
         {css30("S", "P", "1e10", "1", "1", "s4", ".", "s.w", "0"), N + "16 time 1e10"},
         {"S Q " + kT0 + std::string(1, '\0') + "\n", L + "17"},
         {"", "2041: Wfdisc file cannot be read: missing.wfdisc No such file or directory"},
+        {"", "2041: Wfdisc file cannot be read: adir Is a directory"},
         {"", "2034: " + R + "the date column disagrees with the date of the start time: c.wfdisc:2 2017066 (start time is in 2017067)"},
         {"", "2042: Wfdisc layout cannot be told from this first line; name it with --schema css3.0 or --schema css2.8: x.wfdisc:1"},
     };
@@ -231,13 +232,14 @@ TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
     file("c.wfdisc", "2017067 " + kT0 + " S N 1 1 1 1 - - s4 - 1 1 . s.w 4\n2017066 " + kT0 +
                          " S O 1 1 1 1 - - s4 - 1 1 . s.w 4\n");
     file("x.wfdisc", "12345 ABC 3 4\n");
-    const auto r = run({"-o", "out", "b.wfdisc", "missing.wfdisc", "c.wfdisc", "x.wfdisc"});
+    const auto r = run({"-o", "out", "b.wfdisc", "missing.wfdisc", "adir", "c.wfdisc", "x.wfdisc"});
     EXPECT_EQ(r.err.substr(0, r.err.rfind(',')) + std::to_string(r.status),
               want + "wfdxlate: 3 records converted, 16 refused, 3 samples, 2 wfdisc files2");
     EXPECT_EQ(listing("out"),
               (std::vector<std::string>{"S.K" + kName, "S.M" + kName, "S.N" + kName}));
     // The first writer's file stays; foff 4 takes the second sample.
     EXPECT_EQ(word(out("S.K" + kName), 316) + fword(out("S.M" + kName), 632), 3.0f);
+    EXPECT_EQ(run({"-q", "-o", "out", "c.wfdisc"}).status, 2); // one refusal after a success
 }
 
 TEST_F(Batch, AStoppedRunLeavesNoTemporaryFile) {
@@ -269,6 +271,8 @@ TEST_F(Batch, DryRunRerunAndUsage) {
     r = run({"a.wfdisc", "-o", "out"});
     EXPECT_EQ(r.status + r.err.find('\r'), std::string::npos); // 0, and no progress in a log
     const std::string once = out(name);
+    EXPECT_EQ(words<float>(once, {kE, kDepmin, kDepmax, kDepmen}),
+              (std::vector<float>{0, 1, 1, 1})); // one sample
     fs::permissions(p("out/" + name), fs::perms(0600));
     file("out/.kivtmp-999999999-ABCDEFGH", "left by a run that is gone");
     r = run(
