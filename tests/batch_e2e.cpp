@@ -265,9 +265,9 @@ TEST_F(Batch, DryRunRerunAndUsage) {
     auto r = run({"-n", "-o", "out", "a.wfdisc"});
     EXPECT_EQ(r.out + std::to_string(r.status) + std::to_string(listing("out").size()),
               "a.wfdisc:1 -> out/" + name + " (1 samples, s4)\n00"); // and nothing written
-    file("b.wfdisc", css30("S", "Z", "-86400.5", "1", "1", "s4", ".", "s.w", "0")); // before 1970
+    file("b.wfdisc", css30("S", "Z", "-86401", "1", "1", "s4", ".", "s.w", "0")); // before 1970
     EXPECT_EQ(run({"-n", "b.wfdisc"}).out,
-              "b.wfdisc:1 -> S.Z.1969.364.23.59.59.500.kiv (1 samples, s4)\n");
+              "b.wfdisc:1 -> S.Z.1969.364.23.59.59.000.kiv (1 samples, s4)\n");
     r = run({"a.wfdisc", "-o", "out"});
     EXPECT_EQ(r.status + r.err.find('\r'), std::string::npos); // 0, and no progress in a log
     const std::string once = out(name);
