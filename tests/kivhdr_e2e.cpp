@@ -68,7 +68,7 @@ TEST_F(KivhdrProgram, ListingsRefusalsAndStatuses) {
         {{"cut.kiv"}, kAux, 2, "", badfiles.substr(0, badfiles.find('\n') + 1)},
         {{"-"}, kAux, 2, "", "kivhdr: ERROR 1410: KIV file does not exist: -\n"},
         {{"-odd.kiv"}, kAux, 1, "", "kivhdr: unknown option -odd.kiv" + usage},
-        {{"--list", "NOPE", "h.kiv"}, kAux, 1, "", "kivhdr: no list named 'NOPE' (lists: DEFAULT, PICKS, SPECIAL, STD)" + usage},
+        {{"--list", "STD      X", "h.kiv"}, kAux, 1, "", "kivhdr: no list named 'STD      X' (lists: DEFAULT, PICKS, SPECIAL, STD)" + usage},
         {{"h.kiv", "--list"}, kAux, 1, "", "kivhdr: option --list needs a list name" + usage},
         {{"--all"}, kAux, 1, "", "kivhdr: no file given" + usage}};
     for (const Case& c : cases) {
