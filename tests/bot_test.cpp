@@ -13,7 +13,7 @@ TEST(Bot, ScansLengthsAndNames) {
     const std::tuple<std::string, char, bool, bool, std::int32_t> scans[] = {
         {"", 'a', true, true, 0}, {"abcab", 'b', true, true, 2}, {"abcab", 'b', false, true, 5},
         {"  ab ", ' ', true, false, 3}, {"  ab ", ' ', false, false, 4}, {"     ", ' ', false, false, 0},
-        {"xyz", 'q', true, true, 0}, {"a", 'a', false, true, 1}, {"b", 'a', true, false, 1}};
+        {"xyz", 'q', true, true, 0}, {"a", 'a', false, true, 1}, {"b", 'a', true, false, 1}, {"ab", '\0', true, true, 0}};
     const std::pair<std::string, std::int32_t> used[] = {
         {"abc  ", 3}, {"     ", 0}, {"ab\0de"s, 2}, {"\0abc"s, 0}, {"", 0}, {"ab \0 x"s, 3}, {"abcde", 5}};
     const std::tuple<std::string, std::int32_t, std::int32_t> names[] = { // in "B", "DELTA", "DEPMIN"

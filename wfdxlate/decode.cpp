@@ -15,13 +15,12 @@ std::string_view token(const Record& r, std::size_t j) {
     return r.inline_.view().substr(r.varpos[j - 1], r.varlen[j - 1]);
 }
 
-bool notnumber(std::int32_t lineno, std::size_t j, std::string_view tok) {
+void notnumber(std::int32_t lineno, std::size_t j, std::string_view tok) {
     setmsg("ERROR", kMsgNotNumber);
     apimsg(lineno);
     apcmsg("token");
     apimsg(static_cast<std::int32_t>(j));
     apcmsg(tok);
-    return false;
 }
 
 } // namespace
