@@ -188,6 +188,8 @@ std::vector<Row> rows() {
          }, "", 2, {}, {}, full},
         {"kivhdr --help to a full device",
          [](Env& e) { e.kivhdr("--help"), e.outfile = "/dev/full"; }, "", 1, {}, {}, full},
+        {"kivhdr --version to a full device",
+         [](Env& e) { e.kivhdr("--version"), e.outfile = "/dev/full"; }, "", 1, {}, {}, full},
         {"wfdxlate to a full device",
          [](Env& e) { one(2, "1995123 0 A B 2 1")(e), e.outfile = "/dev/full"; },
          "", 2, {"s.w.kiv"}, {}, k2014},

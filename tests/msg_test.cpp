@@ -112,8 +112,8 @@ TEST_F(MsgTest, PiecesLinesAndColumns) {
     apcmsg("d");
     for (int i = 1; i <= 4; ++i) aplmsg("line " + std::to_string(i));
     EXPECT_EQ(lines(2), "d|line 1|line 4|5,7"); // the fifth line is reused
-    cmmsg.msgcol = 150, apcmsg("0123456789");
-    EXPECT_EQ(lines(3), "line 1|0123456789|5,11");
+    cmmsg.msgcol = 157, apcmsg("0123"); // "line 4" cleared first
+    EXPECT_EQ(lines(3), "line 1|0123|5,5");
     aplmsg("    ");
     apcmsg("two"); // after the blank column
     EXPECT_EQ(lines(4), " two|5,5");

@@ -18,7 +18,9 @@ struct mxArray { std::size_t m, n; bool isdouble, complex, sparse; std::vector<d
 
 namespace {
 std::vector<std::unique_ptr<mxArray>> created; // by the gateway, in order
+bool nomemory = false;                          // the host creates nothing
 mxArray* create(std::size_t m, std::size_t n, int c) {
+    if (nomemory) return nullptr;
     return created.emplace_back(new mxArray{m, n, true, c != 0, false, std::vector<double>(m * n), std::vector<double>(c ? m * n : 0)}).get();
 }
 mxArray full(std::size_t m, std::size_t n, std::vector<double> v) { return {m, n, true, false, false, v, {}}; }
@@ -138,6 +140,10 @@ TEST(SphgeoHost, StatedCasesShapesAndRefusals) {
             << nlhs << " " << args.size();
         EXPECT_TRUE(created.empty() && plhs == Out{}) << "created before the refusal";
     }
+    nomemory = true; // no result for one station is a refusal; none is needed for none
+    EXPECT_EQ(call(4, {z, z, z, z}), "sphgeo: the host could not create a result matrix");
+    EXPECT_EQ(call(4, {e, e, z, z}), "");
+    nomemory = false;
 }
 
 TEST(SphgeoHost, ManyStationsAreSplitWithoutChangingABit) {
