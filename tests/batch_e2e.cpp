@@ -265,9 +265,11 @@ TEST_F(Batch, DryRunRerunAndUsage) {
     auto r = run({"-n", "-o", "out", "a.wfdisc"});
     EXPECT_EQ(r.out + std::to_string(r.status) + std::to_string(listing("out").size()),
               "a.wfdisc:1 -> out/" + name + " (1 samples, s4)\n00"); // and nothing written
-    file("b.wfdisc", css30("S", "Z", "-86401", "1", "1", "s4", ".", "s.w", "0")); // before 1970
-    EXPECT_EQ(run({"-n", "b.wfdisc"}).out,
-              "b.wfdisc:1 -> S.Z.1969.364.23.59.59.000.kiv (1 samples, s4)\n");
+    file("b.wfdisc", css30("S", "Z", "-86401", "1", "1", "s4", ".", "s.w", "0") + // before 1970
+                         css30("S", "Y", kT0, "1", "1", "s44", ".", "s.w", "0"));
+    r = run({"-n", "b.wfdisc"});
+    EXPECT_EQ(r.out + std::to_string(r.status),
+              "b.wfdisc:1 -> S.Z.1969.364.23.59.59.000.kiv (1 samples, s4)\n2");
     r = run({"a.wfdisc", "-o", "out"});
     EXPECT_EQ(r.status + r.err.find('\r'), std::string::npos); // 0, and no progress in a log
     const std::string once = out(name);

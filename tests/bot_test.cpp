@@ -40,7 +40,7 @@ TEST(Bot, Edits) {
     const std::tuple<std::string, std::string, std::string, std::string, std::int32_t> paths[] = {
         {"abc       ", "/", "defgh", "abc/defgh ", 0}, {"abc       ", "/", "defghi", "abc/defghi", 0},
         {"abc       ", "/", "defghij", "abc       ", 916}, {"dir/      ", "/x", "ab", "dir//ab   ", 0},
-        {"          ", "/", "messages", "/messages ", 0}};
+        {"          ", "/", "messages", "/messages ", 0}, {"ab\0xyz    "s, "/", "c", "ab/c      ", 0}};
     // clang-format on
     for (auto [in, want] : ljusts) EXPECT_EQ((ljust(in), in), want);
     for (auto [up, in, count, out, want] : cases)
