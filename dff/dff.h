@@ -222,13 +222,12 @@ void wkiv0(std::string_view kname, std::span<const float> xarray, std::span<cons
 void wkivabort() noexcept;
 // The steps of that replacement, for writers of their own (the converter's
 // batch mode): wkivtemp makes the temporary file in dirfd (dir its path, for
-// the sweep) and returns its descriptor, or -1 with errno; wkivmode gives it
-// the permission bits of the file it will replace, if any; wkivdone renames it
-// to name in dirfd when keep is true (0, or the errno of a failed rename, the
+// the sweep), with the permission bits of the target (name in tdirfd) if that
+// exists, and returns its descriptor, or -1 with errno; wkivdone renames it to
+// name in tdirfd when keep is true (0, or the errno of a failed rename, the
 // file then removed), else removes it. One temporary file at a time.
-int wkivtemp(int dirfd, const char* dir);
-void wkivmode(int fd, int dirfd, const char* name);
-int wkivdone(int dirfd, const char* name, bool keep);
+int wkivtemp(int dirfd, const char* dir, int tdirfd, const char* name);
+int wkivdone(int tdirfd, const char* name, bool keep);
 
 } // namespace kivf
 

@@ -203,11 +203,10 @@ void wkiv0(std::string_view kname, std::span<const float> xarray, std::span<cons
         return;
     }
 
-    const int fd = wkivtemp(dirfd, dir.data());
+    const int fd = wkivtemp(dirfd, dir.data(), AT_FDCWD, path.data());
     if (fd < 0) {
         cannotcreate(kname, errno, nerr);
     } else {
-        wkivmode(fd, AT_FDCWD, path.data());
         writeall(-fd, xarray, yarray, nerr);
         // A failed close loses data on some file systems and counts as a
         // failed write.
@@ -219,7 +218,7 @@ void wkiv0(std::string_view kname, std::span<const float> xarray, std::span<cons
     if (nerr != 0) wrtmsg(kStdout);
 }
 
-int wkivtemp(int dirfd, const char* dir) {
+int wkivtemp(int dirfd, const char* dir, int tdirfd, const char* name) {
     // Leftovers of killed runs go, once per directory in a row.
     static Path swept{};
     if (std::strncmp(swept.data(), dir, swept.size()) != 0) {
@@ -243,23 +242,21 @@ int wkivtemp(int dirfd, const char* dir) {
     if (fd < 0) {
         g_active = 0;
         errno = err;
+        return fd;
     }
+    // A replaced file keeps its permission bits: a private file stays private.
+    struct stat old {};
+    if (::fstatat(tdirfd, name, &old, 0) == 0 && S_ISREG(old.st_mode))
+        ::fchmod(fd, old.st_mode & 0777);
     return fd;
 }
 
-void wkivmode(int fd, int dirfd, const char* name) {
-    // A replaced file keeps its permission bits: a private file stays private.
-    struct stat old {};
-    if (::fstatat(dirfd, name, &old, 0) == 0 && S_ISREG(old.st_mode))
-        ::fchmod(fd, old.st_mode & 0777);
-}
-
-int wkivdone(int dirfd, const char* name, bool keep) {
+int wkivdone(int tdirfd, const char* name, bool keep) {
     // No flush to disk: the rename already makes the new file appear whole or
     // not at all to every reader, and a sync per record would cost more than
     // the conversion itself.
     int err = 0;
-    if (keep && ::renameat(g_tmpdir, g_tmp.data(), dirfd, name) != 0) err = errno;
+    if (keep && ::renameat(g_tmpdir, g_tmp.data(), tdirfd, name) != 0) err = errno;
     if (!keep || err != 0) ::unlinkat(g_tmpdir, g_tmp.data(), 0);
     g_active = 0;
     return err;

@@ -1,5 +1,4 @@
-// wfdxlate with wfdisc files on the command line: archives written here, outputs
-// read back and compared bit for bit with values worked out by hand.
+// wfdxlate with wfdisc files named: archives written here, outputs compared bit for bit.
 #include "e2e.h"
 
 #include <gtest/gtest.h>

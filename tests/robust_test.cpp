@@ -34,8 +34,7 @@ TEST_F(Robust, HandlesThatAreNoDescriptorAndEmptySpans) {
     EXPECT_EQ(a, (std::array{std::byte{'a'}, std::byte{'b'}, std::byte{'c'}, std::byte{0}}));
 }
 
-// Files only read are opened read-only (TEXT, opened to write, is the contrast); a FIFO (with
-// a writer of our own, so that nothing waits), a device or a directory is no data file.
+// Read-only types never write (TEXT is the contrast); a FIFO, device or directory is no data file.
 TEST_F(Robust, ReadOnlyTypesNeverWriteAndDataFilesMustBeRegular) {
     for (const char* type : {"TEXT", "ROTEXT", "READ", "ROUNFR", "RODIR"}) {
         test::spit(dir / type, "held\n");

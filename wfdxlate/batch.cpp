@@ -503,9 +503,9 @@ int writeout(const Run& run, const char* name, const float* y, std::size_t n) {
     std::array<char, kHdrWords * 4> head{};
     std::memcpy(head.data(), &cmhdr, kHdrNumWords * 4);
     std::memcpy(head.data() + kHdrNumWords * 4, kmhdr.khdr.data(), kHdrTextBytes);
-    const int fd = wkivtemp(run.dirfd, run.outdir.empty() ? "." : run.outdir.c_str());
+    const int fd =
+        wkivtemp(run.dirfd, run.outdir.empty() ? "." : run.outdir.c_str(), run.dirfd, name);
     if (fd < 0) return errno;
-    wkivmode(fd, run.dirfd, name);
     std::array<iovec, 2> iov{iovec{head.data(), head.size()},
                              iovec{const_cast<float*>(y), n * sizeof(float)}};
     int err = 0;
