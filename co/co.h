@@ -118,6 +118,11 @@ bool rdfree(std::string_view text, std::int32_t& value);
 inline constexpr std::size_t kPathBytes = 1024; // a path and its terminator
 using Path = std::array<char, kPathBytes>;
 bool zpath(std::string_view name, Path& path);
+// True when zpath hands name to the system exactly as given: not empty, no
+// NUL, no trailing blank, and it fits. Callers that take a path as a whole
+// string (not a blank-padded field) refuse any other rather than open a
+// different file.
+bool zexact(std::string_view name);
 
 // Read n bytes at byte offset off of descriptor fd, going on after short
 // transfers and signals. False when the file ends first or a read fails

@@ -111,6 +111,11 @@ bool zpath(std::string_view name, Path& path) {
     return true;
 }
 
+bool zexact(std::string_view name) {
+    return !name.empty() && name.size() < kPathBytes && name.back() != ' ' &&
+           name.find('\0') == std::string_view::npos;
+}
+
 void zopenc(std::int32_t& handle, std::string_view name, std::int32_t create, std::int32_t rdonly,
             std::int32_t /*hint*/, std::int32_t& kind) {
     kind = 0;
