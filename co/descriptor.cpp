@@ -90,16 +90,19 @@ void zsetio(ReadCall r, WriteCall w) {
     g_write = w;
 }
 
-bool zpreadn(int fd, std::byte* p, std::size_t n, std::int64_t off) {
-    while (n > 0) {
-        const ssize_t r = ::pread(fd, p, n, static_cast<off_t>(off));
+std::size_t zpreadn(int fd, std::byte* p, std::size_t n, std::int64_t off) {
+    std::size_t got = 0;
+    while (got < n) {
+        const ssize_t r = ::pread(fd, p + got, n - got, static_cast<off_t>(off));
         if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return false;
-        p += r;
-        n -= static_cast<std::size_t>(r);
+        if (r <= 0) {
+            if (r == 0) errno = 0;
+            break;
+        }
+        got += static_cast<std::size_t>(r);
         off += r;
     }
-    return true;
+    return got;
 }
 
 bool zpath(std::string_view name, Path& path) {

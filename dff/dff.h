@@ -213,8 +213,10 @@ inline constexpr std::int32_t kErrNptsTooLarge = 1403;  // file would pass 2^31-
 // Failures (printed at once on unit 6): 116 no free unit; 101 the file cannot
 // be created or put in place; 115 a write failed; 1400-1403 refused.
 // A replaced file's permission bits pass to the new one. Temporary names are
-// ".kivtmp-PID-XXXXXXXX"; the first write in a directory removes those left
-// there by processes that no longer exist.
+// ".kivtmp-HOST-PID-XXXXXXXX" (HOST: 16 hex digits for this machine and
+// process-id space); the first write in a directory removes those left there
+// by processes of this host that no longer exist, and any other untouched
+// for a day.
 void wkiv0(std::string_view kname, std::span<const float> xarray, std::span<const float> yarray,
            std::int32_t& nerr);
 // Remove the temporary file wkiv0 is writing, if any. Async-signal-safe: for

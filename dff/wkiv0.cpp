@@ -28,39 +28,26 @@ namespace {
 // The temporary name: hidden, recognisably ours, and a short component of its
 // own, so it fits wherever the target fits. It is opened relative to the
 // directory, so its length never counts against the path limit.
-// The process id follows the prefix, so that a later run can tell whose a
-// leftover is.
+// ".kivtmp-HOST-PID-RANDOM": HOST (16 hex digits) tells the machine and
+// process-id space, PID the process, so that a later run can tell whose a
+// leftover is: a process id means nothing on another node of a shared file
+// system or in another container.
 constexpr std::string_view kTempPrefix = ".kivtmp-";
+constexpr std::size_t kHostDigits = 16;
 constexpr std::size_t kTempRandom = 8;
 constexpr std::size_t kPidDigits = 10; // 2^31 - 1
-using TempName = std::array<char, kTempPrefix.size() + kPidDigits + 1 + kTempRandom + 1>;
+using TempName = std::array<char, kTempPrefix.size() + kHostDigits + 1 + kPidDigits + 1 +
+                                      kTempRandom + 1>;
 constexpr int kTempTries = 64;
+// A leftover whose owner cannot be asked (another host, an earlier form of
+// the name) goes only when nothing has written to it for this long.
+constexpr std::int64_t kStaleSeconds = 24 * 3600;
 
 // The temporary file in progress, for a signal handler: plain storage, set
 // before the file is made and cleared after it is renamed or removed.
 TempName g_tmp{};
 volatile int g_tmpdir = -1;
 volatile std::sig_atomic_t g_active = 0;
-
-// Remove in dirfd the temporary files of processes that no longer exist:
-// what a killed run left behind. Only names of our exact form are touched.
-void sweep(int dirfd, const char* dir) {
-    DIR* d = ::opendir(dir);
-    if (d == nullptr) return;
-    while (const dirent* e = ::readdir(d)) {
-        const std::string_view n(e->d_name);
-        if (!n.starts_with(kTempPrefix)) continue;
-        std::int64_t pid = 0;
-        const auto r = std::from_chars(n.data() + kTempPrefix.size(), n.data() + n.size(), pid);
-        if (r.ec != std::errc() || r.ptr == n.data() + kTempPrefix.size() || pid <= 0 ||
-            pid > std::numeric_limits<pid_t>::max() || *r.ptr != '-' ||
-            n.data() + n.size() - (r.ptr + 1) != static_cast<std::ptrdiff_t>(kTempRandom))
-            continue;
-        if (::kill(static_cast<pid_t>(pid), 0) == -1 && errno == ESRCH)
-            ::unlinkat(dirfd, e->d_name, 0);
-    }
-    ::closedir(d);
-}
 
 std::uint64_t splitmix(std::uint64_t& state) {
     std::uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
@@ -69,12 +56,81 @@ std::uint64_t splitmix(std::uint64_t& state) {
     return z ^ (z >> 31);
 }
 
+// This host's tag: the kernel's boot id (one per machine and boot), the
+// process-id namespace (one per container) and the host name, hashed.
+const std::array<char, kHostDigits + 1>& hosttag() {
+    static std::array<char, kHostDigits + 1> tag{};
+    if (tag[0] != '\0') return tag;
+    std::uint64_t h = 0;
+    const auto take = [&h](std::string_view s) {
+        for (const char c : s) h = splitmix(h) ^ static_cast<unsigned char>(c);
+    };
+    std::array<char, 256> buf{};
+    if (std::FILE* f = std::fopen("/proc/sys/kernel/random/boot_id", "re")) {
+        take(std::string_view(buf.data(), std::fread(buf.data(), 1, buf.size(), f)));
+        std::fclose(f);
+    }
+    struct stat ns {};
+    if (::stat("/proc/self/ns/pid", &ns) == 0) take(std::to_string(ns.st_ino));
+    buf.fill('\0');
+    if (::gethostname(buf.data(), buf.size() - 1) == 0) take(buf.data());
+    h = splitmix(h);
+    static constexpr std::string_view hex = "0123456789abcdef";
+    for (std::size_t i = 0; i < kHostDigits; ++i) tag[i] = hex[(h >> (60 - 4 * i)) & 0xF];
+    return tag;
+}
+
+// A leftover's owner from its name: host tag (empty for the earlier form
+// ".kivtmp-PID-RANDOM") and pid. False for a name not of our form.
+bool owner(std::string_view n, std::string_view& host, std::int64_t& pid) {
+    if (!n.starts_with(kTempPrefix)) return false;
+    n.remove_prefix(kTempPrefix.size());
+    host = {};
+    if (n.size() > kHostDigits && n[kHostDigits] == '-' &&
+        n.substr(0, kHostDigits).find_first_not_of("0123456789abcdef") == std::string_view::npos) {
+        host = n.substr(0, kHostDigits);
+        n.remove_prefix(kHostDigits + 1);
+    }
+    const auto r = std::from_chars(n.data(), n.data() + n.size(), pid);
+    return r.ec == std::errc() && r.ptr != n.data() && pid > 0 &&
+           pid <= std::numeric_limits<pid_t>::max() && r.ptr < n.data() + n.size() &&
+           *r.ptr == '-' &&
+           n.data() + n.size() - (r.ptr + 1) == static_cast<std::ptrdiff_t>(kTempRandom);
+}
+
+// Remove in dirfd the temporary files that are provably stale: what a killed
+// run left behind. One of this host whose process is gone goes at once; any
+// other of our form only when untouched for a day, since its process may be
+// alive on another node or in another container.
+void sweep(int dirfd, const char* dir) {
+    DIR* d = ::opendir(dir);
+    if (d == nullptr) return;
+    const std::string_view ours(hosttag().data(), kHostDigits);
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                                 std::chrono::system_clock::now().time_since_epoch())
+                                 .count();
+    while (const dirent* e = ::readdir(d)) {
+        std::string_view host;
+        std::int64_t pid = 0;
+        if (!owner(e->d_name, host, pid)) continue;
+        struct stat st {};
+        const bool gone = host == ours && ::kill(static_cast<pid_t>(pid), 0) == -1 && errno == ESRCH;
+        if (gone || (::fstatat(dirfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                     now - st.st_mtime > kStaleSeconds))
+            ::unlinkat(dirfd, e->d_name, 0);
+    }
+    ::closedir(d);
+}
+
 void tempname(TempName& name, std::uint64_t& state) {
     static constexpr std::string_view digits =
         "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
     name.fill('\0');
     std::memcpy(name.data(), kTempPrefix.data(), kTempPrefix.size());
     char* at = name.data() + kTempPrefix.size();
+    std::memcpy(at, hosttag().data(), kHostDigits);
+    at += kHostDigits;
+    *at++ = '-';
     at = std::to_chars(at, at + kPidDigits, static_cast<std::int64_t>(::getpid())).ptr;
     *at++ = '-';
     std::uint64_t r = splitmix(state);

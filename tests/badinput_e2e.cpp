@@ -233,16 +233,17 @@ std::vector<Row> rows() {
              std::string w;
              for (int i = 0; i < 400; ++i) w += rec("1995123 0 A B 90000 1");
              e.file("s.w", words(90000)), e.file("w", w);
-             e.shell("exec 3<&0; \"$0\" <&3 & until [ -e .kivtmp-$!-* ]; do :; done 2>/dev/null; "
+             e.shell("exec 3<&0; \"$0\" <&3 & until [ -e .kivtmp-*-$!-* ]; do :; done 2>/dev/null; "
                      "kill $!; wait $! 2>/dev/null"); // the shell's status tells the signal: 128 + 15
          }, "", 128 + SIGTERM},
-        {"temporary files of dead processes go, of live ones stay", [](Env& e) {
+        {"temporary files untouched for two days go, fresh ones of other forms stay", [](Env& e) {
              one(2, "1995123 0 A B 2 1")(e);
              const pid_t dead = ::fork();
              if (dead == 0) ::_exit(0);
              ::waitpid(dead, nullptr, 0);
              const std::string live = ".kivtmp-" + std::to_string(::getpid()) + "-ABCDEFGH";
              e.file(".kivtmp-" + std::to_string(dead) + "-ABCDEFGH", "left"), e.file(live, "busy");
+             fs::last_write_time(e.work / (".kivtmp-" + std::to_string(dead) + "-ABCDEFGH"), fs::file_time_type::clock::now() - std::chrono::hours(48));
              e.check = [live](const Env& e) { EXPECT_TRUE(fs::remove(e.work / live)); };
          }, "", 0, {"s.w.kiv"}},
         {"typed name longer than the line read", [](Env& e) {

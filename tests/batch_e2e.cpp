@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <pty.h>
 #include <string>
 #include <vector>
 
@@ -60,10 +62,14 @@ struct Batch : ::testing::Test {
         fs::create_directories((root / name).parent_path());
         std::ofstream(p(name), std::ios::binary) << bytes;
     }
-    e2e::Result run(std::vector<std::string> args, const std::string& cwd = "") const {
-        args.insert(args.begin(), WFDXLATE_BIN);
+    static e2e::Options aux() {
         e2e::Options o;
         o.kivaux = KIVF_SOURCE_DIR "/kivaux";
+        return o;
+    }
+    e2e::Result run(std::vector<std::string> args, const std::string& cwd = "",
+                    const e2e::Options& o = aux()) const {
+        args.insert(args.begin(), WFDXLATE_BIN);
         return e2e::run(args, cwd.empty() ? root.string() : cwd, "", o);
     }
     std::string out(const std::string& name) const { return e2e::readfile(p("out/" + name)); }
@@ -196,8 +202,8 @@ TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
     // clang-format off
     const std::string R = "Record not converted: ", N = "2031: " + R + "a column is not a number or is out of range: b.wfdisc:",
         F = "2035: " + R + "the sample file cannot be opened or is not a regular file: b.wfdisc:",
-        S = "2032: " + R + "the sampling rate is not a finite number above 0: b.wfdisc:",
-        L = "2044: " + R + "the line is longer than 1023 characters or holds a NUL character: b.wfdisc:";
+        S = "2032: " + R + "the sampling rate is not a number above 0 whose interval is a normal 32-bit float: b.wfdisc:",
+        L = "2044: " + R + "the line is longer than 1023 characters or holds a NUL character: b.wfdisc:", W = "S.W" + kName;
     const std::vector<std::pair<std::string, std::string>> bad = {
         {"S A " + kT0 + " -1 -1 0 0 1 1 0.5 1 - - s4 -\n", "2030: " + R + "fewer columns than its layout needs: b.wfdisc:1 css3.0 (15 of 19)"},
         {css30("S", "B", "later", "1", "1", "s4", ".", "s.w", "0"), N + "2 time later"},
@@ -216,10 +222,17 @@ TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
         {css30("S", "M", kT0, "1", "1", "s4", ".", "s.w", "4"), ""},
         {css30("S", "P", "1e10", "1", "1", "s4", ".", "s.w", "0"), N + "16 time 1e10"},
         {"S Q " + kT0 + std::string(1, '\0') + "\n", L + "17"},
+        {css30("S", "R", kT0, "1", "1e-300", "s4", ".", "s.w", "0"), S + "18 1e-300"}, // interval inf
+        {css30("S", "R", kT0, "1", "1e300", "s4", ".", "s.w", "0"), S + "19 1e300"},   // 0
+        {css30("S", "R", kT0, "1", "1e39", "s4", ".", "s.w", "0"), S + "20 1e39"},     // subnormal
+        {css30("S", "R", kT0, "100", "1e-37", "s4", ".", "s.w", "0"), S + "21 1e-37 (E would be beyond a 32-bit float)"},
+        {css30("S", "V", kT0, "1", "1", "s4", "out", "S.V" + kName, "0"), "2047: " + R + "its output would replace its own sample file: b.wfdisc:22 out/S.V" + kName},
+        {css30("S", "W", kT0, "1", "1", "s4", ".", "s.w", "0"), "2046: " + R + "its output would replace a wfdisc file of this run: b.wfdisc:23 out/" + W},
         {"", "2041: Wfdisc file cannot be read: missing.wfdisc No such file or directory"},
         {"", "2041: Wfdisc file cannot be read: adir Is a directory"},
         {"", "2034: " + R + "the date column disagrees with the date of the start time: c.wfdisc:2 2017066 (start time is in 2017067)"},
         {"", "2042: Wfdisc layout cannot be told from this first line; name it with --schema css3.0 or --schema css2.8: x.wfdisc:1"},
+        {"", "2046: " + R + "its output would replace a wfdisc file of this run: out/" + W + ":1 out/" + W}, // itself
     };
     // clang-format on
     std::string wf, want;
@@ -231,14 +244,65 @@ TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
     file("c.wfdisc", "2017067 " + kT0 + " S N 1 1 1 1 - - s4 - 1 1 . s.w 4\n2017066 " + kT0 +
                          " S O 1 1 1 1 - - s4 - 1 1 . s.w 4\n");
     file("x.wfdisc", "12345 ABC 3 4\n");
-    const auto r = run({"-o", "out", "b.wfdisc", "missing.wfdisc", "adir", "c.wfdisc", "x.wfdisc"});
+    file("out/S.V" + kName, "own!");
+    const std::string self = css30("S", "W", kT0, "1", "1", "s4", p(""), "s.w", "0");
+    file("out/" + W, self);
+    const auto r = run({"-o", "out", "b.wfdisc", "missing.wfdisc", "adir", "c.wfdisc", "x.wfdisc", "out/" + W});
     EXPECT_EQ(r.err.substr(0, r.err.rfind(',')) + std::to_string(r.status),
-              want + "wfdxlate: 3 records converted, 16 refused, 3 samples, 2 wfdisc files2");
-    EXPECT_EQ(listing("out"),
-              (std::vector<std::string>{"S.K" + kName, "S.M" + kName, "S.N" + kName}));
+              want + "wfdxlate: 3 records converted, 23 refused, 3 samples, 3 wfdisc files2");
+    EXPECT_EQ(listing("out"), (std::vector<std::string>{"S.K" + kName, "S.M" + kName, "S.N" + kName,
+                                                        "S.V" + kName, W}));
+    EXPECT_EQ(out("S.V" + kName) + out(W), "own!" + self); // neither replaced
     // The first writer's file stays; foff 4 takes the second sample.
     EXPECT_EQ(word(out("S.K" + kName), 316) + fword(out("S.M" + kName), 632), 3.0f);
     EXPECT_EQ(run({"-q", "-o", "out", "c.wfdisc"}).status, 2); // one refusal after a success
+}
+
+// A shell command (the program as $0) with standard error on a terminal: its status and what the
+// terminal showed.
+std::pair<int, std::string> onterminal(const std::string& cmd, const fs::path& cwd) {
+    int master = -1;
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        if (::chdir(cwd.c_str()) == 0) ::execl("/bin/sh", "sh", "-c", cmd.c_str(), WFDXLATE_BIN, nullptr);
+        ::_exit(127);
+    }
+    std::string seen;
+    std::array<char, 4096> b{};
+    for (ssize_t n; (n = ::read(master, b.data(), b.size())) > 0 || (n < 0 && errno == EINTR);)
+        seen.append(b.data(), static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+    int st = 0;
+    ::waitpid(pid, &st, 0), ::close(master);
+    return {WEXITSTATUS(st), seen};
+}
+
+TEST_F(Batch, PipesAndFifosAreReadOnceAndRepeatsNameTheirTrueFirstWriter) {
+    file("s.w", hexbytes("00000007"));
+    const auto rec = [&](const std::string& chan, const std::string& dfile) {
+        return css30("S", chan, kT0, "1", "1", "s4", p(""), dfile, "0");
+    };
+    std::string wf = rec("R", "missing.w") + rec("R", "s.w"); // the first R is refused
+    std::vector<int> repeats;
+    for (int i = 0, line = 3; i < 200; ++i, ++line) {
+        wf += rec("C" + std::to_string(i), "s.w");
+        if (i % 20 == 0) wf += rec("R", "s.w"), repeats.push_back(++line);
+    }
+    file("a.wfdisc", wf);
+    ::mkfifo(p("fifo").c_str(), 0600);
+    // With standard error on a terminal: the progress line counts, never reads ahead.
+    // clang-format off
+    for (const auto& [cmd, name, progress] : {std::tuple<std::string, std::string, std::string>{"cat a.wfdisc | timeout 30 \"$0\" -o out /dev/stdin", "/dev/stdin", "\r212 records, "},
+             {"cat a.wfdisc > fifo & timeout 30 \"$0\" -o out fifo", "fifo", "\r212 records, "}, {"\"$0\" -o out a.wfdisc", "a.wfdisc", "\r212 of 212 records, "}}) {
+        // clang-format on
+        fs::remove_all(root / "out"), fs::create_directories(root / "out");
+        const auto [status, seen] = onterminal(cmd, root);
+        EXPECT_EQ(status, 2) << cmd;
+        EXPECT_NE(seen.find(progress), std::string::npos) << cmd;
+        EXPECT_NE(seen.find("wfdxlate: 201 records converted, 11 refused"), std::string::npos) << seen;
+        for (const int line : repeats) // each names the line that wrote the file, not the refused one
+            EXPECT_NE(seen.find(name + ":" + std::to_string(line) + " out/S.R" + kName + " first written by " + name + ":2\r\n"), std::string::npos) << cmd << line;
+        EXPECT_EQ(listing("out").size(), 201u) << cmd; // every distinct record, not one lost
+    }
 }
 
 TEST_F(Batch, AStoppedRunLeavesNoTemporaryFile) {
@@ -257,6 +321,38 @@ TEST_F(Batch, AStoppedRunLeavesNoTemporaryFile) {
     for (const auto& f : listing("out")) EXPECT_EQ(f.find(kName), f.size() - kName.size()) << f;
 }
 
+TEST_F(Batch, LeftoversGoOnlyWhenProvablyStale) {
+    file("s.w", std::string(16000000, '\1'));
+    std::string w;
+    for (int i = 0; i < 20; ++i)
+        w += css30("S", "Z" + std::to_string(i), kT0, "4000000", "1", "s4", ".", "s.w", "0");
+    file("a.wfdisc", w);
+    file("b.wfdisc", css30("S", "Y", kT0, "1", "1", "s4", ".", "s.w", "0"));
+    // A run killed mid-write leaves its temporary file: this host's, its process gone.
+    e2e::run({"/bin/sh", "-c", "\"$0\" -o out a.wfdisc & while :; do until ls -A out | grep -q kivtmp; do :; done; kill -STOP $!; "
+              "ls -A out | grep -q kivtmp && break; kill -CONT $!; done; kill -9 $!; wait $!", WFDXLATE_BIN}, root.string(), "", {});
+    for (const auto& f : listing("out")) f.starts_with(".kivtmp") || fs::remove(p("out/" + f));
+    const std::string left = listing("out").at(0), tag = left.substr(8, 17), pid = left.substr(25, left.rfind('-') - 25);
+    ASSERT_EQ(left.substr(0, 8) + std::to_string(left.size() - pid.size()), ".kivtmp-34") << left;
+    const std::string foreign = ".kivtmp-0123456789abcdef-" + pid, earlier = ".kivtmp-" + pid, live = ".kivtmp-" + tag + std::to_string(::getpid()) + "-ABCDEFGH";
+    for (const std::string& f : {foreign + "-ABCDEFGH", foreign + "-OLDOLDOL", earlier + "-ABCDEFGH", earlier + "-OLDOLDOL", live})
+        file("out/" + f, "left");
+    for (const std::string& f : {foreign + "-OLDOLDOL", earlier + "-OLDOLDOL"}) // untouched for two days
+        fs::last_write_time(p("out/" + f), fs::file_time_type::clock::now() - std::chrono::hours(48));
+    EXPECT_EQ(run({"-q", "-o", "out", "b.wfdisc"}).status, 0);
+    // Another host's or an earlier form's may be alive elsewhere: they stay while fresh.
+    EXPECT_EQ(listing("out"), (std::vector<std::string>{foreign + "-ABCDEFGH", earlier + "-ABCDEFGH", live, "S.Y" + kName}));
+}
+
+TEST_F(Batch, ASampleFileThatEndsEarlySaysHowFar) {
+    const std::string sys = "/sys/devices/system/cpu/online"; // claims 4096 bytes, holds a few
+    const std::string held = e2e::readfile(sys);
+    if (!fs::is_regular_file(sys) || fs::file_size(sys) < 400 || held.size() >= 400) GTEST_SKIP() << sys;
+    file("a.wfdisc", css30("S", "Z", kT0, "100", "1", "s4", "/sys/devices/system/cpu", "online", "0"));
+    const auto r = run({"-q", "-o", "out", "a.wfdisc"});
+    EXPECT_EQ(r.err + std::to_string(r.status), "wfdxlate: ERROR 2037: Record not converted: its samples cannot be read: a.wfdisc:1 " + sys + " file ended after " + std::to_string(held.size()) + " of 400 bytes\n2");
+}
+
 TEST_F(Batch, DryRunRerunAndUsage) {
     const std::string name = "S.Z.2000.001.13.00.05.250.kiv";
     file("s.w", hexbytes("00000001"));
@@ -265,17 +361,29 @@ TEST_F(Batch, DryRunRerunAndUsage) {
     EXPECT_EQ(r.out + std::to_string(r.status) + std::to_string(listing("out").size()),
               "a.wfdisc:1 -> out/" + name + " (1 samples, s4)\n00"); // and nothing written
     file("b.wfdisc", css30("S", "Z", "-86401", "1", "1", "s4", ".", "s.w", "0") + // before 1970
-                         css30("S", "Y", kT0, "1", "1", "s44", ".", "s.w", "0"));
+                         css30("S", "Y", kT0, "1", "1", "s44", ".", "s.w", "0") +
+                         css30("AAAAAAA\xC3\x85", "\xC3\x85\xC3\x85\xC3\x85\xC3\x85\xC3\x85", kT0, "1", "1", "s4", ".", "s.w", "0"));
     r = run({"-n", "b.wfdisc"});
-    EXPECT_EQ(r.out + std::to_string(r.status),
-              "b.wfdisc:1 -> S.Z.1969.364.23.59.59.000.kiv (1 samples, s4)\n2");
+    const std::string dry = "b.wfdisc:1 -> S.Z.1969.364.23.59.59.000.kiv (1 samples, s4)\n"
+                            "b.wfdisc:3 -> AAAAAAA.\xC3\x85\xC3\x85\xC3\x85\xC3\x85" + kName + " (1 samples, s4)\n";
+    EXPECT_EQ(r.out + std::to_string(r.status), dry + "2"); // file names cut between characters
+    e2e::Options full = aux(), closed = aux(), bare;
+    full.outfile = "/dev/full", closed.closed = 1;
+    const auto lost = run({"-n", "b.wfdisc"}, "", full), lost2 = run({"-n", "b.wfdisc"}, "", closed);
+    const std::string e2014 = "wfdxlate: ERROR 2014: Standard output cannot be written";
+    EXPECT_EQ(std::to_string(lost.status) + std::to_string(lost2.status), "22");
+    EXPECT_NE(lost.err.find(e2014) + lost2.err.find(e2014), std::string::npos);
+    EXPECT_EQ(run({"-n", "a.wfdisc"}, "", full).err.find(e2014), 0u) << "a listing lost alone";
+    const auto nokivaux = run({"-n", "b.wfdisc"}, "", bare); // built-in texts
+    EXPECT_EQ(nokivaux.out + nokivaux.err.substr(0, nokivaux.err.rfind(',')), r.out + r.err.substr(0, r.err.rfind(',')));
     r = run({"a.wfdisc", "-o", "out"});
     EXPECT_EQ(r.status + r.err.find('\r'), std::string::npos); // 0, and no progress in a log
     const std::string once = out(name);
     EXPECT_EQ(words<float>(once, {kE, kDepmin, kDepmax, kDepmen}),
               (std::vector<float>{0, 1, 1, 1})); // one sample
     fs::permissions(p("out/" + name), fs::perms(0600));
-    file("out/.kivtmp-999999999-ABCDEFGH", "left by a run that is gone");
+    file("out/.kivtmp-999999999-ABCDEFGH", "left by a run that is gone"); // two days untouched
+    fs::last_write_time(p("out/.kivtmp-999999999-ABCDEFGH"), fs::file_time_type::clock::now() - std::chrono::hours(48));
     r = run(
         {"-q", "-o", "out", "a.wfdisc"}); // a rerun replaces, keeps the mode, leaves nothing else
     EXPECT_EQ(r.err + r.out + std::to_string(r.status) + out(name), "0" + once);
@@ -284,7 +392,7 @@ TEST_F(Batch, DryRunRerunAndUsage) {
     // clang-format off
     for (const auto& [args, msg] : std::vector<std::pair<std::vector<std::string>, std::string>>{
              {{"-q"}, usage}, {{"-x", "a.wfdisc"}, usage}, {{"--schema", "css4", "a.wfdisc"}, usage},
-             {{"a.wfdisc", "-o"}, usage}, {{"-o", "nodir", "a.wfdisc"}, "ERROR 2045: Output directory cannot be used: nodir"}}) {
+             {{"a.wfdisc", "-o"}, usage}, {{"-o", "", "a.wfdisc"}, usage}, {{"-o", "nodir", "a.wfdisc"}, "ERROR 2045: Output directory cannot be used: nodir"}}) {
         // clang-format on
         r = run(args);
         EXPECT_EQ(r.out + std::to_string(r.status), "1") << args[0];

@@ -4,12 +4,12 @@
 // and renamed into place.
 //
 // Memory: one buffer, as large as the largest record's samples, into which
-// the raw samples are read and widened to floats in place; everything else is
-// fixed. Output names already written in this run are remembered in a
-// fixed-size filter only; a possible repeat is confirmed by reading the
-// earlier lines again, so nothing grows with the number of records.
+// the raw samples are read and widened to floats in place, and the names
+// written so far (written.h); everything else is fixed. Every wfdisc file is
+// opened once and read once, so a pipe or FIFO works as a file does.
 #include "wfdxlate/batch.h"
 #include "wfdxlate/wfdx.h"
+#include "wfdxlate/written.h"
 
 #include "co/co.h"
 #include "dff/dff.h"
@@ -26,6 +26,7 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -53,6 +54,8 @@ enum BatchMsg : std::int32_t {
     kMsgMemory = 2043,   // no memory for the samples
     kMsgLine = 2044,     // line too long or holding a NUL
     kMsgOutdir = 2045,   // output directory unusable
+    kMsgClobber = 2046,  // the output would replace a wfdisc file of this run
+    kMsgOwn = 2047,      // the output would replace the record's own sample file
 };
 
 enum class Schema { automatic, css30, css28 };
@@ -81,7 +84,8 @@ constexpr std::string_view kUsage =
     "\n"
     "Sample files are found from dir and dfile, relative to the wfdisc file's\n"
     "own directory, nsamp samples from byte foff; datatypes s4 i4 s2 i2 s3 i3\n"
-    "t4 f4 t8 f8. KIVAUX must name the directory of the message catalogue.\n"
+    "t4 f4 t8 f8. KIVAUX is not needed (message texts are built in; when set,\n"
+    "they come from its catalogue).\n"
     "Exit status: 0 every record converted, 1 bad usage, 2 some record or file\n"
     "not converted.\n";
 
@@ -127,6 +131,7 @@ struct Rec {
     std::array<std::string_view, kMaxTok> tok{};
     std::size_t ntok = 0;
     std::string_view sta, chan, instype, datatype, user0, user1;
+    std::string_view namesta, namechan; // as cut for the file name
     double time = 0, rate = 0, calib = 0;
     std::int64_t nsamp = 0, foff = 0;
     std::int32_t year = 0, jday = 0, hour = 0, min = 0, sec = 0, msec = 0;
@@ -229,6 +234,17 @@ bool whole(std::string_view t, double lo, double hi, std::int64_t& v) {
     return true;
 }
 
+// The first 8 bytes of a name for the file name, cut back to the start of a
+// UTF-8 character when the cut would split one (the header keeps all 8).
+std::string_view charcut(std::string_view s) {
+    std::size_t k = std::min<std::size_t>(s.size(), 8);
+    const auto continuation = [&](std::size_t i) {
+        return (static_cast<unsigned char>(s[i]) & 0xC0U) == 0x80U;
+    };
+    while (k < s.size() && k > 5 && continuation(k)) --k; // a character is at most 4 bytes
+    return s.substr(0, k);
+}
+
 // A name that is safe as part of a file name: no path separator, nothing
 // unprintable, and not empty.
 bool fitname(std::string_view s) {
@@ -253,6 +269,8 @@ bool decode(Rec& r, const Source& src, std::string_view line) {
     const auto& c = css30 ? c30 : c28;
     r.sta = t[c[0]].substr(0, 8);
     r.chan = t[c[1]].substr(0, 8);
+    r.namesta = charcut(t[c[0]]);
+    r.namechan = charcut(t[c[1]]);
     r.instype = t[c[6]];
     r.datatype = t[c[7]];
     r.user0 = !css30 && r.ntok >= 20 ? t[19] : std::string_view{};
@@ -266,17 +284,24 @@ bool decode(Rec& r, const Source& src, std::string_view line) {
     }
     if (!whole(t[c[3]], 0, static_cast<double>(kMaxSamples), r.nsamp))
         return r.refuse(kMsgColumn, "nsamp", t[c[3]]);
-    if (!number(t[c[4]], r.rate) || !std::isfinite(r.rate) || !(r.rate > 0))
+    // The interval must be a float a reader can use: 1e-300 gives no finite
+    // one, 1e300 none above 0.
+    if (!number(t[c[4]], r.rate) || !std::isfinite(r.rate) || !(r.rate > 0) ||
+        !std::isnormal(static_cast<float>(1.0 / r.rate)))
         return r.refuse(kMsgRate, t[c[4]]);
+    if (!std::isfinite(static_cast<float>(static_cast<double>(std::max<std::int64_t>(r.nsamp - 1, 0)) *
+                                          static_cast<float>(1.0 / r.rate))))
+        return r.refuse(kMsgRate, t[c[4]], "(E would be beyond a 32-bit float)");
     if (!number(t[c[5]], r.calib)) r.calib = 0; // a scale is kept only when it is one
     r.width = dtwidth(r.datatype);
     if (r.width == 0) return r.refuse(kMsgDatatype, r.datatype);
     if (!whole(t[c[10]], 0, kMaxOffset, r.foff)) return r.refuse(kMsgColumn, "foff", t[c[10]]);
-    if (!fitname(r.sta) || !fitname(r.chan)) return r.refuse(kMsgName, r.sta, r.chan);
+    if (!fitname(r.namesta) || !fitname(r.namechan)) return r.refuse(kMsgName, r.sta, r.chan);
 
     std::snprintf(r.name.data(), r.name.size(), "%.*s.%.*s.%04d.%03d.%02d.%02d.%02d.%03d.kiv",
-                  static_cast<int>(r.sta.size()), r.sta.data(), static_cast<int>(r.chan.size()),
-                  r.chan.data(), r.year, r.jday, r.hour, r.min, r.sec, r.msec);
+                  static_cast<int>(r.namesta.size()), r.namesta.data(),
+                  static_cast<int>(r.namechan.size()), r.namechan.data(), r.year, r.jday, r.hour,
+                  r.min, r.sec, r.msec);
 
     // dir and dfile; a relative dir (also "." and "-") starts at the wfdisc
     // file's directory, never at the working directory.
@@ -385,63 +410,23 @@ struct Run {
     std::string outdir; // as given, for showing names; empty for the working directory
     int dirfd = AT_FDCWD;
     bool dry = false, quiet = false, progress = false;
-    std::int64_t converted = 0, refused = 0, samples = 0, bytes = 0, done = 0, total = 0;
+    std::int64_t converted = 0, refused = 0, samples = 0, bytes = 0, done = 0, total = -1;
     int filesread = 0;
     bool failed = false;
-    bool unreadable = false; // a wfdisc file that is not a regular file
     Clock::time_point start = Clock::now(), shown{};
+    // Output names written so far, each with its place: the line's number
+    // counted over all files of the run, from 1 (base: lines before a file).
+    Written written;
+    std::vector<std::uint64_t> base;
+    // Device and inode of each wfdisc file named: no output may replace one.
+    std::vector<std::pair<dev_t, ino_t>> inputs;
 };
 
-// Names written in this run: a fixed bit filter (no false "new", rare false
-// "seen", which the rescan settles).
-constexpr std::size_t kFilterBits = std::size_t{1} << 23;
-std::array<std::uint64_t, kFilterBits / 64> filter;
-
-std::array<std::size_t, 3> probes(std::string_view name) {
-    std::uint64_t h = 1469598103934665603ULL;
-    for (const char c : name) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
-    const std::uint64_t g = (h ^ (h >> 29)) * 0xBF58476D1CE4E5B9ULL | 1;
-    std::array<std::size_t, 3> p{};
-    for (std::size_t i = 0; i < p.size(); ++i)
-        p[i] = static_cast<std::size_t>((h + i * g) % kFilterBits);
-    return p;
-}
-bool seen(std::string_view name) {
-    for (const std::size_t b : probes(name))
-        if ((filter[b / 64] >> (b % 64) & 1) == 0) return false;
-    return true;
-}
-void remember(std::string_view name) {
-    for (const std::size_t b : probes(name)) filter[b / 64] |= std::uint64_t{1} << (b % 64);
-}
-
-// The first earlier line of this run that gives the same name and passes
-// every check but the repeat; false when there is none.
-bool firstwriter(const Run& run, int curfile, std::int64_t curline, std::string_view name,
-                 int& file, std::int64_t& line) {
-    static Rec r;
-    static std::array<char, kLineMax> buf;
-    for (int f = 0; f <= curfile; ++f) {
-        Wfdisc w(run.files[f]);
-        if (w.f == nullptr) continue;
-        Source src = source(run.files[f], run.schema);
-        std::string_view text;
-        Line got = Line::ok;
-        for (std::int64_t n = 1; (got = readline(w.f, buf, text)) != Line::eof; ++n) {
-            if (f == curfile && n >= curline) break;
-            if (got == Line::bad || blankline(text)) continue;
-            if (src.layout == Schema::automatic) src.layout = detect(text);
-            if (src.layout == Schema::automatic) break;
-            if (!decode(r, src, text) || name != r.name.data()) continue;
-            const int fd = locate(r);
-            if (fd < 0) continue;
-            ::close(fd);
-            file = f;
-            line = n;
-            return true;
-        }
-    }
-    return false;
+// "file:line" of a place, from the lines each file started after.
+std::string placed(const Run& run, std::uint64_t place) {
+    if (place >= Written::kMaxPlace) return "an earlier line";
+    const auto f = std::upper_bound(run.base.begin(), run.base.end(), place - 1) - 1;
+    return where(run.files[f - run.base.begin()], static_cast<std::int64_t>(place - *f));
 }
 
 // The sample buffer: as large as the largest record so far, reused.
@@ -540,16 +525,33 @@ void tick(Run& run, bool last) {
     run.shown = now;
     const double s = std::chrono::duration<double>(now - run.start).count();
     std::array<char, 128> b{};
-    std::snprintf(b.data(), b.size(), "\r%lld of %lld records, %.1f MB/s\033[K",
-                  static_cast<long long>(run.done), static_cast<long long>(run.total),
-                  s > 0 ? static_cast<double>(run.bytes) / 1e6 / s : 0.0);
+    const double rate = s > 0 ? static_cast<double>(run.bytes) / 1e6 / s : 0.0;
+    if (run.total >= 0) // unknown when a file is a pipe: records done only
+        std::snprintf(b.data(), b.size(), "\r%lld of %lld records, %.1f MB/s\033[K",
+                      static_cast<long long>(run.done), static_cast<long long>(run.total), rate);
+    else
+        std::snprintf(b.data(), b.size(), "\r%lld records, %.1f MB/s\033[K",
+                      static_cast<long long>(run.done), rate);
     std::fputs(b.data(), stderr);
     if (last) std::fputs("\r\033[K", stderr);
 }
 
+// Why a record's output may not be written: it would replace a wfdisc file
+// of this run or the record's own sample file (same device and inode).
+std::int32_t clobbers(const Run& run, const char* name, int samplefd) {
+    struct stat out {}, in {};
+    if (::fstatat(run.dirfd, name, &out, 0) != 0) return 0;
+    for (const auto& [dev, ino] : run.inputs)
+        if (out.st_dev == dev && out.st_ino == ino) return kMsgClobber;
+    if (::fstat(samplefd, &in) == 0 && out.st_dev == in.st_dev && out.st_ino == in.st_ino)
+        return kMsgOwn;
+    return 0;
+}
+
 // One record: checked, read, widened, written. False when refused (its
 // message printed).
-bool record(Run& run, const Source& src, int fileno, std::int64_t lineno, std::string_view text) {
+bool record(Run& run, const Source& src, std::int64_t lineno, std::uint64_t place,
+            std::string_view text) {
     static Rec r;
     if (!decode(r, src, text)) {
         say(r, src, lineno);
@@ -561,27 +563,27 @@ bool record(Run& run, const Source& src, int fileno, std::int64_t lineno, std::s
         return false;
     }
     const std::string_view name(r.name.data());
-    int ffile = 0;
-    std::int64_t fline = 0;
-    if (seen(name)) {
-        const bool found = firstwriter(run, fileno, lineno, name, ffile, fline);
-        // A wfdisc file that cannot be read again (a pipe) hides the first
-        // line; the name is refused all the same.
-        if (found || run.unreadable) {
-            ::close(fd);
-            Say(kMsgRepeat) << where(src.file, lineno) << shown(run, r.name.data())
-                            << "first written by"
-                            << (found ? where(run.files[ffile], fline) : "an earlier line");
-            return false;
-        }
+    const std::string at = where(src.file, lineno), shownname = shown(run, r.name.data());
+    std::int32_t refusal = 0;
+    if (const std::uint64_t first = run.written.find(name); first != 0) {
+        Say(kMsgRepeat) << at << shownname << "first written by" << placed(run, first);
+        refusal = kMsgRepeat;
+    } else if ((refusal = clobbers(run, r.name.data(), fd)) != 0) {
+        Say(refusal) << at << shownname;
+    } else if (!run.written.room()) {
+        Say(kMsgMemory) << at << std::int64_t{r.nsamp};
+        refusal = kMsgMemory;
+    }
+    if (refusal != 0) {
+        ::close(fd);
+        return false;
     }
     const auto n = static_cast<std::size_t>(r.nsamp);
     if (run.dry) {
         ::close(fd);
-        remember(name);
-        std::printf("%s -> %s (%zu samples, %.*s)\n", where(src.file, lineno).c_str(),
-                    shown(run, r.name.data()).c_str(), n, static_cast<int>(r.datatype.size()),
-                    r.datatype.data());
+        run.written.add(name, place);
+        std::printf("%s -> %s (%zu samples, %.*s)\n", at.c_str(), shownname.c_str(), n,
+                    static_cast<int>(r.datatype.size()), r.datatype.data());
         run.samples += r.nsamp;
         return true;
     }
@@ -589,32 +591,36 @@ bool record(Run& run, const Source& src, int fileno, std::int64_t lineno, std::s
     std::byte* buf = samplebuf(std::max<std::size_t>(n * std::max(r.width, 4), 1));
     if (buf == nullptr) {
         ::close(fd);
-        Say(kMsgMemory) << where(src.file, lineno) << std::int64_t{r.nsamp};
+        Say(kMsgMemory) << at << std::int64_t{r.nsamp};
         return false;
     }
-    const bool ok = zpreadn(fd, buf, raw, r.foff);
+    errno = 0;
+    const std::size_t got = zpreadn(fd, buf, raw, r.foff);
     const int rerr = errno;
     ::close(fd);
-    if (!ok) {
-        Say(kMsgRead) << where(src.file, lineno) << r.path << std::strerror(rerr);
+    if (got != raw) { // the size was checked: the file changed, or the device failed
+        Say(kMsgRead) << at << r.path
+                      << (rerr != 0 ? std::string(std::strerror(rerr))
+                                    : "file ended after " + std::to_string(got) + " of " +
+                                          std::to_string(raw) + " bytes");
         return false;
     }
     widen(r.datatype, buf, n);
     const auto* y = reinterpret_cast<const float*>(buf);
     fillheader(r, y, n);
     if (const int err = writeout(run, r.name.data(), y, n); err != 0) {
-        Say(kMsgWrite) << where(src.file, lineno) << shown(run, r.name.data())
-                       << std::strerror(err);
+        Say(kMsgWrite) << at << shownname << std::strerror(err);
         return false;
     }
-    remember(name);
+    run.written.add(name, place);
     run.samples += r.nsamp;
     run.bytes += static_cast<std::int64_t>(raw);
     return true;
 }
 
-void onefile(Run& run, int fileno) {
+void onefile(Run& run, int fileno, std::uint64_t& lines) {
     const char* file = run.files[fileno];
+    run.base.push_back(lines);
     Wfdisc w(file);
     if (w.f == nullptr) {
         Say(kMsgWfdisc) << std::string_view(file) << std::strerror(errno);
@@ -622,14 +628,13 @@ void onefile(Run& run, int fileno) {
         return;
     }
     Source src = source(file, run.schema);
-    struct stat st {};
-    if (::fstat(::fileno(w.f), &st) != 0 || !S_ISREG(st.st_mode)) run.unreadable = true;
     static std::array<char, kLineMax> buf;
     std::string_view text;
     Line got = Line::ok;
     std::int64_t lineno = 0;
     while ((got = readline(w.f, buf, text)) != Line::eof) {
         ++lineno;
+        ++lines;
         if (got == Line::ok && blankline(text)) continue;
         bool ok = false;
         if (got == Line::bad) {
@@ -641,7 +646,7 @@ void onefile(Run& run, int fileno) {
                 run.failed = true;
                 return;
             }
-            ok = record(run, src, fileno, lineno, text);
+            ok = record(run, src, lineno, lines, text);
         }
         ++(ok ? run.converted : run.refused);
         run.failed = run.failed || !ok;
@@ -656,19 +661,39 @@ void onefile(Run& run, int fileno) {
     ++run.filesread;
 }
 
-// Records of all files, for the progress line only.
-std::int64_t countall(const Run& run) {
+// What every wfdisc file named is, before any is read: its identity, so no
+// output replaces it, and the run's record count for the progress line,
+// which is known only when every file is a regular one (counted from a
+// separate opening; a pipe or FIFO is never opened for it).
+void survey(Run& run) {
+    bool regular = true;
+    for (int f = 0; f < run.nfiles; ++f) {
+        struct stat st {};
+        if (::stat(run.files[f], &st) != 0) continue;
+        run.inputs.emplace_back(st.st_dev, st.st_ino);
+        regular = regular && S_ISREG(st.st_mode);
+    }
+    if (!run.progress || !regular) return;
     std::int64_t n = 0;
     static std::array<char, kLineMax> buf;
     for (int f = 0; f < run.nfiles; ++f) {
-        Wfdisc w(run.files[f]);
-        if (w.f == nullptr) continue;
+        // Without waiting: a file swapped for a FIFO since it was looked at
+        // must not hold the run.
+        const int fd = ::open(run.files[f], O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        struct stat st {};
+        std::FILE* in = fd < 0 ? nullptr : ::fdopen(fd, "r");
+        if (in == nullptr || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            if (in != nullptr) std::fclose(in);
+            else if (fd >= 0) ::close(fd);
+            return;
+        }
         std::string_view text;
         Line got = Line::ok;
-        while ((got = readline(w.f, buf, text)) != Line::eof)
+        while ((got = readline(in, buf, text)) != Line::eof)
             if (got == Line::bad || !blankline(text)) ++n;
+        std::fclose(in);
     }
-    return n;
+    run.total = n;
 }
 
 int usage(std::string_view why) {
@@ -714,6 +739,7 @@ int batch(int argc, char** argv) {
                 return usage("unknown option " + std::string(arg));
             }
             if (arg == "-o") {
+                if (value.empty()) return usage("option -o needs a directory name, not ''");
                 outdir = value;
             } else if (value == "auto") {
                 run.schema = Schema::automatic;
@@ -732,7 +758,7 @@ int batch(int argc, char** argv) {
     run.files = first < argc ? argv + first : none.data();
     run.nfiles = nfiles;
 
-    newhdr(); // starts the message system: catalogue texts from KIVAUX
+    newhdr(); // starts the message system: catalogue texts from KIVAUX, else built in
     if (!outdir.empty()) {
         run.outdir = outdir;
         run.dirfd = ::open(run.outdir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -742,10 +768,15 @@ int batch(int argc, char** argv) {
         }
     }
     run.progress = !run.quiet && ::isatty(2) == 1;
-    if (run.progress) run.total = countall(run);
-    for (int f = 0; f < run.nfiles; ++f) onefile(run, f);
+    survey(run);
+    std::uint64_t lines = 0;
+    for (int f = 0; f < run.nfiles; ++f) onefile(run, f, lines);
     tick(run, true);
-    std::fflush(stdout);
+    // A listing that could not be written is lost output: said, and a failure.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        Say{kMsgLost};
+        run.failed = true;
+    }
     if (!run.quiet) {
         std::array<char, 200> b{};
         std::snprintf(b.data(), b.size(),

@@ -1,0 +1,40 @@
+// The converter's pieces that a run cannot show one by one.
+#include "wfdxlate/written.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using kivf::wfdx::Written;
+
+// Names as a batch run makes them: alike but for a few characters.
+std::string name(std::size_t i) {
+    return "STA" + std::to_string(i % 97) + ".BHZ.2017.067.00.00." + std::to_string(i) + ".kiv";
+}
+
+TEST(Written, EveryNameKeepsItsPlaceThroughManyGrowths) {
+    Written w;
+    constexpr std::size_t n = 300'000; // the table grows some twenty times
+    EXPECT_EQ(w.find(name(0)), 0u);
+    for (std::size_t i = 0; i < n; ++i) {
+        ASSERT_TRUE(w.room());
+        w.add(name(i), 3 * i + 1);
+    }
+    EXPECT_EQ(w.size(), n);
+    std::size_t wrong = 0;
+    for (std::size_t i = 0; i < n; ++i) wrong += w.find(name(i)) != 3 * i + 1;
+    for (std::size_t i = n; i < 2 * n; ++i) wrong += w.find(name(i)) != 0;
+    EXPECT_EQ(wrong, 0u);
+    // 16 bytes a slot, at most 80% and (after the first growths) at least 64% full.
+    EXPECT_LE(w.bytes(), n * 25);
+    EXPECT_GE(w.bytes() * 4, n * 16 * 5);
+    // Names that differ only past a piece of 8, or by a NUL, or by length.
+    for (const std::string& s : {std::string("ABCDEFGH1"), std::string("ABCDEFGH\0", 9), std::string("ABCDEFGH")})
+        EXPECT_EQ(w.find(s), 0u) << s;
+    w.room(), w.add("ABCDEFGH", Written::kMaxPlace + 5); // a place too large is kept as the largest
+    EXPECT_EQ(w.find("ABCDEFGH") + w.find(std::string("ABCDEFGH\0", 9)), Written::kMaxPlace);
+}
+
+} // namespace
