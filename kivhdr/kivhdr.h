@@ -24,7 +24,8 @@ bool value(std::string_view name, const CmHdr& h, const KmHdr& k, std::string_vi
            std::string& out);
 
 // Append the listing of one header to out: a line "FILENAME  file", a line
-// "KSTCMP  station component" when either is set, then one
+// "KSTCMP  station component" when either is set (the other shown as
+// "undefined"), then one
 // line per member of the list with a defined value (every member when all),
 // the name left-justified in kNameWidth columns, two blanks, the value.
 void listing(std::int32_t list, const CmHdr& h, const KmHdr& k, std::string_view file, bool all,

@@ -82,7 +82,9 @@ bool auxvalue(std::int32_t aux, const CmHdr& h, const KmHdr& k, std::string_view
     case KSTCMP: {
         const std::string_view sta = k.k(kslot::KSTNM), cmp = k.k(kslot::KCMPNM);
         if (undefined(sta) && undefined(cmp)) return false;
-        out = showtext(sta) + " " + showtext(cmp);
+        // One of them undefined is shown as any undefined field is, never as its marker text.
+        out = (undefined(sta) ? "undefined" : showtext(sta)) + " " +
+              (undefined(cmp) ? "undefined" : showtext(cmp));
         return true;
     }
     case FILENAME:
