@@ -31,6 +31,13 @@ bool value(std::string_view name, const CmHdr& h, const KmHdr& k, std::string_vi
 void listing(std::int32_t list, const CmHdr& h, const KmHdr& k, std::string_view file, bool all,
              std::string& out);
 
+// Whether file reaches the system exactly as given. The file layer drops
+// trailing blanks (it also serves blank-padded fields), so "a.kiv " would list
+// a.kiv: such a name, one holding a NUL and one too long for a path are
+// refused as the reader refuses a file it cannot open (kErrKivOpen, the
+// message composed, nerr set). An empty name is left to the reader.
+bool exactname(std::string_view file, std::int32_t& nerr);
+
 // Pieces of the listing.
 std::string showfloat(float v);                             // shortest text that reads back exactly
 std::string showenum(std::int32_t v);                       // "ITIME   TIME SERIES FILE"

@@ -120,6 +120,11 @@ TEST_F(Kivhdr, RefusalsComposeTheirMessageAndLeaveTheRecordsAlone) {
         EXPECT_EQ(std::to_string(c.status) + c.out,
                   "11KIV file cannot be opened: " + file + why + "\n");
     }
+    std::int32_t nerr = 0; // the lister's own refusal of a name the file layer would alter
+    const bool nul = kivhdr::exactname(std::string("a\0b", 3), nerr);
+    EXPECT_EQ(std::tuple(nul, nerr, test::msgline(0)),
+              std::tuple(false, 1411,
+                         "KIV file cannot be opened: a?b (The name holds a NUL character.)"));
 }
 
 TEST_F(Kivhdr, ShownValues) {
