@@ -24,11 +24,19 @@ bool value(std::string_view name, const CmHdr& h, const KmHdr& k, std::string_vi
            std::string& out);
 
 // Append the listing of one header to out: a line "FILENAME  file", a line
-// "KSTCMP  station component" when either is set, then one
+// "KSTCMP  station component" when either is set (the other shown as
+// "undefined"), then one
 // line per member of the list with a defined value (every member when all),
 // the name left-justified in kNameWidth columns, two blanks, the value.
 void listing(std::int32_t list, const CmHdr& h, const KmHdr& k, std::string_view file, bool all,
              std::string& out);
+
+// Whether file reaches the system exactly as given. The file layer drops
+// trailing blanks (it also serves blank-padded fields), so "a.kiv " would list
+// a.kiv: such a name, one holding a NUL and one too long for a path are
+// refused as the reader refuses a file it cannot open (kErrKivOpen, the
+// message composed, nerr set). An empty name is left to the reader.
+bool exactname(std::string_view file, std::int32_t& nerr);
 
 // Pieces of the listing.
 std::string showfloat(float v);                             // shortest text that reads back exactly

@@ -195,7 +195,7 @@ int main(int argc, char** argv) {
     for (const std::string_view file : files) {
         bool swapped = false;
         std::int32_t nerr = 0;
-        rkivhdr(file, h, k, swapped, nerr);
+        if (kivhdr::exactname(file, nerr)) rkivhdr(file, h, k, swapped, nerr);
         if (nerr != 0) {
             complain(composed());
             failed = true;

@@ -4,6 +4,7 @@
 #include "kivhdr/kivhdr.h"
 
 #include "bot/bot.h"
+#include "co/co.h"
 #include "msg/msg.h"
 #include "ucf/ucf.h"
 
@@ -82,7 +83,9 @@ bool auxvalue(std::int32_t aux, const CmHdr& h, const KmHdr& k, std::string_view
     case KSTCMP: {
         const std::string_view sta = k.k(kslot::KSTNM), cmp = k.k(kslot::KCMPNM);
         if (undefined(sta) && undefined(cmp)) return false;
-        out = showtext(sta) + " " + showtext(cmp);
+        // One of them undefined is shown as any undefined field is, never as its marker text.
+        out = (undefined(sta) ? "undefined" : showtext(sta)) + " " +
+              (undefined(cmp) ? "undefined" : showtext(cmp));
         return true;
     }
     case FILENAME:
@@ -102,6 +105,23 @@ bool auxvalue(std::int32_t aux, const CmHdr& h, const KmHdr& k, std::string_view
 }
 
 } // namespace
+
+bool exactname(std::string_view file, std::int32_t& nerr) {
+    if (file.empty() || zexact(file)) return true;
+    nerr = kErrKivOpen;
+    setmsg("ERROR", nerr);
+    std::string shown(file); // a NUL would end the message line
+    std::replace(shown.begin(), shown.end(), '\0', '?');
+    apcmsg(shown);
+    if (file.find('\0') != std::string_view::npos) {
+        apcmsg("(The name holds a NUL character.)");
+    } else if (file.size() >= kPathBytes) {
+        apcmsg("(The name is too long: " + std::to_string(file.size()) + " bytes.)");
+    } else {
+        apcmsg("(The name ends in a blank.)");
+    }
+    return false;
+}
 
 std::string showfloat(float v) {
     std::array<char, 32> buf{};

@@ -28,7 +28,8 @@ function [y, hdr, x] = kivread (file)
 %   Every refusal is an error with an identifier:
 %     kivread:usage    bad arguments
 %     kivread:missing  no such file
-%     kivread:open     not a plain file, or it cannot be opened
+%     kivread:open     not a plain file, it cannot be opened, or its name
+%                      holds a NUL (never another file read)
 %     kivread:short    shorter than the 632-byte header
 %     kivread:notkiv   no header version 6 at byte 304
 %     kivread:npts     NPTS negative or undefined
@@ -44,6 +45,10 @@ function [y, hdr, x] = kivread (file)
 
   if (nargin != 1 || ! ischar (file) || rows (file) != 1)
     error ('kivread:usage', 'Usage: [y, hdr, x] = kivread (file), file a name');
+  end
+  if (any (file == char (0)))   % the system would see only the name before it
+    error ('kivread:open', 'KIV file cannot be opened: %s (The name holds a NUL character.)', ...
+           strrep (file, char (0), '?'));
   end
 
   [st, err, msg] = stat (file);

@@ -31,7 +31,9 @@ function kivwrite (file, y, hdr, x)
 %   Nothing else is computed (DEPMIN, DEPMAX, DEPMEN stay as given).
 %
 %   Samples, x and floating fields are stored as 32-bit floats (rounded to
-%   nearest), integers and enumerated values as 32-bit integers. The file is
+%   nearest; a finite value beyond their range, or a derived E that is not a
+%   finite 32-bit float, is refused; NaNs and infinities are kept), integers
+%   and enumerated values as 32-bit integers. The file is
 %   little-endian whatever the machine (the library, kivhdr and kivread read
 %   either order). It is written under a temporary name in the same
 %   directory and renamed over file only when complete, so a failure leaves
@@ -65,6 +67,8 @@ function kivwrite (file, y, hdr, x)
   if (uneven && ! (samples (x) && numel (x) == numel (y)))
     error ('kivwrite:value', 'kivwrite: x must be a real numeric vector as long as y');
   end
+  beyond ('y', y);
+  beyond ('x', x);
   npts = numel (y);
   if (npts > 2147483647 - 158 - uneven * npts)
     error ('kivwrite:value', 'kivwrite: too many samples for a KIV file (%d)', npts);
@@ -155,6 +159,10 @@ function kivwrite (file, y, hdr, x)
     f(7) = ifelse (any (strcmp ('E', given)), f(7), double (single (x(end))));
   elseif (npts > 0 && ! any (strcmp ('E', given)) && f(6) != -12345 && f(1) != -12345)
     f(7) = f(6) + (npts - 1) * f(1);
+    if (! isfinite (single (f(7))))
+      error ('kivwrite:value', ['kivwrite: E = B + (NPTS-1)*DELTA = %.15g is not a finite ', ...
+                                '32-bit float; give E'], f(7));
+    end
   end
 
   write (file, f, [n; e; l], k, y, x);
@@ -173,6 +181,15 @@ end
 
 function ok = samples (v)
   ok = isnumeric (v) && isreal (v) && ! issparse (v) && (isvector (v) || isempty (v));
+end
+
+% Finite values that would be stored as infinities; NaNs and infinities given pass as they are.
+function beyond (name, v)
+  i = find (isinf (single (v)) & isfinite (v), 1);
+  if (! isempty (i))
+    error ('kivwrite:value', 'kivwrite: %s(%d) = %.15g is beyond the 32-bit float range', ...
+           name, i, double (v(i)));
+  end
 end
 
 function ok = realscalar (v)

@@ -7,7 +7,7 @@ function swapped (from, to) % the other byte order: numeric words reversed, text
   w = reshape (slurp (from), 4, []); n = [1:110, 159:columns(w)];
   w(:, n) = flipud (w(:, n)); put (to, w(:));
 end
-function id = refusal (f), id = 'none'; try f (); catch err; id = err.identifier; end, end
+function [id, msg] = refusal (f), id = 'none'; msg = ''; try f (); catch err; id = err.identifier; msg = err.message; end, end
 
 addpath (getenv ('KIVF_OCTAVE_DIR'));
 top = [tempname(), ' o k']; mkdir (top); cd (top); mkdir ('sub');
@@ -52,6 +52,8 @@ for f = {'u.kiv', 'us.kiv'}
   assert (isequal ([y, x], [1.5 10; -2 20.5]) && ! h.LEVEN && h.B == 10 && h.E == 20.5, f{1});
 end
 fresh = {'NVHDR', 'NINF', 'NHST', 'IFTYPE', 'LEVEN', 'LPSPOL', 'LOVROK', 'LCALDA', 'LHDR5', 'NPTS'};
+kivwrite ('n.kiv', [NaN -Inf 3.4028235e38], struct ()); % as given, the largest float32 too
+assert (isequaln (kivread ('n.kiv'), [NaN; -Inf; realmax('single')]));
 kivwrite ('e.kiv', [], rmfield (want, fresh)); kivwrite ('t.kiv', 1:3, struct ('B', 1, 'DELTA', 2));
 [y, h] = kivread ('e.kiv'); [~, t] = kivread ('t.kiv');
 assert (numel (slurp ('e.kiv')) == 632 && isequal ({y, h, t.E}, ...
@@ -60,7 +62,8 @@ assert (numel (slurp ('e.kiv')) == 632 && isequal ({y, h, t.E}, ...
 good = slurp (conv); neg = good; neg(317:320) = 255; % kivread's refusals
 for c = {'missing', 'missing'; '.', 'open'; '/dev/null', 'open'; zeros(307, 1), 'short'; ...
          good(1:631), 'short'; zeros(308, 1), 'notkiv'; zeros(632, 1), 'notkiv'; ...
-         [good; 0; 0; 0; 0], 'size'; good(1:end-4), 'size'; neg, 'npts'}'
+         [good; 0; 0; 0; 0], 'size'; good(1:end-4), 'size'; neg, 'npts'; [conv ' '], 'missing'; ...
+         [conv char(0) 'x'], 'open'}' % names used exactly as given, never another file
   f = c{1}; if (! ischar (f)) put ('f', f); f = 'f'; end
   assert (refusal (@() kivread (f)), ['kivread:' c{2}]);
 end
@@ -74,8 +77,12 @@ for c = {'FOO', 1, 'field'; 'KEVNMC', 'x', 'field'; 'DELTA', 'x', 'type'; 'LEVEN
   assert (refusal (@() kivwrite (same, y, struct (c{1}, c{2}))), ['kivwrite:' c{3}]);
 end
 assert (strcmp ({refusal(@() kivwrite (same, y, struct ('B', 1, 'b', 2))), refusal(@() ...
-  kivwrite ('no/such.kiv', 1, struct ())), refusal(@() kivwrite ('sub', 1, struct ()))}, ...
-  {'kivwrite:field', 'kivwrite:create', 'kivwrite:create'})); % sub: a folder in the rename's way
+  kivwrite ('no/such.kiv', 1, struct ())), refusal(@() kivwrite ('sub', 1, struct ())), ...
+  refusal(@() kivwrite (same, 1:2, struct (), [0 -5e38])), refusal(@() kivwrite (same, 1:3, ...
+  struct ('B', 0, 'DELTA', 3e38)))}, {'kivwrite:field', 'kivwrite:create', 'kivwrite:create', ...
+  'kivwrite:value', 'kivwrite:value'})); % sub: a folder in the rename's way; E beyond float32
+[~, msg] = refusal (@() kivwrite (same, [1 1e39 -1e40], struct ())); % the first beyond float32
+assert (msg, 'kivwrite: y(2) = 1e+39 is beyond the 32-bit float range');
 assert (isequal (slurp (same), good) && isempty (glob ('.kivtmp-*'))); % refusals left all as it was
 assert (! isempty (strfind (help ('kivread'), '[y, hdr, x] = kivread (file)')));
 printf ('kivf_octave: all checks passed\n');

@@ -50,6 +50,7 @@ TEST_F(KivhdrProgram, ListingsRefusalsAndStatuses) {
                       none = dir / "none", usage = "\nTry 'kivhdr --help' for more information.\n";
     test::spit(dir / "-odd.kiv", good), test::spit(dir / "text.kiv", std::string(800, 'a'));
     test::spit(dir / "cut.kiv", good.substr(0, 500)), test::spit(dir / "size.kiv", good.substr(0, 640));
+    test::spit(dir / "c.kiv", std::string(good).replace(600, 8, kUndfTxt)); // KCMPNM undefined
     const std::vector<std::string> bad = {"cut.kiv", "w.kiv", "size.kiv", "text.kiv", "gone\aname.kiv", "h.kiv"};
     const std::string badfiles =
         "kivhdr: ERROR 1413: Truncated or not a KIV file: shorter than the 632-byte header: cut.kiv (500 bytes)\n"
@@ -64,6 +65,9 @@ TEST_F(KivhdrProgram, ListingsRefusalsAndStatuses) {
         {{"--", "-odd.kiv"}, kAux, 0, listed("-odd.kiv"), ""},
         {bad, kAux, 2, both, badfiles}, {bad, {}, 2, both, badfiles}, // without KIVAUX the built-in texts are the same
         {{"h.kiv"}, {}, 0, listed("h.kiv"), ""},
+        {{"c.kiv"}, kAux, 0, std::regex_replace(listed("c.kiv"), std::regex("BHZ"), "undefined"), ""},
+        {{"w.kiv ", "h.kiv"}, kAux, 2, listed("h.kiv"), "kivhdr: ERROR 1411: KIV file cannot be opened: w.kiv (The name ends in a blank.)\n"},
+        {{std::string(1100, 'w')}, kAux, 2, "", "kivhdr: ERROR 1411: KIV file cannot be opened: " + std::string(kMsgLineLen, 'w') + " (The name is too long: 1100 bytes.)\n"},
         {{"h.kiv"}, none, 0, listed("h.kiv"), "kivhdr: WARNING: message catalogue not loaded from KIVAUX=" + none + " (error 108); built-in texts are used\n"},
         {{"cut.kiv"}, kAux, 2, "", badfiles.substr(0, badfiles.find('\n') + 1)},
         {{"-"}, kAux, 2, "", "kivhdr: ERROR 1410: KIV file does not exist: -\n"},

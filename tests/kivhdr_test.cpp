@@ -120,6 +120,11 @@ TEST_F(Kivhdr, RefusalsComposeTheirMessageAndLeaveTheRecordsAlone) {
         EXPECT_EQ(std::to_string(c.status) + c.out,
                   "11KIV file cannot be opened: " + file + why + "\n");
     }
+    std::int32_t nerr = 0; // the lister's own refusal of a name the file layer would alter
+    const bool nul = kivhdr::exactname(std::string("a\0b", 3), nerr);
+    EXPECT_EQ(std::tuple(nul, nerr, test::msgline(0)),
+              std::tuple(false, 1411,
+                         "KIV file cannot be opened: a?b (The name holds a NUL character.)"));
 }
 
 TEST_F(Kivhdr, ShownValues) {
@@ -158,11 +163,11 @@ TEST_F(Kivhdr, ShownValues) {
     k.k(kslot::KEVNM).set("QUAKE");
     k.k(kslot::KEVNMC).set("");
     EXPECT_EQ(val("AMARKER") + "|" + val("T3MARKER") + "|" + val("KSTCMP") + "|" + val("KEVNM"),
-              "12.25|7.125|-12345 BHZ|QUAKE");
+              "12.25|7.125|undefined BHZ|QUAKE");
     const std::string gone = (k.k(kslot::KEVNM).set("-12345"), val("KEVNM"));
     k.k(kslot::KEVNMC).set("TAIL");
-    k.k(kslot::KCMPNM).set("-12345");
-    EXPECT_EQ(gone + "|" + val("KEVNM"), "-|-12345  TAIL");
+    k.k(kslot::KCMPNM).set("-12345"); // both undefined: no KSTCMP
+    EXPECT_EQ(gone + "|" + val("KEVNM") + "|" + val("KSTCMP"), "-|-12345  TAIL|-");
     std::string out;
     for (const std::int32_t n : {0, 5}) listing(n, h, k, "f", true, out); // no such list
     EXPECT_EQ(out, "FILENAME  f\nFILENAME  f\n");

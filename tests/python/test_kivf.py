@@ -84,6 +84,8 @@ def test_write_read_round_trip(tmp_path, capfd, monkeypatch):
     with pytest.raises(OSError, match=f"^ERROR  101: {catalogue(101)} no/w.kiv"):
         kivf.write("no/w.kiv", [1.0])
     assert capfd.readouterr() == ("", "")
+    kivf.write("k.kiv", [1.0], kstnm="HRV")  # no component
+    assert cli.main(["info", "k.kiv"]) == 0 and "\nKSTCMP    HRV undefined\n" in capfd.readouterr().out
 
 
 @pytest.mark.parametrize("size, number", [(0, 1410), (300, 1413), (632, 1412), (661, 1414)])
