@@ -5,6 +5,7 @@
 // that touches them holds the interpreter lock; only the distance computation, which touches
 // nothing shared, runs without it. The library prints nothing here: its messages become the
 // texts of the exceptions.
+#include "co/co.h"
 #include "dff/dff.h"
 #include "kivhdr/kivhdr.h"
 #include "msg/msg.h"
@@ -54,6 +55,23 @@ std::string message() {
 
 [[noreturn]] void raise_value(const std::string& text) {
     throw py::value_error(text);
+}
+
+// The file layer drops trailing blanks and stops at a NUL: a path it would not use as given
+// is refused, never turned into another file's name.
+void exactpath(const std::string& path) {
+    if (zexact(path)) return;
+    std::string why = "is " + std::to_string(kPathBytes) + " bytes or longer";
+    if (path.empty()) {
+        why = "is empty";
+    } else if (path.find('\0') != std::string::npos) {
+        why = "holds a NUL character";
+    } else if (path.back() == ' ') {
+        why = "ends in a blank";
+    }
+    const auto shown = py::reinterpret_steal<py::object>(
+        PyUnicode_DecodeFSDefaultAndSize(path.data(), static_cast<Py_ssize_t>(path.size())));
+    raise_value("file name " + py::repr(shown).cast<std::string>() + " " + why);
 }
 
 // The 110 numeric words and the 192 text bytes of a header, as they lie in the file.
@@ -235,6 +253,7 @@ void writecurrent(const std::string& path, const F32& y, const std::optional<F32
 
 void write_kiv(const std::string& path, const F32& y, const std::optional<F32>& x,
                const py::dict& fields) {
+    exactpath(path);
     newhdr();
     for (const auto& [key, value] : fields) setfield(py::cast<std::string>(key), value);
     writecurrent(path, y, x);
@@ -242,11 +261,13 @@ void write_kiv(const std::string& path, const F32& y, const std::optional<F32>& 
 
 void write_raw(const std::string& path, const std::string& raw, const F32& y,
                const std::optional<F32>& x) {
+    exactpath(path);
     unraw(raw, cmhdr, kmhdr);
     writecurrent(path, y, x);
 }
 
 py::tuple read_kiv(const std::string& path) {
+    exactpath(path);
     static CmHdr h;
     static KmHdr k;
     bool swapped = false;
@@ -283,6 +304,7 @@ py::dict header_of(const std::string& raw) {
 py::bytes listing(const std::string& path, const std::string& list, bool all) {
     const std::int32_t l = kivhdr::findlist(list);
     if (l == 0) raise_value("no list named '" + list + "' (lists: DEFAULT, PICKS, SPECIAL, STD)");
+    exactpath(path);
     static CmHdr h;
     static KmHdr k;
     bool swapped = false;

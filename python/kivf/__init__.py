@@ -17,10 +17,7 @@ __all__ = ["Trace", "read", "write", "sphgeo"]
 
 
 def _path(path):
-    p = os.fsencode(path)
-    if b"\0" in p:
-        raise ValueError("embedded null byte in the file name")
-    return p
+    return os.fsencode(path)  # used exactly as given, or refused (ValueError)
 
 
 def _float32(values, what):

@@ -115,6 +115,23 @@ def test_write_refusals(tmp_path, capfd, data, fields, error, text):
     assert not (tmp_path / "w.kiv").exists() and capfd.readouterr() == ("", "")
 
 
+@pytest.mark.parametrize("path, why", [
+    ("a.kiv ", "ends in a blank"), ("", "is empty"), ("a\0b", "holds a NUL character"),
+    ("a" * 1024, "is 1024 bytes or longer")], ids=["blank", "empty", "nul", "long"])
+def test_paths_used_as_given_or_refused(tmp_path, capfd, monkeypatch, path, why):
+    monkeypatch.chdir(tmp_path)
+    kivf.write("a.kiv", [1.0])
+    t, before, text = kivf.read("a.kiv"), open("a.kiv", "rb").read(), f"file name {path!r} {why}"
+    for call in (lambda: kivf.read(path), lambda: kivf.write(path, [2.0]), lambda: t.write(path),
+                 lambda: kivf._kivf.write_raw(path, t._raw, t.data, None),
+                 lambda: kivf._kivf.listing(path, "DEFAULT", False)):
+        with pytest.raises(ValueError) as e:
+            call()
+        assert type(e.value) is ValueError and str(e.value) == text
+    assert cli.main(["info", path]) == 2 and capfd.readouterr() == ("", f"kivf info: {text}\n")
+    assert os.listdir() == ["a.kiv"] and open("a.kiv", "rb").read() == before
+
+
 @pytest.mark.skipif(not shutil.which("octave-cli"), reason="no octave-cli to run the plug-in")
 def test_sphgeo_bit_for_bit_as_the_plugin(tmp_path):
     slat, slon = np.random.default_rng(5).uniform([[-90], [-180]], [[90], [180]], (2, 40000))
