@@ -106,10 +106,12 @@ def read(path):
 def write(path, data, x=None, **fields):
     """Writes data (any real 1-D array, stored as float32) as a KIV file, atomically.
 
-    fields set header fields by name, any letter case: numbers (N...) take ints, texts (K...)
-    str, enumerated fields (I...) a value name such as "IVEL" or an ordinal, logicals (L...)
-    bool, the rest floats. Unknown names raise ValueError. NPTS is len(data); LEVEN is false
-    exactly when x (the independent values) is given.
+    fields set header fields by name, any letter case: numbers (N...) take 32-bit ints (NVHDR
+    only 6), texts (K...) str of at most 8 Latin-1 characters (KEVNM 16) without NUL,
+    enumerated fields (I...) a value name such as "IVEL" or an ordinal, logicals (L...) bool,
+    the rest floats. Nothing is cut: unknown names and values out of range raise ValueError,
+    values of the wrong type TypeError. NPTS is len(data); LEVEN is false exactly when x (the
+    independent values) is given.
     """
     y = _float32(data, "data")
     xs = None if x is None else _float32(x, "x")

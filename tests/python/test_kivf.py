@@ -99,9 +99,26 @@ def test_read_refusals(conv, tmp_path, capfd, size, number):  # none, zeros, one
 
 
 @pytest.mark.parametrize("data, fields, error, text", [
-    ([1.0], dict(kstnmx="A"), ValueError, "ERROR 1337: {} kstnmx"),
+    ([1.0], dict(kstnmx="A"), ValueError, "no header field named kstnmx"),
     ([1.0], dict(nzyear=2.0), TypeError, "nzyear: takes an int"),
-    ([1.0], dict(ilist="IVEL"), ValueError, "ERROR 1337: {} ilist"),
+    ([1.0], dict(ilist="IVEL"), ValueError, "no header field named ilist"),
+    ([1.0], dict(foo="x"), ValueError, "no header field named foo"),
+    ([1.0], dict(NOSUCHFIELD=1.0), ValueError, "no header field named NOSUCHFIELD"),
+    ([1.0], dict(xminimum2=1.0), ValueError, "no header field named xminimum2"),  # 9 characters
+    ([1.0], {"delta ": 1.0}, ValueError, "no header field named delta "),
+    ([1.0], dict(lpspol="no"), TypeError, "lpspol: takes a bool"),
+    ([1.0], dict(lpspol=None), TypeError, "lpspol: takes a bool"),
+    ([1.0], dict(lpspol=2), ValueError, "lpspol: 2 is neither 0 nor 1"),
+    ([1.0], dict(nzyear=True), TypeError, "nzyear: takes an int"),
+    ([1.0], dict(idep=1.0), TypeError, "idep: takes a value name (str) or an int"),
+    ([1.0], dict(nzyear=-10**5000), ValueError, "nzyear: -1e+5000 does not fit in 32 bits"),
+    ([1.0], dict(delta=True), TypeError, "delta: a floating field takes a real number"),
+    ([1.0], dict(delta=10**400), ValueError, "delta: 1e+400 is beyond float32's range"),
+    ([1.0], dict(nvhdr=7), ValueError, "nvhdr: 7 is not 6, the header version written"),
+    ([1.0], dict(kstnm="A" * 9), ValueError, "kstnm: 'AAAAAAAAA' is longer than 8 characters"),
+    ([1.0], dict(kevnm="A" * 17), ValueError, f"kevnm: '{'A' * 17}' is longer than 16 characters"),
+    ([1.0], dict(kstnm="AB\0CD"), ValueError, "kstnm: 'AB\\x00CD' holds a NUL character"),
+    ([1.0], dict(kstnm="\u20ac"), ValueError, "kstnm: '\u20ac' holds a character outside Latin-1"),
     ([1.0], dict(idep="IVELO"), ValueError, "idep: no enumerated value is named IVELO"),
     ([1.0], dict(nzyear=2**31), ValueError, "nzyear: 2147483648 does not fit in 32 bits"),
     ([1.0], dict(scale=3.5e38), ValueError, "scale: 3.5e+38 is beyond float32's range"),
@@ -111,7 +128,7 @@ def test_read_refusals(conv, tmp_path, capfd, size, number):  # none, zeros, one
 def test_write_refusals(tmp_path, capfd, data, fields, error, text):
     with pytest.raises(error) as e:
         kivf.write(tmp_path / "w.kiv", data, **fields)
-    assert str(e.value) == text.format(catalogue(1337))
+    assert type(e.value) is error and str(e.value) == text  # not a subclass such as OverflowError
     assert not (tmp_path / "w.kiv").exists() and capfd.readouterr() == ("", "")
 
 
