@@ -39,6 +39,12 @@ def _float32(values, what):
     return f
 
 
+def _days(year):
+    """Days from 1970-01-01 to January 1 of year, proleptic Gregorian as numpy counts them."""
+    y = year - 1
+    return 365 * (year - 1970) + y // 4 - y // 100 + y // 400 - 477  # 477 leap years to 1969
+
+
 class Trace:
     """One KIV file: .data (float32), .x (independent values of an uneven file, else None),
     .header (the defined fields by catalogue name), .delta, .starttime, .times(), .stats()."""
@@ -62,17 +68,20 @@ class Trace:
 
     @property
     def starttime(self):
-        """Reference time plus B, a numpy.datetime64 in milliseconds (NaT when undefined)."""
+        """Reference time plus B, a numpy.datetime64 in milliseconds (NaT when undefined or
+        beyond what datetime64[ms] holds)."""
         h = self.header
         try:
             y, d, hh, mm, ss, ms = (h[k] for k in ("NZYEAR", "NZJDAY", "NZHOUR", "NZMIN",
                                                     "NZSEC", "NZMSEC"))
-            offset = (((d - 1) * 24 + hh) * 60 + mm) * 60 + ss
-            offset = offset * 1000 + ms + round(h.get("B", 0.0) * 1000)
-            return (np.datetime64(y - 1970, "Y").astype("datetime64[ms]")
-                    + np.timedelta64(offset, "ms"))
+            # In Python ints, exactly: numpy's own arithmetic would wrap round unnoticed.
+            t = ((((_days(y) + d - 1) * 24 + hh) * 60 + mm) * 60 + ss) * 1000
+            t += ms + round(h.get("B", 0.0) * 1000)
         except (KeyError, ValueError, OverflowError):
+            t = None
+        if t is None or not -2**63 < t < 2**63:  # -2**63 itself is NaT
             return np.datetime64("NaT", "ms")
+        return np.datetime64(t, "ms")
 
     def times(self):
         """Seconds from the start (float64): B's time for even files, x - B for uneven ones."""

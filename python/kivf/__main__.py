@@ -48,12 +48,51 @@ def _label(tr):
     return _kivf.describe(idep) if isinstance(idep, str) else ""
 
 
+def _utc(tr):
+    """The sample times as datetime64[us], or None when matplotlib could not place them: it
+    takes years 1 to 9999, and numpy would wrap round beyond them unnoticed."""
+    start, t = tr.starttime, tr.times()
+    if np.isnat(start) or not np.datetime64("0001-01-01") <= start < np.datetime64("10000"):
+        return None
+    if np.any(np.abs(t[np.isfinite(t)]) > 3.2e11):  # ten thousand years
+        return None
+    with np.errstate(invalid="ignore"):  # NaN times become NaT, left out of the plot
+        return start + np.round(t * 1e6).astype("timedelta64[us]")
+
+
+def _figure(traces, utc):
+    import matplotlib.dates as mdates
+    import matplotlib.pyplot as plt
+
+    height = 0.6 + 1.7 * len(traces)  # inches; fixed margins lay out faster than a solver
+    fig, axes = plt.subplots(len(traces), 1, sharex=True, squeeze=False, figsize=(9, height))
+    fig.subplots_adjust(left=0.1, right=0.98, bottom=0.45 / height, top=1 - 0.3 / height,
+                        hspace=0.4)
+    for k, (ax, tr) in enumerate(zip(axes[:, 0], traces)):
+        ax.plot(utc[k] if utc else tr.times(), tr.data, linewidth=0.6, color="black")
+        h = tr.header
+        start = (np.datetime_as_string(tr.starttime, unit="ms").replace("T", " ") + " UTC"
+                 if utc else "")
+        ax.set_title(f"{h.get('KSTNM', '')} {h.get('KCMPNM', '')}   {start}",
+                     loc="left", fontsize=9)
+        ax.set_ylabel(_label(tr), fontsize=8)
+        ax.tick_params(labelsize=8)
+    bottom = axes[-1, 0]
+    if utc:
+        locator = mdates.AutoDateLocator()
+        bottom.xaxis.set_major_locator(locator)
+        bottom.xaxis.set_major_formatter(mdates.ConciseDateFormatter(locator))
+        bottom.set_xlabel("UTC", fontsize=8)
+    else:
+        bottom.set_xlabel("seconds from the start", fontsize=8)
+    return fig
+
+
 def plot(files, out=None, show=False):
     import matplotlib
     display = os.environ.get("DISPLAY") or os.environ.get("WAYLAND_DISPLAY")
     if not (show and display):
         matplotlib.use("Agg")  # files only, no window system needed
-    import matplotlib.dates as mdates
     import matplotlib.pyplot as plt
 
     traces, status = [], 0
@@ -66,33 +105,19 @@ def plot(files, out=None, show=False):
     if not traces:
         return 2
     # Absolute times line traces of one event up; without a reference time, seconds.
-    absolute = not any(np.isnat(t.starttime) for t in traces)
-    height = 0.6 + 1.7 * len(traces)  # inches; fixed margins lay out faster than a solver
-    fig, axes = plt.subplots(len(traces), 1, sharex=True, squeeze=False, figsize=(9, height))
-    fig.subplots_adjust(left=0.1, right=0.98, bottom=0.45 / height, top=1 - 0.3 / height,
-                        hspace=0.4)
-    for ax, tr in zip(axes[:, 0], traces):
-        t = tr.times()
-        if absolute:
-            t = tr.starttime + np.round(t * 1e6).astype("timedelta64[us]")
-        ax.plot(t, tr.data, linewidth=0.6, color="black")
-        h = tr.header
-        start = (np.datetime_as_string(tr.starttime, unit="ms").replace("T", " ") + " UTC"
-                 if absolute else "")
-        ax.set_title(f"{h.get('KSTNM', '')} {h.get('KCMPNM', '')}   {start}",
-                     loc="left", fontsize=9)
-        ax.set_ylabel(_label(tr), fontsize=8)
-        ax.tick_params(labelsize=8)
-    bottom = axes[-1, 0]
-    if absolute:
-        locator = mdates.AutoDateLocator()
-        bottom.xaxis.set_major_locator(locator)
-        bottom.xaxis.set_major_formatter(mdates.ConciseDateFormatter(locator))
-        bottom.set_xlabel("UTC", fontsize=8)
-    else:
-        bottom.set_xlabel("seconds from the start", fontsize=8)
-    if out:
-        fig.savefig(out, dpi=80)
+    utc = [_utc(t) for t in traces]
+    utc = utc if all(u is not None for u in utc) else None
+    fig = _figure(traces, utc)
+    try:
+        fig.savefig(out, dpi=80) if out else fig.canvas.draw()
+    except (ValueError, OverflowError):
+        if not utc:
+            raise
+        # The axis's margins or ticks fell outside matplotlib's years: seconds, then.
+        plt.close(fig)
+        fig = _figure(traces, None)
+        if out:
+            fig.savefig(out, dpi=80)
     if show:
         if display:
             plt.show()

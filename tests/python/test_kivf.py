@@ -149,6 +149,17 @@ def test_paths_used_as_given_or_refused(tmp_path, capfd, monkeypatch, path, why)
     assert os.listdir() == ["a.kiv"] and open("a.kiv", "rb").read() == before
 
 
+@pytest.mark.parametrize("year, day, start", [
+    (1999, 365, "1999-12-31"), (1600, 60, "1600-02-29"), (1900, 60, "1900-03-01"),
+    (-4713, 1, "-4713-01-01"), (20000, 366, "20000-12-31"), (2**31 - 1, 1, "NaT"),
+    (-2**31, 1, "NaT"), (292278994, 2**31 - 1, "NaT")])
+def test_starttime_exact_or_nat(tmp_path, year, day, start):
+    kivf.write(tmp_path / "t.kiv", [1.0], nzyear=year, nzjday=day, nzhour=0, nzmin=0, nzsec=0,
+               nzmsec=0)
+    assert str(kivf.read(tmp_path / "t.kiv").starttime) == (
+        start if start == "NaT" else start + "T00:00:00.000")
+
+
 @pytest.mark.skipif(not shutil.which("octave-cli"), reason="no octave-cli to run the plug-in")
 def test_sphgeo_bit_for_bit_as_the_plugin(tmp_path):
     slat, slon = np.random.default_rng(5).uniform([[-90], [-180]], [[90], [180]], (2, 40000))
@@ -176,3 +187,13 @@ def test_plot_png_of_one_and_three_files(conv, tmp_path, capfd):
         png = (tmp_path / "p.png").read_bytes()
         assert png[:8] == b"\x89PNG\r\n\x1a\n" and png[12:20] == b"IHDR\0\0\2\xd0"  # 720 wide
         assert int.from_bytes(png[20:24], "big") in heights and capfd.readouterr() == ("", "")
+
+
+
+@pytest.mark.parametrize("year", [2**31 - 1, 20000, 0, 1])  # beyond datetime64, matplotlib
+def test_plot_of_unplottable_times_in_seconds(tmp_path, capfd, year):
+    kivf.write(tmp_path / "t.kiv", [1.0, 2.0], delta=1.0, nzyear=year, nzjday=1, nzhour=0,
+               nzmin=0, nzsec=0, nzmsec=0)
+    assert cli.main(["plot", str(tmp_path / "t.kiv"), "-o", str(tmp_path / "p.svg")]) == 0
+    assert "seconds from the start" in (tmp_path / "p.svg").read_text()
+    assert capfd.readouterr() == ("", "")
