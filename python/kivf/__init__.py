@@ -127,14 +127,22 @@ def write(path, data, x=None, **fields):
     _kivf.write(_path(path), y, xs, fields)
 
 
+def _real(values, what):
+    """values as float64; complex values (whose imaginary part would be dropped), texts and
+    objects are refused, as the plug-in refuses them."""
+    a = np.asarray(values)
+    if a.dtype.kind not in "biuf":
+        raise TypeError(f"sphgeo: {what} must be real numbers, not {a.dtype}")
+    return a.astype(np.float64, copy=False)
+
+
 def sphgeo(slat, slon, elat, elon):
     """Distance and azimuth of stations (slat, slon: arrays of one shape, degrees) from one
     event (elat, elon), the plug-in's computation bit for bit: angular distance (degrees),
     distance (km), azimuth at the event and back-azimuth at the station (degrees)."""
-    slat, slon = np.broadcast_arrays(np.asarray(slat, dtype=np.float64),
-                                     np.asarray(slon, dtype=np.float64))
-    elat = np.asarray(elat, dtype=np.float64)
-    elon = np.asarray(elon, dtype=np.float64)
+    slat, slon, elat, elon = (_real(v, k) for k, v in
+                              (("slat", slat), ("slon", slon), ("elat", elat), ("elon", elon)))
+    slat, slon = np.broadcast_arrays(slat, slon)
     if elat.size != 1 or elon.size != 1:
         raise ValueError("sphgeo: elat and elon must be one event position")
     return _kivf.sphgeo(slat, slon, float(elat.flat[0]), float(elon.flat[0]))

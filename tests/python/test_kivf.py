@@ -160,6 +160,14 @@ def test_starttime_exact_or_nat(tmp_path, year, day, start):
         start if start == "NaT" else start + "T00:00:00.000")
 
 
+@pytest.mark.parametrize("args", [([1j], [0.0], 0, 0), ([0.0], [0.0], 0, np.complex64(1)),
+                                  (["10"], [0.0], 0, 0), ([None], [0.0], 0, 0),
+                                  ([0.0], np.array([0.0], object), 0, 0), ([0.0], [0.0], "1", 0)])
+def test_sphgeo_refuses_complex_and_non_numbers(args):
+    with pytest.raises(TypeError, match=r"^sphgeo: (slat|slon|elat|elon) must be real numbers"):
+        kivf.sphgeo(*args)
+
+
 @pytest.mark.skipif(not shutil.which("octave-cli"), reason="no octave-cli to run the plug-in")
 def test_sphgeo_bit_for_bit_as_the_plugin(tmp_path):
     slat, slon = np.random.default_rng(5).uniform([[-90], [-180]], [[90], [180]], (2, 40000))
