@@ -188,8 +188,8 @@ bool isbool(const py::handle& value) {
 
 // An integer (numpy's too, not a bool), exactly: no float is rounded into one.
 std::int32_t int32of(const std::string& kname, const py::handle& value, const char* takes) {
-    const auto index = py::reinterpret_steal<py::object>(
-        isbool(value) ? nullptr : PyNumber_Index(value.ptr()));
+    const auto index =
+        py::reinterpret_steal<py::object>(isbool(value) ? nullptr : PyNumber_Index(value.ptr()));
     if (!index) {
         PyErr_Clear();
         throw py::type_error(kname + ": takes " + takes);
