@@ -2,6 +2,7 @@
 import os
 import shutil
 import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -205,3 +206,19 @@ def test_plot_of_unplottable_times_in_seconds(tmp_path, capfd, year):
     assert cli.main(["plot", str(tmp_path / "t.kiv"), "-o", str(tmp_path / "p.svg")]) == 0
     assert "seconds from the start" in (tmp_path / "p.svg").read_text()
     assert capfd.readouterr() == ("", "")
+
+
+@pytest.mark.parametrize("args, out, status, err", [
+    ("info {conv}", "full", 2, "kivf info: cannot write standard output: No space left on device"),
+    ("info {conv}", "closed", 2, "kivf info: cannot write standard output: Bad file descriptor"),
+    ("--help", "full", 1, "kivf: cannot write standard output: No space left on device"),
+    ("plot {conv} -o /dev/full", "null", 2, "kivf plot: /dev/full: No space left on device"),
+    ("plot {conv} -o /nonexistent/x.png", "null", 2,
+     "kivf plot: /nonexistent/x.png: No such file or directory"),
+    ("plot {conv} -o x.xyz", "null", 1, "kivf plot: x.xyz: no format named xyz (formats: eps, ")])
+def test_cli_output_failures_in_one_line(conv, tmp_path, args, out, status, err):
+    close = ["/bin/sh", "-c", 'exec "$0" "$@" >&-'] if out == "closed" else []
+    with open("/dev/full" if out == "full" else os.devnull, "wb") as f:
+        r = subprocess.run([*close, sys.executable, "-m", "kivf", *args.format(conv=conv).split()],
+                           stdout=f, stderr=subprocess.PIPE, cwd=tmp_path, text=True)
+    assert (r.returncode, r.stderr[:len(err)], r.stderr.count("\n")) == (status, err, 1)
