@@ -6,6 +6,8 @@ sphgeo(slat, slon, elat, elon) -> (delta, dist, azim, bazim)
 
 Failures raise OSError (the file system) or ValueError (the contents) whose text is the
 library's message, e.g. "ERROR 1410: KIV file does not exist: x.kiv"; nothing is printed.
+Arguments the library could not take as given (a path ending in a blank, a text longer than
+its field, an unknown field name) raise ValueError or TypeError saying which; none is altered.
 """
 import os
 
