@@ -5,6 +5,7 @@
 // that touches them holds the interpreter lock; only the distance computation, which touches
 // nothing shared, runs without it. The library prints nothing here: its messages become the
 // texts of the exceptions.
+#include "co/co.h"
 #include "dff/dff.h"
 #include "kivhdr/kivhdr.h"
 #include "msg/msg.h"
@@ -54,6 +55,23 @@ std::string message() {
 
 [[noreturn]] void raise_value(const std::string& text) {
     throw py::value_error(text);
+}
+
+// The file layer drops trailing blanks and stops at a NUL: a path it would not use as given
+// is refused, never turned into another file's name.
+void exactpath(const std::string& path) {
+    if (zexact(path)) return;
+    std::string why = "is " + std::to_string(kPathBytes) + " bytes or longer";
+    if (path.empty()) {
+        why = "is empty";
+    } else if (path.find('\0') != std::string::npos) {
+        why = "holds a NUL character";
+    } else if (path.back() == ' ') {
+        why = "ends in a blank";
+    }
+    const auto shown = py::reinterpret_steal<py::object>(
+        PyUnicode_DecodeFSDefaultAndSize(path.data(), static_cast<Py_ssize_t>(path.size())));
+    raise_value("file name " + py::repr(shown).cast<std::string>() + " " + why);
 }
 
 // The 110 numeric words and the 192 text bytes of a header, as they lie in the file.
@@ -133,81 +151,132 @@ py::dict header(const CmHdr& h, const KmHdr& k) {
     return d;
 }
 
-// Slot of a name in one group's list by the setters' rules: upper-cased, first 8 characters.
+// Slot of a catalogue name in one group's list, 0 when absent. The whole name counts (the
+// setters look at 8 characters and drop blanks, so "xminimum2" would set XMINIMUM).
 template <std::size_t M>
-std::int32_t slotof(std::string_view kname, const std::array<Text<8>, M>& list) {
-    Text<8> scratch;
-    blank(scratch);
-    modcase(true, kname, std::min(indexb(kname), 8), scratch);
-    return nequal(scratch, list);
+std::int32_t exactslot(std::string_view upper, const std::array<Text<8>, M>& list) {
+    for (std::size_t s = 0; s < M; ++s)
+        if (list[s].used() == upper) return static_cast<std::int32_t>(s + 1);
+    return 0;
 }
 
-// An enumerated or logical field by name: the setters' message for an unknown name.
-[[noreturn]] void unknown(std::string_view kname) {
-    setmsg("ERROR", 1337);
-    apcmsg(kname);
-    raise(1337);
+std::string upper(std::string_view t) {
+    std::string u(t);
+    for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return u;
 }
 
+// A number as messages show it: ints beyond 64 bits in six digits, which also keeps clear of
+// the interpreter's limit on turning long ints into text.
+std::string shown(const py::handle& number) {
+    if (PyLong_Check(number.ptr())) {
+        int overflow = 0;
+        const long long n = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
+        if (overflow == 0) return std::to_string(n);
+        const py::module_ decimal = py::module_::import("decimal");
+        const py::object six = decimal.attr("Context")(py::arg("prec") = 6);
+        const py::object d = six.attr("create_decimal")(number).attr("normalize")(six);
+        return py::str("{:e}").format(d).cast<std::string>();
+    }
+    return py::repr(number).cast<std::string>();
+}
+
+bool isbool(const py::handle& value) {
+    return PyBool_Check(value.ptr()) ||
+           py::isinstance(value, py::module_::import("numpy").attr("bool_"));
+}
+
+// An integer (numpy's too, not a bool), exactly: no float is rounded into one.
+std::int32_t int32of(const std::string& kname, const py::handle& value, const char* takes) {
+    const auto index =
+        py::reinterpret_steal<py::object>(isbool(value) ? nullptr : PyNumber_Index(value.ptr()));
+    if (!index) {
+        PyErr_Clear();
+        throw py::type_error(kname + ": takes " + takes);
+    }
+    int overflow = 0;
+    const long long n = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+    if (overflow != 0 || n < std::numeric_limits<std::int32_t>::min() ||
+        n > std::numeric_limits<std::int32_t>::max())
+        raise_value(kname + ": " + shown(index) + " does not fit in 32 bits");
+    return static_cast<std::int32_t>(n);
+}
+
+// One field of the current header by catalogue name, any letter case. Every value is checked
+// here, so the setters' own leniency (names cut to 8 characters, texts cut to their field)
+// never alters what was asked for.
 void setfield(const std::string& kname, const py::handle& value) {
-    const char group =
-        kname.empty() ? ' ' : static_cast<char>(std::toupper(static_cast<unsigned char>(kname[0])));
+    const std::string key = upper(kname);
     std::int32_t nerr = 0;
-    if (group == 'K') {
+    std::int32_t slot = 0;
+    if (exactslot(key, kmlhf.kkhdr) != 0) {
         if (!py::isinstance<py::str>(value))
             throw py::type_error(kname + ": a text field takes a str");
-        const std::string text = py::bytes(value.attr("encode")("latin-1"));
-        setkhv(kname, text, nerr);
-    } else if (group == 'N' || group == 'I') {
-        std::int32_t v = 0;
-        std::int32_t slot = 0;
-        if (group == 'I') {
-            slot = slotof(kname, kmlhf.kihdr);
-            if (slot == 0) unknown(kname);
+        const auto bytes = py::reinterpret_steal<py::object>(PyUnicode_AsLatin1String(value.ptr()));
+        if (!bytes) {
+            PyErr_Clear();
+            raise_value(kname + ": " + shown(value) + " holds a character outside Latin-1");
         }
-        if (group == 'I' && py::isinstance<py::str>(value)) {
+        const std::string text = py::bytes(bytes);
+        const std::size_t width = key == "KEVNM" ? 16 : 8;
+        if (text.find('\0') != std::string::npos)
+            raise_value(kname + ": " + shown(value) + " holds a NUL character");
+        if (text.size() > width)
+            raise_value(kname + ": " + shown(value) + " is longer than " + std::to_string(width) +
+                        " characters");
+        setkhv(key, text, nerr);
+    } else if ((slot = exactslot(key, kmlhf.knhdr)) != 0) {
+        const std::int32_t v = int32of(kname, value, "an int");
+        // Readers know this one header version only: a file with another is no KIV file.
+        if (slot == nslot::NVHDR && v != kCurHver)
+            raise_value(kname + ": " + std::to_string(v) + " is not " + std::to_string(kCurHver) +
+                        ", the header version written");
+        setnhv(key, v, nerr);
+    } else if ((slot = exactslot(key, kmlhf.kihdr)) != 0) {
+        std::int32_t v = 0;
+        if (py::isinstance<py::str>(value)) {
             const std::string e = value.cast<std::string>();
-            v = slotof(e, kmlhf.kienm);
+            v = exactslot(upper(e), kmlhf.kienm);
             if (v < 1 || v > ienum::IXYZ)
                 raise_value(kname + ": no enumerated value is named " + e);
         } else {
-            // Any integer (numpy's too), exactly: no float is rounded into one.
+            v = int32of(kname, value, "a value name (str) or an int");
+        }
+        cmhdr.i(slot) = v;
+    } else if ((slot = exactslot(key, kmlhf.klhdr)) != 0) {
+        std::int32_t v = 0;
+        if (isbool(value)) {
+            v = py::cast<bool>(value) ? 1 : 0;
+        } else {
             const auto index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
             if (!index) {
                 PyErr_Clear();
-                throw py::type_error(kname + ": takes an int");
+                throw py::type_error(kname + ": takes a bool");
             }
-            int overflow = 0;
-            const long long n = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
-            if (overflow != 0 || n < std::numeric_limits<std::int32_t>::min() ||
-                n > std::numeric_limits<std::int32_t>::max())
-                raise_value(kname + ": " + py::str(index).cast<std::string>() +
-                            " does not fit in 32 bits");
-            v = static_cast<std::int32_t>(n);
+            if (index.not_equal(py::int_(0)) && index.not_equal(py::int_(1)))
+                raise_value(kname + ": " + shown(index) + " is neither 0 nor 1");
+            v = index.equal(py::int_(1)) ? 1 : 0;
         }
-        if (group == 'I') {
-            cmhdr.i(slot) = v;
-        } else {
-            setnhv(kname, v, nerr);
-        }
-    } else if (group == 'L') {
-        const std::int32_t slot = slotof(kname, kmlhf.klhdr);
-        if (slot == 0) unknown(kname);
-        cmhdr.l(slot) = py::cast<bool>(value) ? 1 : 0;
-    } else {
-        // Any real number (numpy scalars too), but not a text that spells one.
-        const auto number = py::reinterpret_steal<py::object>(
-            py::isinstance<py::str>(value) ? nullptr : PyNumber_Float(value.ptr()));
+        cmhdr.l(slot) = v;
+    } else if (exactslot(key, kmlhf.kfhdr) != 0) {
+        // Any real number (numpy scalars too), but not a text that spells one, nor a bool.
+        const bool wrong = py::isinstance<py::str>(value) || isbool(value);
+        const auto number =
+            py::reinterpret_steal<py::object>(wrong ? nullptr : PyNumber_Float(value.ptr()));
         if (!number) {
+            // An int too large for a double is a value out of range, not a wrong type.
+            const bool range = !wrong && PyErr_ExceptionMatches(PyExc_OverflowError);
             PyErr_Clear();
-            throw py::type_error(kname + ": a floating field takes a real number");
+            if (!range) throw py::type_error(kname + ": a floating field takes a real number");
+            raise_value(kname + ": " + shown(value) + " is beyond float32's range");
         }
         const double d = number.cast<double>();
         const auto f = static_cast<float>(d);
         if (std::isinf(f) && std::isfinite(d))
-            raise_value(kname + ": " + py::repr(value).cast<std::string>() +
-                        " is beyond float32's range");
-        setfhv(kname, f, nerr);
+            raise_value(kname + ": " + shown(value) + " is beyond float32's range");
+        setfhv(key, f, nerr);
+    } else {
+        raise_value("no header field named " + kname);
     }
     if (nerr != 0) raise(nerr);
 }
@@ -235,6 +304,7 @@ void writecurrent(const std::string& path, const F32& y, const std::optional<F32
 
 void write_kiv(const std::string& path, const F32& y, const std::optional<F32>& x,
                const py::dict& fields) {
+    exactpath(path);
     newhdr();
     for (const auto& [key, value] : fields) setfield(py::cast<std::string>(key), value);
     writecurrent(path, y, x);
@@ -242,11 +312,13 @@ void write_kiv(const std::string& path, const F32& y, const std::optional<F32>& 
 
 void write_raw(const std::string& path, const std::string& raw, const F32& y,
                const std::optional<F32>& x) {
+    exactpath(path);
     unraw(raw, cmhdr, kmhdr);
     writecurrent(path, y, x);
 }
 
 py::tuple read_kiv(const std::string& path) {
+    exactpath(path);
     static CmHdr h;
     static KmHdr k;
     bool swapped = false;
@@ -283,6 +355,7 @@ py::dict header_of(const std::string& raw) {
 py::bytes listing(const std::string& path, const std::string& list, bool all) {
     const std::int32_t l = kivhdr::findlist(list);
     if (l == 0) raise_value("no list named '" + list + "' (lists: DEFAULT, PICKS, SPECIAL, STD)");
+    exactpath(path);
     static CmHdr h;
     static KmHdr k;
     bool swapped = false;
@@ -296,7 +369,7 @@ py::bytes listing(const std::string& path, const std::string& list, bool all) {
 
 // The description of an enumerated value by name ("IVEL": "VELOCITY (NM/SEC)").
 std::string describe(const std::string& value) {
-    const std::int32_t v = slotof(value, kmlhf.kienm);
+    const std::int32_t v = exactslot(upper(value), kmlhf.kienm);
     if (v < 1 || v > ienum::IXYZ) return {};
     return stripped(kmlhf.kdienm[v - 1]);
 }

@@ -6,6 +6,8 @@ sphgeo(slat, slon, elat, elon) -> (delta, dist, azim, bazim)
 
 Failures raise OSError (the file system) or ValueError (the contents) whose text is the
 library's message, e.g. "ERROR 1410: KIV file does not exist: x.kiv"; nothing is printed.
+Arguments the library could not take as given (a path ending in a blank, a text longer than
+its field, an unknown field name) raise ValueError or TypeError saying which; none is altered.
 """
 import os
 
@@ -17,10 +19,7 @@ __all__ = ["Trace", "read", "write", "sphgeo"]
 
 
 def _path(path):
-    p = os.fsencode(path)
-    if b"\0" in p:
-        raise ValueError("embedded null byte in the file name")
-    return p
+    return os.fsencode(path)  # used exactly as given, or refused (ValueError)
 
 
 def _float32(values, what):
@@ -40,6 +39,12 @@ def _float32(values, what):
             i = bad[0]
             raise ValueError(f"{what}[{i}] = {a[i]!r} is beyond float32's range")
     return f
+
+
+def _days(year):
+    """Days from 1970-01-01 to January 1 of year, proleptic Gregorian as numpy counts them."""
+    y = year - 1
+    return 365 * (year - 1970) + y // 4 - y // 100 + y // 400 - 477  # 477 leap years to 1969
 
 
 class Trace:
@@ -65,17 +70,20 @@ class Trace:
 
     @property
     def starttime(self):
-        """Reference time plus B, a numpy.datetime64 in milliseconds (NaT when undefined)."""
+        """Reference time plus B, a numpy.datetime64 in milliseconds (NaT when undefined or
+        beyond what datetime64[ms] holds)."""
         h = self.header
         try:
             y, d, hh, mm, ss, ms = (h[k] for k in ("NZYEAR", "NZJDAY", "NZHOUR", "NZMIN",
                                                     "NZSEC", "NZMSEC"))
-            offset = (((d - 1) * 24 + hh) * 60 + mm) * 60 + ss
-            offset = offset * 1000 + ms + round(h.get("B", 0.0) * 1000)
-            return (np.datetime64(y - 1970, "Y").astype("datetime64[ms]")
-                    + np.timedelta64(offset, "ms"))
+            # In Python ints, exactly: numpy's own arithmetic would wrap round unnoticed.
+            t = ((((_days(y) + d - 1) * 24 + hh) * 60 + mm) * 60 + ss) * 1000
+            t += ms + round(h.get("B", 0.0) * 1000)
         except (KeyError, ValueError, OverflowError):
+            t = None
+        if t is None or not -2**63 < t < 2**63:  # -2**63 itself is NaT
             return np.datetime64("NaT", "ms")
+        return np.datetime64(t, "ms")
 
     def times(self):
         """Seconds from the start (float64): B's time for even files, x - B for uneven ones."""
@@ -109,24 +117,34 @@ def read(path):
 def write(path, data, x=None, **fields):
     """Writes data (any real 1-D array, stored as float32) as a KIV file, atomically.
 
-    fields set header fields by name, any letter case: numbers (N...) take ints, texts (K...)
-    str, enumerated fields (I...) a value name such as "IVEL" or an ordinal, logicals (L...)
-    bool, the rest floats. Unknown names raise ValueError. NPTS is len(data); LEVEN is false
-    exactly when x (the independent values) is given.
+    fields set header fields by name, any letter case: numbers (N...) take 32-bit ints (NVHDR
+    only 6), texts (K...) str of at most 8 Latin-1 characters (KEVNM 16) without NUL,
+    enumerated fields (I...) a value name such as "IVEL" or an ordinal, logicals (L...) bool,
+    the rest floats. Nothing is cut: unknown names and values out of range raise ValueError,
+    values of the wrong type TypeError. NPTS is len(data); LEVEN is false exactly when x (the
+    independent values) is given.
     """
     y = _float32(data, "data")
     xs = None if x is None else _float32(x, "x")
     _kivf.write(_path(path), y, xs, fields)
 
 
+def _real(values, what):
+    """values as float64; complex values (whose imaginary part would be dropped), texts and
+    objects are refused, as the plug-in refuses them."""
+    a = np.asarray(values)
+    if a.dtype.kind not in "biuf":
+        raise TypeError(f"sphgeo: {what} must be real numbers, not {a.dtype}")
+    return a.astype(np.float64, copy=False)
+
+
 def sphgeo(slat, slon, elat, elon):
     """Distance and azimuth of stations (slat, slon: arrays of one shape, degrees) from one
     event (elat, elon), the plug-in's computation bit for bit: angular distance (degrees),
     distance (km), azimuth at the event and back-azimuth at the station (degrees)."""
-    slat, slon = np.broadcast_arrays(np.asarray(slat, dtype=np.float64),
-                                     np.asarray(slon, dtype=np.float64))
-    elat = np.asarray(elat, dtype=np.float64)
-    elon = np.asarray(elon, dtype=np.float64)
+    slat, slon, elat, elon = (_real(v, k) for k, v in
+                              (("slat", slat), ("slon", slon), ("elat", elat), ("elon", elon)))
+    slat, slon = np.broadcast_arrays(slat, slon)
     if elat.size != 1 or elon.size != 1:
         raise ValueError("sphgeo: elat and elon must be one event position")
     return _kivf.sphgeo(slat, slon, float(elat.flat[0]), float(elon.flat[0]))

@@ -2,6 +2,7 @@
 import os
 import shutil
 import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -101,9 +102,26 @@ def test_read_refusals(conv, tmp_path, capfd, size, number):  # none, zeros, one
 
 
 @pytest.mark.parametrize("data, fields, error, text", [
-    ([1.0], dict(kstnmx="A"), ValueError, "ERROR 1337: {} kstnmx"),
+    ([1.0], dict(kstnmx="A"), ValueError, "no header field named kstnmx"),
     ([1.0], dict(nzyear=2.0), TypeError, "nzyear: takes an int"),
-    ([1.0], dict(ilist="IVEL"), ValueError, "ERROR 1337: {} ilist"),
+    ([1.0], dict(ilist="IVEL"), ValueError, "no header field named ilist"),
+    ([1.0], dict(foo="x"), ValueError, "no header field named foo"),
+    ([1.0], dict(NOSUCHFIELD=1.0), ValueError, "no header field named NOSUCHFIELD"),
+    ([1.0], dict(xminimum2=1.0), ValueError, "no header field named xminimum2"),  # 9 characters
+    ([1.0], {"delta ": 1.0}, ValueError, "no header field named delta "),
+    ([1.0], dict(lpspol="no"), TypeError, "lpspol: takes a bool"),
+    ([1.0], dict(lpspol=None), TypeError, "lpspol: takes a bool"),
+    ([1.0], dict(lpspol=2), ValueError, "lpspol: 2 is neither 0 nor 1"),
+    ([1.0], dict(nzyear=True), TypeError, "nzyear: takes an int"),
+    ([1.0], dict(idep=1.0), TypeError, "idep: takes a value name (str) or an int"),
+    ([1.0], dict(nzyear=-10**5000), ValueError, "nzyear: -1e+5000 does not fit in 32 bits"),
+    ([1.0], dict(delta=True), TypeError, "delta: a floating field takes a real number"),
+    ([1.0], dict(delta=10**400), ValueError, "delta: 1e+400 is beyond float32's range"),
+    ([1.0], dict(nvhdr=7), ValueError, "nvhdr: 7 is not 6, the header version written"),
+    ([1.0], dict(kstnm="A" * 9), ValueError, "kstnm: 'AAAAAAAAA' is longer than 8 characters"),
+    ([1.0], dict(kevnm="A" * 17), ValueError, f"kevnm: '{'A' * 17}' is longer than 16 characters"),
+    ([1.0], dict(kstnm="AB\0CD"), ValueError, "kstnm: 'AB\\x00CD' holds a NUL character"),
+    ([1.0], dict(kstnm="\u20ac"), ValueError, "kstnm: '\u20ac' holds a character outside Latin-1"),
     ([1.0], dict(idep="IVELO"), ValueError, "idep: no enumerated value is named IVELO"),
     ([1.0], dict(nzyear=2**31), ValueError, "nzyear: 2147483648 does not fit in 32 bits"),
     ([1.0], dict(scale=3.5e38), ValueError, "scale: 3.5e+38 is beyond float32's range"),
@@ -113,8 +131,44 @@ def test_read_refusals(conv, tmp_path, capfd, size, number):  # none, zeros, one
 def test_write_refusals(tmp_path, capfd, data, fields, error, text):
     with pytest.raises(error) as e:
         kivf.write(tmp_path / "w.kiv", data, **fields)
-    assert str(e.value) == text.format(catalogue(1337))
+    assert type(e.value) is error and str(e.value) == text  # not a subclass such as OverflowError
     assert not (tmp_path / "w.kiv").exists() and capfd.readouterr() == ("", "")
+
+
+@pytest.mark.parametrize("path, why", [
+    ("a.kiv ", "ends in a blank"), ("", "is empty"), ("a\0b", "holds a NUL character"),
+    ("a" * 1024, "is 1024 bytes or longer")], ids=["blank", "empty", "nul", "long"])
+def test_paths_used_as_given_or_refused(tmp_path, capfd, monkeypatch, path, why):
+    monkeypatch.chdir(tmp_path)
+    kivf.write("a.kiv", [1.0])
+    t, before, text = kivf.read("a.kiv"), open("a.kiv", "rb").read(), f"file name {path!r} {why}"
+    for call in (lambda: kivf.read(path), lambda: kivf.write(path, [2.0]), lambda: t.write(path),
+                 lambda: kivf._kivf.write_raw(path, t._raw, t.data, None),
+                 lambda: kivf._kivf.listing(path, "DEFAULT", False)):
+        with pytest.raises(ValueError) as e:
+            call()
+        assert type(e.value) is ValueError and str(e.value) == text
+    assert cli.main(["info", path]) == 2 and capfd.readouterr() == ("", f"kivf info: {text}\n")
+    assert os.listdir() == ["a.kiv"] and open("a.kiv", "rb").read() == before
+
+
+@pytest.mark.parametrize("year, day, start", [
+    (1999, 365, "1999-12-31"), (1600, 60, "1600-02-29"), (1900, 60, "1900-03-01"),
+    (-4713, 1, "-4713-01-01"), (20000, 366, "20000-12-31"), (2**31 - 1, 1, "NaT"),
+    (-2**31, 1, "NaT"), (292278994, 2**31 - 1, "NaT")])
+def test_starttime_exact_or_nat(tmp_path, year, day, start):
+    kivf.write(tmp_path / "t.kiv", [1.0], nzyear=year, nzjday=day, nzhour=0, nzmin=0, nzsec=0,
+               nzmsec=0)
+    assert str(kivf.read(tmp_path / "t.kiv").starttime) == (
+        start if start == "NaT" else start + "T00:00:00.000")
+
+
+@pytest.mark.parametrize("args", [([1j], [0.0], 0, 0), ([0.0], [0.0], 0, np.complex64(1)),
+                                  (["10"], [0.0], 0, 0), ([None], [0.0], 0, 0),
+                                  ([0.0], np.array([0.0], object), 0, 0), ([0.0], [0.0], "1", 0)])
+def test_sphgeo_refuses_complex_and_non_numbers(args):
+    with pytest.raises(TypeError, match=r"^sphgeo: (slat|slon|elat|elon) must be real numbers"):
+        kivf.sphgeo(*args)
 
 
 @pytest.mark.skipif(not shutil.which("octave-cli"), reason="no octave-cli to run the plug-in")
@@ -144,3 +198,29 @@ def test_plot_png_of_one_and_three_files(conv, tmp_path, capfd):
         png = (tmp_path / "p.png").read_bytes()
         assert png[:8] == b"\x89PNG\r\n\x1a\n" and png[12:20] == b"IHDR\0\0\2\xd0"  # 720 wide
         assert int.from_bytes(png[20:24], "big") in heights and capfd.readouterr() == ("", "")
+
+
+
+@pytest.mark.parametrize("year", [2**31 - 1, 20000, 0, 1])  # beyond datetime64, matplotlib
+def test_plot_of_unplottable_times_in_seconds(tmp_path, capfd, year):
+    kivf.write(tmp_path / "t.kiv", [1.0, 2.0], delta=1.0, nzyear=year, nzjday=1, nzhour=0,
+               nzmin=0, nzsec=0, nzmsec=0)
+    assert cli.main(["plot", str(tmp_path / "t.kiv"), "-o", str(tmp_path / "p.svg")]) == 0
+    assert "seconds from the start" in (tmp_path / "p.svg").read_text()
+    assert capfd.readouterr() == ("", "")
+
+
+@pytest.mark.parametrize("args, out, status, err", [
+    ("info {conv}", "full", 2, "kivf info: cannot write standard output: No space left on device"),
+    ("info {conv}", "closed", 2, "kivf info: cannot write standard output: Bad file descriptor"),
+    ("--help", "full", 1, "kivf: cannot write standard output: No space left on device"),
+    ("plot {conv} -o /dev/full", "null", 2, "kivf plot: /dev/full: No space left on device"),
+    ("plot {conv} -o /nonexistent/x.png", "null", 2,
+     "kivf plot: /nonexistent/x.png: No such file or directory"),
+    ("plot {conv} -o x.xyz", "null", 1, "kivf plot: x.xyz: no format named xyz (formats: eps, ")])
+def test_cli_output_failures_in_one_line(conv, tmp_path, args, out, status, err):
+    close = ["/bin/sh", "-c", 'exec "$0" "$@" >&-'] if out == "closed" else []
+    with open("/dev/full" if out == "full" else os.devnull, "wb") as f:
+        r = subprocess.run([*close, sys.executable, "-m", "kivf", *args.format(conv=conv).split()],
+                           stdout=f, stderr=subprocess.PIPE, cwd=tmp_path, text=True)
+    assert (r.returncode, r.stderr[:len(err)], r.stderr.count("\n")) == (status, err, 1)
