@@ -6,11 +6,16 @@
 //    converter's peak resident memory against the record's float32 size;
 // 2. 10,000 records of 1,000 samples from one wfdisc file, per record, and
 //    the peak memory for 1,000 and 10,000 records (it must not grow); once
-//    replacing the files of the run before, once into an empty directory.
+//    replacing the files of the run before, once into an empty directory;
+// 3. one-sample records, distinct names, at 10,000, 100,000 and 1,000,000
+//    records, dry run and real run: time per record (it must stay flat) and
+//    peak memory.
+// A second argument names another wfdxlate to measure (an older build, for a
+// before/after comparison in one sitting); a third, "noscale", skips part 3.
 // Wall times suffer from whatever else the machine does; the user + system
 // CPU times of each process are shown beside them.
 // Variants are interleaved and take each place in turn; medians are shown.
-//   cmake --build <build> --target batch_bench && <build>/bench/batch_bench [reps]
+//   cmake --build <build> --target batch_bench && <build>/bench/batch_bench [reps [wfdxlate [noscale]]]
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -143,7 +148,9 @@ int main(int argc, char** argv) {
     const fs::path dir = ::mkdtemp(tmpl.data());
     fs::create_directories(dir / "out");
     std::ofstream(dir / "conv.py") << kNumpy;
-    const std::string bin = WFDXLATE_BIN;
+    const std::string bin = argc > 2 ? fs::absolute(argv[2]).string() : WFDXLATE_BIN;
+    const bool scale = !(argc > 3 && std::string(argv[3]) == "noscale");
+    std::printf("wfdxlate: %s\n", bin.c_str());
 
     // 1. One day at 100 samples/s.
     const std::size_t day = 8'640'000;
@@ -248,6 +255,34 @@ int main(int argc, char** argv) {
                     "(%.3fx)\n",
                     names[v], wall(e[v]) / records * 1e6, wall(e[0]) / wall(e[v]),
                     cpu(e[v]) / records * 1e6, cpu(e[0]) / cpu(e[v]));
+    for (int i = 0; i < records; ++i) fs::remove(dir / ("r" + std::to_string(i) + ".w"));
+    fs::remove_all(dir / "out");
+
+    // 3. Scale: one-sample records with distinct names (a second apart).
+    if (scale) {
+        std::ofstream(dir / "one.w") << std::string(4, '\1');
+        std::printf("one-sample records, distinct names (one run each; per record against 10,000)\n");
+        double dry0 = 0, real0 = 0;
+        for (const long n : {10'000L, 100'000L, 1'000'000L}) {
+            {
+                std::ofstream wf(dir / "scale.wfdisc");
+                for (long i = 0; i < n; ++i)
+                    wf << css30("S" + std::to_string(i % 100), "HHZ", 1488931200.0 + static_cast<double>(i), 1, "one.w", 0);
+            }
+            fs::create_directories(dir / "out3");
+            ::sync(); // earlier removals must not be paid for here
+            const Ran dry = spawn(dir, {bin, "-q", "-n", "-o", "out3", "scale.wfdisc"});
+            ::sync();
+            const Ran real = spawn(dir, {bin, "-q", "-o", "out3", "scale.wfdisc"});
+            fs::remove_all(dir / "out3");
+            const double d = dry.seconds / static_cast<double>(n) * 1e6, w = real.seconds / static_cast<double>(n) * 1e6;
+            if (n == 10'000L) dry0 = d, real0 = w;
+            std::printf("  %8ld records: dry run %6.2f us/record (%.2fx), peak RSS %6.1f MiB; "
+                        "real run %6.1f us/record (%.2fx), peak RSS %6.1f MiB\n",
+                        n, d, d / dry0, dry.maxrss_kb / 1024.0, w, w / real0, real.maxrss_kb / 1024.0);
+        }
+        std::printf("  target: per record within 1.5x of the 10,000-record figure\n");
+    }
     fs::remove_all(dir);
     return 0;
 }
