@@ -369,11 +369,10 @@ TEST_F(Batch, DryRunRerunAndUsage) {
     EXPECT_EQ(r.out + std::to_string(r.status), dry + "2"); // file names cut between characters
     e2e::Options full = aux(), closed = aux(), bare;
     full.outfile = "/dev/full", closed.closed = 1;
-    const auto lost = run({"-n", "b.wfdisc"}, "", full), lost2 = run({"-n", "b.wfdisc"}, "", closed);
+    const auto lost = run({"-n", "a.wfdisc"}, "", full), lost2 = run({"-n", "a.wfdisc"}, "", closed);
     const std::string e2014 = "wfdxlate: ERROR 2014: Standard output cannot be written";
-    EXPECT_EQ(std::to_string(lost.status) + std::to_string(lost2.status), "22");
-    EXPECT_NE(lost.err.find(e2014) + lost2.err.find(e2014), std::string::npos);
-    EXPECT_EQ(run({"-n", "a.wfdisc"}, "", full).err.find(e2014), 0u) << "a listing lost alone";
+    EXPECT_EQ(std::to_string(lost.status) + std::to_string(lost2.status), "22"); // a listing lost
+    EXPECT_EQ(std::to_string(lost.err.find(e2014)) + std::to_string(lost2.err.find(e2014)), "00");
     const auto nokivaux = run({"-n", "b.wfdisc"}, "", bare); // built-in texts
     EXPECT_EQ(nokivaux.out + nokivaux.err.substr(0, nokivaux.err.rfind(',')), r.out + r.err.substr(0, r.err.rfind(',')));
     r = run({"a.wfdisc", "-o", "out"});
