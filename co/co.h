@@ -125,9 +125,10 @@ bool zpath(std::string_view name, Path& path);
 bool zexact(std::string_view name);
 
 // Read n bytes at byte offset off of descriptor fd, going on after short
-// transfers and signals. Returns the bytes read: fewer than n when the file
-// ends first (errno then 0) or a read fails (errno tells why).
-std::size_t zpreadn(int fd, std::byte* p, std::size_t n, std::int64_t off);
+// transfers and signals. False when the file ends first (errno then 0) or a
+// read fails (errno tells why); got, when given, holds the bytes read.
+bool zpreadn(int fd, std::byte* p, std::size_t n, std::int64_t off);
+bool zpreadn(int fd, std::byte* p, std::size_t n, std::int64_t off, std::size_t& got);
 
 void zopenc(std::int32_t& handle, std::string_view name, std::int32_t create, std::int32_t rdonly,
             std::int32_t hint, std::int32_t& kind);

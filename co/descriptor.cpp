@@ -90,8 +90,13 @@ void zsetio(ReadCall r, WriteCall w) {
     g_write = w;
 }
 
-std::size_t zpreadn(int fd, std::byte* p, std::size_t n, std::int64_t off) {
+bool zpreadn(int fd, std::byte* p, std::size_t n, std::int64_t off) {
     std::size_t got = 0;
+    return zpreadn(fd, p, n, off, got);
+}
+
+bool zpreadn(int fd, std::byte* p, std::size_t n, std::int64_t off, std::size_t& got) {
+    got = 0;
     while (got < n) {
         const ssize_t r = ::pread(fd, p + got, n - got, static_cast<off_t>(off));
         if (r < 0 && errno == EINTR) continue;
@@ -102,7 +107,7 @@ std::size_t zpreadn(int fd, std::byte* p, std::size_t n, std::int64_t off) {
         got += static_cast<std::size_t>(r);
         off += r;
     }
-    return got;
+    return got == n;
 }
 
 bool zpath(std::string_view name, Path& path) {

@@ -70,10 +70,9 @@ void rkiv(std::string_view kname, CmHdr& hdr, KmHdr& khdr, std::span<float> yarr
     }
     const std::size_t bytes = 4 * npts;
     const off_t start = off_t{4} * kHdrWords;
-    const bool ok =
-        zpreadn(-handle, reinterpret_cast<std::byte*>(yarray.data()), bytes, start) == bytes &&
-        (leven || zpreadn(-handle, reinterpret_cast<std::byte*>(xarray.data()), bytes,
-                          start + static_cast<off_t>(bytes)) == bytes);
+    const bool ok = zpreadn(-handle, reinterpret_cast<std::byte*>(yarray.data()), bytes, start) &&
+                    (leven || zpreadn(-handle, reinterpret_cast<std::byte*>(xarray.data()), bytes,
+                                      start + static_cast<off_t>(bytes)));
     zclosec(handle);
     if (!ok) {
         fail(kErrKivData, kname, nerr);

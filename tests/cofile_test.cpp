@@ -4,7 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <tuple>
+#include <unistd.h>
 #include <sys/stat.h>
 #include <vector>
 
@@ -137,6 +142,23 @@ TEST_F(FileTest, ZopencKindsBitsAndNames) {
     zopenc(h, name, 1, 0, 0, kind);
     zclosec(h);
     EXPECT_TRUE(kind == 0 && uexists(dir / "ab"));
+}
+
+TEST_F(FileTest, ZpreadnTellsHowFarAFileEnded) {
+    const std::string f = dir / "eight";
+    test::spit(f, "abcdefgh");
+    const int fd = ::open(f.c_str(), O_RDONLY);
+    std::array<std::byte, 16> b{};
+    std::size_t got = 99;
+    // clang-format off
+    for (auto [n, off, whole, bytes] : {std::tuple<std::size_t, std::int64_t, bool, std::size_t>{8, 0, true, 8}, {12, 0, false, 8}, {4, 6, false, 2}, {1, 8, false, 0}, {0, 9, true, 0}}) {
+        errno = ENOTTY; // a stale reason must not survive an early end
+        EXPECT_EQ(std::tuple(zpreadn(fd, b.data(), n, off, got), got, errno), std::tuple(whole, bytes, whole ? ENOTTY : 0)) << n << " at " << off;
+    }
+    // clang-format on
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(b.data()), 8), "ghcdefgh"); // the last bytes read at the front
+    EXPECT_FALSE(zpreadn(-1, b.data(), 1, 0, got) || errno != EBADF || got != 0);
+    ::close(fd);
 }
 
 TEST_F(FileTest, ZopenByTypeKeyword) {

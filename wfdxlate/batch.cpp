@@ -594,11 +594,11 @@ bool record(Run& run, const Source& src, std::int64_t lineno, std::uint64_t plac
         Say(kMsgMemory) << at << std::int64_t{r.nsamp};
         return false;
     }
-    errno = 0;
-    const std::size_t got = zpreadn(fd, buf, raw, r.foff);
+    std::size_t got = 0;
+    const bool whole = zpreadn(fd, buf, raw, r.foff, got);
     const int rerr = errno;
     ::close(fd);
-    if (got != raw) { // the size was checked: the file changed, or the device failed
+    if (!whole) { // the size was checked: the file changed, or the device failed
         Say(kMsgRead) << at << r.path
                       << (rerr != 0 ? std::string(std::strerror(rerr))
                                     : "file ended after " + std::to_string(got) + " of " +
