@@ -56,6 +56,7 @@ enum BatchMsg : std::int32_t {
     kMsgOutdir = 2045,   // output directory unusable
     kMsgClobber = 2046,  // the output would replace a wfdisc file of this run
     kMsgOwn = 2047,      // the output would replace the record's own sample file
+    kMsgRewritten = 2048, // the sample file is an output of this run
 };
 
 enum class Schema { automatic, css30, css28 };
@@ -548,6 +549,19 @@ std::int32_t clobbers(const Run& run, const char* name, int samplefd) {
     return 0;
 }
 
+// The place that wrote the record's sample file when it is an output of this
+// run (its samples would be a header and floats, not the raw data), else 0.
+std::uint64_t rewritten(const Run& run, const Rec& r, int samplefd) {
+    const std::string_view path(r.path);
+    const std::string base(path.substr(path.rfind('/') + 1)); // all of it when no '/'
+    if (!base.ends_with(".kiv")) return 0;
+    const std::uint64_t first = run.written.find(base);
+    struct stat out {}, in {};
+    if (first == 0 || ::fstatat(run.dirfd, base.c_str(), &out, 0) != 0 || ::fstat(samplefd, &in) != 0)
+        return 0;
+    return out.st_dev == in.st_dev && out.st_ino == in.st_ino ? first : 0;
+}
+
 // One record: checked, read, widened, written. False when refused (its
 // message printed).
 bool record(Run& run, const Source& src, std::int64_t lineno, std::uint64_t place,
@@ -568,6 +582,9 @@ bool record(Run& run, const Source& src, std::int64_t lineno, std::uint64_t plac
     if (const std::uint64_t first = run.written.find(name); first != 0) {
         Say(kMsgRepeat) << at << shownname << "first written by" << placed(run, first);
         refusal = kMsgRepeat;
+    } else if (const std::uint64_t by = rewritten(run, r, fd); by != 0) {
+        Say(kMsgRewritten) << at << r.path << "written by" << placed(run, by);
+        refusal = kMsgRewritten;
     } else if ((refusal = clobbers(run, r.name.data(), fd)) != 0) {
         Say(refusal) << at << shownname;
     } else if (!run.written.room()) {
