@@ -121,8 +121,9 @@ bool zpath(std::string_view name, Path& path);
 // True when zpath hands name to the system exactly as given: not empty, no
 // NUL, no trailing blank, and it fits. Callers that take a path as a whole
 // string (not a blank-padded field) refuse any other rather than open a
-// different file.
+// different file; zinexact says why ("ends in a blank", ...; empty when exact).
 bool zexact(std::string_view name);
+std::string_view zinexact(std::string_view name);
 
 // Read n bytes at byte offset off of descriptor fd, going on after short
 // transfers and signals. False when the file ends first (errno then 0) or a

@@ -119,9 +119,16 @@ bool zpath(std::string_view name, Path& path) {
     return true;
 }
 
+std::string_view zinexact(std::string_view name) {
+    if (name.empty()) return "is empty";
+    if (name.find('\0') != std::string_view::npos) return "holds a NUL character";
+    if (name.back() == ' ') return "ends in a blank";
+    if (name.size() >= kPathBytes) return "is 1024 bytes or longer";
+    return {};
+}
+
 bool zexact(std::string_view name) {
-    return !name.empty() && name.size() < kPathBytes && name.back() != ' ' &&
-           name.find('\0') == std::string_view::npos;
+    return zinexact(name).empty();
 }
 
 void zopenc(std::int32_t& handle, std::string_view name, std::int32_t create, std::int32_t rdonly,

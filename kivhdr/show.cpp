@@ -113,13 +113,7 @@ bool exactname(std::string_view file, std::int32_t& nerr) {
     std::string shown(file); // a NUL would end the message line
     std::replace(shown.begin(), shown.end(), '\0', '?');
     apcmsg(shown);
-    if (file.find('\0') != std::string_view::npos) {
-        apcmsg("(The name holds a NUL character.)");
-    } else if (file.size() >= kPathBytes) {
-        apcmsg("(The name is too long: " + std::to_string(file.size()) + " bytes.)");
-    } else {
-        apcmsg("(The name ends in a blank.)");
-    }
+    apcmsg("(The name " + std::string(zinexact(file)) + ".)");
     return false;
 }
 

@@ -60,18 +60,11 @@ std::string message() {
 // The file layer drops trailing blanks and stops at a NUL: a path it would not use as given
 // is refused, never turned into another file's name.
 void exactpath(const std::string& path) {
-    if (zexact(path)) return;
-    std::string why = "is " + std::to_string(kPathBytes) + " bytes or longer";
-    if (path.empty()) {
-        why = "is empty";
-    } else if (path.find('\0') != std::string::npos) {
-        why = "holds a NUL character";
-    } else if (path.back() == ' ') {
-        why = "ends in a blank";
-    }
+    const std::string_view why = zinexact(path);
+    if (why.empty()) return;
     const auto shown = py::reinterpret_steal<py::object>(
         PyUnicode_DecodeFSDefaultAndSize(path.data(), static_cast<Py_ssize_t>(path.size())));
-    raise_value("file name " + py::repr(shown).cast<std::string>() + " " + why);
+    raise_value("file name " + py::repr(shown).cast<std::string>() + " " + std::string(why));
 }
 
 // The 110 numeric words and the 192 text bytes of a header, as they lie in the file.

@@ -106,6 +106,7 @@ TEST_F(FileTest, ZopencKindsBitsAndNames) {
         EXPECT_TRUE(zpath(name, p) && std::string(p.data()) == want) << '"' << name << '"';
     for (auto [name, exact] : {std::pair<std::string, bool>{"a.kiv", true}, {" a", true}, {"a.kiv ", false}, {"", false}, {std::string("a\0b", 3), false}, {std::string(1023, 'a'), true}, {std::string(1024, 'a'), false}})
         EXPECT_EQ(zexact(name), exact) << '"' << name << '"';
+    EXPECT_EQ(std::string(zinexact(" ")) + "," + std::string(zinexact(std::string(1024, 'a'))), "ends in a blank,is 1024 bytes or longer");
     // clang-format on
     const std::string f = dir / "data.w";
     std::int32_t h = 0, kind = -1;

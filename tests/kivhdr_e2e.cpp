@@ -67,7 +67,7 @@ TEST_F(KivhdrProgram, ListingsRefusalsAndStatuses) {
         {{"h.kiv"}, {}, 0, listed("h.kiv"), ""},
         {{"c.kiv"}, kAux, 0, std::regex_replace(listed("c.kiv"), std::regex("BHZ"), "undefined"), ""},
         {{"w.kiv ", "h.kiv"}, kAux, 2, listed("h.kiv"), "kivhdr: ERROR 1411: KIV file cannot be opened: w.kiv (The name ends in a blank.)\n"},
-        {{std::string(1100, 'w')}, kAux, 2, "", "kivhdr: ERROR 1411: KIV file cannot be opened: " + std::string(kMsgLineLen, 'w') + " (The name is too long: 1100 bytes.)\n"},
+        {{std::string(1100, 'w')}, kAux, 2, "", "kivhdr: ERROR 1411: KIV file cannot be opened: " + std::string(kMsgLineLen, 'w') + " (The name is 1024 bytes or longer.)\n"},
         {{"h.kiv"}, none, 0, listed("h.kiv"), "kivhdr: WARNING: message catalogue not loaded from KIVAUX=" + none + " (error 108); built-in texts are used\n"},
         {{"cut.kiv"}, kAux, 2, "", badfiles.substr(0, badfiles.find('\n') + 1)},
         {{"-"}, kAux, 2, "", "kivhdr: ERROR 1410: KIV file does not exist: -\n"},
