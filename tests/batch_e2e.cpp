@@ -176,7 +176,7 @@ TEST_F(Batch, BothLayoutsAndAutoGiveTheSameFile) {
          "./                                                                "
          "s.w                                         0       -1 1489009080.00000\n");
     file("w/c.wfdisc", "2016366 1483228799.9994 ANMO BHZ 2 20 0.5 1 - - s4 - 1 1 - s.w 0 -1 rem "
-                       "net\n");
+                       "net quiet\n");
     const std::string name = "ANMO.BHZ.2016.366.23.59.59.999.kiv";
     std::string first;
     // clang-format off
@@ -187,9 +187,9 @@ TEST_F(Batch, BothLayoutsAndAutoGiveTheSameFile) {
                                         : run({"--schema", schema, "-q", "-o", "out", f});
         EXPECT_EQ(r.err + std::to_string(r.status), "0") << f;
         std::string k = out(name);
-        EXPECT_EQ(k.substr(632) + k.substr(kUser0, 8),
-                  hexbytes("0000204100003041") + (f == "w/c.wfdisc" ? "net     " : "-12345  "));
-        k.erase(kUser0, 8); // the user text is all that differs
+        EXPECT_EQ(k.substr(632) + k.substr(kUser0, 16),
+                  hexbytes("0000204100003041") + (f == "w/c.wfdisc" ? "net     quiet   " : "-12345  -12345  "));
+        k.erase(kUser0, 16); // the user texts are all that differs
         if (first.empty()) first = k;
         EXPECT_EQ(k, first) << f;
         fs::remove(p("out/" + name));
@@ -258,6 +258,7 @@ TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
     // The first writer's file stays; foff 4 takes the second sample.
     EXPECT_EQ(word(out("S.K" + kName), 316) + fword(out("S.M" + kName), 632), 3.0f);
     EXPECT_EQ(run({"-q", "-o", "out", "c.wfdisc"}).status, 2); // one refusal after a success
+    EXPECT_EQ(run({"-q", "-o", "out", "x.wfdisc"}).status, 2); // a file refused whole, alone
 }
 
 // A shell command (the program as $0) with standard error on a terminal: its status and what the
@@ -394,6 +395,8 @@ TEST_F(Batch, DryRunRerunAndUsage) {
         EXPECT_EQ(r.out + std::to_string(r.status), "1") << args[0];
         EXPECT_NE(r.err.find(msg), std::string::npos) << args[0];
     }
+    file("-n", css30("S", "Z", "946731605.25", "1", "1", "s4", ".", "s.w", "0"));
+    EXPECT_EQ(run({"-q", "-o", "out", "--", "-n"}).status, 0); // after --, a file even if named as an option
     r = run({"--help"});
     EXPECT_EQ(r.out.rfind("Usage: wfdxlate", 0) + r.status, 0u);
     EXPECT_NE(r.out.find("KIVAUX is not needed"), std::string::npos); // as the run without it shows
