@@ -296,13 +296,14 @@ TEST_F(Batch, PipesAndFifosAreReadOnceAndRepeatsNameTheirTrueFirstWriter) {
     // With standard error on a terminal: the progress line counts, never reads ahead.
     // clang-format off
     for (const auto& [cmd, name, progress] : {std::tuple<std::string, std::string, std::string>{"cat a.wfdisc | timeout 30 \"$0\" -o out /dev/stdin", "/dev/stdin", "\r212 records, "},
-             {"cat a.wfdisc > fifo & timeout 30 \"$0\" -o out fifo", "fifo", "\r212 records, "}, {"\"$0\" -o out a.wfdisc", "a.wfdisc", "\r212 of 212 records, "}}) {
+             {"cat a.wfdisc > fifo & timeout 30 \"$0\" -o out fifo", "fifo", "\r212 records, "}, {"\"$0\" -o out a.wfdisc missing.wfdisc", "a.wfdisc", "\r212 of 212 records, "}}) {
         // clang-format on
         fs::remove_all(root / "out"), fs::create_directories(root / "out");
         const auto [status, seen] = onterminal(cmd, root);
         if (status == -1) GTEST_SKIP() << seen;
         EXPECT_EQ(status, 2) << cmd;
         EXPECT_NE(seen.find(progress), std::string::npos) << cmd;
+        EXPECT_EQ(seen.find("\033[Kwfdxlate: ERROR"), seen.find("\r\033[Kwfdxlate: ERROR") + 1) << seen; // erased before
         EXPECT_NE(seen.find("\r\033[Kwfdxlate: 201 records converted, 11 refused"), std::string::npos) << seen; // erased first
         for (const int line : repeats) // each names the line that wrote the file, not the refused one
             EXPECT_NE(seen.find(name + ":" + std::to_string(line) + " out/S.R" + kName + " first written by " + name + ":2\r\n"), std::string::npos) << cmd << line;

@@ -26,9 +26,9 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
-#include <vector>
 #include <sys/uio.h>
 #include <unistd.h>
+#include <vector>
 
 namespace kivf::wfdx {
 
@@ -96,12 +96,16 @@ constexpr std::string_view kUsage =
 
 // ------------------------------------------------------------ messages ----
 
+bool g_progress = false; // a progress line stands on the terminal
+
 void complain(std::string_view s) {
     std::fflush(stdout);
     std::string line(s);
     for (char& c : line) // a message is one line on a terminal, whatever a record held
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
     line += '\n';
+    if (g_progress) line.insert(0, "\r\033[K"); // never run on from the progress line
+    g_progress = false;
     std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
@@ -535,6 +539,7 @@ void tick(Run& run, bool last) {
                       static_cast<long long>(run.done), rate);
     std::fputs(b.data(), stderr);
     if (last) std::fputs("\r\033[K", stderr);
+    g_progress = !last;
 }
 
 // Why a record's output may not be written: it would replace a wfdisc file
@@ -688,7 +693,7 @@ void survey(Run& run) {
         struct stat st {};
         if (::stat(run.files[f], &st) != 0) continue;
         run.inputs.emplace_back(st.st_dev, st.st_ino);
-        regular = regular && S_ISREG(st.st_mode);
+        regular = regular && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)); // a directory is refused
     }
     if (!run.progress || !regular) return;
     std::int64_t n = 0;
@@ -698,10 +703,13 @@ void survey(Run& run) {
         // must not hold the run.
         const int fd = ::open(run.files[f], O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         struct stat st {};
-        std::FILE* in = fd < 0 ? nullptr : ::fdopen(fd, "r");
-        if (in == nullptr || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            if (in != nullptr) std::fclose(in);
-            else if (fd >= 0) ::close(fd);
+        if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) { // refused by the run itself
+            if (fd >= 0) ::close(fd);
+            continue;
+        }
+        std::FILE* in = S_ISREG(st.st_mode) ? ::fdopen(fd, "r") : nullptr;
+        if (in == nullptr) {
+            ::close(fd);
             return;
         }
         std::string_view text;
