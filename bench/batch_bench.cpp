@@ -15,7 +15,8 @@
 // Wall times suffer from whatever else the machine does; the user + system
 // CPU times of each process are shown beside them.
 // Variants are interleaved and take each place in turn; medians are shown.
-//   cmake --build <build> --target batch_bench && <build>/bench/batch_bench [reps [wfdxlate [noscale]]]
+//   cmake --build <build> --target batch_bench && <build>/bench/batch_bench [reps [wfdxlate
+//   [noscale]]]
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -261,13 +262,15 @@ int main(int argc, char** argv) {
     // 3. Scale: one-sample records with distinct names (a second apart).
     if (scale) {
         std::ofstream(dir / "one.w") << std::string(4, '\1');
-        std::printf("one-sample records, distinct names (one run each; per record against 10,000)\n");
+        std::printf(
+            "one-sample records, distinct names (one run each; per record against 10,000)\n");
         double dry0 = 0, real0 = 0;
         for (const long n : {10'000L, 100'000L, 1'000'000L}) {
             {
                 std::ofstream wf(dir / "scale.wfdisc");
                 for (long i = 0; i < n; ++i)
-                    wf << css30("S" + std::to_string(i % 100), "HHZ", 1488931200.0 + static_cast<double>(i), 1, "one.w", 0);
+                    wf << css30("S" + std::to_string(i % 100), "HHZ",
+                                1488931200.0 + static_cast<double>(i), 1, "one.w", 0);
             }
             fs::create_directories(dir / "out3");
             ::sync(); // earlier removals must not be paid for here
@@ -275,11 +278,13 @@ int main(int argc, char** argv) {
             ::sync();
             const Ran real = spawn(dir, {bin, "-q", "-o", "out3", "scale.wfdisc"});
             fs::remove_all(dir / "out3");
-            const double d = dry.seconds / static_cast<double>(n) * 1e6, w = real.seconds / static_cast<double>(n) * 1e6;
+            const double d = dry.seconds / static_cast<double>(n) * 1e6,
+                         w = real.seconds / static_cast<double>(n) * 1e6;
             if (n == 10'000L) dry0 = d, real0 = w;
             std::printf("  %8ld records: dry run %6.2f us/record (%.2fx), peak RSS %6.1f MiB; "
                         "real run %6.1f us/record (%.2fx), peak RSS %6.1f MiB\n",
-                        n, d, d / dry0, dry.maxrss_kb / 1024.0, w, w / real0, real.maxrss_kb / 1024.0);
+                        n, d, d / dry0, dry.maxrss_kb / 1024.0, w, w / real0,
+                        real.maxrss_kb / 1024.0);
         }
         std::printf("  target: per record within 1.5x of the 10,000-record figure\n");
     }

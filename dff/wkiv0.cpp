@@ -36,8 +36,8 @@ constexpr std::string_view kTempPrefix = ".kivtmp-";
 constexpr std::size_t kHostDigits = 16;
 constexpr std::size_t kTempRandom = 8;
 constexpr std::size_t kPidDigits = 10; // 2^31 - 1
-using TempName = std::array<char, kTempPrefix.size() + kHostDigits + 1 + kPidDigits + 1 +
-                                      kTempRandom + 1>;
+using TempName =
+    std::array<char, kTempPrefix.size() + kHostDigits + 1 + kPidDigits + 1 + kTempRandom + 1>;
 constexpr int kTempTries = 64;
 // A leftover whose owner cannot be asked (another host, an earlier form of
 // the name) goes only when nothing has written to it for this long.
@@ -114,7 +114,8 @@ void sweep(int dirfd, const char* dir) {
         std::int64_t pid = 0;
         if (!owner(e->d_name, host, pid)) continue;
         struct stat st {};
-        const bool gone = host == ours && ::kill(static_cast<pid_t>(pid), 0) == -1 && errno == ESRCH;
+        const bool gone =
+            host == ours && ::kill(static_cast<pid_t>(pid), 0) == -1 && errno == ESRCH;
         if (gone || (::fstatat(dirfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
                      now - st.st_mtime > kStaleSeconds))
             ::unlinkat(dirfd, e->d_name, 0);

@@ -8,9 +8,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <tuple>
 #include <unistd.h>
-#include <sys/stat.h>
 #include <vector>
 
 using namespace kivf;
@@ -157,7 +157,8 @@ TEST_F(FileTest, ZpreadnTellsHowFarAFileEnded) {
         EXPECT_EQ(std::tuple(zpreadn(fd, b.data(), n, off, got), got, errno), std::tuple(whole, bytes, whole ? ENOTTY : 0)) << n << " at " << off;
     }
     // clang-format on
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(b.data()), 8), "ghcdefgh"); // the last bytes read at the front
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(b.data()), 8),
+              "ghcdefgh"); // the last bytes read at the front
     EXPECT_FALSE(zpreadn(-1, b.data(), 1, 0, got) || errno != EBADF || got != 0);
     ::close(fd);
 }

@@ -31,7 +31,8 @@ TEST(Written, EveryNameKeepsItsPlaceThroughManyGrowths) {
     EXPECT_LE(w.bytes(), n * 25);
     EXPECT_GE(w.bytes() * 4, n * 16 * 5);
     // Names that differ only past a piece of 8, or by a NUL, or by length.
-    for (const std::string& s : {std::string("ABCDEFGH1"), std::string("ABCDEFGH\0", 9), std::string("ABCDEFGH")})
+    for (const std::string& s :
+         {std::string("ABCDEFGH1"), std::string("ABCDEFGH\0", 9), std::string("ABCDEFGH")})
         EXPECT_EQ(w.find(s), 0u) << s;
     w.room(), w.add("ABCDEFGH", Written::kMaxPlace + 5); // a place too large is kept as the largest
     EXPECT_EQ(w.find("ABCDEFGH") + w.find(std::string("ABCDEFGH\0", 9)), Written::kMaxPlace);

@@ -38,24 +38,24 @@ using Clock = std::chrono::steady_clock;
 
 // Message numbers of the batch mode (texts in the catalogue).
 enum BatchMsg : std::int32_t {
-    kMsgColumns = 2030,  // fewer columns than the layout needs
-    kMsgColumn = 2031,   // a column is not a number or is out of range
-    kMsgRate = 2032,     // rate not a finite number above 0
-    kMsgDatatype = 2033, // datatype code not known
-    kMsgDate = 2034,     // css2.8 date column disagrees with the start time
-    kMsgOpen = 2035,     // sample file cannot be opened or is not a regular file
-    kMsgShort = 2036,    // sample file too short
-    kMsgRead = 2037,     // samples cannot be read
-    kMsgName = 2038,     // station or channel unfit for a file name
-    kMsgRepeat = 2039,   // output name already written in this run
-    kMsgWrite = 2040,    // the KIV file was not written
-    kMsgWfdisc = 2041,   // a wfdisc file cannot be read
-    kMsgLayout = 2042,   // layout cannot be told
-    kMsgMemory = 2043,   // no memory for the samples
-    kMsgLine = 2044,     // line too long or holding a NUL
-    kMsgOutdir = 2045,   // output directory unusable
-    kMsgClobber = 2046,  // the output would replace a wfdisc file of this run
-    kMsgOwn = 2047,      // the output would replace the record's own sample file
+    kMsgColumns = 2030,   // fewer columns than the layout needs
+    kMsgColumn = 2031,    // a column is not a number or is out of range
+    kMsgRate = 2032,      // rate not a finite number above 0
+    kMsgDatatype = 2033,  // datatype code not known
+    kMsgDate = 2034,      // css2.8 date column disagrees with the start time
+    kMsgOpen = 2035,      // sample file cannot be opened or is not a regular file
+    kMsgShort = 2036,     // sample file too short
+    kMsgRead = 2037,      // samples cannot be read
+    kMsgName = 2038,      // station or channel unfit for a file name
+    kMsgRepeat = 2039,    // output name already written in this run
+    kMsgWrite = 2040,     // the KIV file was not written
+    kMsgWfdisc = 2041,    // a wfdisc file cannot be read
+    kMsgLayout = 2042,    // layout cannot be told
+    kMsgMemory = 2043,    // no memory for the samples
+    kMsgLine = 2044,      // line too long or holding a NUL
+    kMsgOutdir = 2045,    // output directory unusable
+    kMsgClobber = 2046,   // the output would replace a wfdisc file of this run
+    kMsgOwn = 2047,       // the output would replace the record's own sample file
     kMsgRewritten = 2048, // the sample file is an output of this run
 };
 
@@ -294,8 +294,9 @@ bool decode(Rec& r, const Source& src, std::string_view line) {
     if (!number(t[c[4]], r.rate) || !std::isfinite(r.rate) || !(r.rate > 0) ||
         !std::isnormal(static_cast<float>(1.0 / r.rate)))
         return r.refuse(kMsgRate, t[c[4]]);
-    if (!std::isfinite(static_cast<float>(static_cast<double>(std::max<std::int64_t>(r.nsamp - 1, 0)) *
-                                          static_cast<float>(1.0 / r.rate))))
+    if (!std::isfinite(
+            static_cast<float>(static_cast<double>(std::max<std::int64_t>(r.nsamp - 1, 0)) *
+                               static_cast<float>(1.0 / r.rate))))
         return r.refuse(kMsgRate, t[c[4]], "(E would be beyond a 32-bit float)");
     if (!number(t[c[5]], r.calib)) r.calib = 0; // a scale is kept only when it is one
     r.width = dtwidth(r.datatype);
@@ -545,7 +546,8 @@ void tick(Run& run, bool last) {
 // Why a record's output may not be written: it would replace a wfdisc file
 // of this run or the record's own sample file (same device and inode).
 std::int32_t clobbers(const Run& run, const char* name, int samplefd) {
-    struct stat out {}, in {};
+    struct stat out {
+    }, in{};
     if (::fstatat(run.dirfd, name, &out, 0) != 0) return 0;
     for (const auto& [dev, ino] : run.inputs)
         if (out.st_dev == dev && out.st_ino == ino) return kMsgClobber;
@@ -561,8 +563,10 @@ std::uint64_t rewritten(const Run& run, const Rec& r, int samplefd) {
     const std::string base(path.substr(path.rfind('/') + 1)); // all of it when no '/'
     if (!base.ends_with(".kiv")) return 0;
     const std::uint64_t first = run.written.find(base);
-    struct stat out {}, in {};
-    if (first == 0 || ::fstatat(run.dirfd, base.c_str(), &out, 0) != 0 || ::fstat(samplefd, &in) != 0)
+    struct stat out {
+    }, in{};
+    if (first == 0 || ::fstatat(run.dirfd, base.c_str(), &out, 0) != 0 ||
+        ::fstat(samplefd, &in) != 0)
         return 0;
     return out.st_dev == in.st_dev && out.st_ino == in.st_ino ? first : 0;
 }
