@@ -143,6 +143,8 @@ struct Rec {
     int width = 0;
     std::array<char, 96> name{}; // output file name, NUL-terminated
     std::string path;            // the sample file
+    dev_t dev = 0;               // and its identity, once opened
+    ino_t ino = 0;
     // Particulars of a refusal.
     std::int32_t err = 0;
     std::string_view what, bad;
@@ -291,12 +293,12 @@ bool decode(Rec& r, const Source& src, std::string_view line) {
         return r.refuse(kMsgColumn, "nsamp", t[c[3]]);
     // The interval must be a float a reader can use: 1e-300 gives no finite
     // one, 1e300 none above 0.
-    if (!number(t[c[4]], r.rate) || !std::isfinite(r.rate) || !(r.rate > 0) ||
-        !std::isnormal(static_cast<float>(1.0 / r.rate)))
+    if (!number(t[c[4]], r.rate) || !std::isfinite(r.rate) || !(r.rate > 0))
         return r.refuse(kMsgRate, t[c[4]]);
-    if (!std::isfinite(
-            static_cast<float>(static_cast<double>(std::max<std::int64_t>(r.nsamp - 1, 0)) *
-                               static_cast<float>(1.0 / r.rate))))
+    const auto delta = static_cast<float>(1.0 / r.rate);
+    if (!std::isnormal(delta)) return r.refuse(kMsgRate, t[c[4]]);
+    const auto span = static_cast<double>(std::max<std::int64_t>(r.nsamp - 1, 0));
+    if (!std::isfinite(static_cast<float>(span * delta)))
         return r.refuse(kMsgRate, t[c[4]], "(E would be beyond a 32-bit float)");
     if (!number(t[c[5]], r.calib)) r.calib = 0; // a scale is kept only when it is one
     r.width = dtwidth(r.datatype);
@@ -346,6 +348,8 @@ int locate(Rec& r) {
         r.refuse(kMsgShort, r.path, {}, static_cast<std::int64_t>(st.st_size), need);
         return -1;
     }
+    r.dev = st.st_dev;
+    r.ino = st.st_ino;
     return fd;
 }
 
@@ -545,30 +549,24 @@ void tick(Run& run, bool last) {
 
 // Why a record's output may not be written: it would replace a wfdisc file
 // of this run or the record's own sample file (same device and inode).
-std::int32_t clobbers(const Run& run, const char* name, int samplefd) {
-    struct stat out {
-    }, in{};
-    if (::fstatat(run.dirfd, name, &out, 0) != 0) return 0;
+std::int32_t clobbers(const Run& run, const Rec& r) {
+    struct stat out {};
+    if (::fstatat(run.dirfd, r.name.data(), &out, 0) != 0) return 0;
     for (const auto& [dev, ino] : run.inputs)
         if (out.st_dev == dev && out.st_ino == ino) return kMsgClobber;
-    if (::fstat(samplefd, &in) == 0 && out.st_dev == in.st_dev && out.st_ino == in.st_ino)
-        return kMsgOwn;
-    return 0;
+    return out.st_dev == r.dev && out.st_ino == r.ino ? kMsgOwn : 0;
 }
 
 // The place that wrote the record's sample file when it is an output of this
 // run (its samples would be a header and floats, not the raw data), else 0.
-std::uint64_t rewritten(const Run& run, const Rec& r, int samplefd) {
+std::uint64_t rewritten(const Run& run, const Rec& r) {
     const std::string_view path(r.path);
     const std::string base(path.substr(path.rfind('/') + 1)); // all of it when no '/'
     if (!base.ends_with(".kiv")) return 0;
     const std::uint64_t first = run.written.find(base);
-    struct stat out {
-    }, in{};
-    if (first == 0 || ::fstatat(run.dirfd, base.c_str(), &out, 0) != 0 ||
-        ::fstat(samplefd, &in) != 0)
-        return 0;
-    return out.st_dev == in.st_dev && out.st_ino == in.st_ino ? first : 0;
+    struct stat out {};
+    if (first == 0 || ::fstatat(run.dirfd, base.c_str(), &out, 0) != 0) return 0;
+    return out.st_dev == r.dev && out.st_ino == r.ino ? first : 0;
 }
 
 // One record: checked, read, widened, written. False when refused (its
@@ -591,10 +589,10 @@ bool record(Run& run, const Source& src, std::int64_t lineno, std::uint64_t plac
     if (const std::uint64_t first = run.written.find(name); first != 0) {
         Say(kMsgRepeat) << at << shownname << "first written by" << placed(run, first);
         refusal = kMsgRepeat;
-    } else if (const std::uint64_t by = rewritten(run, r, fd); by != 0) {
+    } else if (const std::uint64_t by = rewritten(run, r); by != 0) {
         Say(kMsgRewritten) << at << r.path << "written by" << placed(run, by);
         refusal = kMsgRewritten;
-    } else if ((refusal = clobbers(run, r.name.data(), fd)) != 0) {
+    } else if ((refusal = clobbers(run, r)) != 0) {
         Say(refusal) << at << shownname;
     } else if (!run.written.room()) {
         Say(kMsgMemory) << at << std::int64_t{r.nsamp};
