@@ -231,6 +231,7 @@ TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
         {css30("S", "X", kT0, "1", "1", "s4", "out", "S.K" + kName, "0"), "2048: " + R + "its sample file is an output of this run: b.wfdisc:24 out/S.K" + kName + " written by b.wfdisc:11"},
         {css30("S", "Y", kT0, "2", "5e-39", "s4", ".", "s.w", "0"), ""}, // E = 2e38 still a float
         {css30("S", "Z", kT0, "0", "1", "s4", ".", "s.w", "0"), ""}, // no samples at all
+        {css30("S", "U", kT0, "1", "1", "s4", ".", "s.w", "0"), "2040: " + R + "its waveform file was not written: b.wfdisc:27 out/S.U" + kName + " Is a directory"},
         {"", "2041: Wfdisc file cannot be read: missing.wfdisc No such file or directory"},
         {"", "2041: Wfdisc file cannot be read: adir Is a directory"},
         {"", "2034: " + R + "the date column disagrees with the date of the start time: c.wfdisc:2 2017066 (start time is in 2017067)"},
@@ -248,12 +249,13 @@ TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
                          " S O 1 1 1 1 - - s4 - 1 1 . s.w 4\n");
     file("x.wfdisc", "12345 ABC 3 4\n");
     file("out/S.V" + kName, "own!");
+    fs::create_directories(root / "out" / ("S.U" + kName) / "full"); // no file can be renamed over it
     const std::string self = css30("S", "W", kT0, "1", "1", "s4", p(""), "s.w", "0");
     file("out/" + W, self);
     const auto r = run({"-o", "out", "b.wfdisc", "missing.wfdisc", "adir", "c.wfdisc", "x.wfdisc", "out/" + W});
     EXPECT_EQ(r.err.substr(0, r.err.rfind(',')) + std::to_string(r.status),
-              want + "wfdxlate: 5 records converted, 24 refused, 5 samples, 3 wfdisc files2");
-    EXPECT_EQ(listing("out"), (std::vector<std::string>{"S.K" + kName, "S.M" + kName, "S.N" + kName,
+              want + "wfdxlate: 5 records converted, 25 refused, 5 samples, 3 wfdisc files2");
+    EXPECT_EQ(listing("out"), (std::vector<std::string>{"S.K" + kName, "S.M" + kName, "S.N" + kName, "S.U" + kName,
                                                         "S.V" + kName, W, "S.Y" + kName, "S.Z" + kName}));
     EXPECT_EQ(out("S.V" + kName) + out(W), "own!" + self); // neither replaced
     // The first writer's file stays; foff 4 takes the second sample.
