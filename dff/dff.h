@@ -14,6 +14,7 @@
 #include <limits>
 #include <span>
 #include <string_view>
+#include <vector>
 
 namespace kivf {
 
@@ -200,36 +201,70 @@ void setfhv(std::string_view kname, float fvalue, std::int32_t& nerr);
 void setnhv(std::string_view kname, std::int32_t nvalue, std::int32_t& nerr);
 void setkhv(std::string_view kname, std::string_view kvalue, std::int32_t& nerr);
 
-// Refusals of wkiv0: nothing is created or removed.
+// Slot (1-based) of a name in one list of the catalogue, 0 when absent. The
+// whole name counts, in any letter case: a name of more than 8 characters is
+// in no list.
+std::int32_t catslot(std::string_view name, std::span<const Text<8>> list);
+
+// Reset the records hdr and khdr to the defaults newhdr gives the current
+// header; their constants too.
+void newhdr(CmHdr& hdr, KmHdr& khdr);
+
+// ------------------------------------------------------- the header codec ----
+
+// The header as it lies in a file: the 110 numeric words, then the 192 text
+// bytes.
+inline constexpr std::size_t kHdrBytes = std::size_t{4} * kHdrWords;
+using HdrBytes = std::array<std::byte, kHdrBytes>;
+// The first bytes of a header that tell its byte order: up to NVHDR.
+inline constexpr std::size_t kOrderBytes = std::size_t{4} * (kNumFhdr + nslot::NVHDR);
+
+// The records to the header's bytes, numeric words in this machine's order.
+void packhdr(const CmHdr& hdr, const KmHdr& khdr, HdrBytes& bytes);
+// A header's bytes to the records (the 110 words and the 24 texts; the
+// constants stay as they are). swapped: the numeric words were written in the
+// other byte order and are reversed; text bytes never are.
+void unpackhdr(const HdrBytes& bytes, bool swapped, CmHdr& hdr, KmHdr& khdr);
+// The byte order of a header from its first kOrderBytes bytes: true when
+// NVHDR holds the header version in this machine's order (swapped false) or
+// in the other one (swapped true); false for anything else.
+bool hdrorder(std::span<const std::byte> head, bool& swapped);
+
+// ------------------------------------------------------------ the writer ----
+
+// Refusals of the writers: nothing is created or removed.
 inline constexpr std::int32_t kErrNptsUndefined = 1400; // NPTS undefined or negative
 inline constexpr std::int32_t kErrShortYarray = 1401;   // dependent array shorter than NPTS
 inline constexpr std::int32_t kErrShortXarray = 1402;   // LEVEN false: independent array short
 inline constexpr std::int32_t kErrNptsTooLarge = 1403;  // file would pass 2^31-1 words
 
-// Write the current header and the samples (yarray; xarray too when LEVEN is
-// false) as a KIV file named kname. The file is written under a temporary
-// name in the same directory and renamed over kname only when every write
-// succeeded, so a failure leaves any old file as it was and no partial file.
-// Failures (printed at once on unit 6): 116 no free unit; 101 the file cannot
-// be created or put in place; 115 a write failed; 1400-1403 refused.
-// A replaced file's permission bits pass to the new one. Temporary names are
+// How the bytes go out: in the file layer's word transfers, one for the
+// numeric words, the text, the samples and the x values (wkiv0), or gathered
+// into as few system calls as the system takes.
+enum class Transfer { words, gather };
+
+// Write the records hdr and khdr and the samples (yarray; xarray too when
+// LEVEN is false) as a KIV file named kname: NPTS and LEVEN of hdr say how
+// many words go. The file is written under a temporary name in the same
+// directory and renamed over kname only when every write succeeded, so a
+// failure leaves any old file as it was and no partial file. Returns 0 or the
+// failure, its message composed (not printed): 101 the file cannot be created
+// or put in place; 115 a write failed; 1400-1403 refused. A replaced file's
+// permission bits pass to the new one. Temporary names are
 // ".kivtmp-HOST-PID-XXXXXXXX" (HOST: 16 hex digits for this machine and
 // process-id space); the first write in a directory removes those left there
-// by processes of this host that no longer exist, and any other untouched
-// for a day.
+// by processes of this host that no longer exist, and any other untouched for
+// a day.
+std::int32_t writekiv(std::string_view kname, const CmHdr& hdr, const KmHdr& khdr,
+                      std::span<const float> yarray, std::span<const float> xarray,
+                      Transfer how = Transfer::gather);
+// The same for the current header with word transfers, failures printed at
+// once on unit 6; also 116 when no unit is free.
 void wkiv0(std::string_view kname, std::span<const float> xarray, std::span<const float> yarray,
            std::int32_t& nerr);
-// Remove the temporary file wkiv0 is writing, if any. Async-signal-safe: for
-// a program's signal handlers, which then end the process as they see fit.
+// Remove the temporary file a writer is writing, if any. Async-signal-safe:
+// for a program's signal handlers, which then end the process as they see fit.
 void wkivabort() noexcept;
-// The steps of that replacement, for writers of their own (the converter's
-// batch mode): wkivtemp makes the temporary file in dirfd (dir its path, for
-// the sweep), with the permission bits of the target (name in tdirfd) if that
-// exists, and returns its descriptor, or -1 with errno; wkivdone renames it to
-// name in tdirfd when keep is true (0, or the errno of a failed rename, the
-// file then removed), else removes it. One temporary file at a time.
-int wkivtemp(int dirfd, const char* dir, int tdirfd, const char* name);
-int wkivdone(int tdirfd, const char* name, bool keep);
 
 } // namespace kivf
 
@@ -277,5 +312,49 @@ void rkiv(std::string_view kname, CmHdr& hdr, KmHdr& khdr, std::span<float> yarr
 // The same into the current header (cmhdr, kmhdr).
 void rkiv(std::string_view kname, std::span<float> yarray, std::span<float> xarray, bool& swapped,
           std::int32_t& nerr);
+
+} // namespace kivf
+
+// ---------------------------------------------------------------- traces ----
+
+namespace kivf {
+
+// A KIV file as a value: its header records and its samples, for callers
+// that want neither the current header nor arrays of their own.
+struct Trace {
+    CmHdr hdr{};          // the numeric header; its 110 words are the file's
+    KmHdr khdr{};         // the 24 texts
+    std::vector<float> y; // the samples
+    std::vector<float> x; // their independent values, when LEVEN is false
+};
+
+// Where a writer puts a file: name in the directory held open as dirfd
+// (AT_FDCWD: the working directory), whose path is dir.
+struct KivPlace {
+    int dirfd;
+    const char* dir;
+    const char* name;
+};
+
+// A trace of the defaults newhdr gives the current header, and no samples.
+Trace newtrace();
+
+// Read the KIV file path whole into trace, as rkiv reads it (either byte
+// order, the same checks and refusals); swapped tells whether its words were
+// in the other order. Returns 0 or the failure (1410-1416, 1418), whose
+// message is left for lastmsg; nothing is printed and trace is then
+// unchanged.
+std::int32_t readtrace(std::string_view path, Trace& trace, bool& swapped);
+std::int32_t readtrace(std::string_view path, Trace& trace);
+
+// Write trace as the KIV file path through writekiv. NPTS and LEVEN come from
+// the arrays: NPTS is the length of y (of x when that is longer, which is
+// then refused as 1401), LEVEN false exactly when x holds values (a shorter
+// x is 1402); every other field as the records hold it. Returns 0 or the
+// failure of writekiv, its message left for lastmsg; nothing is printed.
+std::int32_t writetrace(std::string_view path, const Trace& trace);
+// The same into a directory held open; err is the system's errno of a failed
+// create, write or rename, else 0.
+std::int32_t writetrace(const KivPlace& at, const Trace& trace, int& err);
 
 } // namespace kivf

@@ -22,6 +22,10 @@ void inihdr() {
 }
 
 void newhdr() {
+    newhdr(cmhdr, kmhdr);
+}
+
+void newhdr(CmHdr& hdr, KmHdr& khdr) {
     // The records are zero at program start, so this runs on the first call
     // only: the catalogue and the messages are set up once per process.
     if (cmhdr.undfflt != kUndfFlt) {
@@ -29,33 +33,52 @@ void newhdr() {
         inilhf();
         inimsg();
     }
-    cmhdr.fhdr.fill(cmhdr.undfflt);
-    cmhdr.nhdr.fill(cmhdr.undfint);
-    cmhdr.ihdr.fill(cmhdr.undfenm);
-    cmhdr.lhdr.fill(0);
-    kmhdr.khdr.fill(kmhdr.undftxt);
+    if (&hdr != &cmhdr) { // another record takes the current header's constants
+        hdr.ienm = cmhdr.ienm;
+        hdr.undfflt = cmhdr.undfflt;
+        hdr.undfenm = cmhdr.undfenm;
+        hdr.undfint = cmhdr.undfint;
+        hdr.curhver = cmhdr.curhver;
+        khdr.undftxt = kmhdr.undftxt;
+    }
+    hdr.fhdr.fill(hdr.undfflt);
+    hdr.nhdr.fill(hdr.undfint);
+    hdr.ihdr.fill(hdr.undfenm);
+    hdr.lhdr.fill(0);
+    khdr.khdr.fill(khdr.undftxt);
 
-    cmhdr.n(nslot::NVHDR) = cmhdr.curhver;
-    cmhdr.l(lslot::LEVEN) = 1;
-    cmhdr.l(lslot::LOVROK) = 1;
-    cmhdr.l(lslot::LCALDA) = 1;
-    cmhdr.n(nslot::NINF) = 0;
-    cmhdr.n(nslot::NHST) = 0;
-    cmhdr.i(islot::IFTYPE) = cmhdr.ienm[ienum::ITIME - 1];
+    hdr.n(nslot::NVHDR) = hdr.curhver;
+    hdr.l(lslot::LEVEN) = 1;
+    hdr.l(lslot::LOVROK) = 1;
+    hdr.l(lslot::LCALDA) = 1;
+    hdr.n(nslot::NINF) = 0;
+    hdr.n(nslot::NHST) = 0;
+    hdr.i(islot::IFTYPE) = hdr.ienm[ienum::ITIME - 1];
+}
+
+Trace newtrace() {
+    Trace t;
+    newhdr(t.hdr, t.khdr);
+    return t;
+}
+
+std::int32_t catslot(std::string_view name, std::span<const Text<8>> list) {
+    if (name.empty() || name.size() > 8) return 0;
+    Text<8> upper;
+    modcase(true, name, static_cast<std::int32_t>(name.size()), upper);
+    const std::string_view key(upper.data(), name.size());
+    for (std::size_t s = 0; s < list.size(); ++s)
+        if (list[s].used() == key) return static_cast<std::int32_t>(s + 1);
+    return 0;
 }
 
 namespace {
 
 // Slot of kname in one group's name list, 0 when absent. Only the first eight
-// characters count; they are upper-cased, leading blanks stay (and so never
-// match).
-template <std::size_t M>
-std::int32_t slotof(std::string_view kname, const std::array<Text<8>, M>& list) {
-    Text<8> scratch;
-    blank(scratch);
-    const std::int32_t n = std::min(indexb(kname), 8);
-    modcase(true, kname, n, scratch);
-    return nequal(scratch, list);
+// characters count, without the blanks after them; leading blanks stay (and
+// so never match).
+std::int32_t slotof(std::string_view kname, std::span<const Text<8>> list) {
+    return catslot(used(kname.substr(0, 8)), list);
 }
 
 // An unknown name is printed at once: the caller need not check.

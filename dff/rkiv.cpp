@@ -17,21 +17,8 @@ namespace kivf {
 
 namespace {
 
-constexpr std::int64_t kHdrBytes = std::int64_t{4} * kHdrWords;
-// Words up to and including NVHDR: enough to tell a KIV file from another.
-constexpr std::int32_t kVersionWords = kNumFhdr + nslot::NVHDR;
-
-std::uint32_t reversed(std::uint32_t w) {
-    return (w >> 24) | ((w >> 8) & 0xFF00U) | ((w << 8) & 0xFF0000U) | (w << 24);
-}
-
-std::int32_t intword(const Raw& raw, std::int32_t word, bool swap) {
-    const std::uint32_t w =
-        swap ? reversed(raw[static_cast<std::size_t>(word)]) : raw[static_cast<std::size_t>(word)];
-    std::int32_t v = 0;
-    std::memcpy(&v, &w, 4);
-    return v;
-}
+// Words that tell a KIV file from another: up to and including NVHDR.
+constexpr auto kVersionWords = static_cast<std::int32_t>(kOrderBytes / 4);
 
 // The particulars of a failure as one piece: "(" text and numbers ")".
 class Note {
@@ -96,25 +83,24 @@ bool openkiv(std::string_view kname, std::int32_t& handle, std::int64_t& size, s
     return true;
 }
 
-// Read and check the header words; false with the failure composed. A file
+// Read, check and decode the header; false with the failure composed. A file
 // too short for NVHDR cannot be told from another file; one that holds NVHDR
 // but not the whole header is cut short.
-bool readkiv(std::string_view kname, std::int32_t handle, std::int64_t size, Raw& raw,
-             bool& swapped, std::int32_t& nerr) {
+bool readkiv(std::string_view kname, std::int32_t handle, std::int64_t size, CmHdr& hdr,
+             KmHdr& khdr, bool& swapped, std::int32_t& nerr) {
     if (size < std::int64_t{4} * kVersionWords) {
         fail(kErrKivShort, kname, nerr);
         (Note() << "(" << size << " bytes)").append();
         return false;
     }
-    const std::int32_t words = size >= kHdrBytes ? kHdrWords : kVersionWords;
-    zrabs(handle, std::span<std::uint32_t>(raw), words, 0, nerr);
+    const std::int32_t words = size >= std::int64_t{kHdrBytes} ? kHdrWords : kVersionWords;
+    HdrBytes bytes{};
+    zrabs(handle, std::span<std::byte>(bytes), words, 0, nerr);
     if (nerr != 0) {
         fail(kErrKivRead, kname, nerr);
         return false;
     }
-    const std::int32_t nvhdr = kNumFhdr + nslot::NVHDR - 1;
-    swapped = intword(raw, nvhdr, false) != kCurHver;
-    if (swapped && intword(raw, nvhdr, true) != kCurHver) {
+    if (!hdrorder(bytes, swapped)) {
         fail(kErrKivNotKiv, kname, nerr);
         return false;
     }
@@ -123,56 +109,55 @@ bool readkiv(std::string_view kname, std::int32_t handle, std::int64_t size, Raw
         (Note() << "(" << size << " bytes)").append();
         return false;
     }
-    const std::int32_t npts = intword(raw, kNumFhdr + nslot::NPTS - 1, swapped);
-    const std::int32_t leven =
-        intword(raw, kNumFhdr + kNumNhdr + kNumIhdr + lslot::LEVEN - 1, swapped);
+    unpackhdr(bytes, swapped, hdr, khdr);
+    const std::int32_t npts = hdr.n(nslot::NPTS);
+    const bool leven = hdr.l(lslot::LEVEN) != 0;
     if (npts < 0) {
         fail(kErrKivNpts, kname, nerr);
         (Note() << "(NPTS = " << npts << ")").append();
         return false;
     }
-    const std::int64_t want = kHdrBytes + std::int64_t{npts} * (leven != 0 ? 4 : 8);
+    const std::int64_t want = std::int64_t{kHdrBytes} + std::int64_t{npts} * (leven ? 4 : 8);
     if (size == want) return true;
     fail(kErrKivSize, kname, nerr);
     (Note() << "(" << size << " bytes, expected " << want << " for NPTS = " << npts
-            << (leven != 0 ? " and LEVEN true)" : " and LEVEN false)"))
+            << (leven ? " and LEVEN true)" : " and LEVEN false)"))
         .append();
     return false;
 }
 
 } // namespace
 
-bool rkivopen(std::string_view kname, Raw& raw, std::int32_t& handle, bool& swapped,
+bool rkivopen(std::string_view kname, CmHdr& hdr, KmHdr& khdr, std::int32_t& handle, bool& swapped,
               std::int32_t& nerr) {
     nerr = 0;
     swapped = false;
     std::int64_t size = 0;
     if (!openkiv(kname, handle, size, nerr)) return false;
-    raw.fill(0);
-    if (!readkiv(kname, handle, size, raw, swapped, nerr)) {
+    if (!readkiv(kname, handle, size, hdr, khdr, swapped, nerr)) {
         zclosec(handle);
         return false;
     }
-    if (swapped)
-        for (std::size_t w = 0; w < kHdrNumWords; ++w) raw[w] = reversed(raw[w]);
     return true;
 }
 
-void rkivstore(const Raw& raw, CmHdr& hdr, KmHdr& khdr) {
-    // The 110 numeric words lie in one piece at the start of the record and
-    // the 24 texts in one piece at the start of theirs.
-    std::memcpy(static_cast<void*>(&hdr), raw.data(), std::size_t{4} * kHdrNumWords);
-    std::memcpy(static_cast<void*>(khdr.khdr.data()), raw.data() + kHdrNumWords, kHdrTextBytes);
+void rkivstore(const CmHdr& from, const KmHdr& kfrom, CmHdr& hdr, KmHdr& khdr) {
+    hdr.fhdr = from.fhdr;
+    hdr.nhdr = from.nhdr;
+    hdr.ihdr = from.ihdr;
+    hdr.lhdr = from.lhdr;
+    khdr.khdr = kfrom.khdr;
 }
 
 void rkivhdr(std::string_view kname, CmHdr& hdr, KmHdr& khdr, bool& swapped, std::int32_t& nerr) {
     swapped = false;
-    static Raw raw; // scratch, as the writer's buffer
+    static CmHdr read; // scratch: the caller's records change only on success
+    static KmHdr kread;
     std::int32_t handle = 0;
     bool swap = false;
-    if (!rkivopen(kname, raw, handle, swap, nerr)) return;
+    if (!rkivopen(kname, read, kread, handle, swap, nerr)) return;
     zclosec(handle);
-    rkivstore(raw, hdr, khdr);
+    rkivstore(read, kread, hdr, khdr);
     swapped = swap;
 }
 

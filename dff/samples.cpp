@@ -11,6 +11,8 @@
 #include <cstring>
 #include <string>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace kivf {
 
@@ -38,24 +40,43 @@ void fail(std::int32_t number, std::string_view kname, std::int32_t& nerr) {
     apcmsg(kname);
 }
 
+// The npts samples (and x values, when x is not null) of an open, checked
+// file into y and x, in this machine's order. False with 1418 composed.
+bool readwords(std::string_view kname, std::int32_t handle, std::size_t npts, bool swap, float* y,
+               float* x, std::int32_t& nerr) {
+    const std::size_t bytes = 4 * npts;
+    const off_t start = off_t{4} * kHdrWords;
+    const bool ok = zpreadn(-handle, reinterpret_cast<std::byte*>(y), bytes, start) &&
+                    (x == nullptr || zpreadn(-handle, reinterpret_cast<std::byte*>(x), bytes,
+                                             start + static_cast<off_t>(bytes)));
+    zclosec(handle);
+    if (!ok) {
+        fail(kErrKivData, kname, nerr);
+        return false;
+    }
+    if (swap) {
+        reverse({y, npts});
+        if (x != nullptr) reverse({x, npts});
+    }
+    return true;
+}
+
+// Scratch records of a read: a caller's change only when it succeeds.
+CmHdr g_read;
+KmHdr g_kread;
+
 } // namespace
 
 void rkiv(std::string_view kname, CmHdr& hdr, KmHdr& khdr, std::span<float> yarray,
           std::span<float> xarray, bool& swapped, std::int32_t& nerr) {
     swapped = false;
-    static Raw raw; // scratch, as the header reader's
     std::int32_t handle = 0;
     bool swap = false;
-    if (!rkivopen(kname, raw, handle, swap, nerr)) return;
+    if (!rkivopen(kname, g_read, g_kread, handle, swap, nerr)) return;
     // The header's size check has passed, so NPTS is 0 or more and the file
     // holds exactly the samples it announces.
-    const auto word = [&](std::int32_t w) {
-        std::int32_t v = 0;
-        std::memcpy(&v, &raw[static_cast<std::size_t>(w)], 4);
-        return v;
-    };
-    const auto npts = static_cast<std::size_t>(word(kNumFhdr + nslot::NPTS - 1));
-    const bool leven = word(kNumFhdr + kNumNhdr + kNumIhdr + lslot::LEVEN - 1) != 0;
+    const auto npts = static_cast<std::size_t>(g_read.n(nslot::NPTS));
+    const bool leven = g_read.l(lslot::LEVEN) != 0;
     const char* shortname = nullptr;
     if (yarray.size() < npts)
         shortname = "yarray";
@@ -68,27 +89,40 @@ void rkiv(std::string_view kname, CmHdr& hdr, KmHdr& khdr, std::span<float> yarr
                std::to_string(shortname[0] == 'y' ? yarray.size() : xarray.size()) + ")");
         return;
     }
-    const std::size_t bytes = 4 * npts;
-    const off_t start = off_t{4} * kHdrWords;
-    const bool ok = zpreadn(-handle, reinterpret_cast<std::byte*>(yarray.data()), bytes, start) &&
-                    (leven || zpreadn(-handle, reinterpret_cast<std::byte*>(xarray.data()), bytes,
-                                      start + static_cast<off_t>(bytes)));
-    zclosec(handle);
-    if (!ok) {
-        fail(kErrKivData, kname, nerr);
+    if (!readwords(kname, handle, npts, swap, yarray.data(), leven ? nullptr : xarray.data(), nerr))
         return;
-    }
-    if (swap) {
-        reverse(yarray.first(npts));
-        if (!leven) reverse(xarray.first(npts));
-    }
-    rkivstore(raw, hdr, khdr);
+    rkivstore(g_read, g_kread, hdr, khdr);
     swapped = swap;
 }
 
 void rkiv(std::string_view kname, std::span<float> yarray, std::span<float> xarray, bool& swapped,
           std::int32_t& nerr) {
     rkiv(kname, cmhdr, kmhdr, yarray, xarray, swapped, nerr);
+}
+
+std::int32_t readtrace(std::string_view path, Trace& trace, bool& swapped) {
+    swapped = false;
+    std::int32_t handle = 0;
+    std::int32_t nerr = 0;
+    bool swap = false;
+    if (!rkivopen(path, g_read, g_kread, handle, swap, nerr)) return nerr;
+    const auto npts = static_cast<std::size_t>(g_read.n(nslot::NPTS));
+    const bool leven = g_read.l(lslot::LEVEN) != 0;
+    // Read into arrays of its own: a failure leaves the trace as it was.
+    std::vector<float> y(npts);
+    std::vector<float> x(leven ? 0 : npts);
+    if (!readwords(path, handle, npts, swap, y.data(), leven ? nullptr : x.data(), nerr))
+        return nerr;
+    rkivstore(g_read, g_kread, trace.hdr, trace.khdr);
+    trace.y = std::move(y);
+    trace.x = std::move(x);
+    swapped = swap;
+    return 0;
+}
+
+std::int32_t readtrace(std::string_view path, Trace& trace) {
+    bool swapped = false;
+    return readtrace(path, trace, swapped);
 }
 
 } // namespace kivf

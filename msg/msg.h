@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace kivf {
@@ -81,6 +82,8 @@ void msgprint(bool on);
 // lines joined by '\n', formatted as wrtmsg prints it but without the leading blank and bell,
 // e.g. "ERROR 1410: KIV file does not exist: x.kiv". text is blank-padded; cut when too short.
 void lastmsg(std::int32_t& number, std::span<char> text);
+// The same text as one string, without the padding.
+std::string lastmsg();
 
 // ------------------------------------------------------------- start-up ----
 

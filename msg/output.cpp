@@ -138,6 +138,15 @@ void lastmsg(std::int32_t& number, std::span<char> text) {
     std::fill(text.begin() + static_cast<std::ptrdiff_t>(n), text.end(), ' ');
 }
 
+std::string lastmsg() {
+    std::int32_t number = 0;
+    static std::array<char, (kMsgLineLen + 1) * kMsgLines + 32> text;
+    lastmsg(number, text);
+    std::string_view t(text.data(), text.size());
+    while (!t.empty() && (t.back() == ' ' || t.back() == '\0')) t.remove_suffix(1);
+    return std::string(t);
+}
+
 void sendmsg(std::int32_t unit, bool send, const std::array<bool, kMsgTypes>& types) {
     const std::int32_t ndest = std::clamp(cmmsg.ndest, 0, kMsgDests);
     for (std::int32_t d = 0; d < ndest; ++d) {

@@ -31,16 +31,6 @@ using namespace kivf;
 
 namespace {
 
-// The message the library left in its buffer, lines joined by '\n'.
-std::string message() {
-    std::int32_t number = 0;
-    static std::array<char, (kMsgLineLen + 1) * kMsgLines + 32> text;
-    lastmsg(number, text);
-    std::string_view t(text.data(), text.size());
-    while (!t.empty() && (t.back() == ' ' || t.back() == '\0')) t.remove_suffix(1);
-    return std::string(t);
-}
-
 // Failures of the file layer are the system's (OSError); the rest are about the contents.
 [[noreturn]] void raise(std::int32_t nerr) {
     PyObject* type = PyExc_ValueError;
@@ -49,7 +39,7 @@ std::string message() {
     } else if (nerr == kErrKivOpen || nerr == kErrKivRead || (nerr >= 100 && nerr < 1000)) {
         type = PyExc_OSError;
     }
-    PyErr_SetString(type, message().c_str());
+    PyErr_SetString(type, lastmsg().c_str());
     throw py::error_already_set();
 }
 
@@ -67,22 +57,19 @@ void exactpath(const std::string& path) {
     raise_value("file name " + py::repr(shown).cast<std::string>() + " " + std::string(why));
 }
 
-// The 110 numeric words and the 192 text bytes of a header, as they lie in the file.
-constexpr std::size_t kNumBytes = std::size_t{4} * kHdrNumWords;
-constexpr std::size_t kRawBytes = kNumBytes + kHdrTextBytes;
-
+// A header as the bytes of a file, words in this machine's order.
 py::bytes rawof(const CmHdr& h, const KmHdr& k) {
-    std::string raw(kRawBytes, '\0');
-    std::memcpy(raw.data(), static_cast<const void*>(&h), kNumBytes);
-    std::memcpy(raw.data() + kNumBytes, static_cast<const void*>(k.khdr.data()), kHdrTextBytes);
-    return py::bytes(raw);
+    HdrBytes raw{};
+    packhdr(h, k, raw);
+    return {reinterpret_cast<const char*>(raw.data()), raw.size()};
 }
 
 void unraw(const std::string& raw, CmHdr& h, KmHdr& k) {
-    if (raw.size() != kRawBytes)
-        raise_value("a KIV header is " + std::to_string(kRawBytes) + " bytes");
-    std::memcpy(static_cast<void*>(&h), raw.data(), kNumBytes);
-    std::memcpy(static_cast<void*>(k.khdr.data()), raw.data() + kNumBytes, kHdrTextBytes);
+    HdrBytes bytes{};
+    if (raw.size() != bytes.size())
+        raise_value("a KIV header is " + std::to_string(bytes.size()) + " bytes");
+    std::memcpy(bytes.data(), raw.data(), bytes.size());
+    unpackhdr(bytes, false, h, k);
 }
 
 // A floating field as the Python number whose shortest text is that of the stored value, so
@@ -144,15 +131,6 @@ py::dict header(const CmHdr& h, const KmHdr& k) {
     return d;
 }
 
-// Slot of a catalogue name in one group's list, 0 when absent. The whole name counts (the
-// setters look at 8 characters and drop blanks, so "xminimum2" would set XMINIMUM).
-template <std::size_t M>
-std::int32_t exactslot(std::string_view upper, const std::array<Text<8>, M>& list) {
-    for (std::size_t s = 0; s < M; ++s)
-        if (list[s].used() == upper) return static_cast<std::int32_t>(s + 1);
-    return 0;
-}
-
 std::string upper(std::string_view t) {
     std::string u(t);
     for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -202,7 +180,7 @@ void setfield(const std::string& kname, const py::handle& value) {
     const std::string key = upper(kname);
     std::int32_t nerr = 0;
     std::int32_t slot = 0;
-    if (exactslot(key, kmlhf.kkhdr) != 0) {
+    if (catslot(key, kmlhf.kkhdr) != 0) {
         if (!py::isinstance<py::str>(value))
             throw py::type_error(kname + ": a text field takes a str");
         const auto bytes = py::reinterpret_steal<py::object>(PyUnicode_AsLatin1String(value.ptr()));
@@ -218,25 +196,25 @@ void setfield(const std::string& kname, const py::handle& value) {
             raise_value(kname + ": " + shown(value) + " is longer than " + std::to_string(width) +
                         " characters");
         setkhv(key, text, nerr);
-    } else if ((slot = exactslot(key, kmlhf.knhdr)) != 0) {
+    } else if ((slot = catslot(key, kmlhf.knhdr)) != 0) {
         const std::int32_t v = int32of(kname, value, "an int");
         // Readers know this one header version only: a file with another is no KIV file.
         if (slot == nslot::NVHDR && v != kCurHver)
             raise_value(kname + ": " + std::to_string(v) + " is not " + std::to_string(kCurHver) +
                         ", the header version written");
         setnhv(key, v, nerr);
-    } else if ((slot = exactslot(key, kmlhf.kihdr)) != 0) {
+    } else if ((slot = catslot(key, kmlhf.kihdr)) != 0) {
         std::int32_t v = 0;
         if (py::isinstance<py::str>(value)) {
             const std::string e = value.cast<std::string>();
-            v = exactslot(upper(e), kmlhf.kienm);
+            v = catslot(e, kmlhf.kienm);
             if (v < 1 || v > ienum::IXYZ)
                 raise_value(kname + ": no enumerated value is named " + e);
         } else {
             v = int32of(kname, value, "a value name (str) or an int");
         }
         cmhdr.i(slot) = v;
-    } else if ((slot = exactslot(key, kmlhf.klhdr)) != 0) {
+    } else if ((slot = catslot(key, kmlhf.klhdr)) != 0) {
         std::int32_t v = 0;
         if (isbool(value)) {
             v = py::cast<bool>(value) ? 1 : 0;
@@ -251,7 +229,7 @@ void setfield(const std::string& kname, const py::handle& value) {
             v = index.equal(py::int_(1)) ? 1 : 0;
         }
         cmhdr.l(slot) = v;
-    } else if (exactslot(key, kmlhf.kfhdr) != 0) {
+    } else if (catslot(key, kmlhf.kfhdr) != 0) {
         // Any real number (numpy scalars too), but not a text that spells one, nor a bool.
         const bool wrong = py::isinstance<py::str>(value) || isbool(value);
         const auto number =
@@ -290,9 +268,7 @@ void writecurrent(const std::string& path, const F32& y, const std::optional<F32
         raise_value("too many samples for one KIV file");
     cmhdr.n(nslot::NPTS) = static_cast<std::int32_t>(ys.size());
     cmhdr.l(lslot::LEVEN) = x ? 0 : 1;
-    std::int32_t nerr = 0;
-    wkiv0(path, xs, ys, nerr);
-    if (nerr != 0) raise(nerr);
+    if (const std::int32_t nerr = writekiv(path, cmhdr, kmhdr, ys, xs); nerr != 0) raise(nerr);
 }
 
 void write_kiv(const std::string& path, const F32& y, const std::optional<F32>& x,
@@ -310,32 +286,22 @@ void write_raw(const std::string& path, const std::string& raw, const F32& y,
     writecurrent(path, y, x);
 }
 
+// A trace's array handed to numpy without a copy: the array owns it.
+py::array_t<float> owned(std::vector<float>&& v) {
+    if (v.empty()) return py::array_t<float>(0);
+    auto* held = new std::vector<float>(std::move(v));
+    const py::capsule free(held, [](void* p) { delete static_cast<std::vector<float>*>(p); });
+    return py::array_t<float>(static_cast<py::ssize_t>(held->size()), held->data(), free);
+}
+
 py::tuple read_kiv(const std::string& path) {
     exactpath(path);
-    static CmHdr h;
-    static KmHdr k;
+    Trace t;
     bool swapped = false;
-    std::int32_t nerr = 0;
-    // The header first, to size the arrays exactly: the samples go straight into them. A
-    // file replaced in between (the writer renames new files into place) is read again.
-    for (int attempt = 0;; ++attempt) {
-        rkivhdr(path, h, k, swapped, nerr);
-        if (nerr != 0) raise(nerr);
-        const std::int32_t npts = h.n(nslot::NPTS);
-        const std::int32_t leven = h.l(lslot::LEVEN);
-        const auto n = static_cast<std::size_t>(npts);
-        py::array_t<float> y(static_cast<py::ssize_t>(n));
-        py::array_t<float> xa(static_cast<py::ssize_t>(leven != 0 ? 0 : n));
-        rkiv(path, h, k, std::span<float>(y.mutable_data(), n),
-             std::span<float>(xa.mutable_data(), static_cast<std::size_t>(xa.size())), swapped,
-             nerr);
-        const bool same = h.n(nslot::NPTS) == npts && h.l(lslot::LEVEN) == leven;
-        if (nerr == 0 && same)
-            return py::make_tuple(rawof(h, k), y, leven != 0 ? py::object(py::none()) : xa,
-                                  swapped);
-        if (nerr != 0 && (nerr != kErrKivSpan || attempt == 2)) raise(nerr);
-        if (attempt == 2) throw py::value_error(path + ": the file changed while it was read");
-    }
+    if (const std::int32_t nerr = readtrace(path, t, swapped); nerr != 0) raise(nerr);
+    const bool leven = t.hdr.l(lslot::LEVEN) != 0;
+    return py::make_tuple(rawof(t.hdr, t.khdr), owned(std::move(t.y)),
+                          leven ? py::object(py::none()) : owned(std::move(t.x)), swapped);
 }
 
 py::dict header_of(const std::string& raw) {
@@ -362,7 +328,7 @@ py::bytes listing(const std::string& path, const std::string& list, bool all) {
 
 // The description of an enumerated value by name ("IVEL": "VELOCITY (NM/SEC)").
 std::string describe(const std::string& value) {
-    const std::int32_t v = exactslot(upper(value), kmlhf.kienm);
+    const std::int32_t v = catslot(value, kmlhf.kienm);
     if (v < 1 || v > ienum::IXYZ) return {};
     return stripped(kmlhf.kdienm[v - 1]);
 }

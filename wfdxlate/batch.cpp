@@ -24,9 +24,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <string>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <unistd.h>
 #include <vector>
 
@@ -439,21 +439,31 @@ std::string placed(const Run& run, std::uint64_t place) {
     return where(run.files[f - run.base.begin()], static_cast<std::int64_t>(place - *f));
 }
 
-// The sample buffer: as large as the largest record so far, reused.
-std::byte* samplebuf(std::size_t bytes) {
-    static std::byte* buf = nullptr;
-    static std::size_t cap = 0;
-    if (bytes > cap) {
-        std::free(buf);
-        buf = static_cast<std::byte*>(std::malloc(bytes));
-        cap = buf == nullptr ? 0 : bytes;
+// The record being converted: its header and samples, the sample array
+// reused (it only grows), so the raw samples are read straight into it.
+Trace& current() {
+    static Trace trace;
+    return trace;
+}
+
+// Room in the trace's samples for n raw samples of width bytes, which widen
+// to n floats in place; false when there is no memory for them.
+bool room(Trace& t, std::size_t n, int width) {
+    const std::size_t words = std::max<std::size_t>(n * std::max(width, 4) / 4, 1);
+    try {
+        t.y.resize(words);
+    } catch (const std::bad_alloc&) {
+        return false;
     }
-    return buf;
+    return true;
 }
 
 // Header fields of the record; every other field keeps its reset value.
-void fillheader(const Rec& r, const float* y, std::size_t n) {
-    newhdr();
+void fillheader(const Rec& r, Trace& t, std::size_t n) {
+    CmHdr& cmhdr = t.hdr;
+    KmHdr& kmhdr = t.khdr;
+    const float* y = t.y.data();
+    newhdr(cmhdr, kmhdr);
     const auto delta = static_cast<float>(1.0 / r.rate);
     cmhdr.n(nslot::NPTS) = static_cast<std::int32_t>(n);
     cmhdr.f(fslot::DELTA) = delta;
@@ -491,36 +501,14 @@ void fillheader(const Rec& r, const float* y, std::size_t n) {
     cmhdr.f(fslot::DEPMEN) = static_cast<float>(sum / static_cast<double>(count));
 }
 
-// The header and samples under a temporary name, renamed over the target, as
-// the writer does it: readers and concurrent runs never see a partial file, an
-// interrupted run leaves none. Returns 0 or errno.
-int writeout(const Run& run, const char* name, const float* y, std::size_t n) {
-    std::array<char, kHdrWords * 4> head{};
-    std::memcpy(head.data(), &cmhdr, kHdrNumWords * 4);
-    std::memcpy(head.data() + kHdrNumWords * 4, kmhdr.khdr.data(), kHdrTextBytes);
-    const int fd =
-        wkivtemp(run.dirfd, run.outdir.empty() ? "." : run.outdir.c_str(), run.dirfd, name);
-    if (fd < 0) return errno;
-    std::array<iovec, 2> iov{iovec{head.data(), head.size()},
-                             iovec{const_cast<float*>(y), n * sizeof(float)}};
+// The record's trace under a temporary name, renamed over the target: readers
+// and concurrent runs never see a partial file, an interrupted run leaves
+// none. Returns 0 or errno.
+int writeout(const Run& run, const char* name, Trace& t) {
     int err = 0;
-    std::size_t first = 0;
-    while (first < iov.size() && err == 0) {
-        const ssize_t put = ::writev(fd, &iov[first], static_cast<int>(iov.size() - first));
-        if (put < 0) {
-            if (errno != EINTR) err = errno;
-            continue;
-        }
-        auto left = static_cast<std::size_t>(put);
-        while (first < iov.size() && left >= iov[first].iov_len) left -= iov[first++].iov_len;
-        if (first < iov.size()) {
-            iov[first].iov_base = static_cast<char*>(iov[first].iov_base) + left;
-            iov[first].iov_len -= left;
-        }
-    }
-    if (::close(fd) != 0 && err == 0) err = errno;
-    const int placed = wkivdone(run.dirfd, name, err == 0);
-    return err != 0 ? err : placed;
+    const KivPlace at{run.dirfd, run.outdir.empty() ? "." : run.outdir.c_str(), name};
+    const std::int32_t nerr = writetrace(at, t, err);
+    return nerr != 0 && err == 0 ? EFBIG : err; // refused: only a file too large can be
 }
 
 std::string shown(const Run& run, const char* name) {
@@ -612,13 +600,14 @@ bool record(Run& run, const Source& src, std::int64_t lineno, std::uint64_t plac
         return true;
     }
     const std::size_t raw = n * static_cast<std::size_t>(r.width);
-    std::byte* buf = samplebuf(std::max<std::size_t>(n * std::max(r.width, 4), 1));
-    if (buf == nullptr) {
+    Trace& t = current();
+    if (!room(t, n, r.width)) {
         ::close(fd);
         Say(kMsgMemory) << at << std::int64_t{r.nsamp};
         return false;
     }
     std::size_t got = 0;
+    auto* buf = reinterpret_cast<std::byte*>(t.y.data());
     const bool whole = zpreadn(fd, buf, raw, r.foff, got);
     const int rerr = errno;
     ::close(fd);
@@ -630,9 +619,9 @@ bool record(Run& run, const Source& src, std::int64_t lineno, std::uint64_t plac
         return false;
     }
     widen(r.datatype, buf, n);
-    const auto* y = reinterpret_cast<const float*>(buf);
-    fillheader(r, y, n);
-    if (const int err = writeout(run, r.name.data(), y, n); err != 0) {
+    t.y.resize(n);
+    fillheader(r, t, n);
+    if (const int err = writeout(run, r.name.data(), t); err != 0) {
         Say(kMsgWrite) << at << shownname << std::strerror(err);
         return false;
     }

@@ -1,12 +1,11 @@
-// The KIV file writer.
-//
-// A file is written whole under a temporary name in its own directory and
-// renamed over the target only when every byte is written, so that a reader
-// never sees a partial file and a failure never costs the old one.
+// The writers' temporary files: a file is written whole under a temporary
+// name in its own directory and renamed over the target only when every byte
+// is written, so that a reader never sees a partial file and a failure never
+// costs the old one.
 #include "dff/dff.h"
+#include "dff/dff_internal.h"
 
 #include "co/co.h"
-#include "msg/msg.h"
 
 #include <array>
 #include <cerrno>
@@ -139,141 +138,7 @@ void tempname(TempName& name, std::uint64_t& state) {
         *at++ = digits[r % digits.size()];
 }
 
-// 101 as the file layer composes it for a failed create.
-void cannotcreate(std::string_view kname, int err, std::int32_t& nerr) {
-    nerr = 101;
-    setmsg("ERROR", nerr);
-    apcmsg(kname);
-    apcmsg(err == EACCES || err == EPERM ? "(Insufficient access rights.)"
-                                         : "(System error occurred.)");
-}
-
-void writefailed(std::int32_t& nerr) {
-    nerr = 115;
-    zrwerr(nerr);
-}
-
-// A count in full, however wide (apimsg has 8 columns).
-template <class T> void apnum(T value) {
-    std::array<char, 24> buf{};
-    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), value);
-    apcmsg(std::string_view(buf.data(), static_cast<std::size_t>(r.ptr - buf.data())));
-}
-
-// Refuse what would make a wrong or unreadable file; nothing is touched.
-bool refused(std::string_view kname, std::span<const float> xarray, std::span<const float> yarray,
-             std::int32_t& nerr) {
-    const std::int32_t npts = cmhdr.n(nslot::NPTS);
-    const bool leven = cmhdr.l(lslot::LEVEN) != 0;
-    const auto need = static_cast<std::size_t>(npts < 0 ? 0 : npts);
-    const std::int64_t words = std::int64_t{kHdrWords} + std::int64_t{npts} * (leven ? 1 : 2);
-    if (npts < 0) {
-        nerr = kErrNptsUndefined;
-    } else if (words > std::numeric_limits<std::int32_t>::max()) {
-        nerr = kErrNptsTooLarge; // word offsets of the file layer are 32-bit
-    } else if (yarray.size() < need) {
-        nerr = kErrShortYarray;
-    } else if (!leven && xarray.size() < need) {
-        nerr = kErrShortXarray;
-    } else {
-        return false;
-    }
-    setmsg("ERROR", nerr);
-    apcmsg(kname);
-    apcmsg("(NPTS =");
-    apnum(npts);
-    if (nerr == kErrShortYarray || nerr == kErrShortXarray) {
-        apcmsg("array length =");
-        apnum(nerr == kErrShortYarray ? yarray.size() : xarray.size());
-    }
-    apcmsg(")");
-    return true;
-}
-
-// The header and the samples, word by word, to an open descriptor.
-void writeall(std::int32_t handle, std::span<const float> xarray, std::span<const float> yarray,
-              std::int32_t& nerr) {
-    const std::int32_t npts = cmhdr.n(nslot::NPTS);
-    const auto numeric = std::span<const std::byte>(reinterpret_cast<const std::byte*>(&cmhdr),
-                                                    std::size_t{4} * kHdrNumWords);
-    zwabs(handle, numeric, kHdrNumWords, 0, nerr);
-    if (nerr != 0) return;
-
-    std::array<std::byte, kHdrTextBytes> text{}; // the 48 words of packed text
-    zputc(std::string_view(reinterpret_cast<const char*>(kmhdr.khdr.data()), kHdrTextBytes), text,
-          kHdrTextBytes);
-    zwabs(handle, std::span<const std::byte>(text), kHdrTextBytes / 4, kHdrNumWords, nerr);
-    if (nerr != 0) return;
-
-    zwabs(handle, yarray, npts, kHdrWords, nerr);
-    if (nerr == 0 && cmhdr.l(lslot::LEVEN) == 0)
-        zwabs(handle, xarray, npts, kHdrWords + npts, nerr);
-}
-
 } // namespace
-
-void wkiv0(std::string_view kname, std::span<const float> xarray, std::span<const float> yarray,
-           std::int32_t& nerr) {
-    nerr = 0;
-    if (refused(kname, xarray, yarray, nerr)) {
-        wrtmsg(kStdout);
-        return;
-    }
-
-    // A free unit is still asked for, so that running out of units fails the
-    // same way as before, with nothing touched.
-    std::int32_t unit = 0;
-    zgtfun(unit, nerr);
-    if (nerr != 0) {
-        wrtmsg(kStdout);
-        return;
-    }
-
-    Path path{};
-    if (!zpath(kname, path)) {
-        cannotcreate(kname, ENAMETOOLONG, nerr);
-        wrtmsg(kStdout);
-        return;
-    }
-
-    // The directory of the target, held open so that the temporary file and
-    // the rename stay in it.
-    const std::size_t len = std::strlen(path.data()); // a NUL in the name ends it
-    Path dir{};
-    const std::size_t last = std::string_view(path.data(), len).rfind('/');
-    if (last == std::string_view::npos) {
-        dir[0] = '.';
-    } else {
-        std::memcpy(dir.data(), path.data(), last == 0 ? 1 : last); // "/x" lies in "/"
-    }
-#ifdef O_PATH
-    constexpr int kDirFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-#else
-    constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-#endif
-    // A plain name lies in the working directory: no directory to open.
-    const bool here = last == std::string_view::npos;
-    const int dirfd = len == 0 ? -1 : here ? AT_FDCWD : ::open(dir.data(), kDirFlags);
-    if (dirfd == -1) {
-        cannotcreate(kname, len == 0 ? ENOENT : errno, nerr);
-        wrtmsg(kStdout);
-        return;
-    }
-
-    const int fd = wkivtemp(dirfd, dir.data(), AT_FDCWD, path.data());
-    if (fd < 0) {
-        cannotcreate(kname, errno, nerr);
-    } else {
-        writeall(-fd, xarray, yarray, nerr);
-        // A failed close loses data on some file systems and counts as a
-        // failed write.
-        if (::close(fd) != 0 && nerr == 0) writefailed(nerr);
-        const int err = wkivdone(AT_FDCWD, path.data(), nerr == 0);
-        if (err != 0 && nerr == 0) cannotcreate(kname, err, nerr);
-    }
-    if (!here) ::close(dirfd);
-    if (nerr != 0) wrtmsg(kStdout);
-}
 
 int wkivtemp(int dirfd, const char* dir, int tdirfd, const char* name) {
     // Leftovers of killed runs go, once per directory in a row.

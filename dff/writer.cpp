@@ -1,0 +1,229 @@
+// The KIV file writer: header records and samples to a file that appears
+// whole or not at all (see tempfile.cpp). Every writer of the library goes
+// through here; they differ only in how the bytes are handed to the system.
+#include "dff/dff.h"
+#include "dff/dff_internal.h"
+
+#include "co/co.h"
+#include "msg/msg.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <sys/uio.h>
+#include <unistd.h>
+
+namespace kivf {
+
+namespace {
+
+// 101 as the file layer composes it for a failed create.
+std::int32_t cannotcreate(std::string_view kname, int err) {
+    setmsg("ERROR", 101);
+    apcmsg(kname);
+    apcmsg(err == EACCES || err == EPERM ? "(Insufficient access rights.)"
+                                         : "(System error occurred.)");
+    return 101;
+}
+
+// A count in full, however wide (apimsg has 8 columns).
+template <class T> void apnum(T value) {
+    std::array<char, 24> buf{};
+    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), value);
+    apcmsg(std::string_view(buf.data(), static_cast<std::size_t>(r.ptr - buf.data())));
+}
+
+// Refuse what would make a wrong or unreadable file; nothing is touched.
+// Returns the refusal, its message composed, or 0.
+std::int32_t refused(std::string_view kname, std::int64_t npts, bool leven,
+                     std::span<const float> yarray, std::span<const float> xarray) {
+    const auto need = static_cast<std::size_t>(npts < 0 ? 0 : npts);
+    const std::int64_t words = std::int64_t{kHdrWords} + npts * (leven ? 1 : 2);
+    std::int32_t nerr = 0;
+    if (npts < 0) {
+        nerr = kErrNptsUndefined;
+    } else if (words > std::numeric_limits<std::int32_t>::max()) {
+        nerr = kErrNptsTooLarge; // word offsets of the file layer are 32-bit
+    } else if (yarray.size() < need) {
+        nerr = kErrShortYarray;
+    } else if (!leven && xarray.size() < need) {
+        nerr = kErrShortXarray;
+    } else {
+        return 0;
+    }
+    setmsg("ERROR", nerr);
+    apcmsg(kname);
+    apcmsg("(NPTS =");
+    apnum(npts);
+    if (nerr == kErrShortYarray || nerr == kErrShortXarray) {
+        apcmsg("array length =");
+        apnum(nerr == kErrShortYarray ? yarray.size() : xarray.size());
+    }
+    apcmsg(")");
+    return nerr;
+}
+
+// The header and the samples through the file layer, word by word.
+std::int32_t putwords(int fd, const HdrBytes& head, std::span<const float> y,
+                      std::span<const float> x) {
+    const auto npts = static_cast<std::int32_t>(y.size());
+    const std::span<const std::byte> bytes(head);
+    std::int32_t nerr = 0;
+    zwabs(-fd, bytes.first(std::size_t{4} * kHdrNumWords), kHdrNumWords, 0, nerr);
+    if (nerr == 0)
+        zwabs(-fd, bytes.subspan(std::size_t{4} * kHdrNumWords), kHdrTextBytes / 4, kHdrNumWords,
+              nerr);
+    if (nerr == 0) zwabs(-fd, y, npts, kHdrWords, nerr);
+    if (nerr == 0 && !x.empty()) zwabs(-fd, x, npts, kHdrWords + npts, nerr);
+    return nerr;
+}
+
+// The header and the samples gathered into as few writes as the system
+// takes. Returns 0 or errno.
+int putgathered(int fd, const HdrBytes& head, std::span<const float> y, std::span<const float> x) {
+    std::array<iovec, 3> iov{iovec{const_cast<std::byte*>(head.data()), head.size()},
+                             iovec{const_cast<float*>(y.data()), y.size_bytes()},
+                             iovec{const_cast<float*>(x.data()), x.size_bytes()}};
+    std::size_t first = 0;
+    while (first < iov.size()) {
+        const ssize_t put = ::writev(fd, &iov[first], static_cast<int>(iov.size() - first));
+        if (put < 0) {
+            if (errno != EINTR) return errno;
+            continue;
+        }
+        auto left = static_cast<std::size_t>(put);
+        while (first < iov.size() && left >= iov[first].iov_len) left -= iov[first++].iov_len;
+        if (first < iov.size()) {
+            iov[first].iov_base = static_cast<char*>(iov[first].iov_base) + left;
+            iov[first].iov_len -= left;
+        }
+    }
+    return 0;
+}
+
+// Records and samples to name in the directory of at, through a temporary
+// file. Returns 0, 101 or 115 with the message composed; err the errno.
+std::int32_t put(const KivPlace& at, std::string_view kname, const CmHdr& hdr, const KmHdr& khdr,
+                 std::span<const float> y, std::span<const float> x, Transfer how, int& err) {
+    err = 0;
+    const int fd = wkivtemp(at.dirfd, at.dir, at.dirfd, at.name);
+    if (fd < 0) {
+        err = errno;
+        return cannotcreate(kname, err);
+    }
+    HdrBytes head{};
+    packhdr(hdr, khdr, head);
+    const auto npts = static_cast<std::size_t>(hdr.n(nslot::NPTS));
+    y = y.first(npts);
+    x = hdr.l(lslot::LEVEN) == 0 ? x.first(npts) : std::span<const float>{};
+    std::int32_t nerr = 0;
+    if (how == Transfer::words) {
+        nerr = putwords(fd, head, y, x);
+        if (nerr != 0) err = errno;
+    } else {
+        err = putgathered(fd, head, y, x);
+    }
+    // A failed close loses data on some file systems and counts as a failed
+    // write.
+    if (::close(fd) != 0 && err == 0) err = errno;
+    if (err != 0 && nerr == 0) {
+        nerr = 115;
+        zrwerr(nerr);
+    }
+    const int placed = wkivdone(at.dirfd, at.name, nerr == 0);
+    if (placed != 0 && nerr == 0) {
+        err = placed;
+        nerr = cannotcreate(kname, err);
+    }
+    return nerr;
+}
+
+// Records and samples to the file kname, its directory held open meanwhile
+// so that the temporary file and the rename stay in it.
+std::int32_t putnamed(std::string_view kname, const CmHdr& hdr, const KmHdr& khdr,
+                      std::span<const float> y, std::span<const float> x, Transfer how) {
+    Path path{};
+    if (!zpath(kname, path)) return cannotcreate(kname, ENAMETOOLONG);
+    const std::size_t len = std::strlen(path.data()); // a NUL in the name ends it
+    if (len == 0) return cannotcreate(kname, ENOENT);
+    Path dir{};
+    const std::size_t last = std::string_view(path.data(), len).rfind('/');
+    // A plain name lies in the working directory: no directory to open.
+    const bool here = last == std::string_view::npos;
+    if (here) {
+        dir[0] = '.';
+    } else {
+        std::memcpy(dir.data(), path.data(), last == 0 ? 1 : last); // "/x" lies in "/"
+    }
+#ifdef O_PATH
+    constexpr int kDirFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+    constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+    const int dirfd = here ? AT_FDCWD : ::open(dir.data(), kDirFlags);
+    if (dirfd == -1) return cannotcreate(kname, errno);
+    int err = 0;
+    const KivPlace at{dirfd, dir.data(), here ? path.data() : path.data() + last + 1};
+    const std::int32_t nerr = put(at, kname, hdr, khdr, y, x, how, err);
+    if (!here) ::close(dirfd);
+    return nerr;
+}
+
+} // namespace
+
+std::int32_t writekiv(std::string_view kname, const CmHdr& hdr, const KmHdr& khdr,
+                      std::span<const float> yarray, std::span<const float> xarray, Transfer how) {
+    const std::int32_t nerr =
+        refused(kname, hdr.n(nslot::NPTS), hdr.l(lslot::LEVEN) != 0, yarray, xarray);
+    return nerr != 0 ? nerr : putnamed(kname, hdr, khdr, yarray, xarray, how);
+}
+
+void wkiv0(std::string_view kname, std::span<const float> xarray, std::span<const float> yarray,
+           std::int32_t& nerr) {
+    nerr = refused(kname, cmhdr.n(nslot::NPTS), cmhdr.l(lslot::LEVEN) != 0, yarray, xarray);
+    // A free unit is still asked for, so that running out of units fails the
+    // same way as before, with nothing touched.
+    if (nerr == 0) {
+        std::int32_t unit = 0;
+        zgtfun(unit, nerr);
+    }
+    if (nerr == 0) nerr = putnamed(kname, cmhdr, kmhdr, yarray, xarray, Transfer::words);
+    if (nerr != 0) wrtmsg(kStdout);
+}
+
+namespace {
+
+// The trace's records with NPTS and LEVEN from its arrays; the refusal of
+// arrays that cannot make a file, else 0.
+std::int32_t traced(std::string_view kname, const Trace& t, CmHdr& hdr) {
+    const bool leven = t.x.empty();
+    const std::size_t n = leven ? t.y.size() : std::max(t.y.size(), t.x.size());
+    const auto npts = static_cast<std::int64_t>(n);
+    if (const std::int32_t nerr = refused(kname, npts, leven, t.y, t.x); nerr != 0) return nerr;
+    hdr = t.hdr;
+    hdr.n(nslot::NPTS) = static_cast<std::int32_t>(npts);
+    hdr.l(lslot::LEVEN) = leven ? 1 : 0;
+    return 0;
+}
+
+} // namespace
+
+std::int32_t writetrace(std::string_view path, const Trace& trace) {
+    static CmHdr hdr;
+    const std::int32_t nerr = traced(path, trace, hdr);
+    return nerr != 0 ? nerr : putnamed(path, hdr, trace.khdr, trace.y, trace.x, Transfer::gather);
+}
+
+std::int32_t writetrace(const KivPlace& at, const Trace& trace, int& err) {
+    static CmHdr hdr;
+    err = 0;
+    const std::int32_t nerr = traced(at.name, trace, hdr);
+    return nerr != 0 ? nerr
+                     : put(at, at.name, hdr, trace.khdr, trace.y, trace.x, Transfer::gather, err);
+}
+
+} // namespace kivf
