@@ -349,8 +349,8 @@ std::int32_t readtrace(std::string_view path, Trace& trace);
 
 // Write trace as the KIV file path through writekiv. NPTS and LEVEN come from
 // the arrays: NPTS is the length of y (of x when that is longer, which is
-// then refused as 1401), LEVEN false exactly when x holds values (a shorter
-// x is 1402); every other field as the records hold it. Returns 0 or the
+// then refused as 1401), LEVEN is false when x holds values or the records
+// say so (a shorter x is 1402); every other field as the records hold it. Returns 0 or the
 // failure of writekiv, its message left for lastmsg; nothing is printed.
 std::int32_t writetrace(std::string_view path, const Trace& trace);
 // The same into a directory held open; err is the system's errno of a failed

@@ -200,7 +200,7 @@ namespace {
 // The trace's records with NPTS and LEVEN from its arrays; the refusal of
 // arrays that cannot make a file, else 0.
 std::int32_t traced(std::string_view kname, const Trace& t, CmHdr& hdr) {
-    const bool leven = t.x.empty();
+    const bool leven = t.x.empty() && t.hdr.l(lslot::LEVEN) != 0;
     const std::size_t n = leven ? t.y.size() : std::max(t.y.size(), t.x.size());
     const auto npts = static_cast<std::int64_t>(n);
     if (const std::int32_t nerr = refused(kname, npts, leven, t.y, t.x); nerr != 0) return nerr;

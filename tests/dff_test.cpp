@@ -101,6 +101,12 @@ TEST_F(Dff, CatalogueGroupsListsAndEnumerations) {
     const auto& l = kmlhf.klist; // STD is DEFAULT
     EXPECT_TRUE(std::equal(l.begin(), l.begin() + 81, l.begin() + 119));
     for (std::int32_t n = 1; n <= 60; ++n) EXPECT_EQ(cmhdr.ienm[std::size_t(n - 1)], n);
+    // Lookup by the whole name, where the setters forgive blanks after it and a ninth character.
+    const std::pair<std::string, std::int32_t> names[] = {
+        {"delta", 1},  {"Fhdr70", 70},   {"DELTA ", 0},
+        {" DELTA", 0}, {"xminimum2", 0}, {std::string("B\0", 2), 0},
+        {"", 0}};
+    for (const auto& [name, slot] : names) EXPECT_EQ(catslot(name, kmlhf.kfhdr), slot) << name;
 }
 
 TEST_F(Dff, ResetGivesTheDefaultsAndInitialisesOnce) {

@@ -2,6 +2,7 @@
 #include "dff/dff.h"
 #include "testutil.h"
 #include <cstring>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <random>
 #include <sstream>
@@ -115,6 +116,44 @@ TEST_F(Rkiv, RefusalsLeaveHeaderArraysAndDescriptorsAsTheyWere) {
     rkivhdr(d + "even.kiv", h, k, swapped, nerr);
     zsetio(nullptr, nullptr);
     EXPECT_EQ(last(), "1415|ERROR 1415: KIV file header cannot be read: " + d + "even.kiv");
+}
+
+// A trace reads what wkiv0 wrote in either order and writes the same bytes back.
+TEST_F(Rkiv, TracesReadAndWriteTheFilesWordForWord) {
+    for (const bool leven : {true, false})
+        for (const std::int32_t n : {0, 7}) {
+            const std::string wrote = write("f.kiv", n, leven, unsigned(n + 9 * leven));
+            test::spit(dir / "o.kiv", other(wrote));
+            for (const bool swap : {false, true}) {
+                Trace t = newtrace();
+                bool swapped = !swap;
+                ASSERT_EQ(readtrace(dir / (swap ? "o.kiv" : "f.kiv"), t, swapped), 0);
+                EXPECT_TRUE(swapped == swap && holds(t.y, y, 0) &&
+                            (leven ? t.x.empty() : holds(t.x, x, 0)) && t.hdr.undfflt == kUndfFlt)
+                    << leven << swap << n;
+                ASSERT_EQ(writetrace(dir / "t.kiv", t), 0);
+                EXPECT_EQ(test::slurp(dir / "t.kiv"), wrote) << leven << swap << n;
+            }
+        }
+    // Arrays that disagree are refused before anything is made; a failed read changes nothing.
+    Trace t = newtrace();
+    EXPECT_EQ(std::memcmp(&t.hdr, &(newhdr(), cmhdr), sizeof t.hdr), 0);
+    const std::string d = dir.path.string() + "/";
+    // clang-format off
+    const struct { std::size_t ny, nx; std::int32_t nerr; std::string want; } cases[] = {
+        {3, 2, 1402, "ERROR 1402: Cannot write a waveform file: the independent array is shorter than NPTS: " + d + "n.kiv (NPTS = 3 array length = 2 )"},
+        {2, 3, 1401, "ERROR 1401: Cannot write a waveform file: the sample array is shorter than NPTS: " + d + "n.kiv (NPTS = 3 array length = 2 )"}};
+    // clang-format on
+    for (const auto& c : cases) {
+        t.y.assign(c.ny, 1.0F);
+        t.x.assign(c.nx, 2.0F);
+        EXPECT_EQ(writetrace(d + "n.kiv", t), c.nerr);
+        EXPECT_EQ(lastmsg(), c.want);
+        EXPECT_FALSE(std::filesystem::exists(dir / "n.kiv"));
+    }
+    EXPECT_EQ(readtrace(d + "n.kiv", t), kErrKivMissing);
+    EXPECT_EQ(lastmsg(), "ERROR 1410: KIV file does not exist: " + d + "n.kiv");
+    EXPECT_TRUE(t.y.size() == 2 && t.x.size() == 3);
 }
 
 TEST_F(Rkiv, MessagesAreTakenInsteadOfPrinted) {
