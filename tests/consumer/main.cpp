@@ -1,4 +1,5 @@
-// The installed library, KIVAUX unset: a message, KIV files written and read back, a refusal.
+// The installed library, KIVAUX unset: a message, KIV files written and read back (arrays and
+// traces), a refusal.
 #include "dff/dff.h"
 #include "msg/msg.h"
 #include <cstring>
@@ -30,6 +31,14 @@ int main() {
             std::memcmp(y2.data(), y.data(), 20) || x2 != (even ? std::vector<float>(5) : x))
             return 1;
     }
+    // The same through traces, as the README shows them.
+    Trace t, back;
+    if (readtrace("uneven.kiv", t) != 0 || t.x != x) return 4;
+    for (float& v : t.y) v *= 2;
+    t.khdr.k(kslot::KSTNM).set("ANMO2");
+    if (writetrace("twice.kiv", t) != 0 || readtrace("twice.kiv", back) != 0 || back.y != t.y ||
+        back.x != x || back.khdr.k(kslot::KSTNM).used() != "ANMO2")
+        return 5;
     msgprint(false);
     setnhv("NOFIELD", 1, nerr); // else printed at once
     rkiv("even.kiv", std::span(y2).first(4), {}, swapped, nerr);
