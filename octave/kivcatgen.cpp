@@ -1,6 +1,6 @@
 // Writes kivcat.m, the vocabulary kivread and kivwrite share, from the library's
-// own catalogue, so that the Octave functions never name a field the library
-// does not know. Run at build time:
+// own catalogue and header constants, so that the Octave functions never name a
+// field the library does not know. Run at build time:
 //   kivcatgen kivcat.m.in private/kivcat.m
 // The template's line @CATALOGUE@ becomes the assignments, at its indentation.
 #include "dff/dff.h"
@@ -15,6 +15,9 @@
 namespace {
 
 using namespace kivf;
+
+static_assert(kUndfFlt == kUndfInt && kUndfEnm == kUndfInt,
+              "kivread and kivwrite take one undefined value for every numeric group");
 
 template <std::size_t M> std::vector<std::string_view> names(const std::array<Text<8>, M>& a) {
     std::vector<std::string_view> v;
@@ -54,6 +57,9 @@ void catalogue(std::ostream& out, const std::string& indent) {
     auto e = names(kmlhf.kienm);
     e.erase(std::find(e.begin(), e.end(), "UNUSED"), e.end());
     cell(out, indent, "enum", e);
+    out << indent << "cat.undef = " << kUndfInt << ";\n"
+        << indent << "cat.undeftxt = " << quoted(kUndfTxt) << ";\n"
+        << indent << "cat.version = " << kCurHver << ";\n";
 }
 
 } // namespace
