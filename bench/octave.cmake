@@ -2,8 +2,9 @@
 # default build):
 #   cmake --build <build> --target kivread_bench_octave
 add_custom_target(kivread_bench_octave
-  COMMAND ${CMAKE_COMMAND} -E env KIVF_OCTAVE_DIR=${PROJECT_SOURCE_DIR}/octave
+  COMMAND ${CMAKE_COMMAND} -E env KIVF_OCTAVE_DIR=${PROJECT_BINARY_DIR}/octave
           octave-cli --norc --quiet --no-history --no-window-system
           ${CMAKE_CURRENT_SOURCE_DIR}/kivread_bench.m
   USES_TERMINAL
   VERBATIM)
+add_dependencies(kivread_bench_octave kivf_octave_files)

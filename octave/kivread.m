@@ -60,6 +60,7 @@ function [y, hdr, x] = kivread (file)
   elseif (! S_ISREG (st.mode))
     error ('kivread:open', 'KIV file cannot be opened: %s (Not a plain file.)', file);
   end
+  c = kivcat ();
   [fid, msg] = fopen (file, 'r');
   if (fid < 0)
     error ('kivread:open', 'KIV file cannot be opened: %s (%s)', file, msg);
@@ -67,37 +68,38 @@ function [y, hdr, x] = kivread (file)
   sz = st.size;
   short = 'Truncated or not a KIV file: shorter than the 632-byte header';
   unwind_protect
-    % Up to NVHDR a file can be told from another; the header is 632 bytes.
-    if (sz < 308)
+    % Up to NVHDR, its last byte v, a file can be told from another.
+    v = 4 * c.at.NVHDR;
+    if (sz < v)
       error ('kivread:short', [short, ': %s (%d bytes)'], file, sz);
     end
-    want = min (sz, 632);
+    want = min (sz, c.bytes);
     raw = fread (fid, want, '*uint8');
     if (numel (raw) != want)
       error ('kivread:read', 'KIV file header cannot be read: %s', file);
     end
-    nvhdr = typecast (raw(305:308), 'int32');
-    swapped = nvhdr != 6;
-    if (swapped && swapbytes (nvhdr) != 6)
+    nvhdr = typecast (raw(v-3:v), 'int32');
+    swapped = nvhdr != c.version;
+    if (swapped && swapbytes (nvhdr) != c.version)
       error ('kivread:notkiv', ...
              'Not a KIV file: no header version 6 at byte 304 in either byte order: %s', file);
     end
-    if (sz < 632)
+    if (sz < c.bytes)
       error ('kivread:short', [short, ': %s (%d bytes)'], file, sz);
     end
 
-    words = typecast (raw(1:440), 'uint32');
+    words = typecast (raw(1:4 * numel (c.numeric)), 'uint32');
     if (swapped)
       words = swapbytes (words);
     end
-    ints = double (typecast (words(71:110), 'int32'));
-    npts = ints(10);
-    leven = ints(36) != 0;
+    ints = double (typecast (words, 'int32'));    % the floating words too, never used as such
+    npts = ints(c.at.NPTS);
+    leven = ints(c.at.LEVEN) != 0;
     if (npts < 0)
       error ('kivread:npts', ...
              'KIV file sample count NPTS is undefined or negative: %s (NPTS = %d)', file, npts);
     end
-    expect = 632 + npts * (4 + 4 * ! leven);
+    expect = c.bytes + npts * (4 + 4 * ! leven);
     if (sz != expect)
       error ('kivread:size', ...
              ['KIV file size does not match NPTS and LEVEN: %s ', ...
@@ -123,34 +125,34 @@ function [y, hdr, x] = kivread (file)
     fclose (fid);
   end_unwind_protect
   if (nargout > 1)
-    hdr = header (double (typecast (words(1:70), 'single')), ints, raw(441:632));
+    nf = numel (c.F);
+    hdr = header ([double(typecast (words(1:nf), 'single')); ints(nf+1:end)], ...
+                  raw(4 * numel (words) + 1:end), c);
   end
 end
 
 % The header as a struct: undefined fields left out, values in their Octave form.
-function hdr = header (f, ints, text)
-  c = kivcat ();
+function hdr = header (num, text, c)
   % Numeric fields: defined ones only, enumerated values by name, logicals as logicals.
-  num = [f; ints];
-  def = num != -12345;
-  def(106:110) = true;
+  def = num != c.undef;
+  def(c.Lwords) = true;
   vals = num2cell (num);
-  vals(106:110) = num2cell (num(106:110) != 0);
-  e = num(86:105);
+  vals(c.Lwords) = num2cell (num(c.Lwords) != 0);
+  e = num(c.Iwords);
   named = e >= 1 & e <= numel (c.enum);
-  vals(85 + find (named)) = c.enum(e(named));
+  vals(c.Iwords(named)) = c.enum(e(named));
 
   % Texts: undefined ones out, each up to its first NUL and without blanks at either end.
   t = [char(text(:))', ' '](c.textidx);
-  kdef = ! all (t(:, 1:8) == '-12345  ', 2);
+  kdef = ! all (t(:, 1:8) == c.undeftxt, 2);
   second = t(2, 9:16);
   if (any (text == 0))                      % rare: skipped when it cannot matter
     t(cumsum (t == char (0), 2) > 0) = ' ';
   end
-  kdef(2) = kdef(2) || ! (strcmp (second, '-12345  ') || all (t(2, 9:16) == ' '));
+  kdef(2) = kdef(2) || ! (strcmp (second, c.undeftxt) || all (t(2, 9:16) == ' '));
   if (any (t(:, 1) == ' '))
     [~, first] = max (t != ' ', [], 2);     % leading blanks rotated to the end,
-    t = t(mod ((0:15) + first - 1, 16) * 23 + (1:23)');
+    t = t(mod ((0:15) + first - 1, 16) * rows (t) + (1:rows (t))');
   end
   k = cellstr (t);                           % where cellstr drops them
 

@@ -73,19 +73,19 @@ function kivwrite (file, y, hdr, x)
   end
   beyond ('y', y);
   beyond ('x', x);
+  c = kivcat ();
   npts = numel (y);
-  if (npts > 2147483647 - 158 - uneven * npts)
+  if (npts > 2147483647 - c.bytes / 4 - uneven * npts)
     error ('kivwrite:value', 'kivwrite: too many samples for a KIV file (%d)', npts);
   end
 
   % A fresh header.
-  c = kivcat ();
-  f = repmat (-12345, 70, 1);
-  n = repmat (-12345, 15, 1);
-  e = repmat (-12345, 20, 1);
+  f = repmat (c.undef, numel (c.F), 1);
+  n = repmat (c.undef, numel (c.N), 1);
+  e = repmat (c.undef, numel (c.I), 1);
   l = [1; 0; 1; 1; 0];
-  k = repmat ('-12345  ', 24, 1);
-  n([7 8 9]) = [6 0 0];
+  k = repmat (c.undeftxt, numel (c.K), 1);
+  n([7 8 9]) = [c.version 0 0];
   e(1) = 1;
   given = {};
 
@@ -104,9 +104,9 @@ function kivwrite (file, y, hdr, x)
       elseif (! undef && isfinite (v) && abs (v) > realmax ('single'))
         error ('kivwrite:value', 'kivwrite: %s = %g is beyond the 32-bit float range', name, v);
       end
-      f(s) = ifelse (undef, -12345, v);
+      f(s) = ifelse (undef, c.undef, v);
     elseif (group == 'N')
-      n(s) = integer (name, v, undef);
+      n(s) = integer (name, v, undef, c);
     elseif (group == 'I')
       if (ischar (v))
         ord = find (strcmp (upper (v), c.enum));
@@ -115,7 +115,7 @@ function kivwrite (file, y, hdr, x)
         end
         e(s) = ord;
       else
-        e(s) = integer (name, v, undef);
+        e(s) = integer (name, v, undef, c);
       end
     elseif (group == 'L')
       if (! (isscalar (v) && (islogical (v) || (isnumeric (v) && (v == 0 || v == 1)))))
@@ -125,7 +125,7 @@ function kivwrite (file, y, hdr, x)
     elseif (group == 'K' && s != 3)
       width = 8 + 8 * (s == 2);                 % KEVNM spans slots 2 and 3
       if (undef)
-        v = repmat ('-12345  ', 1, width / 8);
+        v = repmat (c.undeftxt, 1, width / 8);
       elseif (! ischar (v) || rows (v) > 1)
         error ('kivwrite:type', 'kivwrite: %s must be a text (char row)', name);
       elseif (numel (v) > width)
@@ -141,12 +141,12 @@ function kivwrite (file, y, hdr, x)
   end
 
   % What follows from the data.
-  if (! any (strcmp ('NPTS', given)) || n(10) == -12345)
+  if (! any (strcmp ('NPTS', given)) || n(10) == c.undef)
     n(10) = npts;
   elseif (n(10) != npts)
     error ('kivwrite:value', 'kivwrite: NPTS = %d but y has %d samples', n(10), npts);
   end
-  if (n(7) != 6)
+  if (n(7) != c.version)
     error ('kivwrite:value', 'kivwrite: NVHDR must be 6, the header version written');
   end
   if (uneven && l(1))
@@ -161,7 +161,7 @@ function kivwrite (file, y, hdr, x)
   if (npts > 0 && uneven)
     f(6) = ifelse (any (strcmp ('B', given)), f(6), double (single (x(1))));
     f(7) = ifelse (any (strcmp ('E', given)), f(7), double (single (x(end))));
-  elseif (npts > 0 && ! any (strcmp ('E', given)) && f(6) != -12345 && f(1) != -12345)
+  elseif (npts > 0 && ! any (strcmp ('E', given)) && f(6) != c.undef && f(1) != c.undef)
     f(7) = f(6) + (npts - 1) * f(1);
     if (! isfinite (single (f(7))))
       error ('kivwrite:value', ['kivwrite: E = B + (NPTS-1)*DELTA = %.15g is not a finite ', ...
@@ -200,9 +200,9 @@ function ok = realscalar (v)
   ok = (isnumeric (v) || islogical (v)) && isreal (v) && isscalar (v);
 end
 
-function w = integer (name, v, undef)
+function w = integer (name, v, undef, c)
   if (undef)
-    w = -12345;
+    w = c.undef;
   elseif (! realscalar (v))
     error ('kivwrite:type', 'kivwrite: %s must be an integer', name);
   elseif (v != fix (v) || v < -2147483648 || v > 2147483647)
@@ -238,7 +238,7 @@ function write (file, f, ints, k, y, x)
             + fwrite (fid, x, 'float32');
     status = fclose (fid);
     fid = -1;
-    if (count != 110 + 192 + numel (y) + numel (x) || status != 0)
+    if (count != numel (f) + numel (ints) + numel (k) + numel (y) + numel (x) || status != 0)
       error ('kivwrite:write', 'kivwrite: writing %s failed', file);
     end
     [status, msg] = rename (tmp, file);

@@ -1,7 +1,7 @@
-# kivread and kivwrite in octave-cli against the built converter and kivhdr; skipped without it.
+# The built octave/ folder in octave-cli against the built converter and kivhdr; skipped without it.
 set(skip "echo 'SKIPPED kivf_octave: octave-cli is not installed; kivread, kivwrite untested'")
 add_test(NAME kivf_octave
-  COMMAND ${CMAKE_COMMAND} -E env KIVF_OCTAVE_DIR=${PROJECT_SOURCE_DIR}/octave
+  COMMAND ${CMAKE_COMMAND} -E env KIVF_OCTAVE_DIR=${PROJECT_BINARY_DIR}/octave
   KIVAUX=${PROJECT_SOURCE_DIR}/kivaux WFDXLATE=$<TARGET_FILE:wfdxlate> KIVHDR=$<TARGET_FILE:kivhdr>
     /bin/sh -c "command -v octave-cli >/dev/null || { ${skip}; exit 77; }
       exec octave-cli --norc --quiet --no-history --no-window-system \"$0\""
