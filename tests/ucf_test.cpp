@@ -47,3 +47,15 @@ TEST(Ucf, CalendarArithmetic) {
     inctim(0, 0, 0, 0, __builtin_nanf(""), h, m, s, ms, carry);
     EXPECT_EQ((DateTime{h, m, s, ms, carry, 0}), (DateTime{0, 0, 0, 0, 0, 0}));
 }
+
+TEST(Ucf, GregorianDayNumbers) { // days since 1970 of known dates, with the century rule
+    const std::array<std::int64_t, 3> known[] = {
+        {0, 1970, 1},         {-1, 1969, 365},    {-25509, 1900, 59}, {-25508, 1900, 60},
+        {11016, 2000, 60},    {11322, 2000, 366}, {47541, 2100, 60},  {47846, 2100, 365},
+        {-134775, 1600, 366}, {17233, 2017, 67},  {-719162, 1, 1},    {-719163, 0, 366}};
+    for (const auto& [days, year, jday] : known) {
+        std::int32_t y = 0, d = 0;
+        gregorian(days, y, d);
+        EXPECT_EQ((std::array<std::int64_t, 2>{y, d}), (std::array{year, jday})) << days;
+    }
+}

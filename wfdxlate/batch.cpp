@@ -201,22 +201,6 @@ Schema detect(std::string_view line) {
     return Schema::automatic;
 }
 
-// Days since 1970-01-01 to year and day of year (Gregorian calendar).
-void civil(std::int64_t days, std::int32_t& year, std::int32_t& jday) {
-    const std::int64_t z = days + 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const std::int64_t doe = z - era * 146097;
-    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100); // from March 1
-    const std::int64_t y = yoe + era * 400 + (doy >= 306 ? 1 : 0);
-    const std::int64_t yy = y - 1; // days to January 1 of y
-    const std::int64_t e2 = (yy >= 0 ? yy : yy - 399) / 400;
-    const std::int64_t yoe2 = yy - e2 * 400;
-    const std::int64_t jan1 = e2 * 146097 + yoe2 * 365 + yoe2 / 4 - yoe2 / 100 + 306 - 719468;
-    year = static_cast<std::int32_t>(y);
-    jday = static_cast<std::int32_t>(days - jan1 + 1);
-}
-
 // The start time to the millisecond by the dialogue's rule (rounded to the
 // microsecond, then cut to the millisecond).
 bool times(Rec& r) {
@@ -227,7 +211,7 @@ bool times(Rec& r) {
     if (us % 1000000 < 0) --whole;
     std::int64_t days = whole / 86400;
     if (whole % 86400 < 0) --days;
-    civil(days, r.year, r.jday);
+    gregorian(days, r.year, r.jday);
     r.hour = sod / 3600;
     r.min = sod / 60 % 60;
     r.sec = sod % 60;
