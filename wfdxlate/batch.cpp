@@ -101,8 +101,7 @@ bool g_progress = false; // a progress line stands on the terminal
 void complain(std::string_view s) {
     std::fflush(stdout);
     std::string line(s);
-    for (char& c : line) // a message is one line on a terminal, whatever a record held
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    maskcontrols(line); // a message is one line on a terminal, whatever a record held
     line += '\n';
     if (g_progress) line.insert(0, "\r\033[K"); // never run on from the progress line
     g_progress = false;
