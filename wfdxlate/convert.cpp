@@ -62,7 +62,7 @@ bool convert(Record& r, std::int32_t lineno) {
     fill(outfile, r.infile.view().substr(0, ii));
     fill(std::span<char>(outfile.data() + ii, 4), ".kiv");
 
-    r.delta = 1.0f / r.delta;
+    r.interval = 1.0f / r.rate;
 
     if (iswfdisc(outfile.view().substr(0, ii + 4))) { // never replace what is being read
         setmsg("ERROR", kMsgSelf);
@@ -93,7 +93,7 @@ bool convert(Record& r, std::int32_t lineno) {
     newhdr();
     setnhv("NPTS", r.npts, nerr);
     setfhv("B", 0.0f, nerr);
-    setfhv("DELTA", r.delta, nerr);
+    setfhv("DELTA", r.interval, nerr);
     setnhv("NZYEAR", r.nzyear, nerr);
     setnhv("NZJDAY", r.nzjday, nerr);
     setnhv("NZHOUR", tray2[2], nerr);

@@ -108,7 +108,7 @@ Decoded decode(Record& r, std::string_view line, std::int32_t lineno) {
         apimsg(r.npts);
         return Decoded::refused;
     }
-    if (!rdfree(token(r, 6), r.delta)) {
+    if (!rdfree(token(r, 6), r.rate)) {
         notnumber(lineno, 6, token(r, 6));
         return Decoded::refused;
     }

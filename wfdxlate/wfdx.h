@@ -49,7 +49,8 @@ struct Record {
     std::int32_t startms;  // its milliseconds, 0..999
     Text<8> kstnm, kcmpnm;
     std::int32_t npts;
-    float delta; // the rate as decoded; the interval after conversion
+    float rate;     // samples a second, as decoded
+    float interval; // seconds between samples, set by convert
     Text<kTokenLen> infile;
 };
 
