@@ -41,6 +41,23 @@ void samplesfailed(const Record& r, std::int32_t lineno) {
 
 } // namespace
 
+void setfields(CmHdr& h, KmHdr& k, const Fields& v) {
+    h.n(nslot::NPTS) = v.npts;
+    h.f(fslot::B) = 0.0F;
+    h.f(fslot::DELTA) = v.interval;
+    h.n(nslot::NZYEAR) = v.year;
+    h.n(nslot::NZJDAY) = v.jday;
+    h.n(nslot::NZHOUR) = v.hour;
+    h.n(nslot::NZMIN) = v.minute;
+    h.n(nslot::NZSEC) = v.second;
+    h.n(nslot::NZMSEC) = v.msec;
+    k.k(kslot::KSTNM).set(v.station);
+    k.k(kslot::KCMPNM).set(v.channel);
+    // Missing user texts stay undefined rather than take another record's.
+    if (!v.user0.empty()) k.k(kslot::KUSER0).set(v.user0);
+    if (!v.user1.empty()) k.k(kslot::KUSER1).set(v.user1);
+}
+
 void guard(const char* wfdisc) {
     guarded = ::stat(wfdisc, &wfdiscid) == 0;
 }

@@ -25,6 +25,18 @@ void notnumber(std::int32_t lineno, std::size_t j, std::string_view tok) {
 
 } // namespace
 
+std::size_t split(std::string_view text, std::string_view seps, std::span<std::string_view> out) {
+    std::size_t n = 0, i = 0;
+    const auto sep = [seps](char c) { return seps.find(c) != std::string_view::npos; };
+    while (i < text.size() && n < out.size()) {
+        while (i < text.size() && sep(text[i])) ++i;
+        const std::size_t b = i;
+        while (i < text.size() && !sep(text[i])) ++i;
+        if (i > b) out[n++] = text.substr(b, i - b);
+    }
+    return n;
+}
+
 bool dayseconds(double start, std::int32_t& sec, std::int32_t& ms) {
     // Microseconds must be exact in a double: 2^53 of them at most.
     constexpr double limit = 9007199254.0;
