@@ -67,20 +67,12 @@ Decoded decode(Record& r, std::string_view line, std::int32_t lineno) {
     }
 
     // Tokens: runs of non-blanks. Only the first 30 are kept.
-    r.ntok = 0;
-    std::size_t i = 0;
-    while (i < n) {
-        while (i < n && in[i] == ' ') ++i;
-        const std::size_t b = i;
-        while (i < n && in[i] != ' ') ++i;
-        if (i == b) break;
-        if (static_cast<std::size_t>(r.ntok) < kTokens) {
-            const auto k = static_cast<std::size_t>(r.ntok);
-            r.var[k].set(in.substr(b, i - b));
-            r.varpos[k] = b;
-            r.varlen[k] = i - b;
-            ++r.ntok;
-        }
+    std::array<std::string_view, kTokens> tokens;
+    r.ntok = static_cast<std::int32_t>(split(in.substr(0, n), " ", tokens));
+    for (std::size_t k = 0; k < static_cast<std::size_t>(r.ntok); ++k) {
+        r.var[k].set(tokens[k]);
+        r.varpos[k] = static_cast<std::size_t>(tokens[k].data() - in.data());
+        r.varlen[k] = tokens[k].size();
     }
     if (r.ntok < 16) {
         setmsg("ERROR", kMsgFewTokens);
