@@ -47,16 +47,13 @@ TEST(Bot, Edits) {
     for (auto [in, want] : masks) EXPECT_EQ((maskcontrols(in), in), want);
     for (auto [up, in, count, out, want] : cases)
         EXPECT_EQ((modcase(up, in, count, out), out), want) << in;
-    for (const auto& [v, width, want] : ints) {
-        std::string out(width, '?');
-        cnvita(v, out);
-        EXPECT_EQ(out, want) << v;
-    }
+    std::string out;
+    for (const auto& [v, width, want] : ints)
+        EXPECT_EQ((out.assign(width, '?'), cnvita(v, out), out), want) << v;
     test::resetstate();
-    for (auto [path, delim, name, want, nerr] : paths) {
-        std::int32_t e = -1;
-        crname(path, delim, name, e);
-        EXPECT_EQ(std::pair(path, e), std::pair(want, nerr)) << name;
-    }
+    std::int32_t e = -1;
+    for (auto [path, delim, name, want, nerr] : paths)
+        EXPECT_EQ((e = -1, crname(path, delim, name, e), std::pair(path, e)), std::pair(want, nerr))
+            << name;
     EXPECT_EQ(test::msgline(0), "Number  916 abc / defghij");
 }
