@@ -40,8 +40,8 @@ bool wholenumber(std::string_view t, double lo, double hi, std::int64_t& v) {
 // microsecond, then cut to the millisecond), with its date.
 bool starttime(Row& r) {
     std::int32_t sod = 0;
-    if (!dayseconds(r.time, sod, r.msec)) return false;
-    const auto us = static_cast<std::int64_t>(std::llround(r.time * 1e6));
+    if (!dayseconds(r.start, sod, r.msec)) return false;
+    const auto us = static_cast<std::int64_t>(std::llround(r.start * 1e6));
     std::int64_t whole = us / 1000000;
     if (us % 1000000 < 0) --whole;
     std::int64_t days = whole / 86400;
@@ -117,7 +117,7 @@ bool decoderow(Row& r, const Source& src, std::string_view line) {
     r.user0 = !css30 && n >= 20 ? t[19] : std::string_view{};
     r.user1 = !css30 && n >= 21 ? t[20] : std::string_view{};
 
-    if (!rdfree(t[c[2]], r.time) || !starttime(r)) return r.why.set(kMsgColumn, "time", t[c[2]]);
+    if (!rdfree(t[c[2]], r.start) || !starttime(r)) return r.why.set(kMsgColumn, "time", t[c[2]]);
     if (!css30) {
         std::int32_t date = 0;
         if (!alldigits(t[0]) || !rdint(t[0], date) || date != r.year * 1000 + r.jday)
