@@ -23,6 +23,11 @@ std::int32_t indexb(std::string_view text) {
     return z > 0 ? std::min(a, z - 1) : a;
 }
 
+void maskcontrols(std::span<char> text) {
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+}
+
 void fill(std::span<char> dst, std::string_view src) {
     const std::size_t n = std::min(dst.size(), src.size());
     std::copy_n(src.data(), n, dst.data());

@@ -49,6 +49,10 @@ inline std::string_view used(std::string_view text) {
     return text.substr(0, static_cast<std::size_t>(indexb(text)));
 }
 
+// Show control characters (below 0x20, and DEL) as '?', in place: input
+// shown in a message or listing never reaches a terminal as a control.
+void maskcontrols(std::span<char> text);
+
 // Copy src into dst, cut to dst or padded with blanks.
 void fill(std::span<char> dst, std::string_view src);
 // Make every position of dst a blank.

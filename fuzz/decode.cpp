@@ -134,7 +134,7 @@ void one(std::string_view line, std::int32_t lineno) {
     if (diff > 43200000.0) diff -= 86400000.0;
     if (diff < -43200000.0) diff += 86400000.0;
     FUZZ_CHECK(diff > -1.01 && diff < 0.01);
-    FUZZ_CHECK(r.delta == std::strtof(freeform(tok(6))->c_str(), nullptr));
+    FUZZ_CHECK(r.rate == std::strtof(freeform(tok(6))->c_str(), nullptr));
     const std::string t1 = padded(tok(1), 7);
     FUZZ_CHECK(r.nzyear == *integer(std::string_view(t1).substr(0, 4), true));
     FUZZ_CHECK(r.nzjday == *integer(std::string_view(t1).substr(4, 3), true));

@@ -72,8 +72,7 @@ std::string composed() {
         if (!l.empty()) s += ' ';
         s += l;
     }
-    for (char& c : s)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    maskcontrols(s);
     return s;
 }
 

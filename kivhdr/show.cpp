@@ -40,8 +40,7 @@ bool undefined(std::string_view text8) {
 // cannot upset the terminal or break a line of the listing.
 std::string printable(std::string_view t) {
     std::string s(t);
-    for (char& c : s)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    maskcontrols(s);
     return s;
 }
 

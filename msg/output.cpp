@@ -25,8 +25,7 @@ struct Builder {
     void text(std::string_view s) {
         const std::size_t from = n;
         add(s);
-        for (std::size_t i = from; i < n; ++i)
-            if (static_cast<unsigned char>(buf[i]) < 0x20 || buf[i] == 0x7F) buf[i] = '?';
+        maskcontrols(std::span<char>(buf.data() + from, n - from));
     }
     std::string_view view() const { return {buf.data(), n}; }
 };

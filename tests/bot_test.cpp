@@ -30,6 +30,7 @@ TEST(Bot, ScansLengthsAndNames) {
 TEST(Bot, Edits) {
     // clang-format off
     const std::pair<std::string, std::string> ljusts[] = {{"  ab ", "ab   "}, {"     ", "     "}, {"    x", "x    "}, {" a b ", "a b  "}, {"", ""}};
+    const std::pair<std::string, std::string> masks[] = {{"a\tb\x1f c\x7f\x80\xff~ !\0\n"s, "a?b? c?\x80\xff~ !??"}, {"", ""}};
     const std::tuple<bool, std::string, std::int32_t, std::string, std::string> cases[] = {
         {true, "x\"y'z\"w", 7, "???????", "X\"y'Z\"w"}, // either quote toggles the same state
         {false, "AB'CD'EF", 8, "????????", "ab'CD'ef"}, {true, "abcde", 3, "-----", "ABC--"},
@@ -43,18 +44,16 @@ TEST(Bot, Edits) {
         {"          ", "/", "messages", "/messages ", 0}, {"ab\0xyz    "s, "/", "c", "ab/c      ", 0}};
     // clang-format on
     for (auto [in, want] : ljusts) EXPECT_EQ((ljust(in), in), want);
+    for (auto [in, want] : masks) EXPECT_EQ((maskcontrols(in), in), want);
     for (auto [up, in, count, out, want] : cases)
         EXPECT_EQ((modcase(up, in, count, out), out), want) << in;
-    for (const auto& [v, width, want] : ints) {
-        std::string out(width, '?');
-        cnvita(v, out);
-        EXPECT_EQ(out, want) << v;
-    }
+    std::string out;
+    for (const auto& [v, width, want] : ints)
+        EXPECT_EQ((out.assign(width, '?'), cnvita(v, out), out), want) << v;
     test::resetstate();
-    for (auto [path, delim, name, want, nerr] : paths) {
-        std::int32_t e = -1;
-        crname(path, delim, name, e);
-        EXPECT_EQ(std::pair(path, e), std::pair(want, nerr)) << name;
-    }
+    std::int32_t e = -1;
+    for (auto [path, delim, name, want, nerr] : paths)
+        EXPECT_EQ((e = -1, crname(path, delim, name, e), std::pair(path, e)), std::pair(want, nerr))
+            << name;
     EXPECT_EQ(test::msgline(0), "Number  916 abc / defghij");
 }

@@ -25,19 +25,20 @@ TEST(Ucf, CalendarArithmetic) {
         {1996, 366, 1, 1997, 1}, {1997, 1, -1, 1996, 366}, {1995, 365, 1, 1996, 1}, {1996, 365, 1, 1996, 366},
         {1970, 0, 0, 1969, 365}, {2000, 1, 1461, 2004, 1}, {1970, 1, 1461 * 1000, 5970, 1},
         {1970, 1, -1461 * 1000, -2030, 1}, {-1, 1, -1, -2, 365}, {-4, 366, 0, -4, 366}, {-4, 367, 0, -3, 1}};
+    const std::tuple<std::int64_t, std::int32_t, std::int32_t> known[] = { // days since 1970 of known dates: year, day of year
+        {0, 1970, 1}, {-1, 1969, 365}, {-25509, 1900, 59}, {-25508, 1900, 60}, {11016, 2000, 60}, {11322, 2000, 366},
+        {47541, 2100, 60}, {47846, 2100, 365}, {-134775, 1600, 366}, {17233, 2017, 67}, {-719162, 1, 1}, {-719163, 0, 366}};
     // clang-format on
-    for (const auto& [t1, inc, want] : cases) {
-        DateTime same = t1; // the result may overwrite the input
-        idttm(same, inc, same);
-        EXPECT_EQ(same, want) << t1[0] << "/" << t1[1] << "+" << inc;
-    }
-    for (const auto& c : days) {
-        std::int32_t y = 0, d = 0;
-        incdat(c[0], c[1], c[2], y, d);
-        EXPECT_EQ((std::array{y, d}), (std::array{c[3], c[4]}))
-            << c[0] << "/" << c[1] << "+" << c[2];
-    }
+    DateTime same{}; // the result may overwrite the input
+    for (const auto& [t1, inc, want] : cases)
+        EXPECT_EQ((same = t1, idttm(same, inc, same), same), want)
+            << t1[0] << "/" << t1[1] << "+" << inc;
     std::int32_t y = 0, d = 0, h = -1, m = -1, s = -1, ms = -1, carry = 7;
+    for (const auto& c : days)
+        EXPECT_EQ((incdat(c[0], c[1], c[2], y, d), std::array{y, d}), (std::array{c[3], c[4]}))
+            << c[0] << "/" << c[1] << "+" << c[2];
+    for (const auto& [n, year, jday] : known) // no other calendar here has the century rule
+        EXPECT_EQ((gregorian(n, y, d), std::array{y, d}), (std::array{year, jday})) << n;
     incdat(1970, 1, 2147483647, y, d); // no overflow: a normalised day
     EXPECT_TRUE(y > 5000000 && d >= 1 && d <= daysinyear(y)) << y << " " << d;
     inctim(0, 0, 0, 0, -86400.0f * 3, h, m, s, ms, carry);

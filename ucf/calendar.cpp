@@ -101,4 +101,21 @@ void idttm(const DateTime& t1, float inc, DateTime& t2) {
     incdat(year, day, carry, t2[0], t2[1]);
 }
 
+// By 400-year eras of 146097 days counted from 0000-03-01, so that the leap
+// day ends a year; then the day of the year counted again from January 1.
+void gregorian(std::int64_t days, std::int32_t& year, std::int32_t& jday) {
+    const i64 z = days + 719468;
+    const i64 era = (z >= 0 ? z : z - 146096) / 146097;
+    const i64 doe = z - era * 146097;
+    const i64 yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const i64 doy = doe - (365 * yoe + yoe / 4 - yoe / 100); // from March 1
+    const i64 y = yoe + era * 400 + (doy >= 306 ? 1 : 0);
+    const i64 yy = y - 1; // days to January 1 of y
+    const i64 e2 = (yy >= 0 ? yy : yy - 399) / 400;
+    const i64 yoe2 = yy - e2 * 400;
+    const i64 jan1 = e2 * 146097 + yoe2 * 365 + yoe2 / 4 - yoe2 / 100 + 306 - 719468;
+    year = static_cast<std::int32_t>(y);
+    jday = static_cast<std::int32_t>(days - jan1 + 1);
+}
+
 } // namespace kivf

@@ -27,4 +27,8 @@ void inctim(std::int32_t hour, std::int32_t min, std::int32_t sec, std::int32_t 
 void incdat(std::int32_t year, std::int32_t day, std::int32_t ndays, std::int32_t& oyear,
             std::int32_t& oday);
 
+// Days since 1970-01-01 to year and day of year in the Gregorian calendar,
+// century rule included (unlike the arrays above); year 0 is 1 BC.
+void gregorian(std::int64_t days, std::int32_t& year, std::int32_t& jday);
+
 } // namespace kivf

@@ -41,6 +41,23 @@ void samplesfailed(const Record& r, std::int32_t lineno) {
 
 } // namespace
 
+void setfields(CmHdr& h, KmHdr& k, const Fields& v) {
+    h.n(nslot::NPTS) = v.npts;
+    h.f(fslot::B) = 0.0F;
+    h.f(fslot::DELTA) = v.interval;
+    h.n(nslot::NZYEAR) = v.year;
+    h.n(nslot::NZJDAY) = v.jday;
+    h.n(nslot::NZHOUR) = v.hour;
+    h.n(nslot::NZMIN) = v.minute;
+    h.n(nslot::NZSEC) = v.second;
+    h.n(nslot::NZMSEC) = v.msec;
+    k.k(kslot::KSTNM).set(v.station);
+    k.k(kslot::KCMPNM).set(v.channel);
+    // Missing user texts stay undefined rather than take another record's.
+    if (!v.user0.empty()) k.k(kslot::KUSER0).set(v.user0);
+    if (!v.user1.empty()) k.k(kslot::KUSER1).set(v.user1);
+}
+
 void guard(const char* wfdisc) {
     guarded = ::stat(wfdisc, &wfdiscid) == 0;
 }
@@ -62,7 +79,7 @@ bool convert(Record& r, std::int32_t lineno) {
     fill(outfile, r.infile.view().substr(0, ii));
     fill(std::span<char>(outfile.data() + ii, 4), ".kiv");
 
-    r.delta = 1.0f / r.delta;
+    r.interval = 1.0f / r.rate;
 
     if (iswfdisc(outfile.view().substr(0, ii + 4))) { // never replace what is being read
         setmsg("ERROR", kMsgSelf);
@@ -89,23 +106,24 @@ bool convert(Record& r, std::int32_t lineno) {
     const auto npts = static_cast<std::size_t>(r.npts);
     for (std::size_t i = 0; i < npts; ++i) yray[i] = static_cast<float>(iray[i]);
 
-    std::int32_t nerr = 0;
     newhdr();
-    setnhv("NPTS", r.npts, nerr);
-    setfhv("B", 0.0f, nerr);
-    setfhv("DELTA", r.delta, nerr);
-    setnhv("NZYEAR", r.nzyear, nerr);
-    setnhv("NZJDAY", r.nzjday, nerr);
-    setnhv("NZHOUR", tray2[2], nerr);
-    setnhv("NZMIN", tray2[3], nerr);
-    setnhv("NZSEC", tray2[4], nerr);
-    setnhv("NZMSEC", tray2[5], nerr);
-    setkhv("KSTNM", r.kstnm, nerr);
-    setkhv("KCMPNM", r.kcmpnm, nerr);
-    // Missing user texts stay undefined rather than take another record's.
-    if (r.ntok >= 20) setkhv("KUSER0", r.var[19].view().substr(0, 8), nerr);
-    if (r.ntok >= 21) setkhv("KUSER1", r.var[20].view().substr(0, 8), nerr);
+    // The time of day is idttm's, in 32-bit float arithmetic (the batch mode
+    // takes it from whole seconds).
+    setfields(cmhdr, kmhdr,
+              {.npts = r.npts,
+               .interval = r.interval,
+               .year = r.nzyear,
+               .jday = r.nzjday,
+               .hour = tray2[2],
+               .minute = tray2[3],
+               .second = tray2[4],
+               .msec = tray2[5],
+               .station = r.kstnm,
+               .channel = r.kcmpnm,
+               .user0 = r.ntok >= 20 ? r.var[19].view().substr(0, 8) : std::string_view{},
+               .user1 = r.ntok >= 21 ? r.var[20].view().substr(0, 8) : std::string_view{}});
 
+    std::int32_t nerr = 0;
     wkiv0(outfile.view().substr(0, ii + 4), std::span<const float>(xray),
           std::span<const float>(yray.data(), npts), nerr);
     if (nerr != 0) { // the writer has printed its reason

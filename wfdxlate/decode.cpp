@@ -25,6 +25,18 @@ void notnumber(std::int32_t lineno, std::size_t j, std::string_view tok) {
 
 } // namespace
 
+std::size_t split(std::string_view text, std::string_view seps, std::span<std::string_view> out) {
+    std::size_t n = 0, i = 0;
+    const auto sep = [seps](char c) { return seps.find(c) != std::string_view::npos; };
+    while (i < text.size() && n < out.size()) {
+        while (i < text.size() && sep(text[i])) ++i;
+        const std::size_t b = i;
+        while (i < text.size() && !sep(text[i])) ++i;
+        if (i > b) out[n++] = text.substr(b, i - b);
+    }
+    return n;
+}
+
 bool dayseconds(double start, std::int32_t& sec, std::int32_t& ms) {
     // Microseconds must be exact in a double: 2^53 of them at most.
     constexpr double limit = 9007199254.0;
@@ -55,20 +67,12 @@ Decoded decode(Record& r, std::string_view line, std::int32_t lineno) {
     }
 
     // Tokens: runs of non-blanks. Only the first 30 are kept.
-    r.ntok = 0;
-    std::size_t i = 0;
-    while (i < n) {
-        while (i < n && in[i] == ' ') ++i;
-        const std::size_t b = i;
-        while (i < n && in[i] != ' ') ++i;
-        if (i == b) break;
-        if (static_cast<std::size_t>(r.ntok) < kTokens) {
-            const auto k = static_cast<std::size_t>(r.ntok);
-            r.var[k].set(in.substr(b, i - b));
-            r.varpos[k] = b;
-            r.varlen[k] = i - b;
-            ++r.ntok;
-        }
+    std::array<std::string_view, kTokens> tokens;
+    r.ntok = static_cast<std::int32_t>(split(in.substr(0, n), " ", tokens));
+    for (std::size_t k = 0; k < static_cast<std::size_t>(r.ntok); ++k) {
+        r.var[k].set(tokens[k]);
+        r.varpos[k] = static_cast<std::size_t>(tokens[k].data() - in.data());
+        r.varlen[k] = tokens[k].size();
     }
     if (r.ntok < 16) {
         setmsg("ERROR", kMsgFewTokens);
@@ -108,7 +112,7 @@ Decoded decode(Record& r, std::string_view line, std::int32_t lineno) {
         apimsg(r.npts);
         return Decoded::refused;
     }
-    if (!rdfree(token(r, 6), r.delta)) {
+    if (!rdfree(token(r, 6), r.rate)) {
         notnumber(lineno, 6, token(r, 6));
         return Decoded::refused;
     }

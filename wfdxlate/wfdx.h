@@ -1,5 +1,6 @@
 // The wfdisc converter's working storage and its two steps per record:
-// decoding one wfdisc line, and converting the decoded record into a KIV file.
+// decoding one wfdisc line, and converting the decoded record into a KIV file;
+// and what the batch mode does the same way (tokens, header fields, times).
 #pragma once
 
 #include "bot/bot.h"
@@ -7,7 +8,13 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string_view>
+
+namespace kivf {
+struct CmHdr;
+struct KmHdr;
+} // namespace kivf
 
 namespace kivf::wfdx {
 
@@ -49,7 +56,8 @@ struct Record {
     std::int32_t startms;  // its milliseconds, 0..999
     Text<8> kstnm, kcmpnm;
     std::int32_t npts;
-    float delta; // the rate as decoded; the interval after conversion
+    float rate;     // samples a second, as decoded
+    float interval; // seconds between samples, set by convert
     Text<kTokenLen> infile;
 };
 
@@ -59,6 +67,24 @@ enum class Decoded { ok, blank, refused };
 // given) tells whether the sample path goes on past them. A refusal leaves its message (type ERROR,
 // converter numbers) in the message buffer, naming the line number and the token.
 Decoded decode(Record& r, std::string_view line, std::int32_t lineno);
+
+// Split text into tokens, runs of characters that are none of seps: the first
+// out.size() go into out (views into text, so their positions are known), the
+// rest are not looked for. Returns how many were filled.
+std::size_t split(std::string_view text, std::string_view seps, std::span<std::string_view> out);
+
+// The header fields every converted record sets, in either mode.
+struct Fields {
+    std::int32_t npts = 0;
+    float interval = 0; // DELTA
+    std::int32_t year = 0, jday = 0, hour = 0, minute = 0, second = 0, msec = 0;
+    std::string_view station, channel; // the first 8 characters are kept
+    std::string_view user0, user1;     // empty: the field stays undefined
+};
+
+// Set NPTS, B = 0, DELTA, NZYEAR to NZMSEC, KSTNM, KCMPNM, and KUSER0 and
+// KUSER1 when given, in the header records h and k; nothing else changes.
+void setfields(CmHdr& h, KmHdr& k, const Fields& v);
 
 // Split a start time into whole seconds of its day and milliseconds: the
 // decimal value rounded to the microsecond, truncated to the millisecond.

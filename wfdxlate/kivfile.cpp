@@ -1,0 +1,60 @@
+// The batch mode's KIV files: a row's header, and the library's writer.
+#include "wfdxlate/kivfile.h"
+#include "wfdxlate/wfdx.h"
+
+#include "dff/dff.h"
+
+#include <cerrno>
+#include <cmath>
+
+namespace kivf::wfdx {
+
+void fillheader(const Row& r, Trace& t) {
+    const float* samples = t.y.data();
+    const std::size_t n = t.y.size();
+    newhdr(t.hdr, t.khdr);
+    const auto interval = static_cast<float>(1.0 / r.rate);
+    setfields(t.hdr, t.khdr,
+              {.npts = static_cast<std::int32_t>(n),
+               .interval = interval,
+               .year = r.year,
+               .jday = r.jday,
+               .hour = r.hour,
+               .minute = r.minute,
+               .second = r.second,
+               .msec = r.msec,
+               .station = r.sta,
+               .channel = r.chan,
+               .user0 = r.user0,
+               .user1 = r.user1});
+    t.hdr.i(islot::IFTYPE) = ienum::ITIME;
+    t.hdr.l(lslot::LEVEN) = 1;
+    if (r.instype != "-") t.khdr.k(kslot::KINST).set(r.instype);
+    if (r.calib > 0 && std::isfinite(r.calib)) t.hdr.f(fslot::SCALE) = static_cast<float>(r.calib);
+    if (n == 0) return;
+    t.hdr.f(fslot::E) = static_cast<float>(static_cast<double>(n - 1) * interval);
+    // Extremes and mean of the samples that are numbers.
+    double lo = INFINITY, hi = -INFINITY, sum = 0;
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const float v = samples[i];
+        if (v != v) continue;
+        lo = v < lo ? v : lo;
+        hi = v > hi ? v : hi;
+        sum += v;
+        ++count;
+    }
+    if (count == 0) return;
+    t.hdr.f(fslot::DEPMIN) = static_cast<float>(lo);
+    t.hdr.f(fslot::DEPMAX) = static_cast<float>(hi);
+    t.hdr.f(fslot::DEPMEN) = static_cast<float>(sum / static_cast<double>(count));
+}
+
+int writeout(const Outputs& out, const char* name, const Trace& t) {
+    int err = 0;
+    const KivPlace at{out.dirfd, out.dir.empty() ? "." : out.dir.c_str(), name};
+    const std::int32_t nerr = writetrace(at, t, err);
+    return nerr != 0 && err == 0 ? EFBIG : err; // refused: only a file too large can be
+}
+
+} // namespace kivf::wfdx

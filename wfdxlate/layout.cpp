@@ -1,0 +1,181 @@
+// The CSS 3.0 and CSS 2.8 wfdisc layouts as the batch mode reads them:
+// columns split on blanks, tabs and line ends, checked one by one in a fixed
+// order so that a refusal always names the first fault.
+#include "wfdxlate/layout.h"
+#include "wfdxlate/batch.h"
+#include "wfdxlate/names.h"
+#include "wfdxlate/wfdx.h"
+
+#include "co/co.h"
+#include "dff/dff.h"
+#include "ucf/ucf.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <sys/stat.h>
+
+namespace kivf::wfdx {
+
+namespace {
+
+constexpr std::string_view kSeparators = " \t\r\n";
+constexpr std::int64_t kMaxSamples = std::int64_t{INT32_MAX} - kHdrWords; // a KIV file's limit
+constexpr double kMaxOffset = 9007199254740992.0;                         // 2^53: exact in a double
+
+// Only digits, at least one.
+bool alldigits(std::string_view t) {
+    return !t.empty() && t.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// A whole number from lo to hi, written in any form a number may take.
+bool wholenumber(std::string_view t, double lo, double hi, std::int64_t& v) {
+    double d = 0;
+    if (!rdfree(t, d) || d != std::floor(d) || d < lo || d > hi) return false;
+    v = static_cast<std::int64_t>(d);
+    return true;
+}
+
+// The start time to the millisecond by the dialogue's rule (rounded to the
+// microsecond, then cut to the millisecond), with its date.
+bool starttime(Row& r) {
+    std::int32_t sod = 0;
+    if (!dayseconds(r.start, sod, r.msec)) return false;
+    const auto us = static_cast<std::int64_t>(std::llround(r.start * 1e6));
+    std::int64_t whole = us / 1000000;
+    if (us % 1000000 < 0) --whole;
+    std::int64_t days = whole / 86400;
+    if (whole % 86400 < 0) --days;
+    gregorian(days, r.year, r.jday);
+    r.hour = sod / 3600;
+    r.minute = sod / 60 % 60;
+    r.second = sod % 60;
+    return true;
+}
+
+// dir and dfile; a relative dir (also "." and "-") starts at the wfdisc
+// file's directory, never at the working directory.
+void samplepath(Row& r, const Source& src, std::string_view dir, std::string_view dfile) {
+    r.path.clear();
+    if (dfile[0] != '/') {
+        if (dir[0] == '/') {
+            r.path = dir;
+        } else {
+            r.path = src.dir;
+            if (dir != "-" && dir != ".") {
+                if (!r.path.empty()) r.path += '/';
+                r.path += dir;
+            }
+        }
+        if (!r.path.empty() && r.path.back() != '/') r.path += '/';
+    }
+    r.path += dfile;
+}
+
+} // namespace
+
+Source source(const char* file, Schema schema) {
+    Source s;
+    s.file = file;
+    const std::string_view v(file);
+    const std::size_t slash = v.rfind('/');
+    if (slash != std::string_view::npos) s.dir = v.substr(0, slash == 0 ? 1 : slash);
+    s.layout = schema;
+    return s;
+}
+
+// CSS 3.0 starts with the station, a name; CSS 2.8 with the date, 5 to 7
+// digits, and has a name third.
+Schema detect(std::string_view line) {
+    std::array<std::string_view, kMaxColumns> t{};
+    const std::size_t n = split(line, kSeparators, t);
+    if (n < 3) return Schema::automatic;
+    double v = 0;
+    const bool third = rdfree(t[2], v);
+    if (third && !alldigits(t[0])) return Schema::css30;
+    if (!third && alldigits(t[0]) && t[0].size() >= 5 && t[0].size() <= 7) return Schema::css28;
+    return Schema::automatic;
+}
+
+bool decoderow(Row& r, const Source& src, std::string_view line) {
+    std::array<std::string_view, kMaxColumns> t{};
+    const std::size_t n = split(line, kSeparators, t);
+    const bool css30 = src.layout == Schema::css30;
+    const std::size_t need = css30 ? 19 : 17;
+    if (n < need)
+        return r.why.set(kMsgColumns, css30 ? "css3.0" : "css2.8", {}, static_cast<std::int64_t>(n),
+                         static_cast<std::int64_t>(need));
+    // Columns by layout: sta, chan, time, nsamp, samprate, calib, instype,
+    // datatype, dir, dfile, foff.
+    static constexpr std::array<std::size_t, 11> c30 = {0, 1, 2, 7, 8, 9, 11, 13, 15, 16, 17};
+    static constexpr std::array<std::size_t, 11> c28 = {2, 3, 1, 4, 5, 6, 8, 10, 14, 15, 16};
+    const auto& c = css30 ? c30 : c28;
+    r.sta = t[c[0]];
+    r.chan = t[c[1]];
+    r.instype = t[c[6]];
+    r.datatype = t[c[7]];
+    r.user0 = !css30 && n >= 20 ? t[19] : std::string_view{};
+    r.user1 = !css30 && n >= 21 ? t[20] : std::string_view{};
+
+    if (!rdfree(t[c[2]], r.start) || !starttime(r)) return r.why.set(kMsgColumn, "time", t[c[2]]);
+    if (!css30) {
+        std::int32_t date = 0;
+        if (!alldigits(t[0]) || !rdint(t[0], date) || date != r.year * 1000 + r.jday)
+            return r.why.set(kMsgDate, t[0], {}, -1, std::int64_t{r.year} * 1000 + r.jday);
+    }
+    if (!wholenumber(t[c[3]], 0, static_cast<double>(kMaxSamples), r.nsamp))
+        return r.why.set(kMsgColumn, "nsamp", t[c[3]]);
+    // The interval must be a float a reader can use: 1e-300 gives no finite
+    // one, 1e300 none above 0.
+    if (!rdfree(t[c[4]], r.rate) || !std::isfinite(r.rate) || !(r.rate > 0))
+        return r.why.set(kMsgRate, t[c[4]]);
+    const auto interval = static_cast<float>(1.0 / r.rate);
+    if (!std::isnormal(interval)) return r.why.set(kMsgRate, t[c[4]]);
+    const auto span = static_cast<double>(std::max<std::int64_t>(r.nsamp - 1, 0));
+    if (!std::isfinite(static_cast<float>(span * interval)))
+        return r.why.set(kMsgRate, t[c[4]], "(E would be beyond a 32-bit float)");
+    if (!rdfree(t[c[5]], r.calib)) r.calib = 0; // a scale is kept only when it is one
+    r.samplebytes = dtwidth(r.datatype);
+    if (r.samplebytes == 0) return r.why.set(kMsgDatatype, r.datatype);
+    if (!wholenumber(t[c[10]], 0, kMaxOffset, r.foff))
+        return r.why.set(kMsgColumn, "foff", t[c[10]]);
+    if (!fitname(charcut(r.sta)) || !fitname(charcut(r.chan)))
+        return r.why.set(kMsgName, r.sta.substr(0, 8), r.chan.substr(0, 8));
+    samplepath(r, src, t[c[8]], t[c[9]]);
+    return true;
+}
+
+Line readline(std::FILE* f, std::array<char, kLineMax>& buf, std::string_view& line) {
+    std::size_t n = 0;
+    bool bad = false;
+    int ch = 0;
+    while ((ch = getc_unlocked(f)) != EOF && ch != '\n') {
+        if (ch == 0 || n + 1 >= buf.size()) bad = true; // a NUL would cut a path short
+        if (!bad) buf[n++] = static_cast<char>(ch);
+    }
+    if (ch == EOF && n == 0 && !bad) return Line::eof;
+    line = std::string_view(buf.data(), n);
+    return bad ? Line::bad : Line::ok;
+}
+
+bool blankline(std::string_view s) {
+    return s.find_first_not_of(" \t\r") == std::string_view::npos;
+}
+
+// A directory opens as a stream on this system but reads as nothing useful.
+WfdiscFile::WfdiscFile(const char* path) {
+    f = std::fopen(path, "r");
+    struct stat st {};
+    if (f != nullptr && (::fstat(::fileno(f), &st) != 0 || S_ISDIR(st.st_mode))) {
+        std::fclose(f);
+        f = nullptr;
+        errno = EISDIR;
+    }
+}
+
+// Closes the file, read or not.
+WfdiscFile::~WfdiscFile() {
+    if (f != nullptr) std::fclose(f);
+}
+
+} // namespace kivf::wfdx

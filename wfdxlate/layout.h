@@ -1,0 +1,79 @@
+// The wfdisc files of the batch mode: their lines, the CSS 3.0 and CSS 2.8
+// column layouts, and one line decoded into a row of values.
+#pragma once
+
+#include "wfdxlate/report.h"
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+namespace kivf::wfdx {
+
+enum class Schema { automatic, css30, css28 };
+
+inline constexpr std::size_t kLineMax = 1024;  // a line and its end
+inline constexpr std::size_t kMaxColumns = 24; // columns looked at; later ones are ignored
+
+// A wfdisc file being read: its name, the directory its relative sample paths
+// start from, and its layout once told.
+struct Source {
+    std::string_view file; // as named
+    std::string dir;       // empty for the working directory
+    Schema layout = Schema::automatic;
+};
+
+// The source of a file named on the command line, in the layout asked for.
+Source source(const char* file, Schema schema);
+
+// The layout of a file from its first non-blank line; automatic when it
+// cannot be told.
+Schema detect(std::string_view line);
+
+// Device and inode: what tells whether two names are one file.
+struct FileId {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    bool operator==(const FileId&) const = default;
+};
+
+// One wfdisc line decoded: what its KIV file and name are made of. The texts
+// point into the line.
+struct Row {
+    std::string_view sta, chan;                       // whole columns; headers keep 8 bytes
+    std::string_view instype, datatype, user0, user1; // user texts empty when absent
+    double start = 0, rate = 0, calib = 0;            // start time (s), samples a second, scale
+    std::int64_t nsamp = 0, foff = 0;                 // samples, and the byte they start at
+    std::int32_t year = 0, jday = 0, hour = 0, minute = 0, second = 0, msec = 0; // of the start
+    int samplebytes = 0; // bytes of one raw sample
+    std::string path;    // the sample file
+    FileId samplefile;   // its identity, once opened
+    Refusal why;         // set when refused
+};
+
+// Decode one line of src and find its sample file; nothing is opened. False
+// when refused, with row.why set.
+bool decoderow(Row& row, const Source& src, std::string_view line);
+
+// One line read into a fixed buffer; the rest of a longer line is skipped,
+// and such a line, or one holding a NUL, is bad.
+enum class Line { ok, eof, bad };
+Line readline(std::FILE* f, std::array<char, kLineMax>& buf, std::string_view& line);
+
+// Whether a line holds only blanks, tabs and carriage returns.
+bool blankline(std::string_view s);
+
+// A wfdisc file opened for reading, closed when it goes; f is null when it
+// cannot be opened or is a directory (errno says why).
+struct WfdiscFile {
+    std::FILE* f = nullptr;
+    explicit WfdiscFile(const char* path);
+    ~WfdiscFile();
+    WfdiscFile(const WfdiscFile&) = delete;
+    WfdiscFile& operator=(const WfdiscFile&) = delete;
+};
+
+} // namespace kivf::wfdx

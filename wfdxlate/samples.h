@@ -1,0 +1,22 @@
+// The raw samples of a row: its sample file opened and checked, and the room
+// in a trace's samples that they are read and widened into.
+#pragma once
+
+#include "wfdxlate/layout.h"
+
+#include "dff/dff.h"
+
+#include <cstddef>
+
+namespace kivf::wfdx {
+
+// Open the row's sample file and check that it holds the row's samples; the
+// file's identity goes into the row. Returns the descriptor, or -1 with the
+// refusal set.
+int opensamples(Row& row);
+
+// Make the trace's samples hold n raw samples of width bytes each, at least
+// one float, to be widened in place; false when there is no memory for them.
+bool samplespace(Trace& trace, std::size_t n, int width);
+
+} // namespace kivf::wfdx
