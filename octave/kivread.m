@@ -46,10 +46,7 @@ function [y, hdr, x] = kivread (file)
   if (nargin != 1 || ! ischar (file) || rows (file) != 1)
     error ('kivread:usage', 'Usage: [y, hdr, x] = kivread (file), file a name');
   end
-  if (any (file == char (0)))   % the system would see only the name before it
-    error ('kivread:open', 'KIV file cannot be opened: %s (The name holds a NUL character.)', ...
-           strrep (file, char (0), '?'));
-  end
+  nonul (file, 'kivread:open', 'KIV file cannot be opened: %s (The name holds a NUL character.)');
 
   [st, err, msg] = stat (file);
   missing = err != 0 && errno () == errno ('ENOENT');   % read at once, before anything resets it

@@ -57,10 +57,7 @@ function kivwrite (file, y, hdr, x)
   if (nargin < 3 || ! ischar (file) || rows (file) != 1 || ! isstruct (hdr) || ! isscalar (hdr))
     error ('kivwrite:usage', 'Usage: kivwrite (file, y, hdr) or kivwrite (file, y, hdr, x)');
   end
-  if (any (file == char (0)))   % the system would see only the name before it
-    error ('kivwrite:create', 'kivwrite: cannot create %s (the name holds a NUL character)', ...
-           strrep (file, char (0), '?'));
-  end
+  nonul (file, 'kivwrite:create', 'kivwrite: cannot create %s (the name holds a NUL character)');
   if (! samples (y))
     error ('kivwrite:type', 'kivwrite: y must be a real numeric vector');
   end
