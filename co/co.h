@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 namespace kivf {
 
@@ -130,6 +131,37 @@ std::string_view zinexact(std::string_view name);
 // read fails (errno tells why); got, when given, holds the bytes read.
 bool zpreadn(int fd, std::byte* p, std::size_t n, std::int64_t off);
 bool zpreadn(int fd, std::byte* p, std::size_t n, std::int64_t off, std::size_t& got);
+
+// A scratch area of the process for zpreadf, 8-byte aligned.
+std::span<std::byte> zscratch();
+
+// Read count values of width bytes each at byte offset off of fd and append
+// them to out as floats, a piece at a time: each piece is read into the
+// scratch area, turned into floats there by turn(piece, k) (k values; room
+// for k * max(width, 4) bytes) and appended. So out is written once, never
+// first filled with zeros and then overwritten. False as zpreadn, got then
+// holding the bytes read; out may hold the values of the pieces before.
+template <class Turn>
+bool zpreadf(int fd, std::int64_t off, std::size_t count, std::size_t width,
+             std::vector<float>& out, std::size_t& got, Turn turn) {
+    const std::span<std::byte> piece = zscratch();
+    const std::size_t per = piece.size() / (width > 4 ? width : 4);
+    out.reserve(out.size() + count);
+    got = 0;
+    for (std::size_t done = 0; done < count;) {
+        const std::size_t k = count - done < per ? count - done : per;
+        std::size_t part = 0;
+        const bool whole =
+            zpreadn(fd, piece.data(), k * width, off + static_cast<std::int64_t>(got), part);
+        got += part;
+        if (!whole) return false;
+        turn(piece.data(), k);
+        const auto* f = reinterpret_cast<const float*>(piece.data());
+        out.insert(out.end(), f, f + k);
+        done += k;
+    }
+    return true;
+}
 
 void zopenc(std::int32_t& handle, std::string_view name, std::int32_t create, std::int32_t rdonly,
             std::int32_t hint, std::int32_t& kind);

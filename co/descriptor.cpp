@@ -110,6 +110,13 @@ bool zpreadn(int fd, std::byte* p, std::size_t n, std::int64_t off, std::size_t&
     return got == n;
 }
 
+std::span<std::byte> zscratch() {
+    // Large enough that a read costs little more than its copy, small enough
+    // to stay in the cache while its values are turned and appended.
+    alignas(8) static std::array<std::byte, std::size_t{1} << 19> area;
+    return area;
+}
+
 bool zpath(std::string_view name, Path& path) {
     std::size_t n = name.size();
     while (n > 1 && name[n - 1] == ' ') --n;

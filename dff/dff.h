@@ -11,6 +11,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <span>
 #include <string_view>
@@ -297,6 +298,19 @@ void rkivhdr(std::string_view kname, bool& swapped, std::int32_t& nerr);
 
 inline constexpr std::int32_t kErrKivSpan = 1417; // a caller's span holds fewer than NPTS words
 inline constexpr std::int32_t kErrKivData = 1418; // the samples could not be read
+
+// Where a whole-file read puts the samples: called with NPTS and LEVEN of the
+// checked header, it sets y and, when LEVEN is false, x to arrays of at least
+// NPTS floats each (shorter ones are refused as 1417, nothing read).
+using KivArrays =
+    std::function<void(std::size_t npts, bool leven, std::span<float>& y, std::span<float>& x)>;
+// Read a KIV file whole, the file opened once: the header checked as rkivhdr
+// checks it (either byte order), then the samples straight into the arrays
+// that arrays gives. Returns 0 or the failure, its message composed (not
+// printed): 1410-1416 as rkivhdr, 1417, 1418 as rkiv. hdr and khdr change
+// only on success.
+std::int32_t readkiv(std::string_view kname, CmHdr& hdr, KmHdr& khdr, bool& swapped,
+                     const KivArrays& arrays);
 
 // Read a KIV file whole: the header exactly as rkivhdr reads it (same checks, same refusals
 // 1410-1416, either byte order), then its NPTS samples into yarray and, when LEVEN is false,

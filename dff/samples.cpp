@@ -40,59 +40,68 @@ void fail(std::int32_t number, std::string_view kname, std::int32_t& nerr) {
     apcmsg(kname);
 }
 
-// The npts samples (and x values, when x is not null) of an open, checked
-// file into y and x, in this machine's order. False with 1418 composed.
-bool readwords(std::string_view kname, std::int32_t handle, std::size_t npts, bool swap, float* y,
-               float* x, std::int32_t& nerr) {
-    const std::size_t bytes = 4 * npts;
-    const off_t start = off_t{4} * kHdrWords;
-    const bool ok = zpreadn(-handle, reinterpret_cast<std::byte*>(y), bytes, start) &&
-                    (x == nullptr || zpreadn(-handle, reinterpret_cast<std::byte*>(x), bytes,
-                                             start + static_cast<off_t>(bytes)));
-    zclosec(handle);
-    if (!ok) {
-        fail(kErrKivData, kname, nerr);
-        return false;
-    }
-    if (swap) {
-        reverse({y, npts});
-        if (x != nullptr) reverse({x, npts});
-    }
-    return true;
-}
-
 // Scratch records of a read: a caller's change only when it succeeds.
 CmHdr g_read;
 KmHdr g_kread;
 
+// Closes a handle however the block is left (a caller's arrays may throw).
+struct Closing {
+    std::int32_t handle;
+    ~Closing() { zclosec(handle); }
+};
+
 } // namespace
 
-void rkiv(std::string_view kname, CmHdr& hdr, KmHdr& khdr, std::span<float> yarray,
-          std::span<float> xarray, bool& swapped, std::int32_t& nerr) {
+std::int32_t readkiv(std::string_view kname, CmHdr& hdr, KmHdr& khdr, bool& swapped,
+                     const KivArrays& arrays) {
     swapped = false;
     std::int32_t handle = 0;
+    std::int32_t nerr = 0;
     bool swap = false;
-    if (!rkivopen(kname, g_read, g_kread, handle, swap, nerr)) return;
+    if (!rkivopen(kname, g_read, g_kread, handle, swap, nerr)) return nerr;
+    const Closing closing{handle};
     // The header's size check has passed, so NPTS is 0 or more and the file
     // holds exactly the samples it announces.
     const auto npts = static_cast<std::size_t>(g_read.n(nslot::NPTS));
     const bool leven = g_read.l(lslot::LEVEN) != 0;
+    std::span<float> y, x;
+    arrays(npts, leven, y, x);
     const char* shortname = nullptr;
-    if (yarray.size() < npts)
+    if (y.size() < npts)
         shortname = "yarray";
-    else if (!leven && xarray.size() < npts)
+    else if (!leven && x.size() < npts)
         shortname = "xarray";
     if (shortname != nullptr) {
-        zclosec(handle);
         fail(kErrKivSpan, kname, nerr);
         apcmsg("(NPTS = " + std::to_string(npts) + ", " + shortname + " holds " +
-               std::to_string(shortname[0] == 'y' ? yarray.size() : xarray.size()) + ")");
-        return;
+               std::to_string(shortname[0] == 'y' ? y.size() : x.size()) + ")");
+        return nerr;
     }
-    if (!readwords(kname, handle, npts, swap, yarray.data(), leven ? nullptr : xarray.data(), nerr))
-        return;
+    const std::size_t bytes = 4 * npts;
+    const off_t start = off_t{4} * kHdrWords;
+    const bool ok = zpreadn(-handle, reinterpret_cast<std::byte*>(y.data()), bytes, start) &&
+                    (leven || zpreadn(-handle, reinterpret_cast<std::byte*>(x.data()), bytes,
+                                      start + static_cast<off_t>(bytes)));
+    if (!ok) {
+        fail(kErrKivData, kname, nerr);
+        return nerr;
+    }
+    if (swap) {
+        reverse(y.first(npts));
+        if (!leven) reverse(x.first(npts));
+    }
     rkivstore(g_read, g_kread, hdr, khdr);
     swapped = swap;
+    return 0;
+}
+
+void rkiv(std::string_view kname, CmHdr& hdr, KmHdr& khdr, std::span<float> yarray,
+          std::span<float> xarray, bool& swapped, std::int32_t& nerr) {
+    nerr = readkiv(kname, hdr, khdr, swapped,
+                   [&](std::size_t, bool, std::span<float>& y, std::span<float>& x) {
+                       y = yarray;
+                       x = xarray;
+                   });
 }
 
 void rkiv(std::string_view kname, std::span<float> yarray, std::span<float> xarray, bool& swapped,
@@ -101,22 +110,22 @@ void rkiv(std::string_view kname, std::span<float> yarray, std::span<float> xarr
 }
 
 std::int32_t readtrace(std::string_view path, Trace& trace, bool& swapped) {
-    swapped = false;
-    std::int32_t handle = 0;
-    std::int32_t nerr = 0;
-    bool swap = false;
-    if (!rkivopen(path, g_read, g_kread, handle, swap, nerr)) return nerr;
-    const auto npts = static_cast<std::size_t>(g_read.n(nslot::NPTS));
-    const bool leven = g_read.l(lslot::LEVEN) != 0;
-    // Read into arrays of its own: a failure leaves the trace as it was.
-    std::vector<float> y(npts);
-    std::vector<float> x(leven ? 0 : npts);
-    if (!readwords(path, handle, npts, swap, y.data(), leven ? nullptr : x.data(), nerr))
-        return nerr;
-    rkivstore(g_read, g_kread, trace.hdr, trace.khdr);
+    // Into arrays of its own, so a failure leaves the trace as it was.
+    std::vector<float> y, x;
+    static CmHdr hdr;
+    static KmHdr khdr;
+    const std::int32_t nerr =
+        readkiv(path, hdr, khdr, swapped,
+                [&](std::size_t npts, bool leven, std::span<float>& ys, std::span<float>& xs) {
+                    y.resize(npts);
+                    x.resize(leven ? 0 : npts);
+                    ys = y;
+                    xs = x;
+                });
+    if (nerr != 0) return nerr;
+    rkivstore(hdr, khdr, trace.hdr, trace.khdr);
     trace.y = std::move(y);
     trace.x = std::move(x);
-    swapped = swap;
     return 0;
 }
 

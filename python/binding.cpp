@@ -286,22 +286,26 @@ void write_raw(const std::string& path, const std::string& raw, const F32& y,
     writecurrent(path, y, x);
 }
 
-// A trace's array handed to numpy without a copy: the array owns it.
-py::array_t<float> owned(std::vector<float>&& v) {
-    if (v.empty()) return py::array_t<float>(0);
-    auto* held = new std::vector<float>(std::move(v));
-    const py::capsule free(held, [](void* p) { delete static_cast<std::vector<float>*>(p); });
-    return py::array_t<float>(static_cast<py::ssize_t>(held->size()), held->data(), free);
-}
-
+// The samples go straight into numpy arrays sized from the checked header; the file is opened
+// once, so a file replaced meanwhile (the writer renames new files into place) is never mixed.
 py::tuple read_kiv(const std::string& path) {
     exactpath(path);
-    Trace t;
+    static CmHdr h;
+    static KmHdr k;
     bool swapped = false;
-    if (const std::int32_t nerr = readtrace(path, t, swapped); nerr != 0) raise(nerr);
-    const bool leven = t.hdr.l(lslot::LEVEN) != 0;
-    return py::make_tuple(rawof(t.hdr, t.khdr), owned(std::move(t.y)),
-                          leven ? py::object(py::none()) : owned(std::move(t.x)), swapped);
+    py::array_t<float> y, x;
+    const std::int32_t nerr =
+        readkiv(path, h, k, swapped,
+                [&](std::size_t n, bool leven, std::span<float>& ys, std::span<float>& xs) {
+                    y = py::array_t<float>(static_cast<py::ssize_t>(n));
+                    ys = {y.mutable_data(), n};
+                    if (leven) return;
+                    x = py::array_t<float>(static_cast<py::ssize_t>(n));
+                    xs = {x.mutable_data(), n};
+                });
+    if (nerr != 0) raise(nerr);
+    const bool leven = h.l(lslot::LEVEN) != 0;
+    return py::make_tuple(rawof(h, k), y, leven ? py::object(py::none()) : x, swapped);
 }
 
 py::dict header_of(const std::string& raw) {

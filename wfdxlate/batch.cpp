@@ -93,14 +93,16 @@ bool convertline(Run& run, const Source& src, std::int64_t lineno, std::uint64_t
     }
     const std::size_t raw = n * static_cast<std::size_t>(r.samplebytes);
     static Trace trace; // reused: its samples only grow
-    if (!samplespace(trace, n, r.samplebytes)) {
+    if (!samplespace(trace, n)) {
         ::close(fd);
         Message(kMsgMemory) << at << std::int64_t{r.nsamp};
         return false;
     }
-    auto* buf = reinterpret_cast<std::byte*>(trace.y.data());
     std::size_t got = 0;
-    const bool whole = zpreadn(fd, buf, raw, r.foff, got);
+    const auto width = static_cast<std::size_t>(r.samplebytes);
+    const bool whole =
+        zpreadf(fd, r.foff, n, width, trace.y, got,
+                [code = r.datatype](std::byte* piece, std::size_t k) { widen(code, piece, k); });
     const int rerr = errno;
     ::close(fd);
     if (!whole) { // the size was checked: the file changed, or the device failed
@@ -110,8 +112,6 @@ bool convertline(Run& run, const Source& src, std::int64_t lineno, std::uint64_t
                                               std::to_string(raw) + " bytes");
         return false;
     }
-    widen(r.datatype, buf, n);
-    trace.y.resize(n);
     fillheader(r, trace);
     if (const int err = writeout(run.out, outfile.data(), trace); err != 0) {
         Message(kMsgWrite) << at << shown << std::strerror(err);

@@ -2,7 +2,6 @@
 // must be regular files long enough for every sample the row names.
 #include "wfdxlate/samples.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -31,11 +30,12 @@ int opensamples(Row& r) {
     return fd;
 }
 
-// The trace is reused from record to record: its array only grows, so a
-// run's memory is its largest record.
-bool samplespace(Trace& trace, std::size_t n, int width) {
+// The trace is reused from record to record: its room only grows, so a run's
+// memory is its largest record.
+bool samplespace(Trace& trace, std::size_t n) {
+    trace.y.clear();
     try {
-        trace.y.resize(std::max<std::size_t>(n * std::max(width, 4) / 4, 1));
+        trace.y.reserve(n);
     } catch (const std::bad_alloc&) {
         return false;
     }

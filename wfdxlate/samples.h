@@ -1,5 +1,5 @@
 // The raw samples of a row: its sample file opened and checked, and the room
-// in a trace's samples that they are read and widened into.
+// in a trace's samples that they are widened into.
 #pragma once
 
 #include "wfdxlate/layout.h"
@@ -15,8 +15,8 @@ namespace kivf::wfdx {
 // refusal set.
 int opensamples(Row& row);
 
-// Make the trace's samples hold n raw samples of width bytes each, at least
-// one float, to be widened in place; false when there is no memory for them.
-bool samplespace(Trace& trace, std::size_t n, int width);
+// Empty the trace's samples and make room for n floats; false when there is
+// no memory for them.
+bool samplespace(Trace& trace, std::size_t n);
 
 } // namespace kivf::wfdx
