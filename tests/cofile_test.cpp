@@ -161,6 +161,32 @@ TEST_F(FileTest, ZpreadnTellsHowFarAFileEnded) {
               "ghcdefgh"); // the last bytes read at the front
     EXPECT_FALSE(zpreadn(-1, b.data(), 1, 0, got) || errno != EBADF || got != 0);
     ::close(fd);
+    // zpreadf over many pieces: 2-byte values from byte 3, each piece turned and appended in order.
+    std::string big(3, 'x');
+    for (std::uint32_t v = 0; v < 300000; ++v)
+        big += std::string{char(v & 0xFF), char(v >> 8 & 0xFF)};
+    test::spit(f, big);
+    const int bfd = ::open(f.c_str(), O_RDONLY);
+    const auto turn = [](std::byte* p,
+                         std::size_t k) { // little-endian uint16 to float, from the back
+        for (std::size_t i = k; i-- > 0;) {
+            const float v =
+                float(std::uint16_t(std::uint16_t(p[2 * i]) | std::uint16_t(p[2 * i + 1]) << 8));
+            std::memcpy(p + 4 * i, &v, 4);
+        }
+    };
+    for (auto [count, ok, bytes] :
+         {std::tuple<std::size_t, bool, std::size_t>{300000, true, 600000},
+          {300002, false, 600000}}) {
+        std::vector<float> out{-1.0F};
+        EXPECT_EQ(std::tuple(zpreadf(bfd, 3, count, 2, out, got, turn), got),
+                  std::tuple(ok, bytes));
+        bool inorder = out.size() == (ok ? count + 1 : 1 + 2 * 131072) && out[0] == -1.0F;
+        for (std::size_t i = 1; inorder && i < out.size(); ++i)
+            inorder = out[i] == float((i - 1) & 0xFFFF);
+        EXPECT_TRUE(inorder) << count << " " << out.size();
+    }
+    ::close(bfd);
 }
 
 TEST_F(FileTest, ZopenByTypeKeyword) {
