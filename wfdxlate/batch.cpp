@@ -3,9 +3,9 @@
 // (STA.CHAN.YYYY.DDD.HH.MM.SS.mmm.kiv), written whole under a temporary name
 // and renamed into place.
 //
-// Memory: one buffer, as large as the largest record's samples, into which
-// the raw samples are read and widened to floats in place, and the names
-// written so far (written.h); everything else is fixed. Every wfdisc file is
+// Memory: one trace, whose samples grow to the largest record's (read a
+// piece at a time, widened and appended), and the names written so far
+// (written.h); everything else is fixed. Every wfdisc file is
 // opened once and read once, so a pipe or FIFO works as a file does.
 #include "wfdxlate/batch.h"
 #include "wfdxlate/kivfile.h"
