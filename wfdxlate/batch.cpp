@@ -8,6 +8,7 @@
 // (written.h); everything else is fixed. Every wfdisc file is
 // opened once and read once, so a pipe or FIFO works as a file does.
 #include "wfdxlate/batch.h"
+#include "wfdxlate/datatype.h"
 #include "wfdxlate/kivfile.h"
 #include "wfdxlate/layout.h"
 #include "wfdxlate/names.h"
@@ -52,7 +53,7 @@ bool convertline(Run& run, const Source& src, std::int64_t lineno, std::uint64_t
                  std::string_view text) {
     static Row r;
     const std::string at = fileline(src.file, lineno);
-    if (!decoderow(r, src, text)) {
+    if (!decoderow(r, src, text) || !nameable(r)) { // its columns first, then its names
         r.why.print(at);
         return false;
     }

@@ -2,8 +2,7 @@
 // columns split on blanks, tabs and line ends, checked one by one in a fixed
 // order so that a refusal always names the first fault.
 #include "wfdxlate/layout.h"
-#include "wfdxlate/batch.h"
-#include "wfdxlate/names.h"
+#include "wfdxlate/datatype.h"
 #include "wfdxlate/wfdx.h"
 
 #include "co/co.h"
@@ -139,8 +138,6 @@ bool decoderow(Row& r, const Source& src, std::string_view line) {
     if (r.samplebytes == 0) return r.why.set(kMsgDatatype, r.datatype);
     if (!wholenumber(t[c[10]], 0, kMaxOffset, r.foff))
         return r.why.set(kMsgColumn, "foff", t[c[10]]);
-    if (!fitname(charcut(r.sta)) || !fitname(charcut(r.chan)))
-        return r.why.set(kMsgName, r.sta.substr(0, 8), r.chan.substr(0, 8));
     samplepath(r, src, t[c[8]], t[c[9]]);
     return true;
 }

@@ -24,6 +24,11 @@ bool fitname(std::string_view s) {
     return true;
 }
 
+bool nameable(Row& r) {
+    if (fitname(charcut(r.sta)) && fitname(charcut(r.chan))) return true;
+    return r.why.set(kMsgName, r.sta.substr(0, 8), r.chan.substr(0, 8));
+}
+
 void outname(const Row& r, OutName& name) {
     const std::string_view sta = charcut(r.sta), chan = charcut(r.chan);
     std::snprintf(name.data(), name.size(), "%.*s.%.*s.%04d.%03d.%02d.%02d.%02d.%03d.kiv",

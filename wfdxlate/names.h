@@ -26,6 +26,10 @@ std::string_view charcut(std::string_view s);
 // unprintable, and not empty.
 bool fitname(std::string_view s);
 
+// Whether the row's station and channel can make a file name; false with the
+// refusal set in the row.
+bool nameable(Row& row);
+
 // The output name of a decoded row.
 void outname(const Row& row, OutName& name);
 
