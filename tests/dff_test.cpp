@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <sys/resource.h>
@@ -221,6 +222,17 @@ TEST_F(Dff, WriteFailuresKeepTheOldFileAndLeaveNoTemporary) {
     };
     EXPECT_EQ(child(old, y, false, nofd),
               "101\aERROR: T-create failed: " + old + " (System error occurred.)\n");
+    // writekiv's gathered write, cut short by a file size limit: the same failure, taken not
+    // printed.
+    const auto cut = test::inchild([&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit lim{1000, 1000};
+        ::setrlimit(RLIMIT_FSIZE, &lim);
+        const std::int32_t n = (msgprint(false), clrmsg(), writekiv(old, cmhdr, kmhdr, y, y));
+        return std::fputs(lastmsg().c_str(), stdout), n;
+    });
+    EXPECT_EQ(std::to_string(cut.status) + "|" + cut.out, "115|ERROR  115: T-write failed.");
+    untouched();
 }
 
 TEST_F(Dff, UncreatableTargetsAre101) {
