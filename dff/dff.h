@@ -239,11 +239,6 @@ inline constexpr std::int32_t kErrShortYarray = 1401;   // dependent array short
 inline constexpr std::int32_t kErrShortXarray = 1402;   // LEVEN false: independent array short
 inline constexpr std::int32_t kErrNptsTooLarge = 1403;  // file would pass 2^31-1 words
 
-// How the bytes go out: in the file layer's word transfers, one for the
-// numeric words, the text, the samples and the x values (wkiv0), or gathered
-// into as few system calls as the system takes.
-enum class Transfer { words, gather };
-
 // Write the records hdr and khdr and the samples (yarray; xarray too when
 // LEVEN is false) as a KIV file named kname: NPTS and LEVEN of hdr say how
 // many words go. The file is written under a temporary name in the same
@@ -257,10 +252,11 @@ enum class Transfer { words, gather };
 // by processes of this host that no longer exist, and any other untouched for
 // a day.
 std::int32_t writekiv(std::string_view kname, const CmHdr& hdr, const KmHdr& khdr,
-                      std::span<const float> yarray, std::span<const float> xarray,
-                      Transfer how = Transfer::gather);
-// The same for the current header with word transfers, failures printed at
-// once on unit 6; also 116 when no unit is free.
+                      std::span<const float> yarray, std::span<const float> xarray);
+// The same for the current header, in the file layer's word transfers (one
+// each for the numeric words, the text, the samples and the x values; the
+// others gather everything into one write), failures printed at once on
+// unit 6; also 116 when no unit is free.
 void wkiv0(std::string_view kname, std::span<const float> xarray, std::span<const float> yarray,
            std::int32_t& nerr);
 // Remove the temporary file a writer is writing, if any. Async-signal-safe:

@@ -86,7 +86,7 @@ bool openkiv(std::string_view kname, std::int32_t& handle, std::int64_t& size, s
 // Read, check and decode the header; false with the failure composed. A file
 // too short for NVHDR cannot be told from another file; one that holds NVHDR
 // but not the whole header is cut short.
-bool readkiv(std::string_view kname, std::int32_t handle, std::int64_t size, CmHdr& hdr,
+bool readhdr(std::string_view kname, std::int32_t handle, std::int64_t size, CmHdr& hdr,
              KmHdr& khdr, bool& swapped, std::int32_t& nerr) {
     if (size < std::int64_t{4} * kVersionWords) {
         fail(kErrKivShort, kname, nerr);
@@ -134,7 +134,7 @@ bool rkivopen(std::string_view kname, CmHdr& hdr, KmHdr& khdr, std::int32_t& han
     swapped = false;
     std::int64_t size = 0;
     if (!openkiv(kname, handle, size, nerr)) return false;
-    if (!readkiv(kname, handle, size, hdr, khdr, swapped, nerr)) {
+    if (!readhdr(kname, handle, size, hdr, khdr, swapped, nerr)) {
         zclosec(handle);
         return false;
     }

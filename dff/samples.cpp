@@ -110,12 +110,11 @@ void rkiv(std::string_view kname, std::span<float> yarray, std::span<float> xarr
 }
 
 std::int32_t readtrace(std::string_view path, Trace& trace, bool& swapped) {
-    // Into arrays of its own, so a failure leaves the trace as it was.
+    // Into arrays of its own, so a failure leaves the trace as it was (readkiv
+    // changes the records only on success).
     std::vector<float> y, x;
-    static CmHdr hdr;
-    static KmHdr khdr;
     const std::int32_t nerr =
-        readkiv(path, hdr, khdr, swapped,
+        readkiv(path, trace.hdr, trace.khdr, swapped,
                 [&](std::size_t npts, bool leven, std::span<float>& ys, std::span<float>& xs) {
                     y.resize(npts);
                     x.resize(leven ? 0 : npts);
@@ -123,7 +122,6 @@ std::int32_t readtrace(std::string_view path, Trace& trace, bool& swapped) {
                     xs = x;
                 });
     if (nerr != 0) return nerr;
-    rkivstore(hdr, khdr, trace.hdr, trace.khdr);
     trace.y = std::move(y);
     trace.x = std::move(x);
     return 0;

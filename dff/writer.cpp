@@ -21,6 +21,10 @@ namespace kivf {
 
 namespace {
 
+// How the bytes go out: in the file layer's word transfers (wkiv0), or
+// gathered into as few system calls as the system takes.
+enum class Transfer { words, gather };
+
 // 101 as the file layer composes it for a failed create.
 std::int32_t cannotcreate(std::string_view kname, int err) {
     setmsg("ERROR", 101);
@@ -176,10 +180,10 @@ std::int32_t putnamed(std::string_view kname, const CmHdr& hdr, const KmHdr& khd
 } // namespace
 
 std::int32_t writekiv(std::string_view kname, const CmHdr& hdr, const KmHdr& khdr,
-                      std::span<const float> yarray, std::span<const float> xarray, Transfer how) {
+                      std::span<const float> yarray, std::span<const float> xarray) {
     const std::int32_t nerr =
         refused(kname, hdr.n(nslot::NPTS), hdr.l(lslot::LEVEN) != 0, yarray, xarray);
-    return nerr != 0 ? nerr : putnamed(kname, hdr, khdr, yarray, xarray, how);
+    return nerr != 0 ? nerr : putnamed(kname, hdr, khdr, yarray, xarray, Transfer::gather);
 }
 
 void wkiv0(std::string_view kname, std::span<const float> xarray, std::span<const float> yarray,

@@ -131,12 +131,6 @@ py::dict header(const CmHdr& h, const KmHdr& k) {
     return d;
 }
 
-std::string upper(std::string_view t) {
-    std::string u(t);
-    for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return u;
-}
-
 // A number as messages show it: ints beyond 64 bits in six digits, which also keeps clear of
 // the interpreter's limit on turning long ints into text.
 std::string shown(const py::handle& number) {
@@ -177,10 +171,9 @@ std::int32_t int32of(const std::string& kname, const py::handle& value, const ch
 // here, so the setters' own leniency (names cut to 8 characters, texts cut to their field)
 // never alters what was asked for.
 void setfield(const std::string& kname, const py::handle& value) {
-    const std::string key = upper(kname);
     std::int32_t nerr = 0;
     std::int32_t slot = 0;
-    if (catslot(key, kmlhf.kkhdr) != 0) {
+    if ((slot = catslot(kname, kmlhf.kkhdr)) != 0) {
         if (!py::isinstance<py::str>(value))
             throw py::type_error(kname + ": a text field takes a str");
         const auto bytes = py::reinterpret_steal<py::object>(PyUnicode_AsLatin1String(value.ptr()));
@@ -189,21 +182,21 @@ void setfield(const std::string& kname, const py::handle& value) {
             raise_value(kname + ": " + shown(value) + " holds a character outside Latin-1");
         }
         const std::string text = py::bytes(bytes);
-        const std::size_t width = key == "KEVNM" ? 16 : 8;
+        const std::size_t width = slot == kslot::KEVNM ? 16 : 8;
         if (text.find('\0') != std::string::npos)
             raise_value(kname + ": " + shown(value) + " holds a NUL character");
         if (text.size() > width)
             raise_value(kname + ": " + shown(value) + " is longer than " + std::to_string(width) +
                         " characters");
-        setkhv(key, text, nerr);
-    } else if ((slot = catslot(key, kmlhf.knhdr)) != 0) {
+        setkhv(kname, text, nerr);
+    } else if ((slot = catslot(kname, kmlhf.knhdr)) != 0) {
         const std::int32_t v = int32of(kname, value, "an int");
         // Readers know this one header version only: a file with another is no KIV file.
         if (slot == nslot::NVHDR && v != kCurHver)
             raise_value(kname + ": " + std::to_string(v) + " is not " + std::to_string(kCurHver) +
                         ", the header version written");
-        setnhv(key, v, nerr);
-    } else if ((slot = catslot(key, kmlhf.kihdr)) != 0) {
+        setnhv(kname, v, nerr);
+    } else if ((slot = catslot(kname, kmlhf.kihdr)) != 0) {
         std::int32_t v = 0;
         if (py::isinstance<py::str>(value)) {
             const std::string e = value.cast<std::string>();
@@ -214,7 +207,7 @@ void setfield(const std::string& kname, const py::handle& value) {
             v = int32of(kname, value, "a value name (str) or an int");
         }
         cmhdr.i(slot) = v;
-    } else if ((slot = catslot(key, kmlhf.klhdr)) != 0) {
+    } else if ((slot = catslot(kname, kmlhf.klhdr)) != 0) {
         std::int32_t v = 0;
         if (isbool(value)) {
             v = py::cast<bool>(value) ? 1 : 0;
@@ -229,7 +222,7 @@ void setfield(const std::string& kname, const py::handle& value) {
             v = index.equal(py::int_(1)) ? 1 : 0;
         }
         cmhdr.l(slot) = v;
-    } else if (catslot(key, kmlhf.kfhdr) != 0) {
+    } else if (catslot(kname, kmlhf.kfhdr) != 0) {
         // Any real number (numpy scalars too), but not a text that spells one, nor a bool.
         const bool wrong = py::isinstance<py::str>(value) || isbool(value);
         const auto number =
@@ -245,7 +238,7 @@ void setfield(const std::string& kname, const py::handle& value) {
         const auto f = static_cast<float>(d);
         if (std::isinf(f) && std::isfinite(d))
             raise_value(kname + ": " + shown(value) + " is beyond float32's range");
-        setfhv(key, f, nerr);
+        setfhv(kname, f, nerr);
     } else {
         raise_value("no header field named " + kname);
     }
