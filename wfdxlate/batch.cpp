@@ -92,7 +92,8 @@ bool convertline(Run& run, const Source& src, std::int64_t lineno, std::uint64_t
         run.tally.samples += r.nsamp;
         return true;
     }
-    const std::size_t raw = n * static_cast<std::size_t>(r.samplebytes);
+    const auto width = static_cast<std::size_t>(r.samplebytes);
+    const std::size_t raw = n * width;
     static Trace trace; // reused: its samples only grow
     if (!samplespace(trace, n)) {
         ::close(fd);
@@ -100,7 +101,6 @@ bool convertline(Run& run, const Source& src, std::int64_t lineno, std::uint64_t
         return false;
     }
     std::size_t got = 0;
-    const auto width = static_cast<std::size_t>(r.samplebytes);
     const bool whole =
         zpreadf(fd, r.foff, n, width, trace.y, got,
                 [code = r.datatype](std::byte* piece, std::size_t k) { widen(code, piece, k); });

@@ -79,7 +79,7 @@ bool convert(Record& r, std::int32_t lineno) {
     fill(outfile, r.infile.view().substr(0, ii));
     fill(std::span<char>(outfile.data() + ii, 4), ".kiv");
 
-    r.interval = 1.0f / r.rate;
+    const float interval = 1.0f / r.rate;
 
     if (iswfdisc(outfile.view().substr(0, ii + 4))) { // never replace what is being read
         setmsg("ERROR", kMsgSelf);
@@ -111,7 +111,7 @@ bool convert(Record& r, std::int32_t lineno) {
     // takes it from whole seconds).
     setfields(cmhdr, kmhdr,
               {.npts = r.npts,
-               .interval = r.interval,
+               .interval = interval,
                .year = r.nzyear,
                .jday = r.nzjday,
                .hour = tray2[2],

@@ -38,6 +38,11 @@ std::size_t split(std::string_view text, std::string_view seps, std::span<std::s
 }
 
 bool dayseconds(double start, std::int32_t& sec, std::int32_t& ms) {
+    std::int64_t days = 0;
+    return dayseconds(start, days, sec, ms);
+}
+
+bool dayseconds(double start, std::int64_t& days, std::int32_t& sec, std::int32_t& ms) {
     // Microseconds must be exact in a double: 2^53 of them at most.
     constexpr double limit = 9007199254.0;
     if (!(std::fabs(start) < limit)) return false;
@@ -49,6 +54,7 @@ bool dayseconds(double start, std::int32_t& sec, std::int32_t& ms) {
     }
     std::int64_t day = whole % 86400;
     if (day < 0) day += 86400;
+    days = (whole - day) / 86400;
     sec = static_cast<std::int32_t>(day);
     ms = static_cast<std::int32_t>(frac / 1000);
     return true;

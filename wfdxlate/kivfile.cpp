@@ -13,10 +13,9 @@ void fillheader(const Row& r, Trace& t) {
     const float* samples = t.y.data();
     const std::size_t n = t.y.size();
     newhdr(t.hdr, t.khdr);
-    const auto interval = static_cast<float>(1.0 / r.rate);
     setfields(t.hdr, t.khdr,
               {.npts = static_cast<std::int32_t>(n),
-               .interval = interval,
+               .interval = r.interval,
                .year = r.year,
                .jday = r.jday,
                .hour = r.hour,
@@ -27,12 +26,10 @@ void fillheader(const Row& r, Trace& t) {
                .channel = r.chan,
                .user0 = r.user0,
                .user1 = r.user1});
-    t.hdr.i(islot::IFTYPE) = ienum::ITIME;
-    t.hdr.l(lslot::LEVEN) = 1;
     if (r.instype != "-") t.khdr.k(kslot::KINST).set(r.instype);
     if (r.calib > 0 && std::isfinite(r.calib)) t.hdr.f(fslot::SCALE) = static_cast<float>(r.calib);
     if (n == 0) return;
-    t.hdr.f(fslot::E) = static_cast<float>(static_cast<double>(n - 1) * interval);
+    t.hdr.f(fslot::E) = static_cast<float>(static_cast<double>(n - 1) * r.interval);
     // Extremes and mean of the samples that are numbers.
     double lo = INFINITY, hi = -INFINITY, sum = 0;
     std::size_t count = 0;

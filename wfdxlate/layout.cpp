@@ -39,12 +39,8 @@ bool wholenumber(std::string_view t, double lo, double hi, std::int64_t& v) {
 // microsecond, then cut to the millisecond), with its date.
 bool starttime(Row& r) {
     std::int32_t sod = 0;
-    if (!dayseconds(r.start, sod, r.msec)) return false;
-    const auto us = static_cast<std::int64_t>(std::llround(r.start * 1e6));
-    std::int64_t whole = us / 1000000;
-    if (us % 1000000 < 0) --whole;
-    std::int64_t days = whole / 86400;
-    if (whole % 86400 < 0) --days;
+    std::int64_t days = 0;
+    if (!dayseconds(r.start, days, sod, r.msec)) return false;
     gregorian(days, r.year, r.jday);
     r.hour = sod / 3600;
     r.minute = sod / 60 % 60;
@@ -128,10 +124,10 @@ bool decoderow(Row& r, const Source& src, std::string_view line) {
     // one, 1e300 none above 0.
     if (!rdfree(t[c[4]], r.rate) || !std::isfinite(r.rate) || !(r.rate > 0))
         return r.why.set(kMsgRate, t[c[4]]);
-    const auto interval = static_cast<float>(1.0 / r.rate);
-    if (!std::isnormal(interval)) return r.why.set(kMsgRate, t[c[4]]);
+    r.interval = static_cast<float>(1.0 / r.rate);
+    if (!std::isnormal(r.interval)) return r.why.set(kMsgRate, t[c[4]]);
     const auto span = static_cast<double>(std::max<std::int64_t>(r.nsamp - 1, 0));
-    if (!std::isfinite(static_cast<float>(span * interval)))
+    if (!std::isfinite(static_cast<float>(span * r.interval)))
         return r.why.set(kMsgRate, t[c[4]], "(E would be beyond a 32-bit float)");
     if (!rdfree(t[c[5]], r.calib)) r.calib = 0; // a scale is kept only when it is one
     r.samplebytes = dtwidth(r.datatype);

@@ -46,6 +46,7 @@ struct Row {
     std::string_view sta, chan;                       // whole columns; headers keep 8 bytes
     std::string_view instype, datatype, user0, user1; // user texts empty when absent
     double start = 0, rate = 0, calib = 0;            // start time (s), samples a second, scale
+    float interval = 0;                               // seconds between samples, as DELTA holds it
     std::int64_t nsamp = 0, foff = 0;                 // samples, and the byte they start at
     std::int32_t year = 0, jday = 0, hour = 0, minute = 0, second = 0, msec = 0; // of the start
     int samplebytes = 0; // bytes of one raw sample

@@ -56,8 +56,7 @@ struct Record {
     std::int32_t startms;  // its milliseconds, 0..999
     Text<8> kstnm, kcmpnm;
     std::int32_t npts;
-    float rate;     // samples a second, as decoded
-    float interval; // seconds between samples, set by convert
+    float rate; // samples a second, as decoded
     Text<kTokenLen> infile;
 };
 
@@ -90,6 +89,8 @@ void setfields(CmHdr& h, KmHdr& k, const Fields& v);
 // decimal value rounded to the microsecond, truncated to the millisecond.
 // False when it cannot be held exactly to the microsecond.
 bool dayseconds(double start, std::int32_t& sec, std::int32_t& ms);
+// The same with the day it falls on: days since 1970-01-01, negative before.
+bool dayseconds(double start, std::int64_t& days, std::int32_t& sec, std::int32_t& ms);
 
 // Load the samples, fill a fresh header and write the KIV file. False when
 // the record was not converted; its message has then been printed.
