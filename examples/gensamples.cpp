@@ -1,6 +1,10 @@
 // Writes the raw sample files that a wfdisc file names: 32-bit integers in
 // this machine's byte order, plausible seismogram-like counts (background
-// noise, then a decaying arrival), the same on every run.
+// noise, then a decaying arrival), the same on every run. The wfdisc file's
+// datatype column is then made to say what they are (i4 little-endian, s4
+// big-endian), so that every reader of it takes the same values.
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -20,17 +24,29 @@ int main(int argc, char** argv) {
         std::cerr << "gensamples: cannot open " << argv[1] << "\n";
         return 1;
     }
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::string fixed = text;
+    const char* code = std::endian::native == std::endian::little ? "i4" : "s4";
+    std::istringstream lines(text);
+    std::size_t at = 0; // where the line being read starts in text
     std::string line;
     std::uint32_t seed = 12345;
     auto noise = [&seed] { // small linear congruential generator, uniform in [-1, 1)
         seed = seed * 1664525u + 1013904223u;
         return static_cast<double>(seed >> 8) / 8388608.0 - 1.0;
     };
-    while (std::getline(in, line)) {
-        std::istringstream tokens(line);
+    for (; std::getline(lines, line); at += line.size() + 1) {
         std::vector<std::string> tok;
-        for (std::string t; tokens >> t;) tok.push_back(t);
+        std::vector<std::size_t> pos; // of each token in the line
+        for (std::size_t b = line.find_first_not_of(" \t"); b != std::string::npos;
+             b = line.find_first_not_of(" \t", b)) {
+            const std::size_t e = std::min(line.find_first_of(" \t", b), line.size());
+            tok.push_back(line.substr(b, e - b));
+            pos.push_back(b);
+            b = e;
+        }
         if (tok.size() < 16) continue;
+        if (tok[10].size() == 2) fixed.replace(at + pos[10], 2, code); // the datatype column
         const long n = std::stol(tok[4]);
         const double rate = std::stod(tok[5]);
         const double onset = 0.4 * static_cast<double>(n) / rate; // seconds into the record
@@ -55,6 +71,16 @@ int main(int argc, char** argv) {
             return 1;
         }
         std::cout << "wrote " << tok[15] << " (" << n << " samples)\n";
+    }
+    if (fixed != text) {
+        in.close();
+        std::ofstream wf(argv[1], std::ios::binary | std::ios::trunc);
+        wf << fixed;
+        if (!wf.flush()) {
+            std::cerr << "gensamples: cannot write " << argv[1] << "\n";
+            return 1;
+        }
+        std::cout << "datatype " << code << " in " << argv[1] << "\n";
     }
     return 0;
 }

@@ -4,7 +4,9 @@ if(TARGET wfdxlate)
   target_link_libraries(wfdxlate_e2e PRIVATE GTest::gtest GTest::gtest_main)
   target_include_directories(wfdxlate_e2e PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR})
   target_compile_definitions(wfdxlate_e2e PRIVATE
-    WFDXLATE_BIN="$<TARGET_FILE:wfdxlate>" KIVF_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+    WFDXLATE_BIN="$<TARGET_FILE:wfdxlate>" GENSAMPLES_BIN="$<TARGET_FILE:gensamples>"
+    KIVF_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  add_dependencies(wfdxlate_e2e wfdxlate gensamples)
   gtest_discover_tests(wfdxlate_e2e DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 
   add_executable(badinput_e2e badinput_e2e.cpp)
