@@ -364,6 +364,11 @@ TEST_F(Batch, DryRunRerunAndUsage) {
     auto r = run({"-n", "-o", "out", "a.wfdisc"});
     EXPECT_EQ(r.out + std::to_string(r.status) + std::to_string(listing("out").size()),
               "a.wfdisc:1 -> out/" + name + " (1 samples, s4)\n00"); // and nothing written
+    EXPECT_EQ(r.err.substr(0, r.err.rfind(',')),
+              "wfdxlate: dry run: 1 records would be converted, 0 refused, 1 samples, 1 wfdisc files");
+    r = run({"-n", "-o", "new/er", "a.wfdisc"}); // a directory to be made is not made by a dry run
+    EXPECT_EQ(r.out + std::to_string(r.status) + std::to_string(fs::exists(p("new"))),
+              "a.wfdisc:1 -> new/er/" + name + " (1 samples, s4)\n00");
     file("b.wfdisc", css30("S", "Z", "-86401", "1", "1", "s4", ".", "s.w", "0") + // before 1970
                          css30("S", "Y", kT0, "1", "1", "s44", ".", "s.w", "0") +
                          css30("AAAAAAA\xC3\x85", "\xC3\x85\xC3\x85\xC3\x85\xC3\x85\xC3\x85", kT0, "1", "1", "s4", ".", "s.w", "0") +
@@ -397,7 +402,8 @@ TEST_F(Batch, DryRunRerunAndUsage) {
     // clang-format off
     for (const auto& [args, msg] : std::vector<std::pair<std::vector<std::string>, std::string>>{
              {{"-q"}, usage}, {{"-x", "a.wfdisc"}, usage}, {{"--schema", "css4", "a.wfdisc"}, usage},
-             {{"a.wfdisc", "-o"}, usage}, {{"-o", "", "a.wfdisc"}, usage}, {{"-o", "nodir", "a.wfdisc"}, "ERROR 2045: Output directory cannot be used: nodir"}}) {
+             {{"a.wfdisc", "-o"}, usage}, {{"-o", "", "a.wfdisc"}, usage}, {{"-o", "a.wfdisc/sub", "a.wfdisc"}, "ERROR 2045: Output directory cannot be used: a.wfdisc/sub Not a directory"},
+             {{"-n", "-o", "a.wfdisc/sub", "a.wfdisc"}, "ERROR 2045: Output directory cannot be used: a.wfdisc/sub Not a directory"}}) {
         // clang-format on
         r = run(args);
         EXPECT_EQ(r.out + std::to_string(r.status), "1") << args[0];
@@ -409,6 +415,52 @@ TEST_F(Batch, DryRunRerunAndUsage) {
     EXPECT_EQ(r.out.rfind("Usage: wfdxlate", 0) + r.status, 0u);
     EXPECT_NE(r.out.find("KIVAUX is not needed"), std::string::npos); // as the run without it shows
     EXPECT_EQ(listing("out"), std::vector<std::string>{name});
+}
+
+TEST_F(Batch, AMissingOutputDirectoryIsMadeWithItsParents) {
+    file("s.w", hexbytes("00000001"));
+    file("a.wfdisc", css30("S", "Z", kT0, "1", "1", "s4", ".", "s.w", "0"));
+    const mode_t mask = ::umask(022); // the run's, which the directories made must follow
+    ::umask(mask);
+    for (const std::string& dir : {std::string("made/a/b"), std::string("made/a/c/"), p("made/abs"), std::string("out/deeper//still")}) {
+        const auto r = run({"-q", "-o", dir, "a.wfdisc"});
+        EXPECT_EQ(r.err + std::to_string(r.status), "0") << dir;
+        EXPECT_TRUE(fs::is_regular_file(fs::path(dir).is_absolute() ? dir + "/S.Z" + kName
+                                                                    : p(dir + "/S.Z" + kName)))
+            << dir;
+    }
+    for (const std::string made : {"made", "made/a", "made/a/b", "made/a/c", "out/deeper/still"})
+        EXPECT_EQ(fs::status(p(made)).permissions(), fs::perms(0777 & ~mask)) << made;
+}
+
+// The reference time keeps the millisecond (as the name does); B holds the microseconds after it.
+TEST_F(Batch, StartTimesBelowTheMillisecondGoIntoB) {
+    file("s.w", hexbytes("000000010000000200000003"));
+    // clang-format off
+    const std::vector<std::tuple<std::string, std::string, float>> cases = {
+        {"1488931200.01975", ".2017.067.00.00.00.019.kiv", 750 / 1e6F},
+        {"1488931200.0197504", ".2017.067.00.00.00.019.kiv", 750 / 1e6F},       // to the nearest microsecond
+        {"1488931200.0199996", ".2017.067.00.00.00.020.kiv", 0},                // rounds up into the next
+        {"1488931200.000001", ".2017.067.00.00.00.000.kiv", 1 / 1e6F},
+        {"1488931200.999999", ".2017.067.00.00.00.999.kiv", 999 / 1e6F},
+        {"-0.000001", ".1969.365.23.59.59.999.kiv", 999 / 1e6F},                // before 1970: still after
+        {"1483228799.9999996", ".2017.001.00.00.00.000.kiv", 0},                // into the next year
+    };
+    // clang-format on
+    std::string wf;
+    for (std::size_t i = 0; i < cases.size(); ++i)
+        wf += css30("S", "C" + std::to_string(i), std::get<0>(cases[i]), "3", "40", "s4", ".", "s.w", "0");
+    file("a.wfdisc", wf);
+    EXPECT_EQ(run({"-q", "-o", "out", "a.wfdisc"}).status, 0);
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const auto& [time, name, b] = cases[i];
+        const std::string k = out("S.C" + std::to_string(i) + name);
+        ASSERT_EQ(k.size(), 644u) << time;
+        EXPECT_EQ(words<float>(k, {kB, kE}),
+                  (std::vector<float>{b, static_cast<float>(double{b} + 2 * double{0.025F})}))
+            << time;
+        EXPECT_EQ(word(k, 300), std::stoul(name.substr(name.size() - 7, 3))) << time; // NZMSEC
+    }
 }
 
 } // namespace

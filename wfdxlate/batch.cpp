@@ -265,9 +265,8 @@ int batch(int argc, char** argv) {
     newhdr(); // starts the message system: catalogue texts from KIVAUX, else built in
     if (!outdir.empty()) {
         run.out.dir = outdir;
-        run.out.dirfd = ::open(run.out.dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (run.out.dirfd < 0) {
-            Message(kMsgOutdir) << outdir << std::strerror(errno);
+        if (const int err = openoutdir(run.out, !run.dry); err != 0) { // a dry run makes nothing
+            Message(kMsgOutdir) << outdir << std::strerror(err);
             return 1;
         }
     }

@@ -39,15 +39,17 @@ std::size_t split(std::string_view text, std::string_view seps, std::span<std::s
 
 bool dayseconds(double start, std::int32_t& sec, std::int32_t& ms) {
     std::int64_t days = 0;
-    return dayseconds(start, days, sec, ms);
+    std::int32_t us = 0;
+    return dayseconds(start, days, sec, ms, us);
 }
 
-bool dayseconds(double start, std::int64_t& days, std::int32_t& sec, std::int32_t& ms) {
+bool dayseconds(double start, std::int64_t& days, std::int32_t& sec, std::int32_t& ms,
+                std::int32_t& us) {
     // Microseconds must be exact in a double: 2^53 of them at most.
     constexpr double limit = 9007199254.0;
     if (!(std::fabs(start) < limit)) return false;
-    const auto us = static_cast<std::int64_t>(std::llround(start * 1e6));
-    std::int64_t whole = us / 1000000, frac = us % 1000000;
+    const auto all = static_cast<std::int64_t>(std::llround(start * 1e6));
+    std::int64_t whole = all / 1000000, frac = all % 1000000;
     if (frac < 0) { // floor for times before the epoch
         frac += 1000000;
         --whole;
@@ -57,6 +59,7 @@ bool dayseconds(double start, std::int64_t& days, std::int32_t& sec, std::int32_
     days = (whole - day) / 86400;
     sec = static_cast<std::int32_t>(day);
     ms = static_cast<std::int32_t>(frac / 1000);
+    us = static_cast<std::int32_t>(frac % 1000);
     return true;
 }
 

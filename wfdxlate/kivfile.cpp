@@ -28,8 +28,13 @@ void fillheader(const Row& r, Trace& t) {
                .user1 = r.user1});
     if (r.instype != "-") t.khdr.k(kslot::KINST).set(r.instype);
     if (r.calib > 0 && std::isfinite(r.calib)) t.hdr.f(fslot::SCALE) = static_cast<float>(r.calib);
+    // The reference time keeps the millisecond (the file name shows it); B
+    // carries the rest, so that the first sample's time is exact to the
+    // microsecond. One correctly rounded float division.
+    const float b = static_cast<float>(r.usec) / 1e6F;
+    t.hdr.f(fslot::B) = b;
     if (n == 0) return;
-    t.hdr.f(fslot::E) = static_cast<float>(static_cast<double>(n - 1) * r.interval);
+    t.hdr.f(fslot::E) = static_cast<float>(b + static_cast<double>(n - 1) * r.interval);
     // Extremes and mean of the samples that are numbers.
     double lo = INFINITY, hi = -INFINITY, sum = 0;
     std::size_t count = 0;

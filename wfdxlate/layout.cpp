@@ -35,12 +35,12 @@ bool wholenumber(std::string_view t, double lo, double hi, std::int64_t& v) {
     return true;
 }
 
-// The start time to the millisecond by the dialogue's rule (rounded to the
-// microsecond, then cut to the millisecond), with its date.
+// The start time rounded to the microsecond, as the dialogue rounds it: its
+// date, its time of day to the millisecond, and the microseconds after that.
 bool starttime(Row& r) {
     std::int32_t sod = 0;
     std::int64_t days = 0;
-    if (!dayseconds(r.start, days, sod, r.msec)) return false;
+    if (!dayseconds(r.start, days, sod, r.msec, r.usec)) return false;
     gregorian(days, r.year, r.jday);
     r.hour = sod / 3600;
     r.minute = sod / 60 % 60;

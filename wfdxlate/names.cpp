@@ -3,7 +3,9 @@
 #include "wfdxlate/names.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace kivf::wfdx {
@@ -34,6 +36,21 @@ void outname(const Row& r, OutName& name) {
     std::snprintf(name.data(), name.size(), "%.*s.%.*s.%04d.%03d.%02d.%02d.%02d.%03d.kiv",
                   static_cast<int>(sta.size()), sta.data(), static_cast<int>(chan.size()),
                   chan.data(), r.year, r.jday, r.hour, r.minute, r.second, r.msec);
+}
+
+int openoutdir(Outputs& out, bool make) {
+    const auto open = [&out] {
+        out.dirfd = ::open(out.dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        return out.dirfd >= 0 ? 0 : errno;
+    };
+    if (const int err = open(); err != ENOENT || !make) return err == ENOENT ? 0 : err;
+    // Each leading part in turn, as far as the whole name; parts already
+    // there are passed over, and anything else they are is found by the next.
+    for (std::size_t end = 0; end != std::string::npos;) {
+        end = out.dir.find('/', end + 1);
+        if (::mkdir(out.dir.substr(0, end).c_str(), 0777) != 0 && errno != EEXIST) return errno;
+    }
+    return open();
 }
 
 std::string outpath(const Outputs& out, const char* name) {

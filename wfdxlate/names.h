@@ -45,6 +45,12 @@ struct Outputs {
     std::vector<FileId> inputs;             // every wfdisc file named
 };
 
+// Open the output directory named in out.dir, made first with its parents
+// (mode 0777 less the umask) when it is missing and make is set. 0, or the
+// errno of what failed. A missing directory that is not made leaves dirfd at
+// -1: nothing in it can be replaced.
+int openoutdir(Outputs& out, bool make);
+
 // An output's name as the user will find it: under the directory given.
 std::string outpath(const Outputs& out, const char* name);
 

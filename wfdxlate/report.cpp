@@ -18,8 +18,8 @@ constexpr std::string_view kUsage =
     "Convert every record of each wfdisc file into a KIV file named\n"
     "STA.CHAN.YYYY.DDD.HH.MM.SS.mmm.kiv after its station, channel and start.\n"
     "\n"
-    "  -o DIR             write the KIV files into DIR (default: the working\n"
-    "                     directory)\n"
+    "  -o DIR             write the KIV files into DIR, made with its parents when\n"
+    "                     missing (default: the working directory)\n"
     "  --schema LAYOUT    column layout of the wfdisc files: auto (the default,\n"
     "                     decided per file from its first line), css3.0 or css2.8\n"
     "  -n                 dry run: check every record and list what would be\n"
@@ -122,10 +122,11 @@ void tick(Progress& p, bool last) {
 void summary(const Tally& t, bool dry, Clock::time_point start) {
     std::array<char, 200> b{};
     std::snprintf(b.data(), b.size(),
-                  "wfdxlate: %s%lld records converted, %lld refused, %lld samples, %d wfdisc "
+                  "wfdxlate: %s%lld records %sconverted, %lld refused, %lld samples, %d wfdisc "
                   "files, %.3f s",
                   dry ? "dry run: " : "", static_cast<long long>(t.converted),
-                  static_cast<long long>(t.refused), static_cast<long long>(t.samples), t.filesread,
+                  dry ? "would be " : "", static_cast<long long>(t.refused),
+                  static_cast<long long>(t.samples), t.filesread,
                   std::chrono::duration<double>(Clock::now() - start).count());
     complain(b.data());
 }

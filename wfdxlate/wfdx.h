@@ -89,8 +89,10 @@ void setfields(CmHdr& h, KmHdr& k, const Fields& v);
 // decimal value rounded to the microsecond, truncated to the millisecond.
 // False when it cannot be held exactly to the microsecond.
 bool dayseconds(double start, std::int32_t& sec, std::int32_t& ms);
-// The same with the day it falls on: days since 1970-01-01, negative before.
-bool dayseconds(double start, std::int64_t& days, std::int32_t& sec, std::int32_t& ms);
+// The same with the day it falls on (days since 1970-01-01, negative before)
+// and the microseconds after the millisecond (0 to 999).
+bool dayseconds(double start, std::int64_t& days, std::int32_t& sec, std::int32_t& ms,
+                std::int32_t& us);
 
 // Load the samples, fill a fresh header and write the KIV file. False when
 // the record was not converted; its message has then been printed.
