@@ -70,20 +70,20 @@ class Trace:
 
     @property
     def starttime(self):
-        """Reference time plus B, a numpy.datetime64 in milliseconds (NaT when undefined or
-        beyond what datetime64[ms] holds)."""
+        """Reference time plus B, a numpy.datetime64 in microseconds (NaT when undefined or
+        beyond what datetime64[us] holds)."""
         h = self.header
         try:
             y, d, hh, mm, ss, ms = (h[k] for k in ("NZYEAR", "NZJDAY", "NZHOUR", "NZMIN",
                                                     "NZSEC", "NZMSEC"))
             # In Python ints, exactly: numpy's own arithmetic would wrap round unnoticed.
-            t = ((((_days(y) + d - 1) * 24 + hh) * 60 + mm) * 60 + ss) * 1000
-            t += ms + round(h.get("B", 0.0) * 1000)
+            t = ((((_days(y) + d - 1) * 24 + hh) * 60 + mm) * 60 + ss) * 1000000
+            t += ms * 1000 + round(h.get("B", 0.0) * 1e6)
         except (KeyError, ValueError, OverflowError):
             t = None
         if t is None or not -2**63 < t < 2**63:  # -2**63 itself is NaT
-            return np.datetime64("NaT", "ms")
-        return np.datetime64(t, "ms")
+            return np.datetime64("NaT", "us")
+        return np.datetime64(t, "us")
 
     def times(self):
         """Seconds from the start (float64): B's time for even files, x - B for uneven ones."""

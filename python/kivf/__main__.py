@@ -88,6 +88,12 @@ def _utc(tr):
         return start + np.round(t * 1e6).astype("timedelta64[us]")
 
 
+def _shown(start):
+    """A start time to the millisecond, or to the microsecond when it has one."""
+    whole_ms = start.astype(np.int64) % 1000 == 0
+    return np.datetime_as_string(start, unit="ms" if whole_ms else "us").replace("T", " ")
+
+
 def _figure(traces, utc):
     import matplotlib.dates as mdates
     import matplotlib.pyplot as plt
@@ -99,8 +105,7 @@ def _figure(traces, utc):
     for k, (ax, tr) in enumerate(zip(axes[:, 0], traces)):
         ax.plot(utc[k] if utc else tr.times(), tr.data, linewidth=0.6, color="black")
         h = tr.header
-        start = (np.datetime_as_string(tr.starttime, unit="ms").replace("T", " ") + " UTC"
-                 if utc else "")
+        start = (_shown(tr.starttime) + " UTC" if utc else "")
         ax.set_title(f"{h.get('KSTNM', '')} {h.get('KCMPNM', '')}   {start}",
                      loc="left", fontsize=9)
         ax.set_ylabel(_label(tr), fontsize=8)

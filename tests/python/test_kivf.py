@@ -160,7 +160,7 @@ def test_starttime_exact_or_nat(tmp_path, year, day, start):
     kivf.write(tmp_path / "t.kiv", [1.0], nzyear=year, nzjday=day, nzhour=0, nzmin=0, nzsec=0,
                nzmsec=0)
     assert str(kivf.read(tmp_path / "t.kiv").starttime) == (
-        start if start == "NaT" else start + "T00:00:00.000")
+        start if start == "NaT" else start + "T00:00:00.000000")
 
 
 @pytest.mark.parametrize("args", [([1j], [0.0], 0, 0), ([0.0], [0.0], 0, np.complex64(1)),
@@ -199,6 +199,19 @@ def test_plot_png_of_one_and_three_files(conv, tmp_path, capfd):
         assert png[:8] == b"\x89PNG\r\n\x1a\n" and png[12:20] == b"IHDR\0\0\2\xd0"  # 720 wide
         assert int.from_bytes(png[20:24], "big") in heights and capfd.readouterr() == ("", "")
 
+
+
+def test_start_to_the_microsecond_from_a_batch_conversion_in_title_and_kivhdr(tmp_path):
+    np.array([5, -5], ">i4").tofile(tmp_path / "a.w")
+    (tmp_path / "a.wfdisc").write_text("TKL HHZ 1488931200.01975 -1 -1 2017067 0 2 100 1 1 - - "
+                                       "s4 - . a.w 0 -1 1489009080.00000\n")
+    subprocess.run([f"{BIN}/wfdxlate/wfdxlate", "-q", "a.wfdisc"], cwd=tmp_path, check=True)
+    path = tmp_path / "TKL.HHZ.2017.067.00.00.00.019.kiv"
+    t = kivf.read(path)
+    assert str(t.starttime) == "2017-03-08T00:00:00.019750" and np.float32(t.header["B"]) == np.float32(75e-5)
+    assert "  0.00075" in kivhdr("--all", path).stdout.decode()  # B, beside KZTIME's millisecond
+    assert cli.main(["plot", str(path), "-o", str(tmp_path / "p.svg")]) == 0
+    assert "TKL HHZ   2017-03-08 00:00:00.019750 UTC" in (tmp_path / "p.svg").read_text()
 
 
 @pytest.mark.parametrize("year", [2**31 - 1, 20000, 0, 1])  # beyond datetime64, matplotlib
