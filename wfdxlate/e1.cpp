@@ -52,14 +52,14 @@ bool unpack(const std::byte* words, std::size_t nwords, std::size_t count, std::
     while (got < count) {
         if (i == nwords) {
             b.fault = E1Fault::packets;
-            b.there = got;
+            b.values = got;
             return false;
         }
         const std::uint32_t w = be32(words + 4 * i);
         const Kind kind = kKinds[w >> 28];
         if (kind <= k15x4 && i + 1 == nwords) {
             b.fault = E1Fault::overrun;
-            b.there = kE1Header + 4 * i;
+            b.packet = kE1Header + 4 * i;
             return false;
         }
         const auto pair = [&] { return std::uint64_t{w} << 32 | be32(words + 4 * i + 4); };
@@ -164,9 +164,9 @@ std::string e1reason(const E1Block& b) {
     case E1Fault::plain:
         return "its " + s(b.length) + " bytes cannot hold its " + s(b.count) + " plain samples";
     case E1Fault::packets:
-        return "its packets hold " + s(b.there) + " of its " + s(b.count) + " samples";
+        return "its packets hold " + s(b.values) + " of its " + s(b.count) + " samples";
     case E1Fault::overrun:
-        return "the two-word packet at its byte " + s(b.there) + " runs past its " + s(b.length) +
+        return "the two-word packet at its byte " + s(b.packet) + " runs past its " + s(b.length) +
                " bytes";
     case E1Fault::check:
         return "check value " + s(b.check) + " is not the last sample " + s(b.last);

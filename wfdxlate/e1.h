@@ -42,8 +42,9 @@ enum class E1Fault {
 struct E1Block {
     E1Fault fault = E1Fault::none;
     std::size_t length = 0, count = 0; // bytes (header included; 0 when cut in it), samples
-    std::size_t there = 0;             // cut: bytes there; overrun: the packet's byte in the block;
-                                       // packets: the values they hold
+    std::size_t there = 0;             // cut: the bytes there
+    std::size_t packet = 0;            // overrun: the packet's byte in the block
+    std::size_t values = 0;            // packets: the values they hold
     int differences = 0;               // as the header says
     bool plain = false;                // the samples are stored as they are
     std::int32_t check = 0;            // the check value, sign-extended from 24 bits
