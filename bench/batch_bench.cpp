@@ -2,8 +2,9 @@
 //   baseline: plain C++ in this process, the same bytes in single large
 //     transfers (one read of the samples, one write of header and samples);
 //   numpy: a short /usr/bin/python3 script doing the same conversion.
-// 1. one day at 100 samples/s, s4 (8,640,000 samples): time of each, and the
-//    converter's peak resident memory against the record's float32 size;
+// 1. one day at 100 samples/s, s4 (8,640,000 samples like a seismogram's): time
+//    of each, and the converter's peak resident memory against the record's
+//    float32 size; the same record as e1 blocks, against it as s4;
 // 2. 10,000 records of 1,000 samples from one wfdisc file, per record, and
 //    the peak memory for 1,000 and 10,000 records (it must not grow); once
 //    replacing the files of the run before, once into an empty directory;
@@ -32,6 +33,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+
+#include "e1day.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -110,13 +113,13 @@ double median(std::vector<double> v) {
 }
 
 std::string css30(const std::string& sta, const std::string& chan, double t, long n,
-                  const std::string& file, long foff) {
+                  const std::string& file, long foff, const char* dt = "s4") {
     char line[400];
     std::snprintf(line, sizeof line,
                   "%-6s %-8s %17.5f %8d %8d %8d %17.5f %8ld %11.7f %16.6f %16.6f %-6s %c %-2s %c "
                   "%-64s %-32s %10ld %8d %-17s\n",
                   sta.c_str(), chan.c_str(), t, -1, -1, 2017067, t + (n - 1) / 100.0, n, 100.0, 1.0,
-                  1.0, "-", '-', "s4", '-', ".", file.c_str(), foff, -1, "1489009080.00000");
+                  1.0, "-", '-', dt, '-', ".", file.c_str(), foff, -1, "1489009080.00000");
     return line;
 }
 
@@ -155,15 +158,19 @@ int main(int argc, char** argv) {
 
     // 1. One day at 100 samples/s.
     const std::size_t day = 8'640'000;
-    samples(dir / "day.w", day, 1);
+    const auto quakes = e1day::seismogram(day, 1);
+    e1day::writes4(dir / "day.w", quakes);
+    const std::size_t e1bytes = e1day::writee1(dir / "day.e1", quakes);
     std::ofstream(dir / "day.wfdisc") << css30("DAY", "HHZ", 1488931200.0, day, "day.w", 0);
+    std::ofstream(dir / "e1.wfdisc") << css30("DAY", "HHE", 1488931200.0, day, "day.e1", 0, "e1");
     std::ofstream(dir / "day.list") << "day.w 0 " << day << " out/base.kiv\n";
-    // Variants: wfdxlate, baseline, baseline with temporary name and rename, numpy.
+    // Variants: wfdxlate, baseline, baseline with temporary name and rename, numpy, wfdxlate e1.
     const std::vector<std::vector<std::string>> dayruns = {
         {bin, "-q", "-o", "out", "day.wfdisc"},
         {self, "--baseline", "day.list", "plain"},
         {self, "--baseline", "day.list", "atomic"},
-        {"/usr/bin/python3", "conv.py", "day.w", "0", std::to_string(day), "out/np.kiv"}};
+        {"/usr/bin/python3", "conv.py", "day.w", "0", std::to_string(day), "out/np.kiv"},
+        {bin, "-q", "-o", "out", "e1.wfdisc"}};
     std::vector<std::vector<Ran>> t(dayruns.size());
     for (int r = 0; r < reps; ++r)
         for (std::size_t k = 0; k < dayruns.size(); ++k) {
@@ -180,20 +187,25 @@ int main(int argc, char** argv) {
         for (const Ran& x : v) s.push_back(x.cpu);
         return median(s);
     };
-    long rss = 0;
+    long rss = 0, rsse1 = 0;
     for (const Ran& x : t[0]) rss = std::max(rss, x.maxrss_kb);
+    for (const Ran& x : t[4]) rsse1 = std::max(rsse1, x.maxrss_kb);
     const double f32mb = 4.0 * day / 1048576.0;
     std::printf("day record, %zu s4 samples (%d runs each, medians; wall and user+system CPU)\n",
                 day, reps);
-    const char* names[] = {"wfdxlate", "baseline", "baseline+rename", "numpy"};
+    const char* names[] = {"wfdxlate", "baseline", "baseline+rename", "numpy", "wfdxlate e1"};
     for (std::size_t v = 0; v < t.size(); ++v)
         std::printf("  %-16s wall %8.1f ms (wfdxlate/this %.3fx)   cpu %8.1f ms (%.3fx)\n",
                     names[v], wall(t[v]) * 1e3, wall(t[0]) / wall(t[v]), cpu(t[v]) * 1e3,
                     cpu(t[0]) / cpu(t[v]));
     std::printf("  targets: wfdxlate/baseline <= 1.3, wfdxlate/numpy < 1\n");
-    std::printf("  peak RSS of wfdxlate %.1f MiB; limit 1.1 x %.1f MiB + 16 MiB = %.1f MiB\n",
-                rss / 1024.0, f32mb, 1.1 * f32mb + 16);
+    std::printf("  e1 (%.1f MB of blocks) against s4: wall %.3fx, cpu %.3fx (target <= 2)\n",
+                static_cast<double>(e1bytes) / 1e6, wall(t[4]) / wall(t[0]), cpu(t[4]) / cpu(t[0]));
+    std::printf("  peak RSS of wfdxlate %.1f MiB (e1 %.1f MiB); limit 1.1 x %.1f MiB + 16 MiB = "
+                "%.1f MiB\n",
+                rss / 1024.0, rsse1 / 1024.0, f32mb, 1.1 * f32mb + 16);
     fs::remove(dir / "day.w");
+    fs::remove(dir / "day.e1");
     fs::remove(dir / "out" / "base.kiv");
     fs::remove(dir / "out" / "np.kiv");
 

@@ -35,7 +35,7 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
 status=0
 summary=""
-for target in decode catalogue compose convert names written; do
+for target in decode catalogue compose convert names written e1; do
     corpus=$work/$target
     artifacts=$work/artifacts-$target
     mkdir -p "$corpus" "$artifacts"

@@ -1,4 +1,5 @@
 // wfdxlate with wfdisc files named: archives written here, outputs compared bit for bit.
+#include "e1encode.h"
 #include "e2e.h"
 
 #include <gtest/gtest.h>
@@ -210,7 +211,7 @@ TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
         {css30("S", "C", kT0, "-1", "1", "s4", ".", "s.w", "0"), N + "3 nsamp -1"},
         {css30("S", "D", kT0, "1", "0", "s4", ".", "s.w", "0"), S + "4 0"},
         {css30("S", "E", kT0, "1", "nan", "s4", ".", "s.w", "0"), S + "5 nan"},
-        {css30("S", "F", kT0, "1", "1", "e1", ".", "s.w", "0"), "2033: " + R + "datatype is none of s4 i4 s2 i2 s3 i3 t4 f4 t8 f8: b.wfdisc:6 e1"},
+        {css30("S", "F", kT0, "1", "1", "e2", ".", "s.w", "0"), "2033: " + R + "datatype is none of s4 i4 s2 i2 s3 i3 t4 f4 t8 f8 e1: b.wfdisc:6 e2"},
         {css30("S", "G", kT0, "1", "1", "s4", ".", "nothere.w", "0"), F + "7 nothere.w No such file or directory"},
         {css30("S", "H", kT0, "1", "1", "s4", ".", "adir", "0"), F + "8 adir not a regular file"},
         {css30("S", "I", kT0, "2", "1", "s4", ".", "s.w", "1"), "2036: " + R + "the sample file is too short for nsamp samples from byte foff: b.wfdisc:9 s.w (8 bytes, needs 9)"},
@@ -262,6 +263,60 @@ TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
     EXPECT_EQ(word(out("S.K" + kName), 316) + fword(out("S.M" + kName), 632), 3.0f);
     EXPECT_EQ(run({"-q", "-o", "out", "c.wfdisc"}).status, 2); // one refusal after a success
     EXPECT_EQ(run({"-q", "-o", "out", "x.wfdisc"}).status, 2); // a file refused whole, alone
+}
+
+TEST_F(Batch, E1RecordsAreTheirValuesAsS4WouldBeAndACorruptOneIsRefusedAtItsBlock) {
+    std::vector<std::int32_t> v; // a wandering trace, spikes past 2^24 (rounded as floats)
+    std::uint32_t g = 5;
+    for (std::int32_t i = 0, x = 0; i < 12000; ++i) {
+        g = g * 1664525u + 1013904223u;
+        x += static_cast<std::int32_t>(g >> 24) - 128;
+        v.push_back(i % 3001 == 7 ? x - 40'000'001 : x);
+    }
+    std::string e1 = "lead", s4;
+    std::vector<std::size_t> starts;
+    for (std::size_t i = 0; i < v.size(); i += 2500) { // packed at 1 and 2 differences, plain
+        const std::vector<std::int32_t> part(v.begin() + static_cast<long>(i),
+                                             v.begin() +
+                                                 static_cast<long>(std::min(i + 2500, v.size())));
+        starts.push_back(e1.size());
+        e1 += i == 5000 ? e1enc::plain(part, 0x12) : e1enc::block(part, 1 + i / 2500 % 2);
+        ASSERT_NE(e1.size(), starts.back());
+    }
+    for (const std::int32_t x : v) e1enc::put32(s4, static_cast<std::uint32_t>(x));
+    file("e.w", e1);
+    file("s.w", s4);
+    // The whole record, and one that ends inside a block.
+    file("e.wfdisc", css30("S", "Z", kT0, "12000", "100", "e1", ".", "e.w", "4") +
+                         css30("S", "Y", kT0, "6001", "100", "e1", ".", "e.w", "4"));
+    file("s.wfdisc", css30("S", "Z", kT0, "12000", "100", "s4", ".", "s.w", "0") +
+                         css30("S", "Y", kT0, "6001", "100", "s4", ".", "s.w", "0"));
+    fs::create_directories(root / "out2");
+    const auto re = run({"-q", "-o", "out", "e.wfdisc"}),
+               rs = run({"-q", "-o", "out2", "s.wfdisc"});
+    EXPECT_EQ(re.err + std::to_string(re.status) + rs.err + std::to_string(rs.status), "00");
+    for (const std::string c : {"S.Z", "S.Y"}) {
+        const std::string k = out(c + kName);
+        EXPECT_TRUE(k == e2e::readfile(p("out2/" + c + kName))) << c; // not shown: 48 kB
+        EXPECT_EQ(k.size(), 632u + 4 * (c == "S.Z" ? 12000u : 6001u));
+    }
+    auto r = run({"-n", "e.wfdisc"});
+    EXPECT_EQ(r.out, "e.wfdisc:1 -> S.Z" + kName + " (12000 samples, e1)\ne.wfdisc:2 -> S.Y" +
+                         kName + " (6001 samples, e1)\n");
+    // A check value changed in the third block: refused naming it, nothing written.
+    std::string bad = e1;
+    bad[starts[2] + 7] = static_cast<char>(bad[starts[2] + 7] ^ 0x10);
+    file("bad.w", bad);
+    file("bad.wfdisc", css30("S", "X", kT0, "12000", "100", "e1", ".", "bad.w", "4"));
+    r = run({"-q", "-o", "out", "bad.wfdisc"});
+    const std::int32_t last = v[7499], check = (last & 0xFFFFFF) ^ 0x10;
+    EXPECT_EQ(r.err + std::to_string(r.status),
+              "wfdxlate: ERROR 2049: Record not converted: its e1 samples cannot be decoded: "
+              "bad.wfdisc:1 bad.w block at byte " +
+                  std::to_string(starts[2]) + ": check value " +
+                  std::to_string(check >= 1 << 23 ? check - (1 << 24) : check) +
+                  " is not the last sample " + std::to_string(last) + "\n2");
+    EXPECT_FALSE(fs::exists(p("out/S.X" + kName)));
 }
 
 // A shell command (the program as $0) with standard error on a terminal: its status and what the

@@ -9,6 +9,7 @@
 // opened once and read once, so a pipe or FIFO works as a file does.
 #include "wfdxlate/batch.h"
 #include "wfdxlate/datatype.h"
+#include "wfdxlate/e1.h"
 #include "wfdxlate/kivfile.h"
 #include "wfdxlate/layout.h"
 #include "wfdxlate/names.h"
@@ -93,25 +94,37 @@ bool convertline(Run& run, const Source& src, std::int64_t lineno, std::uint64_t
         return true;
     }
     const auto width = static_cast<std::size_t>(r.samplebytes);
-    const std::size_t raw = n * width;
-    static Trace trace; // reused: its samples only grow
+    std::size_t raw = n * width; // bytes of the sample file read
+    static Trace trace;          // reused: its samples only grow
     if (!samplespace(trace, n)) {
         ::close(fd);
         Message(kMsgMemory) << at << std::int64_t{r.nsamp};
         return false;
     }
-    std::size_t got = 0;
-    const bool whole =
-        zpreadf(fd, r.foff, n, width, trace.y, got,
-                [code = r.datatype](std::byte* piece, std::size_t k) { widen(code, piece, k); });
-    const int rerr = errno;
-    ::close(fd);
-    if (!whole) { // the size was checked: the file changed, or the device failed
-        Message(kMsgRead) << at << r.path
-                          << (rerr != 0 ? std::string(std::strerror(rerr))
-                                        : "file ended after " + std::to_string(got) + " of " +
-                                              std::to_string(raw) + " bytes");
-        return false;
+    if (dtcompressed(r.datatype)) { // its length is known only as its blocks are read
+        E1Read e1;
+        const bool whole = reade1(fd, r.foff, n, trace.y, e1);
+        ::close(fd);
+        if (!whole) {
+            Message(kMsgE1) << at << r.path << "block at byte " + std::to_string(e1.at) + ":"
+                            << e1.reason;
+            return false;
+        }
+        raw = static_cast<std::size_t>(e1.used);
+    } else {
+        std::size_t got = 0;
+        const bool whole = zpreadf(
+            fd, r.foff, n, width, trace.y, got,
+            [code = r.datatype](std::byte* piece, std::size_t k) { widen(code, piece, k); });
+        const int rerr = errno;
+        ::close(fd);
+        if (!whole) { // the size was checked: the file changed, or the device failed
+            Message(kMsgRead) << at << r.path
+                              << (rerr != 0 ? std::string(std::strerror(rerr))
+                                            : "file ended after " + std::to_string(got) + " of " +
+                                                  std::to_string(raw) + " bytes");
+            return false;
+        }
     }
     fillheader(r, trace);
     if (const int err = writeout(run.out, outfile.data(), trace); err != 0) {

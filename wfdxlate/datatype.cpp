@@ -52,6 +52,10 @@ int dtwidth(std::string_view code) {
     return 0;
 }
 
+bool dtcompressed(std::string_view code) {
+    return code == "e1";
+}
+
 void widen(std::string_view code, std::byte* buf, std::size_t n) {
     const bool big = code[0] == 's' || code[0] == 't';
     const bool integer = code[0] == 's' || code[0] == 'i';

@@ -10,6 +10,10 @@ namespace kivf::wfdx {
 // f8), 0 for any other code.
 int dtwidth(std::string_view code);
 
+// Whether a code's samples come in compressed blocks (e1, see e1.h): no
+// fixed width, so dtwidth says 0 for it.
+bool dtcompressed(std::string_view code);
+
 // Turn n raw samples of a known code, lying at the start of buf, into 32-bit
 // floats in this machine's byte order, in place. buf holds at least
 // n * max(width, 4) bytes. Integers are rounded to the nearest float (exact

@@ -131,7 +131,7 @@ bool decoderow(Row& r, const Source& src, std::string_view line) {
         return r.why.set(kMsgRate, t[c[4]], "(E would be beyond a 32-bit float)");
     if (!rdfree(t[c[5]], r.calib)) r.calib = 0; // a scale is kept only when it is one
     r.samplebytes = dtwidth(r.datatype);
-    if (r.samplebytes == 0) return r.why.set(kMsgDatatype, r.datatype);
+    if (r.samplebytes == 0 && !dtcompressed(r.datatype)) return r.why.set(kMsgDatatype, r.datatype);
     if (!wholenumber(t[c[10]], 0, kMaxOffset, r.foff))
         return r.why.set(kMsgColumn, "foff", t[c[10]]);
     samplepath(r, src, t[c[8]], t[c[9]]);

@@ -31,6 +31,7 @@ enum BatchMsg : std::int32_t {
     kMsgClobber = 2046,   // the output would replace a wfdisc file of this run
     kMsgOwn = 2047,       // the output would replace the record's own sample file
     kMsgRewritten = 2048, // the sample file is an output of this run
+    kMsgE1 = 2049,        // e1 samples cannot be decoded
 };
 
 // Print one line on standard error, control characters shown as '?', after

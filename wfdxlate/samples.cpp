@@ -1,5 +1,6 @@
 // Sample files are opened without waiting (a FIFO never holds the run) and
-// must be regular files long enough for every sample the row names.
+// must be regular files long enough for every sample the row names (for e1,
+// of no fixed width, samplebytes is 0: long enough to reach foff).
 #include "wfdxlate/samples.h"
 
 #include <cerrno>

@@ -10,9 +10,10 @@
 
 namespace kivf::wfdx {
 
-// Open the row's sample file and check that it holds the row's samples; the
-// file's identity goes into the row. Returns the descriptor, or -1 with the
-// refusal set.
+// Open the row's sample file and check that it holds the row's samples (e1
+// samples, whose length shows only as their blocks are read: that it reaches
+// byte foff); the file's identity goes into the row. Returns the descriptor,
+// or -1 with the refusal set.
 int opensamples(Row& row);
 
 // Empty the trace's samples and make room for n floats; false when there is
