@@ -317,6 +317,8 @@ TEST_F(Batch, E1RecordsAreTheirValuesAsS4WouldBeAndACorruptOneIsRefusedAtItsBloc
                   std::to_string(check >= 1 << 23 ? check - (1 << 24) : check) +
                   " is not the last sample " + std::to_string(last) + "\n2");
     EXPECT_FALSE(fs::exists(p("out/S.X" + kName)));
+    const auto dry = run({"-n", "-q", "-o", "out", "bad.wfdisc"}); // found by a dry run too
+    EXPECT_EQ(dry.out + dry.err + std::to_string(dry.status), r.err + "2");
 }
 
 // A shell command (the program as $0) with standard error on a terminal: its status and what the

@@ -9,7 +9,6 @@
 // opened once and read once, so a pipe or FIFO works as a file does.
 #include "wfdxlate/batch.h"
 #include "wfdxlate/datatype.h"
-#include "wfdxlate/e1.h"
 #include "wfdxlate/kivfile.h"
 #include "wfdxlate/layout.h"
 #include "wfdxlate/names.h"
@@ -85,46 +84,30 @@ bool convertline(Run& run, const Source& src, std::int64_t lineno, std::uint64_t
         return false;
     }
     const auto n = static_cast<std::size_t>(r.nsamp);
+    static Trace trace; // reused: its samples only grow
+    std::size_t raw = 0;
+    // A dry run reads no samples but e1 blocks: only decoding them finds their faults.
+    if (!run.dry || dtcompressed(r.datatype)) {
+        if (!samplespace(trace, n)) {
+            ::close(fd);
+            Message(kMsgMemory) << at << std::int64_t{r.nsamp};
+            return false;
+        }
+        std::string why;
+        const std::int32_t failed = readsamples(r, fd, trace, raw, why);
+        if (failed != 0) {
+            ::close(fd);
+            Message(failed) << at << r.path << why;
+            return false;
+        }
+    }
+    ::close(fd);
     if (run.dry) {
-        ::close(fd);
         run.out.written.add(name, place);
         std::printf("%s -> %s (%zu samples, %.*s)\n", at.c_str(), shown.c_str(), n,
                     static_cast<int>(r.datatype.size()), r.datatype.data());
         run.tally.samples += r.nsamp;
         return true;
-    }
-    const auto width = static_cast<std::size_t>(r.samplebytes);
-    std::size_t raw = n * width; // bytes of the sample file read
-    static Trace trace;          // reused: its samples only grow
-    if (!samplespace(trace, n)) {
-        ::close(fd);
-        Message(kMsgMemory) << at << std::int64_t{r.nsamp};
-        return false;
-    }
-    if (dtcompressed(r.datatype)) { // its length is known only as its blocks are read
-        E1Read e1;
-        const bool whole = reade1(fd, r.foff, n, trace.y, e1);
-        ::close(fd);
-        if (!whole) {
-            Message(kMsgE1) << at << r.path << "block at byte " + std::to_string(e1.at) + ":"
-                            << e1.reason;
-            return false;
-        }
-        raw = static_cast<std::size_t>(e1.used);
-    } else {
-        std::size_t got = 0;
-        const bool whole = zpreadf(
-            fd, r.foff, n, width, trace.y, got,
-            [code = r.datatype](std::byte* piece, std::size_t k) { widen(code, piece, k); });
-        const int rerr = errno;
-        ::close(fd);
-        if (!whole) { // the size was checked: the file changed, or the device failed
-            Message(kMsgRead) << at << r.path
-                              << (rerr != 0 ? std::string(std::strerror(rerr))
-                                            : "file ended after " + std::to_string(got) + " of " +
-                                                  std::to_string(raw) + " bytes");
-            return false;
-        }
     }
     fillheader(r, trace);
     if (const int err = writeout(run.out, outfile.data(), trace); err != 0) {

@@ -2,6 +2,8 @@
 // must be regular files long enough for every sample the row names (for e1,
 // of no fixed width, samplebytes is 0: long enough to reach foff).
 #include "wfdxlate/samples.h"
+#include "wfdxlate/datatype.h"
+#include "wfdxlate/e1.h"
 
 #include <cerrno>
 #include <cstring>
@@ -41,6 +43,31 @@ bool samplespace(Trace& trace, std::size_t n) {
         return false;
     }
     return true;
+}
+
+std::int32_t readsamples(const Row& r, int fd, Trace& trace, std::size_t& bytes, std::string& why) {
+    const auto n = static_cast<std::size_t>(r.nsamp);
+    if (dtcompressed(r.datatype)) { // its length is known only as its blocks are read
+        E1Read e1;
+        if (!reade1(fd, r.foff, n, trace.y, e1)) {
+            why = e1.err != 0 ? e1.reason
+                              : "block at byte " + std::to_string(e1.at) + ": " + e1.reason;
+            return e1.err != 0 ? kMsgRead : kMsgE1;
+        }
+        bytes = static_cast<std::size_t>(e1.used);
+        return 0;
+    }
+    const auto width = static_cast<std::size_t>(r.samplebytes);
+    bytes = n * width;
+    std::size_t got = 0;
+    if (zpreadf(fd, r.foff, n, width, trace.y, got,
+                [code = r.datatype](std::byte* piece, std::size_t k) { widen(code, piece, k); }))
+        return 0;
+    // The size was checked: the file changed, or the device failed.
+    why = errno != 0 ? std::string(std::strerror(errno))
+                     : "file ended after " + std::to_string(got) + " of " + std::to_string(bytes) +
+                           " bytes";
+    return kMsgRead;
 }
 
 } // namespace kivf::wfdx

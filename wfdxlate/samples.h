@@ -7,6 +7,8 @@
 #include "dff/dff.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
 
 namespace kivf::wfdx {
 
@@ -19,5 +21,12 @@ int opensamples(Row& row);
 // Empty the trace's samples and make room for n floats; false when there is
 // no memory for them.
 bool samplespace(Trace& trace, std::size_t n);
+
+// Read the row's samples from fd (opened by opensamples) and append them to
+// the trace's samples as floats: widened, or decoded from e1 blocks. 0 with
+// the bytes of the file read in bytes, or the message number of the failure
+// (kMsgRead, kMsgE1) with its particulars in why.
+std::int32_t readsamples(const Row& row, int fd, Trace& trace, std::size_t& bytes,
+                         std::string& why);
 
 } // namespace kivf::wfdx
