@@ -31,8 +31,9 @@ constexpr std::string_view kUsage =
     "\n"
     "Sample files are found from dir and dfile, relative to the wfdisc file's\n"
     "own directory, nsamp samples from byte foff; datatypes s4 i4 s2 i2 s3 i3\n"
-    "t4 f4 t8 f8. KIVAUX is not needed (message texts are built in; when set,\n"
-    "they come from its catalogue).\n"
+    "t4 f4 t8 f8 and e1 (compressed blocks). A start time's microseconds after\n"
+    "its millisecond go into B. KIVAUX is not needed (message texts are built\n"
+    "in; when set, they come from its catalogue).\n"
     "Exit status: 0 every record converted, 1 bad usage, 2 some record or file\n"
     "not converted.\n";
 
