@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <numeric>
 #include <random>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace {
@@ -124,6 +125,59 @@ TEST(E1Block, PlainBlocksAreTheirWordsWhateverTheDifferenceCount) {
     EXPECT_EQ(e1reason(b), "");
 }
 
+// Bytes at the very end of a readable page, an unreadable one after them: a
+// read past them stops the test.
+struct Guarded {
+    const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    std::byte* base = static_cast<std::byte*>(
+        ::mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    std::span<const std::byte> bytes;
+    explicit Guarded(const std::string& b) {
+        if (base == MAP_FAILED || ::mprotect(base + page, page, PROT_NONE) != 0) std::abort();
+        std::memcpy(base + page - b.size(), b.data(), b.size());
+        bytes = std::span<const std::byte>(base + page - b.size(), b.size());
+    }
+    ~Guarded() { ::munmap(base, 2 * page); }
+};
+
+TEST(E1Block, NoBlockIsReadPastItsBytesAndASingleSampleIsChecked) {
+    const auto good = [](int k) { // whole packets of kind k, the last ending the block
+        return e1enc::block(e1enc::summed(extremes(kKinds[k].width, 2 * kKinds[k].count, 3), 1), 1,
+                            k);
+    };
+    // One more sample than the packets hold, a two-word packet's first word last.
+    const auto over = [&](int k, std::uint32_t prefix) {
+        const std::string b = good(k);
+        std::string w = b.substr(8);
+        e1enc::put32(w, prefix);
+        return e1enc::header(b.size() + 4, 2 * kKinds[k].count + 1, 1, 0) + w;
+    };
+    const std::vector<std::int32_t> all = {INT32_MIN, 5, INT32_MAX};
+    // clang-format off
+    const std::vector<std::pair<std::string, E1Fault>> cases = {
+        {e1enc::plain(all), E1Fault::none},
+        {e1enc::header(20, 3, 0x10, 7) + e1enc::plain(all).substr(8), E1Fault::check},
+        {e1enc::plain({7}), E1Fault::none},
+        {e1enc::header(12, 1, 0x10, 6) + e1enc::plain({7}).substr(8), E1Fault::check},
+        {e1enc::header(12, 1, 0, 6) + hexbytes("f0000007"), E1Fault::check},
+        {e1enc::header(12, 1, 0, 7) + hexbytes("f0000007"), E1Fault::none},
+        {good(1), E1Fault::none}, {good(3), E1Fault::none}, {good(4), E1Fault::none},
+        {over(1, 0x00000000), E1Fault::overrun}, {over(3, 0xD0000000), E1Fault::overrun}, {over(4, 0xE0000000), E1Fault::overrun},
+        {over(0, 0xF0000000).substr(0, good(0).size()), E1Fault::cut},
+        {e1enc::header(12, 5, 0, 0) + hexbytes("c0000000"), E1Fault::packets},
+        {e1enc::header(16, 5, 0x10, 0) + hexbytes("0000000000000000"), E1Fault::plain},
+        {hexbytes("003800"), E1Fault::cut},
+    };
+    // clang-format on
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        ASSERT_GT(cases[i].first.size(), 2u) << i;
+        const Guarded g(cases[i].first);
+        static E1Samples s;
+        const E1Block b = e1decode(g.bytes, s);
+        EXPECT_EQ(b.fault, cases[i].second) << i << " " << e1reason(b);
+    }
+}
+
 // A file of the given bytes, open for reading.
 struct File {
     kivf::test::TempDir dir;
@@ -168,6 +222,8 @@ TEST(E1Read, EveryPartOfABlockCorruptedIsRefusedAtItsByte) {
         {5, "\x80", "check value -8388196 is not the last sample 412"},
         {8, "\x91", "check value 412 is not the last sample 428"}, // first value 257 + 16
         {52, std::string("\0\0\0\x06", 4), "the two-word packet at its byte 52 runs past its 56 bytes"},
+        {52, std::string("\xd0\0\0\x06", 4), "the two-word packet at its byte 52 runs past its 56 bytes"},
+        {52, std::string("\xe0\0\0\x06", 4), "the two-word packet at its byte 52 runs past its 56 bytes"},
         {3, "", "the file ends after 3 of its 8 header bytes"},
         {30, "", "the file ends after 30 of its 56 bytes"},
         {0, "", "the file ends there, after 40 of 120 samples"},
