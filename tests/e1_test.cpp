@@ -125,19 +125,24 @@ TEST(E1Block, PlainBlocksAreTheirWordsWhateverTheDifferenceCount) {
     EXPECT_EQ(e1reason(b), "");
 }
 
-// Bytes at the very end of a readable page, an unreadable one after them: a
-// read past them stops the test.
+// Room of n bytes right before an unreadable page: a read or write past it
+// stops the test, or makes the system refuse a read into it (EFAULT).
 struct Guarded {
-    const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-    std::byte* base = static_cast<std::byte*>(
-        ::mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    std::span<const std::byte> bytes;
-    explicit Guarded(const std::string& b) {
-        if (base == MAP_FAILED || ::mprotect(base + page, page, PROT_NONE) != 0) std::abort();
-        std::memcpy(base + page - b.size(), b.data(), b.size());
-        bytes = std::span<const std::byte>(base + page - b.size(), b.size());
+    const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)), n, size;
+    std::byte* base;
+    std::span<std::byte> room;
+    explicit Guarded(std::size_t bytes)
+        : n(bytes), size((bytes + page - 1) / page * page + page),
+          base(static_cast<std::byte*>(
+              ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0))) {
+        if (base == MAP_FAILED || ::mprotect(base + size - page, page, PROT_NONE) != 0)
+            std::abort();
+        room = std::span<std::byte>(base + size - page - n, n);
     }
-    ~Guarded() { ::munmap(base, 2 * page); }
+    explicit Guarded(const std::string& b) : Guarded(b.size()) {
+        std::memcpy(room.data(), b.data(), b.size());
+    }
+    ~Guarded() { ::munmap(base, size); }
 };
 
 TEST(E1Block, NoBlockIsReadPastItsBytesAndASingleSampleIsChecked) {
@@ -173,7 +178,7 @@ TEST(E1Block, NoBlockIsReadPastItsBytesAndASingleSampleIsChecked) {
         ASSERT_GT(cases[i].first.size(), 2u) << i;
         const Guarded g(cases[i].first);
         static E1Samples s;
-        const E1Block b = e1decode(g.bytes, s);
+        const E1Block b = e1decode(g.room, s);
         EXPECT_EQ(b.fault, cases[i].second) << i << " " << e1reason(b);
     }
 }
@@ -297,12 +302,11 @@ TEST(E1Read, ManyBlocksInPiecesOfAnySizeAndARecordEndingInsideABlock) {
     const std::size_t n = rec.samples.size() - 1;
     std::vector<float> want{1.5f}; // what out held before stays
     want.insert(want.end(), rec.samples.begin(), rec.samples.begin() + static_cast<long>(n));
-    static std::array<std::byte, 3 * kE1MinPiece> area;
-    for (const std::size_t size :
-         {kE1MinPiece, kE1MinPiece + 1, 2 * kE1MinPiece + 12, area.size()}) {
+    for (const std::size_t size : {kE1MinPiece, kE1MinPiece + 1, 2 * kE1MinPiece + 12}) {
+        const Guarded piece(size); // never read into past its end
         std::vector<float> out{1.5f};
         E1Read r;
-        EXPECT_TRUE(reade1(file.fd, 1001, n, out, r, std::span(area).first(size))) << r.reason;
+        EXPECT_TRUE(reade1(file.fd, 1001, n, out, r, piece.room)) << r.reason;
         EXPECT_EQ(r.used, static_cast<std::int64_t>(rec.bytes.size())) << size;
         EXPECT_TRUE(out == want) << size; // one mismatch would print millions
     }
@@ -319,7 +323,8 @@ TEST(E1Read, ManyBlocksInPiecesOfAnySizeAndARecordEndingInsideABlock) {
         bad[at + 7] = static_cast<char>(bad[at + 7] ^ 1);
         File broken(bad);
         out.clear();
-        EXPECT_FALSE(reade1(broken.fd, 1001, n, out, r, std::span(area).first(kE1MinPiece)));
+        const Guarded piece(kE1MinPiece);
+        EXPECT_FALSE(reade1(broken.fd, 1001, n, out, r, piece.room));
         EXPECT_EQ(r.at, static_cast<std::int64_t>(at)) << k;
         EXPECT_EQ(r.reason.substr(0, 12), "check value ") << r.reason;
     }
