@@ -146,7 +146,8 @@ TEST_F(Batch, ChannelsSharingAFileAndDirectoriesFromTheWfdiscFile) {
     file("arc/d/day.w", hexbytes("EEEE00000001FFFFFFFE000000030500FBFF3F800000C0000000"));
     file("arc/day.wfdisc",
          css30("TKL", "BHZ", kT0, "3", "40.0", "s4", "d", "day.w", "2", "STS2") +
-             css30("TKL", "BHN", kT0, "2", "40.0", "i2", ".", "d/day.w", "14") +
+             [](std::string l) { return l.replace(l.find(" 0.5 "), 5, " -0.5 "); }( // no scale
+                 css30("TKL", "BHN", kT0, "2", "40.0", "i2", ".", "d/day.w", "14")) +
              css30("TKL", "BHE", kT0, "2", "40.0", "t4", "-", "d/day.w", "18") +
              css30("TKL", "BHA", kT0, "2", "40.0", "t4", p("arc/d"), "day.w", "18") +
              css30("TKL", "BHB", kT0, "2", "40.0", "t4", "nodir", p("arc/d/day.w"), "18"));
@@ -164,6 +165,7 @@ TEST_F(Batch, ChannelsSharingAFileAndDirectoriesFromTheWfdiscFile) {
               "TKL     BHZ     STS2    -12345  ");
     const auto tail = [&](std::string c) { return out("TKL." + c + kName).substr(kInst); };
     EXPECT_EQ(tail("BHN"), "-12345  " + hexbytes("0000A0400000A0C0")); // KINST, 5, -5
+    EXPECT_EQ(fword(out("TKL.BHN" + kName), kScale), -12345.0f);       // calib below 0
     EXPECT_EQ(tail("BHE") + tail("BHA") + tail("BHB"), f + f + f);     // 1, -2
 }
 
