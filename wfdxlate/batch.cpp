@@ -86,22 +86,15 @@ bool convertline(Run& run, const Source& src, std::int64_t lineno, std::uint64_t
     const auto n = static_cast<std::size_t>(r.nsamp);
     static Trace trace; // reused: its samples only grow
     std::size_t raw = 0;
+    std::string why;
     // A dry run reads no samples but e1 blocks: only decoding them finds their faults.
-    if (!run.dry || dtcompressed(r.datatype)) {
-        if (!samplespace(trace, n)) {
-            ::close(fd);
-            Message(kMsgMemory) << at << std::int64_t{r.nsamp};
-            return false;
-        }
-        std::string why;
-        const std::int32_t failed = readsamples(r, fd, trace, raw, why);
-        if (failed != 0) {
-            ::close(fd);
-            Message(failed) << at << r.path << why;
-            return false;
-        }
-    }
+    const std::int32_t failed =
+        !run.dry || dtcompressed(r.datatype) ? readsamples(r, fd, trace, raw, why) : 0;
     ::close(fd);
+    if (failed != 0) {
+        Message(failed) << at << why;
+        return false;
+    }
     if (run.dry) {
         run.out.written.add(name, place);
         std::printf("%s -> %s (%zu samples, %.*s)\n", at.c_str(), shown.c_str(), n,

@@ -33,6 +33,8 @@ int opensamples(Row& r) {
     return fd;
 }
 
+namespace {
+
 // The trace is reused from record to record: its room only grows, so a run's
 // memory is its largest record.
 bool samplespace(Trace& trace, std::size_t n) {
@@ -45,13 +47,20 @@ bool samplespace(Trace& trace, std::size_t n) {
     return true;
 }
 
+} // namespace
+
 std::int32_t readsamples(const Row& r, int fd, Trace& trace, std::size_t& bytes, std::string& why) {
     const auto n = static_cast<std::size_t>(r.nsamp);
+    if (!samplespace(trace, n)) {
+        why = std::to_string(r.nsamp);
+        return kMsgMemory;
+    }
+    why = r.path + " ";
     if (dtcompressed(r.datatype)) { // its length is known only as its blocks are read
         E1Read e1;
         if (!reade1(fd, r.foff, n, trace.y, e1)) {
-            why = e1.err != 0 ? e1.reason
-                              : "block at byte " + std::to_string(e1.at) + ": " + e1.reason;
+            if (e1.err == 0) why += "block at byte " + std::to_string(e1.at) + ": ";
+            why += e1.reason;
             return e1.err != 0 ? kMsgRead : kMsgE1;
         }
         bytes = static_cast<std::size_t>(e1.used);
@@ -64,9 +73,9 @@ std::int32_t readsamples(const Row& r, int fd, Trace& trace, std::size_t& bytes,
                 [code = r.datatype](std::byte* piece, std::size_t k) { widen(code, piece, k); }))
         return 0;
     // The size was checked: the file changed, or the device failed.
-    why = errno != 0 ? std::string(std::strerror(errno))
-                     : "file ended after " + std::to_string(got) + " of " + std::to_string(bytes) +
-                           " bytes";
+    why += errno != 0 ? std::string(std::strerror(errno))
+                      : "file ended after " + std::to_string(got) + " of " + std::to_string(bytes) +
+                            " bytes";
     return kMsgRead;
 }
 

@@ -18,14 +18,10 @@ namespace kivf::wfdx {
 // or -1 with the refusal set.
 int opensamples(Row& row);
 
-// Empty the trace's samples and make room for n floats; false when there is
-// no memory for them.
-bool samplespace(Trace& trace, std::size_t n);
-
-// Read the row's samples from fd (opened by opensamples) and append them to
-// the trace's samples as floats: widened, or decoded from e1 blocks. 0 with
-// the bytes of the file read in bytes, or the message number of the failure
-// (kMsgRead, kMsgE1) with its particulars in why.
+// Read the row's samples from fd (opened by opensamples) into the trace's
+// samples as floats: widened, or decoded from e1 blocks. 0 with the bytes of
+// the file read in bytes, or the message number of the failure (kMsgMemory,
+// kMsgRead, kMsgE1) with its particulars, as the message shows them, in why.
 std::int32_t readsamples(const Row& row, int fd, Trace& trace, std::size_t& bytes,
                          std::string& why);
 
