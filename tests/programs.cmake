@@ -22,6 +22,11 @@ if(TARGET wfdxlate)
   target_compile_definitions(batch_e2e PRIVATE
     WFDXLATE_BIN="$<TARGET_FILE:wfdxlate>" KIVF_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   gtest_discover_tests(batch_e2e DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+
+  add_test(NAME scaleout COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/scaleout.sh ${PROJECT_SOURCE_DIR}/README.md
+    $<TARGET_FILE_DIR:wfdxlate> $<TARGET_FILE:genarchive> ${PROJECT_SOURCE_DIR}/kivaux
+    ${CMAKE_CURRENT_BINARY_DIR}/scaleout-work)
+  set_tests_properties(scaleout PROPERTIES TIMEOUT 120)
 endif()
 
 # The installed package, used by a separate project. Not under the sanitizers:
