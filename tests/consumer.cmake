@@ -24,9 +24,20 @@ function(expect status output errors) # runs ARGN in the consumer's folder; erro
     message(FATAL_ERROR "${ARGN}: status ${rc}, output '${out}', errors '${err}'")
   endif()
 endfunction()
-foreach(exe kivf kivf_static pc) # without KIVAUX the library neither stops nor prints its own
-  expect(0 "answer 42\n" "" ${CMAKE_COMMAND} -E env --unset=KIVAUX ${WORK}/build/consumer_${exe})
+# Without KIVAUX the library neither stops nor prints its own. Built by CMake, a program finds
+# the library by its run path; one built without finds it by LD_LIBRARY_PATH only.
+set(env ${CMAKE_COMMAND} -E env --unset=KIVAUX --unset=LD_LIBRARY_PATH)
+foreach(exe kivf kivf_static pc)
+  expect(0 "answer 42\n" "" ${env} ${WORK}/build/consumer_${exe})
 endforeach()
+expect(127 "" ".*libkivf\\.so\\.0: cannot open shared object file.*" ${env} ${WORK}/build/consumer_bare)
+expect(0 "answer 42\n" "" ${env} LD_LIBRARY_PATH=${WORK}/prefix/lib ${WORK}/build/consumer_bare)
+# The Python package of an own prefix, where the README's PYTHONPATH points.
+if(PYTHON)
+  file(GLOB site ${WORK}/prefix/lib/python3.*/site-packages)
+  expect(0 "${site}/kivf/__init__.py\n" "" ${CMAKE_COMMAND} -E env PYTHONPATH=${site} ${PYTHON} -c
+         "import kivf\nprint(kivf.__file__)")
+endif()
 # The runtime's kivhdr alone: values in the order asked; unknown or over-long names are bad usage.
 set(i "\tundefined\tITIME   TIME SERIES FILE\t")
 expect(0 "ANMO\t5\t0.25\ttrue${i}even.kiv\nANMO\t5\t0.25\tfalse${i}uneven.kiv\n" ""

@@ -4,3 +4,11 @@ add_test(NAME manpages
 add_test(NAME library_never_exits COMMAND sh -c
   "s=$(nm -D --undefined-only \"$0\") && [ -n \"$s\" ] && ! echo \"$s\" | grep -E ' U (exit|_exit|_Exit|abort|quick_exit)(@|$)'"
   $<TARGET_FILE:kivf>)
+# The Debian package, unpacked (not under the sanitizers, whose run-time libraries it lacks).
+if(NOT KIVF_SANITIZE)
+  add_test(NAME debian_package
+    COMMAND ${CMAKE_COMMAND} -DBUILD=${PROJECT_BINARY_DIR} -DWORK=${CMAKE_CURRENT_BINARY_DIR}/deb-work
+            -DCPACK=${CMAKE_CPACK_COMMAND} -DPYTHON=$<$<BOOL:${KIVF_PYTHON_DIR}>:${Python3_EXECUTABLE}>
+            -P ${CMAKE_CURRENT_SOURCE_DIR}/debpackage.cmake)
+  set_tests_properties(debian_package PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77)
+endif()

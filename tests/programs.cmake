@@ -35,6 +35,7 @@ if(NOT KIVF_SANITIZE)
   add_test(NAME package_consumer
     COMMAND ${CMAKE_COMMAND} -DBUILD=${PROJECT_BINARY_DIR} -DSOURCE=${CMAKE_CURRENT_SOURCE_DIR}/consumer
             -DWORK=${CMAKE_CURRENT_BINARY_DIR}/consumer-work -DCXX=${CMAKE_CXX_COMPILER}
+            -DPYTHON=$<$<BOOL:${KIVF_PYTHON_DIR}>:${Python3_EXECUTABLE}>
             -P ${CMAKE_CURRENT_SOURCE_DIR}/consumer.cmake)
   set_tests_properties(package_consumer PROPERTIES TIMEOUT 300)
 endif()

@@ -1,0 +1,49 @@
+# The Debian package as built: the Python package where Debian's python3 looks, the packages
+# it needs, and an unpacked copy that works where it lies: its program runs, its kivf imports
+# and converts.
+# -DBUILD=<build folder> -DWORK=<scratch folder> -DCPACK=<cpack> -DPYTHON=<interpreter or empty>
+find_program(DPKG_DEB dpkg-deb)
+if(NOT DPKG_DEB)
+  message("SKIPPED: dpkg-deb is not installed")
+  cmake_language(EXIT 77)
+endif()
+file(REMOVE_RECURSE ${WORK})
+execute_process(COMMAND ${CPACK} -G DEB --config ${BUILD}/CPackConfig.cmake -B ${WORK}
+                OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+file(GLOB deb ${WORK}/*.deb)
+function(run var) # ARGN's output in var; fails the test when it fails
+  execute_process(COMMAND ${ARGN} OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc
+                  OUTPUT_STRIP_TRAILING_WHITESPACE
+                  WORKING_DIRECTORY ${WORK})
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${ARGN}: status ${rc}: ${err}")
+  endif()
+  set(${var} "${out}" PARENT_SCOPE)
+endfunction()
+run(files ${DPKG_DEB} --contents ${deb})
+run(depends ${DPKG_DEB} --field ${deb} Depends)
+run(version ${DPKG_DEB} --field ${deb} Version)
+file(MAKE_DIRECTORY ${WORK}/root)
+run(unused ${DPKG_DEB} --extract ${deb} ${WORK}/root)
+run(shown ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH ${WORK}/root/usr/bin/kivhdr --version)
+if(NOT shown STREQUAL "kivhdr ${version}")
+  message(FATAL_ERROR "the unpacked kivhdr says '${shown}', not 'kivhdr ${version}'")
+endif()
+if(NOT PYTHON)
+  return()
+endif()
+set(site ${WORK}/root/usr/lib/python3/dist-packages)
+foreach(f __init__.py __main__.py _kivf)
+  if(NOT files MATCHES " \\./usr/lib/python3/dist-packages/kivf/${f}")
+    message(FATAL_ERROR "kivf/${f} is not in dist-packages:\n${files}")
+  endif()
+endforeach()
+if(files MATCHES "site-packages" OR NOT depends MATCHES "(^|, )python3-numpy(,|$)")
+  message(FATAL_ERROR "Python package misplaced or its needs missing: ${depends}\n${files}")
+endif()
+# Debian's interpreter searches /usr/lib/python3/dist-packages: here, the copy's.
+run(shown ${CMAKE_COMMAND} -E env PYTHONPATH=${site} ${PYTHON} -c
+    "import kivf\nkivf.write('t.kiv', [1.5, -2.0], delta=0.5)\nprint(kivf.__file__, list(kivf.read('t.kiv').data))")
+if(NOT shown STREQUAL "${site}/kivf/__init__.py [1.5, -2.0]")
+  message(FATAL_ERROR "import kivf from the unpacked package gave: ${shown}")
+endif()
