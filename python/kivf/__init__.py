@@ -4,8 +4,10 @@ read(path) -> Trace            samples as numpy float32, header fields by name
 write(path, data, x=None, **fields)
 sphgeo(slat, slon, elat, elon) -> (delta, dist, azim, bazim)
 
-Failures raise OSError (the file system) or ValueError (the contents) whose text is the
-library's message, e.g. "ERROR 1410: KIV file does not exist: x.kiv"; nothing is printed.
+Failures the library reports raise KivError, whose .number is the message number, as a
+KivOSError (an OSError: the file system; KivFileNotFoundError, a FileNotFoundError, for a
+missing file) or a KivValueError (a ValueError: the contents); the text is the library's
+message, e.g. "ERROR 1410: KIV file does not exist: x.kiv"; nothing is printed.
 Arguments the library could not take as given (a path ending in a blank, a text longer than
 its field, an unknown field name) raise ValueError or TypeError saying which; none is altered.
 """
@@ -14,8 +16,11 @@ import os
 import numpy as np
 
 from . import _kivf
+from ._kivf import KivError, KivFileNotFoundError, KivOSError, KivValueError
 
-__all__ = ["Trace", "read", "write", "sphgeo"]
+__version__ = _kivf.__version__
+__all__ = ["Trace", "read", "write", "sphgeo", "KivError", "KivOSError", "KivFileNotFoundError",
+           "KivValueError"]
 
 
 def _path(path):
@@ -49,7 +54,8 @@ def _days(year):
 
 class Trace:
     """One KIV file: .data (float32), .x (independent values of an uneven file, else None),
-    .header (the defined fields by catalogue name), .delta, .starttime, .times(), .stats()."""
+    .header (the defined fields by catalogue name, floats as numpy.float32), .delta, .starttime,
+    .times(), .stats()."""
 
     def __init__(self, raw, data, x=None, swapped=False):
         self._raw = raw
@@ -78,7 +84,7 @@ class Trace:
                                                     "NZSEC", "NZMSEC"))
             # In Python ints, exactly: numpy's own arithmetic would wrap round unnoticed.
             t = ((((_days(y) + d - 1) * 24 + hh) * 60 + mm) * 60 + ss) * 1000000
-            t += ms * 1000 + round(h.get("B", 0.0) * 1e6)
+            t += ms * 1000 + round(float(h.get("B", 0.0)) * 1e6)
         except (KeyError, ValueError, OverflowError):
             t = None
         if t is None or not -2**63 < t < 2**63:  # -2**63 itself is NaT
@@ -86,10 +92,11 @@ class Trace:
         return np.datetime64(t, "us")
 
     def times(self):
-        """Seconds from the start (float64): B's time for even files, x - B for uneven ones."""
+        """Seconds from the start (float64, from the stored float32 values): i * DELTA for even
+        files, x - B for uneven ones."""
         if self.x is not None:
-            return self.x.astype(np.float64) - self.header.get("B", 0.0)
-        return np.arange(len(self.data), dtype=np.float64) * (self.delta or 0.0)
+            return self.x.astype(np.float64) - float(self.header.get("B", 0.0))
+        return np.arange(len(self.data), dtype=np.float64) * float(self.delta or 0.0)
 
     def stats(self):
         """(min, max, mean) of the samples; NaNs when there are none."""
@@ -122,7 +129,9 @@ def write(path, data, x=None, **fields):
     enumerated fields (I...) a value name such as "IVEL" or an ordinal, logicals (L...) bool,
     the rest floats. Nothing is cut: unknown names and values out of range raise ValueError,
     values of the wrong type TypeError. NPTS is len(data); LEVEN is false exactly when x (the
-    independent values) is given.
+    independent values) is given. E, DEPMIN, DEPMAX and DEPMEN are computed as batch
+    conversion computes them unless given (E = B + (NPTS-1)*DELTA when both are given, an
+    uneven file's last x; the extremes and mean of the samples that are not NaN).
     """
     y = _float32(data, "data")
     xs = None if x is None else _float32(x, "x")
