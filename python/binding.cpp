@@ -342,6 +342,17 @@ void write_kiv(const std::string& path, const F32& y, const std::optional<F32>& 
     writecurrent(path, s);
 }
 
+// A header for samples taken from another trace's (a slice, a merge): the fields set on it,
+// NPTS and LEVEN from the arrays, E and the extremes and mean computed anew.
+py::bytes derive(const std::string& raw, const F32& y, const std::optional<F32>& x,
+                 const py::dict& fields) {
+    unraw(raw, cmhdr, kmhdr);
+    setfields(fields);
+    const Samples s = complete(y, x);
+    fill(s, Given{});
+    return rawof(cmhdr, kmhdr);
+}
+
 void write_raw(const std::string& path, const std::string& raw, const F32& y,
                const std::optional<F32>& x) {
     exactpath(path);
@@ -456,6 +467,9 @@ PYBIND11_MODULE(_kivf, m) {
           "KIV file; E, DEPMIN, DEPMAX, DEPMEN are computed unless among fields.");
     m.def("write_raw", &write_raw, py::arg("path"), py::arg("raw"), py::arg("data"), py::arg("x"),
           "Writes the raw header as it is (NPTS and LEVEN from the arrays) and the samples.");
+    m.def("derive", &derive, py::arg("raw"), py::arg("data"), py::arg("x"), py::arg("fields"),
+          "The raw header with fields set, NPTS and LEVEN from the arrays, and E, DEPMIN, "
+          "DEPMAX, DEPMEN computed from them.");
     m.def("header", &header_of, py::arg("raw"),
           "The defined fields of a raw header as a dict by catalogue name.");
     m.def("listing", &listing, py::arg("path"), py::arg("list"), py::arg("all"),

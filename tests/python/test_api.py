@@ -1,4 +1,4 @@
-"""kivf's header floats, filled header fields, errors and version."""
+"""kivf's times, slices, filled header fields, errors and version."""
 import os
 import pathlib
 import re
@@ -42,7 +42,55 @@ def test_header_floats_are_the_stored_float32_and_times_use_them(batch, tmp_path
     assert [h[k].view(np.uint32) for k in WORDS if k in h] == [
         w[i].view(np.uint32) for k, i in WORDS.items() if k in h] and str(h["DELTA"]) == "0.025"
     t = trace(tmp_path, np.zeros(144000), delta=0.025, b=0.0)  # an hour at 40 Hz
-    assert t.times()[-1] == D25 * 143999  # 54 us past 0.025 s
+    assert t.times()[-1] == D25 * 143999 and t.sampling_rate == 1 / D25  # 54 us past 0.025 s
+    assert t.endtime == t.utc_times()[-1] == np.datetime64("2020-01-05T00:59:59.975054")
+
+
+@pytest.mark.parametrize("fields, n, rate, end", [
+    (dict(delta=0.5, b=0.25), 3, 2.0, "00:00:01.250000"), (dict(delta=0.5), 0, 2.0, "NaT"),
+    (dict(b=0.0), 3, None, "NaT"), (dict(delta=0.0), 2, None, "00:00:00.000000"),
+    (dict(x=[0.0, 0.5, 2.25], b=0.0), 3, None, "00:00:02.250000"),
+    (dict(delta=0.5, nzyear=-12345), 3, 2.0, "NaT")])
+def test_sampling_rate_endtime_utc_times(tmp_path, fields, n, rate, end):
+    t = trace(tmp_path, np.arange(n), **fields)
+    u = t.utc_times()
+    assert t.sampling_rate == rate and str(t.endtime)[-15:] == end[-15:] and len(u) == n
+    assert str(u[-1])[-15:] == end if n and end != "NaT" else np.isnat(u).all()
+
+
+@pytest.mark.parametrize("n, delta, start, end, first, count, begins", [
+    (10, 0.5, None, None, 0, 10, "00:00:00.000000"),
+    (10, 0.5, "2020-01-05T00:00:01", "2020-01-05T00:00:02.5", 2, 4, "00:00:01.000000"),  # on
+    (10, 0.5, "2020-01-05T00:00:01.2", "2020-01-05T00:00:02.7", 3, 3, "00:00:01.500000"),
+    (10, 0.5, np.datetime64("2019-12-31"), "2020-01-05T00:00:00.4", 0, 1, "00:00:00.000000"),
+    (10, 0.5, "2020-01-05T00:00:04.6", None, 0, 0, "00:00:00.000000"),  # after the last
+    (10, 0.5, None, "2020-01-04", 0, 0, "00:00:00.000000"),  # before the first
+    (144000, 0.025, "2020-01-05T00:59:00", None, 141600, 2400, "00:59:00.000053")])
+def test_slice(tmp_path, n, delta, start, end, first, count, begins):
+    t = trace(tmp_path, np.arange(n) + 1.0, delta=delta, b=0.0, t0=3.0)
+    s = t.slice(start, end)
+    h, y = s.header, np.arange(first, first + count) + 1.0
+    moved = s.utc_times() - t.utc_times()[first:][:count]  # times from the new start, to the us
+    assert np.array_equal(s.data, y) and set(moved.astype(int)) <= {-1, 0, 1}
+    assert str(s.starttime)[11:] == begins and h["NPTS"] == count and s.x is None
+    assert [h.get(k) for k in ("DEPMIN", "DEPMAX", "DEPMEN", "E")] == ([
+        y[0], y[-1], (y[0] + y[-1]) / 2, np.float32(float(h["B"]) + (count - 1) * float(t.delta))
+        ] if count else [None] * 4)  # E: B + (NPTS-1)*DELTA in double, as batch conversion
+    assert h["T0"] == np.float32(3.0 - (s._reference() - t._reference()) / 1e6)  # T0 stays put
+    s.write(tmp_path / "s.kiv")
+    assert kivf.read(tmp_path / "s.kiv").header == h
+
+
+def test_slice_uneven_and_refusals(tmp_path):
+    t = trace(tmp_path, [1.0, 2.0, 3.0, 4.0], x=[0.0, 1.0, 3.0, 7.0], b=-1.0)
+    s = t.slice("2020-01-05T00:00:02")
+    assert (list(s.data), list(s.x), s.header["B"], s.header["E"], str(s.starttime)) == (
+        [3.0, 4.0], [3.0, 7.0], 3.0, 7.0, "2020-01-05T00:00:03.000000")
+    for args in (("2020-01-06", "2020-01-05"), ("yesterday",)):
+        with pytest.raises(ValueError, match="is after end|is not a time"):
+            t.slice(*args)
+    with pytest.raises(ValueError, match="no sample times"):
+        trace(tmp_path, [1.0], b=0.0).slice()
 
 
 def test_write_fills_as_batch_conversion(batch, tmp_path):
@@ -85,4 +133,4 @@ def test_version_and_docstrings():
     functions = {n: f for n, f in vars(kivf._kivf).items()
                  if callable(f) and not isinstance(f, type)}
     assert {"read", "write", "header", "listing", "sphgeo"} <= set(functions)
-    assert [n for n, f in functions.items() if f.__doc__.count("\n") < 2] == []  # more than signatures
+    assert [n for n, f in functions.items() if f.__doc__.count("\n") < 2] == []  # not bare
