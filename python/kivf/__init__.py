@@ -1,7 +1,9 @@
 """KIV waveform files in Python.
 
 read(path) -> Trace            samples as numpy float32, header fields by name
+read([paths] or "pattern*", merge=False) -> [Trace]
 write(path, data, x=None, **fields)
+merge(traces) -> [Trace]       contiguous traces of one channel joined
 sphgeo(slat, slon, elat, elon) -> (delta, dist, azim, bazim)
 
 Failures the library reports raise KivError, whose .number is the message number, as a
@@ -11,7 +13,9 @@ message, e.g. "ERROR 1410: KIV file does not exist: x.kiv"; nothing is printed.
 Arguments the library could not take as given (a path ending in a blank, a text longer than
 its field, an unknown field name) raise ValueError or TypeError saying which; none is altered.
 """
+import glob
 import os
+import re
 
 import numpy as np
 
@@ -19,7 +23,7 @@ from . import _kivf
 from ._kivf import KivError, KivFileNotFoundError, KivOSError, KivValueError
 
 __version__ = _kivf.__version__
-__all__ = ["Trace", "read", "write", "sphgeo", "KivError", "KivOSError",
+__all__ = ["Trace", "read", "write", "merge", "sphgeo", "KivError", "KivOSError",
            "KivFileNotFoundError", "KivValueError"]
 
 _NAT = np.datetime64("NaT", "us")
@@ -239,7 +243,7 @@ class Trace:
     def write(self, path):
         """Writes this header as it stands and these samples as a KIV file (NPTS and LEVEN
         follow them; E, DEPMIN, DEPMAX and DEPMEN are not recomputed: a header from read() is
-        written bit for bit, one from slice() was made for its samples)."""
+        written bit for bit, one from slice() or merge() was made for its samples)."""
         x = None if self.x is None else _float32(self.x, "x")
         _kivf.write_raw(_path(path), self._raw, _float32(self.data, "data"), x)
 
@@ -249,9 +253,82 @@ class Trace:
                 f"{len(self.data)} samples from {self.starttime}>")
 
 
-def read(path):
-    """Reads a KIV file written in either byte order."""
+def _channel(t):
+    """What traces must share to be joined, or None for a trace that joins nothing (uneven,
+    no start, no usable DELTA)."""
+    h, d = t.header, t.delta
+    if t.x is not None or np.isnat(t.starttime) or d is None or not d > 0 or not np.isfinite(d):
+        return None
+    return tuple(h.get(k) for k in ("KNETWK", "KSTNM", "KHOLE", "KCMPNM", "DELTA", "SCALE"))
+
+
+def merge(traces):
+    """Joins traces of one channel (network, station, location, component, DELTA and SCALE
+    alike) end to end in time order where each next start lies less than half a sample from
+    the previous end + DELTA; a gap or overlap of half a sample or more keeps them apart.
+
+    Returns a list: the channels in the order they first appear, each one's pieces in time
+    order. A joined trace has the first piece's header with NPTS, E, DEPMIN, DEPMAX, DEPMEN
+    computed anew; a trace that joins nothing (uneven ones and those without a start or DELTA
+    never do) is returned as it is.
+    """
+    groups = {}
+    for k, t in enumerate(traces):
+        key = _channel(t)
+        groups.setdefault(("alone", k) if key is None else key, []).append(t)
+    out = []
+    for group in groups.values():
+        group.sort(key=lambda t: t._start())
+        delta = float(group[0].delta)
+        runs, n, end = [], 0, None  # end: the time (us) of the last run's next sample
+        for t in group:
+            if end is not None and abs(t._start() - end) < delta * 1e6 / 2:
+                runs[-1].append(t)
+                n += len(t.data)
+            else:
+                runs.append([t])
+                n = len(t.data)
+            end = runs[-1][0]._start() + round(n * delta * 1e6)
+        for run in runs:
+            if len(run) == 1:
+                out.append(run[0])
+                continue
+            data = np.concatenate([r.data for r in run])
+            out.append(Trace(_kivf.derive(run[0]._raw, data, None, {}), data))
+    return out
+
+
+_merge = merge  # read's argument of that name hides it there
+
+
+def _one(path):
+    """The file at path, never taken as a pattern."""
     return Trace(*_kivf.read(_path(path)))
+
+
+def _magic(path):
+    return re.search(b"[*?[]" if isinstance(path, bytes) else "[*?[]", path) is not None
+
+
+def read(path, merge=False):
+    """Reads KIV files written in either byte order.
+
+    One path (str, bytes or os.PathLike) gives a Trace. A list or tuple of paths, or a str or
+    bytes holding a glob pattern (*, ? or [...]; a pathlib.Path is always one file), gives a
+    list of Traces: the list's order, the pattern's matches sorted by name; joined by
+    kivf.merge when merge is true. A pattern that matches nothing raises
+    KivFileNotFoundError.
+    """
+    if isinstance(path, (list, tuple)):
+        traces = [_one(p) for p in path]
+    elif isinstance(path, (str, bytes)) and _magic(path):
+        names = sorted(glob.glob(path))
+        if not names:
+            raise KivFileNotFoundError(f"no file matches {os.fsdecode(path)}")
+        traces = [_one(p) for p in names]
+    else:
+        return _one(path)
+    return _merge(traces) if merge else traces
 
 
 def write(path, data, x=None, **fields):

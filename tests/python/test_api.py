@@ -1,4 +1,4 @@
-"""kivf's times, slices, filled header fields, errors and version."""
+"""kivf's times, slices, merging, filled header fields, errors and version."""
 import os
 import pathlib
 import re
@@ -124,6 +124,42 @@ def test_library_failures_are_kiv_errors_with_their_number(tmp_path, setup, kind
     with pytest.raises(kivf.KivOSError) as e:
         kivf.write(tmp_path / "no" / "w.kiv", [1.0])
     assert e.value.number == 101 and isinstance(e.value, OSError)
+
+
+@pytest.mark.parametrize("change, order, lengths", [
+    ({}, "ab", [20]), (dict(b=0.4), "ab", [20]), (dict(b=-0.4), "ba", [20]),
+    (dict(b=0.5), "ab", [10, 10]), (dict(b=1.0), "ab", [10, 10]), (dict(b=-5.0), "ab", [10, 10]),
+    (dict(delta=0.5, b=0.0), "ab", [10, 10]), (dict(kstnm="HRV"), "ab", [10, 10]),
+    (dict(kcmpnm="BHN"), "ab", [10, 10]), (dict(knetwk="XX"), "ab", [10, 10])])
+def test_merge(tmp_path, change, order, lengths):
+    f = dict(delta=1.0, b=0.0, kstnm="ANMO", kcmpnm="BHZ", knetwk="IU")
+    a = trace(tmp_path, np.arange(10.0), "a.kiv", **f)
+    b = trace(tmp_path, np.arange(10.0, 20.0), "b.kiv", **{**f, "nzsec": 10, **change})
+    m = kivf.merge([a, b] if order == "ab" else [b, a])
+    assert [len(t.data) for t in m] == lengths and m[0].starttime == a.starttime
+    if lengths == [20]:
+        assert np.array_equal(m[0].data, np.arange(20.0)) and m[0].header["NPTS"] == 20
+        assert (m[0].header["E"], m[0].header["DEPMEN"], str(m[0].endtime)[11:]) == (
+            19.0, 9.5, "00:00:19.000000")
+    else:
+        assert m[0] is (a if order == "ab" else b) and m[1] is (b if order == "ab" else a)
+
+
+def test_read_lists_and_patterns(tmp_path):
+    for k in (2, 0, 1):
+        trace(tmp_path, np.arange(3600.0), f"h{k}.kiv", delta=1.0, b=0.0, nzhour=k, kstnm="A")
+    trace(tmp_path, [1.0], "a[1].kiv", delta=1.0, b=0.0)
+    one = kivf.read(tmp_path / "h1.kiv")
+    lst = kivf.read((tmp_path / "h2.kiv", f"{tmp_path}/h0.kiv"))
+    pat, merged = kivf.read(f"{tmp_path}/h*.kiv"), kivf.read(f"{tmp_path}/h?.kiv", merge=True)
+    assert isinstance(one, kivf.Trace) and [t.header["NZHOUR"] for t in lst] == [2, 0]
+    assert [t.header["NZHOUR"] for t in pat] == [0, 1, 2] and [len(t.data) for t in merged] == [
+        10800]
+    assert len(kivf.read(tmp_path / "a[1].kiv").data) == 1  # a Path is a name, never a pattern
+    text = re.escape(f"no file matches {tmp_path}/a[1].kiv")
+    with pytest.raises(kivf.KivFileNotFoundError, match=f"^{text}$") as e:
+        kivf.read(f"{tmp_path}/a[1].kiv")
+    assert e.value.number is None and isinstance(e.value, FileNotFoundError)
 
 
 def test_version_and_docstrings():
