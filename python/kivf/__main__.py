@@ -260,14 +260,21 @@ def plot(files, out=None, show=False, calib=False, start=None, end=None, size=No
 
 
 def main(argv=None):
-    p = _Parser(prog="python3 -m kivf", description="KIV files: header blocks and plots.")
+    p = _Parser(prog="python3 -m kivf", description="KIV files: header blocks and plots.",
+                epilog="Exit status: 0 done; 1 bad usage; 2 a file could not be read or the "
+                "output could not be written.")
     sub = p.add_subparsers(dest="command", required=True)
     pi = sub.add_parser("info", help="print the header of each file as kivhdr does")
     pi.add_argument("--list", default="DEFAULT", help="DEFAULT, PICKS, SPECIAL or STD")
     pi.add_argument("--all", action="store_true", help="show undefined fields too")
     pi.add_argument("files", nargs="+", metavar="FILE")
     pp = sub.add_parser("plot", help="plot the files on a shared time axis, one panel per "
-                        "channel (station, component), contiguous files joined, gaps as breaks")
+                        "channel (station, component), contiguous files joined, gaps as breaks",
+                        description="One panel per channel (network, station, location, "
+                        "component) on a shared UTC axis (seconds when a start is unknown); a "
+                        "channel's files that follow on within half a sample are joined, gaps "
+                        "and overlaps left as breaks. The y label is IDEP's description, "
+                        "'counts' when IDEP is undefined or IUNKN.")
     pp.add_argument("files", nargs="+", metavar="FILE")
     pp.add_argument("-o", "--output", metavar="OUT", help="write the plot (.png, .svg, .pdf)")
     pp.add_argument("--show", action="store_true", help="show the plot in a window")
