@@ -16,10 +16,9 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <optional>
 #include <span>
@@ -31,15 +30,38 @@ using namespace kivf;
 
 namespace {
 
+// The library's failures, each also the built-in exception it was before they had a class
+// of their own, so that callers' except clauses keep working. Made once, with the module.
+struct Errors {
+    PyObject* any;     // KivError
+    PyObject* os;      // KivOSError: the file layer's, the system's
+    PyObject* missing; // KivFileNotFoundError
+    PyObject* value;   // KivValueError: the contents
+};
+Errors errors{};
+
+PyObject* newerror(const char* name, const char* doc, std::initializer_list<PyObject*> bases) {
+    const py::tuple t(bases.size());
+    std::size_t i = 0;
+    for (PyObject* b : bases) t[i++] = py::reinterpret_borrow<py::object>(b);
+    py::dict members;
+    members["number"] = py::none(); // the library's message number; None for the package's own
+    PyObject* e = PyErr_NewExceptionWithDoc(name, doc, t.ptr(), members.ptr());
+    if (e == nullptr) throw py::error_already_set();
+    return e;
+}
+
 // Failures of the file layer are the system's (OSError); the rest are about the contents.
 [[noreturn]] void raise(std::int32_t nerr) {
-    PyObject* type = PyExc_ValueError;
+    PyObject* type = errors.value;
     if (nerr == kErrKivMissing) {
-        type = PyExc_FileNotFoundError;
+        type = errors.missing;
     } else if (nerr == kErrKivOpen || nerr == kErrKivRead || (nerr >= 100 && nerr < 1000)) {
-        type = PyExc_OSError;
+        type = errors.os;
     }
-    PyErr_SetString(type, lastmsg().c_str());
+    const py::object e = py::reinterpret_borrow<py::object>(type)(py::str(lastmsg()));
+    e.attr("number") = nerr;
+    PyErr_SetObject(type, e.ptr());
     throw py::error_already_set();
 }
 
@@ -72,16 +94,6 @@ void unraw(const std::string& raw, CmHdr& h, KmHdr& k) {
     unpackhdr(bytes, false, h, k);
 }
 
-// A floating field as the Python number whose shortest text is that of the stored value, so
-// 0.05 reads as 0.05 and still turns back into the same 32 bits.
-double pyfloat(float v) {
-    if (!std::isfinite(v)) return v;
-    std::array<char, 32> buf{};
-    const auto r = std::to_chars(buf.data(), buf.data() + buf.size() - 1, v);
-    *r.ptr = '\0';
-    return std::strtod(buf.data(), nullptr);
-}
-
 std::string stripped(std::string_view t) {
     t = used(t);
     while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
@@ -97,12 +109,15 @@ std::string name(const Text<8>& t) {
     return std::string(t.used());
 }
 
-// The defined fields by catalogue name: numbers, enumerated values by name, logicals as
-// bool, texts stripped (KEVNM whole, its two slots together).
+// The defined fields by catalogue name: floats as numpy.float32 (the stored bits, so times
+// computed from DELTA agree with the C++ and Octave readers'), other numbers as int,
+// enumerated values by name, logicals as bool, texts stripped (KEVNM whole, its two slots
+// together).
 py::dict header(const CmHdr& h, const KmHdr& k) {
     py::dict d;
+    const py::array_t<float> floats(kNumFhdr, h.fhdr.data()); // indexing gives float32 scalars
     for (std::int32_t s = 1; s <= kNumFhdr; ++s)
-        if (h.f(s) != kUndfFlt) d[py::str(name(kmlhf.kfhdr[s - 1]))] = pyfloat(h.f(s));
+        if (h.f(s) != kUndfFlt) d[py::str(name(kmlhf.kfhdr[s - 1]))] = floats[py::int_(s - 1)];
     for (std::int32_t s = 1; s <= kNumNhdr; ++s)
         if (h.n(s) != kUndfInt) d[py::str(name(kmlhf.knhdr[s - 1]))] = h.n(s);
     for (std::int32_t s = 1; s <= kNumIhdr; ++s) {
@@ -252,8 +267,12 @@ std::span<const float> span1d(const F32& a) {
     return {a.data(), static_cast<std::size_t>(a.shape(0))};
 }
 
-// The current header, completed by NPTS and LEVEN from the arrays, written as the library does.
-void writecurrent(const std::string& path, const F32& y, const std::optional<F32>& x) {
+struct Samples {
+    std::span<const float> y, x;
+};
+
+// The arrays checked, and NPTS and LEVEN of the current header set from them.
+Samples complete(const F32& y, const std::optional<F32>& x) {
     const std::span<const float> ys = span1d(y);
     const std::span<const float> xs = x ? span1d(*x) : std::span<const float>{};
     if (x && xs.size() != ys.size()) raise_value("x and the samples differ in length");
@@ -261,22 +280,84 @@ void writecurrent(const std::string& path, const F32& y, const std::optional<F32
         raise_value("too many samples for one KIV file");
     cmhdr.n(nslot::NPTS) = static_cast<std::int32_t>(ys.size());
     cmhdr.l(lslot::LEVEN) = x ? 0 : 1;
-    if (const std::int32_t nerr = writekiv(path, cmhdr, kmhdr, ys, xs); nerr != 0) raise(nerr);
+    return {ys, xs};
+}
+
+// Floating fields named among fields, by slot.
+using Given = std::array<bool, kNumFhdr + 1>;
+
+Given setfields(const py::dict& fields) {
+    Given given{};
+    for (const auto& [key, value] : fields) {
+        const auto kname = py::cast<std::string>(key);
+        setfield(kname, value);
+        given[static_cast<std::size_t>(catslot(kname, kmlhf.kfhdr))] = true;
+    }
+    return given;
+}
+
+// E, DEPMIN, DEPMAX and DEPMEN of the current header from the samples, bit for bit as the batch
+// converter sets them: E the last sample's time (B + (NPTS-1)*DELTA in double, only when both
+// are defined; an uneven file's last x), the extremes and mean (summed in double, in order) of
+// the samples that are numbers. What cannot be had is undefined; given fields stay as set.
+void fill(const Samples& s, const Given& given) {
+    const auto set = [&](std::int32_t slot, float v) {
+        if (!given[static_cast<std::size_t>(slot)]) cmhdr.f(slot) = v;
+    };
+    const std::size_t n = s.y.size();
+    const float b = cmhdr.f(fslot::B), delta = cmhdr.f(fslot::DELTA);
+    float e = kUndfFlt;
+    if (n > 0 && !s.x.empty()) {
+        if (!std::isnan(s.x.back())) e = s.x.back();
+    } else if (n > 0 && b != kUndfFlt && delta != kUndfFlt) {
+        e = static_cast<float>(b + static_cast<double>(n - 1) * delta);
+    }
+    set(fslot::E, e);
+    double lo = INFINITY, hi = -INFINITY, sum = 0;
+    std::size_t count = 0;
+    for (const float v : s.y) {
+        if (v != v) continue;
+        lo = v < lo ? v : lo;
+        hi = v > hi ? v : hi;
+        sum += v;
+        ++count;
+    }
+    const bool any = count > 0;
+    set(fslot::DEPMIN, any ? static_cast<float>(lo) : kUndfFlt);
+    set(fslot::DEPMAX, any ? static_cast<float>(hi) : kUndfFlt);
+    set(fslot::DEPMEN, any ? static_cast<float>(sum / static_cast<double>(count)) : kUndfFlt);
+}
+
+void writecurrent(const std::string& path, const Samples& s) {
+    if (const std::int32_t nerr = writekiv(path, cmhdr, kmhdr, s.y, s.x); nerr != 0) raise(nerr);
 }
 
 void write_kiv(const std::string& path, const F32& y, const std::optional<F32>& x,
                const py::dict& fields) {
     exactpath(path);
     newhdr();
-    for (const auto& [key, value] : fields) setfield(py::cast<std::string>(key), value);
-    writecurrent(path, y, x);
+    const Given given = setfields(fields);
+    const Samples s = complete(y, x);
+    fill(s, given);
+    writecurrent(path, s);
+}
+
+// A header for samples taken from another trace's (a slice, a merge): the fields set on it,
+// NPTS and LEVEN from the arrays, E and the extremes and mean computed anew.
+py::bytes derive(const std::string& raw, const F32& y, const std::optional<F32>& x,
+                 const py::dict& fields) {
+    unraw(raw, cmhdr, kmhdr);
+    setfields(fields);
+    const Samples s = complete(y, x);
+    fill(s, Given{});
+    return rawof(cmhdr, kmhdr);
 }
 
 void write_raw(const std::string& path, const std::string& raw, const F32& y,
                const std::optional<F32>& x) {
     exactpath(path);
     unraw(raw, cmhdr, kmhdr);
-    writecurrent(path, y, x);
+    writecurrent(path, complete(y, x));
 }
 
 // The samples go straight into numpy arrays sized from the checked header; the file is opened
@@ -363,11 +444,39 @@ PYBIND11_MODULE(_kivf, m) {
     // starts the message system.
     msgprint(false);
     newhdr();
-    m.def("read", &read_kiv, py::arg("path"));
-    m.def("write", &write_kiv, py::arg("path"), py::arg("data"), py::arg("x"), py::arg("fields"));
-    m.def("write_raw", &write_raw, py::arg("path"), py::arg("raw"), py::arg("data"), py::arg("x"));
-    m.def("header", &header_of, py::arg("raw"));
-    m.def("listing", &listing, py::arg("path"), py::arg("list"), py::arg("all"));
-    m.def("describe", &describe, py::arg("value"));
-    m.def("sphgeo", &sphgeo, py::arg("slat"), py::arg("slon"), py::arg("elat"), py::arg("elon"));
+    m.attr("__version__") = KIVF_VERSION;
+    errors.any =
+        newerror("kivf.KivError", "A failure the library reported; .number is its message number.",
+                 {PyExc_Exception});
+    errors.os = newerror("kivf.KivOSError", "A file that could not be opened, read or written.",
+                         {errors.any, PyExc_OSError});
+    errors.missing = newerror("kivf.KivFileNotFoundError", "A file that does not exist.",
+                              {errors.os, PyExc_FileNotFoundError});
+    errors.value = newerror("kivf.KivValueError",
+                            "Contents the library refused: no KIV file, a header it cannot write.",
+                            {errors.any, PyExc_ValueError});
+    m.attr("KivError") = py::handle(errors.any);
+    m.attr("KivOSError") = py::handle(errors.os);
+    m.attr("KivFileNotFoundError") = py::handle(errors.missing);
+    m.attr("KivValueError") = py::handle(errors.value);
+    m.def("read", &read_kiv, py::arg("path"),
+          "(raw header, samples, x or None, swapped) of the KIV file at path (bytes), either "
+          "byte order; raises a KivError with the library's message.");
+    m.def("write", &write_kiv, py::arg("path"), py::arg("data"), py::arg("x"), py::arg("fields"),
+          "Writes a new header with fields (name: value) and the float32 samples (and x) as a "
+          "KIV file; E, DEPMIN, DEPMAX, DEPMEN are computed unless among fields.");
+    m.def("write_raw", &write_raw, py::arg("path"), py::arg("raw"), py::arg("data"), py::arg("x"),
+          "Writes the raw header as it is (NPTS and LEVEN from the arrays) and the samples.");
+    m.def("derive", &derive, py::arg("raw"), py::arg("data"), py::arg("x"), py::arg("fields"),
+          "The raw header with fields set, NPTS and LEVEN from the arrays, and E, DEPMIN, "
+          "DEPMAX, DEPMEN computed from them.");
+    m.def("header", &header_of, py::arg("raw"),
+          "The defined fields of a raw header as a dict by catalogue name.");
+    m.def("listing", &listing, py::arg("path"), py::arg("list"), py::arg("all"),
+          "The header block kivhdr prints for the file with the named list, as bytes.");
+    m.def("describe", &describe, py::arg("value"),
+          "The description of an enumerated value by name ('' when there is none).");
+    m.def("sphgeo", &sphgeo, py::arg("slat"), py::arg("slon"), py::arg("elat"), py::arg("elon"),
+          "(delta, dist, azim, bazim) of the stations from one event, as the plug-in computes "
+          "them.");
 }

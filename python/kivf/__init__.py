@@ -1,21 +1,34 @@
 """KIV waveform files in Python.
 
 read(path) -> Trace            samples as numpy float32, header fields by name
+read([paths] or "pattern*", merge=False) -> [Trace]
 write(path, data, x=None, **fields)
+merge(traces) -> [Trace]       contiguous traces of one channel joined
 sphgeo(slat, slon, elat, elon) -> (delta, dist, azim, bazim)
 
-Failures raise OSError (the file system) or ValueError (the contents) whose text is the
-library's message, e.g. "ERROR 1410: KIV file does not exist: x.kiv"; nothing is printed.
+Failures the library reports raise KivError, whose .number is the message number, as a
+KivOSError (an OSError: the file system; KivFileNotFoundError, a FileNotFoundError, for a
+missing file) or a KivValueError (a ValueError: the contents); the text is the library's
+message, e.g. "ERROR 1410: KIV file does not exist: x.kiv"; nothing is printed.
 Arguments the library could not take as given (a path ending in a blank, a text longer than
 its field, an unknown field name) raise ValueError or TypeError saying which; none is altered.
 """
+import glob
 import os
+import re
 
 import numpy as np
 
 from . import _kivf
+from ._kivf import KivError, KivFileNotFoundError, KivOSError, KivValueError
 
-__all__ = ["Trace", "read", "write", "sphgeo"]
+__version__ = _kivf.__version__
+__all__ = ["Trace", "read", "write", "merge", "sphgeo", "KivError", "KivOSError",
+           "KivFileNotFoundError", "KivValueError"]
+
+_NAT = np.datetime64("NaT", "us")
+# Times relative to the reference time besides B and E, moved with it when a slice moves it.
+_RELATIVE = ("O", "A", "F", *(f"T{k}" for k in range(10)))
 
 
 def _path(path):
@@ -47,9 +60,41 @@ def _days(year):
     return 365 * (year - 1970) + y // 4 - y // 100 + y // 400 - 477  # 477 leap years to 1969
 
 
+def _reference(h):
+    """The reference time in microseconds since 1970 as a Python int, or None when undefined."""
+    try:
+        y, d, hh, mm, ss, ms = (h[k] for k in ("NZYEAR", "NZJDAY", "NZHOUR", "NZMIN", "NZSEC",
+                                               "NZMSEC"))
+    except KeyError:
+        return None
+    # In Python ints, exactly: numpy's own arithmetic would wrap round unnoticed.
+    return (((((_days(y) + d - 1) * 24 + hh) * 60 + mm) * 60 + ss) * 1000 + ms) * 1000
+
+
+def _datetime(t):
+    """Microseconds since 1970 (a Python int) as datetime64[us]; NaT beyond its range."""
+    if t is None or not -2**63 < t < 2**63:  # -2**63 itself is NaT
+        return _NAT
+    return np.datetime64(t, "us")
+
+
+def _time(value, what):
+    """A time given as datetime64, datetime or ISO text, as datetime64[us]; None stays None."""
+    if value is None:
+        return None
+    try:
+        t = np.datetime64(value).astype("datetime64[us]")
+    except (ValueError, TypeError, OverflowError):
+        raise ValueError(f"{what}: {value!r} is not a time") from None
+    if np.isnat(t):
+        raise ValueError(f"{what}: {value!r} is not a time")
+    return t
+
+
 class Trace:
     """One KIV file: .data (float32), .x (independent values of an uneven file, else None),
-    .header (the defined fields by catalogue name), .delta, .starttime, .times(), .stats()."""
+    .header (the defined fields by catalogue name, floats as numpy.float32), .delta,
+    .sampling_rate, .starttime, .endtime, .times(), .utc_times(), .slice(), .stats()."""
 
     def __init__(self, raw, data, x=None, swapped=False):
         self._raw = raw
@@ -69,27 +114,124 @@ class Trace:
         return self.header.get("DELTA")
 
     @property
+    def sampling_rate(self):
+        """1/DELTA in float64 of the stored value; None when DELTA is undefined or 0."""
+        d = self.delta
+        return None if d is None or d == 0 else 1.0 / float(d)
+
+    def _start(self):
+        """The first sample's time in microseconds (a Python int), or None."""
+        ref = self._reference()
+        try:
+            return None if ref is None else ref + round(float(self.header.get("B", 0.0)) * 1e6)
+        except (ValueError, OverflowError):  # B is NaN or infinite
+            return None
+
+    def _reference(self):
+        return _reference(self.header)
+
+    @property
     def starttime(self):
         """Reference time plus B, a numpy.datetime64 in microseconds (NaT when undefined or
         beyond what datetime64[us] holds)."""
-        h = self.header
-        try:
-            y, d, hh, mm, ss, ms = (h[k] for k in ("NZYEAR", "NZJDAY", "NZHOUR", "NZMIN",
-                                                    "NZSEC", "NZMSEC"))
-            # In Python ints, exactly: numpy's own arithmetic would wrap round unnoticed.
-            t = ((((_days(y) + d - 1) * 24 + hh) * 60 + mm) * 60 + ss) * 1000000
-            t += ms * 1000 + round(h.get("B", 0.0) * 1e6)
-        except (KeyError, ValueError, OverflowError):
-            t = None
-        if t is None or not -2**63 < t < 2**63:  # -2**63 itself is NaT
-            return np.datetime64("NaT", "us")
-        return np.datetime64(t, "us")
+        return _datetime(self._start())
 
     def times(self):
-        """Seconds from the start (float64): B's time for even files, x - B for uneven ones."""
+        """Seconds from the start (float64, from the stored float32 values): i * DELTA for even
+        files, x - B for uneven ones."""
         if self.x is not None:
-            return self.x.astype(np.float64) - self.header.get("B", 0.0)
-        return np.arange(len(self.data), dtype=np.float64) * (self.delta or 0.0)
+            return self.x.astype(np.float64) - float(self.header.get("B", 0.0))
+        return np.arange(len(self.data), dtype=np.float64) * float(self.delta or 0.0)
+
+    def _timeless(self):
+        return np.isnat(self.starttime) or (self.x is None and self.delta is None)
+
+    def _at(self, seconds):
+        """Times from the start as datetime64[us] (rounded to the microsecond); NaT where not
+        a number or beyond datetime64's range."""
+        seconds = np.asarray(seconds, dtype=np.float64)
+        out = np.full(seconds.shape, _NAT)
+        if self._timeless():
+            return out
+        start = self._start()
+        with np.errstate(invalid="ignore"):
+            us = np.round(seconds * 1e6)
+            room = 2.0**63 - 4096  # datetime64[us] ends at 2**63; start is a float here
+            ok = np.isfinite(us) & (us > -room - start) & (us < room - start)
+        out[ok] = np.datetime64(start, "us") + us[ok].astype("timedelta64[us]")
+        return out
+
+    def utc_times(self):
+        """The time of each sample, datetime64[us]: the start plus times(), to the microsecond;
+        all NaT when the start is undefined or an even file has no DELTA."""
+        return self._at(self.times())
+
+    @property
+    def endtime(self):
+        """The last sample's time (datetime64[us]) as utc_times() gives it; NaT when there are
+        no samples or no times."""
+        n = len(self.data)
+        if n == 0:
+            return _NAT
+        if self.x is not None:
+            last = np.float64(self.x[-1]) - float(self.header.get("B", 0.0))
+        else:
+            last = np.float64(n - 1) * float(self.delta or 0.0)
+        return self._at(last)[()]
+
+    def slice(self, start=None, end=None):
+        """A new Trace of the samples whose times (utc_times()) lie in [start, end], both ends
+        included; start and end are datetime64, datetime or ISO texts, None for no bound.
+
+        The header follows: NPTS, E, DEPMIN, DEPMAX, DEPMEN computed anew; when samples are cut
+        at the front of an even trace the reference time moves to the new first sample's
+        millisecond and B holds its microseconds (as batch conversion writes them), so the start
+        stays exact; O, A, F and T0-T9 move with it. An uneven trace keeps its reference time
+        and x, and B becomes the first x kept. No sample in the span gives an empty Trace; a
+        trace without times, or start after end, raises ValueError."""
+        lo, hi = _time(start, "start"), _time(end, "end")
+        if self._timeless():
+            raise ValueError("slice: the trace has no sample times (no start or no DELTA)")
+        if lo is not None and hi is not None and lo > hi:
+            raise ValueError(f"slice: start {lo} is after end {hi}")
+        t = self.utc_times()
+        keep = ~np.isnat(t)
+        if lo is not None:
+            keep &= t >= lo
+        if hi is not None:
+            keep &= t <= hi
+        index = np.flatnonzero(keep)
+        fields = {}
+        if self.x is not None:
+            data, x = self.data[index], self.x[index]
+            if index.size and index[0] > 0:
+                fields["B"] = x[0]
+        else:
+            first = index[0] if index.size else 0
+            data, x = self.data[first:first + index.size].copy(), None
+            if first > 0:
+                fields = self._moved(int(t[first].astype(np.int64)))
+        raw = _kivf.derive(self._raw, data, x, fields)
+        return Trace(raw, data, x)
+
+    def _moved(self, start):
+        """Header fields that put the start at start (microseconds): the reference time at its
+        millisecond, B the microseconds left, relative times moved by as much."""
+        ms, us = divmod(start, 1000)
+        day, msday = divmod(ms, 86400000)
+        when = np.datetime64(day, "D")
+        year = when.astype("datetime64[Y]")
+        fields = dict(NZYEAR=int(year.astype(np.int64)) + 1970,
+                      NZJDAY=int((when - year.astype("datetime64[D]")).astype(np.int64)) + 1,
+                      NZHOUR=msday // 3600000, NZMIN=msday // 60000 % 60,
+                      NZSEC=msday // 1000 % 60, NZMSEC=msday % 1000,
+                      B=np.float32(us) / np.float32(1e6))
+        shift = (ms * 1000 - self._reference()) / 1e6
+        h = self.header
+        for k in _RELATIVE:
+            if k in h and np.isfinite(h[k]):
+                fields[k] = np.float32(float(h[k]) - shift)
+        return fields
 
     def stats(self):
         """(min, max, mean) of the samples; NaNs when there are none."""
@@ -99,7 +241,9 @@ class Trace:
                 float(self.data.mean(dtype=np.float64)))
 
     def write(self, path):
-        """Writes this header and these samples as a KIV file (NPTS and LEVEN follow them)."""
+        """Writes this header as it stands and these samples as a KIV file (NPTS and LEVEN
+        follow them; E, DEPMIN, DEPMAX and DEPMEN are not recomputed: a header from read() is
+        written bit for bit, one from slice() or merge() was made for its samples)."""
         x = None if self.x is None else _float32(self.x, "x")
         _kivf.write_raw(_path(path), self._raw, _float32(self.data, "data"), x)
 
@@ -109,9 +253,82 @@ class Trace:
                 f"{len(self.data)} samples from {self.starttime}>")
 
 
-def read(path):
-    """Reads a KIV file written in either byte order."""
+def _channel(t):
+    """What traces must share to be joined, or None for a trace that joins nothing (uneven,
+    no start, no usable DELTA)."""
+    h, d = t.header, t.delta
+    if t.x is not None or np.isnat(t.starttime) or d is None or not d > 0 or not np.isfinite(d):
+        return None
+    return tuple(h.get(k) for k in ("KNETWK", "KSTNM", "KHOLE", "KCMPNM", "DELTA", "SCALE"))
+
+
+def merge(traces):
+    """Joins traces of one channel (network, station, location, component, DELTA and SCALE
+    alike) end to end in time order where each next start lies less than half a sample from
+    the previous end + DELTA; a gap or overlap of half a sample or more keeps them apart.
+
+    Returns a list: the channels in the order they first appear, each one's pieces in time
+    order. A joined trace has the first piece's header with NPTS, E, DEPMIN, DEPMAX, DEPMEN
+    computed anew; a trace that joins nothing (uneven ones and those without a start or DELTA
+    never do) is returned as it is.
+    """
+    groups = {}
+    for k, t in enumerate(traces):
+        key = _channel(t)
+        groups.setdefault(("alone", k) if key is None else key, []).append(t)
+    out = []
+    for group in groups.values():
+        group.sort(key=lambda t: t._start())
+        delta = float(group[0].delta)
+        runs, n, end = [], 0, None  # end: the time (us) of the last run's next sample
+        for t in group:
+            if end is not None and abs(t._start() - end) < delta * 1e6 / 2:
+                runs[-1].append(t)
+                n += len(t.data)
+            else:
+                runs.append([t])
+                n = len(t.data)
+            end = runs[-1][0]._start() + round(n * delta * 1e6)
+        for run in runs:
+            if len(run) == 1:
+                out.append(run[0])
+                continue
+            data = np.concatenate([r.data for r in run])
+            out.append(Trace(_kivf.derive(run[0]._raw, data, None, {}), data))
+    return out
+
+
+_merge = merge  # read's argument of that name hides it there
+
+
+def _one(path):
+    """The file at path, never taken as a pattern."""
     return Trace(*_kivf.read(_path(path)))
+
+
+def _magic(path):
+    return re.search(b"[*?[]" if isinstance(path, bytes) else "[*?[]", path) is not None
+
+
+def read(path, merge=False):
+    """Reads KIV files written in either byte order.
+
+    One path (str, bytes or os.PathLike) gives a Trace. A list or tuple of paths, or a str or
+    bytes holding a glob pattern (*, ? or [...]; a pathlib.Path is always one file), gives a
+    list of Traces: the list's order, the pattern's matches sorted by name; joined by
+    kivf.merge when merge is true. A pattern that matches nothing raises
+    KivFileNotFoundError.
+    """
+    if isinstance(path, (list, tuple)):
+        traces = [_one(p) for p in path]
+    elif isinstance(path, (str, bytes)) and _magic(path):
+        names = sorted(glob.glob(path))
+        if not names:
+            raise KivFileNotFoundError(f"no file matches {os.fsdecode(path)}")
+        traces = [_one(p) for p in names]
+    else:
+        return _one(path)
+    return _merge(traces) if merge else traces
 
 
 def write(path, data, x=None, **fields):
@@ -122,7 +339,9 @@ def write(path, data, x=None, **fields):
     enumerated fields (I...) a value name such as "IVEL" or an ordinal, logicals (L...) bool,
     the rest floats. Nothing is cut: unknown names and values out of range raise ValueError,
     values of the wrong type TypeError. NPTS is len(data); LEVEN is false exactly when x (the
-    independent values) is given.
+    independent values) is given. E, DEPMIN, DEPMAX and DEPMEN are computed as batch
+    conversion computes them unless given (E = B + (NPTS-1)*DELTA when both are given, an
+    uneven file's last x; the extremes and mean of the samples that are not NaN).
     """
     y = _float32(data, "data")
     xs = None if x is None else _float32(x, "x")

@@ -1,8 +1,10 @@
 """python3 -m kivf info [--list NAME] [--all] FILE...   the header blocks kivhdr prints
-python3 -m kivf plot FILE... [-o OUT.png|.svg|.pdf] [--show]   one panel per file, UTC axis
+python3 -m kivf plot FILE... [-o OUT.png|.svg|.pdf] [--show] [--calib] [--start T] [--end T]
+                     [--size WxH]   one panel per channel, contiguous files joined, UTC axis
 
-Exit status: 0 done; 1 bad usage; 2 some file could not be read (the others were done) or
-the output could not be written."""
+Exit status: 0 done; 1 bad usage (no samples between --start and --end, a --size too small
+for the panels among them); 2 some file could not be read (the others were done) or the
+output could not be written."""
 import argparse
 import errno
 import io
@@ -11,7 +13,7 @@ import sys
 
 import numpy as np
 
-from . import _kivf, read
+from . import _kivf, _one, _time, merge
 
 
 class _Parser(argparse.ArgumentParser):
@@ -72,20 +74,26 @@ def info(files, listname="DEFAULT", all_=False):
 
 
 def _label(tr):
+    """IDEP's description; counts when IDEP is undefined or says nothing of the unit."""
     idep = tr.header.get("IDEP")
-    return _kivf.describe(idep) if isinstance(idep, str) else ""
+    text = _kivf.describe(idep) if isinstance(idep, str) and idep != "IUNKN" else ""
+    return text or "counts"
+
+
+_CHANNEL = ("KNETWK", "KSTNM", "KHOLE", "KCMPNM")
 
 
 def _utc(tr):
     """The sample times as datetime64[us], or None when matplotlib could not place them: it
-    takes years 1 to 9999, and numpy would wrap round beyond them unnoticed."""
-    start, t = tr.starttime, tr.times()
-    if np.isnat(start) or not np.datetime64("0001-01-01") <= start < np.datetime64("10000"):
+    takes years 1 to 9999."""
+    t, start = tr.utc_times(), tr.starttime
+    shown = t[~np.isnat(t)]  # NaN times of uneven files are left out of the plot
+    if np.isnat(start) or (tr.x is None and shown.size < t.size):  # beyond datetime64
         return None
-    if np.any(np.abs(t[np.isfinite(t)]) > 3.2e11):  # ten thousand years
+    lo, hi = np.datetime64("0001-01-01"), np.datetime64("10000")
+    if not lo <= start < hi or (shown.size and not lo <= shown.min() <= shown.max() < hi):
         return None
-    with np.errstate(invalid="ignore"):  # NaN times become NaT, left out of the plot
-        return start + np.round(t * 1e6).astype("timedelta64[us]")
+    return t
 
 
 def _shown(start):
@@ -94,30 +102,100 @@ def _shown(start):
     return np.datetime_as_string(start, unit="ms" if whole_ms else "us").replace("T", " ")
 
 
-def _figure(traces, utc):
+def _panels(traces, start=None, end=None):
+    """Contiguous traces joined and cut to [start, end], grouped by channel in the order the
+    channels first appear: a list of lists of traces."""
+    pieces = merge(traces)
+    if start is not None or end is not None:
+        pieces = [t.slice(start, end) for t in pieces if not t._timeless()]
+        pieces = [t for t in pieces if len(t.data)]
+        if not pieces:
+            raise ValueError("no samples between "
+                             f"{'the start' if start is None else start} and "
+                             f"{'the end' if end is None else end}")
+    panels = {}
+    for t in pieces:
+        panels.setdefault(tuple(t.header.get(k) for k in _CHANNEL), []).append(t)
+    return list(panels.values())
+
+
+def _extent(text, points):
+    """(width, height) of a line of text in points, in the font the plot uses."""
+    from matplotlib.font_manager import FontProperties
+    from matplotlib.textpath import TextToPath
+    w, h, _ = TextToPath().get_text_width_height_descent(text, FontProperties(size=points),
+                                                         ismath=False)
+    return w, h
+
+
+def figure(traces, calib=False, start=None, end=None, size=None, seconds=False):
+    """The plot's figure: one panel per channel (network, station, location, component), its
+    contiguous traces joined by kivf.merge and its gaps left as breaks, cut to [start, end]
+    (datetime64 or ISO texts), the samples multiplied by SCALE when calib; size (width, height)
+    in inches.
+    Raises ValueError when no sample lies in the span or the size leaves no room."""
     import matplotlib.dates as mdates
     import matplotlib.pyplot as plt
 
-    height = 0.6 + 1.7 * len(traces)  # inches; fixed margins lay out faster than a solver
-    fig, axes = plt.subplots(len(traces), 1, sharex=True, squeeze=False, figsize=(9, height))
-    fig.subplots_adjust(left=0.1, right=0.98, bottom=0.45 / height, top=1 - 0.3 / height,
-                        hspace=0.4)
-    for k, (ax, tr) in enumerate(zip(axes[:, 0], traces)):
-        ax.plot(utc[k] if utc else tr.times(), tr.data, linewidth=0.6, color="black")
-        h = tr.header
-        start = (_shown(tr.starttime) + " UTC" if utc else "")
-        ax.set_title(f"{h.get('KSTNM', '')} {h.get('KCMPNM', '')}   {start}",
-                     loc="left", fontsize=9)
-        ax.set_ylabel(_label(tr), fontsize=8)
+    panels = _panels(traces, _time(start, "start"), _time(end, "end"))
+    utc = None if seconds else [[_utc(t) for t in p] for p in panels]
+    if utc and any(u is None for p in utc for u in p):
+        utc = None  # absolute times line traces up; without them, seconds
+    n = len(panels)
+    # Fixed margins in inches lay out faster than a solver. Each panel has a band above it:
+    # the y axis's offset text (1e9) just above the axes, the title above that.
+    pt = 1 / 72
+    offset_h, title_h = _extent("1e9+", 8)[1] * 1.25, _extent("ANMO 2015", 9)[1] * 1.25
+    title_pad = 3 + offset_h + 3  # points above the axes: the offset text's own pad, then it
+    band = (title_pad + title_h + 8) * pt  # and a gap below the panel above
+    bottom = 3 * 8 * 1.45 * pt + 0.05  # tick labels, the date below them, the axis label
+    width, height = size or (9, 0.6 + 1.7 * n)
+    left, right = min(0.9, 0.3 * width), 0.18
+    axes_h = (height - 0.08 - bottom - n * band) / n
+    if axes_h < 0.25 or width - left - right < 0.5:
+        raise ValueError(f"a {width:g}x{height:g} inch plot leaves no room for {n} panel"
+                         f"{'s' if n > 1 else ''}")
+    fig, axes = plt.subplots(n, 1, sharex=True, squeeze=False, figsize=(width, height))
+    fig.subplots_adjust(left=left / width, right=1 - right / width, bottom=bottom / height,
+                        top=1 - (0.08 + band) / height, hspace=band / axes_h)
+    for k, (ax, pieces) in enumerate(zip(axes[:, 0], panels)):
+        first = pieces[0]
+        for j, t in enumerate(pieces):  # each piece a line of its own: gaps stay open
+            y = t.data
+            scale = t.header.get("SCALE")
+            if calib and scale is not None:
+                y = y.astype(np.float64) * float(scale)
+            if utc:
+                x = utc[k][j]
+            elif first._start() is not None and t._start() is not None:
+                x = (t._start() - first._start()) / 1e6 + t.times()
+            else:
+                x = t.times()
+            ax.plot(x, y, linewidth=0.6, color="black")
+        h = first.header
+        name = " ".join(h[c] for c in _CHANNEL if h.get(c))
+        when = _shown(first.starttime) + " UTC" if utc else ""
+        title = f"{name}   {when}"
+        room = (width - left - right) * 72
+        points = min(9.0, 9.0 * room / max(_extent(title, 9)[0], 1))  # never wider than the axes
+        ax.set_title(title, loc="left", fontsize=points, pad=title_pad)
+        ax.set_ylabel(_label(first), fontsize=8)
         ax.tick_params(labelsize=8)
-    bottom = axes[-1, 0]
+        ax.yaxis.get_offset_text().set_fontsize(8)
+    bottom_ax = axes[-1, 0]
     if utc:
         locator = mdates.AutoDateLocator()
-        bottom.xaxis.set_major_locator(locator)
-        bottom.xaxis.set_major_formatter(mdates.ConciseDateFormatter(locator))
-        bottom.set_xlabel("UTC", fontsize=8)
+        bottom_ax.xaxis.set_major_locator(locator)
+        bottom_ax.xaxis.set_major_formatter(mdates.ConciseDateFormatter(locator))
+        bottom_ax.xaxis.get_offset_text().set_fontsize(8)
+        lo, hi = _time(start, "start"), _time(end, "end")
+        if lo is not None:
+            bottom_ax.set_xlim(left=lo)
+        if hi is not None:
+            bottom_ax.set_xlim(right=hi)
+        bottom_ax.set_xlabel("UTC", fontsize=8)
     else:
-        bottom.set_xlabel("seconds from the start", fontsize=8)
+        bottom_ax.set_xlabel("seconds from the start", fontsize=8)
     return fig
 
 
@@ -128,7 +206,7 @@ def _image(fig, fmt):
     return buf.getvalue()
 
 
-def plot(files, out=None, show=False):
+def plot(files, out=None, show=False, calib=False, start=None, end=None, size=None):
     import matplotlib
     display = os.environ.get("DISPLAY") or os.environ.get("WAYLAND_DISPLAY")
     if not (show and display):
@@ -147,24 +225,23 @@ def plot(files, out=None, show=False):
     traces, status = [], 0
     for f in files:
         try:
-            traces.append(read(f))
+            traces.append(_one(f))  # a name as given, never a pattern
         except (OSError, ValueError) as err:
             _complain("plot", err)
             status = 2
     if not traces:
         return 2
-    # Absolute times line traces of one event up; without a reference time, seconds.
-    utc = [_utc(t) for t in traces]
-    utc = utc if all(u is not None for u in utc) else None
-    fig = _figure(traces, utc)
+    try:
+        fig = figure(traces, calib, start, end, size)
+    except ValueError as err:
+        _complain("plot", err)
+        return 1
     try:
         image = _image(fig, fmt) if out else fig.canvas.draw()
     except (ValueError, OverflowError):
-        if not utc:
-            raise
         # The axis's margins or ticks fell outside matplotlib's years: seconds, then.
         plt.close(fig)
-        fig = _figure(traces, None)
+        fig = figure(traces, calib, start, end, size, seconds=True)
         image = _image(fig, fmt) if out else None
     if out:
         try:
@@ -183,22 +260,55 @@ def plot(files, out=None, show=False):
 
 
 def main(argv=None):
-    p = _Parser(prog="python3 -m kivf", description="KIV files: header blocks and plots.")
+    p = _Parser(prog="python3 -m kivf", description="KIV files: header blocks and plots.",
+                epilog="Exit status: 0 done; 1 bad usage; 2 a file could not be read or the "
+                "output could not be written.")
     sub = p.add_subparsers(dest="command", required=True)
     pi = sub.add_parser("info", help="print the header of each file as kivhdr does")
     pi.add_argument("--list", default="DEFAULT", help="DEFAULT, PICKS, SPECIAL or STD")
     pi.add_argument("--all", action="store_true", help="show undefined fields too")
     pi.add_argument("files", nargs="+", metavar="FILE")
-    pp = sub.add_parser("plot", help="plot the files, one panel each, on a shared time axis")
+    pp = sub.add_parser("plot", help="plot the files on a shared time axis, one panel per "
+                        "channel (station, component), contiguous files joined, gaps as breaks",
+                        description="One panel per channel (network, station, location, "
+                        "component) on a shared UTC axis (seconds when a start is unknown); a "
+                        "channel's files that follow on within half a sample are joined, gaps "
+                        "and overlaps left as breaks. The y label is IDEP's description, "
+                        "'counts' when IDEP is undefined or IUNKN.")
     pp.add_argument("files", nargs="+", metavar="FILE")
     pp.add_argument("-o", "--output", metavar="OUT", help="write the plot (.png, .svg, .pdf)")
     pp.add_argument("--show", action="store_true", help="show the plot in a window")
+    pp.add_argument("--calib", action="store_true",
+                    help="multiply the samples by SCALE (where defined)")
+    pp.add_argument("--start", type=_when, metavar="TIME",
+                    help="leave out samples before this UTC time (ISO, e.g. 2015-03-10T14:22)")
+    pp.add_argument("--end", type=_when, metavar="TIME", help="leave out samples after this time")
+    pp.add_argument("--size", type=_size, metavar="WxH",
+                    help="figure size in inches (e.g. 9x6; 80 pixels an inch in a .png); "
+                         "default 9 wide, 1.7 a panel")
     a = p.parse_args(argv)
     if a.command == "info":
         return info(a.files, a.list, a.all)
     if not a.output and not a.show:
         p.error("plot needs -o OUT or --show")
-    return plot(a.files, a.output, a.show)
+    return plot(a.files, a.output, a.show, a.calib, a.start, a.end, a.size)
+
+
+def _when(text):
+    try:
+        return _time(text, "time")
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not an ISO time: {text!r}") from None
+
+
+def _size(text):
+    try:
+        w, h = (float(v) for v in text.lower().split("x"))
+    except ValueError:
+        w = h = 0.0
+    if not (0 < w < 1000 and 0 < h < 1000):
+        raise argparse.ArgumentTypeError(f"not WxH in inches (e.g. 9x6): {text!r}")
+    return w, h
 
 
 if __name__ == "__main__":

@@ -11,6 +11,7 @@ import kivf
 from kivf import __main__ as cli
 
 BIN, SRC = os.environ.get("KIVF_BINARY_DIR", ""), os.environ.get("KIVF_SOURCE_DIR", "")
+F64_05 = float.fromhex("0x1.99999a0000000p-5")  # DELTA's float32 0.05, exactly
 COUNTS = np.array([0, 1, -1, 2**31 - 1, -2**31, 123456789, 16777217], np.int32)
 
 
@@ -46,14 +47,14 @@ def test_read_converted_in_either_byte_order_as_kivhdr_shows_it(conv, tmp_path, 
     c = COUNTS.astype(np.float32)
     assert np.array_equal(bits(t.data), bits(c)) and np.array_equal(bits(s.data), bits(c))
     assert t.starttime == np.datetime64("2015-03-10T14:22:07.325") and t.stats() == (
-        c.min(), c.max(), c.mean(dtype=float)) and np.array_equal(t.times(), np.arange(7) * 0.05)
+        c.min(), c.max(), c.mean(dtype=float)) and np.array_equal(t.times(), np.arange(7) * F64_05)
     h, lines = t.header, kivhdr("--all", conv).stdout.decode().splitlines()[2:]
     shown = {l[:8].strip(): l[10:].split()[0] if l[0] == "I" else l[10:] for l in lines}
-    parse = {bool: lambda v: v == "true", int: int, float: float, str: str}
+    parse = {bool: lambda v: v == "true", int: int, np.float32: np.float32, str: str}
     got = {k: parse[type(h[k])](v) for k, v in shown.items() if k in h}  # "undefined" fails
     assert len(got) == 9 and got == {k: h[k] for k in shown if k in h}  # the 9 defined ones
     assert [h[k] for k in ("NPTS", "DELTA", "KSTNM", "KCMPNM", "KUSER1")] == [
-        7, 0.05, "ANMO", "BHZ", "quiet"]
+        7, np.float32(0.05), "ANMO", "BHZ", "quiet"]
     assert cli.main(["info", str(conv)]) == 0
     assert capfd.readouterr().out.encode() == kivhdr(conv).stdout
 

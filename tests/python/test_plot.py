@@ -1,0 +1,88 @@
+"""python3 -m kivf plot: panels per channel, joined files, labels, calibration, span, size."""
+import matplotlib.dates as mdates
+import numpy as np
+import pytest
+from matplotlib.text import Text
+
+import kivf
+from kivf import __main__ as cli
+
+DAY = dict(nzyear=2020, nzjday=5, nzmin=0, nzsec=0, nzmsec=0, b=0.0, delta=1.0)
+
+
+def hourly(tmp_path, hours, sta="ANMO", cmp="BHZ", y=lambda h: np.sin(np.arange(3600) / 50 + h),
+           **f):
+    for h in hours:
+        kivf.write(tmp_path / f"{sta}.{cmp}.{h:02d}.kiv", y(h), nzhour=h, kstnm=sta, kcmpnm=cmp,
+                   **DAY, **f)
+    return [kivf.read(tmp_path / f"{sta}.{cmp}.{h:02d}.kiv") for h in hours]
+
+
+@pytest.mark.parametrize("channels, lines", [
+    ({("ANMO", "BHZ"): range(24)}, [1]),
+    ({("ANMO", "BHZ"): range(24), ("ANMO", "BHN"): [3]}, [1, 1]),
+    ({("ANMO", "BHZ"): [0, 1, 3, 4], ("HRV", "BHZ"): [1, 2]}, [2, 1])])  # an hour missing: a break
+def test_one_panel_per_channel_files_joined(tmp_path, channels, lines):
+    traces = [t for (s, c), hours in channels.items() for t in hourly(tmp_path, hours, s, c)]
+    fig = cli.figure(traces)
+    assert len(fig.axes) == len(lines) and [len(ax.lines) for ax in fig.axes] == lines
+    title = " ".join(next(iter(channels))) + "   2020-01-05 0"
+    assert fig.axes[0].get_title(loc="left").startswith(title)
+
+
+@pytest.mark.parametrize("fields, calib, label, factor", [
+    (dict(idep="IVEL", scale=2.0), False, "VELOCITY (NM/SEC)", 1),
+    (dict(idep="IDISP", scale=2.0), True, "DISPLACEMENT (NM)", 2),
+    (dict(scale=2.0), True, "counts", 2), (dict(idep="IUNKN"), True, "counts", 1),
+    (dict(idep=52), False, "counts", 1)])
+def test_label_and_calibration(tmp_path, fields, calib, label, factor):
+    t = hourly(tmp_path, [0], **fields)[0]
+    ax = cli.figure([t], calib=calib).axes[0]
+    assert ax.get_ylabel() == label and np.array_equal(ax.lines[0].get_ydata(), t.data * factor)
+
+
+@pytest.mark.parametrize("args, status, err, pixels", [
+    ("--size 9x6", 0, "", (720, 480)),
+    ("--size 4x2.5 --start 2020-01-05T00:30 --end 2020-01-05T01:30", 0, "", (320, 200)),
+    ("--start 2021-01-01", 1, "no samples between 2021-01-01T00:00:00.000000 and the end\n", 0),
+    ("--size 9x1", 1, "kivf plot: a 9x1 inch plot leaves no room for 2 panels\n", 0),
+    ("--start yesterday", 1, "argument --start: not an ISO time: 'yesterday'\n", 0),
+    ("--size 9", 1, "argument --size: not WxH in inches (e.g. 9x6): '9'\n", 0)])
+def test_cli_span_and_size(tmp_path, capfd, args, status, err, pixels):
+    hourly(tmp_path, [0, 1]), hourly(tmp_path, [0], cmp="BHN")
+    files = sorted(str(p) for p in tmp_path.glob("*.kiv"))
+    try:
+        got = cli.main(["plot", *files, "-o", str(tmp_path / "p.png"), *args.split()])
+    except SystemExit as e:  # bad usage
+        got = e.code
+    assert got == status and capfd.readouterr().err.endswith(err)
+    if pixels:
+        png = (tmp_path / "p.png").read_bytes()
+        assert (int.from_bytes(png[16:20], "big"), int.from_bytes(png[20:24], "big")) == pixels
+
+
+def test_span_cuts_the_lines_and_the_axis(tmp_path):
+    lo, hi = np.datetime64("2020-01-05T00:30:00.5"), np.datetime64("2020-01-05T01:45")
+    ax = cli.figure(hourly(tmp_path, [0, 1, 2]), start=str(lo), end=hi).axes[0]
+    x = ax.lines[0].get_xdata()
+    assert (x[0], x[-1], len(x)) == (np.datetime64("2020-01-05T00:30:01"), hi, 4500)
+    assert ax.get_xlim() == pytest.approx(mdates.date2num([lo, hi]), abs=1e-9)
+
+
+@pytest.mark.parametrize("size", [None, (4, 3), (12, 20)])
+def test_titles_clear_of_offset_text_inside_the_figure(tmp_path, size):
+    big = dict(y=lambda h: 2e9 + np.arange(3600.0) * 7, knetwk="NNNNNNNN", khole="LLLLLLLL")
+    traces = hourly(tmp_path, [0, 1], "WWWWWWWW", "HHZ", **big) + hourly(
+        tmp_path, [1], y=lambda h: np.arange(3600) * 1e9)
+    fig = cli.figure(traces, start="2020-01-05T00:00:00.5" if size else None, size=size)
+    fig.canvas.draw()
+    r, inside, above = fig.canvas.get_renderer(), fig.bbox, None
+    for ax in fig.axes:
+        title = next(c for c in ax.get_children()
+                     if isinstance(c, Text) and c.get_text() == ax.get_title("left"))
+        box, offset = title.get_window_extent(r), ax.yaxis.get_offset_text()
+        assert offset.get_text() and not box.overlaps(offset.get_window_extent(r))
+        assert inside.contains(*box.p0) and inside.contains(*box.p1) and box.width > 100
+        assert not (above and box.overlaps(above)) and inside.contains(*ax.get_tightbbox(r).p1)
+        above = ax.get_window_extent(r)
+    assert inside.contains(*fig.get_tightbbox(r).transformed(fig.dpi_scale_trans).p0)
