@@ -349,6 +349,12 @@ struct KivPlace {
 // A trace of the defaults newhdr gives the current header, and no samples.
 Trace newtrace();
 
+// DEPMIN, DEPMAX and DEPMEN of hdr from the samples that are numbers (NaNs
+// left out): the extremes, and the mean summed in double in the samples'
+// order; undefined when there are none. Every writer that derives them (batch
+// conversion, the Python package) gives the same bits this way.
+void depstats(CmHdr& hdr, std::span<const float> y);
+
 // Read the KIV file path whole into trace, as rkiv reads it (either byte
 // order, the same checks and refusals); swapped tells whether its words were
 // in the other order. Returns 0 or the failure (1410-1416, 1418), whose

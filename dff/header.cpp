@@ -6,6 +6,7 @@
 #include "msg/msg.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace kivf {
 
@@ -60,6 +61,22 @@ Trace newtrace() {
     Trace t;
     newhdr(t.hdr, t.khdr);
     return t;
+}
+
+void depstats(CmHdr& hdr, std::span<const float> y) {
+    double lo = INFINITY, hi = -INFINITY, sum = 0;
+    std::size_t count = 0;
+    for (const float v : y) {
+        if (v != v) continue;
+        lo = v < lo ? v : lo;
+        hi = v > hi ? v : hi;
+        sum += v;
+        ++count;
+    }
+    const bool any = count > 0;
+    hdr.f(fslot::DEPMIN) = any ? static_cast<float>(lo) : kUndfFlt;
+    hdr.f(fslot::DEPMAX) = any ? static_cast<float>(hi) : kUndfFlt;
+    hdr.f(fslot::DEPMEN) = any ? static_cast<float>(sum / static_cast<double>(count)) : kUndfFlt;
 }
 
 std::int32_t catslot(std::string_view name, std::span<const Text<8>> list) {

@@ -313,19 +313,10 @@ void fill(const Samples& s, const Given& given) {
         e = static_cast<float>(b + static_cast<double>(n - 1) * delta);
     }
     set(fslot::E, e);
-    double lo = INFINITY, hi = -INFINITY, sum = 0;
-    std::size_t count = 0;
-    for (const float v : s.y) {
-        if (v != v) continue;
-        lo = v < lo ? v : lo;
-        hi = v > hi ? v : hi;
-        sum += v;
-        ++count;
-    }
-    const bool any = count > 0;
-    set(fslot::DEPMIN, any ? static_cast<float>(lo) : kUndfFlt);
-    set(fslot::DEPMAX, any ? static_cast<float>(hi) : kUndfFlt);
-    set(fslot::DEPMEN, any ? static_cast<float>(sum / static_cast<double>(count)) : kUndfFlt);
+    const CmHdr before = cmhdr;
+    depstats(cmhdr, s.y);
+    for (const std::int32_t slot : {fslot::DEPMIN, fslot::DEPMAX, fslot::DEPMEN})
+        if (given[static_cast<std::size_t>(slot)]) cmhdr.f(slot) = before.f(slot);
 }
 
 void writecurrent(const std::string& path, const Samples& s) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <filesystem>
 #include <functional>
@@ -122,6 +123,26 @@ TEST_F(Dff, ResetGivesTheDefaultsAndInitialisesOnce) {
     kmlhf.kfhdr[0].set("MARKED"), cmmsg.ncatmsg = 3, newhdr(); // kept: initialised once only
     EXPECT_TRUE(samehdr(fresh, kfresh) && kmlhf.kfhdr[0].view() == "MARKED  " &&
                 cmmsg.ncatmsg == 3);
+}
+
+TEST(DepStats, ExtremesAndMeanOfTheNumbersSummedInDouble) {
+    const float nan = NAN, big = 16777216.0F, u = -12345.0F;
+    struct Case {
+        std::vector<float> y;
+        std::array<float, 3> want; // DEPMIN, DEPMAX, DEPMEN
+    };
+    for (const Case& c : std::vector<Case>{
+             {{big, 1, 1}, {1, big, 5592406}},    // in float the sum would stay at 2^24
+             {{nan, -2, nan, 3, nan}, {-2, 3, 0.5F}}, // NaNs left out, wherever they are
+             {{-INFINITY, 7}, {-INFINITY, 7, -INFINITY}},
+             {{nan, nan}, {u, u, u}}, {{}, {u, u, u}}, // none: undefined, not left as they were
+             {{3.4028235e38F, 3.4028235e38F}, {3.4028235e38F, 3.4028235e38F, 3.4028235e38F}}}) {
+        CmHdr h{};
+        h.f(fslot::DEPMIN) = h.f(fslot::DEPMAX) = h.f(fslot::DEPMEN) = 99;
+        depstats(h, c.y);
+        EXPECT_EQ((std::array{h.f(fslot::DEPMIN), h.f(fslot::DEPMAX), h.f(fslot::DEPMEN)}), c.want)
+            << c.y.size() << " samples";
+    }
 }
 
 TEST_F(Dff, UnknownNamesAre1337AndChangeNothing) {

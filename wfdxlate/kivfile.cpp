@@ -35,21 +35,7 @@ void fillheader(const Row& r, Trace& t) {
     t.hdr.f(fslot::B) = b;
     if (n == 0) return;
     t.hdr.f(fslot::E) = static_cast<float>(b + static_cast<double>(n - 1) * r.interval);
-    // Extremes and mean of the samples that are numbers.
-    double lo = INFINITY, hi = -INFINITY, sum = 0;
-    std::size_t count = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const float v = samples[i];
-        if (v != v) continue;
-        lo = v < lo ? v : lo;
-        hi = v > hi ? v : hi;
-        sum += v;
-        ++count;
-    }
-    if (count == 0) return;
-    t.hdr.f(fslot::DEPMIN) = static_cast<float>(lo);
-    t.hdr.f(fslot::DEPMAX) = static_cast<float>(hi);
-    t.hdr.f(fslot::DEPMEN) = static_cast<float>(sum / static_cast<double>(count));
+    depstats(t.hdr, {samples, n});
 }
 
 int writeout(const Outputs& out, const char* name, const Trace& t) {

@@ -314,14 +314,15 @@ def read(path, merge=False):
     """Reads KIV files written in either byte order.
 
     One path (str, bytes or os.PathLike) gives a Trace. A list or tuple of paths, or a str or
-    bytes holding a glob pattern (*, ? or [...]; a pathlib.Path is always one file), gives a
+    bytes holding a glob pattern (*, ? or [...]; a pathlib.Path, or a name that exists as it
+    stands, is always one file), gives a
     list of Traces: the list's order, the pattern's matches sorted by name; joined by
     kivf.merge when merge is true. A pattern that matches nothing raises
     KivFileNotFoundError.
     """
     if isinstance(path, (list, tuple)):
         traces = [_one(p) for p in path]
-    elif isinstance(path, (str, bytes)) and _magic(path):
+    elif isinstance(path, (str, bytes)) and _magic(path) and not os.path.lexists(path):
         names = sorted(glob.glob(path))
         if not names:
             raise KivFileNotFoundError(f"no file matches {os.fsdecode(path)}")

@@ -155,10 +155,11 @@ def test_read_lists_and_patterns(tmp_path):
     assert isinstance(one, kivf.Trace) and [t.header["NZHOUR"] for t in lst] == [2, 0]
     assert [t.header["NZHOUR"] for t in pat] == [0, 1, 2] and [len(t.data) for t in merged] == [
         10800]
-    assert len(kivf.read(tmp_path / "a[1].kiv").data) == 1  # a Path is a name, never a pattern
-    text = re.escape(f"no file matches {tmp_path}/a[1].kiv")
+    for name in (tmp_path / "a[1].kiv", f"{tmp_path}/a[1].kiv"):  # a Path, or a name that exists
+        assert len(kivf.read(name).data) == 1
+    text = re.escape(f"no file matches {tmp_path}/b[1].kiv")
     with pytest.raises(kivf.KivFileNotFoundError, match=f"^{text}$") as e:
-        kivf.read(f"{tmp_path}/a[1].kiv")
+        kivf.read(f"{tmp_path}/b[1].kiv")
     assert e.value.number is None and isinstance(e.value, FileNotFoundError)
 
 
