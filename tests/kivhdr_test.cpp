@@ -164,8 +164,9 @@ TEST_F(Kivhdr, ShownValues) {
     }
     for (const std::int32_t s : {fslot::B, fslot::E}) { // each time follows its own field only
         const float keep = std::exchange(h.f(s), -12345.0f);
-        EXPECT_EQ(val("STARTTIME") + " " + val("ENDTIME"),
-                  s == fslot::B ? "- 2016-02-29T07:05:03.039000Z" : "2016-02-29T07:05:01.509000Z -");
+        EXPECT_EQ(val("STARTTIME") + " " + val("ENDTIME"), s == fslot::B
+                                                               ? "- 2016-02-29T07:05:03.039000Z"
+                                                               : "2016-02-29T07:05:01.509000Z -");
         h.f(s) = keep;
     }
     k.k(kslot::KA).set("");
@@ -207,7 +208,9 @@ TEST_F(Kivhdr, ReferenceTimePlusSeconds) {
     for (const auto& c : cases) {
         for (std::size_t i = 0; i < 6; ++i) h.n(nslot::NZYEAR + std::int32_t(i)) = c.ref[i];
         std::string out = "x";
-        EXPECT_EQ(kivhdr::showinstant(h, c.seconds, out) ? out : out.empty() ? "-" : "not cleared",
+        EXPECT_EQ(kivhdr::showinstant(h, c.seconds, out) ? out
+                  : out.empty()                          ? "-"
+                                                         : "not cleared",
                   c.want)
             << c.ref[0] << " " << c.ref[1] << " " << c.seconds;
     }
