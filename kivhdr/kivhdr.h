@@ -18,8 +18,13 @@ inline constexpr std::size_t kNameWidth = 8;
 // Position (1-based) of a list in the catalogue, any letter case; 0 when none.
 std::int32_t findlist(std::string_view name);
 
-// The value of one list member (a field name or an auxiliary name) as shown;
-// false when the value is undefined (out is then empty).
+// Names that only --field shows, in upper case: the reference time plus B and
+// plus E. They are in no catalogue list (one is longer than a field name).
+inline constexpr std::array<std::string_view, 2> kTimeNames = {"STARTTIME", "ENDTIME"};
+
+// The value of one list member (a field name or an auxiliary name) or of a
+// name of kTimeNames, as shown; false when the value is undefined (out is then
+// empty).
 bool value(std::string_view name, const CmHdr& h, const KmHdr& k, std::string_view file,
            std::string& out);
 
@@ -43,6 +48,13 @@ std::string showfloat(float v);                             // shortest text tha
 std::string showenum(std::int32_t v);                       // "ITIME   TIME SERIES FILE"
 std::string showdate(std::int32_t year, std::int32_t jday); // "2015-03-10 (069)"
 std::string showtime(std::int32_t h, std::int32_t m, std::int32_t s, std::int32_t ms);
+std::string showname(std::string_view file); // control characters as '?'
+// The reference time plus seconds as "2017-03-08T00:00:00.019750Z": the float
+// widened to double and rounded to the nearest microsecond (halves to even),
+// the calendar proleptic Gregorian; a reference field out of its range counts
+// on (NZJDAY 0 is the last day of the year before). False when a reference field or seconds is
+// undefined or not finite, or when the time falls outside years 0000-9999.
+bool showinstant(const CmHdr& h, float seconds, std::string& out);
 
 // The texts of the reader's failures, used for every number the message
 // catalogue does not provide (or when no catalogue is loaded).

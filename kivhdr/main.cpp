@@ -37,7 +37,12 @@ constexpr std::string_view kUsage =
     "  -f, --field NAME\n"
     "               show only the value of field NAME (any letter case); repeat\n"
     "               for more fields: one line per file, values tab-separated in\n"
-    "               the order given, 'undefined' for an undefined field\n"
+    "               the order given, 'undefined' for an undefined field;\n"
+    "               STARTTIME and ENDTIME are the reference time plus B and\n"
+    "               plus E, as 2017-03-08T00:00:00.019750Z (UTC)\n"
+    "  -H, --with-filename\n"
+    "               begin each --field line, and each line on standard error\n"
+    "               about a file, with the file's name and a tab\n"
     "  --help       show this help and stop\n"
     "  --version    show the version and stop\n"
     "  --           what follows are file names, even if they begin with '-'\n"
@@ -46,7 +51,9 @@ constexpr std::string_view kUsage =
     "value), texts trimmed, logicals as true or false, enumerated fields by\n"
     "name and description. KZDATE is year-month-day with the day of the year\n"
     "in parentheses, KZTIME hours:minutes:seconds.milliseconds; markers show\n"
-    "their label in parentheses.\n"
+    "their label in parentheses. STARTTIME and ENDTIME are rounded to the\n"
+    "microsecond, in the proleptic Gregorian calendar, 'undefined' outside\n"
+    "the years 0000-9999.\n"
     "\n"
     "A file that cannot be listed gets one line on standard error and the\n"
     "other files are still listed. Exit status: 0 all files listed, 1 bad\n"
@@ -110,8 +117,12 @@ bool written() {
     return false;
 }
 
-// Whether a name is one of the catalogue's field or auxiliary names.
+// Whether a name is one of the catalogue's field or auxiliary names, or a time
+// that only --field shows.
 bool known(std::string_view name) {
+    if (std::find(kivhdr::kTimeNames.begin(), kivhdr::kTimeNames.end(), name) !=
+        kivhdr::kTimeNames.end())
+        return true;
     if (name.empty() || name.size() > 8) return false;
     Text<8> key;
     key.set(name);
@@ -144,6 +155,7 @@ int main(int argc, char** argv) {
     std::vector<std::string_view> files;
     std::string_view listname = "DEFAULT";
     bool all = false;
+    bool withname = false;
     std::vector<std::string> fields;
     bool options = true;
     for (int a = 1; a < argc; ++a) {
@@ -154,6 +166,8 @@ int main(int argc, char** argv) {
             options = false;
         } else if (arg == "--all") {
             all = true;
+        } else if (arg == "-H" || arg == "--with-filename") {
+            withname = true;
         } else if (arg == "--help") {
             out(kUsage);
             return written() ? 0 : 1;
@@ -195,13 +209,17 @@ int main(int argc, char** argv) {
         bool swapped = false;
         std::int32_t nerr = 0;
         if (kivhdr::exactname(file, nerr)) rkivhdr(file, h, k, swapped, nerr);
+        // With -H a failing file's line begins as its row would: the message
+        // names the file too, but cut short or trimmed where the name is odd.
+        const std::string name = withname ? kivhdr::showname(file) + '\t' : std::string();
         if (nerr != 0) {
-            complain(composed());
+            complain(name + composed());
             failed = true;
             continue;
         }
         text.clear();
         if (!fields.empty()) {
+            text = name;
             fieldline(fields, h, k, file, text);
         } else {
             if (listed) text += '\n';

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 
 namespace kivf::kivhdr {
@@ -64,6 +65,21 @@ bool marker(const CmHdr& h, const KmHdr& k, std::int32_t fs, std::int32_t ks, st
     const std::string_view label = k.k(ks);
     if (!undefined(label) && !showtext(label).empty()) out += " (" + showtext(label) + ")";
     return true;
+}
+
+// Microseconds from 1970 of a reference time far outside any year shown still
+// fit: 128 bits hold every sum of int32 fields times their units.
+__extension__ using Micros = __int128;
+constexpr std::int64_t kDayMicros = 86'400'000'000;
+
+std::int64_t floordiv(std::int64_t a, std::int64_t b) {
+    return a / b - (a % b != 0 && (a < 0) != (b < 0) ? 1 : 0);
+}
+
+// Days from 1970-01-01 to January 1 of year, proleptic Gregorian.
+std::int64_t yearstart(std::int64_t year) {
+    const std::int64_t y = year - 1;
+    return 365 * (year - 1970) + floordiv(y, 4) - floordiv(y, 100) + floordiv(y, 400) - 477;
 }
 
 bool auxvalue(std::int32_t aux, const CmHdr& h, const KmHdr& k, std::string_view file,
@@ -151,6 +167,48 @@ std::string showtime(std::int32_t h, std::int32_t m, std::int32_t s, std::int32_
     return buf.data();
 }
 
+std::string showname(std::string_view file) {
+    return printable(file);
+}
+
+bool showinstant(const CmHdr& h, float seconds, std::string& out) {
+    out.clear();
+    for (std::int32_t s = nslot::NZYEAR; s <= nslot::NZMSEC; ++s)
+        if (h.n(s) == kUndfInt) return false;
+    if (seconds == kUndfFlt) return false;
+    // Exact: a float's 24-bit significand times 1e6 (14 significant bits) fits a double's 53.
+    const double micros = std::nearbyint(static_cast<double>(seconds) * 1e6);
+    // The reference fields reach no further than about 1e23 microseconds from 1970, so
+    // beyond 1e30 no year shown is reached; NaN and infinities are refused here too.
+    if (!(std::fabs(micros) <= 1e30)) return false;
+    Micros t = yearstart(h.n(nslot::NZYEAR)) + h.n(nslot::NZJDAY) - 1;
+    t = ((t * 24 + h.n(nslot::NZHOUR)) * 60 + h.n(nslot::NZMIN)) * 60 + h.n(nslot::NZSEC);
+    t = (t * 1000 + h.n(nslot::NZMSEC)) * 1000 + static_cast<Micros>(micros);
+    if (t < Micros{yearstart(0)} * kDayMicros || t >= Micros{yearstart(10000)} * kDayMicros)
+        return false;
+    const auto us = static_cast<std::int64_t>(t);
+    const std::int64_t day = floordiv(us, kDayMicros), inday = us - day * kDayMicros;
+    // The year from an estimate at most one off, then its day and month.
+    std::int64_t year = 1970 + floordiv(day * 400, 146097);
+    while (yearstart(year) > day) --year;
+    while (yearstart(year + 1) <= day) ++year;
+    const std::int64_t yday = day - yearstart(year); // 0-based
+    const bool leap = yearstart(year + 1) - yearstart(year) == 366;
+    std::int64_t month = 1;
+    auto before = [&](std::int64_t m) { return kDaysBefore[m - 1] + (leap && m > 2 ? 1 : 0); };
+    while (month < 12 && yday >= before(month + 1)) ++month;
+    std::array<char, 64> buf{};
+    std::snprintf(buf.data(), buf.size(), "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%06lldZ",
+                  static_cast<long long>(year), static_cast<long long>(month),
+                  static_cast<long long>(yday - before(month) + 1),
+                  static_cast<long long>(inday / 3'600'000'000),
+                  static_cast<long long>(inday / 60'000'000 % 60),
+                  static_cast<long long>(inday / 1'000'000 % 60),
+                  static_cast<long long>(inday % 1'000'000));
+    out = buf.data();
+    return true;
+}
+
 std::int32_t findlist(std::string_view name) {
     if (name.empty() || name.size() > 8) return 0;
     Text<8> key;
@@ -162,6 +220,8 @@ std::int32_t findlist(std::string_view name) {
 bool value(std::string_view name, const CmHdr& h, const KmHdr& k, std::string_view file,
            std::string& out) {
     out.clear();
+    if (name == kTimeNames[0]) return showinstant(h, h.f(fslot::B), out);
+    if (name == kTimeNames[1]) return showinstant(h, h.f(fslot::E), out);
     Text<8> key;
     key.set(name);
     if (const std::int32_t s = nequal(key, kmlhf.kahdr)) return auxvalue(s, h, k, file, out);

@@ -10,6 +10,9 @@
 // mexErrMsgTxt never returns to the gateway: the host unwinds the call (Octave and our test
 // host throw a C++ exception through it). The gateway therefore holds nothing that needs
 // releasing when it calls mexErrMsgTxt, and it creates no matrix before every check passed.
+// Its texts do not name the function: the host puts it before them (Octave shows "sphgeo: "
+// and the text, whether given with an identifier or without), so a name of our own would be
+// shown twice.
 #include "sphgeo.h"
 
 #include <algorithm>
@@ -101,8 +104,8 @@ void mexfunction_(const std::int32_t* nlhs, mxArray** plhs, const std::int32_t* 
     if (nlhs == nullptr || *nlhs != 4 || plhs == nullptr) return refuse();
     // Past the counts, every refusal says what is wrong.
     static constexpr std::array<const char*, 4> wrong_class = {
-        "sphgeo: slat must be a real double vector", "sphgeo: slon must be a real double vector",
-        "sphgeo: elat must be a real double scalar", "sphgeo: elon must be a real double scalar"};
+        "slat must be a real double vector", "slon must be a real double vector",
+        "elat must be a real double scalar", "elon must be a real double scalar"};
     for (std::size_t i = 0; i < 4; ++i) {
         if (!real_full_double(prhs[i])) return mexErrMsgTxt(wrong_class[i]);
     }
@@ -113,18 +116,17 @@ void mexfunction_(const std::int32_t* nlhs, mxArray** plhs, const std::int32_t* 
     const std::size_t n = mxGetN(prhs[0]);
     const std::size_t npts = std::max(m, n);
     if (npts > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
-        return mexErrMsgTxt("sphgeo: slat has more than 2147483647 elements");
+        return mexErrMsgTxt("slat has more than 2147483647 elements");
     }
     if (elements(prhs[0]) < npts) {
-        return mexErrMsgTxt("sphgeo: slat is empty but not 0-by-0 (no stations is 0-by-0)");
+        return mexErrMsgTxt("slat is empty but not 0-by-0 (no stations is 0-by-0)");
     }
-    if (elements(prhs[1]) < npts) return mexErrMsgTxt("sphgeo: slon has fewer elements than slat");
-    if (elements(prhs[2]) == 0) return mexErrMsgTxt("sphgeo: elat must not be empty");
-    if (elements(prhs[3]) == 0) return mexErrMsgTxt("sphgeo: elon must not be empty");
+    if (elements(prhs[1]) < npts) return mexErrMsgTxt("slon has fewer elements than slat");
+    if (elements(prhs[2]) == 0) return mexErrMsgTxt("elat must not be empty");
+    if (elements(prhs[3]) == 0) return mexErrMsgTxt("elon must not be empty");
 
     if (mxCreateFull == nullptr && mxCreateDoubleMatrix == nullptr) {
-        return mexErrMsgTxt(
-            "sphgeo: the host offers neither mxCreateFull nor mxCreateDoubleMatrix");
+        return mexErrMsgTxt("the host offers neither mxCreateFull nor mxCreateDoubleMatrix");
     }
 
     const double* slat = mxGetPr(prhs[0]);
@@ -138,7 +140,7 @@ void mexfunction_(const std::int32_t* nlhs, mxArray** plhs, const std::int32_t* 
         plhs[k] = create(m, n);
         out[k] = plhs[k] != nullptr ? mxGetPr(plhs[k]) : nullptr;
         if (out[k] == nullptr && npts > 0) {
-            return mexErrMsgTxt("sphgeo: the host could not create a result matrix");
+            return mexErrMsgTxt("the host could not create a result matrix");
         }
     }
     if (npts == 0) return;

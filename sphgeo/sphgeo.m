@@ -36,7 +36,7 @@ function [delta, dist, azim, bazim] = sphgeo (slat, slon, elat, elon)
 %
 %   All four results must be requested and all four arguments given; a call
 %   that does not fails with the error
-%   "Usage: [delta, dist, azim, bazim] = sphgeo(slat, slon, elat, elon)".
+%   "sphgeo: Usage: [delta, dist, azim, bazim] = sphgeo(slat, slon, elat, elon)".
 %   Other wrong calls fail with an error that says what is wrong: an argument
 %   that is not a real full double ("sphgeo: slat must be a real double
 %   vector"), slon with fewer values than the stations ("sphgeo: slon has

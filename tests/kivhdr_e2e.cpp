@@ -47,7 +47,8 @@ struct KivhdrProgram : ::testing::Test {
 TEST_F(KivhdrProgram, ListingsRefusalsAndStatuses) {
     // clang-format off
     const std::string good = kivtest::example(kBig).bytes(6), both = listed("w.kiv") + "\n" + listed("h.kiv"),
-                      none = dir / "none", usage = "\nTry 'kivhdr --help' for more information.\n";
+                      none = dir / "none", usage = "\nTry 'kivhdr --help' for more information.\n",
+                      times = "2016-02-29T07:05:01.509000Z\t2016-02-29T07:05:03.039000Z\n"; // B -1.5, E 0.03
     test::spit(dir / "-odd.kiv", good), test::spit(dir / "text.kiv", std::string(800, 'a'));
     test::spit(dir / "cut.kiv", good.substr(0, 500)), test::spit(dir / "size.kiv", good.substr(0, 640));
     test::spit(dir / "c.kiv", std::string(good).replace(600, 8, kUndfTxt)); // KCMPNM undefined
@@ -74,7 +75,15 @@ TEST_F(KivhdrProgram, ListingsRefusalsAndStatuses) {
         {{"-odd.kiv"}, kAux, 1, "", "kivhdr: unknown option -odd.kiv" + usage},
         {{"--list", "STD      X", "h.kiv"}, kAux, 1, "", "kivhdr: no list named 'STD      X' (lists: DEFAULT, PICKS, SPECIAL, STD)" + usage},
         {{"h.kiv", "--list"}, kAux, 1, "", "kivhdr: option --list needs a list name" + usage},
-        {{"--all"}, kAux, 1, "", "kivhdr: no file given" + usage}};
+        {{"--all"}, kAux, 1, "", "kivhdr: no file given" + usage},
+        // -H: each -f row and each failing file's line begins with the name and a tab; blocks are as without it
+        {{"-H", "-f", "kstnm", "-f", "StartTime", "-f", "ENDTIME", "w.kiv", "cut.kiv", "h.kiv", "gone\aname.kiv"}, kAux, 2,
+         "w.kiv\tANMO\t" + times + "h.kiv\tANMO\t" + times, "cut.kiv\t" + badfiles.substr(0, badfiles.find('\n') + 1) + "gone?name.kiv\t" + badfiles.substr(badfiles.rfind("kivhdr:"))},
+        {{"-f", "b", "-f", "starttime", "--with-filename", "--", "-odd.kiv", "w.kiv "}, {}, 2, "-odd.kiv\t-1.5\t" + times.substr(0, 27) + "\n",
+         "w.kiv \tkivhdr: ERROR 1411: KIV file cannot be opened: w.kiv (The name ends in a blank.)\n"},
+        {{"-f", "B", "-f", "STARTTIME", "h.kiv"}, kAux, 0, "-1.5\t" + times.substr(0, 27) + "\n", ""},
+        {{"--with-filename", "cut.kiv", "h.kiv"}, kAux, 2, listed("h.kiv"), "cut.kiv\t" + badfiles.substr(0, badfiles.find('\n') + 1)},
+        {{"-H", std::string(1100, 'w')}, kAux, 2, "", std::string(1100, 'w') + "\tkivhdr: ERROR 1411: KIV file cannot be opened: " + std::string(kMsgLineLen, 'w') + " (The name is 1024 bytes or longer.)\n"}};
     for (const Case& c : cases) {
         const e2e::Result r = run(c.args, c.kivaux);
         EXPECT_EQ(std::tuple(r.status, r.out, r.err), std::tuple(c.status, c.out, c.err)) << c.args[0];

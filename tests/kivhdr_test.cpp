@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <sys/stat.h>
 
 using namespace kivf;
@@ -145,7 +147,8 @@ TEST_F(Kivhdr, ShownValues) {
     // clang-format off
     const std::pair<const char*, const char*> values[] = { // "-": undefined, nothing given; the lister's run shows the defined ones
         {"FILENAME", "my?file"}, {"T4MARKER", "-"}, {"T9MARKER", "-"}, {"FMARKER", "-"}, {"KAHDR08", "-"}, {"IZTYPE", "-"}, {"LCALDA", "true"},
-        {"KHOLE", "-"}, {"NVHDR", "6"}, {"NINF", "0"}, {"NSN", "-"}, {"SCALE", "-"}, {"NOSUCH", "-"}, {"KZDATE", "2016-02-29 (060)"}};
+        {"KHOLE", "-"}, {"NVHDR", "6"}, {"NINF", "0"}, {"NSN", "-"}, {"SCALE", "-"}, {"NOSUCH", "-"}, {"KZDATE", "2016-02-29 (060)"},
+        {"STARTTIME", "2016-02-29T07:05:01.509000Z"}, {"ENDTIME", "2016-02-29T07:05:03.039000Z"}};
     // clang-format on
     const auto val = [&](const char* name) {
         std::string v = "x";
@@ -154,8 +157,17 @@ TEST_F(Kivhdr, ShownValues) {
     for (const auto& [name, want] : values) EXPECT_EQ(val(name), want) << name;
     for (std::int32_t s = nslot::NZYEAR; s <= nslot::NZMSEC; ++s) { // any part undefined: none
         const std::int32_t keep = std::exchange(h.n(s), -12345);
-        EXPECT_EQ(val(s <= nslot::NZJDAY ? "KZDATE" : "KZTIME"), "-") << s;
+        EXPECT_EQ(val(s <= nslot::NZJDAY ? "KZDATE" : "KZTIME") + val("STARTTIME") + val("ENDTIME"),
+                  "---")
+            << s;
         h.n(s) = keep;
+    }
+    for (const std::int32_t s : {fslot::B, fslot::E}) { // each time follows its own field only
+        const float keep = std::exchange(h.f(s), -12345.0f);
+        EXPECT_EQ(val("STARTTIME") + " " + val("ENDTIME"), s == fslot::B
+                                                               ? "- 2016-02-29T07:05:03.039000Z"
+                                                               : "2016-02-29T07:05:01.509000Z -");
+        h.f(s) = keep;
     }
     k.k(kslot::KA).set("");
     k.k(kslot::KT3).set("-12345");
@@ -171,6 +183,37 @@ TEST_F(Kivhdr, ShownValues) {
     std::string out;
     for (const std::int32_t n : {0, 5}) listing(n, h, k, "f", true, out); // no such list
     EXPECT_EQ(out, "FILENAME  f\nFILENAME  f\n");
+}
+
+TEST_F(Kivhdr, ReferenceTimePlusSeconds) {
+    constexpr float inf = std::numeric_limits<float>::infinity();
+    constexpr std::int32_t big = std::numeric_limits<std::int32_t>::max();
+    // clang-format off
+    const struct { std::array<std::int32_t, 6> ref; float seconds; const char* want; } cases[] = { // "-": undefined
+        {{2017, 67, 0, 0, 0, 0}, 0.01975f, "2017-03-08T00:00:00.019750Z"},    // below a millisecond
+        {{2017, 67, 0, 0, 0, 0}, 3599.9997f, "2017-03-08T00:59:59.999756Z"},  // 3599.999755859375
+        {{2000, 1, 0, 0, 0, 0}, -0.0078125f, "1999-12-31T23:59:59.992188Z"}, // -7812.5 us: halves to even
+        {{2000, 1, 0, 0, 0, 0}, 0.0234375f, "2000-01-01T00:00:00.023438Z"},  // 23437.5 us
+        {{2016, 366, 23, 59, 59, 999}, 0.001f, "2017-01-01T00:00:00.000000Z"},
+        {{2017, 1, 0, 0, 0, 0}, -86400.5f, "2016-12-30T23:59:59.500000Z"},
+        {{1900, 60, 0, 0, 0, 0}, 0, "1900-03-01T00:00:00.000000Z"}, {{2000, 60, 0, 0, 0, 0}, 0, "2000-02-29T00:00:00.000000Z"},
+        {{0, 60, 12, 0, 0, 0}, 0, "0000-02-29T12:00:00.000000Z"}, {{2017, 0, 24, 0, 0, 0}, 0, "2017-01-01T00:00:00.000000Z"},
+        {{2017, 1, 0, 0, 0, -1}, 0, "2016-12-31T23:59:59.999000Z"}, {{2017, 1, 0, 0, 0, 0}, 1e9f, "2048-09-09T01:46:40.000000Z"},
+        {{9999, 365, 23, 59, 59, 999}, 0, "9999-12-31T23:59:59.999000Z"}, {{9999, 365, 23, 59, 59, 999}, 0.001f, "-"},
+        {{0, 1, 0, 0, 0, 0}, -4e-7f, "0000-01-01T00:00:00.000000Z"}, {{0, 1, 0, 0, 0, 0}, -1e-6f, "-"},
+        {{big, big, big, big, big, big}, 0, "-"}, {{-big - 1, 1, 0, 0, 0, 0}, 0, "-"}, {{2017, 1, 0, 0, 0, 0}, 3e38f, "-"},
+        {{2017, 1, 0, 0, 0, 0}, -inf, "-"}, {{2017, 1, 0, 0, 0, 0}, std::nanf(""), "-"}, {{2017, 1, 0, 0, 0, 0}, -12345.0f, "-"},
+        {{-12345, 1, 0, 0, 0, 0}, 0, "-"}, {{2017, 1, 0, 0, 0, -12345}, 0, "-"}};
+    // clang-format on
+    for (const auto& c : cases) {
+        for (std::size_t i = 0; i < 6; ++i) h.n(nslot::NZYEAR + std::int32_t(i)) = c.ref[i];
+        std::string out = "x";
+        EXPECT_EQ(kivhdr::showinstant(h, c.seconds, out) ? out
+                  : out.empty()                          ? "-"
+                                                         : "not cleared",
+                  c.want)
+            << c.ref[0] << " " << c.ref[1] << " " << c.seconds;
+    }
 }
 
 TEST_F(Kivhdr, BuiltInTextsFillOnlyWhatTheCatalogueLacks) {

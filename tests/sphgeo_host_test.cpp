@@ -1,5 +1,6 @@
 // A host that loads sphgeo.mex and calls its gateway, offering the version-4 mxCreateFull or
-// (SPHGEO_HOST_DOUBLE_MATRIX) only mxCreateDoubleMatrix, as GNU Octave; mexErrMsgTxt throws.
+// (SPHGEO_HOST_DOUBLE_MATRIX) only mxCreateDoubleMatrix, as GNU Octave; mexErrMsgTxt throws the
+// text after the function's name (the plug-in's file name), as Octave shows it.
 #include "sphgeo.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <dlfcn.h>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -36,7 +38,7 @@ std::size_t mxGetN(const mxArray* a) { return a->n; }
 bool mxIsDouble(const mxArray* a) { return a->isdouble; }
 bool mxIsComplex(const mxArray* a) { return a->complex; }
 bool mxIsSparse(const mxArray* a) { return a->sparse; }
-[[noreturn]] void mexErrMsgTxt(const char* text) { throw std::string(text); }
+[[noreturn]] void mexErrMsgTxt(const char* text) { throw std::filesystem::path(SPHGEO_MEX_PATH).stem().string() + ": " + text; }
 #ifdef SPHGEO_HOST_DOUBLE_MATRIX
 mxArray* mxCreateDoubleMatrix(std::size_t m, std::size_t n, int c) { return create(m, n, c); }
 #else
@@ -51,9 +53,9 @@ const auto gateway = reinterpret_cast<Gateway>(handle ? dlsym(handle, "mexfuncti
 using Out = std::array<mxArray*, 6>;
 Out plhs; // two slots more than the gateway may fill
 
-const std::string usage = "Usage: [delta, dist, azim, bazim] = sphgeo(slat, slon, elat, elon)" + std::string(21, ' ');
+const std::string usage = "sphgeo: Usage: [delta, dist, azim, bazim] = sphgeo(slat, slon, elat, elon)" + std::string(21, ' ');
 
-// One call: the refusal's message, "" when none.
+// One call: the refusal's message as shown, "" when none.
 std::string call(std::int32_t nlhs, std::vector<mxArray> args) {
     created.clear();
     plhs.fill(nullptr);

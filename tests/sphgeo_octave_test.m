@@ -5,6 +5,7 @@ function msg = refusal (nout, varargin)
   msg = '';
   r = cell (1, nout);
   try, [r{:}] = sphgeo (varargin{:}); catch err, msg = err.message; end
+  assert (strcmp (lasterr (), msg) && isempty (err.identifier), '[%s] [%s]', lasterr (), msg);
 end
 addpath (getenv ('SPHGEO_DIR'));
 addpath (getenv ('SPHGEO_REF_DIR'));
@@ -27,16 +28,19 @@ end
 assert (d == 0 && k == 0 && isnan (a) && isnan (b));
 [d, k, a, b] = sphgeo ([], [], 0, 0);
 assert (isempty (d) && isempty (b));
-% Octave puts the function's name before the usage text; the 87 characters must be whole.
-usage = ['Usage: [delta, dist, azim, bazim] = sphgeo(slat, slon, elat, elon)', blanks(21)];
-for c = {{4, 0, 10, 0}, {1, 0, 10, 0, 0}, {3, 0, 10, 0, 0}}
-  m = refusal (c{1}{:});
-  assert (numel (m) >= 87 && strcmp (m(end-86:end), usage), '[%s]', m);
-end
-for c = {{1:5, 1:4, 0, 0}, {1, 2, [], 0}, {int32([1 2]), [1 2], 0, 0}, {[1 2], single([1 2]), 0, 0}, ...
-         {1, 2, true, 0}, {1, 2, 0, 'a'}, {{1}, 2, 0, 0}, {[1 2] + 1i, [1 2], 0, 0}, {sparse([0 0 1]), 1:3, 0, 0}}
-  m = refusal (4, c{1}{:});
-  assert (numel (strfind (m, 'sphgeo: ')) == 2, '[%s]', m); % Octave's prefix, then ours
+% The texts as Octave shows them: its "sphgeo: " once, then the plug-in's text (the usage text's
+% 87 characters whole).
+usage = ['sphgeo: Usage: [delta, dist, azim, bazim] = sphgeo(slat, slon, elat, elon)', blanks(21)];
+vec = 'must be a real double vector';
+for c = {{usage, 4, 0, 10, 0}, {usage, 1, 0, 10, 0, 0}, {usage, 3, 0, 10, 0, 0}, ...
+         {'sphgeo: slon has fewer elements than slat', 4, 1:5, 1:4, 0, 0}, {'sphgeo: elat must not be empty', 4, 1, 2, [], 0}, ...
+         {'sphgeo: elon must not be empty', 4, 1, 2, 0, zeros(0, 1)}, {['sphgeo: slat ' vec], 4, int32([1 2]), [1 2], 0, 0}, ...
+         {['sphgeo: slon ' vec], 4, [1 2], single([1 2]), 0, 0}, {'sphgeo: elat must be a real double scalar', 4, 1, 2, true, 0}, ...
+         {'sphgeo: elon must be a real double scalar', 4, 1, 2, 0, 'a'}, {['sphgeo: slat ' vec], 4, {1}, 2, 0, 0}, ...
+         {['sphgeo: slat ' vec], 4, [1 2] + 1i, [1 2], 0, 0}, {['sphgeo: slat ' vec], 4, sparse([0 0 1]), 1:3, 0, 0}, ...
+         {'sphgeo: slat is empty but not 0-by-0 (no stations is 0-by-0)', 4, zeros(1, 0), zeros(1, 0), 0, 0}}
+  m = refusal (c{1}{2:end});
+  assert (strcmp (m, c{1}{1}), '[%s]', m);
 end
 rand ('seed', 42);
 [slat, slon] = deal (180 * rand (20000, 1) - 90, 360 * rand (20000, 1) - 180);
