@@ -188,11 +188,9 @@ bool showinstant(const CmHdr& h, float seconds, std::string& out) {
         return false;
     const auto us = static_cast<std::int64_t>(t);
     const std::int64_t day = floordiv(us, kDayMicros), inday = us - day * kDayMicros;
-    // The year from an estimate at most one off, then its day and month.
-    std::int64_t year = 1970 + floordiv(day * 400, 146097);
-    while (yearstart(year) > day) --year;
-    while (yearstart(year + 1) <= day) ++year;
-    const std::int64_t yday = day - yearstart(year); // 0-based
+    std::int32_t year = 0, jday = 0;
+    gregorian(day, year, jday);
+    const std::int64_t yday = jday - 1;
     const bool leap = yearstart(year + 1) - yearstart(year) == 366;
     std::int64_t month = 1;
     auto before = [&](std::int64_t m) { return kDaysBefore[m - 1] + (leap && m > 2 ? 1 : 0); };
