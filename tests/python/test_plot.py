@@ -30,6 +30,13 @@ def test_one_panel_per_channel_files_joined(tmp_path, channels, lines):
     assert fig.axes[0].get_title(loc="left").startswith(title)
 
 
+def test_a_day_of_hourly_files_is_one_panel_from_the_command_line(tmp_path):
+    hourly(tmp_path, range(24))
+    files = sorted(str(p) for p in tmp_path.glob("ANMO.BHZ.*.kiv"))
+    assert len(files) == 24 and cli.main(["plot", *files, "-o", str(tmp_path / "day.svg")]) == 0
+    assert (tmp_path / "day.svg").read_text().count('<g id="axes_') == 1
+
+
 @pytest.mark.parametrize("fields, calib, label, factor", [
     (dict(idep="IVEL", scale=2.0), False, "VELOCITY (NM/SEC)", 1),
     (dict(idep="IDISP", scale=2.0), True, "DISPLACEMENT (NM)", 2),
