@@ -9,6 +9,7 @@
 #include "dff/dff.h"
 #include "kivhdr/kivhdr.h"
 #include "msg/msg.h"
+#include "fields.h"
 #include "sphgeo.h"
 
 #include <pybind11/numpy.h>
@@ -27,6 +28,7 @@
 
 namespace py = pybind11;
 using namespace kivf;
+using namespace kivfpy;
 
 namespace {
 
@@ -49,24 +51,6 @@ PyObject* newerror(const char* name, const char* doc, std::initializer_list<PyOb
     PyObject* e = PyErr_NewExceptionWithDoc(name, doc, t.ptr(), members.ptr());
     if (e == nullptr) throw py::error_already_set();
     return e;
-}
-
-// Failures of the file layer are the system's (OSError); the rest are about the contents.
-[[noreturn]] void raise(std::int32_t nerr) {
-    PyObject* type = errors.value;
-    if (nerr == kErrKivMissing) {
-        type = errors.missing;
-    } else if (nerr == kErrKivOpen || nerr == kErrKivRead || (nerr >= 100 && nerr < 1000)) {
-        type = errors.os;
-    }
-    const py::object e = py::reinterpret_borrow<py::object>(type)(py::str(lastmsg()));
-    e.attr("number") = nerr;
-    PyErr_SetObject(type, e.ptr());
-    throw py::error_already_set();
-}
-
-[[noreturn]] void raise_value(const std::string& text) {
-    throw py::value_error(text);
 }
 
 // The file layer drops trailing blanks and stops at a NUL: a path it would not use as given
@@ -92,172 +76,6 @@ void unraw(const std::string& raw, CmHdr& h, KmHdr& k) {
         raise_value("a KIV header is " + std::to_string(bytes.size()) + " bytes");
     std::memcpy(bytes.data(), raw.data(), bytes.size());
     unpackhdr(bytes, false, h, k);
-}
-
-std::string stripped(std::string_view t) {
-    t = used(t);
-    while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
-    return std::string(t);
-}
-
-py::str latin1(const std::string& s) {
-    return py::reinterpret_steal<py::str>(
-        PyUnicode_DecodeLatin1(s.data(), static_cast<Py_ssize_t>(s.size()), nullptr));
-}
-
-std::string name(const Text<8>& t) {
-    return std::string(t.used());
-}
-
-// The defined fields by catalogue name: floats as numpy.float32 (the stored bits, so times
-// computed from DELTA agree with the C++ and Octave readers'), other numbers as int,
-// enumerated values by name, logicals as bool, texts stripped (KEVNM whole, its two slots
-// together).
-py::dict header(const CmHdr& h, const KmHdr& k) {
-    py::dict d;
-    const py::array_t<float> floats(kNumFhdr, h.fhdr.data()); // indexing gives float32 scalars
-    for (std::int32_t s = 1; s <= kNumFhdr; ++s)
-        if (h.f(s) != kUndfFlt) d[py::str(name(kmlhf.kfhdr[s - 1]))] = floats[py::int_(s - 1)];
-    for (std::int32_t s = 1; s <= kNumNhdr; ++s)
-        if (h.n(s) != kUndfInt) d[py::str(name(kmlhf.knhdr[s - 1]))] = h.n(s);
-    for (std::int32_t s = 1; s <= kNumIhdr; ++s) {
-        const std::int32_t v = h.i(s);
-        if (v == kUndfEnm) continue;
-        const py::str key(name(kmlhf.kihdr[s - 1]));
-        if (v >= 1 && v <= ienum::IXYZ) {
-            d[key] = py::str(name(kmlhf.kienm[v - 1]));
-        } else {
-            d[key] = v;
-        }
-    }
-    for (std::int32_t s = 1; s <= kNumLhdr; ++s) d[py::str(name(kmlhf.klhdr[s - 1]))] = h.l(s) != 0;
-    for (std::int32_t s = 1; s <= kNumKhdr; ++s) {
-        if (s == kslot::KEVNMC) continue;
-        const std::string_view first = k.k(s);
-        if (s == kslot::KEVNM) {
-            const std::string_view second = k.k(kslot::KEVNMC);
-            if (first == kUndfTxt && (second == kUndfTxt || used(second).empty())) continue;
-            d[py::str(name(kmlhf.kkhdr[s - 1]))] =
-                latin1(stripped(std::string(first) + std::string(second)));
-        } else if (first != kUndfTxt) {
-            d[py::str(name(kmlhf.kkhdr[s - 1]))] = latin1(stripped(first));
-        }
-    }
-    return d;
-}
-
-// A number as messages show it: ints beyond 64 bits in six digits, which also keeps clear of
-// the interpreter's limit on turning long ints into text.
-std::string shown(const py::handle& number) {
-    if (PyLong_Check(number.ptr())) {
-        int overflow = 0;
-        const long long n = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
-        if (overflow == 0) return std::to_string(n);
-        const py::module_ decimal = py::module_::import("decimal");
-        const py::object six = decimal.attr("Context")(py::arg("prec") = 6);
-        const py::object d = six.attr("create_decimal")(number).attr("normalize")(six);
-        return py::str("{:e}").format(d).cast<std::string>();
-    }
-    return py::repr(number).cast<std::string>();
-}
-
-bool isbool(const py::handle& value) {
-    return PyBool_Check(value.ptr()) ||
-           py::isinstance(value, py::module_::import("numpy").attr("bool_"));
-}
-
-// An integer (numpy's too, not a bool), exactly: no float is rounded into one.
-std::int32_t int32of(const std::string& kname, const py::handle& value, const char* takes) {
-    const auto index =
-        py::reinterpret_steal<py::object>(isbool(value) ? nullptr : PyNumber_Index(value.ptr()));
-    if (!index) {
-        PyErr_Clear();
-        throw py::type_error(kname + ": takes " + takes);
-    }
-    int overflow = 0;
-    const long long n = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
-    if (overflow != 0 || n < std::numeric_limits<std::int32_t>::min() ||
-        n > std::numeric_limits<std::int32_t>::max())
-        raise_value(kname + ": " + shown(index) + " does not fit in 32 bits");
-    return static_cast<std::int32_t>(n);
-}
-
-// One field of the current header by catalogue name, any letter case. Every value is checked
-// here, so the setters' own leniency (names cut to 8 characters, texts cut to their field)
-// never alters what was asked for.
-void setfield(const std::string& kname, const py::handle& value) {
-    std::int32_t nerr = 0;
-    std::int32_t slot = 0;
-    if ((slot = catslot(kname, kmlhf.kkhdr)) != 0) {
-        if (!py::isinstance<py::str>(value))
-            throw py::type_error(kname + ": a text field takes a str");
-        const auto bytes = py::reinterpret_steal<py::object>(PyUnicode_AsLatin1String(value.ptr()));
-        if (!bytes) {
-            PyErr_Clear();
-            raise_value(kname + ": " + shown(value) + " holds a character outside Latin-1");
-        }
-        const std::string text = py::bytes(bytes);
-        const std::size_t width = slot == kslot::KEVNM ? 16 : 8;
-        if (text.find('\0') != std::string::npos)
-            raise_value(kname + ": " + shown(value) + " holds a NUL character");
-        if (text.size() > width)
-            raise_value(kname + ": " + shown(value) + " is longer than " + std::to_string(width) +
-                        " characters");
-        setkhv(kname, text, nerr);
-    } else if ((slot = catslot(kname, kmlhf.knhdr)) != 0) {
-        const std::int32_t v = int32of(kname, value, "an int");
-        // Readers know this one header version only: a file with another is no KIV file.
-        if (slot == nslot::NVHDR && v != kCurHver)
-            raise_value(kname + ": " + std::to_string(v) + " is not " + std::to_string(kCurHver) +
-                        ", the header version written");
-        setnhv(kname, v, nerr);
-    } else if ((slot = catslot(kname, kmlhf.kihdr)) != 0) {
-        std::int32_t v = 0;
-        if (py::isinstance<py::str>(value)) {
-            const std::string e = value.cast<std::string>();
-            v = catslot(e, kmlhf.kienm);
-            if (v < 1 || v > ienum::IXYZ)
-                raise_value(kname + ": no enumerated value is named " + e);
-        } else {
-            v = int32of(kname, value, "a value name (str) or an int");
-        }
-        cmhdr.i(slot) = v;
-    } else if ((slot = catslot(kname, kmlhf.klhdr)) != 0) {
-        std::int32_t v = 0;
-        if (isbool(value)) {
-            v = py::cast<bool>(value) ? 1 : 0;
-        } else {
-            const auto index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
-            if (!index) {
-                PyErr_Clear();
-                throw py::type_error(kname + ": takes a bool");
-            }
-            if (index.not_equal(py::int_(0)) && index.not_equal(py::int_(1)))
-                raise_value(kname + ": " + shown(index) + " is neither 0 nor 1");
-            v = index.equal(py::int_(1)) ? 1 : 0;
-        }
-        cmhdr.l(slot) = v;
-    } else if (catslot(kname, kmlhf.kfhdr) != 0) {
-        // Any real number (numpy scalars too), but not a text that spells one, nor a bool.
-        const bool wrong = py::isinstance<py::str>(value) || isbool(value);
-        const auto number =
-            py::reinterpret_steal<py::object>(wrong ? nullptr : PyNumber_Float(value.ptr()));
-        if (!number) {
-            // An int too large for a double is a value out of range, not a wrong type.
-            const bool range = !wrong && PyErr_ExceptionMatches(PyExc_OverflowError);
-            PyErr_Clear();
-            if (!range) throw py::type_error(kname + ": a floating field takes a real number");
-            raise_value(kname + ": " + shown(value) + " is beyond float32's range");
-        }
-        const double d = number.cast<double>();
-        const auto f = static_cast<float>(d);
-        if (std::isinf(f) && std::isfinite(d))
-            raise_value(kname + ": " + shown(value) + " is beyond float32's range");
-        setfhv(kname, f, nerr);
-    } else {
-        raise_value("no header field named " + kname);
-    }
-    if (nerr != 0) raise(nerr);
 }
 
 using F32 = py::array_t<float, py::array::c_style | py::array::forcecast>;
@@ -395,13 +213,6 @@ py::bytes listing(const std::string& path, const std::string& list, bool all) {
     return py::bytes(out);
 }
 
-// The description of an enumerated value by name ("IVEL": "VELOCITY (NM/SEC)").
-std::string describe(const std::string& value) {
-    const std::int32_t v = catslot(value, kmlhf.kienm);
-    if (v < 1 || v > ienum::IXYZ) return {};
-    return stripped(kmlhf.kdienm[v - 1]);
-}
-
 using F64 = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
 py::tuple sphgeo(const F64& slat, const F64& slon, double elat, double elon) {
@@ -428,6 +239,28 @@ py::tuple sphgeo(const F64& slat, const F64& slon, double elat, double elon) {
 }
 
 } // namespace
+
+namespace kivfpy {
+
+// Failures of the file layer are the system's (OSError); the rest are about the contents.
+[[noreturn]] void raise(std::int32_t nerr) {
+    PyObject* type = errors.value;
+    if (nerr == kErrKivMissing) {
+        type = errors.missing;
+    } else if (nerr == kErrKivOpen || nerr == kErrKivRead || (nerr >= 100 && nerr < 1000)) {
+        type = errors.os;
+    }
+    const py::object e = py::reinterpret_borrow<py::object>(type)(py::str(lastmsg()));
+    e.attr("number") = nerr;
+    PyErr_SetObject(type, e.ptr());
+    throw py::error_already_set();
+}
+
+[[noreturn]] void raise_value(const std::string& text) {
+    throw py::value_error(text);
+}
+
+} // namespace kivfpy
 
 PYBIND11_MODULE(_kivf, m) {
     m.doc() = "The compiled half of kivf; use the kivf package.";

@@ -1,0 +1,29 @@
+// The header's fields as Python values, both ways: the binding's conversions, and the
+// exceptions every part of it raises.
+#pragma once
+
+#include "dff/dff.h"
+
+#include <pybind11/pybind11.h>
+
+#include <cstdint>
+#include <string>
+
+namespace kivfpy {
+
+// The library's failure nerr, its message the text: a kivf.KivError that is also the built-in
+// exception it always was (FileNotFoundError, OSError, ValueError).
+[[noreturn]] void raise(std::int32_t nerr);
+[[noreturn]] void raise_value(const std::string& text);
+
+// The defined fields of a header as a dict by catalogue name.
+pybind11::dict header(const kivf::CmHdr& h, const kivf::KmHdr& k);
+
+// One field of the current header by catalogue name, any letter case, checked whole: a value
+// it would alter or cut is refused (ValueError, TypeError), never stored.
+void setfield(const std::string& kname, const pybind11::handle& value);
+
+// The description of an enumerated value by name ("IVEL": "VELOCITY (NM/SEC)"); "" when none.
+std::string describe(const std::string& value);
+
+} // namespace kivfpy
