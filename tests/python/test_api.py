@@ -171,3 +171,13 @@ def test_version_and_docstrings():
                  if callable(f) and not isinstance(f, type)}
     assert {"read", "write", "header", "listing", "sphgeo"} <= set(functions)
     assert [n for n, f in functions.items() if f.__doc__.count("\n") < 2] == []  # not bare
+
+
+@pytest.mark.parametrize("fields, shown", [
+    (dict(kstnm="  AB "), dict(KSTNM="AB")),  # texts read back stripped at both ends
+    (dict(kevnm="ABC"), dict(KEVNM="ABC")),  # its second half empty
+    (dict(kevnm="-12345  abcdefgh"), dict(KEVNM="-12345  abcdefgh")),  # its first half "undefined"
+    (dict(ihdr20=999), dict(IHDR20=999))])  # the last enumerated slot
+def test_header_fields_read_back(tmp_path, fields, shown):
+    h = trace(tmp_path, [1.0], **fields).header
+    assert {k: h[k] for k in shown} == shown
