@@ -372,5 +372,9 @@ std::int32_t writetrace(std::string_view path, const Trace& trace);
 // The same into a directory held open; err is the system's errno of a failed
 // create, write or rename, else 0.
 std::int32_t writetrace(const KivPlace& at, const Trace& trace, int& err);
+// writekiv into a directory held open, for arrays that are not a Trace's (a
+// reader's own buffer, written without a copy); err as for writetrace.
+std::int32_t writekiv(const KivPlace& at, const CmHdr& hdr, const KmHdr& khdr,
+                      std::span<const float> yarray, std::span<const float> xarray, int& err);
 
 } // namespace kivf

@@ -222,6 +222,14 @@ std::int32_t writetrace(std::string_view path, const Trace& trace) {
     return nerr != 0 ? nerr : putnamed(path, hdr, trace.khdr, trace.y, trace.x, Transfer::gather);
 }
 
+std::int32_t writekiv(const KivPlace& at, const CmHdr& hdr, const KmHdr& khdr,
+                      std::span<const float> yarray, std::span<const float> xarray, int& err) {
+    err = 0;
+    const std::int32_t nerr =
+        refused(at.name, hdr.n(nslot::NPTS), hdr.l(lslot::LEVEN) != 0, yarray, xarray);
+    return nerr != 0 ? nerr : put(at, at.name, hdr, khdr, yarray, xarray, Transfer::gather, err);
+}
+
 std::int32_t writetrace(const KivPlace& at, const Trace& trace, int& err) {
     static CmHdr hdr;
     err = 0;

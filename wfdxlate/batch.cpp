@@ -12,6 +12,7 @@
 #include "wfdxlate/kivfile.h"
 #include "wfdxlate/layout.h"
 #include "wfdxlate/names.h"
+#include "wfdxlate/options.h"
 #include "wfdxlate/report.h"
 #include "wfdxlate/samples.h"
 #include "wfdxlate/wfdx.h"
@@ -29,10 +30,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#ifndef KIVF_VERSION
-#define KIVF_VERSION "unknown"
-#endif
-
 namespace kivf::wfdx {
 
 namespace {
@@ -46,6 +43,11 @@ struct Run {
     Tally tally;
     Progress progress;
 };
+
+Run& therun() {
+    static Run run;
+    return run;
+}
 
 // One record: checked, read, widened, written. False when refused (its
 // message printed). place: the line's place in the run.
@@ -103,7 +105,7 @@ bool convertline(Run& run, const Source& src, std::int64_t lineno, std::uint64_t
         return true;
     }
     fillheader(r, trace);
-    if (const int err = writeout(run.out, outfile.data(), trace); err != 0) {
+    if (const int err = writeout(run.out, outfile.data(), trace.hdr, trace.khdr, trace.y); err != 0) {
         Message(kMsgWrite) << at << shown << std::strerror(err);
         return false;
     }
@@ -195,61 +197,43 @@ void survey(Run& run) {
     run.progress.total = n;
 }
 
+// --schema LAYOUT or --schema=LAYOUT.
+int schemaoption(std::string_view arg, int argc, char** argv, int& a) {
+    Run& run = therun();
+    std::string_view value;
+    if (arg.starts_with("--schema=")) {
+        value = arg.substr(9);
+    } else if (arg == "--schema") {
+        if (++a == argc) return usage("option --schema needs a value");
+        value = argv[a];
+    } else {
+        return -2;
+    }
+    if (value == "auto") {
+        run.schema = Schema::automatic;
+    } else if (value == "css3.0") {
+        run.schema = Schema::css30;
+    } else if (value == "css2.8") {
+        run.schema = Schema::css28;
+    } else {
+        return usage("--schema takes auto, css3.0 or css2.8, not " + std::string(value));
+    }
+    return -1;
+}
+
 } // namespace
 
 int batch(int argc, char** argv) {
-    static Run run;
-    static std::array<char*, 1> none{};
-    std::string_view outdir;
-    int first = argc; // first file name; the names are moved to the front of the rest
-    int nfiles = 0;
-    bool options = true;
-    for (int a = 1; a < argc; ++a) {
-        const std::string_view arg = argv[a];
-        if (!options || arg.size() < 2 || arg[0] != '-') {
-            if (first == argc) first = a;
-            argv[first + nfiles++] = argv[a];
-        } else if (arg == "--") {
-            options = false;
-        } else if (arg == "--help") {
-            help();
-            return 0;
-        } else if (arg == "--version") {
-            std::fputs("wfdxlate " KIVF_VERSION "\n", stdout);
-            return 0;
-        } else if (arg == "-n") {
-            run.dry = true;
-        } else if (arg == "-q") {
-            run.quiet = true;
-        } else if (arg == "-o" || arg.starts_with("--schema")) {
-            std::string_view value;
-            if (arg.starts_with("--schema=")) {
-                value = arg.substr(9);
-            } else if (arg == "-o" || arg == "--schema") {
-                if (++a == argc) return usage("option " + std::string(arg) + " needs a value");
-                value = argv[a];
-            } else {
-                return usage("unknown option " + std::string(arg));
-            }
-            if (arg == "-o") {
-                if (value.empty()) return usage("option -o needs a directory name, not ''");
-                outdir = value;
-            } else if (value == "auto") {
-                run.schema = Schema::automatic;
-            } else if (value == "css3.0") {
-                run.schema = Schema::css30;
-            } else if (value == "css2.8") {
-                run.schema = Schema::css28;
-            } else {
-                return usage("--schema takes auto, css3.0 or css2.8, not " + std::string(value));
-            }
-        } else {
-            return usage("unknown option " + std::string(arg));
-        }
-    }
-    if (nfiles == 0) return usage("no wfdisc file given");
-    run.out.files = first < argc ? argv + first : none.data();
-    run.nfiles = nfiles;
+    Run& run = therun();
+    Options o;
+    if (const int status = readoptions(argc, argv, o, help, schemaoption); status >= 0)
+        return status;
+    if (o.nfiles == 0) return usage("no wfdisc file given");
+    run.dry = o.dry;
+    run.quiet = o.quiet;
+    run.out.files = o.files;
+    run.nfiles = o.nfiles;
+    const std::string_view outdir = o.outdir;
 
     newhdr(); // starts the message system: catalogue texts from KIVAUX, else built in
     if (!outdir.empty()) {

@@ -28,20 +28,26 @@ void fillheader(const Row& r, Trace& t) {
                .user1 = r.user1});
     if (r.instype != "-") t.khdr.k(kslot::KINST).set(r.instype);
     if (r.calib > 0 && std::isfinite(r.calib)) t.hdr.f(fslot::SCALE) = static_cast<float>(r.calib);
+    derive(t.hdr, r.usec, {samples, n});
+}
+
+void derive(CmHdr& h, std::int32_t usec, std::span<const float> y) {
     // The reference time keeps the millisecond (the file name shows it); B
     // carries the rest, so that the first sample's time is exact to the
     // microsecond. One correctly rounded float division.
-    const float b = static_cast<float>(r.usec) / 1e6F;
-    t.hdr.f(fslot::B) = b;
-    if (n == 0) return;
-    t.hdr.f(fslot::E) = static_cast<float>(b + static_cast<double>(n - 1) * r.interval);
-    depstats(t.hdr, {samples, n});
+    const float b = static_cast<float>(usec) / 1e6F;
+    h.f(fslot::B) = b;
+    if (y.empty()) return;
+    h.f(fslot::E) =
+        static_cast<float>(b + static_cast<double>(y.size() - 1) * h.f(fslot::DELTA));
+    depstats(h, y);
 }
 
-int writeout(const Outputs& out, const char* name, const Trace& t) {
+int writeout(const Outputs& out, const char* name, const CmHdr& hdr, const KmHdr& khdr,
+             std::span<const float> y) {
     int err = 0;
     const KivPlace at{out.dirfd, out.dir.empty() ? "." : out.dir.c_str(), name};
-    const std::int32_t nerr = writetrace(at, t, err);
+    const std::int32_t nerr = writekiv(at, hdr, khdr, y, {}, err);
     return nerr != 0 && err == 0 ? EFBIG : err; // refused: only a file too large can be
 }
 

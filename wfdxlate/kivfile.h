@@ -7,15 +7,24 @@
 
 #include "dff/dff.h"
 
+#include <cstdint>
+#include <span>
+
 namespace kivf::wfdx {
 
 // Reset the trace's header and fill it from the row and the trace's samples;
 // every other field keeps its reset value.
 void fillheader(const Row& row, Trace& trace);
 
-// The trace as the file name in the output directory, whole under a
-// temporary name, then renamed: readers and concurrent runs never see a
-// partial file, an interrupted run leaves none. Returns 0 or errno.
-int writeout(const Outputs& out, const char* name, const Trace& trace);
+// What every converted trace derives from its start and samples: B, the
+// start's microseconds after the reference time's millisecond; E; and
+// DEPMIN, DEPMAX and DEPMEN. DELTA must be set.
+void derive(CmHdr& hdr, std::int32_t usec, std::span<const float> y);
+
+// The header and samples as the file name in the output directory, whole
+// under a temporary name, then renamed: readers and concurrent runs never see
+// a partial file, an interrupted run leaves none. Returns 0 or errno.
+int writeout(const Outputs& out, const char* name, const CmHdr& hdr, const KmHdr& khdr,
+             std::span<const float> y);
 
 } // namespace kivf::wfdx

@@ -39,7 +39,20 @@ constexpr std::string_view kUsage =
 
 bool progressshown = false; // a progress line stands on the terminal
 
+std::string& programname() {
+    static std::string name = "wfdxlate";
+    return name;
+}
+
 } // namespace
+
+const std::string& program() {
+    return programname();
+}
+
+void setprogram(std::string_view name) {
+    programname() = name;
+}
 
 void complain(std::string_view s) {
     std::fflush(stdout);
@@ -56,10 +69,10 @@ std::string fileline(std::string_view file, std::int64_t line) {
 }
 
 // The prefix, the number and its catalogue text.
-Message::Message(std::int32_t number) {
+Message::Message(std::int32_t number, std::string_view kind) {
     MsgLine text;
     getmsg(number, text);
-    text_ = "wfdxlate: ERROR " + std::to_string(number) + ": ";
+    text_ = program() + ": " + std::string(kind) + " " + std::to_string(number) + ": ";
     text_ += text.used();
 }
 
@@ -137,8 +150,8 @@ void help() {
 }
 
 int usage(std::string_view why) {
-    complain("wfdxlate: " + std::string(why));
-    complain("Try 'wfdxlate --help' for more information.");
+    complain(program() + ": " + std::string(why));
+    complain("Try '" + program() + " --help' for more information.");
     return 1;
 }
 

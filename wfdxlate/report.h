@@ -34,6 +34,11 @@ enum BatchMsg : std::int32_t {
     kMsgE1 = 2049,        // e1 samples cannot be decoded
 };
 
+// The program that messages, usage hints and the summary name: "wfdxlate"
+// unless another converter sets its own.
+const std::string& program();
+void setprogram(std::string_view name);
+
 // Print one line on standard error, control characters shown as '?', after
 // standard output and never run on from the progress line.
 void complain(std::string_view line);
@@ -42,10 +47,11 @@ void complain(std::string_view line);
 std::string fileline(std::string_view file, std::int64_t line);
 
 // A numbered message: its catalogue text, then the particulars given with
-// <<, each after a blank; printed when it goes out of scope.
+// <<, each after a blank; printed when it goes out of scope. Its kind is
+// ERROR, or NOTE for what does not fail the run.
 class Message {
   public:
-    explicit Message(std::int32_t number);
+    explicit Message(std::int32_t number, std::string_view kind = "ERROR");
     Message(const Message&) = delete;
     Message& operator=(const Message&) = delete;
     ~Message();
