@@ -2,6 +2,7 @@
 # it needs, and an unpacked copy that works where it lies: its program runs, its kivf imports
 # and converts.
 # -DBUILD=<build folder> -DWORK=<scratch folder> -DCPACK=<cpack> -DPYTHON=<interpreter or empty>
+# -DMSXLATE=<whether msxlate is built>
 find_program(DPKG_DEB dpkg-deb)
 if(NOT DPKG_DEB)
   message("SKIPPED: dpkg-deb is not installed")
@@ -28,6 +29,18 @@ run(unused ${DPKG_DEB} --extract ${deb} ${WORK}/root)
 run(shown ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH ${WORK}/root/usr/bin/kivhdr --version)
 if(NOT shown STREQUAL "kivhdr ${version}")
   message(FATAL_ERROR "the unpacked kivhdr says '${shown}', not 'kivhdr ${version}'")
+endif()
+# msxlate and its page come with libmseed's package as a need, or not at all.
+if(MSXLATE)
+  if(NOT depends MATCHES "(^|, )libmseed2(,|$)" OR NOT files MATCHES "man1/msxlate\\.1")
+    message(FATAL_ERROR "msxlate's page or its need of libmseed2 is missing: ${depends}\n${files}")
+  endif()
+  run(shown ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH ${WORK}/root/usr/bin/msxlate --version)
+  if(NOT shown STREQUAL "msxlate ${version}")
+    message(FATAL_ERROR "the unpacked msxlate says '${shown}', not 'msxlate ${version}'")
+  endif()
+elseif(files MATCHES "msxlate" OR depends MATCHES "mseed")
+  message(FATAL_ERROR "msxlate is packaged although it was not built: ${depends}\n${files}")
 endif()
 if(NOT PYTHON)
   return()

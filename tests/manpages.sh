@@ -3,6 +3,10 @@
 fail=0
 for page in "$1"/man/*.1; do
     name=$(basename "$page" .1)
+    if [ ! -x "$2/$name/$name" ] && [ "$name" = msxlate ]; then # built only with libmseed
+        echo "$name not built: its page is not checked"
+        continue
+    fi
     help=$(timeout 20 "$2/$name/$name" --help </dev/null) || { echo "$name --help failed"; fail=1; }
     opts=$(printf '%s\n' "$help" | grep -oE '(^|[[:space:],[])--?[A-Za-z][A-Za-z0-9-]*' | sed 's/^[^-]*//' | sort -u)
     [ -n "$opts" ] || { echo "$name --help shows no option"; fail=1; }

@@ -9,6 +9,6 @@ if(NOT KIVF_SANITIZE)
   add_test(NAME debian_package
     COMMAND ${CMAKE_COMMAND} -DBUILD=${PROJECT_BINARY_DIR} -DWORK=${CMAKE_CURRENT_BINARY_DIR}/deb-work
             -DCPACK=${CMAKE_CPACK_COMMAND} -DPYTHON=$<$<BOOL:${KIVF_PYTHON_DIR}>:${Python3_EXECUTABLE}>
-            -P ${CMAKE_CURRENT_SOURCE_DIR}/debpackage.cmake)
+            -DMSXLATE=$<TARGET_EXISTS:msxlate> -P ${CMAKE_CURRENT_SOURCE_DIR}/debpackage.cmake)
   set_tests_properties(debian_package PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77)
 endif()

@@ -1,0 +1,271 @@
+// miniSEED records framed from a byte stream. The bytes are read here, not by
+// libmseed's file reader: so a FIFO or pipe works, every byte's offset is
+// known, and what that reader passes over without a word (a partial record at
+// the end, bytes that are not records) is said.
+//
+// Memory: a read buffer of a few MB and the file's samples in the trace list.
+#include "msxlate/reader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <vector>
+
+namespace kivf::msx {
+
+using wfdx::Message;
+
+namespace {
+
+// What libmseed logged since it was last taken: its lines joined by "; ".
+std::string& logged() {
+    static std::string text;
+    return text;
+}
+
+void takeline(char* line) {
+    std::string_view s(line);
+    while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.remove_suffix(1);
+    std::string& text = logged();
+    if (!text.empty()) text += "; ";
+    text += s;
+}
+
+std::string takelogged() {
+    std::string text;
+    std::swap(text, logged());
+    return text;
+}
+
+// The bytes of a file, read a large piece at a time; a record and the look
+// ahead that finding its length may need are always whole in it when the file
+// holds them.
+class Feed {
+  public:
+    static constexpr std::size_t kLook = MAXRECLEN + 64;
+
+    explicit Feed(int fd) : fd_(fd) {
+        static std::vector<char> buffer(4 * kLook);
+        buf_ = &buffer;
+    }
+    // At least kLook bytes from here, or all that is left. False on a read error (err()).
+    bool fill() {
+        if (end_ - pos_ >= kLook || eof_) return true;
+        std::vector<char>& b = *buf_;
+        std::memmove(b.data(), b.data() + pos_, end_ - pos_);
+        base_ += static_cast<std::int64_t>(pos_);
+        end_ -= pos_;
+        pos_ = 0;
+        while (end_ < kLook && !eof_) {
+            const ssize_t got = ::read(fd_, b.data() + end_, b.size() - end_);
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) {
+                err_ = errno;
+                return false;
+            }
+            eof_ = got == 0;
+            end_ += static_cast<std::size_t>(got);
+        }
+        return true;
+    }
+    char* at() { return buf_->data() + pos_; }
+    std::size_t avail() const { return end_ - pos_; }
+    std::int64_t offset() const { return base_ + static_cast<std::int64_t>(pos_); }
+    void skip(std::size_t n) { pos_ += n; }
+    bool eof() const { return eof_; }
+    int err() const { return err_; }
+
+  private:
+    int fd_;
+    std::vector<char>* buf_;
+    std::size_t pos_ = 0, end_ = 0;
+    std::int64_t base_ = 0;
+    bool eof_ = false;
+    int err_ = 0;
+};
+
+// The length of the record at the feed's place: above 0 when told; 0 when it
+// is one whose length cannot be told; -1 when the bytes are not a record.
+int recordlength(Feed& f) {
+    const std::size_t avail = f.avail();
+    if (avail < 48) return avail >= 27 && MS_ISVALIDHEADER(f.at()) && f.eof() ? 0 : -1;
+    const int len = ms_detect(f.at(), static_cast<int>(std::min<std::size_t>(avail, Feed::kLook)));
+    if (len != 0 || !f.eof()) return len;
+    // The last record, without a length of its own and nothing after it to
+    // measure it by: all that is left, when that is a record's length.
+    const bool pow2 = (avail & (avail - 1)) == 0;
+    return pow2 && avail >= MINRECLEN && avail <= MAXRECLEN ? static_cast<int>(avail) : 0;
+}
+
+std::size_t samplesize(char type) {
+    return type == 'd' ? 8 : type == 'a' ? 1 : 4;
+}
+
+// A run of bytes that are not records, said once the run ends.
+struct Garbage {
+    std::int64_t from = -1, bytes = 0;
+};
+
+// One reader's state over a file.
+struct Reading {
+    Feed feed;
+    std::string_view file;
+    MSTraceList* list;
+    const ReadAs& as;
+    FileRead got;
+    Garbage garbage;
+    std::uint64_t held = 0; // bytes of samples in the list
+    bool anyrecord = false;
+
+    void note(std::int64_t at, std::string_view why) {
+        ++got.skipped;
+        if (as.notes) Message(kMsgSkipped, "NOTE") << byteat(file, at) << "(" + std::string(why) + ")";
+    }
+    void refuse(std::int32_t number, std::int64_t at, const std::string& why) {
+        ++got.refused;
+        Message(number) << byteat(file, at) << "(" + why + ")";
+    }
+    void endgarbage() {
+        if (garbage.from >= 0 && anyrecord)
+            refuse(kMsgGarbage, garbage.from, std::to_string(garbage.bytes) + " bytes");
+        if (anyrecord) garbage = {};
+    }
+    // The file refused as a whole: its caller lets go of what was read.
+    void refusewhole() {
+        got.whole = true;
+        ++got.refused;
+    }
+    bool record(int len);
+};
+
+// Decode the record of len bytes at the feed's place and join it to the
+// list. False when the file must be given up (no memory for its samples).
+bool Reading::record(int len) {
+    const std::int64_t at = feed.offset();
+    static MSRecord* msr = nullptr;
+    takelogged();
+    const int rc = msr_parse(feed.at(), len, &msr, len, 1, 0);
+    std::string said = takelogged();
+    if (rc != MS_NOERROR || !said.empty()) {
+        // libmseed's own words say why; its error code when it said nothing.
+        refuse(kMsgDecode, at, said.empty() ? ms_errorstr(rc) : said);
+        return true;
+    }
+    if (msr->sampletype == 'a') {
+        note(at, "text");
+    } else if (msr->samplecnt == 0) {
+        note(at, "no samples");
+    } else if (msr->samprate == 0.0) {
+        note(at, "sampling rate 0");
+    } else if (msr->numsamples != msr->samplecnt) {
+        refuse(kMsgDecode, at,
+               "decoded " + std::to_string(msr->numsamples) + " of " +
+                   std::to_string(msr->samplecnt) + " samples");
+    } else if (!(msr->samprate > 0.0 && msr->samprate < 1e12)) {
+        refuse(kMsgDecode, at, "sampling rate not above 0");
+    } else {
+        const std::uint64_t need =
+            held + static_cast<std::uint64_t>(msr->numsamples) * samplesize(msr->sampletype);
+        MSTraceSeg* seg = need <= as.budget ? mstl_addmsr(list, msr, 0, 1, -1.0, -1.0) : nullptr;
+        if (seg == nullptr) {
+            Message(kMsgMemory) << file
+                                << "(needs more than " + std::to_string(need >> 20) + " MB, " +
+                                       std::to_string(as.budget >> 20) + " MB available)";
+            takelogged(); // libmseed's own words say no more
+            return false;
+        }
+        held = need;
+        ++got.records;
+    }
+    if (std::string more = takelogged(); !more.empty() && as.notes)
+        Message(kMsgLibrary, "NOTE") << byteat(file, at) << more;
+    return true;
+}
+
+} // namespace
+
+void capturelog() {
+    ms_loginit(takeline, "", takeline, "");
+}
+
+std::string byteat(std::string_view file, std::int64_t offset) {
+    return std::string(file) + " at byte " + std::to_string(offset);
+}
+
+FileRead readfile(int fd, std::string_view file, MSTraceList* list, const ReadAs& as) {
+    Reading r{Feed(fd), file, list, as, {}, {}, 0, false};
+    while (r.feed.fill() && r.feed.avail() > 0) {
+        const std::int64_t at = r.feed.offset();
+        const int len = recordlength(r.feed);
+        takelogged(); // finding records is ours to report
+        const auto avail = static_cast<std::int64_t>(r.feed.avail());
+        if (len < 0 || (len == 0 && !r.feed.eof())) { // not a record: look on from the next byte
+            if (r.garbage.from < 0) r.garbage.from = at;
+            ++r.garbage.bytes;
+            r.feed.skip(1);
+            continue;
+        }
+        r.anyrecord = true;
+        r.endgarbage();
+        if (len == 0 || len > avail) { // only the end of the file can cut a record short
+            r.refuse(kMsgCut, at,
+                     std::to_string(avail) + " bytes" + (len > 0 ? " of " + std::to_string(len) : ""));
+            r.feed.skip(static_cast<std::size_t>(avail));
+            continue;
+        }
+        if (!r.record(len)) {
+            r.refusewhole();
+            return r.got;
+        }
+        r.feed.skip(static_cast<std::size_t>(len));
+        if (as.progress != nullptr) {
+            ++as.progress->done;
+            as.progress->bytes += len;
+            wfdx::tick(*as.progress, false);
+        }
+    }
+    r.got.bytes = r.feed.offset() + static_cast<std::int64_t>(r.feed.avail());
+    if (r.feed.err() != 0) {
+        Message(kMsgUnread) << file << std::strerror(r.feed.err());
+        r.refusewhole();
+    } else if (!r.anyrecord && r.garbage.from >= 0) {
+        Message(kMsgNotMseed) << file;
+        r.refusewhole();
+    } else if (!r.anyrecord && as.notes) {
+        Message(kMsgEmpty, "NOTE") << file;
+    }
+    r.endgarbage();
+    return r.got;
+}
+
+std::uint64_t memorybudget() {
+    std::uint64_t budget = UINT64_MAX;
+    std::ifstream meminfo("/proc/meminfo");
+    for (std::string key; meminfo >> key;) {
+        std::uint64_t kb = 0;
+        meminfo >> kb;
+        if (key == "MemAvailable:") budget = kb << 10;
+        meminfo.ignore(256, '\n');
+    }
+    // What the process's own limits leave over what it already has.
+    std::ifstream status("/proc/self/status");
+    std::uint64_t vmsize = 0, vmdata = 0;
+    for (std::string key; status >> key;) {
+        std::uint64_t kb = 0;
+        if (key == "VmSize:" && status >> kb) vmsize = kb << 10;
+        if (key == "VmData:" && status >> kb) vmdata = kb << 10;
+        status.ignore(256, '\n');
+    }
+    for (const auto& [resource, used] : {std::pair{RLIMIT_AS, vmsize}, std::pair{RLIMIT_DATA, vmdata}}) {
+        struct rlimit lim {};
+        if (::getrlimit(resource, &lim) == 0 && lim.rlim_cur != RLIM_INFINITY)
+            budget = std::min<std::uint64_t>(budget, lim.rlim_cur > used ? lim.rlim_cur - used : 0);
+    }
+    return budget;
+}
+
+} // namespace kivf::msx

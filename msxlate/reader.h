@@ -1,0 +1,67 @@
+// Reading one miniSEED file: its bytes framed into records here, each record
+// detected and decoded by libmseed and its samples joined into the file's
+// trace list (segments by network, station, location and channel, within
+// half a sample of the next expected one, in time order whatever the
+// records' order). What cannot be read is said as numbered messages naming
+// the file and the byte offset; the rest of the file goes on.
+#pragma once
+
+#include "wfdxlate/report.h"
+
+#include <cstdint>
+#include <libmseed.h>
+#include <string>
+#include <string_view>
+
+namespace kivf::msx {
+
+// Message numbers of msxlate (texts in the catalogue).
+enum MsMsg : std::int32_t {
+    kMsgSkipped = 2050,   // a record holds no time series (a note)
+    kMsgDecode = 2051,    // a record cannot be decoded
+    kMsgGarbage = 2052,   // bytes between records are not miniSEED
+    kMsgCut = 2053,       // the last record is cut short
+    kMsgNotMseed = 2054,  // no record in the whole file
+    kMsgUnread = 2055,    // the file cannot be opened or read
+    kMsgMemory = 2056,    // the file's samples would not fit in memory
+    kMsgName = 2057,      // codes unfit for a file name
+    kMsgRepeat = 2058,    // output name already written in this run
+    kMsgWrite = 2059,     // the KIV file was not written
+    kMsgClobber = 2060,   // the output would replace an input of this run
+    kMsgTooLong = 2061,   // more samples than a KIV file holds
+    kMsgRange = 2062,     // a float64 sample beyond the float range
+    kMsgLibrary = 2063,   // something libmseed said that ours do not (a note)
+    kMsgEmpty = 2064,     // an empty file (a note)
+};
+
+// What reading one file found.
+struct FileRead {
+    std::int64_t records = 0, skipped = 0, refused = 0; // records joined, skipped; refusals
+    std::int64_t bytes = 0;                             // bytes read
+    bool whole = false; // the file itself was refused: its list is empty
+};
+
+// How a file is read: memory allowed for its samples, notes shown or not,
+// the progress line to move on.
+struct ReadAs {
+    std::uint64_t budget = UINT64_MAX;
+    bool notes = true;
+    wfdx::Progress* progress = nullptr;
+};
+
+// Route libmseed's own log lines into this reader; done once before any
+// other libmseed call.
+void capturelog();
+
+// Read every record of the file open as fd, named file, into list (empty
+// when given). Messages are printed as they arise.
+FileRead readfile(int fd, std::string_view file, MSTraceList* list, const ReadAs& as);
+
+// The memory the samples of the next file may take: what the system has
+// available and what this process's limits leave.
+std::uint64_t memorybudget();
+
+// "file at byte N", as messages name a place.
+std::string byteat(std::string_view file, std::int64_t offset);
+
+} // namespace kivf::msx

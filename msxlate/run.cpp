@@ -1,0 +1,237 @@
+// msxlate's run: the converters' command line, output directory, names
+// written, writer, messages and progress line, over miniSEED files read
+// whole one at a time.
+//
+// Memory: one file's samples (libmseed's trace list), converted to floats in
+// place and written from there; the names written so far; a read buffer.
+#include "msxlate/msxlate.h"
+#include "msxlate/reader.h"
+#include "msxlate/segments.h"
+
+#include "wfdxlate/kivfile.h"
+#include "wfdxlate/names.h"
+#include "wfdxlate/options.h"
+#include "wfdxlate/report.h"
+#include "wfdxlate/wfdx.h"
+
+#include "dff/dff.h"
+#include "msg/msg.h"
+
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kivf::msx {
+
+using namespace wfdx;
+
+namespace {
+
+constexpr std::string_view kUsage =
+    "Usage: msxlate [OPTION]... FILE...\n"
+    "Convert miniSEED files into KIV files: one file for each continuous segment\n"
+    "of each channel, named NET.STA.LOC.CHAN.YYYY.DDD.HH.MM.SS.mmm.kiv after its\n"
+    "codes and its first sample's time.\n"
+    "\n"
+    "  -o DIR      write the KIV files into DIR, made with its parents when\n"
+    "              missing (default: the working directory)\n"
+    "  -n          dry run: read and check everything, list what would be\n"
+    "              written, write nothing\n"
+    "  -q          quiet: show refusals only\n"
+    "  --help      show this help and stop\n"
+    "  --version   show the version and stop\n"
+    "  --          what follows are file names, even if they begin with '-'\n"
+    "\n"
+    "Records of one file are joined when the next one starts within half a\n"
+    "sample of where the last ended, whatever their order in the file; a gap or\n"
+    "an overlap starts a new file. A start's microseconds after its millisecond\n"
+    "go into B. Records without a time series (text, a sampling rate of 0) are\n"
+    "skipped with a note. One file's samples are held in memory at a time.\n"
+    "Exit status: 0 everything converted, 1 bad usage, 2 something not\n"
+    "converted.\n";
+
+void help() {
+    std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
+}
+
+// What a run has done, for its summary.
+struct Counts {
+    std::int64_t records = 0, skipped = 0, refused = 0, segments = 0, gaps = 0, overlaps = 0,
+                 samples = 0, rounded = 0;
+    int files = 0;
+};
+
+struct Run {
+    Options opt;
+    Outputs out;
+    Counts n;
+    Progress progress;
+};
+
+void summary(const Run& run) {
+    const Counts& n = run.n;
+    std::array<char, 300> b{};
+    const std::string rounded =
+        n.rounded > 0 ? ", " + std::to_string(n.rounded) + " samples rounded" : "";
+    std::snprintf(
+        b.data(), b.size(),
+        "msxlate: %s%lld records read, %lld skipped, %lld refused; %lld segments %swritten, %lld "
+        "gaps, %lld overlaps, %lld samples%s, %d files, %.3f s",
+        run.opt.dry ? "dry run: " : "", static_cast<long long>(n.records),
+        static_cast<long long>(n.skipped), static_cast<long long>(n.refused),
+        static_cast<long long>(n.segments), run.opt.dry ? "would be " : "",
+        static_cast<long long>(n.gaps), static_cast<long long>(n.overlaps),
+        static_cast<long long>(n.samples), rounded.c_str(), n.files,
+        std::chrono::duration<double>(Clock::now() - run.progress.start).count());
+    complain(b.data());
+}
+
+// One segment: named, checked against what the run has written and read,
+// converted and written. False when refused (its message printed).
+bool convertsegment(Run& run, int fileno, const Segment& s) {
+    const std::string_view file = run.out.files[fileno];
+    if (!nameable(s.id)) {
+        Message(kMsgName) << file
+                          << "'" + std::string(s.id->network) + "." + s.id->station + "." +
+                                 s.id->location + "." + s.id->channel + "'";
+        return false;
+    }
+    const Start start = splittime(s.seg->starttime);
+    OutName name{};
+    outname(s.id, start, name);
+    const std::string shown = outpath(run.out, name.data());
+    if (const std::uint64_t first = run.out.written.find(name.data()); first != 0) {
+        Message(kMsgRepeat) << file << shown << "first written by"
+                            << std::string_view(run.out.files[first - 1]);
+        return false;
+    }
+    if (clobbers(run.out, name.data(), FileId{}) != 0) {
+        Message(kMsgClobber) << file << shown;
+        return false;
+    }
+    if (s.seg->numsamples > INT_MAX) {
+        Message(kMsgTooLong) << file << shown << "(" + std::to_string(s.seg->numsamples) + " samples)";
+        return false;
+    }
+    const std::int64_t rounded = tofloats(s.seg);
+    if (rounded < 0) {
+        Message(kMsgRange) << file << shown;
+        return false;
+    }
+    if (!run.out.written.room()) {
+        Message(kMsgMemory) << file << shown;
+        return false;
+    }
+    if (run.opt.dry) {
+        std::printf("%s -> %s (%lld samples at %g Hz)\n", run.out.files[fileno], shown.c_str(),
+                    static_cast<long long>(s.seg->numsamples), s.seg->samprate);
+    } else {
+        static CmHdr hdr;
+        static KmHdr khdr;
+        fillheader(s, start, hdr, khdr);
+        if (const int err = writeout(run.out, name.data(), hdr, khdr, floats(s.seg)); err != 0) {
+            Message(kMsgWrite) << file << shown << std::strerror(err);
+            return false;
+        }
+    }
+    run.out.written.add(name.data(), static_cast<std::uint64_t>(fileno) + 1);
+    run.n.samples += s.seg->numsamples;
+    run.n.rounded += rounded;
+    return true;
+}
+
+// Open a file named on the command line: a regular file, FIFO or the like,
+// not a directory. -1 when refused (its message printed).
+int openinput(const char* file) {
+    const int fd = ::open(file, O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    const int err = fd < 0 ? errno : ::fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
+    if (err == 0) return fd;
+    if (fd >= 0) ::close(fd);
+    Message(kMsgUnread) << std::string_view(file) << std::strerror(err);
+    return -1;
+}
+
+// Every segment of one file. False when anything was refused.
+bool convertfile(Run& run, int fileno) {
+    const char* file = run.out.files[fileno];
+    const int fd = openinput(file);
+    if (fd < 0) {
+        ++run.n.refused;
+        return false;
+    }
+    MSTraceList* list = mstl_init(nullptr);
+    const ReadAs as{.budget = memorybudget(), .notes = !run.opt.quiet, .progress = &run.progress};
+    const FileRead got = readfile(fd, file, list, as);
+    ::close(fd);
+    run.n.skipped += got.skipped;
+    run.n.refused += got.refused;
+    bool ok = got.refused == 0;
+    if (!got.whole) {
+        run.n.records += got.records;
+        const std::vector<Segment> all = segments(list);
+        const Breaks b = breaks(all);
+        run.n.gaps += b.gaps;
+        run.n.overlaps += b.overlaps;
+        for (const Segment& s : all) {
+            const bool done = convertsegment(run, fileno, s);
+            ++(done ? run.n.segments : run.n.refused);
+            ok = ok && done;
+            // Each segment's samples go once written: the list's memory
+            // shrinks as the file's outputs are made.
+            std::free(s.seg->datasamples);
+            s.seg->datasamples = nullptr;
+            s.seg->numsamples = 0;
+        }
+        ++run.n.files;
+    }
+    mstl_free(&list, 0);
+    return ok;
+}
+
+// The identity of every file named, so that no output replaces one.
+void survey(Run& run) {
+    for (int f = 0; f < run.opt.nfiles; ++f) {
+        struct stat st {};
+        if (::stat(run.out.files[f], &st) == 0) run.out.inputs.push_back(FileId{st.st_dev, st.st_ino});
+    }
+}
+
+} // namespace
+
+int run(int argc, char** argv) {
+    setprogram("msxlate");
+    Run run;
+    if (const int status = readoptions(argc, argv, run.opt, help); status >= 0) return status;
+    if (run.opt.nfiles == 0) return usage("no miniSEED file given");
+    run.out.files = run.opt.files;
+    newhdr(); // starts the message system: catalogue texts from KIVAUX, else built in
+    capturelog();
+    if (!run.opt.outdir.empty()) {
+        run.out.dir = run.opt.outdir;
+        if (const int err = openoutdir(run.out, !run.opt.dry); err != 0) {
+            Message(kMsgOutdir) << run.opt.outdir << std::strerror(err);
+            return 1;
+        }
+    }
+    run.progress.on = !run.opt.quiet && ::isatty(2) == 1;
+    survey(run);
+    bool failed = false;
+    for (int f = 0; f < run.opt.nfiles; ++f) failed = !convertfile(run, f) || failed;
+    tick(run.progress, true);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        Message{kMsgLost};
+        failed = true;
+    }
+    if (!run.opt.quiet) summary(run);
+    if (run.out.dirfd >= 0 && run.out.dirfd != AT_FDCWD) ::close(run.out.dirfd);
+    return failed ? 2 : 0;
+}
+
+} // namespace kivf::msx

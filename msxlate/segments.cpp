@@ -1,0 +1,133 @@
+// Segments into KIV files.
+#include "msxlate/segments.h"
+
+#include "wfdxlate/kivfile.h"
+#include "wfdxlate/wfdx.h"
+
+#include "ucf/ucf.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace kivf::msx {
+
+std::vector<Segment> segments(const MSTraceList* list) {
+    std::vector<Segment> all;
+    for (const MSTraceID* id = list->traces; id != nullptr; id = id->next)
+        for (MSTraceSeg* seg = id->first; seg != nullptr; seg = seg->next) all.push_back({id, seg});
+    const auto key = [](const Segment& s) {
+        return std::tuple(std::string_view(s.id->network), std::string_view(s.id->station),
+                          std::string_view(s.id->location), std::string_view(s.id->channel),
+                          s.seg->starttime);
+    };
+    std::stable_sort(all.begin(), all.end(),
+                     [&](const Segment& a, const Segment& b) { return key(a) < key(b); });
+    return all;
+}
+
+Breaks breaks(const std::vector<Segment>& all) {
+    Breaks b;
+    for (std::size_t i = 1; i < all.size(); ++i) {
+        const MSTraceSeg* prev = all[i - 1].seg;
+        if (all[i].id != all[i - 1].id) continue;
+        const double period = HPTMODULUS / prev->samprate;
+        const double off = static_cast<double>(all[i].seg->starttime - prev->endtime) - period;
+        b.gaps += off > period / 2 ? 1 : 0;
+        b.overlaps += off < -period / 2 ? 1 : 0; // else a change of rate or kind of sample
+    }
+    return b;
+}
+
+std::int64_t tofloats(MSTraceSeg* seg) {
+    const auto n = static_cast<std::size_t>(seg->numsamples);
+    auto* bytes = static_cast<unsigned char*>(seg->datasamples);
+    std::int64_t changed = 0;
+    // Each float goes where its own sample began or before: nothing is read
+    // after it is overwritten. memcpy, as the buffer changes type.
+    if (seg->sampletype == 'i') {
+        for (std::size_t i = 0; i < n; ++i) {
+            std::int32_t v = 0;
+            std::memcpy(&v, bytes + 4 * i, 4);
+            const auto f = static_cast<float>(v);
+            changed += static_cast<std::int64_t>(f) != v ? 1 : 0;
+            std::memcpy(bytes + 4 * i, &f, 4);
+        }
+    } else if (seg->sampletype == 'd') {
+        for (std::size_t i = 0; i < n; ++i) {
+            double v = 0;
+            std::memcpy(&v, bytes + 8 * i, 8);
+            if (std::isfinite(v) && std::fabs(v) > FLT_MAX) return -1;
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            double v = 0;
+            std::memcpy(&v, bytes + 8 * i, 8);
+            const auto f = static_cast<float>(v);
+            changed += static_cast<double>(f) != v && !std::isnan(v) ? 1 : 0;
+            std::memcpy(bytes + 4 * i, &f, 4);
+        }
+    }
+    seg->sampletype = 'f';
+    return changed;
+}
+
+std::span<const float> floats(const MSTraceSeg* seg) {
+    return {static_cast<const float*>(seg->datasamples), static_cast<std::size_t>(seg->numsamples)};
+}
+
+Start splittime(hptime_t t) {
+    constexpr std::int64_t kDay = 86400LL * HPTMODULUS;
+    std::int64_t days = t / kDay, rest = t % kDay;
+    if (rest < 0) { // days before 1970 count down
+        rest += kDay;
+        --days;
+    }
+    Start s;
+    gregorian(days, s.year, s.jday);
+    const std::int64_t sec = rest / HPTMODULUS, us = rest % HPTMODULUS;
+    s.hour = static_cast<std::int32_t>(sec / 3600);
+    s.minute = static_cast<std::int32_t>(sec / 60 % 60);
+    s.second = static_cast<std::int32_t>(sec % 60);
+    s.msec = static_cast<std::int32_t>(us / 1000);
+    s.usec = static_cast<std::int32_t>(us % 1000);
+    return s;
+}
+
+bool nameable(const MSTraceID* id) {
+    const auto fit = [](std::string_view code, bool empty) {
+        return (empty && code.empty()) || wfdx::fitname(code);
+    };
+    return fit(id->network, true) && fit(id->station, false) && fit(id->location, true) &&
+           fit(id->channel, false);
+}
+
+void outname(const MSTraceID* id, const Start& s, wfdx::OutName& name) {
+    std::snprintf(name.data(), name.size(), "%s.%s.%s.%s.%04d.%03d.%02d.%02d.%02d.%03d.kiv",
+                  id->network, id->station, id->location, id->channel, s.year, s.jday, s.hour,
+                  s.minute, s.second, s.msec);
+}
+
+void fillheader(const Segment& s, const Start& start, CmHdr& hdr, KmHdr& khdr) {
+    const std::span<const float> y = floats(s.seg);
+    newhdr(hdr, khdr);
+    wfdx::setfields(hdr, khdr,
+                    {.npts = static_cast<std::int32_t>(y.size()),
+                     .interval = static_cast<float>(1.0 / s.seg->samprate),
+                     .year = start.year,
+                     .jday = start.jday,
+                     .hour = start.hour,
+                     .minute = start.minute,
+                     .second = start.second,
+                     .msec = start.msec,
+                     .station = s.id->station,
+                     .channel = s.id->channel,
+                     .user0 = {},
+                     .user1 = {}});
+    if (s.id->network[0] != '\0') khdr.k(kslot::KNETWK).set(s.id->network);
+    if (s.id->location[0] != '\0') khdr.k(kslot::KHOLE).set(s.id->location);
+    wfdx::derive(hdr, start.usec, y);
+}
+
+} // namespace kivf::msx
