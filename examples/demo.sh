@@ -46,6 +46,26 @@ if [ -x "$bin/kivhdr/kivhdr" ]; then
 fi
 [ "$status" -ne 0 ] || status=$status30
 
+# miniSEED: three components of one station, a gap and a log record (where
+# libmseed is installed and msxlate is built).
+if [ -x "$bin/msxlate/msxlate" ]; then
+    echo
+    "$bin/examples/genmseed" demo.mseed
+    echo "\$ msxlate -o mseed demo.mseed"
+    statusms=0
+    "$bin/msxlate/msxlate" -o mseed demo.mseed || statusms=$?
+    echo "(exit status $statusms)"
+    if [ -x "$bin/kivhdr/kivhdr" ]; then
+        echo
+        echo "\$ kivhdr -H -f NPTS -f STARTTIME -f ENDTIME mseed/*.kiv"
+        "$bin/kivhdr/kivhdr" -H -f NPTS -f STARTTIME -f ENDTIME mseed/*.kiv
+    fi
+    [ "$status" -ne 0 ] || status=$statusms
+else
+    echo
+    echo "(msxlate not built: libmseed is not installed)"
+fi
+
 # The plot of the traces of one event (the Python package, where matplotlib is installed).
 (cd "$top" && cmake --build build/demo --target kivf_python >/dev/null 2>&1) || true
 if [ -d "$bin/python/kivf" ] && /usr/bin/python3 -c 'import matplotlib' 2>/dev/null; then

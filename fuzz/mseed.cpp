@@ -40,8 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::int64_t segs = 0;
         for (const Segment& s : segments(list)) {
             ++segs;
-            FUZZ_CHECK(s.seg->numsamples > 0 && s.seg->samprate > 0);
-            if (tofloats(s.seg) < 0) continue;
+            FUZZ_CHECK(s.seg->numsamples > 0 && s.seg->samprate > 0 && s.seg->sampletype == 'f');
             static CmHdr hdr;
             static KmHdr khdr;
             const Start start = splittime(s.seg->starttime);

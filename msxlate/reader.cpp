@@ -5,6 +5,7 @@
 //
 // Memory: a read buffer of a few MB and the file's samples in the trace list.
 #include "msxlate/reader.h"
+#include "msxlate/segments.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -101,10 +102,6 @@ int recordlength(Feed& f) {
     return pow2 && avail >= MINRECLEN && avail <= MAXRECLEN ? static_cast<int>(avail) : 0;
 }
 
-std::size_t samplesize(char type) {
-    return type == 'd' ? 8 : type == 'a' ? 1 : 4;
-}
-
 // A run of bytes that are not records, said once the run ends.
 struct Garbage {
     std::int64_t from = -1, bytes = 0;
@@ -167,15 +164,20 @@ bool Reading::record(int len) {
                    std::to_string(msr->samplecnt) + " samples");
     } else if (!(msr->samprate > 0.0 && msr->samprate < 1e12)) {
         refuse(kMsgDecode, at, "sampling rate not above 0");
+    } else if (const std::int64_t rounded = tofloats(msr->datasamples, msr->numsamples, msr->sampletype);
+               rounded < 0) {
+        refuse(kMsgRange, at, "float64");
     } else {
-        const std::uint64_t need =
-            held + static_cast<std::uint64_t>(msr->numsamples) * samplesize(msr->sampletype);
+        got.rounded += rounded;
+        const std::uint64_t need = held + static_cast<std::uint64_t>(msr->numsamples) * 4;
         MSTraceSeg* seg = need <= as.budget ? mstl_addmsr(list, msr, 0, 1, -1.0, -1.0) : nullptr;
-        if (seg == nullptr) {
+        if (seg == nullptr) { // over the budget, or libmseed found no memory
+            const std::string said = takelogged();
             Message(kMsgMemory) << file
-                                << "(needs more than " + std::to_string(need >> 20) + " MB, " +
-                                       std::to_string(as.budget >> 20) + " MB available)";
-            takelogged(); // libmseed's own words say no more
+                                << (need > as.budget ? "(needs more than " + std::to_string(need >> 20) +
+                                                           " MB, " + std::to_string(as.budget >> 20) +
+                                                           " MB available)"
+                                                     : "(" + (said.empty() ? "no memory" : said) + ")");
             return false;
         }
         held = need;

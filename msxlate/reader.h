@@ -1,5 +1,6 @@
 // Reading one miniSEED file: its bytes framed into records here, each record
-// detected and decoded by libmseed and its samples joined into the file's
+// detected and decoded by libmseed, its samples made 32-bit floats (so that
+// records of one channel in different encodings join) and joined into the file's
 // trace list (segments by network, station, location and channel, within
 // half a sample of the next expected one, in time order whatever the
 // records' order). What cannot be read is said as numbered messages naming
@@ -38,6 +39,7 @@ enum MsMsg : std::int32_t {
 struct FileRead {
     std::int64_t records = 0, skipped = 0, refused = 0; // records joined, skipped; refusals
     std::int64_t bytes = 0;                             // bytes read
+    std::int64_t rounded = 0; // samples whose value changed as 32-bit floats
     bool whole = false; // the file itself was refused: its list is empty
 };
 

@@ -119,11 +119,6 @@ bool convertsegment(Run& run, int fileno, const Segment& s) {
         Message(kMsgTooLong) << file << shown << "(" + std::to_string(s.seg->numsamples) + " samples)";
         return false;
     }
-    const std::int64_t rounded = tofloats(s.seg);
-    if (rounded < 0) {
-        Message(kMsgRange) << file << shown;
-        return false;
-    }
     if (!run.out.written.room()) {
         Message(kMsgMemory) << file << shown;
         return false;
@@ -142,7 +137,6 @@ bool convertsegment(Run& run, int fileno, const Segment& s) {
     }
     run.out.written.add(name.data(), static_cast<std::uint64_t>(fileno) + 1);
     run.n.samples += s.seg->numsamples;
-    run.n.rounded += rounded;
     return true;
 }
 
@@ -175,6 +169,7 @@ bool convertfile(Run& run, int fileno) {
     bool ok = got.refused == 0;
     if (!got.whole) {
         run.n.records += got.records;
+        run.n.rounded += got.rounded;
         const std::vector<Segment> all = segments(list);
         const Breaks b = breaks(all);
         run.n.gaps += b.gaps;

@@ -41,13 +41,13 @@ Breaks breaks(const std::vector<Segment>& all) {
     return b;
 }
 
-std::int64_t tofloats(MSTraceSeg* seg) {
-    const auto n = static_cast<std::size_t>(seg->numsamples);
-    auto* bytes = static_cast<unsigned char*>(seg->datasamples);
+std::int64_t tofloats(void* samples, std::int64_t count, char& type) {
+    const auto n = static_cast<std::size_t>(count);
+    auto* bytes = static_cast<unsigned char*>(samples);
     std::int64_t changed = 0;
     // Each float goes where its own sample began or before: nothing is read
     // after it is overwritten. memcpy, as the buffer changes type.
-    if (seg->sampletype == 'i') {
+    if (type == 'i') {
         for (std::size_t i = 0; i < n; ++i) {
             std::int32_t v = 0;
             std::memcpy(&v, bytes + 4 * i, 4);
@@ -55,7 +55,7 @@ std::int64_t tofloats(MSTraceSeg* seg) {
             changed += static_cast<std::int64_t>(f) != v ? 1 : 0;
             std::memcpy(bytes + 4 * i, &f, 4);
         }
-    } else if (seg->sampletype == 'd') {
+    } else if (type == 'd') {
         for (std::size_t i = 0; i < n; ++i) {
             double v = 0;
             std::memcpy(&v, bytes + 8 * i, 8);
@@ -69,7 +69,7 @@ std::int64_t tofloats(MSTraceSeg* seg) {
             std::memcpy(bytes + 4 * i, &f, 4);
         }
     }
-    seg->sampletype = 'f';
+    type = 'f';
     return changed;
 }
 

@@ -31,11 +31,12 @@ struct Breaks {
 };
 Breaks breaks(const std::vector<Segment>& all);
 
-// The segment's samples as 32-bit floats, in place: integers exactly up to
-// 2^24 and to the nearest beyond, float64 to the nearest. Returns how many
-// changed value, or -1 (nothing changed) when a float64 sample is a finite
-// number beyond the float range.
-std::int64_t tofloats(MSTraceSeg* seg);
+// n samples of type ('i' int32, 'f' float32, 'd' float64) as 32-bit floats,
+// in place, type then 'f': integers exactly up to 2^24 and to the nearest
+// beyond, float64 to the nearest. Returns how many changed value, or -1
+// (nothing changed) when a float64 sample is a finite number beyond the
+// float range.
+std::int64_t tofloats(void* samples, std::int64_t n, char& type);
 std::span<const float> floats(const MSTraceSeg* seg);
 
 // A start time split as the header and the names hold it.
