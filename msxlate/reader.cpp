@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
@@ -47,22 +48,22 @@ std::string takelogged() {
 // holds them.
 class Feed {
   public:
-    static constexpr std::size_t kLook = MAXRECLEN + 64;
+    static constexpr std::size_t kLook = MAXRECLEN + 64, kSize = 4 * kLook;
 
+    // The buffer is made once, and not zeroed: only what is read is looked at.
     explicit Feed(int fd) : fd_(fd) {
-        static std::vector<char> buffer(4 * kLook);
-        buf_ = &buffer;
+        static const std::unique_ptr<char[]> buffer(new char[kSize]);
+        buf_ = buffer.get();
     }
     // At least kLook bytes from here, or all that is left. False on a read error (err()).
     bool fill() {
         if (end_ - pos_ >= kLook || eof_) return true;
-        std::vector<char>& b = *buf_;
-        std::memmove(b.data(), b.data() + pos_, end_ - pos_);
+        std::memmove(buf_, buf_ + pos_, end_ - pos_);
         base_ += static_cast<std::int64_t>(pos_);
         end_ -= pos_;
         pos_ = 0;
         while (end_ < kLook && !eof_) {
-            const ssize_t got = ::read(fd_, b.data() + end_, b.size() - end_);
+            const ssize_t got = ::read(fd_, buf_ + end_, kSize - end_);
             if (got < 0 && errno == EINTR) continue;
             if (got < 0) {
                 err_ = errno;
@@ -73,7 +74,7 @@ class Feed {
         }
         return true;
     }
-    char* at() { return buf_->data() + pos_; }
+    char* at() { return buf_ + pos_; }
     std::size_t avail() const { return end_ - pos_; }
     std::int64_t offset() const { return base_ + static_cast<std::int64_t>(pos_); }
     void skip(std::size_t n) { pos_ += n; }
@@ -82,7 +83,7 @@ class Feed {
 
   private:
     int fd_;
-    std::vector<char>* buf_;
+    char* buf_;
     std::size_t pos_ = 0, end_ = 0;
     std::int64_t base_ = 0;
     bool eof_ = false;
@@ -116,7 +117,8 @@ struct Reading {
     FileRead got;
     Garbage garbage;
     std::uint64_t held = 0; // bytes of samples in the list
-    bool anyrecord = false;
+    std::uint64_t budget;   // bytes they may take
+    bool remeasured = false, anyrecord = false;
 
     void note(std::int64_t at, std::string_view why) {
         ++got.skipped;
@@ -170,12 +172,18 @@ bool Reading::record(int len) {
     } else {
         got.rounded += rounded;
         const std::uint64_t need = held + static_cast<std::uint64_t>(msr->numsamples) * 4;
-        MSTraceSeg* seg = need <= as.budget ? mstl_addmsr(list, msr, 0, 1, -1.0, -1.0) : nullptr;
+        // The budget was taken before the run; before refusing, once more
+        // now: what is available beyond what is held.
+        if (need > budget && !remeasured) {
+            remeasured = true;
+            budget = std::max(budget, held + std::min(memorybudget(), UINT64_MAX - held));
+        }
+        MSTraceSeg* seg = need <= budget ? mstl_addmsr(list, msr, 0, 1, -1.0, -1.0) : nullptr;
         if (seg == nullptr) { // over the budget, or libmseed found no memory
             const std::string said = takelogged();
             Message(kMsgMemory) << file
-                                << (need > as.budget ? "(needs more than " + std::to_string(need >> 20) +
-                                                           " MB, " + std::to_string(as.budget >> 20) +
+                                << (need > budget ? "(needs more than " + std::to_string(need >> 20) +
+                                                        " MB, " + std::to_string(budget >> 20) +
                                                            " MB available)"
                                                      : "(" + (said.empty() ? "no memory" : said) + ")");
             return false;
@@ -199,7 +207,7 @@ std::string byteat(std::string_view file, std::int64_t offset) {
 }
 
 FileRead readfile(int fd, std::string_view file, MSTraceList* list, const ReadAs& as) {
-    Reading r{Feed(fd), file, list, as, {}, {}, 0, false};
+    Reading r{Feed(fd), file, list, as, {}, {}, 0, as.budget};
     while (r.feed.fill() && r.feed.avail() > 0) {
         const std::int64_t at = r.feed.offset();
         const int len = recordlength(r.feed);

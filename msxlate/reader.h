@@ -43,8 +43,8 @@ struct FileRead {
     bool whole = false; // the file itself was refused: its list is empty
 };
 
-// How a file is read: memory allowed for its samples, notes shown or not,
-// the progress line to move on.
+// How a file is read: memory allowed for its samples (measured again before
+// a file is refused for them), notes shown or not, the progress line to move on.
 struct ReadAs {
     std::uint64_t budget = UINT64_MAX;
     bool notes = true;
@@ -59,8 +59,8 @@ void capturelog();
 // when given). Messages are printed as they arise.
 FileRead readfile(int fd, std::string_view file, MSTraceList* list, const ReadAs& as);
 
-// The memory the samples of the next file may take: what the system has
-// available and what this process's limits leave.
+// The memory more samples may take: what the system has available and what
+// this process's limits leave.
 std::uint64_t memorybudget();
 
 // "file at byte N", as messages name a place.

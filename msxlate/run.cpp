@@ -72,6 +72,7 @@ struct Run {
     Outputs out;
     Counts n;
     Progress progress;
+    std::uint64_t budget = 0; // memory for one file's samples, taken at the start
 };
 
 void summary(const Run& run) {
@@ -161,7 +162,7 @@ bool convertfile(Run& run, int fileno) {
         return false;
     }
     MSTraceList* list = mstl_init(nullptr);
-    const ReadAs as{.budget = memorybudget(), .notes = !run.opt.quiet, .progress = &run.progress};
+    const ReadAs as{.budget = run.budget, .notes = !run.opt.quiet, .progress = &run.progress};
     const FileRead got = readfile(fd, file, list, as);
     ::close(fd);
     run.n.skipped += got.skipped;
@@ -217,6 +218,7 @@ int run(int argc, char** argv) {
     }
     run.progress.on = !run.opt.quiet && ::isatty(2) == 1;
     survey(run);
+    run.budget = memorybudget();
     bool failed = false;
     for (int f = 0; f < run.opt.nfiles; ++f) failed = !convertfile(run, f) || failed;
     tick(run.progress, true);

@@ -48,7 +48,23 @@ std::int64_t tofloats(void* samples, std::int64_t count, char& type) {
     // Each float goes where its own sample began or before: nothing is read
     // after it is overwritten. memcpy, as the buffer changes type.
     if (type == 'i') {
+        // Within 2^24 every value is exact: the plain loops below, which the
+        // compiler vectorises, then do the whole work.
+        std::int32_t lo = 0, hi = 0;
         for (std::size_t i = 0; i < n; ++i) {
+            std::int32_t v = 0;
+            std::memcpy(&v, bytes + 4 * i, 4);
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+        const bool exact = lo >= -(1 << 24) && hi <= (1 << 24);
+        for (std::size_t i = 0; exact && i < n; ++i) {
+            std::int32_t v = 0;
+            std::memcpy(&v, bytes + 4 * i, 4);
+            const auto f = static_cast<float>(v);
+            std::memcpy(bytes + 4 * i, &f, 4);
+        }
+        for (std::size_t i = 0; !exact && i < n; ++i) {
             std::int32_t v = 0;
             std::memcpy(&v, bytes + 4 * i, 4);
             const auto f = static_cast<float>(v);
