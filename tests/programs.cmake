@@ -39,3 +39,13 @@ if(NOT KIVF_SANITIZE)
             -P ${CMAKE_CURRENT_SOURCE_DIR}/consumer.cmake)
   set_tests_properties(package_consumer PROPERTIES TIMEOUT 300)
 endif()
+
+if(TARGET msxlate)
+  add_executable(msxlate_e2e msxlate_e2e.cpp)
+  target_link_libraries(msxlate_e2e PRIVATE kivf_static PkgConfig::MSEED GTest::gtest GTest::gtest_main)
+  target_include_directories(msxlate_e2e PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR})
+  target_compile_definitions(msxlate_e2e PRIVATE
+    MSXLATE_BIN="$<TARGET_FILE:msxlate>" KIVF_VERSION="${PROJECT_VERSION}")
+  add_dependencies(msxlate_e2e msxlate)
+  gtest_discover_tests(msxlate_e2e TEST_PREFIX msxlate_e2e. DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+endif()
