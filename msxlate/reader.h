@@ -33,6 +33,7 @@ enum MsMsg : std::int32_t {
     kMsgRange = 2062,     // a float64 sample beyond the float range
     kMsgLibrary = 2063,   // something libmseed said that ours do not (a note)
     kMsgEmpty = 2064,     // an empty file (a note)
+    kMsgRepeated = 2065,  // a segment whose samples another holds (a note)
 };
 
 // What reading one file found.

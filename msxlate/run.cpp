@@ -141,6 +141,17 @@ bool convertsegment(Run& run, int fileno, const Segment& s) {
     return true;
 }
 
+// A segment whose samples another of its file holds: nothing is lost by
+// leaving it out.
+void noterepeat(const Run& run, int fileno, const Segment& s, const Segment& in) {
+    OutName name{}, kept{};
+    outname(s.id, splittime(s.seg->starttime), name);
+    outname(in.id, splittime(in.seg->starttime), kept);
+    Message(kMsgRepeated, "NOTE") << std::string_view(run.out.files[fileno]) << name.data()
+                                  << "(" + std::to_string(s.seg->numsamples) + " samples) in"
+                                  << outpath(run.out, kept.data());
+}
+
 // Open a file named on the command line: a regular file, FIFO or the like,
 // not a directory. -1 when refused (its message printed).
 int openinput(const char* file) {
@@ -175,7 +186,13 @@ bool convertfile(Run& run, int fileno) {
         const Breaks b = breaks(all);
         run.n.gaps += b.gaps;
         run.n.overlaps += b.overlaps;
-        for (const Segment& s : all) {
+        const std::vector<std::ptrdiff_t> repeated = repeats(all);
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            const Segment& s = all[i];
+            if (repeated[i] >= 0) {
+                if (!run.opt.quiet) noterepeat(run, fileno, s, all[static_cast<std::size_t>(repeated[i])]);
+                continue; // let go with the list
+            }
             const bool done = convertsegment(run, fileno, s);
             ++(done ? run.n.segments : run.n.refused);
             ok = ok && done;

@@ -30,15 +30,39 @@ std::vector<Segment> segments(const MSTraceList* list) {
 
 Breaks breaks(const std::vector<Segment>& all) {
     Breaks b;
-    for (std::size_t i = 1; i < all.size(); ++i) {
-        const MSTraceSeg* prev = all[i - 1].seg;
-        if (all[i].id != all[i - 1].id) continue;
-        const double period = HPTMODULUS / prev->samprate;
-        const double off = static_cast<double>(all[i].seg->starttime - prev->endtime) - period;
-        b.gaps += off > period / 2 ? 1 : 0;
-        b.overlaps += off < -period / 2 ? 1 : 0; // else a change of rate or kind of sample
+    const MSTraceSeg* reach = nullptr; // of the channel's segments so far, the one ending last
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const MSTraceSeg* seg = all[i].seg;
+        if (i > 0 && all[i].id == all[i - 1].id) {
+            const double period = HPTMODULUS / reach->samprate;
+            const double off = static_cast<double>(seg->starttime - reach->endtime) - period;
+            b.gaps += off > period / 2 ? 1 : 0;
+            b.overlaps += off < -period / 2 ? 1 : 0; // else a change of rate or kind of sample
+        }
+        if (i == 0 || all[i].id != all[i - 1].id || seg->endtime > reach->endtime) reach = seg;
     }
     return b;
+}
+
+std::vector<std::ptrdiff_t> repeats(const std::vector<Segment>& all) {
+    std::vector<std::ptrdiff_t> of(all.size(), -1);
+    for (std::size_t i = 1; i < all.size(); ++i) {
+        const MSTraceSeg* s = all[i].seg;
+        std::size_t first = i; // the channel's first segment: the earliest that holds them is named
+        while (first > 0 && all[first - 1].id == all[i].id) --first;
+        for (std::size_t j = first; j < i && of[i] < 0; ++j) {
+            const MSTraceSeg* p = all[j].seg;
+            if (p->samprate != s->samprate || s->endtime > p->endtime) continue;
+            const double period = HPTMODULUS / p->samprate;
+            const auto k = std::llround(static_cast<double>(s->starttime - p->starttime) / period);
+            const double off = static_cast<double>(s->starttime - p->starttime) - k * period;
+            if (k < 0 || k + s->numsamples > p->numsamples || std::fabs(off) >= period / 2) continue;
+            const auto n = static_cast<std::size_t>(s->numsamples);
+            if (std::memcmp(floats(p).data() + k, floats(s).data(), n * 4) == 0)
+                of[i] = static_cast<std::ptrdiff_t>(j);
+        }
+    }
+    return of;
 }
 
 std::int64_t tofloats(void* samples, std::int64_t count, char& type) {

@@ -23,13 +23,18 @@ struct Segment {
 // start time.
 std::vector<Segment> segments(const MSTraceList* list);
 
-// Gaps and overlaps between neighbouring segments of one channel (in the
-// order segments gives): a next start more than half a sample after, or
-// before, the next expected sample.
+// Gaps and overlaps in each channel (in the order segments gives): a
+// segment starting more than half a sample after, or before, the sample
+// expected after the channel's segments so far.
 struct Breaks {
     std::int64_t gaps = 0, overlaps = 0;
 };
 Breaks breaks(const std::vector<Segment>& all);
+
+// For each segment, the earlier segment of its channel that holds all its
+// samples at the same times, bit for bit (a record repeated in the file), or
+// -1. Checked before any segment's samples are let go.
+std::vector<std::ptrdiff_t> repeats(const std::vector<Segment>& all);
 
 // n samples of type ('i' int32, 'f' float32, 'd' float64) as 32-bit floats,
 // in place, type then 'f': integers exactly up to 2^24 and to the nearest

@@ -98,6 +98,19 @@ TEST(MsxBreaks, HalfASampleFromTheNextExpectedOneTellsGapsAndOverlaps) {
     }
 }
 
+// A segment inside an earlier one: the next is measured from the earlier one's end.
+TEST(MsxBreaks, ASegmentWithinAnotherMovesNoExpectedSample) {
+    MSTraceID a{};
+    MSTraceSeg whole{}, inside{}, next{};
+    whole.samprate = inside.samprate = next.samprate = 1;
+    whole.endtime = 99 * kSec;
+    inside.starttime = 10 * kSec;
+    inside.endtime = 20 * kSec;
+    next.starttime = 100 * kSec;
+    const Breaks got = breaks({{&a, &whole}, {&a, &inside}, {&a, &next}});
+    EXPECT_EQ(std::array({got.gaps, got.overlaps}), (std::array<std::int64_t, 2>{0, 1}));
+}
+
 TEST(MsxNames, StationAndChannelAreNeededAndNoCodeMayHoldASeparatorOrControl) {
     struct Row {
         const char *net, *sta, *loc, *chan;

@@ -84,7 +84,8 @@ std::string msg(int number, const std::string& particulars) {
         {2060, "ERROR 2060: Segment not converted: its output would replace a miniSEED file of "
                "this run:"},
         {2062, "ERROR 2062: Record not converted: a sample is beyond the range of 32-bit floats:"},
-        {2064, "NOTE 2064: File holds no records: it is empty:"}};
+        {2064, "NOTE 2064: File holds no records: it is empty:"},
+        {2065, "NOTE 2065: Segment skipped: its samples are all in another segment of its file:"}};
     return "msxlate: " + texts.at(number) + " " + particulars + "\n";
 }
 
@@ -447,6 +448,11 @@ TEST_F(Msx, DamagedInputsAndRefusedSegmentsAreReportedWhereTheyAre) {
         {"bytes before and after", {{"in.mseed", junk.substr(0, 64) + all + std::string(700, '\0')}}, args, 2,
          msg(2052, "in.mseed at byte 0 (64 bytes)") + msg(2052, "in.mseed at byte 4160 (700 bytes)"),
          tally(8, 0, 2, 1, 0, 0, 800, 1), {seg(0, 8)}},
+        {"records repeated, one of them twice", {{"in.mseed", msgen::join(recs, {0, 0, 1, 2, 3, 4, 5, 6, 7, 3, 3})}}, args, 0,
+         msg(2065, "in.mseed " + name + " (" + std::to_string(edge[1]) + " samples) in out/" + name) +
+         msg(2065, "in.mseed " + nameAt(edge[3]) + " (" + std::to_string(edge[4] - edge[3]) + " samples) in out/" + name) +
+         msg(2065, "in.mseed " + nameAt(edge[3]) + " (" + std::to_string(edge[4] - edge[3]) + " samples) in out/" + name),
+         tally(11, 0, 0, 1, 0, 3, 800, 1), {seg(0, 8)}},
         {"nothing but bytes", {{"in.mseed", junk + junk}}, args, 2, msg(2054, "in.mseed"), tally(0, 0, 1, 0, 0, 0, 0, 0), {}},
         {"empty", {{"in.mseed", ""}}, args, 0, msg(2064, "in.mseed"), tally(0, 0, 0, 0, 0, 0, 0, 1), {}},
         {"a directory", {{"adir/", ""}}, {"-o", "out", "adir"}, 2, msg(2055, "adir Is a directory"),
