@@ -108,7 +108,7 @@ TEST(MsxBreaks, ASegmentWithinAnotherMovesNoExpectedSample) {
     inside.endtime = 20 * kSec;
     next.starttime = 100 * kSec;
     const Breaks got = breaks({{&a, &whole}, {&a, &inside}, {&a, &next}});
-    EXPECT_EQ(std::array({got.gaps, got.overlaps}), (std::array<std::int64_t, 2>{0, 1}));
+    EXPECT_EQ((std::array<std::int64_t, 2>{got.gaps, got.overlaps}), (std::array<std::int64_t, 2>{0, 1}));
 }
 
 TEST(MsxNames, StationAndChannelAreNeededAndNoCodeMayHoldASeparatorOrControl) {
