@@ -181,11 +181,11 @@ bool Reading::record(int len) {
         MSTraceSeg* seg = need <= budget ? mstl_addmsr(list, msr, 0, 1, -1.0, -1.0) : nullptr;
         if (seg == nullptr) { // over the budget, or libmseed found no memory
             const std::string said = takelogged();
-            Message(kMsgMemory) << file
-                                << (need > budget ? "(needs more than " + std::to_string(need >> 20) +
-                                                        " MB, " + std::to_string(budget >> 20) +
-                                                           " MB available)"
-                                                     : "(" + (said.empty() ? "no memory" : said) + ")");
+            const std::string why =
+                need > budget ? "more than " + std::to_string(need >> 20) + " MB of samples; " +
+                                    std::to_string(budget >> 20) + " MB available"
+                              : (said.empty() ? "no memory" : said);
+            Message(kMsgMemory) << file << "(" + why + ")";
             return false;
         }
         held = need;
@@ -275,7 +275,10 @@ std::uint64_t memorybudget() {
         if (::getrlimit(resource, &lim) == 0 && lim.rlim_cur != RLIM_INFINITY)
             budget = std::min<std::uint64_t>(budget, lim.rlim_cur > used ? lim.rlim_cur - used : 0);
     }
-    return budget;
+    // Kept back for what else the run takes: the read buffer (perhaps not
+    // made yet), a record's decoding, the writer, libmseed's own.
+    constexpr std::uint64_t kKept = 16 << 20;
+    return budget > kKept ? budget - kKept : 0;
 }
 
 } // namespace kivf::msx
