@@ -121,7 +121,7 @@ bool convertsegment(Run& run, int fileno, const Segment& s) {
         return false;
     }
     if (!run.out.written.room()) {
-        Message(kMsgMemory) << file << shown;
+        Message(kMsgMemory) << file << shown << "(no memory left for the names written)";
         return false;
     }
     if (run.opt.dry) {

@@ -1,0 +1,55 @@
+// A benchmark's child process: argv run in dir with standard output thrown
+// away and KIVAUX set, timed from fork to its end, with its CPU time and peak
+// memory; a failing child ends the benchmark. KIVAUX_DIR comes from the build.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace bench {
+
+using Clock = std::chrono::steady_clock;
+
+struct Ran {
+    double seconds; // wall
+    double cpu;     // user + system
+    long maxrss_kb;
+};
+
+inline Ran spawn(const std::filesystem::path& dir, const std::vector<std::string>& argv) {
+    const auto t0 = Clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::chdir(dir.c_str()) != 0) ::_exit(126);
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        ::setenv("KIVAUX", KIVAUX_DIR, 1);
+        std::vector<char*> a;
+        for (const auto& s : argv) a.push_back(const_cast<char*>(s.c_str()));
+        a.push_back(nullptr);
+        ::execv(a[0], a.data());
+        ::_exit(127);
+    }
+    int st = 0;
+    rusage ru{};
+    ::wait4(pid, &st, 0, &ru);
+    const double s = std::chrono::duration<double>(Clock::now() - t0).count();
+    if (!WIFEXITED(st) || WEXITSTATUS(st) != 0) {
+        std::fprintf(stderr, "%s %s failed (status %d)\n", argv[0].c_str(),
+                     argv.size() > 1 ? argv[1].c_str() : "", st);
+        std::exit(1);
+    }
+    const double cpu = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+                       static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
+    return {s, cpu, ru.ru_maxrss};
+}
+
+} // namespace bench
