@@ -53,6 +53,10 @@ TEST(MsxSamples, IntegersAreExactTo2Pow24AndNearestBeyondCountingWhatChanged) {
     EXPECT_EQ(y, (std::vector<float>{0.0F, -7.0F, 16777216.0F, 16777216.0F, -16777220.0F,
                                      2147483648.0F, -2147483648.0F}));
     EXPECT_EQ(changed, 3);
+    // Just beyond 2^24 at most: still counted one by one.
+    EXPECT_EQ(converted<std::int32_t>({1, 16777217, 33554432}, 'i', changed),
+              (std::vector<float>{1.0F, 16777216.0F, 33554432.0F}));
+    EXPECT_EQ(changed, 1);
 }
 
 TEST(MsxSamples, Float64IsRoundedToNearestAndOutOfRangeIsRefusedUntouched) {
