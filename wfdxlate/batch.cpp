@@ -36,18 +36,13 @@ namespace {
 
 // A batch run: its options, its outputs and what it has done so far.
 struct Run {
-    int nfiles = 0;
+    Options opt;
     Schema schema = Schema::automatic;
-    bool dry = false, quiet = false, failed = false;
+    bool failed = false;
     Outputs out;
     Tally tally;
     Progress progress;
 };
-
-Run& therun() {
-    static Run run;
-    return run;
-}
 
 // One record: checked, read, widened, written. False when refused (its
 // message printed). place: the line's place in the run.
@@ -91,13 +86,13 @@ bool convertline(Run& run, const Source& src, std::int64_t lineno, std::uint64_t
     std::string why;
     // A dry run reads no samples but e1 blocks: only decoding them finds their faults.
     const std::int32_t failed =
-        !run.dry || dtcompressed(r.datatype) ? readsamples(r, fd, trace, raw, why) : 0;
+        !run.opt.dry || dtcompressed(r.datatype) ? readsamples(r, fd, trace, raw, why) : 0;
     ::close(fd);
     if (failed != 0) {
         Message(failed) << at << why;
         return false;
     }
-    if (run.dry) {
+    if (run.opt.dry) {
         run.out.written.add(name, place);
         std::printf("%s -> %s (%zu samples, %.*s)\n", at.c_str(), shown.c_str(), n,
                     static_cast<int>(r.datatype.size()), r.datatype.data());
@@ -165,7 +160,7 @@ void convertfile(Run& run, int fileno, std::uint64_t& lines) {
 // separate opening; a pipe or FIFO is never opened for it).
 void survey(Run& run) {
     bool regular = true;
-    for (int f = 0; f < run.nfiles; ++f) {
+    for (int f = 0; f < run.opt.nfiles; ++f) {
         struct stat st {};
         if (::stat(run.out.files[f], &st) != 0) continue;
         run.out.inputs.push_back(FileId{st.st_dev, st.st_ino});
@@ -174,7 +169,7 @@ void survey(Run& run) {
     if (!run.progress.on || !regular) return;
     std::int64_t n = 0;
     static std::array<char, kLineMax> buf;
-    for (int f = 0; f < run.nfiles; ++f) {
+    for (int f = 0; f < run.opt.nfiles; ++f) {
         // Without waiting: a file swapped for a FIFO since it was looked at
         // must not hold the run.
         const int fd = ::open(run.out.files[f], O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -198,8 +193,7 @@ void survey(Run& run) {
 }
 
 // --schema LAYOUT or --schema=LAYOUT.
-int schemaoption(std::string_view arg, int argc, char** argv, int& a) {
-    Run& run = therun();
+int schemaoption(Schema& schema, std::string_view arg, int argc, char** argv, int& a) {
     std::string_view value;
     if (arg.starts_with("--schema=")) {
         value = arg.substr(9);
@@ -210,11 +204,11 @@ int schemaoption(std::string_view arg, int argc, char** argv, int& a) {
         return -2;
     }
     if (value == "auto") {
-        run.schema = Schema::automatic;
+        schema = Schema::automatic;
     } else if (value == "css3.0") {
-        run.schema = Schema::css30;
+        schema = Schema::css30;
     } else if (value == "css2.8") {
-        run.schema = Schema::css28;
+        schema = Schema::css28;
     } else {
         return usage("--schema takes auto, css3.0 or css2.8, not " + std::string(value));
     }
@@ -224,36 +218,35 @@ int schemaoption(std::string_view arg, int argc, char** argv, int& a) {
 } // namespace
 
 int batch(int argc, char** argv) {
-    Run& run = therun();
-    Options o;
-    if (const int status = readoptions(argc, argv, o, help, schemaoption); status >= 0)
-        return status;
+    static Run run;
+    Options& o = run.opt;
+    const auto schema = [](std::string_view arg, int n, char** args, int& a) {
+        return schemaoption(run.schema, arg, n, args, a);
+    };
+    if (const int status = readoptions(argc, argv, o, help, schema); status >= 0) return status;
     if (o.nfiles == 0) return usage("no wfdisc file given");
-    run.dry = o.dry;
-    run.quiet = o.quiet;
     run.out.files = o.files;
-    run.nfiles = o.nfiles;
     const std::string_view outdir = o.outdir;
 
     newhdr(); // starts the message system: catalogue texts from KIVAUX, else built in
     if (!outdir.empty()) {
         run.out.dir = outdir;
-        if (const int err = openoutdir(run.out, !run.dry); err != 0) { // a dry run makes nothing
+        if (const int err = openoutdir(run.out, !run.opt.dry); err != 0) { // a dry run makes nothing
             Message(kMsgOutdir) << outdir << std::strerror(err);
             return 1;
         }
     }
-    run.progress.on = !run.quiet && ::isatty(2) == 1;
+    run.progress.on = !run.opt.quiet && ::isatty(2) == 1;
     survey(run);
     std::uint64_t lines = 0;
-    for (int f = 0; f < run.nfiles; ++f) convertfile(run, f, lines);
+    for (int f = 0; f < run.opt.nfiles; ++f) convertfile(run, f, lines);
     tick(run.progress, true);
     // A listing that could not be written is lost output: said, and a failure.
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
         Message{kMsgLost};
         run.failed = true;
     }
-    if (!run.quiet) summary(run.tally, run.dry, run.progress.start);
+    if (!run.opt.quiet) summary(run.tally, run.opt.dry, run.progress.start);
     return run.failed ? 2 : 0;
 }
 

@@ -12,7 +12,7 @@
 
 namespace kivf::wfdx {
 
-int readoptions(int argc, char** argv, Options& o, void (*help)(), OwnOption own) {
+int readoptions(int argc, char** argv, Options& o, void (*help)(), const OwnOption& own) {
     static std::array<char*, 1> none{};
     int first = argc; // first file name
     bool options = true;
@@ -37,7 +37,7 @@ int readoptions(int argc, char** argv, Options& o, void (*help)(), OwnOption own
             if (++a == argc) return usage("option -o needs a value");
             o.outdir = argv[a];
             if (o.outdir.empty()) return usage("option -o needs a directory name, not ''");
-        } else if (const int status = own != nullptr ? own(arg, argc, argv, a) : -2;
+        } else if (const int status = own ? own(arg, argc, argv, a) : -2;
                    status != -1) {
             return status >= 0 ? status : usage("unknown option " + std::string(arg));
         }
