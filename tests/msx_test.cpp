@@ -1,6 +1,7 @@
 // msxlate's pieces that carry arithmetic: start times split for the header
 // and names, samples made floats, gaps and overlaps told apart, codes fit for
 // names.
+#include "msxlate/reader.h"
 #include "msxlate/segments.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <unistd.h>
 
 using namespace kivf::msx;
 
@@ -113,6 +115,13 @@ TEST(MsxBreaks, ASegmentWithinAnotherMovesNoExpectedSample) {
     next.starttime = 100 * kSec;
     const Breaks got = breaks({{&a, &whole}, {&a, &inside}, {&a, &next}});
     EXPECT_EQ((std::array<std::int64_t, 2>{got.gaps, got.overlaps}), (std::array<std::int64_t, 2>{0, 1}));
+}
+
+// What the system has, not unlimited: below its physical memory.
+TEST(MsxMemory, TheBudgetIsMeasuredBelowThePhysicalMemory) {
+    const auto physical = static_cast<std::uint64_t>(::sysconf(_SC_PHYS_PAGES)) *
+                          static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    EXPECT_LT(memorybudget(), physical);
 }
 
 TEST(MsxNames, StationAndChannelAreNeededAndNoCodeMayHoldASeparatorOrControl) {
