@@ -161,6 +161,8 @@ TEST_F(MsgTest, OutputLayoutsAndDestinations) {
                   outmsg();
               }),
               "\aERROR: \nb\nWARNING: \nb\n\nb\n \aERROR    5:  \n");
+    apcmsg("untyped");
+    EXPECT_EQ(lastmsg(), ""); // nor is it kept
     sendmsg(21, true, {false, true, false, false, false, false});
     sendmsg(20, true, {true, true, true, false, false, false}); // replaced: flags only
     ASSERT_EQ(uopen(21, dir / "w", "NEW"), 0);
