@@ -33,6 +33,7 @@
 // for profiling by hand.
 #include <libmseed.h>
 
+#include "../examples/mspack.h"
 #include "spawn.h"
 
 #include <algorithm>
@@ -82,37 +83,19 @@ std::vector<std::int32_t> seismogram(std::size_t n, std::uint64_t seed) {
     return v;
 }
 
-void put(char* rec, int len, void* file) {
-    if (std::fwrite(rec, 1, static_cast<std::size_t>(len), static_cast<std::FILE*>(file)) !=
-        static_cast<std::size_t>(len))
-        std::abort();
-}
-
 // Steim-2 in 512-byte records, all samples (the last record partly filled).
-// v by value: the packer takes its samples as writable.
 void pack(const fs::path& p, const char* sta, hptime_t start, std::vector<std::int32_t> v) {
+    const std::string bytes = mspack::pack({.net = "XX",
+                                            .sta = sta,
+                                            .loc = "00",
+                                            .chan = "HHZ",
+                                            .start = start,
+                                            .rate = 100.0,
+                                            .ints = std::move(v)});
     std::FILE* f = std::fopen(p.c_str(), "wb");
-    MSRecord* msr = msr_init(nullptr);
-    if (f == nullptr || msr == nullptr) std::abort();
-    std::strcpy(msr->network, "XX");
-    std::snprintf(msr->station, sizeof msr->station, "%s", sta);
-    std::strcpy(msr->location, "00");
-    std::strcpy(msr->channel, "HHZ");
-    msr->dataquality = 'D';
-    msr->starttime = start;
-    msr->samprate = 100.0;
-    msr->reclen = 512;
-    msr->encoding = DE_STEIM2;
-    msr->byteorder = 1;
-    msr->datasamples = v.data();
-    msr->numsamples = static_cast<int64_t>(v.size());
-    msr->sampletype = 'i';
-    int64_t packed = 0;
-    if (msr_pack(msr, put, f, &packed, 1, 0) < 0 || packed != static_cast<int64_t>(v.size()))
+    if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() ||
+        std::fclose(f) != 0)
         std::abort();
-    msr->datasamples = nullptr; // ours, not the record's
-    msr_free(&msr);
-    std::fclose(f);
 }
 
 // The file holds one segment equal to v (the packer is trusted only so far).
@@ -187,7 +170,6 @@ std::vector<std::string> makemany(const fs::path& dir, const std::string& sub) {
     }
     return names;
 }
-
 
 // argv's "OUT" stands for the output directory, out relative to dir.
 Ran spawn(const fs::path& dir, std::vector<std::string> argv, const std::string& out) {

@@ -1,11 +1,10 @@
-// Helpers of the e1 tests: hex to bytes, the public example block and its
-// samples, values spanning a width, and room that ends at an unreadable page.
+// Helpers of the e1 tests: hex to bytes, the public example block and its samples, values
+// spanning a width, and room that ends at an unreadable page.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <random>
 #include <span>
 #include <string>
@@ -41,8 +40,8 @@ inline std::vector<std::int32_t> extremes(int width, std::size_t n, std::uint32_
     return v;
 }
 
-// Room of n bytes right before an unreadable page: a read or write past it
-// stops the test, or makes the system refuse a read into it (EFAULT).
+// Room of n bytes right before an unreadable page: a read or write past it stops the test, or
+// makes the system refuse a read into it (EFAULT).
 struct Guarded {
     const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)), n, size;
     std::byte* base;
@@ -50,13 +49,13 @@ struct Guarded {
     explicit Guarded(std::size_t bytes)
         : n(bytes), size((bytes + page - 1) / page * page + page),
           base(static_cast<std::byte*>(
-              ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0))) {
+              ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0))),
+          room(base + size - page - n, n) {
         if (base == MAP_FAILED || ::mprotect(base + size - page, page, PROT_NONE) != 0)
             std::abort();
-        room = std::span<std::byte>(base + size - page - n, n);
     }
     explicit Guarded(const std::string& b) : Guarded(b.size()) {
-        std::memcpy(room.data(), b.data(), b.size());
+        b.copy(reinterpret_cast<char*>(room.data()), b.size());
     }
     ~Guarded() { ::munmap(base, size); }
 };

@@ -2,6 +2,7 @@
 // error captured, in a working directory of the test's own, for a bounded time.
 #pragma once
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -72,5 +73,34 @@ inline Result run(const std::vector<std::string>& argv, const std::string& dir,
     for (const char* ext : {".in", ".out", ".err"}) std::filesystem::remove(base + ext);
     return r;
 }
+
+// A directory of the test's own, removed at the end. Given a message catalogue, files go in work/
+// and KIVAUX (env) names aux/ with a copy of it, all open to any user a run may be made as.
+struct Scratch {
+    std::filesystem::path root, work;
+    Options env;
+    explicit Scratch(const std::string& catalogue = "") {
+        std::string t = (std::filesystem::temp_directory_path() / "kivf-test-XXXXXX").string();
+        root = work = ::mkdtemp(t.data());
+        if (catalogue.empty()) return;
+        work = root / "work", env.kivaux = (root / "aux").string();
+        for (const auto& d : {work, root / "aux"}) std::filesystem::create_directories(d);
+        std::filesystem::copy_file(catalogue, root / "aux/messages");
+        for (const auto& d : {root, work, root / "aux"}) std::filesystem::permissions(d, std::filesystem::perms::all);
+    }
+    Scratch(const Scratch&) = delete;
+    ~Scratch() { std::error_code ec; std::filesystem::remove_all(root, ec); }
+    std::string p(const std::string& name) const { return (work / name).string(); }
+    void file(const std::string& name, const std::string& bytes) const {
+        std::filesystem::create_directories((work / name).parent_path());
+        std::ofstream(work / name, std::ios::binary) << bytes;
+    }
+    std::vector<std::string> listing(const std::string& dir) const { // sorted
+        std::vector<std::string> v;
+        for (const auto& e : std::filesystem::directory_iterator(work / dir)) v.push_back(e.path().filename());
+        std::sort(v.begin(), v.end());
+        return v;
+    }
+};
 
 } // namespace e2e

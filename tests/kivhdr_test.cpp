@@ -12,8 +12,8 @@
 #include <sys/stat.h>
 
 using namespace kivf;
-using kivtest::HandKiv;
-using kivtest::kBig;
+using kivtest::HandKiv, kivtest::kBig;
+namespace at = kivtest::at;
 
 namespace {
 
@@ -22,14 +22,11 @@ struct Kivhdr : ::testing::Test {
     CmHdr h{};
     KmHdr k{};
     void SetUp() override { // the catalogue as shipped
-        test::resetall();
-        ::setenv("KIVAUX", KIVF_SOURCE_DIR "/kivaux", 1);
-        newhdr();
+        test::resetall(), ::setenv("KIVAUX", KIVF_SOURCE_DIR "/kivaux", 1), newhdr();
     }
     void TearDown() override { test::resetstate(); }
     std::int32_t read(const std::string& name, bool& sw) {
-        std::int32_t nerr = -1;
-        const int fd = test::lowestfd();
+        std::int32_t nerr = -1, fd = test::lowestfd();
         rkivhdr(name, h, k, sw, nerr);
         EXPECT_EQ(test::lowestfd(), fd) << "a descriptor left open";
         return nerr;
@@ -38,9 +35,7 @@ struct Kivhdr : ::testing::Test {
 
 std::string withnpts(std::int32_t npts, std::int32_t leven, std::size_t values, bool big) {
     HandKiv f(big);
-    f.n(316, npts);
-    f.n(420, leven);
-    return f.bytes(values);
+    return f.n(at::NPTS, npts), f.n(at::LEVEN, leven), f.bytes(values);
 }
 
 } // namespace
@@ -52,7 +47,8 @@ TEST_F(Kivhdr, BothByteOrdersReadTheSame) {
     for (const bool swapped : {false, true}) {
         bool sw = !swapped;
         ASSERT_EQ(read(dir / (swapped ? "other.kiv" : "same.kiv"), sw), 0);
-        EXPECT_TRUE(sw == swapped && std::memcmp(&h, &cmhdr, 440) == 0 && k.khdr == kmhdr.khdr);
+        EXPECT_TRUE(sw == swapped && std::memcmp(&h, &cmhdr, at::KSTNM) == 0 &&
+                    k.khdr == kmhdr.khdr);
     }
     cmhdr = CmHdr{}, kmhdr = KmHdr{}; // as at program start: the first newhdr sets up all
     bool sw = false;
@@ -75,13 +71,10 @@ TEST_F(Kivhdr, BothByteOrdersReadTheSame) {
 
 TEST_F(Kivhdr, RefusalsComposeTheirMessageAndLeaveTheRecordsAlone) {
     std::string nvhdr7 = HandKiv().bytes(0);
-    nvhdr7[kBig ? 307 : 304] = 7;
-    const std::string shortf = "Truncated or not a KIV file: shorter than the 632-byte header: F (",
-                      notkiv =
-                          "Not a KIV file: no header version 6 at byte 304 in either byte order: F",
-                      size = "KIV file size does not match NPTS and LEVEN: F (",
-                      other = HandKiv(!kBig).b;
+    nvhdr7[at::NVHDR + (kBig ? 3 : 0)] = 7;
     // clang-format off
+    const std::string shortf = "Truncated or not a KIV file: shorter than the 632-byte header: F (", size = "KIV file size does not match NPTS and LEVEN: F (",
+                      notkiv = "Not a KIV file: no header version 6 at byte 304 in either byte order: F", other = HandKiv(!kBig).b;
     const struct { std::string bytes; std::int32_t nerr; std::string text; } cases[] = { // F: the name
         {"", 1410, "KIV file does not exist: F"}, {other.substr(0, 307), 1413, shortf + "307 bytes)"}, // "": no file at all
         {other.substr(0, 308), 1413, shortf + "308 bytes)"}, {other.substr(0, 631), 1413, shortf + "631 bytes)"},
@@ -92,9 +85,7 @@ TEST_F(Kivhdr, RefusalsComposeTheirMessageAndLeaveTheRecordsAlone) {
     // clang-format on
     const std::string name = dir / "f.kiv";
     for (const auto& c : cases) {
-        std::filesystem::remove(name);
-        h.nhdr.fill(77);
-        k.khdr.fill(Text<8>{});
+        std::filesystem::remove(name), h.nhdr.fill(77), k.khdr.fill(Text<8>{});
         if (!c.bytes.empty()) test::spit(name, c.bytes);
         bool sw = true;
         EXPECT_EQ(read(name, sw), c.nerr) << c.bytes.size();
@@ -102,23 +93,22 @@ TEST_F(Kivhdr, RefusalsComposeTheirMessageAndLeaveTheRecordsAlone) {
         EXPECT_TRUE(cmmsg.msgnum == c.nerr && !sw && h.n(nslot::NPTS) == 77 &&
                     k.k(kslot::KSTNM) == Text<8>{});
     }
-    test::spit(dir / "noread.kiv", withnpts(0, 1, 0, kBig));
-    ::mkdir((dir / "locked").c_str(), 0);
-    ::chmod((dir / "noread.kiv").c_str(), 0);
-    ::chmod(dir.path.c_str(), 0755);
+    test::spit(dir / "noread.kiv", withnpts(0, 1, 0, kBig)),
+        ::chmod((dir / "noread.kiv").c_str(), 0);
+    ::mkdir((dir / "locked").c_str(), 0), ::chmod(dir.path.c_str(), 0755);
     const std::string sys = " (System error occurred.)", acc = " (Insufficient access rights.)";
     // clang-format off
     const std::pair<std::string, std::string> opens[] = {{dir.path.string(), " (Not a plain file.)"},
         {name + "/x.kiv", sys}, {"", " (Empty or overlong name.)"}, {dir / "noread.kiv", acc}, {dir / "locked/x.kiv", acc}};
     // clang-format on
-    for (const auto& c0 : opens) {
-        const std::string &file = c0.first, &why = c0.second;
-        const auto body = [&] {
-            bool sw = false;
-            const std::int32_t nerr = read(file, sw);
-            return uwrite(kStdout, test::msgline(0)), nerr - 1400;
-        };
-        const auto c = test::inchild(body, true);
+    for (const auto& [file, why] : opens) {
+        const auto c = test::inchild(
+            [&, file = file] {
+                bool sw = false;
+                const std::int32_t nerr = read(file, sw);
+                return uwrite(kStdout, test::msgline(0)), nerr - 1400;
+            },
+            true);
         EXPECT_EQ(std::to_string(c.status) + c.out,
                   "11KIV file cannot be opened: " + file + why + "\n");
     }
@@ -141,44 +131,37 @@ TEST_F(Kivhdr, ShownValues) {
     // clang-format on
     for (const auto& [got, want] : shown) EXPECT_EQ(got, want);
     for (const auto& [name, n] : lists) EXPECT_EQ(findlist(name), n) << name;
-    kivtest::setexample(); // h and k as read from the example file
-    h = cmhdr;
-    k = kmhdr;
+    kivtest::setexample(), h = cmhdr, k = kmhdr; // h and k as read from the example file
     // clang-format off
     const std::pair<const char*, const char*> values[] = { // "-": undefined, nothing given; the lister's run shows the defined ones
         {"FILENAME", "my?file"}, {"T4MARKER", "-"}, {"T9MARKER", "-"}, {"FMARKER", "-"}, {"KAHDR08", "-"}, {"IZTYPE", "-"}, {"LCALDA", "true"},
-        {"KHOLE", "-"}, {"NVHDR", "6"}, {"NINF", "0"}, {"NSN", "-"}, {"SCALE", "-"}, {"NOSUCH", "-"}, {"KZDATE", "2016-02-29 (060)"},
-        {"STARTTIME", "2016-02-29T07:05:01.509000Z"}, {"ENDTIME", "2016-02-29T07:05:03.039000Z"}};
+        {"KHOLE", "-"}, {"NVHDR", "6"}, {"NINF", "0"}, {"NSN", "-"}, {"SCALE", "-"}, {"NOSUCH", "-"}, {"KZDATE", "2016-02-29 (060)"}};
+    const std::string start = "2016-02-29T07:05:01.509000Z", end = "2016-02-29T07:05:03.039000Z"; // B -1.5, E 0.03
     // clang-format on
     const auto val = [&](const char* name) {
         std::string v = "x";
         return value(name, h, k, "my\tfile", v) ? v : v.empty() ? "-" : "not cleared";
     };
     for (const auto& [name, want] : values) EXPECT_EQ(val(name), want) << name;
+    EXPECT_EQ(val("STARTTIME") + " " + val("ENDTIME"), start + " " + end);
     for (std::int32_t s = nslot::NZYEAR; s <= nslot::NZMSEC; ++s) { // any part undefined: none
         const std::int32_t keep = std::exchange(h.n(s), -12345);
-        EXPECT_EQ(val(s <= nslot::NZJDAY ? "KZDATE" : "KZTIME") + val("STARTTIME") + val("ENDTIME"),
-                  "---")
-            << s;
+        const std::string part = s <= nslot::NZJDAY ? "KZDATE" : "KZTIME";
+        EXPECT_EQ(val(part.c_str()) + val("STARTTIME") + val("ENDTIME"), "---") << s;
         h.n(s) = keep;
     }
     for (const std::int32_t s : {fslot::B, fslot::E}) { // each time follows its own field only
         const float keep = std::exchange(h.f(s), -12345.0f);
-        EXPECT_EQ(val("STARTTIME") + " " + val("ENDTIME"), s == fslot::B
-                                                               ? "- 2016-02-29T07:05:03.039000Z"
-                                                               : "2016-02-29T07:05:01.509000Z -");
+        EXPECT_EQ(val("STARTTIME") + " " + val("ENDTIME"),
+                  s == fslot::B ? "- " + end : start + " -");
         h.f(s) = keep;
     }
-    k.k(kslot::KA).set("");
-    k.k(kslot::KT3).set("-12345");
-    k.k(kslot::KSTNM).set("-12345");
-    k.k(kslot::KEVNM).set("QUAKE");
-    k.k(kslot::KEVNMC).set("");
+    k.k(kslot::KA).set(""), k.k(kslot::KT3).set("-12345"), k.k(kslot::KSTNM).set("-12345");
+    k.k(kslot::KEVNM).set("QUAKE"), k.k(kslot::KEVNMC).set("");
     EXPECT_EQ(val("AMARKER") + "|" + val("T3MARKER") + "|" + val("KSTCMP") + "|" + val("KEVNM"),
               "12.25|7.125|undefined BHZ|QUAKE");
     const std::string gone = (k.k(kslot::KEVNM).set("-12345"), val("KEVNM"));
-    k.k(kslot::KEVNMC).set("TAIL");
-    k.k(kslot::KCMPNM).set("-12345"); // both undefined: no KSTCMP
+    k.k(kslot::KEVNMC).set("TAIL"), k.k(kslot::KCMPNM).set("-12345"); // both undefined: no KSTCMP
     EXPECT_EQ(gone + "|" + val("KEVNM") + "|" + val("KSTCMP"), "-|-12345  TAIL|-");
     std::string out;
     for (const std::int32_t n : {0, 5}) listing(n, h, k, "f", true, out); // no such list
@@ -194,25 +177,24 @@ TEST_F(Kivhdr, ReferenceTimePlusSeconds) {
         {{2017, 67, 0, 0, 0, 0}, 3599.9997f, "2017-03-08T00:59:59.999756Z"},  // 3599.999755859375
         {{2000, 1, 0, 0, 0, 0}, -0.0078125f, "1999-12-31T23:59:59.992188Z"}, // -7812.5 us: halves to even
         {{2000, 1, 0, 0, 0, 0}, 0.0234375f, "2000-01-01T00:00:00.023438Z"},  // 23437.5 us
-        {{2016, 366, 23, 59, 59, 999}, 0.001f, "2017-01-01T00:00:00.000000Z"},
-        {{2017, 1, 0, 0, 0, 0}, -86400.5f, "2016-12-30T23:59:59.500000Z"},
+        {{2016, 366, 23, 59, 59, 999}, 0.001f, "2017-01-01T00:00:00.000000Z"}, {{2017, 1, 0, 0, 0, 0}, -86400.5f, "2016-12-30T23:59:59.500000Z"},
         {{1900, 60, 0, 0, 0, 0}, 0, "1900-03-01T00:00:00.000000Z"}, {{2000, 60, 0, 0, 0, 0}, 0, "2000-02-29T00:00:00.000000Z"},
         {{0, 60, 12, 0, 0, 0}, 0, "0000-02-29T12:00:00.000000Z"}, {{2017, 0, 24, 0, 0, 0}, 0, "2017-01-01T00:00:00.000000Z"},
         {{2017, 1, 0, 0, 0, -1}, 0, "2016-12-31T23:59:59.999000Z"}, {{2017, 1, 0, 0, 0, 0}, 1e9f, "2048-09-09T01:46:40.000000Z"},
         {{9999, 365, 23, 59, 59, 999}, 0, "9999-12-31T23:59:59.999000Z"}, {{9999, 365, 23, 59, 59, 999}, 0.001f, "-"},
-        {{0, 1, 0, 0, 0, 0}, -4e-7f, "0000-01-01T00:00:00.000000Z"}, {{0, 1, 0, 0, 0, 0}, -1e-6f, "-"},
-        {{big, big, big, big, big, big}, 0, "-"}, {{-big - 1, 1, 0, 0, 0, 0}, 0, "-"}, {{2017, 1, 0, 0, 0, 0}, 3e38f, "-"},
-        {{2017, 1, 0, 0, 0, 0}, -inf, "-"}, {{2017, 1, 0, 0, 0, 0}, std::nanf(""), "-"}, {{2017, 1, 0, 0, 0, 0}, -12345.0f, "-"},
-        {{-12345, 1, 0, 0, 0, 0}, 0, "-"}, {{2017, 1, 0, 0, 0, -12345}, 0, "-"}};
+        {{0, 1, 0, 0, 0, 0}, -4e-7f, "0000-01-01T00:00:00.000000Z"}, {{0, 1, 0, 0, 0, 0}, -1e-6f, "-"}, {{-12345, 1, 0, 0, 0, 0}, 0, "-"},
+        {{big, big, big, big, big, big}, 0, "-"}, {{-big - 1, 1, 0, 0, 0, 0}, 0, "-"}, {{2017, 1, 0, 0, 0, 0}, 3e38f, "-"}, {{2017, 1, 0, 0, 0, 0}, -inf, "-"},
+        {{2017, 1, 0, 0, 0, 0}, std::nanf(""), "-"}, {{2017, 1, 0, 0, 0, 0}, -12345.0f, "-"}, {{2017, 1, 0, 0, 0, -12345}, 0, "-"}};
     // clang-format on
     for (const auto& c : cases) {
         for (std::size_t i = 0; i < 6; ++i) h.n(nslot::NZYEAR + std::int32_t(i)) = c.ref[i];
         std::string out = "x";
-        EXPECT_EQ(kivhdr::showinstant(h, c.seconds, out) ? out
-                  : out.empty()                          ? "-"
-                                                         : "not cleared",
+        const bool shown = kivhdr::showinstant(h, c.seconds, out);
+        EXPECT_EQ(shown         ? out
+                  : out.empty() ? "-"
+                                : "not cleared",
                   c.want)
-            << c.ref[0] << " " << c.ref[1] << " " << c.seconds;
+            << c.ref[0] << " " << c.seconds;
     }
 }
 

@@ -1,4 +1,4 @@
-// Reading KIV files whole, messages taken not printed, the compiled-in catalogue.
+// Reading KIV files whole and as traces, messages taken not printed, the compiled-in catalogue.
 #include "dff/dff.h"
 #include "testutil.h"
 #include <cstring>
@@ -28,27 +28,23 @@ bool holds(const std::vector<float>& a, std::vector<float> want, std::size_t mor
 
 struct Rkiv : ::testing::Test {
     test::TempDir dir;
+    const std::string d = dir.path.string() + "/";
     CmHdr h{};
     KmHdr k{};
     std::vector<float> y, x;
     void SetUp() override {
-        test::resetall();
-        ::setenv("KIVAUX", KIVF_SOURCE_DIR "/kivaux", 1);
-        newhdr();
-        msgprint(false);
+        test::resetall(), ::setenv("KIVAUX", KIVF_SOURCE_DIR "/kivaux", 1), newhdr(),
+            msgprint(false);
     }
     // Random bytes in every field and sample; the bytes wkiv0 writes.
     std::string write(const std::string& name, std::int32_t n, bool leven, unsigned seed) {
         std::mt19937 g(seed);
-        y.resize(n);
-        x.resize(n);
+        y.resize(n), x.resize(n);
         // clang-format off
         for (auto [p, size] : {std::pair{(void*)&cmhdr, 4 * kHdrNumWords}, {(void*)&kmhdr, kHdrTextBytes}, {(void*)y.data(), 4 * n}, {(void*)x.data(), 4 * n}})
             for (std::int32_t i = 0; i < size; ++i) static_cast<char*>(p)[i] = char(g());
         // clang-format on
-        cmhdr.n(nslot::NVHDR) = 6;
-        cmhdr.n(nslot::NPTS) = n;
-        cmhdr.l(lslot::LEVEN) = leven;
+        cmhdr.n(nslot::NVHDR) = 6, cmhdr.n(nslot::NPTS) = n, cmhdr.l(lslot::LEVEN) = leven;
         std::int32_t nerr = -1;
         EXPECT_EQ((wkiv0(dir / name, x, y, nerr), nerr), 0);
         return test::slurp(dir / name);
@@ -62,36 +58,45 @@ struct Rkiv : ::testing::Test {
     }
 };
 
+// rkiv (into given records or the current ones) and a trace read every word and bit back from
+// either byte order; the arrays' room past NPTS stays; a trace writes the same bytes back.
 TEST_F(Rkiv, BothByteOrdersEvenAndUnevenGiveBackEveryWordAndBit) {
     for (const bool leven : {true, false})
         for (const std::int32_t n : {0, 1, 300}) {
-            test::spit(dir / "o.kiv", other(write("f.kiv", n, leven, unsigned(n + leven))));
-            const auto [wrote, wrotek] = std::pair(cmhdr, kmhdr);
+            const std::string wrote = write("f.kiv", n, leven, unsigned(n + leven));
+            test::spit(dir / "o.kiv", other(wrote));
+            const auto [hw, kw] = std::pair(cmhdr, kmhdr);
             for (const bool swap : {false, true}) {
+                const std::string file = d + (swap ? "o.kiv" : "f.kiv");
                 std::vector<float> y2(n + 2, 5.0F), x2(leven ? 0 : n + 1, 5.0F);
                 auto [swapped, nerr] = std::pair(!swap, std::int32_t{-1});
-                if (swap) {
-                    rkiv(dir / "o.kiv", h, k, y2, x2, swapped, nerr);
-                } else {
-                    newhdr();
-                    rkiv(dir / "f.kiv", y2, x2, swapped, nerr);
-                    h = cmhdr;
-                    k = kmhdr;
-                }
+                if (swap)
+                    rkiv(file, h, k, y2, x2, swapped, nerr);
+                else
+                    newhdr(), rkiv(file, y2, x2, swapped, nerr), h = cmhdr, k = kmhdr;
                 EXPECT_TRUE(nerr == 0 && swapped == swap && holds(y2, y, 2) &&
                             (leven || holds(x2, x, 1)) &&
-                            std::memcmp(&h, &wrote, 4 * kHdrNumWords) == 0 && k.khdr == wrotek.khdr)
+                            std::memcmp(&h, &hw, 4 * kHdrNumWords) == 0 && k.khdr == kw.khdr)
                     << leven << swap << n;
+                Trace t = newtrace();
+                swapped = !swap;
+                ASSERT_EQ(readtrace(file, t, swapped), 0);
+                EXPECT_TRUE(swapped == swap && holds(t.y, y, 0) &&
+                            (leven ? t.x.empty() : holds(t.x, x, 0)) && t.hdr.undfflt == kUndfFlt)
+                    << leven << swap << n;
+                ASSERT_EQ(writetrace(d + "t.kiv", t), 0);
+                EXPECT_TRUE(test::slurp(d + "t.kiv") == wrote) << leven << swap << n;
             }
         }
 }
 
-// The header check's refusals are the header reader's; one here, then the array spans.
+// The header check's refusals are the header reader's; one here, then the array spans. Arrays
+// that disagree are refused before a trace is written; a failed read changes nothing.
 TEST_F(Rkiv, RefusalsLeaveHeaderArraysAndDescriptorsAsTheyWere) {
     test::spit(dir / "even.kiv", other(write("even.kiv", 4, true, 1)));
     test::spit(dir / "cut.kiv", write("uneven.kiv", 4, false, 2).substr(0, 660));
     // clang-format off
-    const std::string d = dir.path.string() + "/", e = "ERROR 141", t1417 = "7: An array is shorter than the KIV file's sample count NPTS: " + d;
+    const std::string e = "ERROR 141", t1417 = "7: An array is shorter than the KIV file's sample count NPTS: " + d;
     const struct { std::string file; std::size_t ny, nx; std::string want; } cases[] = {
         {"cut.kiv", 9, 9, e + "4: KIV file size does not match NPTS and LEVEN: " + d + "cut.kiv (660 bytes, expected 664 for NPTS = 4 and LEVEN false)"},
         {"even.kiv", 3, 0, e + t1417 + "even.kiv (NPTS = 4, yarray holds 3)"}, {"uneven.kiv", 4, 3, e + t1417 + "uneven.kiv (NPTS = 4, xarray holds 3)"}};
@@ -106,47 +111,20 @@ TEST_F(Rkiv, RefusalsLeaveHeaderArraysAndDescriptorsAsTheyWere) {
                     fd == test::lowestfd() && holds(y2, {}, c.ny) && holds(x2, {}, c.nx))
             << c.file;
     }
-    zsetio(
-        [](int, void*, std::size_t) -> long { // every read fails
-            errno = EIO;
-            return -1;
-        },
-        nullptr);
+    zsetio([](int, void*, std::size_t) -> long { return errno = EIO, -1; }, nullptr); // reads fail
     auto [swapped, nerr] = std::pair(false, std::int32_t{0});
     rkivhdr(d + "even.kiv", h, k, swapped, nerr);
     zsetio(nullptr, nullptr);
     EXPECT_EQ(last(), "1415|ERROR 1415: KIV file header cannot be read: " + d + "even.kiv");
-}
-
-// A trace reads what wkiv0 wrote in either order and writes the same bytes back.
-TEST_F(Rkiv, TracesReadAndWriteTheFilesWordForWord) {
-    for (const bool leven : {true, false})
-        for (const std::int32_t n : {0, 7}) {
-            const std::string wrote = write("f.kiv", n, leven, unsigned(n + 9 * leven));
-            test::spit(dir / "o.kiv", other(wrote));
-            for (const bool swap : {false, true}) {
-                Trace t = newtrace();
-                bool swapped = !swap;
-                ASSERT_EQ(readtrace(dir / (swap ? "o.kiv" : "f.kiv"), t, swapped), 0);
-                EXPECT_TRUE(swapped == swap && holds(t.y, y, 0) &&
-                            (leven ? t.x.empty() : holds(t.x, x, 0)) && t.hdr.undfflt == kUndfFlt)
-                    << leven << swap << n;
-                ASSERT_EQ(writetrace(dir / "t.kiv", t), 0);
-                EXPECT_EQ(test::slurp(dir / "t.kiv"), wrote) << leven << swap << n;
-            }
-        }
-    // Arrays that disagree are refused before anything is made; a failed read changes nothing.
     Trace t = newtrace();
     EXPECT_EQ(std::memcmp(&t.hdr, &(newhdr(), cmhdr), sizeof t.hdr), 0);
-    const std::string d = dir.path.string() + "/";
     // clang-format off
-    const struct { std::size_t ny, nx; std::int32_t nerr; std::string want; } cases[] = {
+    const struct { std::size_t ny, nx; std::int32_t nerr; std::string want; } arrays[] = {
         {3, 2, 1402, "ERROR 1402: Cannot write a waveform file: the independent array is shorter than NPTS: " + d + "n.kiv (NPTS = 3 array length = 2 )"},
         {2, 3, 1401, "ERROR 1401: Cannot write a waveform file: the sample array is shorter than NPTS: " + d + "n.kiv (NPTS = 3 array length = 2 )"}};
     // clang-format on
-    for (const auto& c : cases) {
-        t.y.assign(c.ny, 1.0F);
-        t.x.assign(c.nx, 2.0F);
+    for (const auto& c : arrays) {
+        t.y.assign(c.ny, 1.0F), t.x.assign(c.nx, 2.0F);
         EXPECT_EQ(writetrace(d + "n.kiv", t), c.nerr);
         EXPECT_EQ(lastmsg(), c.want);
         EXPECT_FALSE(std::filesystem::exists(dir / "n.kiv"));
@@ -162,29 +140,20 @@ TEST_F(Rkiv, MessagesAreTakenInsteadOfPrinted) {
     sendmsg(7, true, {true, true, true, true, true, true});
     setnhv("NOPE", 1, nerr); // unprinted
     EXPECT_EQ(last(), "1337|ERROR 1337: No header field of this kind has the name NOPE");
-    outmsg();
-    wrtmsg(7);
-    msgprint(true);
-    setmsg("WARNING", 0);
-    wrtmsg(7);
-    outmsg();
-    msgprint(false);
-    uclose(7);
+    outmsg(), wrtmsg(7), msgprint(true);
+    setmsg("WARNING", 0), wrtmsg(7), outmsg();
+    msgprint(false), uclose(7);
     EXPECT_EQ(test::slurp(dir / "out"), "WARNING: \n WARNING:  \n");
     EXPECT_EQ((setmsg("ERROR", 116), last()),
               "116|ERROR  116: No free unit number is left to open a file.");
-    setmsg("ERROR", 1001);
-    aplmsg("two");
-    aplmsg("three");
+    setmsg("ERROR", 1001), aplmsg("two"), aplmsg("three");
     EXPECT_EQ(last(), "1001|ERROR 1001: Number 1001\ntwo\nthree");
     EXPECT_EQ(last(20), "1001|ERROR 1001: Number 1");
     EXPECT_EQ((clrmsg(), last()), "0|");
 }
 
 TEST(BuiltinCatalogue, WithoutKivauxTheCatalogueFileIsCompiledIn) {
-    test::resetall();
-    ::unsetenv("KIVAUX");
-    newhdr();
+    test::resetall(), ::unsetenv("KIVAUX"), newhdr();
     std::istringstream in(test::slurp(KIVF_SOURCE_DIR "/kivaux/messages"));
     std::int32_t i = 0;
     for (std::string l; std::getline(in, l); ++i)

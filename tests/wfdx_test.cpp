@@ -5,17 +5,11 @@
 
 #include <string>
 
-namespace {
-
-using kivf::wfdx::Written;
-
-// Names as a batch run makes them: alike but for a few characters.
-std::string name(std::size_t i) {
-    return "STA" + std::to_string(i % 97) + ".BHZ.2017.067.00.00." + std::to_string(i) + ".kiv";
-}
-
 TEST(Written, EveryNameKeepsItsPlaceThroughManyGrowths) {
-    Written w;
+    const auto name = [](std::size_t i) { // as a batch run makes them: alike but for a few characters
+        return "STA" + std::to_string(i % 97) + ".BHZ.2017.067.00.00." + std::to_string(i) + ".kiv";
+    };
+    kivf::wfdx::Written w;
     constexpr std::size_t n = 100'000; // the table grows some twenty times
     EXPECT_EQ(w.find(name(0)), 0u);
     for (std::size_t i = 0; i < n; ++i) {
@@ -31,11 +25,8 @@ TEST(Written, EveryNameKeepsItsPlaceThroughManyGrowths) {
     EXPECT_LE(w.bytes(), n * 25);
     EXPECT_GE(w.bytes() * 4, n * 16 * 5);
     // Names that differ only past a piece of 8, or by a NUL, or by length.
-    for (const std::string& s :
-         {std::string("ABCDEFGH1"), std::string("ABCDEFGH\0", 9), std::string("ABCDEFGH")})
+    for (const std::string& s : {std::string("ABCDEFGH1"), std::string("ABCDEFGH\0", 9), std::string("ABCDEFGH")})
         EXPECT_EQ(w.find(s), 0u) << s;
-    w.room(), w.add("ABCDEFGH", Written::kMaxPlace + 5); // a place too large is kept as the largest
-    EXPECT_EQ(w.find("ABCDEFGH") + w.find(std::string("ABCDEFGH\0", 9)), Written::kMaxPlace);
+    w.room(), w.add("ABCDEFGH", kivf::wfdx::Written::kMaxPlace + 5); // a place too large is kept as the largest
+    EXPECT_EQ(w.find("ABCDEFGH") + w.find(std::string("ABCDEFGH\0", 9)), kivf::wfdx::Written::kMaxPlace);
 }
-
-} // namespace
