@@ -179,6 +179,7 @@ TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
         {css30("S", "U", kT0, "1", "1", "s4", ".", "s.w", "0"), "2040: " + R + "its waveform file was not written: b.wfdisc:27 out/S.U" + kName + " Is a directory"},
         {"", "2041: Wfdisc file cannot be read: missing.wfdisc No such file or directory"},
         {"", "2041: Wfdisc file cannot be read: adir Is a directory"},
+        {"", "2041: Wfdisc file cannot be read: /proc/self/mem Input/output error"}, // a read that fails
         {"", "2034: " + R + "the date column disagrees with the date of the start time: c.wfdisc:2 2017066 (start time is in 2017067)"},
         {"", "2042: Wfdisc layout cannot be told from this first line; name it with --schema css3.0 or --schema css2.8: x.wfdisc:1"},
         {"", "2046: " + R + "its output would replace a wfdisc file of this run: out/" + W + ":1 out/" + W}, // itself
@@ -189,13 +190,13 @@ TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
     file("b.wfdisc", wf), file("x.wfdisc", "12345 ABC 3 4\n"), file("out/S.V" + kName, "own!"), file("out/" + W, self);
     file("c.wfdisc", "2017067 " + kT0 + " S N 1 1 1 1 - - s4 - 1 1 . s.w 4\n2017066 " + kT0 + " S O 1 1 1 1 - - s4 - 1 1 . s.w 4\n");
     fs::create_directories(root / "out" / ("S.U" + kName) / "full"); // no file can be renamed over it
-    const auto r = run({"-o", "out", "b.wfdisc", "missing.wfdisc", "adir", "c.wfdisc", "x.wfdisc", "out/" + W});
+    const auto r = run({"-o", "out", "b.wfdisc", "missing.wfdisc", "adir", "/proc/self/mem", "c.wfdisc", "x.wfdisc", "out/" + W});
     EXPECT_EQ(r.err.substr(0, r.err.rfind(',')) + std::to_string(r.status), want + "wfdxlate: 5 records converted, 25 refused, 5 samples, 3 wfdisc files2");
     EXPECT_EQ(listing("out"), (std::vector<std::string>{"S.K" + kName, "S.M" + kName, "S.N" + kName, "S.U" + kName, "S.V" + kName, W, "S.Y" + kName, "S.Z" + kName}));
     EXPECT_EQ(out("S.V" + kName) + out(W), "own!" + self); // neither replaced
     EXPECT_EQ(word(out("S.K" + kName), at::NPTS) + sample(out("S.M" + kName), 0), 3.0f); // the first writer's stays; foff 4: sample 2
-    EXPECT_EQ(run({"-q", "-o", "out", "c.wfdisc"}).status, 2); // one refusal after a success
-    EXPECT_EQ(run({"-q", "-o", "out", "x.wfdisc"}).status, 2); // a file refused whole, alone
+    for (const char* alone : {"c.wfdisc", "x.wfdisc", "/proc/self/mem"}) // a refusal after a success, a file refused whole, a failed read
+        EXPECT_EQ(run({"-q", "-o", "out", alone}).status, 2) << alone;
 }
 
 TEST_F(Batch, E1RecordsAreTheirValuesAsS4WouldBeAndACorruptOneIsRefusedAtItsBlock) {

@@ -1,6 +1,6 @@
 // A host that loads sphgeo.mex and calls its gateway, offering the version-4 mxCreateFull or
 // (SPHGEO_HOST_DOUBLE_MATRIX) only mxCreateDoubleMatrix, as GNU Octave; mexErrMsgTxt throws the
-// text after the function's name (the plug-in's file name), as Octave shows it.
+// text after the plug-in's file name, as Octave shows it.
 #include "sphgeo.h"
 
 #include <gtest/gtest.h>
@@ -97,49 +97,37 @@ TEST(SphgeoHost, StatedCasesShapesAndRefusals) {
         expect_stated(c, d);
     }
     const std::vector<double> lat = {0, 10, 90, 0, 0, 45}, lon = {10, 0, 0, -10, 350, 45};
-    for (auto [m, n, computed] :
-         {std::array<std::size_t, 3>{1, 5, 5}, {5, 1, 5}, {2, 3, 3}, {0, 0, 0}, {1, 1, 1}}) {
-        ASSERT_EQ(call(4, {full(m, n, {lat.data(), lat.data() + m * n}),
-                           full(m, n, {lon.data(), lon.data() + m * n}), scalar(0), scalar(0)}),
-                  "");
+    // clang-format off
+    for (auto [m, n, computed] : {std::array<std::size_t, 3>{1, 5, 5}, {5, 1, 5}, {2, 3, 3}, {0, 0, 0}, {1, 1, 1}}) {
+        const auto first = [&](const std::vector<double>& v) { return full(m, n, {v.data(), v.data() + m * n}); };
+        ASSERT_EQ(call(4, {first(lat), first(lon), scalar(0), scalar(0)}), "");
         for (std::size_t k = 0; k < 6; ++k) // delta, dist, azim, bazim in that order, complex
-            EXPECT_TRUE(k > 3 ? !plhs[k]
-                              : created.size() == 4 && plhs[k] == created[k].get() &&
-                                    plhs[k]->m == m && plhs[k]->n == n && plhs[k]->complex &&
-                                    plhs[k]->im == std::vector<double>(m * n))
-                << k;
+            EXPECT_TRUE(k > 3 ? !plhs[k] : created.size() == 4 && plhs[k] == created[k].get() && plhs[k]->m == m && plhs[k]->n == n &&
+                                               plhs[k]->complex && plhs[k]->im == std::vector<double>(m * n)) << k;
         for (std::size_t j = 0; j < m * n; ++j) { // the ones not computed stay 0
-            const std::array<double, 4> r{plhs[0]->re[j], plhs[1]->re[j], plhs[2]->re[j],
-                                          plhs[3]->re[j]};
-            if (j < computed)
-                expect_stated(stated[j], r);
-            else
-                EXPECT_EQ(r, (std::array<double, 4>{}));
+            const std::array<double, 4> r{plhs[0]->re[j], plhs[1]->re[j], plhs[2]->re[j], plhs[3]->re[j]};
+            if (j < computed) expect_stated(stated[j], r); else EXPECT_EQ(r, (std::array<double, 4>{}));
         }
     }
     const mxArray five = full(1, 5, {1, 2, 3, 4, 5}), e = full(0, 0, {}), z = scalar(0);
     const std::string fewer = "slon has fewer elements than slat", none = "elat must not be empty";
-    // clang-format off
     std::vector<std::tuple<std::int32_t, std::vector<mxArray>, std::string>> cases = { // "" the usage
         {4, {five, five, z}, ""}, {1, {five, five, z}, ""}, {3, {five, five, z, z}, ""}, {5, {five, five, z, z}, ""},
         {4, {five, five, z, z, z}, ""}, {4, {}, ""}, {4, {five, full(1, 4, {1, 2, 3, 4}), z, z}, fewer},
         {4, {full(2, 1, {1, 2}), e, z, z}, fewer}, {4, {five, five, e, z}, none}, {4, {five, five, z, full(1, 0, {})}, "elon must not be empty"},
         {4, {e, e, full(0, 1, {}), z}, none}, {4, {full(0, 3, {}), full(0, 3, {}), z, z}, "slat is empty but not 0-by-0 (no stations is 0-by-0)"}};
-    // clang-format on
     for (int c = 0; c < 12; ++c) { // each argument in turn not double, complex, sparse
-        const std::string name[] = {"slat", "slon", "elat", "elon"};
+        const char* name[] = {"slat", "slon", "elat", "elon"};
         auto& [n, args, msg] = cases.emplace_back(4, std::vector{five, five, z, z},
-                                                  name[c / 3] + " must be a real double " +
-                                                      (c < 6 ? "vector" : "scalar"));
+                                                  name[c / 3] + std::string(" must be a real double ") + (c < 6 ? "vector" : "scalar"));
         mxArray& a = args[c / 3];
-        a.isdouble = c % 3 != 0;
-        if (c % 3 == 0) a.re.clear();
+        if (c % 3 == 0) a.isdouble = false, a.re.clear();
         if (c % 3 == 1) a.complex = true, a.im.assign(5, 1.0);
         if (c % 3 == 2) a.sparse = true, a.re = {7};
     }
+    // clang-format on
     for (const auto& [nlhs, args, msg] : cases) {
-        EXPECT_EQ(call(nlhs, args), msg.empty() ? usage : "sphgeo: " + msg)
-            << nlhs << " " << args.size();
+        EXPECT_EQ(call(nlhs, args), msg.empty() ? usage : "sphgeo: " + msg) << nlhs << " " << args.size();
         EXPECT_TRUE(created.empty() && plhs == Out{}) << "created before the refusal";
     }
     nomemory = true; // no result for one station is a refusal; none is needed for none

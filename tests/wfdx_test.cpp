@@ -1,4 +1,5 @@
 // The converter's pieces that a run cannot show one by one.
+#include "wfdxlate/layout.h"
 #include "wfdxlate/written.h"
 
 #include <gtest/gtest.h>
@@ -29,4 +30,13 @@ TEST(Written, EveryNameKeepsItsPlaceThroughManyGrowths) {
         EXPECT_EQ(w.find(s), 0u) << s;
     w.room(), w.add("ABCDEFGH", kivf::wfdx::Written::kMaxPlace + 5); // a place too large is kept as the largest
     EXPECT_EQ(w.find("ABCDEFGH") + w.find(std::string("ABCDEFGH\0", 9)), kivf::wfdx::Written::kMaxPlace);
+}
+
+// Sample paths are taken from the wfdisc file's directory; the root directory stays "/".
+TEST(Layout, AWfdiscFilesDirectory) {
+    using kivf::wfdx::Schema;
+    const std::pair<const char*, const char*> cases[] = {
+        {"/x.wfdisc", "/"}, {"//x.wfdisc", "/"}, {"a/b/x.wfdisc", "a/b"}, {"x.wfdisc", ""}};
+    for (const auto& [file, dir] : cases)
+        EXPECT_EQ(kivf::wfdx::source(file, Schema::css28).dir, dir) << file;
 }
