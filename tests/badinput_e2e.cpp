@@ -14,15 +14,18 @@
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 
-// clang-format off
 namespace {
 
 const std::string kPrompt = "Enter wfdisc filename: ";
 
-std::string err(int num, const std::string& text) { return " \aERROR "s + (num < 1000 ? " " : "") + std::to_string(num) + ": " + text + "\n"; }
+std::string err(int num, const std::string& text) {
+    return " \aERROR "s + (num < 1000 ? " " : "") + std::to_string(num) + ": " + text + "\n";
+}
 const std::string kNoKiv = "kivhdr: ERROR 1410: KIV file does not exist: x.kiv\n";
 
-std::string rec(const std::string& t1to6, const std::string& path = "s.w") { return t1to6 + " 1 1 STS o s4 - 1 1 . " + path + " 0 -1 2015 u0 u1\n"; }
+std::string rec(const std::string& t1to6, const std::string& path = "s.w") {
+    return t1to6 + " 1 1 STS o s4 - 1 1 . " + path + " 0 -1 2015 u0 u1\n";
+}
 const auto words = [](std::size_t n) { return std::string(4 * n, '\1'); };
 
 // How the program is started, and what else is checked afterwards.
@@ -34,15 +37,21 @@ struct Env : e2e::Scratch {
     void kivhdr(const std::string& arg) { argv = {KIVHDR_BIN, arg}; }
     void shell(const std::string& script) { argv = {"/bin/sh", "-c", script, WFDXLATE_BIN}; }
     void catalogue(const std::function<void(const fs::path&)>& make) {
-        fs::create_directories(work / "cat"), make(work / "cat/messages"), env.kivaux = p("cat");
+        fs::create_directories(work / "cat");
+        make(work / "cat/messages");
+        env.kivaux = p("cat");
     }
     void unchanged(const std::string& name) { // a file that must keep its bytes
-        check = [name, was = e2e::readfile(p(name))](const Env& e) { EXPECT_EQ(e2e::readfile(e.p(name)), was) << name; };
+        check = [name, was = e2e::readfile(p(name))](const Env& e) {
+            EXPECT_EQ(e2e::readfile(e.p(name)), was) << name;
+        };
     }
 };
 
 // The usual setup: a sample file of 2 words and a wfdisc file of one record.
-auto one(const std::string& t1to6, const std::string& path = "s.w") { return [=](Env& e) { e.file(path, words(2)), e.file("w", rec(t1to6, path)); }; }
+auto one(const std::string& t1to6, const std::string& path = "s.w") {
+    return [=](Env& e) { e.file(path, words(2)), e.file("w", rec(t1to6, path)); };
+}
 
 struct Row {
     std::string what;
@@ -50,9 +59,10 @@ struct Row {
     std::string out; // after the prompt, exactly ("*": converter messages only)
     int status;
     std::vector<std::string> exist = {}, absent = {}; // relative to the working directory
-    std::string errout = ""; // standard error, exactly
+    std::string errout = "";                          // standard error, exactly
 };
 
+// clang-format off
 std::vector<Row> rows() {
     const std::string okrec = rec("1995123 0 A B 2 1"), full = "kivhdr: cannot write standard output: No space left on device\n";
     const std::string k2014 = "ERROR 2014: Standard output cannot be written: messages of this run were lost.\n";
@@ -141,6 +151,7 @@ std::vector<Row> rows() {
          }, err(2013, "Record not converted: its waveform file would replace the wfdisc file; wfdisc line 1 s.w.kiv"), 2},
     };
 }
+// clang-format on
 
 class BadInput : public ::testing::TestWithParam<std::size_t> {};
 
@@ -156,7 +167,8 @@ TEST_P(BadInput, Row) {
     const bool prompt = e.argv[0] != KIVHDR_BIN && e.env.closed != 1 && e.env.outfile.empty();
     std::string want = (prompt ? kPrompt : "") + row.out, werr = row.errout;
     for (std::string* s : {&want, &werr}) // "@" stands for the working directory
-        for (std::size_t at; (at = s->find('@')) != std::string::npos;) s->replace(at, 1, e.work.string());
+        for (std::size_t at; (at = s->find('@')) != std::string::npos;)
+            s->replace(at, 1, e.work.string());
     if (row.out == "*") // one message of a converter number per refused line
         EXPECT_TRUE(std::regex_match(r.out, std::regex(kPrompt + "( \aERROR 200[^\n]*\n)+")));
     else
@@ -165,7 +177,8 @@ TEST_P(BadInput, Row) {
     e.check(e);
     for (const auto& f : row.exist) EXPECT_TRUE(fs::exists(e.work / f)) << f;
     for (const auto& f : row.absent) EXPECT_FALSE(fs::exists(e.work / f)) << f;
-    for (const auto& f : e.listing("")) EXPECT_FALSE(f.starts_with(".kivtmp")) << f; // none left behind
+    for (const auto& f : e.listing(""))
+        EXPECT_FALSE(f.starts_with(".kivtmp")) << f; // none left behind
     std::error_code ec;
     fs::permissions(e.work / "d", fs::perms::all, ec);
 }

@@ -12,28 +12,33 @@
 namespace fs = std::filesystem;
 using namespace kivtest;
 
-// clang-format off
 namespace {
 
 std::string hexbytes(const std::string& hex) {
     std::string b;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) b += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        b += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
     return b;
 }
 
 // A CSS 3.0 line with single blanks: the columns that matter, the rest filler.
 using Arg = const std::string&;
-std::string css30(Arg sta, Arg chan, Arg time, Arg nsamp, Arg rate, Arg dt, Arg dir, Arg dfile, Arg foff, Arg instype = "-") {
-    return sta + " " + chan + " " + time + " -1 -1 2017066 0 " + nsamp + " " + rate + " 0.5 1.0 " + instype + " - " + dt + " - " + dir + " " +
-           dfile + " " + foff + " -1 1489009080.00000\n";
+std::string css30(Arg sta, Arg chan, Arg time, Arg nsamp, Arg rate, Arg dt, Arg dir, Arg dfile,
+                  Arg foff, Arg instype = "-") {
+    return sta + " " + chan + " " + time + " -1 -1 2017066 0 " + nsamp + " " + rate + " 0.5 1.0 " +
+           instype + " - " + dt + " - " + dir + " " + dfile + " " + foff + " -1 1489009080.00000\n";
 }
 
 const std::string kT0 = "1488931200.01900"; // 2017-03-08 (day 067) 00:00:00.019
 const std::string kName = ".2017.067.00.00.00.019.kiv";
 
 struct Batch : ::testing::Test, e2e::Scratch { // the program's working directory, out/ made
-    Batch() { fs::create_directories(work / "out"), env.kivaux = KIVF_SOURCE_DIR "/kivaux"; }
-    e2e::Result run(std::vector<std::string> args, const std::string& cwd = "", const e2e::Options* o = nullptr) const {
+    Batch() {
+        fs::create_directories(work / "out");
+        env.kivaux = KIVF_SOURCE_DIR "/kivaux";
+    }
+    e2e::Result run(std::vector<std::string> args, const std::string& cwd = "",
+                    const e2e::Options* o = nullptr) const {
         args.insert(args.begin(), WFDXLATE_BIN);
         return e2e::run(args, cwd.empty() ? work.string() : cwd, "", o ? *o : env);
     }
@@ -42,6 +47,7 @@ struct Batch : ::testing::Test, e2e::Scratch { // the program's working director
 
 // A record per datatype: values in both byte orders (s/t as given, i/f reversed) and the float32
 // bits each must become.
+// clang-format off
 const std::tuple<const char*, const char*, std::vector<const char*>, std::vector<std::uint32_t>> kTypes[] = {
     {"s4", "i4", {"01000001", "01000003", "80000000", "7FFFFFFF"}, {0x4B800000, 0x4B800002, 0xCF000000, 0x4F000000}}, // 2^24 + 1 to 2^24, tie to even, INT_MIN, INT_MAX
     {"s2", "i2", {"8000", "7FFF"}, {0xC7000000, 0x46FFFE00}},
@@ -49,14 +55,20 @@ const std::tuple<const char*, const char*, std::vector<const char*>, std::vector
     {"t4", "f4", {"7FC00001", "7F800000", "FF800000", "00000001"}, {0x7FC00001, 0x7F800000, 0xFF800000, 0x00000001}}, // NaN payload, infs, subnormal
     {"t8", "f8", {"7FF0000000000000", "7FF8000000000000", "3FB999999999999A", "3FF0000010000000"}, {0x7F800000, 0x7FC00000, 0x3DCCCCCD, 0x3F800000}}, // 1 + 2^-24: to even
 };
+// clang-format on
 
 TEST_F(Batch, EveryDatatypeInBothByteOrdersBitForBitAndAMillionSamples) {
     std::string data = "pad", wf;
     std::vector<std::string> want, got;
     for (bool little : {false, true})
         for (const auto& [be, le, values, floats] : kTypes) {
-            wf += css30("STA", "C" + std::to_string(want.size()), kT0, std::to_string(values.size()), "20", little ? le : be, "-", "all.w", std::to_string(data.size()));
-            for (std::string b : values) b = hexbytes(b), data += little ? std::string(b.rbegin(), b.rend()) : b;
+            wf +=
+                css30("STA", "C" + std::to_string(want.size()), kT0, std::to_string(values.size()),
+                      "20", little ? le : be, "-", "all.w", std::to_string(data.size()));
+            for (const char* hex : values) {
+                const std::string b = hexbytes(hex);
+                data += little ? std::string(b.rbegin(), b.rend()) : b;
+            }
             data += "x"; // odd offsets
             want.emplace_back(reinterpret_cast<const char*>(floats.data()), 4 * floats.size());
         }
@@ -64,17 +76,21 @@ TEST_F(Batch, EveryDatatypeInBothByteOrdersBitForBitAndAMillionSamples) {
     wf += css30("BIG", "HHZ", kT0, "1000000", "9", "s4", ".", "all.w", std::to_string(data.size()));
     for (std::uint32_t i = 0; i < 1'000'000; ++i) // spread over all 32 bits
         for (int j = 24; j >= 0; j -= 8) data += static_cast<char>(v(i) >> j);
-    file("all.w", data), file("a.wfdisc", wf);
+    file("all.w", data);
+    file("a.wfdisc", wf);
     EXPECT_EQ(run({"-o", "out", "a.wfdisc"}).status, 0);
-    for (std::size_t i = 0; i < want.size(); ++i) got.push_back(out("STA.C" + std::to_string(i) + kName).substr(at::DATA));
+    for (std::size_t i = 0; i < want.size(); ++i)
+        got.push_back(out("STA.C" + std::to_string(i) + kName).substr(at::DATA));
     EXPECT_EQ(got, want);
     const std::string k = out("BIG.HHZ" + kName);
     ASSERT_EQ(k.size(), at::DATA + 4'000'000u);
     EXPECT_EQ(word(k, at::NPTS), 1'000'000);
-    for (std::uint32_t i : {0u, 1u, 4095u, 777'777u, 999'999u}) EXPECT_EQ(sample(k, i), static_cast<float>(v(i))) << i;
+    for (std::uint32_t i : {0u, 1u, 4095u, 777'777u, 999'999u})
+        EXPECT_EQ(sample(k, i), static_cast<float>(v(i))) << i;
 }
 
 // The reference time keeps the millisecond (as the name does); B holds the microseconds after it.
+// clang-format off
 const std::tuple<std::string, std::string, float> kStarts[] = {
     {"1488931200.01975", ".2017.067.00.00.00.019.kiv", 750 / 1e6F},
     {"1488931200.0197504", ".2017.067.00.00.00.019.kiv", 750 / 1e6F},       // to the nearest microsecond
@@ -84,28 +100,36 @@ const std::tuple<std::string, std::string, float> kStarts[] = {
     {"-0.000001", ".1969.365.23.59.59.999.kiv", 999 / 1e6F},                // before 1970: still after
     {"1483228799.9999996", ".2017.001.00.00.00.000.kiv", 0},                // into the next year
 };
+// clang-format on
 
 TEST_F(Batch, ChannelsSharingAFileDirectoriesFromTheWfdiscFileAndStartsBelowTheMillisecond) {
-    // s4 at 2, i2 at 14, t4 at 18; dir relative, ".", "-", absolute; an absolute dfile; blank lines between.
+    // s4 at 2, i2 at 14, t4 at 18; dir relative, ".", "-", absolute; an absolute dfile; blank lines
+    // between.
     file("arc/d/day.w", hexbytes("EEEE00000001FFFFFFFE000000030500FBFF3F800000C0000000"));
-    std::string wf = css30("TKL", "BHZ", kT0, "3", "40.0", "s4", "d", "day.w", "2", "STS2") + "\n  \t\n" +
+    std::string wf =
+        css30("TKL", "BHZ", kT0, "3", "40.0", "s4", "d", "day.w", "2", "STS2") + "\n  \t\n" +
         [](std::string l) { return l.replace(l.find(" 0.5 "), 5, " -0.5 "); }( // no scale
             css30("TKL", "BHN", kT0, "2", "40.0", "i2", ".", "d/day.w", "14")) +
         css30("TKL", "BHE", kT0, "2", "40.0", "t4", "-", "d/day.w", "18") +
         css30("TKL", "BHA", kT0, "2", "40.0", "t4", p("arc/d"), "day.w", "18") + "\n" +
         css30("TKL", "BHB", kT0, "2", "40.0", "t4", "nodir", p("arc/d/day.w"), "18");
     for (std::size_t i = 0; i < std::size(kStarts); ++i) // 1, -2, 3
-        wf += css30("S", "C" + std::to_string(i), std::get<0>(kStarts[i]), "3", "40", "s4", "d", "day.w", "2");
+        wf += css30("S", "C" + std::to_string(i), std::get<0>(kStarts[i]), "3", "40", "s4", "d",
+                    "day.w", "2");
     file("arc/day.wfdisc", wf);
     const auto r = run({"-o", p("out"), "../arc/day.wfdisc"}, p("out"));
-    EXPECT_EQ(r.err.substr(0, r.err.rfind(',')) + std::to_string(r.status), "wfdxlate: 12 records converted, 0 refused, 32 samples, 1 wfdisc files0");
+    EXPECT_EQ(r.err.substr(0, r.err.rfind(',')) + std::to_string(r.status),
+              "wfdxlate: 12 records converted, 0 refused, 32 samples, 1 wfdisc files0");
     const std::string z = out("TKL.BHZ" + kName), f = "-12345  " + hexbytes("0000803F000000C0");
     ASSERT_EQ(z.size(), 644u);
-    EXPECT_EQ(words<float>(z, {at::DATA, at::DATA + 4, at::DATA + 8, at::DELTA, at::B, at::E, at::DEPMIN, at::DEPMAX, at::DEPMEN, at::SCALE}),
+    EXPECT_EQ(words<float>(z, {at::DATA, at::DATA + 4, at::DATA + 8, at::DELTA, at::B, at::E,
+                               at::DEPMIN, at::DEPMAX, at::DEPMEN, at::SCALE}),
               (std::vector<float>{1, -2, 3, 0.025f, 0, 0.05f, -2, 3, 2.0f / 3, 0.5f}));
-    EXPECT_EQ(words<std::int32_t>(z, {at::NZYEAR, at::NZJDAY, at::NZHOUR, at::NZMIN, at::NZSEC, at::NZMSEC, at::NPTS, at::IFTYPE, at::LEVEN}),
+    EXPECT_EQ(words<std::int32_t>(z, {at::NZYEAR, at::NZJDAY, at::NZHOUR, at::NZMIN, at::NZSEC,
+                                      at::NZMSEC, at::NPTS, at::IFTYPE, at::LEVEN}),
               (std::vector<std::int32_t>{2017, 67, 0, 0, 0, 19, 3, 1, 1})); // ITIME, true
-    EXPECT_EQ(z.substr(at::KSTNM, 8) + z.substr(at::KCMPNM, 8) + z.substr(at::KINST, 8) + z.substr(at::KUSER0, 8),
+    EXPECT_EQ(z.substr(at::KSTNM, 8) + z.substr(at::KCMPNM, 8) + z.substr(at::KINST, 8) +
+                  z.substr(at::KUSER0, 8),
               "TKL     BHZ     STS2    -12345  ");
     const auto tail = [&](std::string c) { return out("TKL." + c + kName).substr(at::KINST); };
     EXPECT_EQ(tail("BHN"), "-12345  " + hexbytes("0000A0400000A0C0")); // KINST, 5, -5
@@ -115,7 +139,9 @@ TEST_F(Batch, ChannelsSharingAFileDirectoriesFromTheWfdiscFileAndStartsBelowTheM
         const auto& [time, name, b] = kStarts[i];
         const std::string k = out("S.C" + std::to_string(i) + name);
         ASSERT_EQ(k.size(), 644u) << time;
-        EXPECT_EQ(words<float>(k, {at::B, at::E}), (std::vector<float>{b, static_cast<float>(double{b} + 2 * double{0.025F})})) << time;
+        EXPECT_EQ(words<float>(k, {at::B, at::E}),
+                  (std::vector<float>{b, static_cast<float>(double{b} + 2 * double{0.025F})}))
+            << time;
         EXPECT_EQ(word(k, at::NZMSEC), std::stoi(name.substr(name.size() - 7, 3))) << time;
     }
 }
@@ -124,18 +150,27 @@ TEST_F(Batch, BothLayoutsAndAutoGiveTheSameFile) {
     file("w/s.w", hexbytes("0000000A0000000B"));
     // One record: CSS 3.0 with single blanks and wide columns (dir "."), CSS 2.8 with a user text.
     file("w/a.wfdisc", css30("ANMO", "BHZ", "1483228799.9994", "2", "20", "s4", ".", "s.w", "0"));
-    file("w/b.wfdisc", "ANMO   BHZ       1483228799.99940        1       -1  2016366  1483228800.04940        2   20.0000000     0.500000     1.000000 -      -  s4 - "
-         "./                                                                s.w                                         0       -1 1489009080.00000\n");
-    file("w/c.wfdisc", "2016366 1483228799.9994 ANMO BHZ 2 20 0.5 1 - - s4 - 1 1 - s.w 0 -1 rem net quiet\n");
+    file("w/b.wfdisc",
+         "ANMO   BHZ       1483228799.99940        1       -1  2016366  1483228800.04940        2  "
+         " 20.0000000     0.500000     1.000000 -      -  s4 - "
+         "./                                                                s.w                    "
+         "                     0       -1 1489009080.00000\n");
+    file("w/c.wfdisc",
+         "2016366 1483228799.9994 ANMO BHZ 2 20 0.5 1 - - s4 - 1 1 - s.w 0 -1 rem net quiet\n");
     const std::string name = "ANMO.BHZ.2016.366.23.59.59.999.kiv";
     std::string first;
     for (const auto& [f, schema] : {std::pair<std::string, const char*>{"w/a.wfdisc", "auto"},
-             {"w/b.wfdisc", "--schema=css3.0"}, {"w/c.wfdisc", "auto"}, {"w/c.wfdisc", "css2.8"}, {"w/b.wfdisc", "auto"}}) {
-        const auto r = schema[0] == '-' ? run({schema, "-q", "-o", "out", f}) : run({"--schema", schema, "-q", "-o", "out", f});
+                                    {"w/b.wfdisc", "--schema=css3.0"},
+                                    {"w/c.wfdisc", "auto"},
+                                    {"w/c.wfdisc", "css2.8"},
+                                    {"w/b.wfdisc", "auto"}}) {
+        const auto r = schema[0] == '-' ? run({schema, "-q", "-o", "out", f})
+                                        : run({"--schema", schema, "-q", "-o", "out", f});
         EXPECT_EQ(r.err + std::to_string(r.status), "0") << f;
         std::string k = out(name);
         EXPECT_EQ(k.substr(at::DATA) + k.substr(at::KUSER0, 16),
-                  hexbytes("0000204100003041") + (f == "w/c.wfdisc" ? "net     quiet   " : "-12345  -12345  "));
+                  hexbytes("0000204100003041") +
+                      (f == "w/c.wfdisc" ? "net     quiet   " : "-12345  -12345  "));
         k.erase(at::KUSER0, 16); // the user texts are all that differs
         if (first.empty()) first = k;
         EXPECT_EQ(k, first) << f;
@@ -144,11 +179,19 @@ TEST_F(Batch, BothLayoutsAndAutoGiveTheSameFile) {
 }
 
 TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
-    file("s.w", hexbytes("0000000100000002")), fs::create_directories(root / "adir");
-    const std::string R = "Record not converted: ", N = "2031: " + R + "a column is not a number or is out of range: b.wfdisc:",
+    file("s.w", hexbytes("0000000100000002"));
+    fs::create_directories(root / "adir");
+    const std::string
+        R = "Record not converted: ",
+        N = "2031: " + R + "a column is not a number or is out of range: b.wfdisc:",
         F = "2035: " + R + "the sample file cannot be opened or is not a regular file: b.wfdisc:",
-        S = "2032: " + R + "the sampling rate is not a number above 0 whose interval is a normal 32-bit float: b.wfdisc:",
-        L = "2044: " + R + "the line is longer than 1023 characters or holds a NUL character: b.wfdisc:", W = "S.W" + kName;
+        S = "2032: " + R +
+            "the sampling rate is not a number above 0 whose interval is a normal 32-bit float: "
+            "b.wfdisc:",
+        L = "2044: " + R +
+            "the line is longer than 1023 characters or holds a NUL character: b.wfdisc:",
+        W = "S.W" + kName;
+    // clang-format off
     const std::vector<std::pair<std::string, std::string>> bad = {
         {"S A " + kT0 + " -1 -1 0 0 1 1 0.5 1 - - s4 -\n", "2030: " + R + "fewer columns than its layout needs: b.wfdisc:1 css3.0 (15 of 19)"},
         {css30("S", "B", "later", "1", "1", "s4", ".", "s.w", "0"), N + "2 time later"},
@@ -184,18 +227,32 @@ TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
         {"", "2042: Wfdisc layout cannot be told from this first line; name it with --schema css3.0 or --schema css2.8: x.wfdisc:1"},
         {"", "2046: " + R + "its output would replace a wfdisc file of this run: out/" + W + ":1 out/" + W}, // itself
     };
+    // clang-format on
     std::string wf, want;
-    for (const auto& [line, msg] : bad) wf += line, want += msg.empty() ? "" : "wfdxlate: ERROR " + msg + "\n";
+    for (const auto& [line, msg] : bad)
+        wf += line, want += msg.empty() ? "" : "wfdxlate: ERROR " + msg + "\n";
     const std::string self = css30("S", "W", kT0, "1", "1", "s4", p(""), "s.w", "0");
-    file("b.wfdisc", wf), file("x.wfdisc", "12345 ABC 3 4\n"), file("out/S.V" + kName, "own!"), file("out/" + W, self);
-    file("c.wfdisc", "2017067 " + kT0 + " S N 1 1 1 1 - - s4 - 1 1 . s.w 4\n2017066 " + kT0 + " S O 1 1 1 1 - - s4 - 1 1 . s.w 4\n");
-    fs::create_directories(root / "out" / ("S.U" + kName) / "full"); // no file can be renamed over it
-    const auto r = run({"-o", "out", "b.wfdisc", "missing.wfdisc", "adir", "/proc/self/mem", "c.wfdisc", "x.wfdisc", "out/" + W});
-    EXPECT_EQ(r.err.substr(0, r.err.rfind(',')) + std::to_string(r.status), want + "wfdxlate: 5 records converted, 25 refused, 5 samples, 3 wfdisc files2");
-    EXPECT_EQ(listing("out"), (std::vector<std::string>{"S.K" + kName, "S.M" + kName, "S.N" + kName, "S.U" + kName, "S.V" + kName, W, "S.Y" + kName, "S.Z" + kName}));
+    file("b.wfdisc", wf);
+    file("x.wfdisc", "12345 ABC 3 4\n");
+    file("out/S.V" + kName, "own!");
+    file("out/" + W, self);
+    file("c.wfdisc", "2017067 " + kT0 + " S N 1 1 1 1 - - s4 - 1 1 . s.w 4\n2017066 " + kT0 +
+                         " S O 1 1 1 1 - - s4 - 1 1 . s.w 4\n");
+    fs::create_directories(root / "out" / ("S.U" + kName) /
+                           "full"); // no file can be renamed over it
+    const auto r = run({"-o", "out", "b.wfdisc", "missing.wfdisc", "adir", "/proc/self/mem",
+                        "c.wfdisc", "x.wfdisc", "out/" + W});
+    EXPECT_EQ(r.err.substr(0, r.err.rfind(',')) + std::to_string(r.status),
+              want + "wfdxlate: 5 records converted, 25 refused, 5 samples, 3 wfdisc files2");
+    EXPECT_EQ(listing("out"),
+              (std::vector<std::string>{"S.K" + kName, "S.M" + kName, "S.N" + kName, "S.U" + kName,
+                                        "S.V" + kName, W, "S.Y" + kName, "S.Z" + kName}));
     EXPECT_EQ(out("S.V" + kName) + out(W), "own!" + self); // neither replaced
-    EXPECT_EQ(word(out("S.K" + kName), at::NPTS) + sample(out("S.M" + kName), 0), 3.0f); // the first writer's stays; foff 4: sample 2
-    for (const char* alone : {"c.wfdisc", "x.wfdisc", "/proc/self/mem"}) // a refusal after a success, a file refused whole, a failed read
+    EXPECT_EQ(word(out("S.K" + kName), at::NPTS) + sample(out("S.M" + kName), 0),
+              3.0f); // the first writer's stays; foff 4: sample 2
+    for (const char* alone :
+         {"c.wfdisc", "x.wfdisc",
+          "/proc/self/mem"}) // a refusal after a success, a file refused whole, a failed read
         EXPECT_EQ(run({"-q", "-o", "out", alone}).status, 2) << alone;
 }
 
@@ -203,13 +260,16 @@ TEST_F(Batch, E1RecordsAreTheirValuesAsS4WouldBeAndACorruptOneIsRefusedAtItsBloc
     std::vector<std::int32_t> v; // a wandering trace, spikes past 2^24 (rounded as floats)
     std::uint32_t g = 5;
     for (std::int32_t i = 0, x = 0; i < 12000; ++i) {
-        g = g * 1664525u + 1013904223u, x += static_cast<std::int32_t>(g >> 24) - 128;
+        g = g * 1664525u + 1013904223u;
+        x += static_cast<std::int32_t>(g >> 24) - 128;
         v.push_back(i % 3001 == 7 ? x - 40'000'001 : x);
     }
     std::string e1 = "lead", s4;
     std::vector<std::size_t> starts;
     for (std::size_t i = 0; i < v.size(); i += 2500) { // packed at 1 and 2 differences, plain
-        const std::vector<std::int32_t> part(v.begin() + static_cast<long>(i), v.begin() + static_cast<long>(std::min(i + 2500, v.size())));
+        const std::vector<std::int32_t> part(v.begin() + static_cast<long>(i),
+                                             v.begin() +
+                                                 static_cast<long>(std::min(i + 2500, v.size())));
         starts.push_back(e1.size());
         e1 += i == 5000 ? e1enc::plain(part, 0x12) : e1enc::block(part, 1 + i / 2500 % 2);
         ASSERT_NE(e1.size(), starts.back());
@@ -217,22 +277,35 @@ TEST_F(Batch, E1RecordsAreTheirValuesAsS4WouldBeAndACorruptOneIsRefusedAtItsBloc
     for (const std::int32_t x : v) e1enc::put32(s4, static_cast<std::uint32_t>(x));
     std::string bad = e1; // a check value changed in the third block
     bad[starts[2] + 7] = static_cast<char>(bad[starts[2] + 7] ^ 0x10);
-    file("e.w", e1), file("s.w", s4), file("bad.w", bad);
-    // The whole record and one that ends inside a block, each also as s4 (station T); the corrupt one.
-    file("e.wfdisc", css30("S", "Z", kT0, "12000", "100", "e1", ".", "e.w", "4") + css30("S", "Y", kT0, "6001", "100", "e1", ".", "e.w", "4") +
-                         css30("T", "Z", kT0, "12000", "100", "s4", ".", "s.w", "0") + css30("T", "Y", kT0, "6001", "100", "s4", ".", "s.w", "0") +
+    file("e.w", e1);
+    file("s.w", s4);
+    file("bad.w", bad);
+    // The whole record and one that ends inside a block, each also as s4 (station T); the corrupt
+    // one.
+    file("e.wfdisc", css30("S", "Z", kT0, "12000", "100", "e1", ".", "e.w", "4") +
+                         css30("S", "Y", kT0, "6001", "100", "e1", ".", "e.w", "4") +
+                         css30("T", "Z", kT0, "12000", "100", "s4", ".", "s.w", "0") +
+                         css30("T", "Y", kT0, "6001", "100", "s4", ".", "s.w", "0") +
                          css30("S", "X", kT0, "12000", "100", "e1", ".", "bad.w", "4"));
-    const auto r = run({"-q", "-o", "out", "e.wfdisc"}), dry = run({"-n", "-q", "e.wfdisc"}); // a dry run finds it too
+    const auto r = run({"-q", "-o", "out", "e.wfdisc"}),
+               dry = run({"-n", "-q", "e.wfdisc"}); // a dry run finds it too
     const std::int32_t last = v[7499], check = (last & 0xFFFFFF) ^ 0x10;
-    const std::string refused = "wfdxlate: ERROR 2049: Record not converted: its e1 samples cannot be decoded: e.wfdisc:5 bad.w block at byte " +
-        std::to_string(starts[2]) + ": check value " + std::to_string(check >= 1 << 23 ? check - (1 << 24) : check) + " is not the last sample " + std::to_string(last) + "\n";
+    const std::string refused = "wfdxlate: ERROR 2049: Record not converted: its e1 samples cannot "
+                                "be decoded: e.wfdisc:5 bad.w block at byte " +
+                                std::to_string(starts[2]) + ": check value " +
+                                std::to_string(check >= 1 << 23 ? check - (1 << 24) : check) +
+                                " is not the last sample " + std::to_string(last) + "\n";
     EXPECT_EQ(r.err + std::to_string(r.status), refused + "2");
-    EXPECT_EQ(dry.out + dry.err + std::to_string(dry.status), "e.wfdisc:1 -> S.Z" + kName + " (12000 samples, e1)\ne.wfdisc:2 -> S.Y" + kName +
-        " (6001 samples, e1)\ne.wfdisc:3 -> T.Z" + kName + " (12000 samples, s4)\ne.wfdisc:4 -> T.Y" + kName + " (6001 samples, s4)\n" + refused + "2");
+    EXPECT_EQ(dry.out + dry.err + std::to_string(dry.status),
+              "e.wfdisc:1 -> S.Z" + kName + " (12000 samples, e1)\ne.wfdisc:2 -> S.Y" + kName +
+                  " (6001 samples, e1)\ne.wfdisc:3 -> T.Z" + kName +
+                  " (12000 samples, s4)\ne.wfdisc:4 -> T.Y" + kName + " (6001 samples, s4)\n" +
+                  refused + "2");
     for (const std::string c : {"Z", "Y"}) {
         std::string k = out("S." + c + kName);
         EXPECT_EQ(k.size(), at::DATA + 4 * (c == "Z" ? 12000u : 6001u));
-        EXPECT_TRUE(k.replace(at::KSTNM, 1, "T") == out("T." + c + kName)) << c; // all but the station; not shown: 48 kB
+        EXPECT_TRUE(k.replace(at::KSTNM, 1, "T") == out("T." + c + kName))
+            << c; // all but the station; not shown: 48 kB
     }
     EXPECT_FALSE(fs::exists(p("out/S.X" + kName)));
 }
@@ -243,18 +316,24 @@ std::pair<int, std::string> onterminal(const std::string& cmd, const fs::path& c
     int master = -1;
     const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
     if (pid < 0) return {-1, "no pseudo-terminal"};
-    if (pid == 0) ::chdir(cwd.c_str()) == 0 && ::execl("/bin/sh", "sh", "-c", cmd.c_str(), WFDXLATE_BIN, nullptr), ::_exit(127);
+    if (pid == 0)
+        ::chdir(cwd.c_str()) == 0 &&
+            ::execl("/bin/sh", "sh", "-c", cmd.c_str(), WFDXLATE_BIN, nullptr),
+            ::_exit(127);
     std::string seen, b(4096, '\0');
     for (ssize_t n; (n = ::read(master, b.data(), b.size())) > 0 || (n < 0 && errno == EINTR);)
         seen.append(b.data(), static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
     int st = 0;
-    ::waitpid(pid, &st, 0), ::close(master);
+    ::waitpid(pid, &st, 0);
+    ::close(master);
     return {WEXITSTATUS(st), seen};
 }
 
 TEST_F(Batch, PipesAndFifosAreReadOnceAndRepeatsNameTheirTrueFirstWriter) {
     file("s.w", hexbytes("00000007"));
-    const auto rec = [&](Arg chan, Arg dfile) { return css30("S", chan, kT0, "1", "1", "s4", p(""), dfile, "0"); };
+    const auto rec = [&](Arg chan, Arg dfile) {
+        return css30("S", chan, kT0, "1", "1", "s4", p(""), dfile, "0");
+    };
     std::string wf = rec("R", "missing.w") + rec("R", "s.w"); // the first R is refused
     std::vector<int> repeats;
     for (int i = 0, line = 3; i < 200; ++i, ++line) {
@@ -264,44 +343,73 @@ TEST_F(Batch, PipesAndFifosAreReadOnceAndRepeatsNameTheirTrueFirstWriter) {
     file("a.wfdisc", wf);
     ::mkfifo(p("fifo").c_str(), 0600);
     // With standard error on a terminal: the progress line counts, never reads ahead.
-    for (const auto& [cmd, name, progress] : {std::tuple<std::string, std::string, std::string>{"cat a.wfdisc | timeout 30 \"$0\" -o out /dev/stdin", "/dev/stdin", "\r212 records, "},
-             {"cat a.wfdisc > fifo & timeout 30 \"$0\" -o out fifo", "fifo", "\r212 records, "}, {"\"$0\" -o out a.wfdisc missing.wfdisc", "a.wfdisc", "\r212 of 212 records, "}}) {
-        fs::remove_all(root / "out"), fs::create_directories(root / "out");
+    for (const auto& [cmd, name, progress] :
+         {std::tuple<std::string, std::string, std::string>{
+              "cat a.wfdisc | timeout 30 \"$0\" -o out /dev/stdin", "/dev/stdin",
+              "\r212 records, "},
+          {"cat a.wfdisc > fifo & timeout 30 \"$0\" -o out fifo", "fifo", "\r212 records, "},
+          {"\"$0\" -o out a.wfdisc missing.wfdisc", "a.wfdisc", "\r212 of 212 records, "}}) {
+        fs::remove_all(root / "out");
+        fs::create_directories(root / "out");
         const auto [status, seen] = onterminal(cmd, root);
         if (status == -1) GTEST_SKIP() << seen;
         EXPECT_EQ(status, 2) << cmd;
         EXPECT_NE(seen.find(progress), std::string::npos) << cmd;
-        EXPECT_EQ(seen.find("\033[Kwfdxlate: ERROR"), seen.find("\r\033[Kwfdxlate: ERROR") + 1) << seen; // erased before
-        EXPECT_NE(seen.find("\r\033[Kwfdxlate: 201 records converted, 11 refused"), std::string::npos) << seen; // erased first
-        for (const int line : repeats) // each names the line that wrote the file, not the refused one
-            EXPECT_NE(seen.find(name + ":" + std::to_string(line) + " out/S.R" + kName + " first written by " + name + ":2\r\n"), std::string::npos) << cmd << line;
+        EXPECT_EQ(seen.find("\033[Kwfdxlate: ERROR"), seen.find("\r\033[Kwfdxlate: ERROR") + 1)
+            << seen; // erased before
+        EXPECT_NE(seen.find("\r\033[Kwfdxlate: 201 records converted, 11 refused"),
+                  std::string::npos)
+            << seen; // erased first
+        for (const int line :
+             repeats) // each names the line that wrote the file, not the refused one
+            EXPECT_NE(seen.find(name + ":" + std::to_string(line) + " out/S.R" + kName +
+                                " first written by " + name + ":2\r\n"),
+                      std::string::npos)
+                << cmd << line;
         EXPECT_EQ(listing("out").size(), 201u) << cmd; // every distinct record, not one lost
     }
 }
 
 TEST_F(Batch, StoppedRunsLeaveNoTemporaryFileKilledOnesOnlyWhatIsProvablyStale) {
     std::string w;
-    for (int i = 0; i < 20; ++i) w += css30("S", "Z" + std::to_string(i), kT0, "4000000", "1", "s4", ".", "s.w", "0");
-    file("s.w", std::string(16000000, '\1')), file("a.wfdisc", w);
-    const auto r = e2e::run({"/bin/sh", "-c", "\"$0\" -o out a.wfdisc & until ls -A out | grep -qv kiv$; do :; done; kill $!; wait $!",
-                             WFDXLATE_BIN}, root.string(), "", {});
+    for (int i = 0; i < 20; ++i)
+        w += css30("S", "Z" + std::to_string(i), kT0, "4000000", "1", "s4", ".", "s.w", "0");
+    file("s.w", std::string(16000000, '\1'));
+    file("a.wfdisc", w);
+    const auto r = e2e::run(
+        {"/bin/sh", "-c",
+         "\"$0\" -o out a.wfdisc & until ls -A out | grep -qv kiv$; do :; done; kill $!; wait $!",
+         WFDXLATE_BIN},
+        root.string(), "", {});
     EXPECT_EQ(r.status, 128 + SIGTERM);
     for (const auto& f : listing("out")) EXPECT_EQ(f.find(kName), f.size() - kName.size()) << f;
-    fs::remove_all(root / "out"), fs::create_directories(root / "out");
+    fs::remove_all(root / "out");
+    fs::create_directories(root / "out");
     file("b.wfdisc", css30("S", "Y", kT0, "1", "1", "s4", ".", "s.w", "0"));
     // A run killed mid-write leaves its temporary file: this host's, its process gone.
-    e2e::run({"/bin/sh", "-c", "\"$0\" -o out a.wfdisc & while :; do until ls -A out | grep -q kivtmp; do :; done; kill -STOP $!; "
-              "ls -A out | grep -q kivtmp && break; kill -CONT $!; done; kill -9 $!; wait $!", WFDXLATE_BIN}, root.string(), "", {});
+    e2e::run({"/bin/sh", "-c",
+              "\"$0\" -o out a.wfdisc & while :; do until ls -A out | grep -q kivtmp; do :; done; "
+              "kill -STOP $!; "
+              "ls -A out | grep -q kivtmp && break; kill -CONT $!; done; kill -9 $!; wait $!",
+              WFDXLATE_BIN},
+             root.string(), "", {});
     for (const auto& f : listing("out")) f.starts_with(".kivtmp") || fs::remove(p("out/" + f));
-    const std::string left = listing("out").at(0), tag = left.substr(8, 17), pid = left.substr(25, left.rfind('-') - 25);
+    const std::string left = listing("out").at(0), tag = left.substr(8, 17),
+                      pid = left.substr(25, left.rfind('-') - 25);
     ASSERT_EQ(left.substr(0, 8) + std::to_string(left.size() - pid.size()), ".kivtmp-34") << left;
-    const std::string foreign = ".kivtmp-0123456789abcdef-" + pid, earlier = ".kivtmp-" + pid, live = ".kivtmp-" + tag + std::to_string(::getpid()) + "-ABCDEFGH";
-    for (const std::string& f : {foreign + "-ABCDEFGH", foreign + "-OLDOLDOL", earlier + "-ABCDEFGH", earlier + "-OLDOLDOL", live}) file("out/" + f, "left");
-    for (const std::string& f : {foreign + "-OLDOLDOL", earlier + "-OLDOLDOL"}) // untouched for two days
-        fs::last_write_time(p("out/" + f), fs::file_time_type::clock::now() - std::chrono::hours(48));
+    const std::string foreign = ".kivtmp-0123456789abcdef-" + pid, earlier = ".kivtmp-" + pid,
+                      live = ".kivtmp-" + tag + std::to_string(::getpid()) + "-ABCDEFGH";
+    for (const std::string& f : {foreign + "-ABCDEFGH", foreign + "-OLDOLDOL",
+                                 earlier + "-ABCDEFGH", earlier + "-OLDOLDOL", live})
+        file("out/" + f, "left");
+    for (const std::string& f :
+         {foreign + "-OLDOLDOL", earlier + "-OLDOLDOL"}) // untouched for two days
+        fs::last_write_time(p("out/" + f),
+                            fs::file_time_type::clock::now() - std::chrono::hours(48));
     EXPECT_EQ(run({"-q", "-o", "out", "b.wfdisc"}).status, 0);
     // Another host's or an earlier form's may be alive elsewhere: they stay while fresh.
-    std::vector<std::string> stay{foreign + "-ABCDEFGH", earlier + "-ABCDEFGH", live, "S.Y" + kName};
+    std::vector<std::string> stay{foreign + "-ABCDEFGH", earlier + "-ABCDEFGH", live,
+                                  "S.Y" + kName};
     std::sort(stay.begin(), stay.end()); // as listed: the order depends on the process ids
     EXPECT_EQ(listing("out"), stay);
 }
@@ -309,62 +417,99 @@ TEST_F(Batch, StoppedRunsLeaveNoTemporaryFileKilledOnesOnlyWhatIsProvablyStale) 
 TEST_F(Batch, ASampleFileThatEndsEarlySaysHowFar) {
     const std::string sys = "/sys/devices/system/cpu/online"; // claims 4096 bytes, holds a few
     const std::string held = e2e::readfile(sys);
-    if (!fs::is_regular_file(sys) || fs::file_size(sys) < 400 || held.size() >= 400) GTEST_SKIP() << sys;
-    file("a.wfdisc", css30("S", "Z", kT0, "100", "1", "s4", "/sys/devices/system/cpu", "online", "0"));
+    if (!fs::is_regular_file(sys) || fs::file_size(sys) < 400 || held.size() >= 400)
+        GTEST_SKIP() << sys;
+    file("a.wfdisc",
+         css30("S", "Z", kT0, "100", "1", "s4", "/sys/devices/system/cpu", "online", "0"));
     const auto r = run({"-q", "-o", "out", "a.wfdisc"});
-    EXPECT_EQ(r.err + std::to_string(r.status), "wfdxlate: ERROR 2037: Record not converted: its samples cannot be read: a.wfdisc:1 " + sys + " file ended after " + std::to_string(held.size()) + " of 400 bytes\n2");
+    EXPECT_EQ(
+        r.err + std::to_string(r.status),
+        "wfdxlate: ERROR 2037: Record not converted: its samples cannot be read: a.wfdisc:1 " +
+            sys + " file ended after " + std::to_string(held.size()) + " of 400 bytes\n2");
 }
 
 TEST_F(Batch, DryRunRerunUsageAndOutputDirectoriesMade) {
-    const std::string name = "S.Z.2000.001.13.00.05.250.kiv", a = css30("S", "Z", "946731605.25", "1", "1", "s4", ".", "s.w", "0");
-    file("s.w", hexbytes("00000001")), file("a.wfdisc", a);
+    const std::string name = "S.Z.2000.001.13.00.05.250.kiv",
+                      a = css30("S", "Z", "946731605.25", "1", "1", "s4", ".", "s.w", "0");
+    file("s.w", hexbytes("00000001"));
+    file("a.wfdisc", a);
     auto r = run({"-n", "-o", "out", "a.wfdisc"});
-    EXPECT_EQ(r.out + std::to_string(r.status) + std::to_string(listing("out").size()), "a.wfdisc:1 -> out/" + name + " (1 samples, s4)\n00"); // nothing written
-    EXPECT_EQ(r.err.substr(0, r.err.rfind(',')), "wfdxlate: dry run: 1 records would be converted, 0 refused, 1 samples, 1 wfdisc files");
+    EXPECT_EQ(r.out + std::to_string(r.status) + std::to_string(listing("out").size()),
+              "a.wfdisc:1 -> out/" + name + " (1 samples, s4)\n00"); // nothing written
+    EXPECT_EQ(
+        r.err.substr(0, r.err.rfind(',')),
+        "wfdxlate: dry run: 1 records would be converted, 0 refused, 1 samples, 1 wfdisc files");
     r = run({"-n", "-o", "new/er", "a.wfdisc"}); // a directory to be made is not made by a dry run
-    EXPECT_EQ(r.out + std::to_string(r.status) + std::to_string(fs::exists(p("new"))), "a.wfdisc:1 -> new/er/" + name + " (1 samples, s4)\n00");
-    file("b.wfdisc", css30("S", "Z", "-86401", "1", "1", "s4", ".", "s.w", "0") + css30("S", "Y", kT0, "1", "1", "s44", ".", "s.w", "0") + // before 1970; bad type
-                         css30("AAAAAAA\xC3\x85", "\xC3\x85\xC3\x85\xC3\x85\xC3\x85\xC3\x85", kT0, "1", "1", "s4", ".", "s.w", "0") +
-                         css30("AAAA\x80\x80\x80\x80\x80", "Z", "951868800", "1", "1", "s4", ".", "s.w", "0")); // never more than a character back
+    EXPECT_EQ(r.out + std::to_string(r.status) + std::to_string(fs::exists(p("new"))),
+              "a.wfdisc:1 -> new/er/" + name + " (1 samples, s4)\n00");
+    file("b.wfdisc",
+         css30("S", "Z", "-86401", "1", "1", "s4", ".", "s.w", "0") +
+             css30("S", "Y", kT0, "1", "1", "s44", ".", "s.w", "0") + // before 1970; bad type
+             css30("AAAAAAA\xC3\x85", "\xC3\x85\xC3\x85\xC3\x85\xC3\x85\xC3\x85", kT0, "1", "1",
+                   "s4", ".", "s.w", "0") +
+             css30("AAAA\x80\x80\x80\x80\x80", "Z", "951868800", "1", "1", "s4", ".", "s.w",
+                   "0")); // never more than a character back
     r = run({"-n", "b.wfdisc"});
-    const std::string dry = "b.wfdisc:1 -> S.Z.1969.364.23.59.59.000.kiv (1 samples, s4)\n"
-                            "b.wfdisc:3 -> AAAAAAA.\xC3\x85\xC3\x85\xC3\x85\xC3\x85" + kName + " (1 samples, s4)\n"
-                            "b.wfdisc:4 -> AAAA\x80.Z.2000.061.00.00.00.000.kiv (1 samples, s4)\n"; // 2000-03-01
+    const std::string dry =
+        "b.wfdisc:1 -> S.Z.1969.364.23.59.59.000.kiv (1 samples, s4)\n"
+        "b.wfdisc:3 -> AAAAAAA.\xC3\x85\xC3\x85\xC3\x85\xC3\x85" +
+        kName +
+        " (1 samples, s4)\n"
+        "b.wfdisc:4 -> AAAA\x80.Z.2000.061.00.00.00.000.kiv (1 samples, s4)\n"; // 2000-03-01
     EXPECT_EQ(r.out + std::to_string(r.status), dry + "2"); // file names cut between characters
     e2e::Options full = env, closed = env, bare;
-    full.outfile = "/dev/full", closed.closed = 1;
-    const auto lost = run({"-n", "a.wfdisc"}, "", &full), lost2 = run({"-n", "a.wfdisc"}, "", &closed);
+    full.outfile = "/dev/full";
+    closed.closed = 1;
+    const auto lost = run({"-n", "a.wfdisc"}, "", &full),
+               lost2 = run({"-n", "a.wfdisc"}, "", &closed);
     const std::string e2014 = "wfdxlate: ERROR 2014: Standard output cannot be written";
-    EXPECT_EQ(std::tuple(lost.status, lost.err.find(e2014), lost2.status, lost2.err.find(e2014)), std::tuple(2, 0u, 2, 0u)); // a listing lost
+    EXPECT_EQ(std::tuple(lost.status, lost.err.find(e2014), lost2.status, lost2.err.find(e2014)),
+              std::tuple(2, 0u, 2, 0u));                      // a listing lost
     const auto nokivaux = run({"-n", "b.wfdisc"}, "", &bare); // built-in texts
-    EXPECT_EQ(nokivaux.out + nokivaux.err.substr(0, nokivaux.err.rfind(',')), r.out + r.err.substr(0, r.err.rfind(',')));
+    EXPECT_EQ(nokivaux.out + nokivaux.err.substr(0, nokivaux.err.rfind(',')),
+              r.out + r.err.substr(0, r.err.rfind(',')));
     r = run({"a.wfdisc", "-o", "out"});
     EXPECT_EQ(r.status + r.err.find('\r'), std::string::npos); // 0, and no progress in a log
     const std::string once = out(name);
-    EXPECT_EQ(words<float>(once, {at::E, at::DEPMIN, at::DEPMAX, at::DEPMEN}), (std::vector<float>{0, 1, 1, 1})); // one sample
+    EXPECT_EQ(words<float>(once, {at::E, at::DEPMIN, at::DEPMAX, at::DEPMEN}),
+              (std::vector<float>{0, 1, 1, 1})); // one sample
     fs::permissions(p("out/" + name), fs::perms(0600));
     r = run({"-q", "-o", "out", "a.wfdisc"}); // a rerun replaces, keeps the mode
     EXPECT_EQ(r.err + r.out + std::to_string(r.status) + out(name), "0" + once);
     EXPECT_EQ(fs::status(p("out/" + name)).permissions(), fs::perms(0600));
-    const std::string usage = "Try 'wfdxlate --help'", notdir = "ERROR 2045: Output directory cannot be used: a.wfdisc/sub Not a directory";
+    const std::string
+        usage = "Try 'wfdxlate --help'",
+        notdir = "ERROR 2045: Output directory cannot be used: a.wfdisc/sub Not a directory";
     for (const auto& [args, msg] : std::vector<std::pair<std::vector<std::string>, std::string>>{
-             {{"-q"}, usage}, {{"-x", "a.wfdisc"}, usage}, {{"--schema", "css4", "a.wfdisc"}, usage}, {{"a.wfdisc", "-o"}, usage},
-             {{"-o", "", "a.wfdisc"}, usage}, {{"-o", "a.wfdisc/sub", "a.wfdisc"}, notdir}, {{"-n", "-o", "a.wfdisc/sub", "a.wfdisc"}, notdir}}) {
+             {{"-q"}, usage},
+             {{"-x", "a.wfdisc"}, usage},
+             {{"--schema", "css4", "a.wfdisc"}, usage},
+             {{"a.wfdisc", "-o"}, usage},
+             {{"-o", "", "a.wfdisc"}, usage},
+             {{"-o", "a.wfdisc/sub", "a.wfdisc"}, notdir},
+             {{"-n", "-o", "a.wfdisc/sub", "a.wfdisc"}, notdir}}) {
         r = run(args);
-        EXPECT_EQ(std::tuple(r.out, r.status, r.err.find(msg) != std::string::npos), std::tuple("", 1, true)) << args[0];
+        EXPECT_EQ(std::tuple(r.out, r.status, r.err.find(msg) != std::string::npos),
+                  std::tuple("", 1, true))
+            << args[0];
     }
     file("-n", a);
-    EXPECT_EQ(run({"-q", "-o", "out", "--", "-n"}).status, 0); // after --, a file even if named as an option
+    EXPECT_EQ(run({"-q", "-o", "out", "--", "-n"}).status,
+              0); // after --, a file even if named as an option
     r = run({"--help"});
     EXPECT_EQ(r.out.rfind("Usage: wfdxlate", 0) + r.status, 0u);
     EXPECT_NE(r.out.find("KIVAUX is not needed"), std::string::npos); // as the run without it shows
     EXPECT_EQ(listing("out"), std::vector<std::string>{name});
-    // A missing output directory is made with its parents, as the run's umask allows: none held back.
+    // A missing output directory is made with its parents, as the run's umask allows: none held
+    // back.
     const mode_t mask = ::umask(0);
-    for (const std::string& dir : {std::string("made/a/b"), std::string("made/a/c/"), p("made/abs"), std::string("out/deeper//still")}) {
+    for (const std::string& dir : {std::string("made/a/b"), std::string("made/a/c/"), p("made/abs"),
+                                   std::string("out/deeper//still")}) {
         r = run({"-q", "-o", dir, "a.wfdisc"});
         EXPECT_EQ(r.err + std::to_string(r.status), "0") << dir;
-        EXPECT_TRUE(fs::is_regular_file(fs::path(dir).is_absolute() ? dir + "/" + name : p(dir + "/" + name))) << dir;
+        EXPECT_TRUE(fs::is_regular_file(fs::path(dir).is_absolute() ? dir + "/" + name
+                                                                    : p(dir + "/" + name)))
+            << dir;
     }
     for (const std::string made : {"made", "made/a", "made/a/b", "made/a/c", "out/deeper/still"})
         EXPECT_EQ(fs::status(p(made)).permissions(), fs::perms(0777)) << made;

@@ -15,7 +15,6 @@ namespace fs = std::filesystem;
 using namespace std::string_literals;
 namespace at = kivtest::at;
 
-// clang-format off
 namespace {
 
 const std::string kPrompt = "Enter wfdisc filename: ";
@@ -28,20 +27,27 @@ struct Kiv {
     std::vector<float> y;
     std::string bytes() const {
         kivtest::HandKiv h;
-        h.f(at::DELTA, delta), h.f(at::B, 0.0f), h.n(at::NPTS, static_cast<std::int32_t>(y.size()));
+        h.f(at::DELTA, delta);
+        h.f(at::B, 0.0f);
+        h.n(at::NPTS, static_cast<std::int32_t>(y.size()));
         for (std::size_t i = 0; i < 6; ++i) h.n(at::NZYEAR + 4 * i, time[i]);
-        h.k(at::KSTNM, sta), h.k(at::KCMPNM, cmp);
+        h.k(at::KSTNM, sta);
+        h.k(at::KCMPNM, cmp);
         if (!user0.empty()) h.k(at::KUSER0, user0);
         if (!user1.empty()) h.k(at::KUSER0 + 8, user1); // KUSER1
         return h.with(y);
     }
 };
 
-std::string samples(const std::vector<std::int32_t>& v) { return std::string(reinterpret_cast<const char*>(v.data()), v.size() * 4); }
+std::string samples(const std::vector<std::int32_t>& v) {
+    return std::string(reinterpret_cast<const char*>(v.data()), v.size() * 4);
+}
 
 // A wfdisc line: tokens 1-6 given, 7-15 filler, 16 the path, 17-19 filler, the user texts.
-std::string line(const std::string& t1to6, const std::string& path, const std::string& users = "quiet day") {
-    return t1to6 + " 1 1 STS o s4 - 1 1 . " + path + " 0 -1 2015" + (users.empty() ? "" : " " + users) + "\n";
+std::string line(const std::string& t1to6, const std::string& path,
+                 const std::string& users = "quiet day") {
+    return t1to6 + " 1 1 STS o s4 - 1 1 . " + path + " 0 -1 2015" +
+           (users.empty() ? "" : " " + users) + "\n";
 }
 
 std::string err(int num, const std::string& text) {
@@ -51,7 +57,9 @@ std::string err(int num, const std::string& text) {
 struct Wfdxlate : ::testing::Test, e2e::Scratch {
     std::string bin = WFDXLATE_BIN;
     Wfdxlate() : e2e::Scratch(KIVF_SOURCE_DIR "/kivaux/messages") {}
-    e2e::Result run(const std::string& answer, const e2e::Options* o = nullptr) { return e2e::run({bin}, work, answer, o ? *o : env); }
+    e2e::Result run(const std::string& answer, const e2e::Options* o = nullptr) {
+        return e2e::run({bin}, work, answer, o ? *o : env);
+    }
     std::set<std::string> kivfiles() const {
         std::set<std::string> v;
         for (const auto& e : fs::recursive_directory_iterator(work))
@@ -61,52 +69,82 @@ struct Wfdxlate : ::testing::Test, e2e::Scratch {
 };
 
 TEST_F(Wfdxlate, ConvertsRecordsUntilABlankLine) {
-    file("a.w", samples({1, -1, 16777217, 7, 99, 98})), file("b.w", samples({5, 6})), file("l.w", samples({5, 6})), ::chmod(p("a.w").c_str(), 0444); // read-only converts
-    if (::getuid() == 0) // root may write anything: run as an ordinary user
-        fs::copy_file(bin, root / "wfdxlate"), bin = root / "wfdxlate", env.uid = 65534;
+    file("a.w", samples({1, -1, 16777217, 7, 99, 98}));
+    file("b.w", samples({5, 6}));
+    file("l.w", samples({5, 6}));
+    ::chmod(p("a.w").c_str(), 0444); // read-only converts
+    if (::getuid() == 0) {           // root may write anything: run as an ordinary user
+        fs::copy_file(bin, root / "wfdxlate");
+        bin = root / "wfdxlate";
+        env.uid = 65534;
+    }
     const std::string p30 = "p" + std::string(27, 'x') + ".w";
     file(p30, samples({4}));
-    std::string wf = line("1995123 700000000.5 ABC BHZ 4 20.0", "a.w") + line("2001002 3600.5 LONGSTATION LHZ 2 0", "l.w", "") + line("1995123 0 ABC BHZ 2 20", "b.w") +
-                     "   95123   12  A\tB   " + std::string(35, 'C') + "   1   20   1 1 STS o s4 - 1 1 . " + p30 + " 0 -1 2015 u0 u1\n";
+    std::string wf = line("1995123 700000000.5 ABC BHZ 4 20.0", "a.w") +
+                     line("2001002 3600.5 LONGSTATION LHZ 2 0", "l.w", "") +
+                     line("1995123 0 ABC BHZ 2 20", "b.w") + "   95123   12  A\tB   " +
+                     std::string(35, 'C') + "   1   20   1 1 STS o s4 - 1 1 . " + p30 +
+                     " 0 -1 2015 u0 u1\n";
+    // clang-format off
     std::vector<std::pair<std::string, Kiv>> want = {
         {"a.w.kiv", {.time = {1995, 123, 20, 26, 40, 500}, .y = {1.0f, -1.0f, 16777216.0f, 7.0f}}},
         {"l.w.kiv", {.delta = std::numeric_limits<float>::infinity(), .time = {2001, 2, 1, 0, 0, 500}, .sta = "LONGSTAT", .cmp = "LHZ", .user0 = "", .user1 = "", .y = {5.0f, 6.0f}}},
         {p30 + ".kiv", {.time = {9512, 3, 0, 0, 12, 0}, .sta = "A\tB", .cmp = "CCCCCCCC", .user0 = "u0", .user1 = "u1", .y = {4.0f}}}};
+    // clang-format on
+    // clang-format off
     const std::pair<std::string, std::vector<std::int32_t>> starts[] = {
         {"700000031.0", {20, 27, 11, 0}}, {"59.9999", {0, 0, 59, 999}}, {"2.3", {0, 0, 2, 300}},
         {"86400", {0, 0, 0, 0}}, {"-0.5", {23, 59, 59, 500}}, {"1425997541.050", {14, 25, 41, 50}},
         {"1.0e3", {0, 16, 40, 0}}, {"0.0015", {0, 0, 0, 1}}, {"-86400.001", {23, 59, 59, 999}},
         {"9007199253.5", {23, 47, 33, 500}}};
+    // clang-format on
     for (std::size_t i = 0; i < std::size(starts); ++i) {
         const std::string s = "s" + std::to_string(i) + ".w";
         const auto& [start, t] = starts[i];
-        file(s, ""), wf += line("1995123 " + start + " ABC BHZ 0 20", s);
+        file(s, "");
+        wf += line("1995123 " + start + " ABC BHZ 0 20", s);
         want.push_back({s + ".kiv", {.time = {1995, 123, t[0], t[1], t[2], t[3]}, .y = {}}});
     }
     std::string cut = line("1995123 0 ABC BHZ 1 20", "b.w", "u0"); // the last record of b.w wins
-    cut.back() = ' ', cut.resize(209, ' ');
+    cut.back() = ' ';
+    cut.resize(209, ' ');
     wf += cut + " TOOFAR\n"; // token 21 would start at column 211: KUSER1 stays undefined
     want.push_back({"b.w.kiv", {.user0 = "u0", .user1 = "", .y = {5.0f}}});
     file("x.wfdisc", wf + "   \n" + line("1995123 0 ABC BHZ 1 20", "a.w"));
     const auto r = run("x.wfdisc   \n");
-    EXPECT_EQ(std::tuple(r.out, r.err, r.status), std::tuple(kPrompt + " Error reading file information\n", "", 0));
+    EXPECT_EQ(std::tuple(r.out, r.err, r.status),
+              std::tuple(kPrompt + " Error reading file information\n", "", 0));
     for (const auto& [name, kiv] : want) EXPECT_EQ(e2e::readfile(p(name)), kiv.bytes()) << name;
     EXPECT_EQ(kivfiles().size(), want.size());
     EXPECT_EQ(e2e::readfile(p("a.w")), samples({1, -1, 16777217, 7, 99, 98})); // samples untouched
 }
 
 TEST_F(Wfdxlate, RefusedRecordsAreNamedAndTheRunGoesOn) {
-    file("ok.w", samples({1, 2, 3})), file("short.w", samples({1})), file("dir.w", samples({1, 2, 3}));
-    file("ok.w.kiv", "previous"), fs::create_directories(work / "dir.w.kiv"), fs::create_directories(work / "d.w");
+    file("ok.w", samples({1, 2, 3}));
+    file("short.w", samples({1}));
+    file("dir.w", samples({1, 2, 3}));
+    file("ok.w.kiv", "previous");
+    fs::create_directories(work / "dir.w.kiv");
+    fs::create_directories(work / "d.w");
     for (const char* f : {"s2.w", "t2.w", "r.w", "t.w", "u.w", "v.w"}) file(f, samples({1, 2}));
-    file("z.w", ""), file("big.w", std::string(360000, '\1')), fs::create_symlink(work / "nowhere", work / "l.w");
-    ::mkfifo(p("f.w").c_str(), 0644), fs::create_symlink("f.w", work / "fl.w");
-    const auto opened = [](const std::string& n, const std::string& p, const std::string& why) { return err(2006, "samples cannot be read; wfdisc line " + n + " " + p + " Cannot open or create file " + p + " (" + why + ")"); };
-    std::string longline = line("1995123 0 ABC BHZ 2 20", "s2.w"), many = line("1995123 0 ABC BHZ 2 20", "t2.w");
+    file("z.w", "");
+    file("big.w", std::string(360000, '\1'));
+    fs::create_symlink(work / "nowhere", work / "l.w");
+    ::mkfifo(p("f.w").c_str(), 0644);
+    fs::create_symlink("f.w", work / "fl.w");
+    const auto opened = [](const std::string& n, const std::string& p, const std::string& why) {
+        return err(2006, "samples cannot be read; wfdisc line " + n + " " + p +
+                             " Cannot open or create file " + p + " (" + why + ")");
+    };
+    std::string longline = line("1995123 0 ABC BHZ 2 20", "s2.w"),
+                many = line("1995123 0 ABC BHZ 2 20", "t2.w");
     longline.insert(longline.size() - 1, 10000, 'x');
     for (int i = 0; i < 79; ++i) many.insert(many.size() - 1, " t"); // 100 tokens
-    const std::string long31 = std::string(29, 'q') + ".w", ok = "1995123 0 ABC BHZ 3 20", read = "samples cannot be read; wfdisc line ",
-                      num = "a token is not a number or is out of range; wfdisc line ", count = "sample count outside 0 to 90000; wfdisc line ";
+    const std::string long31 = std::string(29, 'q') + ".w", ok = "1995123 0 ABC BHZ 3 20",
+                      read = "samples cannot be read; wfdisc line ",
+                      num = "a token is not a number or is out of range; wfdisc line ",
+                      count = "sample count outside 0 to 90000; wfdisc line ";
+    // clang-format off
     const std::pair<std::string, std::string> rows[] = {
         {line("1995123 0 ABC BHZ 90001 20", "ok.w"), err(2003, count + "1 90001")},
         {line("1995123 0 ABC BHZ -1 20", "ok.w"), err(2003, count + "2 -1")},
@@ -141,24 +179,39 @@ TEST_F(Wfdxlate, RefusedRecordsAreNamedAndTheRunGoesOn) {
         {line("12345678 0 A B 2 1", "ok.w"), err(2002, num + "34 token 1 12345678")},
         {line("95123 0 A B 2 1", "t.w"), ""}, {line("19953669 0 A B 2 1", "u.w"), ""}, // digits past the 7th ignored
         {line("2015001 0 A B 2 1", "v.w"), ""}};
+    // clang-format on
     std::string wf, want = kPrompt;
     for (const auto& [rec, msg] : rows) wf += rec, want += msg;
     file("r.wfdisc", wf);
     const auto r = run("r.wfdisc\n");
     EXPECT_EQ(std::tuple(r.out, r.status), std::tuple(want, 2));
-    EXPECT_EQ(kivfiles(), (std::set<std::string>{"big.w.kiv", "dir.w.kiv", "ok.w.kiv", "r.w.kiv", "s2.w.kiv", "t.w.kiv", "t2.w.kiv", "u.w.kiv", "v.w.kiv", "z.w.kiv"}));
+    EXPECT_EQ(kivfiles(),
+              (std::set<std::string>{"big.w.kiv", "dir.w.kiv", "ok.w.kiv", "r.w.kiv", "s2.w.kiv",
+                                     "t.w.kiv", "t2.w.kiv", "u.w.kiv", "v.w.kiv", "z.w.kiv"}));
     EXPECT_TRUE(fs::is_directory(p("dir.w.kiv")));
     EXPECT_EQ(e2e::readfile(p("ok.w.kiv")), (Kiv{.y = {1, 2, 3}}.bytes()));
 }
 
 TEST_F(Wfdxlate, ExitStatuses) {
-    file("a.w", samples({1})), file("empty.wfdisc", ""), file("good.wfdisc", line("1995123 0 ABC BHZ 1 20", "a.w"));
+    file("a.w", samples({1}));
+    file("empty.wfdisc", "");
+    file("good.wfdisc", line("1995123 0 ABC BHZ 1 20", "a.w"));
     e2e::Options closed = env, unset;
     closed.closed = 0;
-    file("bad.wfdisc", line("1995123 0 ABC BHZ 2 20", "a.w") + "\n" + line("1995123 0 ABC BHZ 1 20", "a.w"));
-    const auto name2007 = [](const std::string& n) { return " \aERROR 2007: The wfdisc file name is longer than 30 characters or holds a NUL character: " + n + "\n"; };
-    const std::string n30 = std::string(23, 'n') + ".wfdisc", ended = "\n \aERROR 2008: No wfdisc file name: standard input ended before a name was read.\n";
-    file(n30, ""), fs::create_directories(work / "adir.wfdisc");
+    file("bad.wfdisc",
+         line("1995123 0 ABC BHZ 2 20", "a.w") + "\n" + line("1995123 0 ABC BHZ 1 20", "a.w"));
+    const auto name2007 = [](const std::string& n) {
+        return " \aERROR 2007: The wfdisc file name is longer than 30 characters or holds a NUL "
+               "character: " +
+               n + "\n";
+    };
+    const std::string
+        n30 = std::string(23, 'n') + ".wfdisc",
+        ended =
+            "\n \aERROR 2008: No wfdisc file name: standard input ended before a name was read.\n";
+    file(n30, "");
+    fs::create_directories(work / "adir.wfdisc");
+    // clang-format off
     const struct Case { std::string answer; e2e::Options o; std::string out, err; int status; } cases[] = {
         {"empty.wfdisc\n", env, "", "", 0}, {n30 + "\n", env, "", "", 0}, {"good.wfdisc\n", env, "", "", 0},
         {"bad.wfdisc\n", env, err(2006, "samples cannot be read; wfdisc line 1 a.w Data read failed or came up short.") + " Error reading file information\n", "", 2}, // stopped after a refusal
@@ -167,11 +220,14 @@ TEST_F(Wfdxlate, ExitStatuses) {
         {n30 + "x\n", env, name2007(n30 + "x"), "", 1},
         {"", env, ended, "", 1}, {"", closed, ended, "", 1},
         {"good.wfdisc\n", unset, "", "ERROR: Environmental variable KIVAUX not defined.\n", 1}};
+    // clang-format on
     for (const auto& c : cases) {
         fs::remove(p("a.w.kiv"));
         const auto r = run(c.answer, &c.o);
-        EXPECT_EQ(std::tuple(r.out, r.err, r.status), std::tuple(kPrompt + c.out, c.err, c.status)) << c.answer;
-        EXPECT_EQ(fs::exists(p("a.w.kiv")), c.answer == "good.wfdisc\n" && c.status == 0) << c.answer;
+        EXPECT_EQ(std::tuple(r.out, r.err, r.status), std::tuple(kPrompt + c.out, c.err, c.status))
+            << c.answer;
+        EXPECT_EQ(fs::exists(p("a.w.kiv")), c.answer == "good.wfdisc\n" && c.status == 0)
+            << c.answer;
     }
 }
 
@@ -181,13 +237,15 @@ TEST_F(Wfdxlate, ExitStatuses) {
 // batch mode reads it (by its datatype column): the same samples either way, also from a copy
 // whose column said the other byte order before the generator ran.
 TEST_F(Wfdxlate, TheDemoGivesTheSameSamplesToTheDialogueAndTheBatchMode) {
-    const std::string code = std::endian::native == std::endian::little ? " i4 " : " s4 ", bundled = e2e::readfile(KIVF_SOURCE_DIR "/examples/demo.wfdisc");
+    const std::string code = std::endian::native == std::endian::little ? " i4 " : " s4 ",
+                      bundled = e2e::readfile(KIVF_SOURCE_DIR "/examples/demo.wfdisc");
     std::string other = bundled;
     for (std::size_t at = 0; (at = other.find(code, at)) != std::string::npos; at += 4)
         other[at + 1] = code[1] == 'i' ? 's' : 'i';
     ASSERT_NE(other, bundled);
     for (const std::string& wf : {bundled, other}) {
-        fs::remove_all(work), fs::create_directories(work);
+        fs::remove_all(work);
+        fs::create_directories(work);
         file("demo.wfdisc", wf);
         const auto gen = e2e::run({GENSAMPLES_BIN, "demo.wfdisc"}, work, "", env);
         ASSERT_EQ(gen.status, 0) << gen.err;
@@ -206,7 +264,8 @@ TEST_F(Wfdxlate, TheDemoGivesTheSameSamplesToTheDialogueAndTheBatchMode) {
             const std::string dialogue = e2e::readfile(p(lower + ".w.kiv"));
             ASSERT_GT(dialogue.size(), at::DATA) << lower;
             EXPECT_EQ(ours.substr(at::DATA), dialogue.substr(at::DATA)) << name;
-            EXPECT_NE(ours.substr(at::DATA, 4), ours.substr(at::DATA + 4, 4)) << name; // samples, not filler
+            EXPECT_NE(ours.substr(at::DATA, 4), ours.substr(at::DATA + 4, 4))
+                << name; // samples, not filler
             ++compared;
         }
         EXPECT_EQ(compared, 6u);
