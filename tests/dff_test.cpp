@@ -141,6 +141,7 @@ TEST(DepStats, ExtremesAndMeanOfTheNumbersSummedInDouble) {
              {{-3, 4, 10}, {-3, 10, 3.6666667F}}, // whole numbers, as counts are
              {{0.5F, 2}, {0.5F, 2, 1.25F}},
              {{-1, 2.5F}, {-1, 2.5F, 0.75F}},
+             {{0.5F, 2.5F}, {0.5F, 2.5F, 1.5F}}, // no whole number at all
              {{4194305, 4194304}, {4194304, 4194305, 4194304.5F}},
              {{-0.0F, 0.0F, 0.0F}, {-0.0F, -0.0F, 0.0F}},
              {{0.0F, -0.0F}, {0.0F, 0.0F, 0.0F}}}) { // the first of equal zeros is kept
