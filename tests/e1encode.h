@@ -1,10 +1,16 @@
 // An e1 encoder of the tests' own (the bench uses it too), written apart from the decoder:
 // packets are built bit by bit in a 64-bit accumulator from a table of kinds, not by fixed shifts.
+// Then the e1 tests' helpers.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <random>
+#include <span>
 #include <string>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -15,8 +21,7 @@ struct Kind {
     std::uint32_t prefix;
     int width, count, words;
 };
-// In order of values per word, densest first, as kBest tries them; prefixes 1100 0 10 1101 1110
-// 1111.
+// Densest first, as kBest tries them; prefixes 1100 0 10 1101 1110 1111.
 inline constexpr Kind kKinds[] = {{4, 0xC, 7, 4, 1},  {1, 0x0, 9, 7, 2},  {2, 0x2, 10, 3, 1},
                                   {4, 0xD, 12, 5, 2}, {4, 0xE, 15, 4, 2}, {4, 0xF, 28, 1, 1}};
 inline constexpr int kBest = -1; // choose the densest kind that fits, packet by packet
@@ -95,5 +100,48 @@ inline std::string plain(const std::vector<std::int32_t>& samples, unsigned flag
                          std::size_t pad = 0) {
     return block(samples, static_cast<int>(flags), kBest, pad, true);
 }
+
+inline std::string hexbytes(const std::string& hex) {
+    std::string b;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        b += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return b;
+}
+
+inline const std::string kExample =
+    "003800280100019c90101441783a24b0ee979a24c51cc22d05f57d54200b5000c95e"
+    "56bdc6533aa0777720d1cebfa6528160f04df0000006";
+inline const std::vector<std::int32_t> kExampleSamples = {
+    257, 262, 327, 295, 248, 323, 352, 261, 210, 246, 286, 273, 277, 322,
+    345, 260, 217, 349, 351, 263, 263, 209, 202, 247, 308, 358, 306, 295,
+    327, 292, 221, 234, 291, 210, 165, 247, 269, 329, 406, 412};
+
+// Values spanning a width: its extremes and some between, n of them.
+inline std::vector<std::int32_t> extremes(int width, std::size_t n, std::uint32_t seed) {
+    const std::int32_t hi = static_cast<std::int32_t>((std::int64_t{1} << (width - 1)) - 1);
+    std::vector<std::int32_t> v = {-hi - 1, hi, 0, -1, 1, hi - 1, -hi};
+    std::mt19937 g(seed);
+    std::uniform_int_distribution<std::int32_t> any(-hi - 1, hi);
+    while (v.size() < n) v.push_back(any(g));
+    v.resize(n);
+    return v;
+}
+
+// Room of n bytes right before an unreadable page: a read or write past it stops the test, or
+// makes the system refuse a read into it (EFAULT).
+struct Guarded {
+    const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)), n, size;
+    std::byte* base;
+    std::span<std::byte> room;
+    explicit Guarded(std::size_t bytes)
+        : n(bytes), size((bytes + page - 1) / page * page + page),
+          base(static_cast<std::byte*>(
+              ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0))),
+          room(base + size - page - n, n) {
+        if (base == MAP_FAILED || ::mprotect(base + size - page, page, PROT_NONE) != 0)
+            std::abort();
+    }
+    ~Guarded() { ::munmap(base, size); }
+};
 
 } // namespace e1enc

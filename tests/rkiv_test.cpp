@@ -90,16 +90,15 @@ TEST_F(Rkiv, BothByteOrdersEvenAndUnevenGiveBackEveryWordAndBit) {
         }
 }
 
-// The header check's refusals are the header reader's; one here, then the array spans. Arrays
+// The header check's refusals are the header reader's (kivhdr_test); here the array spans. Arrays
 // that disagree are refused before a trace is written; a failed read changes nothing.
 TEST_F(Rkiv, RefusalsLeaveHeaderArraysAndDescriptorsAsTheyWere) {
     test::spit(dir / "even.kiv", other(write("even.kiv", 4, true, 1)));
-    test::spit(dir / "cut.kiv", write("uneven.kiv", 4, false, 2).substr(0, 660));
+    write("uneven.kiv", 4, false, 2);
     // clang-format off
-    const std::string e = "ERROR 141", t1417 = "7: An array is shorter than the KIV file's sample count NPTS: " + d;
+    const std::string t1417 = "ERROR 1417: An array is shorter than the KIV file's sample count NPTS: " + d;
     const struct { std::string file; std::size_t ny, nx; std::string want; } cases[] = {
-        {"cut.kiv", 9, 9, e + "4: KIV file size does not match NPTS and LEVEN: " + d + "cut.kiv (660 bytes, expected 664 for NPTS = 4 and LEVEN false)"},
-        {"even.kiv", 3, 0, e + t1417 + "even.kiv (NPTS = 4, yarray holds 3)"}, {"uneven.kiv", 4, 3, e + t1417 + "uneven.kiv (NPTS = 4, xarray holds 3)"}};
+        {"even.kiv", 3, 0, t1417 + "even.kiv (NPTS = 4, yarray holds 3)"}, {"uneven.kiv", 4, 3, t1417 + "uneven.kiv (NPTS = 4, xarray holds 3)"}};
     // clang-format on
     for (const auto& c : cases) {
         std::vector<float> y2(c.ny, 5.0F), x2(c.nx, 5.0F);
@@ -130,7 +129,6 @@ TEST_F(Rkiv, RefusalsLeaveHeaderArraysAndDescriptorsAsTheyWere) {
         EXPECT_FALSE(std::filesystem::exists(dir / "n.kiv"));
     }
     EXPECT_EQ(readtrace(d + "n.kiv", t), kErrKivMissing);
-    EXPECT_EQ(lastmsg(), "ERROR 1410: KIV file does not exist: " + d + "n.kiv");
     EXPECT_TRUE(t.y.size() == 2 && t.x.size() == 3);
 }
 
@@ -144,8 +142,6 @@ TEST_F(Rkiv, MessagesAreTakenInsteadOfPrinted) {
     setmsg("WARNING", 0), wrtmsg(7), outmsg();
     msgprint(false), uclose(7);
     EXPECT_EQ(test::slurp(dir / "out"), "WARNING: \n WARNING:  \n");
-    EXPECT_EQ((setmsg("ERROR", 116), last()),
-              "116|ERROR  116: No free unit number is left to open a file.");
     setmsg("ERROR", 1001), aplmsg("two"), aplmsg("three");
     EXPECT_EQ(last(), "1001|ERROR 1001: Number 1001\ntwo\nthree");
     EXPECT_EQ(last(20), "1001|ERROR 1001: Number 1");

@@ -51,8 +51,8 @@ def test_read_converted_in_either_byte_order_as_kivhdr_shows_it(conv, tmp_path, 
     parse = {bool: lambda v: v == "true", int: int, np.float32: np.float32, str: str}
     got = {k: parse[type(h[k])](v) for k, v in shown.items() if k in h}  # "undefined" fails
     assert len(got) == 9 and got == {k: h[k] for k in shown if k in h}  # the 9 defined ones
-    assert [h[k] for k in ("NPTS", "DELTA", "KSTNM", "KCMPNM", "KUSER1")] == [
-        7, np.float32(0.05), "ANMO", "BHZ", "quiet"]
+    s.write(tmp_path / "w.kiv")  # the header as read, not the one last written
+    assert (tmp_path / "w.kiv").read_bytes() == conv.read_bytes()
     assert cli.main(["info", str(conv)]) == 0
     assert capfd.readouterr().out.encode() == kivhdr(conv).stdout
 
@@ -90,9 +90,7 @@ def test_write_read_round_trip(tmp_path, capfd, monkeypatch):
 
 @pytest.mark.parametrize("make, kind, number", [
     (lambda p, c: None, FileNotFoundError, 1410), (lambda p, c: p.mkdir(), OSError, 1411),
-    (lambda p, c: p.write_bytes(b"\0" * 300), ValueError, 1413),
-    (lambda p, c: p.write_bytes(b"\0" * 632), ValueError, 1412),
-    (lambda p, c: p.write_bytes(c.read_bytes() + b"\0"), ValueError, 1414)])  # a byte too many
+    (lambda p, c: p.write_bytes(b"\0" * 632), ValueError, 1412)])  # kivhdr_test has the others
 def test_read_refusals_are_kiv_errors_as_kivhdr_says(conv, tmp_path, capfd, make, kind, number):
     make(p := tmp_path / "f.kiv", conv)
     with pytest.raises(kind) as e:
@@ -133,8 +131,7 @@ def test_write_refusals(tmp_path, capfd, data, fields, error, text):
 
 
 @pytest.mark.parametrize("path, why", [
-    ("a.kiv ", "ends in a blank"), ("", "is empty"), ("a\0b", "holds a NUL character"),
-    ("a" * 1024, "is 1024 bytes or longer")], ids=["blank", "empty", "nul", "long"])
+    ("a.kiv ", "ends in a blank"), ("", "is empty"), ("a\0b", "holds a NUL character")])
 def test_paths_used_as_given_or_refused(tmp_path, capfd, monkeypatch, path, why):
     monkeypatch.chdir(tmp_path)
     kivf.write("a.kiv", [1.0])
@@ -167,10 +164,9 @@ def test_sphgeo_as_stated_in_the_shape_of_slat():  # (0, 10): coincident, IEEE r
 
 @pytest.mark.parametrize("args, error", [
     (([1j], [0.0], 0, 0), "slat must be real numbers"),
+    ((["10"], [0.0], 0, 0), "slat must be real numbers"),  # text, not numbers
     (([0.0], [0.0], 0, np.complex64(1)), "elon must be real numbers"),
-    ((["10"], [0.0], 0, 0), "slat must be real numbers"),
     (([0.0], np.array([0.0], object), 0, 0), "slon must be real numbers"),
-    (([0.0], [0.0], "1", 0), "elat must be real numbers"),
     (([0.0], [0.0], [10, 11], 20), "elat and elon must be one event position")])
 def test_sphgeo_refusals(args, error):
     with pytest.raises(ValueError if "event" in error else TypeError, match=f"^sphgeo: {error}"):
@@ -182,8 +178,6 @@ def test_sphgeo_refusals(args, error):
     ("info {conv}", "closed", 2, "kivf info: cannot write standard output: Bad file descriptor"),
     ("--help", "full", 1, "kivf: cannot write standard output: No space left on device"),
     ("plot {conv} -o /dev/full", "null", 2, "kivf plot: /dev/full: No space left on device"),
-    ("plot {conv} -o /nonexistent/x.png", "null", 2,
-     "kivf plot: /nonexistent/x.png: No such file or directory"),
     ("plot {conv} -o x.xyz", "null", 1, "kivf plot: x.xyz: no format named xyz (formats: eps, ")])
 def test_cli_output_failures_in_one_line(conv, tmp_path, args, out, status, err):
     close = ["/bin/sh", "-c", 'exec "$0" "$@" >&-'] if out == "closed" else []
