@@ -55,6 +55,8 @@ TEST(KivhdrProgram, ListingsRefusalsAndStatuses) {
         {{"--list", "STD      X", "h.kiv"}, kAux, 1, "", "kivhdr: no list named 'STD      X' (lists: DEFAULT, PICKS, SPECIAL, STD)" + usage},
         {{"h.kiv", "--list"}, kAux, 1, "", "kivhdr: option --list needs a list name" + usage},
         {{"--all"}, kAux, 1, "", "kivhdr: no file given" + usage},
+        {{"-f", "XMINIMUMS", "h.kiv"}, kAux, 1, "", "kivhdr: no field named 'XMINIMUMS'" + usage}, // not cut to 8
+        {{"-f", "", "h.kiv"}, kAux, 1, "", "kivhdr: no field named ''" + usage},
         // -H: each -f row and each failing file's line begins with the name and a tab; blocks are as without it
         {{"-H", "-f", "kstnm", "-f", "StartTime", "-f", "ENDTIME", "w.kiv", "cut.kiv", "h.kiv", "gone\aname.kiv"}, kAux, 2,
          "w.kiv\tANMO\t" + times + "h.kiv\tANMO\t" + times, "cut.kiv\t" + badfiles.substr(0, badfiles.find('\n') + 1) + "gone?name.kiv\t" + badfiles.substr(badfiles.rfind("kivhdr:"))},
