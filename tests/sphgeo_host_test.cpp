@@ -127,7 +127,7 @@ TEST(SphgeoHost, StatedCasesShapesAndRefusals) {
     const std::vector<double> lat = {0, 10, 90, 0, 0, 45}, lon = {10, 0, 0, -10, 350, 45};
     for (auto [m, n, computed] :
          {std::array<std::size_t, 3>{1, 5, 5}, {5, 1, 5}, {2, 3, 3}, {0, 0, 0}, {1, 1, 1}}) {
-        const auto first = [&](const std::vector<double>& v) {
+        const auto first = [m = m, n = n](const std::vector<double>& v) {
             return full(m, n, {v.data(), v.data() + m * n});
         };
         ASSERT_EQ(call(4, {first(lat), first(lon), scalar(0), scalar(0)}), "");
