@@ -157,20 +157,24 @@ TEST_F(Batch, BothLayoutsAndAutoGiveTheSameFile) {
          "                     0       -1 1489009080.00000\n");
     file("w/c.wfdisc",
          "2016366 1483228799.9994 ANMO BHZ 2 20 0.5 1 - - s4 - 1 1 - s.w 0 -1 rem net quiet\n");
+    file("w/d.wfdisc",
+         "2016366 1483228799.9994 ANMO BHZ 2 20 0.5 1 - - s4 - 1 1 - s.w 0 -1 rem net\n");
     const std::string name = "ANMO.BHZ.2016.366.23.59.59.999.kiv";
     std::string first;
     for (const auto& [f, schema] : {std::pair<std::string, const char*>{"w/a.wfdisc", "auto"},
                                     {"w/b.wfdisc", "--schema=css3.0"},
                                     {"w/c.wfdisc", "auto"},
                                     {"w/c.wfdisc", "css2.8"},
+                                    {"w/d.wfdisc", "css2.8"}, // one user text only
                                     {"w/b.wfdisc", "auto"}}) {
         const auto r = schema[0] == '-' ? run({schema, "-q", "-o", "out", f})
                                         : run({"--schema", schema, "-q", "-o", "out", f});
         EXPECT_EQ(r.err + std::to_string(r.status), "0") << f;
         std::string k = out(name);
         EXPECT_EQ(k.substr(at::DATA) + k.substr(at::KUSER0, 16),
-                  hexbytes("0000204100003041") +
-                      (f == "w/c.wfdisc" ? "net     quiet   " : "-12345  -12345  "));
+                  hexbytes("0000204100003041") + (f == "w/c.wfdisc"   ? "net     quiet   "
+                                                  : f == "w/d.wfdisc" ? "net     -12345  "
+                                                                      : "-12345  -12345  "));
         k.erase(at::KUSER0, 16); // the user texts are all that differs
         if (first.empty()) first = k;
         EXPECT_EQ(k, first) << f;

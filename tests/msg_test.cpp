@@ -112,7 +112,7 @@ TEST_F(MsgTest, PiecesLinesAndColumns) {
     apcmsg("d");
     for (int i = 1; i <= 4; ++i) aplmsg("line " + std::to_string(i));
     EXPECT_EQ(lines(2), "d|line 1|line 4|5,7"); // the fifth line is reused
-    cmmsg.msgcol = 157, apcmsg("0123"); // "line 4" cleared first
+    cmmsg.msgcol = 157, apcmsg("0123");         // "line 4" cleared first
     EXPECT_EQ(lines(3), "line 1|0123|5,5");
     aplmsg("    ");
     apcmsg("two"); // after the blank column
@@ -254,6 +254,7 @@ TEST(Inimsg, LoadsTheProjectCatalogue) {
     test::resetstate();
     ::setenv("KIVAUX", KIVF_SOURCE_DIR "/kivaux/", 1); // a trailing delimiter is fine
     inimsg();
+    EXPECT_FALSE(cmmsg.autoprint); // full messages wait to be printed whole
     Text<160> t;
     for (std::int32_t num : {100, 101, 108, 114, 115, 116, 916, 919, 1337})
         EXPECT_FALSE((getmsg(num, t), t.used().starts_with("Number"))) << num;

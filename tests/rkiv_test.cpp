@@ -84,7 +84,15 @@ TEST_F(Rkiv, BothByteOrdersEvenAndUnevenGiveBackEveryWordAndBit) {
                 EXPECT_TRUE(swapped == swap && holds(t.y, y, 0) &&
                             (leven ? t.x.empty() : holds(t.x, x, 0)) && t.hdr.undfflt == kUndfFlt)
                     << leven << swap << n;
-                ASSERT_EQ(writetrace(d + "t.kiv", t), 0);
+                // Written back by name, or (other order) in a directory held open; never left
+                // from the round before.
+                std::filesystem::remove(d + "t.kiv");
+                const int dfd = ::open(d.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                int err = -1;
+                ASSERT_EQ(swap ? writetrace(KivPlace{dfd, d.c_str(), "t.kiv"}, t, err)
+                               : writetrace(d + "t.kiv", t),
+                          0);
+                ::close(dfd);
                 EXPECT_TRUE(test::slurp(d + "t.kiv") == wrote) << leven << swap << n;
             }
         }

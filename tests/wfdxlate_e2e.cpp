@@ -196,6 +196,9 @@ TEST_F(Wfdxlate, ExitStatuses) {
     file("a.w", samples({1}));
     file("empty.wfdisc", "");
     file("good.wfdisc", line("1995123 0 ABC BHZ 1 20", "a.w"));
+    file("b.w", samples({1}));
+    fs::create_directories(work / "b.w.kiv"); // its only record cannot be written
+    file("nowrite.wfdisc", line("1995123 0 ABC BHZ 1 20", "b.w"));
     e2e::Options closed = env, unset;
     closed.closed = 0;
     file("bad.wfdisc",
@@ -215,6 +218,7 @@ TEST_F(Wfdxlate, ExitStatuses) {
     const struct Case { std::string answer; e2e::Options o; std::string out, err; int status; } cases[] = {
         {"empty.wfdisc\n", env, "", "", 0}, {n30 + "\n", env, "", "", 0}, {"good.wfdisc\n", env, "", "", 0},
         {"bad.wfdisc\n", env, err(2006, "samples cannot be read; wfdisc line 1 a.w Data read failed or came up short.") + " Error reading file information\n", "", 2}, // stopped after a refusal
+        {"nowrite.wfdisc\n", env, "\aERROR: Cannot open or create file b.w.kiv (System error occurred.)\n" + err(2011, "its waveform file was not written; wfdisc line 1 b.w.kiv"), "", 2},
         {"nothere.wfdisc\n", env, "Error opening wfdisc file..\n", "", 1}, {"adir.wfdisc\n", env, "Error opening wfdisc file..\n", "", 1},
         {"good.wfdisc\0x\n"s, env, name2007("good.wfdisc"), "", 1}, {"good.wfdisc" + std::string(300, ' ') + "x\n", env, name2007("good.wfdisc"), "", 1}, // beyond the line read
         {"good.wfdisc" + std::string(245, ' ') + "\n", env, "", "", 0}, // 256 characters: all read
