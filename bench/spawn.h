@@ -1,5 +1,6 @@
 // A benchmark's child process: argv run in dir with standard output thrown
-// away and KIVAUX set, timed from fork to its end, with its CPU time and peak
+// away, standard input from the file input (in dir) when one is named, and
+// KIVAUX set, timed from fork to its end, with its CPU time and peak
 // memory; a failing child ends the benchmark. KIVAUX_DIR comes from the build.
 #pragma once
 
@@ -24,11 +25,13 @@ struct Ran {
     long maxrss_kb;
 };
 
-inline Ran spawn(const std::filesystem::path& dir, const std::vector<std::string>& argv) {
+inline Ran spawn(const std::filesystem::path& dir, const std::vector<std::string>& argv,
+                 const char* input = nullptr) {
     const auto t0 = Clock::now();
     const pid_t pid = ::fork();
     if (pid == 0) {
         if (::chdir(dir.c_str()) != 0) ::_exit(126);
+        if (input != nullptr) ::dup2(::open(input, O_RDONLY), 0);
         const int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, 1);
         ::setenv("KIVAUX", KIVAUX_DIR, 1);

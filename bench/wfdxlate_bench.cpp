@@ -22,6 +22,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "spawn.h"
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
@@ -33,31 +35,12 @@ std::string recordline(int i, int npts, const std::string& path) {
            " 0 -1 2015 u0 u1\n";
 }
 
-// The converter on the wfdisc file; returns seconds and peak RSS in kB.
+// The converter on the wfdisc file, its name typed at the prompt; returns
+// seconds and peak RSS in kB.
 std::pair<double, long> converter(const fs::path& dir, const std::string& wfdisc) {
-    const auto t0 = Clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::chdir(dir.c_str());
-        const std::string in = (dir / "answer").string();
-        std::ofstream(in) << wfdisc << "\n";
-        const int fd = ::open(in.c_str(), O_RDONLY);
-        ::dup2(fd, 0);
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, 1);
-        ::setenv("KIVAUX", KIVAUX_DIR, 1);
-        ::execl(WFDXLATE_BIN, WFDXLATE_BIN, nullptr);
-        ::_exit(127);
-    }
-    int st = 0;
-    rusage ru{};
-    ::wait4(pid, &st, 0, &ru);
-    const double s = std::chrono::duration<double>(Clock::now() - t0).count();
-    if (!WIFEXITED(st) || WEXITSTATUS(st) != 0) {
-        std::fprintf(stderr, "wfdxlate failed (status %d)\n", st);
-        std::exit(1);
-    }
-    return {s, ru.ru_maxrss};
+    std::ofstream(dir / "answer") << wfdisc << "\n";
+    const bench::Ran r = bench::spawn(dir, {WFDXLATE_BIN}, "answer");
+    return {r.seconds, r.maxrss_kb};
 }
 
 // Pieces as the file layer cuts them: head to a 512-byte boundary, whole
