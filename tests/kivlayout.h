@@ -22,8 +22,8 @@ enum : std::size_t {
     NVHDR = 304, NINF = 308, NHST = 312, NPTS = 316,
     IFTYPE = 340, IDEP = 344, IEVTYP = 368, IQUAL = 372,
     LEVEN = 420, LPSPOL = 424, LOVROK = 428, LCALDA = 432, LHDR5 = 436,
-    KSTNM = 440, KEVNM = 448, KHOLE = 464, KA = 480, KT3 = 512, KUSER0 = 576, KCMPNM = 600,
-    KNETWK = 608, KINST = 624,
+    KSTNM = 440, KEVNM = 448, KA = 480, KT3 = 512, KUSER0 = 576, KUSER1 = 584, KCMPNM = 600,
+    KINST = 624,
     DATA = 632, // the header's size: samples start here
 };
 // clang-format on

@@ -34,7 +34,7 @@ struct Kiv {
         h.k(at::KSTNM, sta);
         h.k(at::KCMPNM, cmp);
         if (!user0.empty()) h.k(at::KUSER0, user0);
-        if (!user1.empty()) h.k(at::KUSER0 + 8, user1); // KUSER1
+        if (!user1.empty()) h.k(at::KUSER1, user1);
         return h.with(y);
     }
 };
