@@ -1,10 +1,10 @@
 // A day record for the batch bench as a seismometer gives it: a quiet
 // background (microseism swell and noise) whose first differences fit the
 // small packet kinds, and a few quakes whose large swings need the wide
-// ones; written as s4 and as e1 blocks by the tests' own encoder.
+// ones; written as s4 and as e1 blocks by the one e1 packer.
 #pragma once
 
-#include "e1encode.h"
+#include "../examples/e1pack.h"
 
 #include <cmath>
 #include <cstdint>

@@ -13,5 +13,4 @@ add_dependencies(wfdxlate_bench wfdxlate)
 add_executable(batch_bench EXCLUDE_FROM_ALL ${CMAKE_CURRENT_SOURCE_DIR}/batch_bench.cpp)
 target_compile_definitions(batch_bench PRIVATE
   WFDXLATE_BIN="$<TARGET_FILE:wfdxlate>" KIVAUX_DIR="${PROJECT_SOURCE_DIR}/kivaux")
-target_include_directories(batch_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests) # the e1 encoder
 add_dependencies(batch_bench wfdxlate)

@@ -29,7 +29,7 @@ if [ -x "$bin/kivhdr/kivhdr" ]; then
 fi
 
 # A CSS 3.0 archive: several stations and channels sharing sample files at
-# different offsets, big- and little-endian, 16- and 32-bit and float samples.
+# different offsets, big- and little-endian, 16- and 32-bit, float and e1 samples.
 echo
 "$bin/examples/genarchive" archive
 echo

@@ -1,7 +1,9 @@
 // Writes a small CSS 3.0 archive into a directory (not installed): one
 // wfdisc file and two sample files, each shared by several channels at
-// different byte offsets, in both byte orders, 16- and 32-bit integers and
-// floats. The same bytes on every run.
+// different byte offsets, in both byte orders, 16- and 32-bit integers,
+// floats and e1 blocks. The same bytes on every run.
+#include "e1pack.h"
+
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -11,6 +13,7 @@
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -18,7 +21,7 @@ namespace {
 struct Channel {
     const char* sta;
     const char* chan;
-    const char* datatype; // s4 s2 t4: big-endian; i4 i2 f4: little-endian
+    const char* datatype; // s4 s2 t4 e1: big-endian; i4 i2 f4: little-endian
     const char* file;
     double rate;
     int nsamp;
@@ -56,6 +59,7 @@ int main(int argc, char** argv) {
         {"TKL", "HHN", "i2", "TKL.20170308.w", 100, 3000},
         {"TKL", "HHE", "t4", "TKL.20170308.w", 100, 3000},
         {"TKL", "LHZ", "f4", "TKL.20170308.w", 1, 60},
+        {"TKL", "HNZ", "e1", "TKL.20170308.w", 100, 3000},
     };
     std::string wfdisc;
     std::vector<std::pair<std::string, std::string>> files; // name, bytes
@@ -68,9 +72,14 @@ int main(int argc, char** argv) {
         if (data == nullptr) data = &files.emplace_back(c.file, "").second;
         const std::size_t foff = data->size();
         const bool big = c.datatype[0] == 's' || c.datatype[0] == 't';
+        std::vector<std::int32_t> counts; // e1: first differences, blocks of 1000
         for (int i = 0; i < c.nsamp; ++i) {
             const double v = trace(i, c.nsamp, c.rate, seed);
-            if (c.datatype[0] == 't' || c.datatype[0] == 'f') {
+            if (c.datatype[0] == 'e') {
+                counts.push_back(static_cast<std::int32_t>(std::lround(v)));
+                if (counts.size() == 1000 || i + 1 == c.nsamp)
+                    *data += e1enc::block(std::exchange(counts, {}), 1);
+            } else if (c.datatype[0] == 't' || c.datatype[0] == 'f') {
                 const float f = static_cast<float>(v / 1000);
                 put(*data, &f, 4, big);
             } else if (c.datatype[1] == '2') {

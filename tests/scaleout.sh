@@ -23,7 +23,7 @@ same() { # $1 holds what the serial run wrote, and nothing else
 mkdir serial
 wfdxlate -q -o serial archive/*.wfdisc
 count=$(ls serial | wc -l)
-[ "$count" -eq 7 ] || { echo "FAIL: the serial run wrote $count files, not 7"; exit 1; }
+[ "$count" -eq 8 ] || { echo "FAIL: the serial run wrote $count files, not 8"; exit 1; }
 
 if command -v parallel >/dev/null; then
     sh -c "$(recipe '| parallel ' parallel)" </dev/null && same parallel
@@ -34,10 +34,10 @@ sh -c "$(recipe '| xargs ' xargs)" && same xargs
 
 # The array job: list.txt made once, then one task per line, all at once.
 sh -c "$(recipe '| sort > list.txt' unused)"
-[ "$(wc -l < list.txt)" -eq 7 ] || { echo "FAIL: list.txt is not the 7 wfdisc files"; exit 1; }
+[ "$(wc -l < list.txt)" -eq 8 ] || { echo "FAIL: list.txt is not the 8 wfdisc files"; exit 1; }
 task=$(recipe 'SLURM_ARRAY_TASK_ID' array)
 pids=
-for i in 1 2 3 4 5 6 7; do
+for i in 1 2 3 4 5 6 7 8; do
     SLURM_ARRAY_TASK_ID=$i sh -c "$task" & pids="$pids $!"
 done
 for p in $pids; do wait "$p" || { echo "FAIL: an array task ended with status $?"; exit 1; }; done
