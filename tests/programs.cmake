@@ -1,27 +1,26 @@
 # End-to-end tests of the programs: they run the built binaries as a user would.
+# kivf_e2e(NAME RUNS program... [LIBS lib...] [DEFINES def...] [PREFIX p]) builds
+# NAME.cpp, which finds each program it runs as <PROGRAM>_BIN.
+function(kivf_e2e name)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "PREFIX" "RUNS;LIBS;DEFINES")
+  add_executable(${name} ${name}.cpp)
+  target_link_libraries(${name} PRIVATE ${arg_LIBS} GTest::gtest GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR})
+  target_compile_definitions(${name} PRIVATE KIVF_SOURCE_DIR="${PROJECT_SOURCE_DIR}" ${arg_DEFINES})
+  foreach(program IN LISTS arg_RUNS)
+    string(TOUPPER ${program} var)
+    target_compile_definitions(${name} PRIVATE ${var}_BIN="$<TARGET_FILE:${program}>")
+    add_dependencies(${name} ${program})
+  endforeach()
+  if(arg_PREFIX)
+    set(arg_PREFIX TEST_PREFIX ${arg_PREFIX})
+  endif()
+  gtest_discover_tests(${name} ${arg_PREFIX} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+endfunction()
 if(TARGET wfdxlate)
-  add_executable(wfdxlate_e2e wfdxlate_e2e.cpp)
-  target_link_libraries(wfdxlate_e2e PRIVATE GTest::gtest GTest::gtest_main)
-  target_include_directories(wfdxlate_e2e PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR})
-  target_compile_definitions(wfdxlate_e2e PRIVATE
-    WFDXLATE_BIN="$<TARGET_FILE:wfdxlate>" GENSAMPLES_BIN="$<TARGET_FILE:gensamples>"
-    KIVF_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
-  add_dependencies(wfdxlate_e2e wfdxlate gensamples)
-  gtest_discover_tests(wfdxlate_e2e DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
-
-  add_executable(badinput_e2e badinput_e2e.cpp)
-  target_link_libraries(badinput_e2e PRIVATE GTest::gtest GTest::gtest_main)
-  target_compile_definitions(badinput_e2e PRIVATE
-    WFDXLATE_BIN="$<TARGET_FILE:wfdxlate>" KIVHDR_BIN="$<TARGET_FILE:kivhdr>"
-    KIVF_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
-  add_dependencies(badinput_e2e wfdxlate kivhdr)
-  gtest_discover_tests(badinput_e2e DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
-
-  add_executable(batch_e2e batch_e2e.cpp)
-  target_link_libraries(batch_e2e PRIVATE GTest::gtest GTest::gtest_main)
-  target_compile_definitions(batch_e2e PRIVATE
-    WFDXLATE_BIN="$<TARGET_FILE:wfdxlate>" KIVF_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
-  gtest_discover_tests(batch_e2e DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+  kivf_e2e(wfdxlate_e2e RUNS wfdxlate gensamples)
+  kivf_e2e(badinput_e2e RUNS wfdxlate kivhdr)
+  kivf_e2e(batch_e2e RUNS wfdxlate)
 
   add_test(NAME scaleout COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/scaleout.sh ${PROJECT_SOURCE_DIR}/README.md
     $<TARGET_FILE_DIR:wfdxlate> $<TARGET_FILE:genarchive> ${PROJECT_SOURCE_DIR}/kivaux
@@ -41,11 +40,6 @@ if(NOT KIVF_SANITIZE)
 endif()
 
 if(TARGET msxlate)
-  add_executable(msxlate_e2e msxlate_e2e.cpp)
-  target_link_libraries(msxlate_e2e PRIVATE kivf_static PkgConfig::MSEED GTest::gtest GTest::gtest_main)
-  target_include_directories(msxlate_e2e PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR})
-  target_compile_definitions(msxlate_e2e PRIVATE
-    MSXLATE_BIN="$<TARGET_FILE:msxlate>" KIVF_VERSION="${PROJECT_VERSION}")
-  add_dependencies(msxlate_e2e msxlate)
-  gtest_discover_tests(msxlate_e2e TEST_PREFIX msxlate_e2e. DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+  kivf_e2e(msxlate_e2e RUNS msxlate LIBS kivf_static PkgConfig::MSEED PREFIX msxlate_e2e.
+           DEFINES KIVF_VERSION="${PROJECT_VERSION}")
 endif()
