@@ -124,6 +124,9 @@ TEST_F(MsgTest, PiecesLinesAndColumns) {
     apcmsg("x");
     cmmsg.nmsgline = 9, aplmsg("z"); // never outside the lines, whatever the count says
     EXPECT_EQ(lines(), " x||||z|5,2");
+    cmmsg.nmsgline = 0; // below the lines: the first is taken as current, the piece goes after it
+    aplmsg("w");
+    EXPECT_EQ(lines(), " x|w|2,2");
 }
 
 TEST_F(MsgTest, OutputLayoutsAndDestinations) {

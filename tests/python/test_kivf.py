@@ -86,6 +86,11 @@ def test_write_read_round_trip(tmp_path, capfd, monkeypatch):
     assert capfd.readouterr() == ("", "")
 
 
+
+def test_describe_knows_enumerated_values_only():  # the first and last of the catalogue, then none
+    assert [kivf._kivf.describe(v) for v in ("ITIME", "IXYZ", "IUNKN", "NOPE", "")] == [
+        "TIME SERIES FILE", "GENERAL XYZ (3-D) FILE", "UNKNOWN", "", ""]
+
 @pytest.mark.parametrize("make, kind, number", [
     (lambda p, c: None, FileNotFoundError, 1410), (lambda p, c: p.mkdir(), OSError, 1411),
     (lambda p, c: p.write_bytes(b"\0" * 632), ValueError, 1412)])  # kivhdr_test has the others
