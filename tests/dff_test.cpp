@@ -9,7 +9,6 @@
 #include <cmath>
 #include <csignal>
 #include <filesystem>
-#include <functional>
 #include <sys/resource.h>
 
 using namespace kivf;
@@ -61,12 +60,6 @@ struct Dff : ::testing::Test {
         const std::string said = test::printed([&] { nerr = wk(name, x, y); });
         return std::to_string(nerr) + said;
     }
-    // In a child (an ordinary user when asked), after pre: nerr and what was printed.
-    std::string child(const std::string& name, std::span<const float> y, bool ordinary,
-                      const std::function<void()>& pre) {
-        const auto c = test::inchild([&] { return pre(), wk(name, y, y); }, ordinary);
-        return std::to_string(c.status) + c.out;
-    }
     // The old file as it was, and nothing beside it but more entries.
     void untouched(std::ptrdiff_t more = 0) {
         EXPECT_EQ(test::slurp(old), before);
@@ -105,17 +98,13 @@ TEST_F(Dff, CatalogueGroupsListsAndEnumerations) {
     for (std::int32_t n = 1; n <= 60; ++n) EXPECT_EQ(cmhdr.ienm[std::size_t(n - 1)], n);
     // Lookup by the whole name, where the setters forgive blanks after it and a ninth character.
     const std::pair<std::string, std::int32_t> names[] = {
-        {"delta", 1},  {"Fhdr70", 70},   {"DELTA ", 0},
-        {" DELTA", 0}, {"xminimum2", 0}, {std::string("B\0", 2), 0},
-        {"", 0}};
+        {"xminimum", 60}, {"xminimum2", 0},           {"DELTA ", 0},
+        {" DELTA", 0},    {std::string("B\0", 2), 0}, {"", 0}};
     for (const auto& [name, slot] : names) EXPECT_EQ(catslot(name, kmlhf.kfhdr), slot) << name;
 }
 
-TEST_F(Dff, ResetGivesTheDefaultsAndInitialisesOnce) {
-    EXPECT_EQ((std::array{cmhdr.curhver, cmhdr.undfint, cmhdr.undfenm, cmmsg.ncatmsg, cmmsg.ndest,
-                          cmmsg.destunit[0]}),
-              (std::array{6, -12345, -12345, 8, 1, 6}));
-    EXPECT_TRUE(cmhdr.undfflt == -12345.0F && kmhdr.undftxt.view() == "-12345  ");
+// The defaults themselves are in every file written here, compared byte by byte.
+TEST_F(Dff, ResetInitialisesOnce) {
     const CmHdr fresh = cmhdr;
     const KmHdr kfresh = kmhdr;
     std::memset(&cmhdr, 1, 440);
@@ -136,7 +125,8 @@ TEST(DepStats, ExtremesAndMeanOfTheNumbersSummedInDouble) {
              {{nan, -2, nan, 3, nan}, {-2, 3, 0.5F}}, // NaNs left out, wherever they are
              {{-INFINITY, 7}, {-INFINITY, 7, -INFINITY}},
              {{nan, nan}, {u, u, u}},
-             {{}, {u, u, u}}, // none: undefined, not left as they were
+             {{nan, 1.5F}, {1.5F, 1.5F, 1.5F}}, // one number is enough
+             {{}, {u, u, u}},                   // none: undefined, not left as they were
              {{3.4028235e38F, 3.4028235e38F}, {3.4028235e38F, 3.4028235e38F, 3.4028235e38F}},
              {{-3, 4, 10}, {-3, 10, 3.6666667F}}, // whole numbers, as counts are
              {{0.5F, 2}, {0.5F, 2, 1.25F}},
@@ -158,9 +148,8 @@ TEST(DepStats, ExtremesAndMeanOfTheNumbersSummedInDouble) {
 
 TEST_F(Dff, UnknownNamesAre1337AndChangeNothing) {
     // clang-format off
-    const std::pair<char, std::string> cases[] = {{'f', "NPTS"}, {'n', "DELTA"}, {'k', " KSTNM"}, {'n', "IFTYPE"},
-        {'f', "LEVEN"}, {'f', ""}, {'f', "DELTAXYZW"}, {'n', "NPT S"}, {'k', "KEVNM2"}, {'k', "DELTA"},
-        {'k', "KZDATE"}, {'n', "LEVEN"}};
+    const std::pair<char, std::string> cases[] = { // another group's, blanks before or within, too long
+        {'f', "NPTS"}, {'n', "DELTA"}, {'k', "KZDATE"}, {'k', " KSTNM"}, {'n', "NPT S"}, {'f', ""}, {'f', "DELTAXYZW"}, {'k', "KEVNM2"}};
     // clang-format on
     for (const auto& c : cases) { // no structured binding: clang's lambdas cannot take one
         const std::string& name = c.second;
@@ -177,9 +166,7 @@ TEST_F(Dff, UnknownNamesAre1337AndChangeNothing) {
     }
     // KEVNM takes 16 characters over two slots, the others 8 and leave the next alone.
     // clang-format off
-    const std::array<std::string, 3> evs[] = {{"EIGHTCHR", "EIGHTCHR", "        "},
-        {"ABCDEFGHIJKLMNOP", "ABCDEFGH", "IJKLMNOP"}, {"ABCDEFGHIJKLMNOPQ", "ABCDEFGH", "IJKLMNOP"},
-        {"", "        ", "        "}};
+    const std::array<std::string, 3> evs[] = {{"ABCDEFGHIJKLMNOPQ", "ABCDEFGH", "IJKLMNOP"}, {"EIGHTCHR", "EIGHTCHR", "        "}};
     // clang-format on
     std::int32_t nerr = -1;
     const auto first4 = [] { return std::string(kmhdr.khdr[0].view().data(), 32); };
@@ -190,7 +177,7 @@ TEST_F(Dff, UnknownNamesAre1337AndChangeNothing) {
     }
     setkhv("KSTNM", "STATION12345", nerr);
     setkhv("KEVNMC", "SECOND", nerr);
-    EXPECT_EQ(first4(), "STATION1        SECOND  -12345  ");
+    EXPECT_EQ(first4(), "STATION1EIGHTCHRSECOND  -12345  ");
 }
 
 TEST_F(Dff, WriterSamplesReplaceAndRefusals) {
@@ -221,7 +208,6 @@ TEST_F(Dff, WriterSamplesReplaceAndRefusals) {
         cmhdr.l(lslot::LEVEN) = c.leven ? 1 : 0;
         const std::vector<float> yy(c.ny, 1.0F), xx(c.nx, 2.0F);
         EXPECT_EQ(write(old, xx, yy), c.head + " " + old + " " + c.rest + "\n");
-        EXPECT_EQ(write(dir / "new.kiv", xx, yy).substr(0, 5), c.head.substr(0, 5));
         untouched();
     }
     for (std::int32_t u = 1; u <= 19; ++u)
@@ -247,13 +233,6 @@ TEST_F(Dff, WriteFailuresKeepTheOldFileAndLeaveNoTemporary) {
             EXPECT_EQ(write(old, y, y), "115\aERROR: T-write failed.\n") << k << full;
             untouched();
         }
-    const auto nofd = [] { // no descriptor left
-        const rlimit lim{rlim_t(test::lowestfd()), rlim_t(test::lowestfd())};
-        zsetio(nullptr, nullptr);
-        ::setrlimit(RLIMIT_NOFILE, &lim);
-    };
-    EXPECT_EQ(child(old, y, false, nofd),
-              "101\aERROR: T-create failed: " + old + " (System error occurred.)\n");
     // writekiv's gathered write, cut short by a file size limit: the same failure, taken not
     // printed.
     const auto cut = test::inchild([&] {
@@ -279,13 +258,18 @@ TEST_F(Dff, UncreatableTargetsAre101) {
     // clang-format on
     cmhdr.n(nslot::NPTS) = 4;
     const auto y = ramp(4, 1.0F);
-    for (const auto& [name, why] : cases) {
-        const std::string got =
-            child(name, y, why == acc, [] { errno = EACCES; }); // not the reason
-        if (name.size() < 100)
-            EXPECT_EQ(got, "101\aERROR: T-create failed: " + name + " " + why + "\n");
+    for (const auto& c : cases) { // no structured binding: clang's lambdas cannot take one
+        const auto run = test::inchild(
+            [&] {
+                errno = EACCES; // not the reason
+                return wk(c.first, y, y);
+            },
+            c.second == acc); // as an ordinary user
+        const std::string got = std::to_string(run.status) + run.out;
+        if (c.first.size() < 100)
+            EXPECT_EQ(got, "101\aERROR: T-create failed: " + c.first + " " + c.second + "\n");
         else // long names wrap
-            EXPECT_TRUE(got.starts_with("101") && got.find(why) != std::string::npos) << got;
+            EXPECT_TRUE(got.starts_with("101") && got.find(c.second) != std::string::npos) << got;
     }
     fs::permissions(dir.path / "locked", fs::perms::owner_all);
     untouched(2); // locked, sub
