@@ -12,10 +12,14 @@ else()
 endif()
 if(why)
   add_test(NAME python COMMAND /bin/sh -c "echo 'SKIPPED python: ${why}'; exit 77")
-else()
-  add_test(NAME python
-    COMMAND ${Python3_EXECUTABLE} -m pytest -q -p no:cacheprovider ${CMAKE_CURRENT_SOURCE_DIR}/python)
-  set_tests_properties(python PROPERTIES ENVIRONMENT
-    "PYTHONPATH=${KIVF_PYTHON_DIR};KIVF_BINARY_DIR=${PROJECT_BINARY_DIR};KIVF_SOURCE_DIR=${PROJECT_SOURCE_DIR};SPHGEO_DIR=$<TARGET_FILE_DIR:sphgeo>;MPLBACKEND=Agg")
+  set_tests_properties(python PROPERTIES SKIP_RETURN_CODE 77)
+  return()
 endif()
-set_tests_properties(python PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
+# One test per file, so that they run side by side with the rest.
+file(GLOB files CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/python/test_*.py)
+foreach(file IN LISTS files)
+  get_filename_component(name ${file} NAME_WE)
+  add_test(NAME python.${name} COMMAND ${Python3_EXECUTABLE} -m pytest -q -p no:cacheprovider ${file})
+  set_tests_properties(python.${name} PROPERTIES TIMEOUT 300 ENVIRONMENT
+    "PYTHONPATH=${KIVF_PYTHON_DIR};KIVF_BINARY_DIR=${PROJECT_BINARY_DIR};KIVF_SOURCE_DIR=${PROJECT_SOURCE_DIR};SPHGEO_DIR=$<TARGET_FILE_DIR:sphgeo>;MPLBACKEND=Agg")
+endforeach()
