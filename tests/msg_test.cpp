@@ -156,15 +156,11 @@ TEST_F(MsgTest, OutputLayoutsAndDestinations) {
                       wrtmsg(20);
                   }
                   setmsg("ERROR", 5);
-                  outmsg(); // a blank line 1
-                  setmsg("WARNING", 5);
-                  apcmsg("q");
-                  cmmsg.nmsgline = 0; // below the lines: the first is still printed
-                  outmsg();
+                  outmsg();          // a blank line 1
                   cmmsg.msgtype = 0; // no type: nothing
                   outmsg();
               }),
-              "\aERROR: \nb\nWARNING: \nb\n\nb\n \aERROR    5:  \n WARNING: q\n");
+              "\aERROR: \nb\nWARNING: \nb\n\nb\n \aERROR    5:  \n");
     apcmsg("untyped");
     EXPECT_EQ(lastmsg(), ""); // nor is it kept
     sendmsg(21, true, {false, true, false, false, false, false});
