@@ -150,7 +150,7 @@ TEST_F(Wfdxlate, RefusedRecordsAreNamedAndTheRunGoesOn) {
         {line("1995123 x ABC BHZ 3 20", "ok.w"), err(2002, num + "11 token 2 x")},
         {ok + "\0"s + line(" 1", "ok.w"), err(2009, "it holds a NUL character; wfdisc line 12")},
         {line(ok, "ok.w"), ""},
-        {"\t\t\t\t\n", err(2001, "fewer than 16 tokens; wfdisc line 14 has 1")},
+        {"\t\n", err(2001, "fewer than 16 tokens; wfdisc line 14 has 1")}, // one character, and no blank
         {longline, ""}, {many, ""}, // the rest of a line too long is passed over
         {line("1995123 0 ABC BHZ 0 20", "z.w"), ""}, {line("1995123 0 ABC BHZ 90000 20", "big.w"), ""}, {line("1995123 0 ABC BHZ 2 -1", "r.w"), ""},
         {line("1995123 0 ABC BHZ 2 1", "fl.w"), err(2006, read + "20 fl.w Cannot open or create file fl.w (Not a regular file: a FIFO.)")}, // a link to one
