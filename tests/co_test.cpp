@@ -91,7 +91,10 @@ TEST_F(Units, PromptIsSeenBeforeStandardInputIsRead) {
         uwrite(kStdout, "more", true); // not flushed by itself
         Text<4> rec;
         const bool ok = uread(kStdin, rec) == ReadStatus::ok && rec.view() == "name";
-        return ok && ::lseek(1, 0, SEEK_CUR) == 12 ? 0 : 3;
+        const bool seen = ok && ::lseek(1, 0, SEEK_CUR) == 12;
+        uclose(kStdin); // released; the process's own streams stay open
+        uclose(kStdout);
+        return seen && ::fcntl(0, F_GETFD) != -1 && ::fcntl(1, F_GETFD) != -1 ? 0 : 3;
     });
     EXPECT_EQ(std::pair(c.status, c.out), std::pair(0, std::string("Enter: more\n")));
 }

@@ -27,6 +27,8 @@ TEST(MsxBreaks, HalfASampleFromTheNextExpectedOneTellsGapsAndOverlaps) {
         {{{0, 0, 9}, {0, 9.6, 11}, {1, 0, 1}}, 0, 0},
         {{{0, 0, 9}, {0, 10.6, 11}}, 1, 0},
         {{{0, 0, 9}, {0, 9.4, 11}}, 0, 1},
+        {{{0, 0, 9}, {0, 10.5, 11}}, 0, 0}, // exactly half a sample: neither
+        {{{0, 0, 9}, {0, 9.5, 11}}, 0, 0},
         {{{0, 0, 99}, {0, 10, 20}, {0, 100, 101}}, 0, 1}}; // within: no expected sample moves
     for (const Row& r : rows) {
         MSTraceID a{}, b{};

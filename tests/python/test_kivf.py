@@ -62,12 +62,13 @@ def test_write_read_round_trip(tmp_path, capfd, monkeypatch):
     y, x = np.array([0.1, -2.5e38, 3e-45, 7.0, -0.0]), np.array([0, 1, 3, 7, 15], np.int16)
     kivf.write("a.kiv", y, x=x, delta=0.25, b=-1.5, kstnm="HRV", Kcmpnm="LHZ",
                kevnm="sixteen chars!!x", nzyear=1999, nzjday=365, nzhour=23, nzmin=59, nzsec=59,
-               nzmsec=999, idep="IVEL", iftype="ixyz", iqual=45, isynth=52, ievtyp=0, lpspol=True,
-               nxsize=2**31 - 1, nysize=-2**31, user9=np.float32(2.5), fhdr70=0.75)
+               nzmsec=999, idep="IVEL", iftype="ixyz", iqual=45, isynth=52, ievtyp=0, lpspol=1,
+               nxsize=2**31 - 1, nysize=-2**31, user9=np.float32(2.5), fhdr70=0.75, lovrok=False,
+               lcalda=np.int8(0))
     raw = open("a.kiv", "rb").read()
     words, ints = np.frombuffer(raw, np.float32), np.frombuffer(raw, np.int32)
     assert np.array_equal(bits(words[158:]), bits(np.concatenate([y, x]).astype(np.float32)))
-    assert [ints[w] for w in (79, 85, 86, 93, 94, 105, 106)] == [5, 51, 7, 45, 52, 0, 1]
+    assert [ints[w] for w in (79, 85, 86, 93, 94, 105, 106, 107, 108)] == [5, 51, 7, 45, 52, 0, 1, 0, 0]
     assert words[69] == 0.75  # the last floating field
     assert raw[440:464] == b"HRV     sixteen chars!!x" and raw[600:608] == b"LHZ     "
     t = kivf.read("a.kiv")
