@@ -46,6 +46,25 @@ TEST(MsxBreaks, HalfASampleFromTheNextExpectedOneTellsGapsAndOverlaps) {
     }
 }
 
+// Ints become floats in place: exact within 2^24 either side, else the nearest, counted.
+TEST(MsxFloats, IntsBeyondTwoToThe24AreRoundedAndCounted) {
+    struct Row {
+        std::vector<std::int32_t> in;
+        std::vector<float> out;
+        std::int64_t changed;
+    };
+    for (const Row& r : {Row{{-16777216, 16777216, 3}, {-16777216, 16777216, 3}, 0},
+                         Row{{-16777217, 1}, {-16777216, 1}, 1},
+                         Row{{16777217, -1, 16777219}, {16777216, -1, 16777220}, 2}}) {
+        std::vector<std::int32_t> v = r.in;
+        char type = 'i';
+        EXPECT_EQ(tofloats(v.data(), static_cast<std::int64_t>(v.size()), type), r.changed);
+        std::vector<float> got(v.size());
+        std::memcpy(got.data(), v.data(), 4 * v.size());
+        EXPECT_EQ(std::pair(got, type), std::pair(r.out, 'f')) << r.in[0];
+    }
+}
+
 // What the system has, not unlimited: below its physical memory.
 TEST(MsxMemory, TheBudgetIsMeasuredBelowThePhysicalMemory) {
     const auto physical = static_cast<std::uint64_t>(::sysconf(_SC_PHYS_PAGES)) *
