@@ -134,7 +134,8 @@ TEST(DepStats, ExtremesAndMeanOfTheNumbersSummedInDouble) {
              {{0.5F, 2.5F}, {0.5F, 2.5F, 1.5F}}, // no whole number at all
              {{4194305, 4194304}, {4194304, 4194305, 4194304.5F}},
              {{-0.0F, 0.0F, 0.0F}, {-0.0F, -0.0F, 0.0F}},
-             {{0.0F, -0.0F}, {0.0F, 0.0F, 0.0F}}}) { // the first of equal zeros is kept
+             {{0.0F, -0.0F}, {0.0F, 0.0F, 0.0F}}, // the first of equal zeros is kept
+             {{-0.0F}, {-0.0F, -0.0F, 0.0F}}}) {  // -0.0 alone keeps its sign
         CmHdr h{};
         h.f(fslot::DEPMIN) = h.f(fslot::DEPMAX) = h.f(fslot::DEPMEN) = 99;
         depstats(h, c.y);
