@@ -45,6 +45,10 @@ TEST_F(Units, OpenReadWriteClose) {
     uclose(kMaxUnit, true); // DELETE
     EXPECT_FALSE(uexists(f) || uexists(dir / std::string(1100, '/')) ||
                  uread(kMaxUnit, rec) != ReadStatus::fail);
+    // An open line longer than the buffer fails whole; the flush after it then has nothing to
+    // write and succeeds, and must not hide the failure.
+    ASSERT_EQ(uopen(9, "/dev/full", "OLD"), 0);
+    EXPECT_FALSE(uwrite(9, std::string(1 << 17, 'a'), false));
 }
 
 TEST_F(Units, OpenRefusalsLeaveTheUnitUnconnected) {
