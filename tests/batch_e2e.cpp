@@ -402,10 +402,18 @@ TEST_F(Batch, DryRunRerunUsageAndOutputDirectoriesMade) {
     EXPECT_EQ(r.out + std::to_string(r.status), dry + "2"); // file names cut between characters
     e2e::Options full = env, bare;
     full.outfile = "/dev/full";
-    const auto lost = run({"-n", "a.wfdisc"}, "", &full);
-    EXPECT_EQ(std::pair(lost.status, lost.err.find("wfdxlate: ERROR 2014: Standard output cannot "
-                                                   "be written")),
-              std::pair(2, 0ul));                             // a listing lost
+    // A listing lost: a short line, and one longer than the stream's buffer, whose failed write
+    // leaves nothing for the last flush to fail on.
+    std::string deep;
+    for (int i = 0; i < 1000; ++i) deep += "./";
+    for (const auto& args : {std::vector<std::string>{"-n", "a.wfdisc"},
+                             {"-n", "-o", deep + deep, deep + "a.wfdisc"}}) {
+        const auto lost = run(args, "", &full);
+        EXPECT_EQ(std::pair(lost.status, lost.err.find("wfdxlate: ERROR 2014: Standard output "
+                                                       "cannot be written")),
+                  std::pair(2, 0ul))
+            << args.size();
+    }
     const auto nokivaux = run({"-n", "b.wfdisc"}, "", &bare); // built-in texts
     EXPECT_EQ(nokivaux.out + nokivaux.err.substr(0, nokivaux.err.rfind(',')),
               r.out + r.err.substr(0, r.err.rfind(',')));
