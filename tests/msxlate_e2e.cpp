@@ -380,10 +380,16 @@ TEST_F(Msx, DamagedInputsRefusalsDryRunsAndUsageAreReportedWhereTheyAre) {
         if (&__asan_init == nullptr || c.args[0] != "/bin/sh" || c.args[2].find("ulimit") != 0)
             check(c, "case" + std::to_string(&c - cases));
     EXPECT_FALSE(fs::exists(p("case0/out"))); // nor made by a dry run
-    e2e::Options full;                        // a listing lost is a failure
+    e2e::Options full; // a listing lost is a failure, also in lines longer than the buffer
     full.outfile = "/dev/full";
-    const auto r = e2e::run({MSXLATE_BIN, "-q", "-n", "in"}, p("case0"), "", full);
-    EXPECT_EQ(r.err.substr(0, 22) + std::to_string(r.status), "msxlate: ERROR 2014: S2");
+    std::string deep;
+    for (int i = 0; i < 1000; ++i) deep += "./";
+    for (const auto& args : {std::vector<std::string>{MSXLATE_BIN, "-q", "-n", "in"},
+                             {MSXLATE_BIN, "-q", "-n", "-o", deep + deep, deep + "in"}}) {
+        const auto r = e2e::run(args, p("case0"), "", full);
+        EXPECT_EQ(r.err.substr(0, 22) + std::to_string(r.status), "msxlate: ERROR 2014: S2")
+            << args.size();
+    }
     const auto help = run({"--help"});
     EXPECT_EQ(help.out.substr(0, 35) + std::to_string(help.status) + help.err,
               "Usage: msxlate [OPTION]... FILE...\n0");
