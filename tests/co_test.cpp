@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <pty.h>
 #include <sys/stat.h>
 
 using namespace kivf;
@@ -101,6 +102,20 @@ TEST_F(Units, PromptIsSeenBeforeStandardInputIsRead) {
         return seen && ::fcntl(0, F_GETFD) != -1 && ::fcntl(1, F_GETFD) != -1 ? 0 : 3;
     });
     EXPECT_EQ(std::pair(c.status, c.out), std::pair(0, std::string("Enter: more\n")));
+}
+
+// A read that fails after part of a line (here a terminal hung up) is a failure, not a record.
+TEST_F(Units, ALineCutShortByAFailedReadIsAFailure) {
+    const auto c = test::inchild([] {
+        int master = -1, slave = -1;
+        if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return 4;
+        if (::write(slave, "abc", 3) != 3 || ::close(slave) != 0 || ::dup2(master, 0) != 0)
+            return 5;
+        Text<8> rec;
+        return uread(kStdin, rec) == ReadStatus::fail ? 0 : 3;
+    });
+    if (c.status == 4) GTEST_SKIP() << "no pseudo-terminal";
+    EXPECT_EQ(c.status, 0);
 }
 
 // Whatever a refused field gives, the value is left as it was.
