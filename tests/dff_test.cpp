@@ -247,6 +247,20 @@ TEST_F(Dff, WriteFailuresKeepTheOldFileAndLeaveNoTemporary) {
     untouched();
 }
 
+// A plain name is written in the working directory, which is swept like any other: a temporary
+// file of a killed run, untouched for two days, goes.
+TEST_F(Dff, APlainNameSweepsTheWorkingDirectory) {
+    const std::string stale = ".kivtmp-0123456789abcdef-1-OLDOLDOL";
+    test::spit(dir / stale, "left");
+    fs::last_write_time(dir / stale, fs::file_time_type::clock::now() - std::chrono::hours(48));
+    cmhdr.n(nslot::NPTS) = 2;
+    const auto y = ramp(2, 1.0F);
+    const auto c =
+        test::inchild([&] { return ::chdir(dir.path.c_str()) == 0 ? wk("plain.kiv", y, y) : 99; });
+    EXPECT_EQ(std::tuple(c.status, fs::exists(dir / stale), fs::file_size(dir / "plain.kiv")),
+              std::tuple(0, false, 640u));
+}
+
 TEST_F(Dff, UncreatableTargetsAre101) {
     for (const char* d : {"sub", "locked", "locked/in"}) fs::create_directory(dir / d);
     fs::permissions(dir.path / "locked", fs::perms::none);
