@@ -191,6 +191,9 @@ TEST_F(MsgTest, OutputLayoutsAndDestinations) {
     EXPECT_EQ(test::slurp(dir / "w2"), " WARNING:  \n y\n");
     for (std::int32_t u = 30; u < 36; ++u) sendmsg(u, true, kAll); // a sixth is ignored
     EXPECT_EQ((std::array{cmmsg.ndest, cmmsg.destunit[4]}), (std::array{5, 33}));
+    sendmsg(30, false, kAll); // from a full table: the rest move down, nothing past it is read
+    EXPECT_EQ((std::array{cmmsg.ndest, cmmsg.destunit[1], cmmsg.destunit[3]}),
+              (std::array{4, 31, 33}));
 }
 
 TEST_F(MsgTest, CatalogueFile) {
@@ -214,7 +217,8 @@ TEST_F(MsgTest, CatalogueFile) {
               100);
     EXPECT_EQ(msgline(0) + "|" + std::to_string(cmmsg.ncatmsg),
               "Bad catalogue line 4 Read trouble. " + dir / "messages|3");
-    for (std::int32_t u = 1; u <= 19; ++u) uopen(u, "", "SCRATCH"); // no unit left for it
+    for (std::int32_t u = 1; u <= 19; ++u) // no unit left for it; 5 and 6 are taken already
+        if (u != kStdin && u != kStdout) uopen(u, "", "SCRATCH");
     std::int32_t nerr = -1;
     kivmsg(nerr);
     EXPECT_EQ((std::array{nerr, cmmsg.ncatmsg}), (std::array{116, 3}));
