@@ -120,9 +120,12 @@ TEST_F(Rkiv, RefusalsLeaveHeaderArraysAndDescriptorsAsTheyWere) {
     }
     zsetio([](int, void*, std::size_t) -> long { return errno = EIO, -1; }, nullptr); // reads fail
     auto [swapped, nerr] = std::pair(false, std::int32_t{0});
+    h.n(nslot::NPTS) = 77; // kept: the caller's header changes only on success
     rkivhdr(d + "even.kiv", h, k, swapped, nerr);
     zsetio(nullptr, nullptr);
-    EXPECT_EQ(last(), "1415|ERROR 1415: KIV file header cannot be read: " + d + "even.kiv");
+    EXPECT_EQ(last() + std::to_string(h.n(nslot::NPTS)),
+              "1415|ERROR 1415: KIV file header cannot be read: " + d + "even.kiv77");
+    h = CmHdr{};
     // Cut between its header and its samples, as when rewritten meanwhile: 1418, nothing kept.
     write("cut.kiv", 4, true, 3);
     std::vector<float> y3(4);
