@@ -137,6 +137,9 @@ TEST_F(Kivhdr, ReadAndShownValues) {
     std::string out;
     for (const std::int32_t n : {0, 5}) listing(n, h, k, "f", true, out); // no such list
     EXPECT_EQ(out, "FILENAME  f\nFILENAME  f\n");
+    cmlhf.nlistmem[3] = 1000; // a count beyond the list's slots: it stops at the last slot
+    listing(4, h, k, "f", true, out = "");
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 82);
     // The reference time plus B, to the microsecond, in years 0 to 9999.
     constexpr std::int32_t big = std::numeric_limits<std::int32_t>::max();
     // clang-format off
