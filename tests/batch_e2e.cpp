@@ -260,8 +260,8 @@ TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
                          " S O 1 1 1 1 - - s4 - 1 1 . s.w 4\n");
     fs::create_directories(root / "out" / ("S.U" + kName) /
                            "full"); // no file can be renamed over it
-    const auto r = run({"-o", "out/", "b.wfdisc", "missing.wfdisc", "adir", "/proc/self/mem",
-                        "c.wfdisc", "x.wfdisc", "out/" + W});
+    const auto r = run({"b.wfdisc", "missing.wfdisc", "-o", "out/", "adir", "/proc/self/mem",
+                        "c.wfdisc", "x.wfdisc", "out/" + W}); // an option among the files
     EXPECT_EQ(r.err.substr(0, r.err.rfind(',')) + std::to_string(r.status),
               want + "wfdxlate: 5 records converted, 23 refused, 5 samples, 3 wfdisc files2");
     EXPECT_EQ(listing("out"),

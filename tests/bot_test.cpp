@@ -25,6 +25,7 @@ TEST(Bot, ScansLengthsAndNames) {
     for (const auto& [t, n] : used) EXPECT_EQ(indexb(t), n) << t.size();
     for (const auto& [name, count, want] : names)
         EXPECT_EQ(nequal(name, "B       DELTA   DEPMIN  ", 8, count), want) << name << count;
+    EXPECT_EQ(nequal("Q", "XYZ", 1, 9), 0); // never past the storage, whatever the count says
 }
 
 TEST(Bot, Edits) {

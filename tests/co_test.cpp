@@ -97,11 +97,13 @@ TEST_F(Units, PromptIsSeenBeforeStandardInputIsRead) {
         Text<4> rec;
         const bool ok = uread(kStdin, rec) == ReadStatus::ok && rec.view() == "name";
         const bool seen = ok && ::lseek(1, 0, SEEK_CUR) == 12;
-        uclose(kStdin); // released; the process's own streams stay open
+        uwrite(kStdout, "end");
+        uclose(kStdin); // released, the output flushed; the process's own streams stay open
         uclose(kStdout);
-        return seen && ::fcntl(0, F_GETFD) != -1 && ::fcntl(1, F_GETFD) != -1 ? 0 : 3;
+        const bool flushed = ::lseek(1, 0, SEEK_CUR) == 16;
+        return seen && flushed && ::fcntl(0, F_GETFD) != -1 && ::fcntl(1, F_GETFD) != -1 ? 0 : 3;
     });
-    EXPECT_EQ(std::pair(c.status, c.out), std::pair(0, std::string("Enter: more\n")));
+    EXPECT_EQ(std::pair(c.status, c.out), std::pair(0, std::string("Enter: more\nend\n")));
 }
 
 // A read that fails after part of a line (here a terminal hung up) is a failure, not a record.
