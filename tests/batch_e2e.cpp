@@ -404,10 +404,8 @@ TEST_F(Batch, DryRunRerunUsageAndOutputDirectoriesMade) {
     full.outfile = "/dev/full";
     // A listing lost: a short line, and one longer than the stream's buffer, whose failed write
     // leaves nothing for the last flush to fail on.
-    std::string deep;
-    for (int i = 0; i < 1000; ++i) deep += "./";
     for (const auto& args : {std::vector<std::string>{"-n", "a.wfdisc"},
-                             {"-n", "-o", deep + deep, deep + "a.wfdisc"}}) {
+                             {"-n", "-o", e2e::dotted("", 2000), e2e::dotted("a.wfdisc", 1000)}}) {
         const auto lost = run(args, "", &full);
         EXPECT_EQ(std::pair(lost.status, lost.err.find("wfdxlate: ERROR 2014: Standard output "
                                                        "cannot be written")),

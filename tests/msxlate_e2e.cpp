@@ -382,10 +382,9 @@ TEST_F(Msx, DamagedInputsRefusalsDryRunsAndUsageAreReportedWhereTheyAre) {
     EXPECT_FALSE(fs::exists(p("case0/out"))); // nor made by a dry run
     e2e::Options full; // a listing lost is a failure, also in lines longer than the buffer
     full.outfile = "/dev/full";
-    std::string deep;
-    for (int i = 0; i < 1000; ++i) deep += "./";
-    for (const auto& args : {std::vector<std::string>{MSXLATE_BIN, "-q", "-n", "in"},
-                             {MSXLATE_BIN, "-q", "-n", "-o", deep + deep, deep + "in"}}) {
+    for (const auto& args :
+         {std::vector<std::string>{MSXLATE_BIN, "-q", "-n", "in"},
+          {MSXLATE_BIN, "-q", "-n", "-o", e2e::dotted("", 2000), e2e::dotted("in", 1000)}}) {
         const auto r = e2e::run(args, p("case0"), "", full);
         EXPECT_EQ(r.err.substr(0, 22) + std::to_string(r.status), "msxlate: ERROR 2014: S2")
             << args.size();
