@@ -49,6 +49,8 @@ TEST(E1Block, BlocksDecodeToTheirSamplesOrAreRefusedAndNeverReadPastTheirBytes) 
         {hexbytes(kExample), F::none, kExampleSamples},
         {plain(ends, 0x10, 1), F::none, ends}, {plain(ends, 0xF3, 1), F::none, ends}, // plain whatever the differences
         {header(8, 0, 0, 77), F::none, {}}, // empty: nothing to check
+        {header(12, 0, 0, 0) + hexbytes("c0000000"), F::empty, {}}, {plain({}, 0x10, 1), F::empty, {}},
+        {header(56, 0, 0, 0), F::empty, {}}, // from the header alone, before its bytes are looked for
         {plain({7}), F::none, {7}}, {header(12, 1, 0x10, 6) + plain({7}).substr(8), F::check, {}},
         {header(12, 1, 0, 6) + hexbytes("f0000007"), F::check, {}}, {header(12, 1, 0, 7) + hexbytes("f0000007"), F::none, {7}},
         {header(12, 7, 0, 0) + hexbytes("00000000"), F::overrun, {}}, // two-word packets in one word

@@ -116,6 +116,8 @@ E1Block e1decode(std::span<const std::byte> bytes, E1Samples& samples) {
         b.fault = E1Fault::length;
     else if (b.differences > kE1MaxDifferences)
         b.fault = E1Fault::differences;
+    else if (b.count == 0 && b.length != kE1Header) // else a corrupt count skips its samples
+        b.fault = E1Fault::empty;
     else if (bytes.size() < b.length)
         b.fault = E1Fault::cut, b.there = bytes.size();
     if (b.fault != E1Fault::none) return b;
@@ -161,6 +163,9 @@ std::string e1reason(const E1Block& b) {
         return "its length " + s(b.length) + " is less than its 8-byte header";
     case E1Fault::differences:
         return "it has " + s(b.differences) + " differences to undo, more than 4";
+    case E1Fault::empty:
+        return "it has no samples, yet its length " + s(b.length) +
+               " is more than its 8-byte header";
     case E1Fault::plain:
         return "its " + s(b.length) + " bytes cannot hold its " + s(b.count) + " plain samples";
     case E1Fault::packets:

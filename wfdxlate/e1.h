@@ -32,6 +32,7 @@ enum class E1Fault {
     length,      // not a multiple of 4
     shortlength, // less than the header
     differences, // more than 4
+    empty,       // no samples, yet longer than the header
     plain,       // plain samples beyond the block's end
     packets,     // the packets hold fewer values than the count
     overrun,     // a two-word packet starts in the block's last word
