@@ -3,6 +3,7 @@
 // through here; they differ only in how the bytes are handed to the system.
 #include "dff/dff.h"
 #include "dff/dff_internal.h"
+#include "dff/dff_testing.h"
 
 #include "co/co.h"
 #include "msg/msg.h"
@@ -24,6 +25,12 @@ namespace {
 // How the bytes go out: in the file layer's word transfers (wkiv0), or
 // gathered into as few system calls as the system takes.
 enum class Transfer { words, gather };
+
+WritevCall g_writev = nullptr;
+
+ssize_t syswritev(int fd, const iovec* iov, int n) {
+    return g_writev ? g_writev(fd, iov, n) : ::writev(fd, iov, n);
+}
 
 // 101 as the file layer composes it for a failed create.
 std::int32_t cannotcreate(std::string_view kname, int err) {
@@ -86,6 +93,9 @@ std::int32_t putwords(int fd, const HdrBytes& head, std::span<const float> y,
     return nerr;
 }
 
+// Writes in a row that move nothing before the file is taken as full.
+constexpr int kZeroWrites = 3;
+
 // The header and the samples gathered into as few writes as the system
 // takes. Returns 0 or errno.
 int putgathered(int fd, const HdrBytes& head, std::span<const float> y, std::span<const float> x) {
@@ -93,12 +103,20 @@ int putgathered(int fd, const HdrBytes& head, std::span<const float> y, std::spa
                              iovec{const_cast<float*>(y.data()), y.size_bytes()},
                              iovec{const_cast<float*>(x.data()), x.size_bytes()}};
     std::size_t first = 0;
+    int zeros = 0;
     while (first < iov.size()) {
-        const ssize_t put = ::writev(fd, &iov[first], static_cast<int>(iov.size() - first));
+        const ssize_t put = syswritev(fd, &iov[first], static_cast<int>(iov.size() - first));
         if (put < 0) {
             if (errno != EINTR) return errno;
             continue;
         }
+        // Bytes are always asked for here, so nothing moved means no room:
+        // a passing zero is retried, a run of them would loop for ever.
+        if (put == 0) {
+            if (++zeros == kZeroWrites) return ENOSPC;
+            continue;
+        }
+        zeros = 0;
         auto left = static_cast<std::size_t>(put);
         while (first < iov.size() && left >= iov[first].iov_len) left -= iov[first++].iov_len;
         if (first < iov.size()) {
@@ -178,6 +196,10 @@ std::int32_t putnamed(std::string_view kname, const CmHdr& hdr, const KmHdr& khd
 }
 
 } // namespace
+
+void wkivsetwritev(WritevCall w) {
+    g_writev = w;
+}
 
 std::int32_t writekiv(std::string_view kname, const CmHdr& hdr, const KmHdr& khdr,
                       std::span<const float> yarray, std::span<const float> xarray) {

@@ -1,5 +1,6 @@
 // The KIV header: catalogue, defaults, access by name, the writer (against hand-built files).
 #include "dff/dff.h"
+#include "dff/dff_testing.h"
 #include "kivhdr_files.h"
 #include "testutil.h"
 
@@ -8,6 +9,7 @@
 #include <cerrno>
 #include <cmath>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/resource.h>
 
@@ -39,6 +41,19 @@ long flakywrite(int fd, const void* buf, std::size_t n) {
     return -1;
 }
 
+// writev under the gathered writes: the first g_zeros calls move nothing, and with g_every
+// every other call after them too; the rest move at most 100 bytes. From the 1000th call on it
+// writes, so that a writer that never gives up is seen, not waited for.
+int g_vcall = 0, g_zeros = 0;
+bool g_every = false;
+long zerowritev(int fd, const iovec* iov, int n) {
+    ++g_vcall;
+    if (g_vcall < 1000 && (g_vcall <= g_zeros || (g_every && g_vcall % 2 == 0))) return 0;
+    int k = 0;
+    while (k < n && iov[k].iov_len == 0) ++k;
+    return ::write(fd, iov[k].iov_base, std::min<std::size_t>(iov[k].iov_len, 100));
+}
+
 struct Dff : ::testing::Test {
     test::TempDir aux, dir;
     std::string old, before = std::string(10000, 'o');
@@ -49,7 +64,9 @@ struct Dff : ::testing::Test {
         newhdr();
         old = dir / "old.kiv", test::spit(old, before);
     }
-    void TearDown() override { zsetio(nullptr, nullptr), test::resetstate(); }
+    void TearDown() override {
+        zsetio(nullptr, nullptr), wkivsetwritev(nullptr), test::resetstate();
+    }
     static int wk(const std::string& name, std::span<const float> x, std::span<const float> y) {
         std::int32_t nerr = -1;
         return wkiv0(name, x, y, nerr), nerr;
@@ -289,4 +306,33 @@ TEST_F(Dff, UncreatableTargetsAre101) {
     fs::permissions(dir.path / "locked", fs::perms::owner_all);
     untouched(2); // locked, sub
     EXPECT_TRUE(fs::is_empty(dir / "sub"));
+}
+
+// writekiv's gathered write when the system takes nothing: a zero now and then is retried, three
+// in a row are a failed write (as a full disk), the old file kept.
+TEST_F(Dff, GatheredWritesThatMoveNothingAreRetriedAFewTimesThen115) {
+    cmhdr.n(nslot::NPTS) = 300;
+    const auto y = ramp(300, 1.0F);
+    ASSERT_EQ(writekiv(old, cmhdr, kmhdr, y, {}), 0);
+    const std::string want = test::slurp(old);
+    const int dirfd = ::open(dir.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const KivPlace at{dirfd, dir.path.c_str(), "old.kiv"};
+    wkivsetwritev(zerowritev);
+    // clang-format off
+    const struct { int zeros; bool every, fails; } cases[] = {
+        {1, false, false}, {2, false, false}, {0, true, false}, {3, false, true}, {1000, false, true}};
+    // clang-format on
+    for (const auto& c : cases) {
+        test::spit(old, before);
+        g_vcall = 0, g_zeros = c.zeros, g_every = c.every;
+        int err = -1;
+        clrmsg();
+        const std::int32_t nerr = writekiv(at, cmhdr, kmhdr, y, {}, err);
+        const std::string said = c.fails ? "ERROR  115: T-write failed." : "";
+        EXPECT_EQ(std::tuple(nerr, err, lastmsg(), test::slurp(old) == (c.fails ? before : want),
+                             std::distance(fs::directory_iterator(dir.path), {})),
+                  std::tuple(c.fails ? 115 : 0, c.fails ? ENOSPC : 0, said, true, 1))
+            << c.zeros << c.every << " after " << g_vcall << " calls";
+    }
+    ::close(dirfd);
 }

@@ -1,0 +1,13 @@
+// Test seam of the writer, for the project's own tests only (not installed).
+#pragma once
+
+#include <sys/uio.h>
+
+namespace kivf {
+
+// Replace the system's writev under the gathered writes (nullptr restores
+// it), so that tests can make it move nothing.
+using WritevCall = long (*)(int fd, const iovec* iov, int n);
+void wkivsetwritev(WritevCall w);
+
+} // namespace kivf
