@@ -18,6 +18,7 @@ struct Stream {
     std::string net = "XX", sta = "STA", loc = "", chan = "BHZ";
     hptime_t start = 0; // microseconds since 1970
     double rate = 20;   // 0 packs records without a sampling rate
+    bool b100 = false;  // the rate also as a blockette 100's float: a rate no factor holds
     int encoding = DE_STEIM2;
     int reclen = 512;
     int byteorder = 1; // 1 big-endian, 0 little-endian
@@ -60,6 +61,9 @@ inline std::string pack(Stream s) {
     blkt_1001_s b1001{}; // holds the microseconds beyond the header's 100 us
     if (s.start % 100 != 0)
         msr_addblockette(msr, reinterpret_cast<char*>(&b1001), sizeof b1001, 1001, 0);
+    blkt_100_s b100{};
+    b100.samprate = static_cast<float>(s.rate);
+    if (s.b100) msr_addblockette(msr, reinterpret_cast<char*>(&b100), sizeof b100, 100, 0);
     std::string out;
     const auto collect = [](char* rec, int len, void* into) {
         static_cast<std::string*>(into)->append(rec, static_cast<std::size_t>(len));

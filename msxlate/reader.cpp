@@ -7,8 +7,12 @@
 #include "msxlate/reader.h"
 #include "msxlate/segments.h"
 
+#include "wfdxlate/kivfile.h"
+
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -19,7 +23,11 @@
 
 namespace kivf::msx {
 
+using wfdx::checkrate;
+using wfdx::kMsgRate;
+using wfdx::kOverflowWhy;
 using wfdx::Message;
+using wfdx::Rate;
 
 namespace {
 
@@ -108,6 +116,19 @@ struct Garbage {
     std::int64_t from = -1, bytes = 0;
 };
 
+// Another record's header at a power-of-two step inside the len bytes
+// stated for the record at the feed's place: the step, or 0. A record's own
+// data never holds one; a length stated too long (a damaged blockette 1000)
+// would swallow the records it covers.
+int nextinside(Feed& f, int len) {
+    const auto avail = static_cast<std::int64_t>(f.avail());
+    for (std::int64_t k = MINRECLEN; k < len && k + 48 <= avail; k *= 2)
+        if (ms_detect(f.at() + k,
+                      static_cast<int>(std::min<std::int64_t>(avail - k, Feed::kLook))) >= 0)
+            return static_cast<int>(k);
+    return 0;
+}
+
 // One reader's state over a file.
 struct Reading {
     Feed feed;
@@ -120,17 +141,17 @@ struct Reading {
     std::uint64_t budget;   // bytes they may take
     bool remeasured = false, anyrecord = false;
 
-    void note(std::int64_t at, std::string_view why) {
+    void note(std::int32_t number, std::int64_t at, std::string_view why) {
         ++got.skipped;
-        if (as.notes) Message(kMsgSkipped, "NOTE") << byteat(file, at) << "(" + std::string(why) + ")";
+        if (as.notes) Message(number, "NOTE") << byteat(file, at) << why;
     }
-    void refuse(std::int32_t number, std::int64_t at, const std::string& why) {
+    void refuse(std::int32_t number, std::int64_t at, std::string_view why) {
         ++got.refused;
-        Message(number) << byteat(file, at) << "(" + why + ")";
+        Message(number) << byteat(file, at) << why;
     }
     void endgarbage() {
         if (garbage.from >= 0 && anyrecord)
-            refuse(kMsgGarbage, garbage.from, std::to_string(garbage.bytes) + " bytes");
+            refuse(kMsgGarbage, garbage.from, "(" + std::to_string(garbage.bytes) + " bytes)");
         if (anyrecord) garbage = {};
     }
     // The file refused as a whole: its caller lets go of what was read.
@@ -146,31 +167,15 @@ struct Reading {
 bool Reading::record(int len) {
     const std::int64_t at = feed.offset();
     static MSRecord* msr = nullptr;
-    takelogged();
-    const int rc = msr_parse(feed.at(), len, &msr, len, 1, 0);
-    std::string said = takelogged();
-    if (rc != MS_NOERROR || !said.empty()) {
-        // libmseed's own words say why; its error code when it said nothing.
-        refuse(kMsgDecode, at, said.empty() ? ms_errorstr(rc) : said);
-        return true;
-    }
-    if (msr->sampletype == 'a') {
-        note(at, "text");
-    } else if (msr->samplecnt == 0) {
-        note(at, "no samples");
-    } else if (msr->samprate == 0.0) {
-        note(at, "sampling rate 0");
-    } else if (msr->numsamples != msr->samplecnt) {
-        refuse(kMsgDecode, at,
-               "decoded " + std::to_string(msr->numsamples) + " of " +
-                   std::to_string(msr->samplecnt) + " samples");
-    } else if (!(msr->samprate > 0.0 && msr->samprate < 1e12)) {
-        refuse(kMsgDecode, at, "sampling rate not above 0");
-    } else if (const std::int64_t rounded = tofloats(msr->datasamples, msr->numsamples, msr->sampletype);
-               rounded < 0) {
-        refuse(kMsgRange, at, "float64");
+    const Decoded d = decoderecord(feed.at(), len, msr);
+    if (d.kind == Decoded::note) {
+        note(d.number, at, d.why);
+    } else if (d.kind == Decoded::refused) {
+        refuse(d.number, at, d.why);
+    } else if (heldalready(list, msr)) {
+        note(kMsgRecordRepeat, at, "(" + std::to_string(msr->numsamples) + " samples)");
     } else {
-        got.rounded += rounded;
+        got.rounded += d.rounded;
         const std::uint64_t need = held + static_cast<std::uint64_t>(msr->numsamples) * 4;
         // The budget was taken before the run; before refusing, once more
         // now: what is available beyond what is held.
@@ -196,10 +201,103 @@ bool Reading::record(int len) {
     return true;
 }
 
+// A rate as messages show it: the shortest decimal that reads back as it.
+std::string ratetext(double rate) {
+    std::array<char, 32> text{};
+    const auto end = std::to_chars(text.data(), text.data() + text.size(), rate).ptr;
+    return "(" + std::string(text.data(), end) + " Hz)";
+}
+
 } // namespace
 
 void capturelog() {
     ms_loginit(takeline, "", takeline, "");
+}
+
+std::int64_t capacity(int encoding, std::int64_t room) {
+    if (room <= 0) return 0;
+    // Steim: 64-byte frames of a control word and 15 words of differences,
+    // the first frame's first two of them the first and last sample.
+    const std::int64_t words = room / 64 * 15 - 2;
+    switch (encoding) {
+    case DE_ASCII:
+        return room;
+    case DE_INT16:
+    case DE_GEOSCOPE163:
+    case DE_GEOSCOPE164:
+    case DE_CDSN:
+    case DE_SRO:
+    case DE_DWWSSN:
+        return room / 2;
+    case DE_GEOSCOPE24:
+        return room / 3;
+    case DE_INT32:
+    case DE_FLOAT32:
+        return room / 4;
+    case DE_FLOAT64:
+        return room / 8;
+    case DE_STEIM1:
+        return std::max<std::int64_t>(words, 0) * 4;
+    case DE_STEIM2:
+        return std::max<std::int64_t>(words, 0) * 7;
+    default:
+        return -1;
+    }
+}
+
+Decoded decoderecord(char* rec, int len, MSRecord*& msr) {
+    Decoded d;
+    const auto failed = [&](int rc) {
+        // libmseed's own words say why; its error code when it said nothing.
+        d.why = takelogged();
+        if (rc == MS_NOERROR && d.why.empty()) return false;
+        d.number = kMsgDecode;
+        d.why = "(" + (d.why.empty() ? std::string(ms_errorstr(rc)) : d.why) + ")";
+        return true;
+    };
+    takelogged();
+    // The header alone first: libmseed's decoders take the count as given and
+    // read on past the record when it says more than the record can hold.
+    if (failed(msr_parse(rec, len, &msr, len, 0, 0))) return d;
+    const int encoding = msr->encoding < 0 ? DE_STEIM1 : msr->encoding; // libmseed's default
+    const std::int64_t room = len - std::int64_t{msr->fsdh->data_offset},
+                       fits = capacity(encoding, room);
+    if (fits >= 0 && msr->samplecnt > fits) {
+        d.number = kMsgCount;
+        d.why = "(" + std::to_string(msr->samplecnt) + " samples; room for " +
+                std::to_string(fits) + " in its " +
+                std::to_string(std::max<std::int64_t>(room, 0)) + " bytes of data)";
+        return d;
+    }
+    if (failed(msr_parse(rec, len, &msr, len, 1, 0))) return d;
+    // Records without a time series are passed over with a note.
+    const char* none = msr->sampletype == 'a' ? "(text)"
+                       : msr->samplecnt == 0  ? "(no samples)"
+                       : msr->samprate == 0.0 ? "(sampling rate 0)"
+                                              : nullptr;
+    if (none != nullptr) return {Decoded::note, kMsgSkipped, none};
+    float interval = 0;
+    const Rate rate = checkrate(msr->samprate, msr->samplecnt, interval);
+    if (msr->numsamples != msr->samplecnt) {
+        d.number = kMsgDecode;
+        d.why = "(decoded " + std::to_string(msr->numsamples) + " of " +
+                std::to_string(msr->samplecnt) + " samples)";
+    } else if (rate != Rate::ok) {
+        d.number = kMsgRate;
+        d.why = ratetext(msr->samprate) +
+                (rate == Rate::overflows ? " " + std::string(kOverflowWhy) : "");
+    } else if (static_cast<double>(msr->samplecnt - 1) / msr->samprate * HPTMODULUS >= 0x1p61) {
+        // Its end a time no 64-bit microsecond count can be sure to hold.
+        d.number = kMsgRate;
+        d.why = ratetext(msr->samprate) + " (its samples would span over 70,000 years)";
+    } else if (d.rounded = tofloats(msr->datasamples, msr->numsamples, msr->sampletype);
+               d.rounded < 0) {
+        d.number = kMsgRange;
+        d.why = "(float64)";
+    } else {
+        d.kind = Decoded::samples;
+    }
+    return d;
 }
 
 std::string byteat(std::string_view file, std::int64_t offset) {
@@ -221,9 +319,22 @@ FileRead readfile(int fd, std::string_view file, MSTraceList* list, const ReadAs
         }
         r.anyrecord = true;
         r.endgarbage();
+        if (const int next = len > 0 ? nextinside(r.feed, len) : 0; next > 0) {
+            r.refuse(kMsgLength, at,
+                     "(" + std::to_string(len) + " bytes; the next begins at byte " +
+                         std::to_string(at + next) + ")");
+            r.feed.skip(static_cast<std::size_t>(next));
+            continue;
+        }
+        if (len > MAXRECLEN) { // none of libmseed's; what follows is looked through
+            r.refuse(kMsgLength, at, "(" + std::to_string(len) + " bytes, more than a record has)");
+            r.feed.skip(1);
+            continue;
+        }
         if (len == 0 || len > avail) { // only the end of the file can cut a record short
             r.refuse(kMsgCut, at,
-                     std::to_string(avail) + " bytes" + (len > 0 ? " of " + std::to_string(len) : ""));
+                     "(" + std::to_string(avail) + " bytes" +
+                         (len > 0 ? " of " + std::to_string(len) : "") + ")");
             r.feed.skip(static_cast<std::size_t>(avail));
             continue;
         }
@@ -270,7 +381,8 @@ std::uint64_t memorybudget() {
         if (key == "VmData:" && status >> kb) vmdata = kb << 10;
         status.ignore(256, '\n');
     }
-    for (const auto& [resource, used] : {std::pair{RLIMIT_AS, vmsize}, std::pair{RLIMIT_DATA, vmdata}}) {
+    for (const auto& [resource, used] :
+         {std::pair{RLIMIT_AS, vmsize}, std::pair{RLIMIT_DATA, vmdata}}) {
         struct rlimit lim {};
         if (::getrlimit(resource, &lim) == 0 && lim.rlim_cur != RLIM_INFINITY)
             budget = std::min<std::uint64_t>(budget, lim.rlim_cur > used ? lim.rlim_cur - used : 0);

@@ -18,22 +18,25 @@ namespace kivf::msx {
 
 // Message numbers of msxlate (texts in the catalogue).
 enum MsMsg : std::int32_t {
-    kMsgSkipped = 2050,   // a record holds no time series (a note)
-    kMsgDecode = 2051,    // a record cannot be decoded
-    kMsgGarbage = 2052,   // bytes between records are not miniSEED
-    kMsgCut = 2053,       // the last record is cut short
-    kMsgNotMseed = 2054,  // no record in the whole file
-    kMsgUnread = 2055,    // the file cannot be opened or read
-    kMsgMemory = 2056,    // the file's samples would not fit in memory
-    kMsgName = 2057,      // codes unfit for a file name
-    kMsgRepeat = 2058,    // output name already written in this run
-    kMsgWrite = 2059,     // the KIV file was not written
-    kMsgClobber = 2060,   // the output would replace an input of this run
-    kMsgTooLong = 2061,   // more samples than a KIV file holds
-    kMsgRange = 2062,     // a float64 sample beyond the float range
-    kMsgLibrary = 2063,   // something libmseed said that ours do not (a note)
-    kMsgEmpty = 2064,     // an empty file (a note)
-    kMsgRepeated = 2065,  // a segment whose samples another holds (a note)
+    kMsgSkipped = 2050,      // a record holds no time series (a note)
+    kMsgDecode = 2051,       // a record cannot be decoded
+    kMsgGarbage = 2052,      // bytes between records are not miniSEED
+    kMsgCut = 2053,          // the last record is cut short
+    kMsgNotMseed = 2054,     // no record in the whole file
+    kMsgUnread = 2055,       // the file cannot be opened or read
+    kMsgMemory = 2056,       // the file's samples would not fit in memory
+    kMsgName = 2057,         // codes unfit for a file name
+    kMsgRepeat = 2058,       // output name already written in this run
+    kMsgWrite = 2059,        // the KIV file was not written
+    kMsgClobber = 2060,      // the output would replace an input of this run
+    kMsgTooLong = 2061,      // more samples than a KIV file holds
+    kMsgRange = 2062,        // a float64 sample beyond the float range
+    kMsgLibrary = 2063,      // something libmseed said that ours do not (a note)
+    kMsgEmpty = 2064,        // an empty file (a note)
+    kMsgRepeated = 2065,     // a segment whose samples another holds (a note)
+    kMsgCount = 2066,        // a sample count beyond the room in its record
+    kMsgLength = 2067,       // a stated record length past the next record
+    kMsgRecordRepeat = 2068, // a record whose samples are all read already (a note)
 };
 
 // What reading one file found.
@@ -41,7 +44,7 @@ struct FileRead {
     std::int64_t records = 0, skipped = 0, refused = 0; // records joined, skipped; refusals
     std::int64_t bytes = 0;                             // bytes read
     std::int64_t rounded = 0; // samples whose value changed as 32-bit floats
-    bool whole = false; // the file itself was refused: its list is empty
+    bool whole = false;       // the file itself was refused: its list is empty
 };
 
 // How a file is read: memory allowed for its samples (measured again before
@@ -51,6 +54,23 @@ struct ReadAs {
     bool notes = true;
     wfdx::Progress* progress = nullptr;
 };
+
+// What one record holds.
+struct Decoded {
+    enum Kind { samples, note, refused } kind = refused;
+    std::int32_t number = 0;  // the note's or refusal's message
+    std::string why;          // its particulars
+    std::int64_t rounded = 0; // samples whose value changed as 32-bit floats
+};
+
+// The record of exactly len bytes at rec, alone: decoded into msr (made or
+// reused) with its samples 32-bit floats, or why not. Nothing outside the
+// len bytes is read, whatever its header says.
+Decoded decoderecord(char* rec, int len, MSRecord*& msr);
+
+// How many samples of the encoding room bytes of data can hold; -1 when
+// the encoding is not one that is known.
+std::int64_t capacity(int encoding, std::int64_t room);
 
 // Route libmseed's own log lines into this reader; done once before any
 // other libmseed call.

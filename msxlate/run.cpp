@@ -117,7 +117,8 @@ bool convertsegment(Run& run, int fileno, const Segment& s) {
         return false;
     }
     if (s.seg->numsamples > INT_MAX) {
-        Message(kMsgTooLong) << file << shown << "(" + std::to_string(s.seg->numsamples) + " samples)";
+        Message(kMsgTooLong) << file << shown
+                             << "(" + std::to_string(s.seg->numsamples) + " samples)";
         return false;
     }
     if (!run.out.written.room()) {
@@ -153,14 +154,23 @@ void noterepeat(const Run& run, int fileno, const Segment& s, const Segment& in)
 }
 
 // Open a file named on the command line: a regular file, FIFO or the like,
-// not a directory. -1 when refused (its message printed).
+// not a directory or a device. -1 when refused (its message printed).
 int openinput(const char* file) {
     const int fd = ::open(file, O_RDONLY | O_CLOEXEC);
     struct stat st {};
-    const int err = fd < 0 ? errno : ::fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
-    if (err == 0) return fd;
+    const int err = fd < 0                  ? errno
+                    : ::fstat(fd, &st) != 0 ? errno
+                    : S_ISDIR(st.st_mode)   ? EISDIR
+                                            : 0;
+    // A device is no file of records: /dev/zero or a disk would be read for ever.
+    const char* device = err != 0              ? nullptr
+                         : S_ISCHR(st.st_mode) ? "(a character device)"
+                         : S_ISBLK(st.st_mode) ? "(a block device)"
+                                               : nullptr;
+    if (err == 0 && device == nullptr) return fd;
     if (fd >= 0) ::close(fd);
-    Message(kMsgUnread) << std::string_view(file) << std::strerror(err);
+    Message(kMsgUnread) << std::string_view(file)
+                        << (device != nullptr ? device : std::strerror(err));
     return -1;
 }
 
@@ -190,7 +200,8 @@ bool convertfile(Run& run, int fileno) {
         for (std::size_t i = 0; i < all.size(); ++i) {
             const Segment& s = all[i];
             if (repeated[i] >= 0) {
-                if (!run.opt.quiet) noterepeat(run, fileno, s, all[static_cast<std::size_t>(repeated[i])]);
+                if (!run.opt.quiet)
+                    noterepeat(run, fileno, s, all[static_cast<std::size_t>(repeated[i])]);
                 continue; // let go with the list
             }
             const bool done = convertsegment(run, fileno, s);
@@ -212,7 +223,8 @@ bool convertfile(Run& run, int fileno) {
 void survey(Run& run) {
     for (int f = 0; f < run.opt.nfiles; ++f) {
         struct stat st {};
-        if (::stat(run.out.files[f], &st) == 0) run.out.inputs.push_back(FileId{st.st_dev, st.st_ino});
+        if (::stat(run.out.files[f], &st) == 0)
+            run.out.inputs.push_back(FileId{st.st_dev, st.st_ino});
     }
 }
 
@@ -226,6 +238,7 @@ int run(int argc, char** argv) {
     run.out.files = run.opt.files;
     newhdr(); // starts the message system: catalogue texts from KIVAUX, else built in
     capturelog();
+    cleanonsignals(); // an interrupted run leaves no temporary file
     if (!run.opt.outdir.empty()) {
         run.out.dir = run.opt.outdir;
         if (const int err = openoutdir(run.out, !run.opt.dry); err != 0) {

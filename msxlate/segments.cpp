@@ -44,25 +44,45 @@ Breaks breaks(const std::vector<Segment>& all) {
     return b;
 }
 
+bool holds(const MSTraceSeg* p, hptime_t start, hptime_t end, double rate,
+           std::span<const float> y) {
+    if (p->samprate != rate || end > p->endtime) return false;
+    const double period = HPTMODULUS / rate;
+    const auto k = std::llround(static_cast<double>(start - p->starttime) / period);
+    const double off = static_cast<double>(start - p->starttime) - static_cast<double>(k) * period;
+    if (k < 0 || k + static_cast<std::int64_t>(y.size()) > p->numsamples ||
+        std::fabs(off) >= period / 2)
+        return false;
+    return std::memcmp(floats(p).data() + k, y.data(), y.size_bytes()) == 0;
+}
+
 std::vector<std::ptrdiff_t> repeats(const std::vector<Segment>& all) {
     std::vector<std::ptrdiff_t> of(all.size(), -1);
     for (std::size_t i = 1; i < all.size(); ++i) {
         const MSTraceSeg* s = all[i].seg;
         std::size_t first = i; // the channel's first segment: the earliest that holds them is named
         while (first > 0 && all[first - 1].id == all[i].id) --first;
-        for (std::size_t j = first; j < i && of[i] < 0; ++j) {
-            const MSTraceSeg* p = all[j].seg;
-            if (p->samprate != s->samprate || s->endtime > p->endtime) continue;
-            const double period = HPTMODULUS / p->samprate;
-            const auto k = std::llround(static_cast<double>(s->starttime - p->starttime) / period);
-            const double off = static_cast<double>(s->starttime - p->starttime) - k * period;
-            if (k < 0 || k + s->numsamples > p->numsamples || std::fabs(off) >= period / 2) continue;
-            const auto n = static_cast<std::size_t>(s->numsamples);
-            if (std::memcmp(floats(p).data() + k, floats(s).data(), n * 4) == 0)
+        for (std::size_t j = first; j < i && of[i] < 0; ++j)
+            if (holds(all[j].seg, s->starttime, s->endtime, s->samprate, floats(s)))
                 of[i] = static_cast<std::ptrdiff_t>(j);
-        }
     }
     return of;
+}
+
+bool heldalready(const MSTraceList* list, MSRecord* msr) {
+    const std::span<const float> y{static_cast<const float*>(msr->datasamples),
+                                   static_cast<std::size_t>(msr->numsamples)};
+    const hptime_t end = msr_endtime(msr);
+    for (const MSTraceID* id = list->traces; id != nullptr; id = id->next) {
+        if (std::strcmp(id->network, msr->network) != 0 ||
+            std::strcmp(id->station, msr->station) != 0 ||
+            std::strcmp(id->location, msr->location) != 0 ||
+            std::strcmp(id->channel, msr->channel) != 0)
+            continue;
+        for (const MSTraceSeg* seg = id->first; seg != nullptr; seg = seg->next)
+            if (holds(seg, msr->starttime, end, msr->samprate, y)) return true;
+    }
+    return false;
 }
 
 std::int64_t tofloats(void* samples, std::int64_t count, char& type) {

@@ -36,6 +36,15 @@ Breaks breaks(const std::vector<Segment>& all);
 // -1. Checked before any segment's samples are let go.
 std::vector<std::ptrdiff_t> repeats(const std::vector<Segment>& all);
 
+// Whether segment p holds the samples y, of the same rate, from start to
+// end, at the same times, bit for bit.
+bool holds(const MSTraceSeg* p, hptime_t start, hptime_t end, double rate,
+           std::span<const float> y);
+
+// Whether a record's samples, made floats, are all in its channel's
+// segments of the list already (a record repeated).
+bool heldalready(const MSTraceList* list, MSRecord* msr);
+
 // n samples of type ('i' int32, 'f' float32, 'd' float64) as 32-bit floats,
 // in place, type then 'f': integers exactly up to 2^24 and to the nearest
 // beyond, float64 to the nearest. Returns how many changed value, or -1

@@ -78,9 +78,13 @@ std::string msg(int n, const std::string& particulars) {
         {2059, "Segment not converted: its waveform file was not written"},
         {2060, "Segment not converted: its output would replace a miniSEED file of this run"},
         {2062, "Record not converted: a sample is beyond the range of 32-bit floats"},
-        {2065, "Segment skipped: its samples are all in another segment of its file"}};
+        {2065, "Segment skipped: its samples are all in another segment of its file"},
+        {2032, "Record not converted: the sampling rate is not a number above 0 whose interval is a normal 32-bit float"},
+        {2066, "Record not converted: its sample count is more than its data can hold"},
+        {2067, "Record not converted: its stated length runs past the next record or what a record may have"},
+        {2068, "Record skipped: its samples are all among those read before it"}};
     // clang-format on
-    const std::string kind = n == 2050 || n == 2064 || n == 2065 ? "NOTE " : "ERROR ";
+    const std::string kind = n == 2050 || n == 2064 || n == 2065 || n == 2068 ? "NOTE " : "ERROR ";
     return "msxlate: " + kind + std::to_string(n) + ": " + texts.at(n) + ": " + particulars + "\n";
 }
 
@@ -294,11 +298,32 @@ TEST_F(Msx, DamagedInputsRefusalsDryRunsAndUsageAreReportedWhereTheyAre) {
         return Seg{nameAt(from), asfloats(v, from, to), 9.0F};
     };
     const auto repeat = [&](std::size_t rec, int n) {
-        return msg(2065, "in.mseed " + nameAt(114 * rec) + " (" + std::to_string(n) +
-                             " samples) in out/" + name);
+        return msg(2068, "in.mseed at byte " + std::to_string(512 * rec) + " (" +
+                             std::to_string(n) + " samples)");
+    };
+    // Header bytes changed: the sample count (30-31), blockette 1000's length exponent (54).
+    const auto changed = [](std::string rec, std::size_t at, std::uint16_t value) {
+        if (at == 54) return rec.replace(54, 1, 1, char(value));
+        return rec.replace(at, 2, {char(value >> 8), char(value)});
     };
     auto undecodable = recs[3];
     undecodable[52] = 99; // an encoding that is none (blockette 1000 comes first)
+    // A Steim-2 record of 512 bytes holds 7 frames: 7 * 15 words less the first and last
+    // sample, 7 differences a word at most.
+    const std::string steim2 = split(pack({.start = good.start, .ints = v}))[0];
+    const auto slow = [&](double rate, std::size_t n) { // the first n samples at rate
+        return pack({.start = good.start,
+                     .rate = rate,
+                     .b100 = true,
+                     .encoding = DE_INT32,
+                     .ints = std::vector<std::int32_t>(v.begin(), v.begin() + std::ptrdiff_t(n))});
+    };
+    const auto small = ints(100, 1, 10);
+    const std::string sub =
+        pack({.start = good.start + 6000000,
+              .encoding = DE_INT32,
+              .reclen = 256,
+              .ints = std::vector<std::int32_t>(v.begin() + 120, v.begin() + 168)});
     Stream other = good, odd = good, huge = good, steim1 = good;
     other.ints = ints(800, 1, 1000), odd.sta = "S/T";
     // The third record holds a value beyond float; the others are converted.
@@ -317,7 +342,6 @@ TEST_F(Msx, DamagedInputsRefusalsDryRunsAndUsageAreReportedWhereTheyAre) {
     const std::string usage = "\nTry 'msxlate --help' for more information.\n";
     // A file whose samples pass what the process may take is refused before an allocation fails,
     // and the run goes on. 48 MB as floats, 7 MB packed: the samples let go before any run.
-    const auto small = ints(100, 1, 10);
     // clang-format off
     const std::string big = pack({.start = at(2020, 1, 0, 0, 0, 0), .reclen = 4096, .ints = std::vector<std::int32_t>(12000000, 5)});
     const std::string text = pack({.chan = "LOG", .start = good.start, .rate = 1, .encoding = DE_ASCII, .text = "x"});
@@ -342,8 +366,37 @@ TEST_F(Msx, DamagedInputsRefusalsDryRunsAndUsageAreReportedWhereTheyAre) {
          {{"in.mseed", junk.substr(0, 64) + all.substr(0, 1536) + junk + all.substr(1536) + std::string(700, '\0')}}, args, 2,
          msg(2052, "in.mseed at byte 0 (64 bytes)") + msg(2052, "in.mseed at byte 1600 (100 bytes)") +
          msg(2052, "in.mseed at byte 4260 (700 bytes)"), tally(8, 0, 3, 1, 0, 0, 800, 1), {seg(0, 800)}},
-        {"records repeated, one of them twice", {{"in.mseed", recs[0] + all + recs[3] + recs[3] + recs[7]}}, args, 0,
-         repeat(0, 114) + repeat(3, 114) + repeat(3, 114) + repeat(7, 2), tally(12, 0, 0, 1, 0, 4, 800, 1), {seg(0, 800)}},
+        {"records repeated, one of them twice, one right after itself",
+         {{"in.mseed", recs[0] + all + recs[3] + recs[3] + recs[7] + recs[7]}}, args, 0,
+         repeat(1, 114) + repeat(9, 114) + repeat(10, 114) + repeat(11, 2) + repeat(12, 2), tally(8, 5, 0, 1, 0, 0, 800, 1),
+         {seg(0, 800)}},
+        {"a record whose samples a later segment holds", {{"in.mseed", sub + all}}, args, 0,
+         msg(2065, "in.mseed " + nameAt(120) + " (48 samples) in out/" + name), tally(9, 0, 0, 1, 0, 1, 800, 1), {seg(0, 800)}},
+        {"sample counts beyond a record: the next record's header, bytes past the file", {{"in.mseed",
+          all.substr(0, 1024) + changed(recs[2], 30, 115) + all.substr(1536, 2048) + changed(recs[7], 30, 65535)}}, args, 2,
+         msg(2066, "in.mseed at byte 1024 (115 samples; room for 114 in its 456 bytes of data)") +
+         msg(2066, "in.mseed at byte 3584 (65535 samples; room for 114 in its 456 bytes of data)"),
+         tally(6, 0, 2, 2, 1, 0, 684, 1), {seg(0, 228), seg(342, 798)}},
+        {"Steim-2 counts: one more than its frames hold, and as many", {{"in.mseed", changed(steim2, 30, 722) + changed(steim2, 30, 721)}}, args, 2,
+         msg(2066, "in.mseed at byte 0 (722 samples; room for 721 in its 448 bytes of data)") + msg(2051, "in.mseed at byte 512 (...)"),
+         tally(0, 0, 2, 0, 0, 0, 0, 1), {}},
+        {"record lengths stated past the next record and past any record", {{"in.mseed",
+          all.substr(0, 1024) + changed(recs[2], 54, 10) + recs[3] + changed(recs[4], 54, 21) + all.substr(2560, 1024) + changed(recs[7], 54, 25)}},
+         args, 2, msg(2067, "in.mseed at byte 1024 (1024 bytes; the next begins at byte 1536)") +
+         msg(2067, "in.mseed at byte 2048 (2097152 bytes; the next begins at byte 2560)") +
+         msg(2067, "in.mseed at byte 3584 (33554432 bytes, more than a record has)") +
+         msg(2052, "in.mseed at byte 3585 (511 bytes)"), tally(5, 0, 4, 3, 2, 0, 570, 1), {seg(0, 228), seg(342, 456), seg(570, 798)}},
+        // 2^-128 Hz: an interval of 2^128 s, beyond float; 2^-125 Hz: 99 intervals of 2^125 s are;
+        // 2^-40 Hz: 3 intervals are over 2^61 us; 1e20 Hz: an interval of 1e-20 s, a normal float.
+        {"rates whose interval or E no float holds, a span no time holds, and one whose interval is a small float",
+         {{"in.mseed", slow(0x1p-128, 2) + slow(0x1p-125, 100) + slow(0x1p-40, 4) + slow(0x1p-40, 3).replace(10, 1, "B") +
+           pack({.sta = "FAST", .start = good.start, .rate = 1e20, .b100 = true, .encoding = DE_INT32, .ints = small})}}, args, 2,
+         msg(2032, "in.mseed at byte 0 (2.938735877055719e-39 Hz)") +
+         msg(2032, "in.mseed at byte 512 (2.350988701644575e-38 Hz) (E would be beyond a 32-bit float)") +
+         msg(2032, "in.mseed at byte 1024 (9.094947017729282e-13 Hz) (its samples would span over 70,000 years)"),
+         tally(2, 0, 3, 2, 0, 0, 103, 1), {{"XX.FAST..BHZ.2018.200.00.00.00.000.kiv", asfloats(small), 1.0F, float(1 / double(1e20F))},
+                                            {"XX.STB..BHZ.2018.200.00.00.00.000.kiv", asfloats(v, 0, 3), std::nullopt, 0x1p40F}}},
+        {"a device", {{"out/", ""}}, {"-o", "out", "/dev/zero"}, 2, msg(2055, "/dev/zero (a character device)"), tally(0, 0, 1, 0, 0, 0, 0, 0), {}},
         {"quiet: refusals only", {{"in.mseed", recs[0] + all + text + junk}},
          {"-q", "-o", "out", "in.mseed"}, 2, msg(2052, "in.mseed at byte 5120 (100 bytes)"), "", {seg(0, 800)}},
         {"files of no records, a directory and a read that fails",

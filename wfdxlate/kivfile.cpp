@@ -4,8 +4,10 @@
 
 #include "dff/dff.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 
 namespace kivf::wfdx {
 
@@ -38,8 +40,7 @@ void derive(CmHdr& h, std::int32_t usec, std::span<const float> y) {
     const float b = static_cast<float>(usec) / 1e6F;
     h.f(fslot::B) = b;
     if (y.empty()) return;
-    h.f(fslot::E) =
-        static_cast<float>(b + static_cast<double>(y.size() - 1) * h.f(fslot::DELTA));
+    h.f(fslot::E) = static_cast<float>(b + static_cast<double>(y.size() - 1) * h.f(fslot::DELTA));
     depstats(h, y);
 }
 
@@ -49,6 +50,29 @@ int writeout(const Outputs& out, const char* name, const CmHdr& hdr, const KmHdr
     const KivPlace at{out.dirfd, out.dir.empty() ? "." : out.dir.c_str(), name};
     const std::int32_t nerr = writekiv(at, hdr, khdr, y, {}, err);
     return nerr != 0 && err == 0 ? EFBIG : err; // refused: only a file too large can be
+}
+
+Rate checkrate(double rate, std::int64_t nsamp, float& interval) {
+    if (!std::isfinite(rate) || !(rate > 0)) return Rate::bad;
+    interval = static_cast<float>(1.0 / rate);
+    if (!std::isnormal(interval)) return Rate::bad;
+    const auto span = static_cast<double>(std::max<std::int64_t>(nsamp - 1, 0));
+    return std::isfinite(static_cast<float>(span * interval)) ? Rate::ok : Rate::overflows;
+}
+
+namespace {
+
+extern "C" void interrupted(int sig) {
+    wkivabort();
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
+} // namespace
+
+void cleanonsignals() {
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) // an ignored signal stays ignored (nohup)
+        if (std::signal(sig, interrupted) == SIG_IGN) std::signal(sig, SIG_IGN);
 }
 
 } // namespace kivf::wfdx

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 namespace kivf::wfdx {
 
@@ -26,5 +27,16 @@ void derive(CmHdr& hdr, std::int32_t usec, std::span<const float> y);
 // a partial file, an interrupted run leaves none. Returns 0 or errno.
 int writeout(const Outputs& out, const char* name, const CmHdr& hdr, const KmHdr& khdr,
              std::span<const float> y);
+
+// Whether a sampling rate makes an interval every reader can use, for nsamp
+// samples: the interval a normal 32-bit float (1e-300 gives none that is
+// finite, 1e300 none above 0), and E, (nsamp - 1) intervals, a finite one.
+enum class Rate { ok, bad, overflows };
+Rate checkrate(double rate, std::int64_t nsamp, float& interval);
+inline constexpr std::string_view kOverflowWhy = "(E would be beyond a 32-bit float)";
+
+// SIGINT, SIGTERM and SIGHUP end the run as they would, but first remove
+// the temporary file of a write under way; a signal ignored stays ignored.
+void cleanonsignals();
 
 } // namespace kivf::wfdx

@@ -3,6 +3,7 @@
 // order so that a refusal always names the first fault.
 #include "wfdxlate/layout.h"
 #include "wfdxlate/datatype.h"
+#include "wfdxlate/kivfile.h"
 #include "wfdxlate/wfdx.h"
 
 #include "co/co.h"
@@ -120,15 +121,9 @@ bool decoderow(Row& r, const Source& src, std::string_view line) {
     }
     if (!wholenumber(t[c[3]], 0, static_cast<double>(kMaxSamples), r.nsamp))
         return r.why.set(kMsgColumn, "nsamp", t[c[3]]);
-    // The interval must be a float a reader can use: 1e-300 gives no finite
-    // one, 1e300 none above 0.
-    if (!rdfree(t[c[4]], r.rate) || !std::isfinite(r.rate) || !(r.rate > 0))
-        return r.why.set(kMsgRate, t[c[4]]);
-    r.interval = static_cast<float>(1.0 / r.rate);
-    if (!std::isnormal(r.interval)) return r.why.set(kMsgRate, t[c[4]]);
-    const auto span = static_cast<double>(std::max<std::int64_t>(r.nsamp - 1, 0));
-    if (!std::isfinite(static_cast<float>(span * r.interval)))
-        return r.why.set(kMsgRate, t[c[4]], "(E would be beyond a 32-bit float)");
+    if (!rdfree(t[c[4]], r.rate)) return r.why.set(kMsgRate, t[c[4]]);
+    if (const Rate rate = checkrate(r.rate, r.nsamp, r.interval); rate != Rate::ok)
+        return r.why.set(kMsgRate, t[c[4]], rate == Rate::overflows ? kOverflowWhy : "");
     if (!rdfree(t[c[5]], r.calib)) r.calib = 0; // a scale is kept only when it is one
     r.samplebytes = dtwidth(r.datatype);
     if (r.samplebytes == 0 && !dtcompressed(r.datatype)) return r.why.set(kMsgDatatype, r.datatype);

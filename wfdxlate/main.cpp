@@ -4,13 +4,13 @@
 // Exit status: 0 every record converted; 1 the run could not start; 2 the
 // run finished but at least one record was not converted.
 #include "wfdxlate/batch.h"
+#include "wfdxlate/kivfile.h"
 #include "wfdxlate/wfdx.h"
 
 #include "co/co.h"
 #include "dff/dff.h"
 #include "msg/msg.h"
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -59,19 +59,11 @@ int finish(int status) {
     return status == 0 ? 2 : status;
 }
 
-// An interrupted run leaves no temporary file, then ends as the signal would.
-extern "C" void interrupted(int sig) {
-    wkivabort();
-    std::signal(sig, SIG_DFL);
-    std::raise(sig);
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    zstdfd();                                       // before any file is opened
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) // an ignored signal stays ignored (nohup)
-        if (std::signal(sig, interrupted) == SIG_IGN) std::signal(sig, SIG_IGN);
+    zstdfd();                               // before any file is opened
+    cleanonsignals();                       // an interrupted run leaves no temporary file
     if (argc > 1) return batch(argc, argv); // file names given: no dialogue
     uwrite(kStdout, "Enter wfdisc filename: ", false);
     Text<256> answer;
