@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <csignal>
 #include <filesystem>
 #include <map>
 #include <numeric>
@@ -445,6 +446,23 @@ TEST_F(Msx, DamagedInputsRefusalsDryRunsAndUsageAreReportedWhereTheyAre) {
     const auto help = run({"--help"});
     EXPECT_EQ(help.out.substr(0, 35) + std::to_string(help.status) + help.err,
               "Usage: msxlate [OPTION]... FILE...\n0");
+}
+
+// Stopped by a signal mid-write: no temporary file left, and the status the signal gives.
+TEST_F(Msx, StoppedRunsLeaveNoTemporaryFile) {
+    file("in.mseed", pack({.start = at(2020, 1, 0, 0, 0, 0),
+                           .reclen = 4096,
+                           .ints = std::vector<std::int32_t>(12000000, 5)}));
+    for (const int sig : {SIGTERM, SIGHUP}) { // (a job in the background ignores SIGINT)
+        const auto r =
+            run({"/bin/sh", "-c",
+                 "\"$0\" -q -o out in.mseed & until ls -A out 2>/dev/null | grep -q kivtmp; "
+                 "do :; done; kill -" +
+                     std::to_string(sig) + " $!; wait $!; echo $? $(ls -A out | grep -c kivtmp)",
+                 MSXLATE_BIN});
+        EXPECT_EQ(r.out, std::to_string(128 + sig) + " 0\n") << sig;
+        fs::remove_all(p("out"));
+    }
 }
 
 } // namespace
