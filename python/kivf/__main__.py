@@ -3,8 +3,8 @@ python3 -m kivf plot FILE... [-o OUT.png|.svg|.pdf] [--show] [--calib] [--start 
                      [--size WxH]   one panel per channel, contiguous files joined, UTC axis
 
 Exit status: 0 done; 1 bad usage (no samples between --start and --end, a --size too small
-for the panels among them); 2 some file could not be read (the others were done) or the
-output could not be written."""
+for the panels among them, or beyond 65535 pixels a side or 67108864 in all at 80 an inch);
+2 some file could not be read (the others were done) or the output could not be written."""
 import argparse
 import errno
 import io
@@ -13,7 +13,11 @@ import sys
 
 import numpy as np
 
-from . import _kivf, _one, _time, merge
+from . import _FIRST, _LAST, _kivf, _one, _said, _time, _us, merge
+
+_DPI = 80  # pixels an inch in a .png
+# matplotlib draws fewer than 2**16 pixels a side; 2**26 pixels are 256 MB of image to draw.
+_SIDE, _PIXELS = 2**16 - 1, 2**26
 
 
 class _Parser(argparse.ArgumentParser):
@@ -111,8 +115,8 @@ def _panels(traces, start=None, end=None):
         pieces = [t for t in pieces if len(t.data)]
         if not pieces:
             raise ValueError("no samples between "
-                             f"{'the start' if start is None else start} and "
-                             f"{'the end' if end is None else end}")
+                             f"{'the start' if start is None else _said(start, 'start')} and "
+                             f"{'the end' if end is None else _said(end, 'end')}")
     panels = {}
     for t in pieces:
         panels.setdefault(tuple(t.header.get(k) for k in _CHANNEL), []).append(t)
@@ -133,11 +137,13 @@ def figure(traces, calib=False, start=None, end=None, size=None, seconds=False):
     contiguous traces joined by kivf.merge and its gaps left as breaks, cut to [start, end]
     (datetime64 or ISO texts), the samples multiplied by SCALE when calib; size (width, height)
     in inches.
-    Raises ValueError when no sample lies in the span or the size leaves no room."""
+    Raises ValueError when no sample lies in the span, the size leaves no room or it is beyond
+    65535 pixels a side or 67108864 in all at 80 an inch."""
     import matplotlib.dates as mdates
     import matplotlib.pyplot as plt
 
-    panels = _panels(traces, _time(start, "start"), _time(end, "end"))
+    _us(start, "start"), _us(end, "end")  # refused before anything is drawn
+    panels = _panels(traces, start, end)  # as given: far-out bounds sliced exactly
     utc = None if seconds else [[_utc(t) for t in p] for p in panels]
     if utc and any(u is None for p in utc for u in p):
         utc = None  # absolute times line traces up; without them, seconds
@@ -150,6 +156,10 @@ def figure(traces, calib=False, start=None, end=None, size=None, seconds=False):
     band = (title_pad + title_h + 8) * pt  # and a gap below the panel above
     bottom = 3 * 8 * 1.45 * pt + 0.05  # tick labels, the date below them, the axis label
     width, height = size or (9, 0.6 + 1.7 * n)
+    pixels = int(width * _DPI), int(height * _DPI)  # as matplotlib counts them
+    if max(pixels) > _SIDE or pixels[0] * pixels[1] > _PIXELS:
+        raise ValueError(f"a {width:g}x{height:g} inch plot is {pixels[0]}x{pixels[1]} pixels at "
+                         f"{_DPI} an inch: at most {_SIDE} a side and {_PIXELS} in all")
     left, right = min(0.9, 0.3 * width), 0.18
     axes_h = (height - 0.08 - bottom - n * band) / n
     if axes_h < 0.25 or width - left - right < 0.5:
@@ -188,7 +198,9 @@ def figure(traces, calib=False, start=None, end=None, size=None, seconds=False):
         bottom_ax.xaxis.set_major_locator(locator)
         bottom_ax.xaxis.set_major_formatter(mdates.ConciseDateFormatter(locator))
         bottom_ax.xaxis.get_offset_text().set_fontsize(8)
-        lo, hi = _time(start, "start"), _time(end, "end")
+        # A bound datetime64[us] cannot hold leaves that side to the samples, which lie inside it.
+        lo, hi = (None if t is None or not _FIRST <= _us(t, "") <= _LAST else _time(t, "")
+                  for t in (start, end))
         if lo is not None:
             bottom_ax.set_xlim(left=lo)
         if hi is not None:
@@ -202,7 +214,7 @@ def figure(traces, calib=False, start=None, end=None, size=None, seconds=False):
 def _image(fig, fmt):
     # Made in memory: matplotlib loses errors of closing a file it opened (a full disk).
     buf = io.BytesIO()
-    fig.savefig(buf, format=fmt, dpi=80)
+    fig.savefig(buf, format=fmt, dpi=_DPI)
     return buf.getvalue()
 
 
@@ -296,9 +308,11 @@ def main(argv=None):
 
 def _when(text):
     try:
-        return _time(text, "time")
+        us = _us(text, "time")
     except ValueError:
         raise argparse.ArgumentTypeError(f"not an ISO time: {text!r}") from None
+    # One datetime64[us] cannot hold stays text, read exactly where it is used.
+    return _time(text, "time") if _FIRST <= us <= _LAST else text
 
 
 def _size(text):

@@ -92,6 +92,44 @@ def test_slice_uneven_and_refusals(tmp_path):
         trace(tmp_path, [1.0], b=0.0).slice()
 
 
+@pytest.mark.parametrize("start, end, kept", [  # bounds beyond datetime64[us], any unit
+    ("-300000-01-01", None, 4200), (None, "300000-01-01", 4200), ("300000-01-01", None, 0),
+    (None, "-300000-01-01", 0), ("-300000-01-01T00:00:00.000000001", "300000-01-01T00:00", 4200),
+    (np.datetime64(-2**62, "Y"), np.datetime64(2**62, "M"), 4200),
+    (np.datetime64(-2**63 + 1, "W"), np.datetime64(2**63 - 1, "D"), 4200),
+    (np.datetime64(-2**62, "s"), np.datetime64(2**62, "ms"), 4200),
+    (np.datetime64(-2**62, "m"), np.datetime64(-2**62, "ms"), 0),
+    (np.datetime64(2**62, "h"), None, 0), (None, "99999999999999999999-01-01", 4200),
+    ("2020-01-05T00:00:41.98", "300000", 1)])  # the last sample is at 41.989999
+def test_slice_far_out_bounds_clamp(tmp_path, start, end, kept):
+    t = trace(tmp_path, np.arange(4200.0), delta=0.01, b=0.0)
+    s = t.slice(start, end)
+    assert len(s.data) == kept and np.array_equal(s.data, t.data[len(t.data) - kept:])
+    if kept:
+        assert s.endtime == t.endtime and s.starttime == t.utc_times()[-kept]
+    with pytest.raises(ValueError, match="^slice: start 300001-01-01 is after end 300000-01-01$"):
+        t.slice("300001-01-01", "300000-01-01")
+
+
+@pytest.mark.parametrize("unit", ["Y", "M", "W", "D", "h", "m", "s", "ms", "us", "ns", "ps",
+                                  "fs", "as", "7D", "250ms", "1000ns"])
+def test_times_in_range_read_as_numpy_casts_them(unit):
+    lo, hi = 1 - 2**63, 2**63 - 1  # all of the finer units' range lies in datetime64[us]'s
+    finer = ["ns", "ps", "fs", "as"]
+    if unit in finer:  # numpy's own cast wraps at the very bottom: rounded down here
+        us = lo // 1000 ** (finer.index(unit) + 1)
+        assert kivf._time(np.datetime64(lo, unit), "t") == np.datetime64(us, "us")
+        lo += 10**12
+    else:
+        ends = np.array([lo, hi], "M8[us]").astype(f"M8[{unit}]").astype(np.int64)
+        lo, hi = int(ends[0]) + 1, int(ends[1])  # numpy rounds down: the first is out
+    for n in [*(lo + (hi - lo) * k // 61 for k in range(62)), 0, -1]:
+        v = np.datetime64(n, unit)
+        assert kivf._time(v, "t") == v.astype("datetime64[us]")
+    assert kivf._time("-1970-01-01T00:00:00.0000015", "t") == np.datetime64(
+        "-1970-01-01T00:00:00.000001")  # numpy's own reading wraps inside datetime64[ns]
+
+
 @pytest.mark.parametrize("data, fields, e, depmin, depmax, depmen", [
     ([1.0, np.nan, 4.0], dict(delta=0.5, b=1.0), 2.0, 1.0, 4.0, 2.5),
     ([1.0, 4.0], dict(delta=0.5), U, 1.0, 4.0, 2.5), ([1.0, 4.0], dict(b=1.0), U, 1.0, 4.0, 2.5),
@@ -128,6 +166,20 @@ def test_merge(tmp_path, change, order, lengths):
         assert (h["NPTS"], h["E"], h["DEPMEN"]) == (20, 19.0, 9.5)
     else:
         assert m[0] is (a if order == "ab" else b) and m[1] is (b if order == "ab" else a)
+
+
+@pytest.mark.parametrize("fields", [
+    dict(x=[0.0, 1.0, 3.0], delta=U), dict(delta=U), dict(delta=np.nan), dict(delta=np.inf),
+    dict(nzyear=-12345), dict(b=np.nan)])
+def test_merge_returns_traces_that_join_nothing_as_they_are(tmp_path, fields):
+    f = dict(delta=1.0, b=0.0, kstnm="ANMO", kcmpnm="BHZ")
+    a = trace(tmp_path, np.arange(10.0), "a.kiv", **f)
+    b = trace(tmp_path, np.arange(10.0, 20.0), "b.kiv", **f, nzsec=10)
+    lone = trace(tmp_path, [1.0, 2.0, 3.0], "l.kiv", **{**f, "nzsec": 5, **fields})
+    m = kivf.merge([b, lone, a, lone])
+    assert len(m) == 3 and m[1] is lone and m[2] is lone
+    assert np.array_equal(m[0].data, np.arange(20.0)) and m[0].starttime == a.starttime
+    assert np.array_equal(kivf.read([tmp_path / "l.kiv"], merge=True)[0].data, lone.data)
 
 
 def test_read_lists_and_patterns(tmp_path):

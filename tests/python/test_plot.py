@@ -1,4 +1,6 @@
 """python3 -m kivf plot: panels per channel, joined files, labels, calibration, span, size."""
+import warnings
+
 import matplotlib.dates as mdates
 import numpy as np
 import pytest
@@ -65,10 +67,17 @@ def test_cli_span_and_size(tmp_path, capfd, args, status, err, pixels):
 
 def test_span_cuts_the_lines_and_the_axis(tmp_path):
     lo, hi = np.datetime64("2020-01-05T00:30:00.5"), np.datetime64("2020-01-05T01:45")
-    ax = cli.figure(hourly(tmp_path, [0, 1, 2]), start=str(lo), end=hi).axes[0]
+    traces = hourly(tmp_path, [0, 1, 2])
+    ax = cli.figure(traces, start=str(lo), end=hi).axes[0]
     x = ax.lines[0].get_xdata()
     assert (x[0], x[-1], len(x)) == (np.datetime64("2020-01-05T00:30:01"), hi, 4500)
     assert ax.get_xlim() == pytest.approx(mdates.date2num([lo, hi]), abs=1e-9)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")  # nor an axis limit matplotlib cannot place
+        ax = cli.figure(traces, start="-300000-01-01", end=np.datetime64(2**62, "s")).axes[0]
+    x, (left, right) = mdates.date2num(ax.lines[0].get_xdata()), ax.get_xlim()
+    assert len(x) == 10800 and left <= x[0] < x[-1] <= right < x[-1] + 1
+    assert ax.get_xlabel() == "UTC"
 
 
 @pytest.mark.parametrize("size", [None, (4, 3), (12, 20)])
@@ -97,3 +106,23 @@ def test_plot_of_unplottable_times_in_seconds(tmp_path, capfd, year):
     assert cli.main(["plot", str(tmp_path / "t.kiv"), "-o", str(tmp_path / "p.svg")]) == 0
     assert "seconds from the start" in (tmp_path / "p.svg").read_text()
     assert capfd.readouterr() == ("", "")
+
+
+@pytest.mark.parametrize("fields, args, status, err", [
+    (dict(nzyear=-12345), "", 0, ""),  # no reference time
+    (dict(x=np.arange(3600.0) ** 1.5, delta=-12345.0), "", 0, ""),  # uneven, no DELTA
+    ({}, "--size 999x2", 1, "a 999x2 inch plot is 79920x160 pixels"),
+    ({}, "--size 2x999", 1, "a 2x999 inch plot is 160x79920 pixels"),
+    ({}, "--size 999x999", 1, "a 999x999 inch plot is 79920x79920 pixels"),
+    ({}, "--size 819.2x3", 1, "a 819.2x3 inch plot is 65536x240 pixels"),  # one too wide
+    ({}, "--size 800x800", 1, "a 800x800 inch plot is 64000x64000 pixels"),
+    ({}, "--size 103x103", 1, "a 103x103 inch plot is 8240x8240 pixels")])  # each side fits
+def test_cli_files_that_join_nothing_and_sizes_beyond_the_limits(tmp_path, capfd, fields, args,
+                                                                  status, err):
+    kivf.write(tmp_path / "t.kiv", np.sin(np.arange(3600) / 50), **{**DAY, "nzhour": 0, **fields})
+    t, png = kivf.read(tmp_path / "t.kiv"), tmp_path / "p.png"
+    assert (t.x is not None, np.isnat(t.starttime)) == ("x" in fields, "nzyear" in fields)
+    got = cli.main(["plot", str(tmp_path / "t.kiv"), "-o", str(png), *args.split()])
+    said = f"kivf plot: {err} at 80 an inch: at most 65535 a side and 67108864 in all\n"
+    assert (got, capfd.readouterr()) == (status, ("", said if err else ""))
+    assert png.exists() == (status == 0)
