@@ -162,11 +162,7 @@ int openinput(const char* file) {
                     : ::fstat(fd, &st) != 0 ? errno
                     : S_ISDIR(st.st_mode)   ? EISDIR
                                             : 0;
-    // A device is no file of records: /dev/zero or a disk would be read for ever.
-    const char* device = err != 0              ? nullptr
-                         : S_ISCHR(st.st_mode) ? "(a character device)"
-                         : S_ISBLK(st.st_mode) ? "(a block device)"
-                                               : nullptr;
+    const char* device = err == 0 ? devicewhy(fd) : nullptr;
     if (err == 0 && device == nullptr) return fd;
     if (fd >= 0) ::close(fd);
     Message(kMsgUnread) << std::string_view(file)

@@ -243,6 +243,7 @@ TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
         {"", "2041: Wfdisc file cannot be read: missing.wfdisc No such file or directory"},
         {"", "2041: Wfdisc file cannot be read: adir Is a directory"},
         {"", "2041: Wfdisc file cannot be read: /proc/self/mem Input/output error"}, // a read that fails
+        {"", "2041: Wfdisc file cannot be read: /dev/zero (a character device)"}, // read for ever
         {"", "2034: " + R + "the date column disagrees with the date of the start time: c.wfdisc:2 2017066 (start time is in 2017067)"},
         {"", "2042: Wfdisc layout cannot be told from this first line; name it with --schema css3.0 or --schema css2.8: x.wfdisc:1"},
         {"", "2046: " + R + "its output would replace a wfdisc file of this run: out/" + W + ":1 out/" + W}, // itself
@@ -260,7 +261,7 @@ TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
                          " S O 1 1 1 1 - - s4 - 1 1 . s.w 4\n");
     fs::create_directories(root / "out" / ("S.U" + kName) /
                            "full"); // no file can be renamed over it
-    const auto r = run({"b.wfdisc", "missing.wfdisc", "-o", "out/", "adir", "/proc/self/mem",
+    const auto r = run({"b.wfdisc", "missing.wfdisc", "-o", "out/", "adir", "/proc/self/mem", "/dev/zero",
                         "c.wfdisc", "x.wfdisc", "out/" + W}); // an option among the files
     EXPECT_EQ(r.err.substr(0, r.err.rfind(',')) + std::to_string(r.status),
               want + "wfdxlate: 5 records converted, 23 refused, 5 samples, 3 wfdisc files2");

@@ -116,7 +116,8 @@ void convertfile(Run& run, int fileno, std::uint64_t& lines) {
     run.out.linesbefore.push_back(lines);
     WfdiscFile w(file);
     if (w.f == nullptr) {
-        Message(kMsgWfdisc) << std::string_view(file) << std::strerror(errno);
+        Message(kMsgWfdisc) << std::string_view(file)
+                            << (w.why != nullptr ? w.why : std::strerror(errno));
         run.failed = true;
         return;
     }

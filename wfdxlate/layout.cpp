@@ -4,6 +4,7 @@
 #include "wfdxlate/layout.h"
 #include "wfdxlate/datatype.h"
 #include "wfdxlate/kivfile.h"
+#include "wfdxlate/names.h"
 #include "wfdxlate/wfdx.h"
 
 #include "co/co.h"
@@ -150,7 +151,8 @@ bool blankline(std::string_view s) {
     return s.find_first_not_of(" \t\r") == std::string_view::npos;
 }
 
-// A directory opens as a stream on this system but reads as nothing useful.
+// A directory opens as a stream on this system but reads as nothing useful;
+// a device other than a terminal may never end.
 WfdiscFile::WfdiscFile(const char* path) {
     f = std::fopen(path, "r");
     struct stat st {};
@@ -158,6 +160,9 @@ WfdiscFile::WfdiscFile(const char* path) {
         std::fclose(f);
         f = nullptr;
         errno = EISDIR;
+    } else if (f != nullptr && (why = devicewhy(::fileno(f))) != nullptr) {
+        std::fclose(f);
+        f = nullptr;
     }
 }
 

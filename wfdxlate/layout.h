@@ -72,6 +72,7 @@ bool blankline(std::string_view s);
 // cannot be opened or is a directory (errno says why).
 struct WfdiscFile {
     std::FILE* f = nullptr;
+    const char* why = nullptr; // when f is nullptr: why, or errno says
     explicit WfdiscFile(const char* path);
     ~WfdiscFile();
     WfdiscFile(const WfdiscFile&) = delete;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace kivf::wfdx {
 
@@ -83,6 +84,14 @@ std::uint64_t rewritten(const Outputs& out, const std::string& path, FileId samp
     struct stat st {};
     if (first == 0 || ::fstatat(out.dirfd, base.c_str(), &st, 0) != 0) return 0;
     return FileId{st.st_dev, st.st_ino} == samplefile ? first : 0;
+}
+
+const char* devicewhy(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || ::isatty(fd) == 1) return nullptr;
+    return S_ISCHR(st.st_mode)   ? "(a character device)"
+           : S_ISBLK(st.st_mode) ? "(a block device)"
+                                 : nullptr;
 }
 
 } // namespace kivf::wfdx

@@ -65,4 +65,9 @@ std::int32_t clobbers(const Outputs& out, const char* name, FileId samplefile);
 // run (its samples would be a header and floats, not the raw data), else 0.
 std::uint64_t rewritten(const Outputs& out, const std::string& path, FileId samplefile);
 
+// Why an input open as fd is refused: a device other than a terminal
+// (/dev/zero or a disk would be read for ever), said as "(a ... device)";
+// nullptr for a file, pipe, FIFO or terminal.
+const char* devicewhy(int fd);
+
 } // namespace kivf::wfdx
