@@ -129,6 +129,11 @@ int nextinside(Feed& f, int len) {
     return 0;
 }
 
+// Why a length no record has is refused.
+std::string overlong(int len) {
+    return "(" + std::to_string(len) + " bytes, more than a record has)";
+}
+
 // One reader's state over a file.
 struct Reading {
     Feed feed;
@@ -245,8 +250,41 @@ std::int64_t capacity(int encoding, std::int64_t room) {
     }
 }
 
-Decoded decoderecord(char* rec, int len, MSRecord*& msr) {
+namespace {
+
+// The record being decoded, then zeros: libmseed's parsers follow blockette
+// offsets (16 bits) and lengths (16 bits more) past the bytes they are given,
+// so a record is decoded from here, and what they read beyond it is zeros,
+// never another record's or another file's bytes.
+class Scratch {
+  public:
+    static constexpr std::size_t kSlack = 2 * 65536 + 256;
+    explicit Scratch(const char* rec, int len) : len_(static_cast<std::size_t>(len)) {
+        static const std::unique_ptr<char[]> zeros(new char[MAXRECLEN + kSlack]()); // kept zero
+        buf_ = zeros.get();
+        std::memcpy(buf_, rec, len_);
+    }
+    ~Scratch() { std::memset(buf_, 0, len_); }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+    char* data() const { return buf_; }
+
+  private:
+    std::size_t len_;
+    char* buf_;
+};
+
+} // namespace
+
+Decoded decoderecord(const char* bytes, int len, MSRecord*& msr) {
     Decoded d;
+    if (len > MAXRECLEN) { // not one of libmseed's
+        d.number = kMsgLength;
+        d.why = overlong(len);
+        return d;
+    }
+    const Scratch copy(bytes, len);
+    char* rec = copy.data();
     const auto failed = [&](int rc) {
         // libmseed's own words say why; its error code when it said nothing.
         d.why = takelogged();
@@ -255,6 +293,13 @@ Decoded decoderecord(char* rec, int len, MSRecord*& msr) {
         d.why = "(" + (d.why.empty() ? std::string(ms_errorstr(rc)) : d.why) + ")";
         return true;
     };
+    // libmseed reads as far as the record's own length says, not the length
+    // given: a record is taken only at the length it states, when it does.
+    if (const int stated = ms_detect(rec, len); stated > 0 && stated != len) {
+        d.number = kMsgLength;
+        d.why = "(" + std::to_string(stated) + " bytes stated; " + std::to_string(len) + " there)";
+        return d;
+    }
     takelogged();
     // The header alone first: libmseed's decoders take the count as given and
     // read on past the record when it says more than the record can hold.
@@ -327,7 +372,7 @@ FileRead readfile(int fd, std::string_view file, MSTraceList* list, const ReadAs
             continue;
         }
         if (len > MAXRECLEN) { // none of libmseed's; what follows is looked through
-            r.refuse(kMsgLength, at, "(" + std::to_string(len) + " bytes, more than a record has)");
+            r.refuse(kMsgLength, at, overlong(len));
             r.feed.skip(1);
             continue;
         }

@@ -66,7 +66,7 @@ struct Decoded {
 // The record of exactly len bytes at rec, alone: decoded into msr (made or
 // reused) with its samples 32-bit floats, or why not. Nothing outside the
 // len bytes is read, whatever its header says.
-Decoded decoderecord(char* rec, int len, MSRecord*& msr);
+Decoded decoderecord(const char* rec, int len, MSRecord*& msr);
 
 // How many samples of the encoding room bytes of data can hold; -1 when
 // the encoding is not one that is known.

@@ -4,15 +4,25 @@
 #include "msxlate/reader.h"
 #include "msxlate/segments.h"
 
+#include "examples/mspack.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <sys/mman.h>
 #include <unistd.h>
 
 using namespace kivf::msx;
 
 namespace {
+
+// Every decoded sample the float 3.
+bool floats3(const MSRecord* msr) {
+    const auto* y = static_cast<const float*>(msr->datasamples);
+    return std::all_of(y, y + msr->numsamples, [](float v) { return v == 3.0F; });
+}
 
 // Segments at 1 sample a second: channel (0 or 1), from and to (seconds). More
 // than half a sample from where the channel's segments so far reach is a gap
@@ -63,6 +73,68 @@ TEST(MsxFloats, IntsBeyondTwoToThe24AreRoundedAndCounted) {
         std::memcpy(got.data(), v.data(), 4 * v.size());
         EXPECT_EQ(std::pair(got, type), std::pair(r.out, 'f')) << r.in[0];
     }
+}
+
+// A record's bytes ending right before a page no one may read: a decoder that reads past
+// the record stops the test whatever it is built with.
+struct Fenced {
+    std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)), size;
+    char* base;
+    explicit Fenced(const std::string& rec)
+        : size((rec.size() + 2 * page - 1) / page * page),
+          base(static_cast<char*>(
+              ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0))) {
+        ::mprotect(base + size - page, page, PROT_NONE);
+        std::memcpy(at(rec.size()), rec.data(), rec.size());
+    }
+    ~Fenced() { ::munmap(base, size); }
+    char* at(std::size_t len) const { return base + size - page - len; }
+};
+
+// The first record of each encoding as libmseed's packer fills it: its count is what its data
+// can hold; one more is refused before decoding, and the record decodes alone.
+TEST(MsxDecode, ACountBeyondWhatTheDataHoldsIsRefusedAndNothingPastTheRecordIsRead) {
+    const std::vector<std::int32_t> flat(5000, 3); // Steim packs 4 or 7 to a word
+    for (const int enc :
+         {DE_INT16, DE_INT32, DE_FLOAT32, DE_FLOAT64, DE_STEIM1, DE_STEIM2, DE_ASCII}) {
+        SCOPED_TRACE(enc);
+        std::string rec = mspack::pack({.encoding = enc,
+                                        .ints = flat,
+                                        .floats = std::vector<float>(5000, 3),
+                                        .doubles = std::vector<double>(5000, 3),
+                                        .text = std::string(5000, 'x')})
+                              .substr(0, 512);
+        const auto count =
+            static_cast<std::uint16_t>(std::uint8_t(rec[30]) << 8 | std::uint8_t(rec[31]));
+        const int offset = std::uint8_t(rec[44]) << 8 | std::uint8_t(rec[45]);
+        EXPECT_EQ(capacity(enc, 512 - offset), count);
+        MSRecord* msr = nullptr;
+        for (const std::uint16_t n : {count, std::uint16_t(count + 1), std::uint16_t(65535)}) {
+            rec[30] = char(n >> 8), rec[31] = char(n);
+            const Fenced f(rec);
+            const Decoded d = decoderecord(f.at(512), 512, msr);
+            EXPECT_EQ(std::pair(d.kind, d.number),
+                      n > count         ? std::pair(Decoded::refused, std::int32_t{kMsgCount})
+                      : enc == DE_ASCII ? std::pair(Decoded::note, std::int32_t{kMsgSkipped})
+                                        : std::pair(Decoded::samples, std::int32_t{0}))
+                << n << d.why;
+            if (d.kind == Decoded::samples) {
+                EXPECT_EQ(std::pair(msr->numsamples, floats3(msr)),
+                          std::pair(std::int64_t{count}, true));
+            }
+        }
+        // Framed shorter than its blockette 1000 says, or longer than any record: refused unread.
+        for (const int len : {256, MAXRECLEN + 1}) {
+            std::string framed = rec;
+            framed.resize(static_cast<std::size_t>(len));
+            const Fenced f(framed);
+            EXPECT_EQ(decoderecord(f.at(framed.size()), len, msr).number, kMsgLength) << len;
+        }
+        msr_free(&msr);
+    }
+    const std::array<std::int64_t, 3> edges = {capacity(DE_INT32, -8), capacity(DE_STEIM2, 63),
+                                               capacity(99, 512)};
+    EXPECT_EQ(edges, (std::array<std::int64_t, 3>{0, 0, -1})); // no room; no frame; unknown
 }
 
 // What the system has, not unlimited: below its physical memory.
