@@ -70,6 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(b.count <= kE1MaxSamples && b.differences <= kE1MaxDifferences);
         FUZZ_CHECK(!b.plain || kE1Header + 4 * b.count <= b.length);
         if (b.count > 0) FUZZ_CHECK(((s[b.count - 1] ^ b.check) & 0xFFFFFF) == 0);
+        FUZZ_CHECK(b.count > 0 || b.length == kE1Header); // an empty block is its header alone
         const std::size_t take = std::min(b.count, n - want.size());
         want.insert(want.end(), s.begin(), s.begin() + static_cast<std::ptrdiff_t>(take));
         pos += b.length;

@@ -57,10 +57,13 @@ std::string takelogged() {
 class Feed {
   public:
     static constexpr std::size_t kLook = MAXRECLEN + 64, kSize = 4 * kLook;
+    // Beyond the bytes read: libmseed's record detection follows blockette
+    // offsets and lengths (16 bits each) past the bytes it is given.
+    static constexpr std::size_t kSlack = 2 * 65536 + 256;
 
     // The buffer is made once, and not zeroed: only what is read is looked at.
     explicit Feed(int fd) : fd_(fd) {
-        static const std::unique_ptr<char[]> buffer(new char[kSize]);
+        static const std::unique_ptr<char[]> buffer(new char[kSize + kSlack]);
         buf_ = buffer.get();
     }
     // At least kLook bytes from here, or all that is left. False on a read error (err()).
@@ -258,7 +261,7 @@ namespace {
 // never another record's or another file's bytes.
 class Scratch {
   public:
-    static constexpr std::size_t kSlack = 2 * 65536 + 256;
+    static constexpr std::size_t kSlack = Feed::kSlack;
     explicit Scratch(const char* rec, int len) : len_(static_cast<std::size_t>(len)) {
         static const std::unique_ptr<char[]> zeros(new char[MAXRECLEN + kSlack]()); // kept zero
         buf_ = zeros.get();
