@@ -367,7 +367,7 @@ FileRead readfile(int fd, std::string_view file, MSTraceList* list, const ReadAs
         }
         r.anyrecord = true;
         r.endgarbage();
-        if (const int next = len > 0 ? nextinside(r.feed, len) : 0; next > 0) {
+        if (const int next = nextinside(r.feed, len); next > 0) {
             r.refuse(kMsgLength, at,
                      "(" + std::to_string(len) + " bytes; the next begins at byte " +
                          std::to_string(at + next) + ")");

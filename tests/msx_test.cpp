@@ -56,6 +56,28 @@ TEST(MsxBreaks, HalfASampleFromTheNextExpectedOneTellsGapsAndOverlaps) {
     }
 }
 
+// A segment of 1 sample a second from 0 holds samples at the same times, within half a sample,
+// bit for bit; not those past its end, another rate's, or other values.
+TEST(MsxRepeats, ASegmentHoldsSamplesAtItsTimesWithinHalfASample) {
+    std::vector<float> y = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+    MSTraceSeg p{};
+    p.samprate = 1, p.starttime = 0, p.endtime = 9 * HPTMODULUS, p.numsamples = 10;
+    p.datasamples = y.data();
+    struct Row {
+        double start, rate;
+        std::vector<float> have;
+        bool held;
+    };
+    for (const Row& r :
+         {Row{2.4, 1, {2, 3}, true}, Row{1.6, 1, {2, 3}, true}, Row{2.5, 1, {2, 3}, false},
+          Row{8, 1, {8, 9}, true}, Row{9, 1, {9, 10}, false}, Row{2, 2, {2, 3}, false},
+          Row{2, 1, {2, -3}, false}, Row{0, 1, y, true}}) {
+        const auto start = static_cast<hptime_t>(r.start * HPTMODULUS);
+        const auto end = start + static_cast<hptime_t>((r.have.size() - 1) * HPTMODULUS / r.rate);
+        EXPECT_EQ(holds(&p, start, end, r.rate, r.have), r.held) << r.start << " " << r.rate;
+    }
+}
+
 // Ints become floats in place: exact within 2^24 either side, else the nearest, counted.
 TEST(MsxFloats, IntsBeyondTwoToThe24AreRoundedAndCounted) {
     struct Row {
@@ -123,6 +145,9 @@ TEST(MsxDecode, ACountBeyondWhatTheDataHoldsIsRefusedAndNothingPastTheRecordIsRe
                           std::pair(std::int64_t{count}, true));
             }
         }
+        // Data starting at the record's end: no room for even one sample.
+        rec[30] = 0, rec[31] = 1, rec[44] = 2, rec[45] = 0;
+        EXPECT_EQ(decoderecord(Fenced(rec).at(512), 512, msr).number, kMsgCount);
         // Framed shorter than its blockette 1000 says, or longer than any record: refused unread.
         for (const int len : {256, MAXRECLEN + 1}) {
             std::string framed = rec;
@@ -132,9 +157,11 @@ TEST(MsxDecode, ACountBeyondWhatTheDataHoldsIsRefusedAndNothingPastTheRecordIsRe
         }
         msr_free(&msr);
     }
-    const std::array<std::int64_t, 3> edges = {capacity(DE_INT32, -8), capacity(DE_STEIM2, 63),
+    // No room; a byte; 3-byte samples; no whole frame; an encoding not known.
+    const std::array<std::int64_t, 5> edges = {capacity(DE_INT32, -8), capacity(DE_ASCII, 1),
+                                               capacity(DE_GEOSCOPE24, 11), capacity(DE_STEIM2, 63),
                                                capacity(99, 512)};
-    EXPECT_EQ(edges, (std::array<std::int64_t, 3>{0, 0, -1})); // no room; no frame; unknown
+    EXPECT_EQ(edges, (std::array<std::int64_t, 5>{0, 1, 3, 0, -1}));
 }
 
 // What the system has, not unlimited: below its physical memory.
