@@ -157,6 +157,13 @@ TEST(MsxDecode, ACountBeyondWhatTheDataHoldsIsRefusedAndNothingPastTheRecordIsRe
         }
         msr_free(&msr);
     }
+    // The longest record there may be is one.
+    const std::string longest = mspack::pack({.reclen = MAXRECLEN, .ints = flat});
+    MSRecord* msr = nullptr;
+    EXPECT_EQ(decoderecord(Fenced(longest).at(longest.size()), MAXRECLEN, msr).kind,
+              Decoded::samples);
+    EXPECT_EQ(msr->numsamples, 5000);
+    msr_free(&msr);
     // No room; a byte; 3-byte samples; no whole frame; an encoding not known.
     const std::array<std::int64_t, 5> edges = {capacity(DE_INT32, -8), capacity(DE_ASCII, 1),
                                                capacity(DE_GEOSCOPE24, 11), capacity(DE_STEIM2, 63),
