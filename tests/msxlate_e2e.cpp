@@ -207,6 +207,7 @@ TEST_F(Msx, EverySampleIsKeptWhateverTheEncodingTheOrderOfRecordsAndTheKindOfFil
         {DE_INT32, 512, 1, 200, at(1950, 1, 0, 0, 0, 1000), "1950.001.00.00.00.001", 0, 0.005F},
         {DE_FLOAT32, 512, 0, 0.5, at(1999, 365, 23, 59, 59, 500000), "1999.365.23.59.59.500", 0, 2},
         {DE_FLOAT64, 4096, 1, 250, at(2010, 200, 1, 2, 3, 456700), "2010.200.01.02.03.456", 7e-4F, 0.004F},
+        {DE_INT32, 1 << 20, 0, 10, at(2001, 2, 3, 4, 5, 0), "2001.002.03.04.05.000", 0, 0.1F}, // the longest
     };
     for (const auto& row : rows) {
         const auto i = static_cast<std::size_t>(&row - rows);
@@ -277,7 +278,7 @@ TEST_F(Msx, EverySampleIsKeptWhateverTheEncodingTheOrderOfRecordsAndTheKindOfFil
         if (j.second) outs.push_back({head + j.second + ".kiv", asfloats(all, 300), 11.0F});
         add(sta, std::accumulate(recs.begin(), recs.end(), std::string()), outs);
     }
-    c.tally = tally(records - 3, 3, 0, 13 + 9, 2, 1, 7 * 3000 + 1200 + 13 + 600 + 6 * 600, 16, 8);
+    c.tally = tally(records - 3, 3, 0, 14 + 9, 2, 1, 8 * 3000 + 1200 + 13 + 600 + 6 * 600, 17, 8);
     check(c, "run");
 }
 
