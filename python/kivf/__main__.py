@@ -13,7 +13,8 @@ import sys
 
 import numpy as np
 
-from . import _FIRST, _LAST, _kivf, _one, _said, _time, _us, merge
+from . import _kivf, _one, merge
+from ._times import _FIRST, _LAST, _said, _time, _us
 
 _DPI = 80  # pixels an inch in a .png
 # matplotlib draws fewer than 2**16 pixels a side; 2**26 pixels are 256 MB of image to draw.
