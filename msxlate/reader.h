@@ -7,6 +7,7 @@
 // the file and the byte offset; the rest of the file goes on.
 #pragma once
 
+#include "msxlate/record.h"
 #include "wfdxlate/report.h"
 
 #include <cstdint>
@@ -54,27 +55,6 @@ struct ReadAs {
     bool notes = true;
     wfdx::Progress* progress = nullptr;
 };
-
-// What one record holds.
-struct Decoded {
-    enum Kind { samples, note, refused } kind = refused;
-    std::int32_t number = 0;  // the note's or refusal's message
-    std::string why;          // its particulars
-    std::int64_t rounded = 0; // samples whose value changed as 32-bit floats
-};
-
-// The record of exactly len bytes at rec, alone: decoded into msr (made or
-// reused) with its samples 32-bit floats, or why not. Nothing outside the
-// len bytes is read, whatever its header says.
-Decoded decoderecord(const char* rec, int len, MSRecord*& msr);
-
-// How many samples of the encoding room bytes of data can hold; -1 when
-// the encoding is not one that is known.
-std::int64_t capacity(int encoding, std::int64_t room);
-
-// Route libmseed's own log lines into this reader; done once before any
-// other libmseed call.
-void capturelog();
 
 // Read every record of the file open as fd, named file, into list (empty
 // when given). Messages are printed as they arise.
