@@ -103,7 +103,7 @@ void crname(std::span<char> path, std::string_view delim, std::string_view name,
         std::fill(path.begin() + static_cast<std::ptrdiff_t>(a + 1 + b), path.end(), ' ');
         return;
     }
-    nerr = 916;
+    nerr = kMsgPathTooLong;
     setmsg("ERROR", nerr);
     apcmsg(view.substr(0, a));
     apcmsg(std::string_view(&d, 1));

@@ -2,6 +2,8 @@
 // field conversions used on records and on texts held in memory.
 #pragma once
 
+#include "bot/numbers.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -215,7 +217,6 @@ void zinquire(std::string_view name, bool& exists);
 void zgtfun(std::int32_t& unit, std::int32_t& nerr);
 // The KIVAUX directory, blank-padded. Unset: 917, dir unchanged. A value
 // longer than dir: 916 with the value.
-inline constexpr std::int32_t kErrNoKivaux = 917;
 void zbasename(std::span<char> dir, std::int32_t& nerr);
 
 } // namespace kivf

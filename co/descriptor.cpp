@@ -177,12 +177,12 @@ void zclosec(std::int32_t handle) {
 
 void zrabs(std::int32_t handle, std::span<std::byte> array, std::int32_t count, std::int32_t offset,
            std::int32_t& nerr) {
-    transfer(handle, array, count, offset, 114, nerr);
+    transfer(handle, array, count, offset, kMsgReadFailed, nerr);
 }
 
 void zwabs(std::int32_t handle, std::span<const std::byte> array, std::int32_t count,
            std::int32_t offset, std::int32_t& nerr) {
-    transfer(handle, array, count, offset, 115, nerr);
+    transfer(handle, array, count, offset, kMsgWriteFailed, nerr);
 }
 
 void zrwerr(std::int32_t nerr) {

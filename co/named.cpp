@@ -30,7 +30,7 @@ void failed(std::int32_t number, std::string_view name, std::int32_t& nerr) {
 bool missing(std::string_view name, std::int32_t& nerr) {
     bool exists = false;
     zinquire(name, exists);
-    if (!exists) failed(108, name, nerr);
+    if (!exists) failed(kMsgFileMissing, name, nerr);
     return !exists;
 }
 
@@ -43,14 +43,14 @@ bool unusable(std::string_view name, bool regular, std::int32_t& nerr) {
     if (!zpath(name, path)) return missing(name, nerr);
     if (::stat(path.data(), &st) != 0) {
         if (errno == ENOENT || errno == ENOTDIR) return missing(name, nerr);
-        failed(101, name, nerr);
+        failed(kMsgCreate, name, nerr);
         apcmsg(errno == EACCES  ? "(Insufficient access rights.)"
                : errno == ELOOP ? "(Too many levels of symbolic links.)"
                                 : "(System error occurred.)");
         return true;
     }
     if (!regular || S_ISREG(st.st_mode)) return false;
-    failed(101, name, nerr);
+    failed(kMsgCreate, name, nerr);
     apcmsg(S_ISDIR(st.st_mode)    ? "(Not a regular file: a directory.)"
            : S_ISFIFO(st.st_mode) ? "(Not a regular file: a FIFO.)"
            : S_ISCHR(st.st_mode)  ? "(Not a regular file: a character device.)"
@@ -61,12 +61,12 @@ bool unusable(std::string_view name, bool regular, std::int32_t& nerr) {
 }
 
 void openfailed(std::string_view name, std::int32_t kind, std::int32_t& nerr) {
-    failed(101, name, nerr);
+    failed(kMsgCreate, name, nerr);
     apcmsg(kind == 1 ? "(Insufficient access rights.)" : "(System error occurred.)");
 }
 
 void unitfailed(std::string_view name, std::int32_t status, std::int32_t& nerr) {
-    failed(101, name, nerr);
+    failed(kMsgCreate, name, nerr);
     apcmsg("(Fortran i/o error number =");
     apimsg(status);
     apcmsg(")");
@@ -87,7 +87,7 @@ void zopen(std::int32_t& handle, std::string_view name, std::string_view ftype, 
     } else {
         const bool data = is(ftype, "DATA") || is(ftype, "RODATA");
         if (unusable(name, data, nerr)) {        // before the type is looked at
-            if (data && nerr == 101) handle = 1; // as zopenc leaves it
+            if (data && nerr == kMsgCreate) handle = 1; // as zopenc leaves it
             return;
         }
         if (data) {
@@ -105,7 +105,7 @@ void zopen(std::int32_t& handle, std::string_view name, std::string_view ftype, 
         } else if (is(ftype, "RODIR")) {
             status = uopen(handle, name, "OLD", "DIRECT", "UNFORMATTED", recl, true);
         } else {
-            failed(101, name, nerr);
+            failed(kMsgCreate, name, nerr);
             apcmsg("(Bad value for file type =");
             apcmsg(ftype);
             apcmsg(")");
@@ -129,7 +129,7 @@ void znfile(std::int32_t& handle, std::string_view name, std::string_view ftype,
             uopen(handle, name, exists ? "OLD" : "NEW", "SEQUENTIAL", "FORMATTED");
         if (status != 0) unitfailed(name, status, nerr);
     } else {
-        failed(101, name, nerr);
+        failed(kMsgCreate, name, nerr);
         aplmsg("Bad value for file type = ");
         apcmsg(ftype);
     }
@@ -162,7 +162,7 @@ void zgtfun(std::int32_t& unit, std::int32_t& nerr) {
     for (unit = 19; unit >= 1; --unit)
         if (!uconnected(unit)) return;
     unit = 0;
-    nerr = 116;
+    nerr = kMsgNoUnit;
     setmsg("ERROR", nerr);
 }
 
@@ -170,13 +170,13 @@ void zbasename(std::span<char> dir, std::int32_t& nerr) {
     nerr = 0;
     const char* value = std::getenv("KIVAUX");
     if (value == nullptr) { // the caller decides what that means; dir stays as it is
-        nerr = kErrNoKivaux;
+        nerr = kMsgNoKivaux;
         setmsg("ERROR", nerr);
         return;
     }
     const std::string_view v(value);
     if (v.size() > dir.size()) { // never cut to another directory
-        nerr = 916;
+        nerr = kMsgPathTooLong;
         setmsg("ERROR", nerr);
         apcmsg(v);
         return;

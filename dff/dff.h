@@ -7,6 +7,7 @@
 #pragma once
 
 #include "bot/bot.h"
+#include "bot/numbers.h"
 
 #include <array>
 #include <cstddef>
@@ -233,11 +234,9 @@ bool hdrorder(std::span<const std::byte> head, bool& swapped);
 
 // ------------------------------------------------------------ the writer ----
 
-// Refusals of the writers: nothing is created or removed.
-inline constexpr std::int32_t kErrNptsUndefined = 1400; // NPTS undefined or negative
-inline constexpr std::int32_t kErrShortYarray = 1401;   // dependent array shorter than NPTS
-inline constexpr std::int32_t kErrShortXarray = 1402;   // LEVEN false: independent array short
-inline constexpr std::int32_t kErrNptsTooLarge = 1403;  // file would pass 2^31-1 words
+// The writers refuse (nothing created or removed) with kMsgNptsUndefined (NPTS undefined or
+// negative), kMsgShortYarray, kMsgShortXarray (an array shorter than NPTS) and kMsgNptsTooLarge
+// (a file past 2^31-1 words).
 
 // Write the records hdr and khdr and the samples (yarray; xarray too when
 // LEVEN is false) as a KIV file named kname: NPTS and LEVEN of hdr say how
@@ -269,15 +268,11 @@ void wkivabort() noexcept;
 
 namespace kivf {
 
-// Failures of rkivhdr. The message is composed (setmsg, then the file name and
-// the particulars) but not printed: the caller decides where it goes.
-inline constexpr std::int32_t kErrKivMissing = 1410; // no such file
-inline constexpr std::int32_t kErrKivOpen = 1411;    // cannot be opened, or not a plain file
-inline constexpr std::int32_t kErrKivNotKiv = 1412;  // NVHDR is 6 in neither byte order
-inline constexpr std::int32_t kErrKivShort = 1413;   // shorter than the 632-byte header
-inline constexpr std::int32_t kErrKivSize = 1414;    // size is not 632 + 4*NPTS (8*NPTS uneven)
-inline constexpr std::int32_t kErrKivRead = 1415;    // the header could not be read
-inline constexpr std::int32_t kErrKivNpts = 1416;    // NPTS negative or undefined
+// Failures of rkivhdr, composed (the number, the file name and the particulars) but not
+// printed: the caller decides where they go. kMsgKivMissing no such file; kMsgKivOpen cannot be
+// opened, or not a plain file; kMsgKivNotKiv NVHDR is 6 in neither byte order; kMsgKivShort
+// shorter than the 632-byte header; kMsgKivSize the size is not 632 + 4*NPTS (8*NPTS uneven);
+// kMsgKivRead the header could not be read; kMsgKivNpts NPTS negative or undefined.
 
 // Read the header of the KIV file kname into hdr (the 110 numeric words F, N,
 // I, L) and khdr (the 24 text fields), whichever byte order wrote it: the file
@@ -292,8 +287,8 @@ void rkivhdr(std::string_view kname, CmHdr& hdr, KmHdr& khdr, bool& swapped, std
 // The same into the current header (cmhdr, kmhdr).
 void rkivhdr(std::string_view kname, bool& swapped, std::int32_t& nerr);
 
-inline constexpr std::int32_t kErrKivSpan = 1417; // a caller's span holds fewer than NPTS words
-inline constexpr std::int32_t kErrKivData = 1418; // the samples could not be read
+// Also kMsgKivSpan (a caller's span holds fewer than NPTS words) and kMsgKivData (the samples
+// could not be read).
 
 // Where a whole-file read puts the samples: called with NPTS and LEVEN of the
 // checked header, it sets y and, when LEVEN is false, x to arrays of at least

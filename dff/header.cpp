@@ -139,7 +139,7 @@ std::int32_t slotof(std::string_view kname, std::span<const Text<8>> list) {
 
 // An unknown name is printed at once: the caller need not check.
 void notfound(std::string_view kname, std::int32_t& nerr) {
-    nerr = 1337;
+    nerr = kMsgNoSuchField;
     setmsg("ERROR", nerr);
     apcmsg(kname);
     wrtmsg(kStdout);

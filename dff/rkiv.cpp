@@ -53,21 +53,21 @@ bool openkiv(std::string_view kname, std::int32_t& handle, std::int64_t& size, s
     Path path{};
     struct stat st {};
     if (kname.empty() || !zpath(kname, path)) {
-        fail(kErrKivOpen, kname, nerr);
+        fail(kMsgKivOpen, kname, nerr);
         apcmsg("(Empty or overlong name.)");
         return false;
     }
     if (::stat(path.data(), &st) != 0) {
         if (errno == ENOENT) {
-            fail(kErrKivMissing, kname, nerr);
+            fail(kMsgKivMissing, kname, nerr);
         } else {
-            fail(kErrKivOpen, kname, nerr);
+            fail(kMsgKivOpen, kname, nerr);
             apcmsg(errno == EACCES ? "(Insufficient access rights.)" : "(System error occurred.)");
         }
         return false;
     }
     if (!S_ISREG(st.st_mode)) {
-        fail(kErrKivOpen, kname, nerr);
+        fail(kMsgKivOpen, kname, nerr);
         apcmsg("(Not a plain file.)");
         return false;
     }
@@ -75,7 +75,7 @@ bool openkiv(std::string_view kname, std::int32_t& handle, std::int64_t& size, s
     zopenc(handle, kname, 0, 1, 0, kind);
     if (kind != 0 || ::fstat(-handle, &st) != 0 || !S_ISREG(st.st_mode)) {
         if (kind == 0) zclosec(handle);
-        fail(kErrKivOpen, kname, nerr);
+        fail(kMsgKivOpen, kname, nerr);
         apcmsg(kind == 1 ? "(Insufficient access rights.)" : "(System error occurred.)");
         return false;
     }
@@ -89,7 +89,7 @@ bool openkiv(std::string_view kname, std::int32_t& handle, std::int64_t& size, s
 bool readhdr(std::string_view kname, std::int32_t handle, std::int64_t size, CmHdr& hdr,
              KmHdr& khdr, bool& swapped, std::int32_t& nerr) {
     if (size < std::int64_t{4} * kVersionWords) {
-        fail(kErrKivShort, kname, nerr);
+        fail(kMsgKivShort, kname, nerr);
         (Note() << "(" << size << " bytes)").append();
         return false;
     }
@@ -97,15 +97,15 @@ bool readhdr(std::string_view kname, std::int32_t handle, std::int64_t size, CmH
     HdrBytes bytes{};
     zrabs(handle, std::span<std::byte>(bytes), words, 0, nerr);
     if (nerr != 0) {
-        fail(kErrKivRead, kname, nerr);
+        fail(kMsgKivRead, kname, nerr);
         return false;
     }
     if (!hdrorder(bytes, swapped)) {
-        fail(kErrKivNotKiv, kname, nerr);
+        fail(kMsgKivNotKiv, kname, nerr);
         return false;
     }
     if (words < kHdrWords) {
-        fail(kErrKivShort, kname, nerr);
+        fail(kMsgKivShort, kname, nerr);
         (Note() << "(" << size << " bytes)").append();
         return false;
     }
@@ -113,13 +113,13 @@ bool readhdr(std::string_view kname, std::int32_t handle, std::int64_t size, CmH
     const std::int32_t npts = hdr.n(nslot::NPTS);
     const bool leven = hdr.l(lslot::LEVEN) != 0;
     if (npts < 0) {
-        fail(kErrKivNpts, kname, nerr);
+        fail(kMsgKivNpts, kname, nerr);
         (Note() << "(NPTS = " << npts << ")").append();
         return false;
     }
     const std::int64_t want = std::int64_t{kHdrBytes} + std::int64_t{npts} * (leven ? 4 : 8);
     if (size == want) return true;
-    fail(kErrKivSize, kname, nerr);
+    fail(kMsgKivSize, kname, nerr);
     (Note() << "(" << size << " bytes, expected " << want << " for NPTS = " << npts
             << (leven ? " and LEVEN true)" : " and LEVEN false)"))
         .append();

@@ -72,7 +72,7 @@ std::int32_t readkiv(std::string_view kname, CmHdr& hdr, KmHdr& khdr, bool& swap
     else if (!leven && x.size() < npts)
         shortname = "xarray";
     if (shortname != nullptr) {
-        fail(kErrKivSpan, kname, nerr);
+        fail(kMsgKivSpan, kname, nerr);
         apcmsg("(NPTS = " + std::to_string(npts) + ", " + shortname + " holds " +
                std::to_string(shortname[0] == 'y' ? y.size() : x.size()) + ")");
         return nerr;
@@ -83,7 +83,7 @@ std::int32_t readkiv(std::string_view kname, CmHdr& hdr, KmHdr& khdr, bool& swap
                     (leven || zpreadn(-handle, reinterpret_cast<std::byte*>(x.data()), bytes,
                                       start + static_cast<off_t>(bytes)));
     if (!ok) {
-        fail(kErrKivData, kname, nerr);
+        fail(kMsgKivData, kname, nerr);
         return nerr;
     }
     if (swap) {

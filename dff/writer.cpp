@@ -34,11 +34,11 @@ ssize_t syswritev(int fd, const iovec* iov, int n) {
 
 // 101 as the file layer composes it for a failed create.
 std::int32_t cannotcreate(std::string_view kname, int err) {
-    setmsg("ERROR", 101);
+    setmsg("ERROR", kMsgCreate);
     apcmsg(kname);
     apcmsg(err == EACCES || err == EPERM ? "(Insufficient access rights.)"
                                          : "(System error occurred.)");
-    return 101;
+    return kMsgCreate;
 }
 
 // A count in full, however wide (apimsg has 8 columns).
@@ -56,13 +56,13 @@ std::int32_t refused(std::string_view kname, std::int64_t npts, bool leven,
     const std::int64_t words = std::int64_t{kHdrWords} + npts * (leven ? 1 : 2);
     std::int32_t nerr = 0;
     if (npts < 0) {
-        nerr = kErrNptsUndefined;
+        nerr = kMsgNptsUndefined;
     } else if (words > std::numeric_limits<std::int32_t>::max()) {
-        nerr = kErrNptsTooLarge; // word offsets of the file layer are 32-bit
+        nerr = kMsgNptsTooLarge; // word offsets of the file layer are 32-bit
     } else if (yarray.size() < need) {
-        nerr = kErrShortYarray;
+        nerr = kMsgShortYarray;
     } else if (!leven && xarray.size() < need) {
-        nerr = kErrShortXarray;
+        nerr = kMsgShortXarray;
     } else {
         return 0;
     }
@@ -70,9 +70,9 @@ std::int32_t refused(std::string_view kname, std::int64_t npts, bool leven,
     apcmsg(kname);
     apcmsg("(NPTS =");
     apnum(npts);
-    if (nerr == kErrShortYarray || nerr == kErrShortXarray) {
+    if (nerr == kMsgShortYarray || nerr == kMsgShortXarray) {
         apcmsg("array length =");
-        apnum(nerr == kErrShortYarray ? yarray.size() : xarray.size());
+        apnum(nerr == kMsgShortYarray ? yarray.size() : xarray.size());
     }
     apcmsg(")");
     return nerr;
@@ -153,7 +153,7 @@ std::int32_t put(const KivPlace& at, std::string_view kname, const CmHdr& hdr, c
     // write.
     if (::close(fd) != 0 && err == 0) err = errno;
     if (err != 0 && nerr == 0) {
-        nerr = 115;
+        nerr = kMsgWriteFailed;
         zrwerr(nerr);
     }
     const int placed = wkivdone(at.dirfd, at.name, nerr == 0);

@@ -39,7 +39,7 @@ void listing(std::int32_t list, const CmHdr& h, const KmHdr& k, std::string_view
 // Whether file reaches the system exactly as given. The file layer drops
 // trailing blanks (it also serves blank-padded fields), so "a.kiv " would list
 // a.kiv: such a name, one holding a NUL and one too long for a path are
-// refused as the reader refuses a file it cannot open (kErrKivOpen, the
+// refused as the reader refuses a file it cannot open (kMsgKivOpen, the
 // message composed, nerr set). An empty name is left to the reader.
 bool exactname(std::string_view file, std::int32_t& nerr);
 
@@ -63,13 +63,13 @@ struct MsgText {
     std::string_view text;
 };
 inline constexpr std::array<MsgText, 7> kTexts = {{
-    {kErrKivMissing, "KIV file does not exist:"},
-    {kErrKivOpen, "KIV file cannot be opened:"},
-    {kErrKivNotKiv, "Not a KIV file: no header version 6 at byte 304 in either byte order:"},
-    {kErrKivShort, "Truncated or not a KIV file: shorter than the 632-byte header:"},
-    {kErrKivSize, "KIV file size does not match NPTS and LEVEN:"},
-    {kErrKivRead, "KIV file header cannot be read:"},
-    {kErrKivNpts, "KIV file sample count NPTS is undefined or negative:"},
+    {kMsgKivMissing, "KIV file does not exist:"},
+    {kMsgKivOpen, "KIV file cannot be opened:"},
+    {kMsgKivNotKiv, "Not a KIV file: no header version 6 at byte 304 in either byte order:"},
+    {kMsgKivShort, "Truncated or not a KIV file: shorter than the 632-byte header:"},
+    {kMsgKivSize, "KIV file size does not match NPTS and LEVEN:"},
+    {kMsgKivRead, "KIV file header cannot be read:"},
+    {kMsgKivNpts, "KIV file sample count NPTS is undefined or negative:"},
 }};
 // Add to the message catalogue every text of kTexts whose number it lacks.
 void addtexts();

@@ -93,7 +93,7 @@ void startup() {
     if (const char* aux = std::getenv("KIVAUX")) {
         std::int32_t nerr = 0;
         kivmsg(nerr);
-        if (nerr == 100 || nerr == 919) { // the entries before the stop were loaded
+        if (nerr == kMsgCatalogueLine || nerr == kMsgCatalogueFull) { // the entries before the stop were loaded
             complain("kivhdr: WARNING: message catalogue loaded only in part from KIVAUX=" +
                      std::string(aux) + " (error " + std::to_string(nerr) +
                      "); built-in texts are used where it gives none");

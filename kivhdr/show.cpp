@@ -123,7 +123,7 @@ bool auxvalue(std::int32_t aux, const CmHdr& h, const KmHdr& k, std::string_view
 
 bool exactname(std::string_view file, std::int32_t& nerr) {
     if (file.empty() || zexact(file)) return true;
-    nerr = kErrKivOpen;
+    nerr = kMsgKivOpen;
     setmsg("ERROR", nerr);
     std::string shown(file); // a NUL would end the message line
     std::replace(shown.begin(), shown.end(), '\0', '?');

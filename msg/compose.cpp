@@ -57,7 +57,7 @@ void typmsg(std::string_view ktype) {
 void setmsg(std::string_view ktype, std::int32_t number) {
     clrmsg();
     typmsg(ktype);
-    if (number >= 100) {
+    if (number >= kFirstCatalogued) {
         MsgLine text;
         getmsg(number, text);
         apcmsg(text);

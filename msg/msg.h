@@ -20,6 +20,8 @@ inline constexpr std::int32_t kMsgDests = 5;
 inline constexpr std::int32_t kCatMax = 400;
 
 using MsgLine = Text<kMsgLineLen>;
+// A message numbered this or more starts with its catalogue text; below, with none.
+inline constexpr std::int32_t kFirstCatalogued = 100;
 
 // Numeric part of the message state. Zero-filled at program start.
 struct CmMsg {

@@ -36,7 +36,7 @@ template <class Next> void load(Next next, std::string_view where, std::int32_t&
     Text<165> line;
     for (std::int32_t lineno = 1;; ++lineno) {
         if (cmmsg.ncatmsg >= kCatMax) {
-            nerr = 919;
+            nerr = kMsgCatalogueFull;
             setmsg("ERROR", nerr);
             return;
         }
@@ -45,10 +45,10 @@ template <class Next> void load(Next next, std::string_view where, std::int32_t&
         std::int32_t number = 0;
         if (rs == ReadStatus::fail || !rdint(line.view().substr(0, 4), number)) {
             // Texts of 100 and 114 come from the entries loaded so far.
-            nerr = 100;
+            nerr = kMsgCatalogueLine;
             setmsg("ERROR", nerr);
             apimsg(lineno);
-            apcmsgnum(114);
+            apcmsgnum(kMsgReadFailed);
             apcmsg(where);
             return;
         }
@@ -83,7 +83,7 @@ void kivmsg(std::int32_t& nerr) {
 
     Text<128> path;
     zbasename(path, nerr);
-    if (nerr == kErrNoKivaux) { // no directory named: the texts compiled in
+    if (nerr == kMsgNoKivaux) { // no directory named: the texts compiled in
         nerr = 0;
         loadbuiltin(nerr);
         return;
@@ -94,7 +94,7 @@ void kivmsg(std::int32_t& nerr) {
     Path name{};
     struct stat st {};
     if (nerr == 0 && zpath(path, name) && ::stat(name.data(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        nerr = 108;
+        nerr = kMsgFileMissing;
         setmsg("ERROR", nerr);
         apcmsg(path);
     }

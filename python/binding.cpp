@@ -245,9 +245,9 @@ namespace kivfpy {
 // Failures of the file layer are the system's (OSError); the rest are about the contents.
 [[noreturn]] void raise(std::int32_t nerr) {
     PyObject* type = errors.value;
-    if (nerr == kErrKivMissing) {
+    if (nerr == kMsgKivMissing) {
         type = errors.missing;
-    } else if (nerr == kErrKivOpen || nerr == kErrKivRead || (nerr >= 100 && nerr < 1000)) {
+    } else if (nerr == kMsgKivOpen || nerr == kMsgKivRead || (nerr >= 100 && nerr < 1000)) {
         type = errors.os;
     }
     const py::object e = py::reinterpret_borrow<py::object>(type)(py::str(lastmsg()));

@@ -134,7 +134,7 @@ TEST_F(Rkiv, RefusalsLeaveHeaderArraysAndDescriptorsAsTheyWere) {
         ys = y3;
     };
     swapped = true;
-    EXPECT_EQ(readkiv(d + "cut.kiv", h, k, swapped, cut), kErrKivData);
+    EXPECT_EQ(readkiv(d + "cut.kiv", h, k, swapped, cut), kMsgKivData);
     EXPECT_EQ(last(), "1418|ERROR 1418: KIV file samples cannot be read: " + d + "cut.kiv");
     EXPECT_TRUE(!swapped && h.nhdr == CmHdr{}.nhdr && k.khdr == KmHdr{}.khdr);
     Trace t = newtrace();
@@ -145,7 +145,7 @@ TEST_F(Rkiv, RefusalsLeaveHeaderArraysAndDescriptorsAsTheyWere) {
         EXPECT_EQ(writetrace(d + "n.kiv", t), nerr);
         EXPECT_FALSE(std::filesystem::exists(dir / "n.kiv"));
     }
-    EXPECT_EQ(readtrace(d + "n.kiv", t), kErrKivMissing);
+    EXPECT_EQ(readtrace(d + "n.kiv", t), kMsgKivMissing);
     EXPECT_TRUE(t.y.size() == 2 && t.x.size() == 3);
 }
 
