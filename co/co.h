@@ -178,6 +178,10 @@ void zrabs(std::int32_t handle, std::span<std::byte> array, std::int32_t count, 
            std::int32_t& nerr);
 void zwabs(std::int32_t handle, std::span<const std::byte> array, std::int32_t count,
            std::int32_t offset, std::int32_t& nerr);
+// zrabs that composes nothing, for callers on any thread: false on a short or
+// failed transfer.
+bool zreadwords(std::int32_t handle, std::span<std::byte> array, std::int32_t count,
+                std::int32_t offset);
 template <class T>
 requires(sizeof(T) == 4) void zrabs(std::int32_t handle, std::span<T> array, std::int32_t count,
                                     std::int32_t offset, std::int32_t& nerr) {

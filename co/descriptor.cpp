@@ -41,9 +41,10 @@ ssize_t piece(bool reading, int fd, Buf* base, std::int64_t pos, std::int64_t n)
     }
 }
 
+// A failure is errnum in nerr, its message started unless quiet.
 template <class Buf>
 void transfer(std::int32_t handle, std::span<Buf> array, std::int32_t count, std::int32_t offset,
-              std::int32_t errnum, std::int32_t& nerr) {
+              std::int32_t errnum, std::int32_t& nerr, bool quiet = false) {
     nerr = 0;
     constexpr bool reading = !std::is_const_v<Buf>;
     const std::int64_t want = std::int64_t{4} * count;
@@ -52,7 +53,7 @@ void transfer(std::int32_t handle, std::span<Buf> array, std::int32_t count, std
     if (handle >= 0 || handle == std::numeric_limits<std::int32_t>::min() || count < 0 ||
         offset < 0 || want > static_cast<std::int64_t>(array.size())) {
         nerr = errnum;
-        zrwerr(errnum);
+        if (!quiet) zrwerr(errnum);
         return;
     }
     const int fd = -handle;
@@ -79,7 +80,7 @@ void transfer(std::int32_t handle, std::span<Buf> array, std::int32_t count, std
     }
     if (last < 0 || done != want) {
         nerr = errnum;
-        zrwerr(errnum);
+        if (!quiet) zrwerr(errnum);
     }
 }
 
@@ -178,6 +179,13 @@ void zclosec(std::int32_t handle) {
 void zrabs(std::int32_t handle, std::span<std::byte> array, std::int32_t count, std::int32_t offset,
            std::int32_t& nerr) {
     transfer(handle, array, count, offset, kMsgReadFailed, nerr);
+}
+
+bool zreadwords(std::int32_t handle, std::span<std::byte> array, std::int32_t count,
+                std::int32_t offset) {
+    std::int32_t nerr = 0;
+    transfer(handle, array, count, offset, kMsgReadFailed, nerr, true);
+    return nerr == 0;
 }
 
 void zwabs(std::int32_t handle, std::span<const std::byte> array, std::int32_t count,

@@ -349,6 +349,12 @@ Trace newtrace();
 // order; undefined when there are none. Every writer that derives them (batch
 // conversion, the Python package) gives the same bits this way.
 void depstats(CmHdr& hdr, std::span<const float> y);
+// E, DEPMIN, DEPMAX and DEPMEN of hdr for the samples y (and their independent
+// values x when the trace is uneven; empty otherwise): E the last sample's
+// time, B + (NPTS-1)*DELTA summed in double (only when B and DELTA are
+// defined), or the last x (unless a NaN); the others as depstats. What cannot
+// be had is undefined.
+void derivefields(CmHdr& hdr, std::span<const float> y, std::span<const float> x);
 
 // Read the KIV file path whole into trace, as rkiv reads it (either byte
 // order, the same checks and refusals); swapped tells whether its words were

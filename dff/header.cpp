@@ -118,6 +118,19 @@ void depstats(CmHdr& hdr, std::span<const float> y) {
     hdr.f(fslot::DEPMEN) = any ? static_cast<float>(sum / static_cast<double>(count)) : kUndfFlt;
 }
 
+void derivefields(CmHdr& hdr, std::span<const float> y, std::span<const float> x) {
+    const std::size_t n = y.size();
+    const float b = hdr.f(fslot::B), delta = hdr.f(fslot::DELTA);
+    float e = kUndfFlt;
+    if (n > 0 && x.size() >= n) {
+        if (!std::isnan(x[n - 1])) e = x[n - 1];
+    } else if (n > 0 && b != kUndfFlt && delta != kUndfFlt) {
+        e = static_cast<float>(b + static_cast<double>(n - 1) * delta);
+    }
+    hdr.f(fslot::E) = e;
+    depstats(hdr, y);
+}
+
 std::int32_t catslot(std::string_view name, std::span<const Text<8>> list) {
     if (name.empty() || name.size() > 8) return 0;
     Text<8> upper;

@@ -87,6 +87,19 @@ void lastmsg(std::int32_t& number, std::span<char> text);
 // The same text as one string, without the padding.
 std::string lastmsg();
 
+// --------------------------------------------------- failures as values ----
+
+// A failure as the modern face returns it: its message number (0: none), the
+// message as lastmsg gives it (e.g. "ERROR 1410: KIV file does not exist:
+// x.kiv") and, where the system failed, its errno (else 0). Composed apart
+// from the process's message buffer, so any thread may make one.
+struct Failure {
+    std::int32_t number = 0;
+    std::string text;
+    int err = 0;
+    explicit operator bool() const noexcept { return number != 0; }
+};
+
 // ------------------------------------------------------------- start-up ----
 
 // Name the types, empty the message, register the terminal (unit 6, types 1
