@@ -8,6 +8,7 @@
 
 #include "bot/bot.h"
 #include "bot/numbers.h"
+#include "msg/msg.h"
 
 #include <array>
 #include <cstddef>
@@ -377,5 +378,31 @@ std::int32_t writetrace(const KivPlace& at, const Trace& trace, int& err);
 // reader's own buffer, written without a copy); err as for writetrace.
 std::int32_t writekiv(const KivPlace& at, const CmHdr& hdr, const KmHdr& khdr,
                       std::span<const float> yarray, std::span<const float> xarray, int& err);
+
+// ------------------------------------------------------- the modern face ----
+//
+// Whole-word names, the file first, the records it fills or writes after it,
+// the failure returned as a value (number, composed text, errno). Nothing
+// process-wide is read or written: the current header and the message buffer
+// stay as they are, nothing is printed, and no start-up is needed (the
+// catalogue texts of failures are loaded on first use). So any number of
+// threads may read and write different files at once.
+//
+// The checks, refusals and texts are those of the specified routines, which
+// are built on these: loadheader reads as rkivhdr, loadkiv as readkiv,
+// loadtrace as readtrace (the records and arrays change only on success);
+// savekiv writes as writekiv, savetrace as writetrace.
+
+Failure loadheader(std::string_view path, CmHdr& hdr, KmHdr& khdr, bool& swapped);
+Failure loadkiv(std::string_view path, CmHdr& hdr, KmHdr& khdr, bool& swapped,
+                const KivArrays& arrays);
+Failure loadtrace(std::string_view path, Trace& trace, bool& swapped);
+Failure loadtrace(std::string_view path, Trace& trace);
+Failure savekiv(std::string_view path, const CmHdr& hdr, const KmHdr& khdr,
+                std::span<const float> y, std::span<const float> x);
+Failure savekiv(const KivPlace& at, const CmHdr& hdr, const KmHdr& khdr, std::span<const float> y,
+                std::span<const float> x);
+Failure savetrace(std::string_view path, const Trace& trace);
+Failure savetrace(const KivPlace& at, const Trace& trace);
 
 } // namespace kivf

@@ -34,36 +34,28 @@ void reverse(std::span<float> words) {
     }
 }
 
-void fail(std::int32_t number, std::string_view kname, std::int32_t& nerr) {
-    nerr = number;
-    setmsg("ERROR", nerr);
-    apcmsg(kname);
-}
-
-// Scratch records of a read: a caller's change only when it succeeds.
-CmHdr g_read;
-KmHdr g_kread;
-
 // Closes a handle however the block is left (a caller's arrays may throw).
 struct Closing {
     std::int32_t handle;
     ~Closing() { zclosec(handle); }
 };
 
-} // namespace
-
-std::int32_t readkiv(std::string_view kname, CmHdr& hdr, KmHdr& khdr, bool& swapped,
-                     const KivArrays& arrays) {
+// The whole file into the arrays that arrays gives; the records change only
+// on success.
+Draft readwhole(std::string_view kname, CmHdr& hdr, KmHdr& khdr, bool& swapped,
+                const KivArrays& arrays) {
     swapped = false;
+    CmHdr read{}; // scratch: the caller's records change only on success
+    KmHdr kread{};
     std::int32_t handle = 0;
-    std::int32_t nerr = 0;
     bool swap = false;
-    if (!rkivopen(kname, g_read, g_kread, handle, swap, nerr)) return nerr;
+    Draft why;
+    if (!rkivopen(kname, read, kread, handle, swap, why)) return why;
     const Closing closing{handle};
     // The header's size check has passed, so NPTS is 0 or more and the file
     // holds exactly the samples it announces.
-    const auto npts = static_cast<std::size_t>(g_read.n(nslot::NPTS));
-    const bool leven = g_read.l(lslot::LEVEN) != 0;
+    const auto npts = static_cast<std::size_t>(read.n(nslot::NPTS));
+    const bool leven = read.l(lslot::LEVEN) != 0;
     std::span<float> y, x;
     arrays(npts, leven, y, x);
     const char* shortname = nullptr;
@@ -72,10 +64,11 @@ std::int32_t readkiv(std::string_view kname, CmHdr& hdr, KmHdr& khdr, bool& swap
     else if (!leven && x.size() < npts)
         shortname = "xarray";
     if (shortname != nullptr) {
-        fail(kMsgKivSpan, kname, nerr);
-        apcmsg("(NPTS = " + std::to_string(npts) + ", " + shortname + " holds " +
-               std::to_string(shortname[0] == 'y' ? y.size() : x.size()) + ")");
-        return nerr;
+        why = Draft(kMsgKivSpan);
+        why << kname
+            << "(NPTS = " + std::to_string(npts) + ", " + shortname + " holds " +
+                   std::to_string(shortname[0] == 'y' ? y.size() : x.size()) + ")";
+        return why;
     }
     const std::size_t bytes = 4 * npts;
     const off_t start = off_t{4} * kHdrWords;
@@ -83,16 +76,41 @@ std::int32_t readkiv(std::string_view kname, CmHdr& hdr, KmHdr& khdr, bool& swap
                     (leven || zpreadn(-handle, reinterpret_cast<std::byte*>(x.data()), bytes,
                                       start + static_cast<off_t>(bytes)));
     if (!ok) {
-        fail(kMsgKivData, kname, nerr);
-        return nerr;
+        why = Draft(kMsgKivData, errno);
+        why << kname;
+        return why;
     }
     if (swap) {
         reverse(y.first(npts));
         if (!leven) reverse(x.first(npts));
     }
-    rkivstore(g_read, g_kread, hdr, khdr);
+    rkivstore(read, kread, hdr, khdr);
     swapped = swap;
-    return 0;
+    return why;
+}
+
+// Into arrays of its own, so a failure leaves the trace as it was.
+Draft intotrace(std::string_view path, Trace& trace, bool& swapped) {
+    std::vector<float> y, x;
+    Draft why =
+        readwhole(path, trace.hdr, trace.khdr, swapped,
+                  [&](std::size_t npts, bool leven, std::span<float>& ys, std::span<float>& xs) {
+                      y.resize(npts);
+                      x.resize(leven ? 0 : npts);
+                      ys = y;
+                      xs = x;
+                  });
+    if (why.number() != 0) return why;
+    trace.y = std::move(y);
+    trace.x = std::move(x);
+    return why;
+}
+
+} // namespace
+
+std::int32_t readkiv(std::string_view kname, CmHdr& hdr, KmHdr& khdr, bool& swapped,
+                     const KivArrays& arrays) {
+    return posted(readwhole(kname, hdr, khdr, swapped, arrays));
 }
 
 void rkiv(std::string_view kname, CmHdr& hdr, KmHdr& khdr, std::span<float> yarray,
@@ -110,26 +128,26 @@ void rkiv(std::string_view kname, std::span<float> yarray, std::span<float> xarr
 }
 
 std::int32_t readtrace(std::string_view path, Trace& trace, bool& swapped) {
-    // Into arrays of its own, so a failure leaves the trace as it was (readkiv
-    // changes the records only on success).
-    std::vector<float> y, x;
-    const std::int32_t nerr =
-        readkiv(path, trace.hdr, trace.khdr, swapped,
-                [&](std::size_t npts, bool leven, std::span<float>& ys, std::span<float>& xs) {
-                    y.resize(npts);
-                    x.resize(leven ? 0 : npts);
-                    ys = y;
-                    xs = x;
-                });
-    if (nerr != 0) return nerr;
-    trace.y = std::move(y);
-    trace.x = std::move(x);
-    return 0;
+    return posted(intotrace(path, trace, swapped));
 }
 
 std::int32_t readtrace(std::string_view path, Trace& trace) {
     bool swapped = false;
     return readtrace(path, trace, swapped);
+}
+
+Failure loadkiv(std::string_view path, CmHdr& hdr, KmHdr& khdr, bool& swapped,
+                const KivArrays& arrays) {
+    return readwhole(path, hdr, khdr, swapped, arrays).failure();
+}
+
+Failure loadtrace(std::string_view path, Trace& trace, bool& swapped) {
+    return intotrace(path, trace, swapped).failure();
+}
+
+Failure loadtrace(std::string_view path, Trace& trace) {
+    bool swapped = false;
+    return loadtrace(path, trace, swapped);
 }
 
 } // namespace kivf

@@ -7,7 +7,9 @@
 
 #include "co/co.h"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -17,6 +19,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits>
+#include <mutex>
+#include <span>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,11 +46,39 @@ constexpr int kTempTries = 64;
 // the name) goes only when nothing has written to it for this long.
 constexpr std::int64_t kStaleSeconds = 24 * 3600;
 
-// The temporary file in progress, for a signal handler: plain storage, set
-// before the file is made and cleared after it is renamed or removed.
-TempName g_tmp{};
-volatile int g_tmpdir = -1;
-volatile std::sig_atomic_t g_active = 0;
+// The temporary files in progress, for a signal handler: plain storage, each
+// entry filled before its file is made and cleared after it is renamed or
+// removed. state: 0 free, 1 claimed, 2 to be removed on a signal.
+constexpr int kSlots = 64;
+struct Slot {
+    TempName name{};
+    int dirfd = -1;
+    std::atomic<int> state{0};
+};
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler reads the states");
+std::array<Slot, kSlots> g_slots;
+
+int claim() {
+    for (int i = 0; i < kSlots; ++i) {
+        int free = 0;
+        if (g_slots[static_cast<std::size_t>(i)].state.compare_exchange_strong(free, 1)) return i;
+    }
+    return -1;
+}
+
+void arm(const TempFile& tmp) {
+    if (tmp.slot < 0) return;
+    Slot& s = g_slots[static_cast<std::size_t>(tmp.slot)];
+    s.state.store(1);
+    std::memcpy(s.name.data(), tmp.name.data(), s.name.size());
+    s.dirfd = tmp.dirfd;
+    s.state.store(2); // before the file exists: a signal must not miss it
+}
+
+void release(TempFile& tmp) {
+    if (tmp.slot >= 0) g_slots[static_cast<std::size_t>(tmp.slot)].state.store(0);
+    tmp.slot = -1;
+}
 
 std::uint64_t splitmix(std::uint64_t& state) {
     std::uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
@@ -57,9 +89,8 @@ std::uint64_t splitmix(std::uint64_t& state) {
 
 // This host's tag: the kernel's boot id (one per machine and boot), the
 // process-id namespace (one per container) and the host name, hashed.
-const std::array<char, kHostDigits + 1>& hosttag() {
-    static std::array<char, kHostDigits + 1> tag{};
-    if (tag[0] != '\0') return tag;
+std::array<char, kHostDigits + 1> maketag() {
+    std::array<char, kHostDigits + 1> tag{};
     std::uint64_t h = 0;
     const auto take = [&h](std::string_view s) {
         for (const char c : s) h = splitmix(h) ^ static_cast<unsigned char>(c);
@@ -76,6 +107,11 @@ const std::array<char, kHostDigits + 1>& hosttag() {
     h = splitmix(h);
     static constexpr std::string_view hex = "0123456789abcdef";
     for (std::size_t i = 0; i < kHostDigits; ++i) tag[i] = hex[(h >> (60 - 4 * i)) & 0xF];
+    return tag;
+}
+
+const std::array<char, kHostDigits + 1>& hosttag() {
+    static const std::array<char, kHostDigits + 1> tag = maketag();
     return tag;
 }
 
@@ -122,10 +158,10 @@ void sweep(int dirfd, const char* dir) {
     ::closedir(d);
 }
 
-void tempname(TempName& name, std::uint64_t& state) {
+void tempname(std::span<char> name, std::uint64_t draw) {
     static constexpr std::string_view digits =
         "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-    name.fill('\0');
+    std::fill(name.begin(), name.end(), '\0');
     std::memcpy(name.data(), kTempPrefix.data(), kTempPrefix.size());
     char* at = name.data() + kTempPrefix.size();
     std::memcpy(at, hosttag().data(), kHostDigits);
@@ -133,36 +169,41 @@ void tempname(TempName& name, std::uint64_t& state) {
     *at++ = '-';
     at = std::to_chars(at, at + kPidDigits, static_cast<std::int64_t>(::getpid())).ptr;
     *at++ = '-';
-    std::uint64_t r = splitmix(state);
+    std::uint64_t r = splitmix(draw);
     for (std::size_t j = 0; j < kTempRandom; ++j, r /= digits.size())
         *at++ = digits[r % digits.size()];
 }
 
 } // namespace
 
-int wkivtemp(int dirfd, const char* dir, int tdirfd, const char* name) {
+int wkivtemp(int dirfd, const char* dir, int tdirfd, const char* name, TempFile& tmp) {
     // Leftovers of killed runs go, once per directory in a row.
-    static Path swept{};
-    if (std::strncmp(swept.data(), dir, swept.size()) != 0) {
-        sweep(dirfd, dir);
-        std::strncpy(swept.data(), dir, swept.size() - 1);
+    {
+        static std::mutex m;
+        static Path swept{};
+        const std::lock_guard<std::mutex> hold(m);
+        if (std::strncmp(swept.data(), dir, swept.size()) != 0) {
+            sweep(dirfd, dir);
+            std::strncpy(swept.data(), dir, swept.size() - 1);
+        }
     }
     // Exclusive create: an existing file of the same name is never reused.
-    static std::uint64_t state = // seeded once; every call draws fresh names
+    // Seeded once; every draw, on any thread, gives fresh names.
+    static std::atomic<std::uint64_t> draws{
         (static_cast<std::uint64_t>(::getpid()) << 32) ^
-        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count())};
+    tmp.dirfd = dirfd;
+    tmp.slot = claim();
     int fd = -1;
     int err = EEXIST;
     for (int t = 0; t < kTempTries && fd < 0 && err == EEXIST; ++t) {
-        g_active = 0;
-        tempname(g_tmp, state);
-        g_tmpdir = dirfd;
-        g_active = 1; // before the file exists: a signal must not miss it
-        fd = ::openat(dirfd, g_tmp.data(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        tempname(tmp.name, draws.fetch_add(1));
+        arm(tmp);
+        fd = ::openat(dirfd, tmp.name.data(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0) err = errno;
     }
     if (fd < 0) {
-        g_active = 0;
+        release(tmp);
         errno = err;
         return fd;
     }
@@ -173,20 +214,22 @@ int wkivtemp(int dirfd, const char* dir, int tdirfd, const char* name) {
     return fd;
 }
 
-int wkivdone(int tdirfd, const char* name, bool keep) {
+int wkivdone(TempFile& tmp, int tdirfd, const char* name, bool keep) {
     // No flush to disk: the rename already makes the new file appear whole or
     // not at all to every reader, and a sync per record would cost more than
     // the conversion itself.
     int err = 0;
-    if (keep && ::renameat(g_tmpdir, g_tmp.data(), tdirfd, name) != 0) err = errno;
-    if (!keep || err != 0) ::unlinkat(g_tmpdir, g_tmp.data(), 0);
-    g_active = 0;
+    if (keep && ::renameat(tmp.dirfd, tmp.name.data(), tdirfd, name) != 0) err = errno;
+    if (!keep || err != 0) ::unlinkat(tmp.dirfd, tmp.name.data(), 0);
+    release(tmp);
     return err;
 }
 
 void wkivabort() noexcept {
-    if (g_active != 0) ::unlinkat(g_tmpdir, g_tmp.data(), 0);
-    g_active = 0;
+    for (Slot& s : g_slots) {
+        // The entry stays: its writer frees it, should the process go on.
+        if (s.state.load() == 2) ::unlinkat(s.dirfd, s.name.data(), 0);
+    }
 }
 
 } // namespace kivf

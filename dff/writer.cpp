@@ -32,26 +32,19 @@ ssize_t syswritev(int fd, const iovec* iov, int n) {
     return g_writev ? g_writev(fd, iov, n) : ::writev(fd, iov, n);
 }
 
-// 101 as the file layer composes it for a failed create.
-std::int32_t cannotcreate(std::string_view kname, int err) {
-    setmsg("ERROR", kMsgCreate);
-    apcmsg(kname);
-    apcmsg(err == EACCES || err == EPERM ? "(Insufficient access rights.)"
-                                         : "(System error occurred.)");
-    return kMsgCreate;
-}
-
-// A count in full, however wide (apimsg has 8 columns).
-template <class T> void apnum(T value) {
-    std::array<char, 24> buf{};
-    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), value);
-    apcmsg(std::string_view(buf.data(), static_cast<std::size_t>(r.ptr - buf.data())));
+// kMsgCreate as the file layer composes it for a failed create.
+Draft cannotcreate(std::string_view kname, int err) {
+    Draft why(kMsgCreate, err);
+    why << kname
+        << (err == EACCES || err == EPERM ? "(Insufficient access rights.)"
+                                          : "(System error occurred.)");
+    return why;
 }
 
 // Refuse what would make a wrong or unreadable file; nothing is touched.
-// Returns the refusal, its message composed, or 0.
-std::int32_t refused(std::string_view kname, std::int64_t npts, bool leven,
-                     std::span<const float> yarray, std::span<const float> xarray) {
+// Returns the refusal, or no failure.
+Draft refused(std::string_view kname, std::int64_t npts, bool leven, std::span<const float> yarray,
+              std::span<const float> xarray) {
     const auto need = static_cast<std::size_t>(npts < 0 ? 0 : npts);
     const std::int64_t words = std::int64_t{kHdrWords} + npts * (leven ? 1 : 2);
     std::int32_t nerr = 0;
@@ -64,18 +57,16 @@ std::int32_t refused(std::string_view kname, std::int64_t npts, bool leven,
     } else if (!leven && xarray.size() < need) {
         nerr = kMsgShortXarray;
     } else {
-        return 0;
+        return {};
     }
-    setmsg("ERROR", nerr);
-    apcmsg(kname);
-    apcmsg("(NPTS =");
-    apnum(npts);
+    Draft why(nerr);
+    why << kname << "(NPTS =" << npts;
     if (nerr == kMsgShortYarray || nerr == kMsgShortXarray) {
-        apcmsg("array length =");
-        apnum(nerr == kMsgShortYarray ? yarray.size() : xarray.size());
+        why << "array length ="
+            << static_cast<std::int64_t>(nerr == kMsgShortYarray ? yarray.size() : xarray.size());
     }
-    apcmsg(")");
-    return nerr;
+    why << ")";
+    return why;
 }
 
 // The header and the samples through the file layer, word by word.
@@ -128,46 +119,36 @@ int putgathered(int fd, const HdrBytes& head, std::span<const float> y, std::spa
 }
 
 // Records and samples to name in the directory of at, through a temporary
-// file. Returns 0, 101 or 115 with the message composed; err the errno.
-std::int32_t put(const KivPlace& at, std::string_view kname, const CmHdr& hdr, const KmHdr& khdr,
-                 std::span<const float> y, std::span<const float> x, Transfer how, int& err) {
-    err = 0;
-    const int fd = wkivtemp(at.dirfd, at.dir, at.dirfd, at.name);
-    if (fd < 0) {
-        err = errno;
-        return cannotcreate(kname, err);
-    }
+// file. Returns no failure, or kMsgCreate or kMsgWriteFailed with the errno.
+Draft put(const KivPlace& at, std::string_view kname, const CmHdr& hdr, const KmHdr& khdr,
+          std::span<const float> y, std::span<const float> x, Transfer how) {
+    TempFile tmp;
+    const int fd = wkivtemp(at.dirfd, at.dir, at.dirfd, at.name, tmp);
+    if (fd < 0) return cannotcreate(kname, errno);
     HdrBytes head{};
     packhdr(hdr, khdr, head);
     const auto npts = static_cast<std::size_t>(hdr.n(nslot::NPTS));
     y = y.first(npts);
     x = hdr.l(lslot::LEVEN) == 0 ? x.first(npts) : std::span<const float>{};
-    std::int32_t nerr = 0;
+    int err = 0;
     if (how == Transfer::words) {
-        nerr = putwords(fd, head, y, x);
-        if (nerr != 0) err = errno;
+        if (putwords(fd, head, y, x) != 0) err = errno != 0 ? errno : EIO;
     } else {
         err = putgathered(fd, head, y, x);
     }
     // A failed close loses data on some file systems and counts as a failed
     // write.
     if (::close(fd) != 0 && err == 0) err = errno;
-    if (err != 0 && nerr == 0) {
-        nerr = kMsgWriteFailed;
-        zrwerr(nerr);
-    }
-    const int placed = wkivdone(at.dirfd, at.name, nerr == 0);
-    if (placed != 0 && nerr == 0) {
-        err = placed;
-        nerr = cannotcreate(kname, err);
-    }
-    return nerr;
+    const int placed = wkivdone(tmp, at.dirfd, at.name, err == 0);
+    if (err != 0) return Draft(kMsgWriteFailed, err);
+    if (placed != 0) return cannotcreate(kname, placed);
+    return {};
 }
 
 // Records and samples to the file kname, its directory held open meanwhile
 // so that the temporary file and the rename stay in it.
-std::int32_t putnamed(std::string_view kname, const CmHdr& hdr, const KmHdr& khdr,
-                      std::span<const float> y, std::span<const float> x, Transfer how) {
+Draft putnamed(std::string_view kname, const CmHdr& hdr, const KmHdr& khdr,
+               std::span<const float> y, std::span<const float> x, Transfer how) {
     Path path{};
     if (!zpath(kname, path)) return cannotcreate(kname, ENAMETOOLONG);
     const std::size_t len = std::strlen(path.data()); // a NUL in the name ends it
@@ -188,11 +169,56 @@ std::int32_t putnamed(std::string_view kname, const CmHdr& hdr, const KmHdr& khd
 #endif
     const int dirfd = here ? AT_FDCWD : ::open(dir.data(), kDirFlags);
     if (dirfd == -1) return cannotcreate(kname, errno);
-    int err = 0;
     const KivPlace at{dirfd, dir.data(), here ? path.data() : path.data() + last + 1};
-    const std::int32_t nerr = put(at, kname, hdr, khdr, y, x, how, err);
+    Draft why = put(at, kname, hdr, khdr, y, x, how);
     if (!here) ::close(dirfd);
-    return nerr;
+    return why;
+}
+
+// The trace's records with NPTS and LEVEN from its arrays into hdr; the
+// refusal of arrays that cannot make a file.
+Draft traced(std::string_view kname, const Trace& t, CmHdr& hdr) {
+    const bool leven = t.x.empty() && t.hdr.l(lslot::LEVEN) != 0;
+    const std::size_t n = leven ? t.y.size() : std::max(t.y.size(), t.x.size());
+    const auto npts = static_cast<std::int64_t>(n);
+    Draft why = refused(kname, npts, leven, t.y, t.x);
+    if (why.number() != 0) return why;
+    hdr = t.hdr;
+    hdr.n(nslot::NPTS) = static_cast<std::int32_t>(npts);
+    hdr.l(lslot::LEVEN) = leven ? 1 : 0;
+    return why;
+}
+
+Draft savenamed(std::string_view kname, const CmHdr& hdr, const KmHdr& khdr,
+                std::span<const float> y, std::span<const float> x) {
+    Draft why = refused(kname, hdr.n(nslot::NPTS), hdr.l(lslot::LEVEN) != 0, y, x);
+    return why.number() != 0 ? why : putnamed(kname, hdr, khdr, y, x, Transfer::gather);
+}
+
+Draft saveat(const KivPlace& at, const CmHdr& hdr, const KmHdr& khdr, std::span<const float> y,
+             std::span<const float> x) {
+    Draft why = refused(at.name, hdr.n(nslot::NPTS), hdr.l(lslot::LEVEN) != 0, y, x);
+    return why.number() != 0 ? why : put(at, at.name, hdr, khdr, y, x, Transfer::gather);
+}
+
+Draft tracenamed(std::string_view path, const Trace& trace) {
+    CmHdr hdr;
+    Draft why = traced(path, trace, hdr);
+    return why.number() != 0 ? why
+                             : putnamed(path, hdr, trace.khdr, trace.y, trace.x, Transfer::gather);
+}
+
+Draft traceat(const KivPlace& at, const Trace& trace) {
+    CmHdr hdr;
+    Draft why = traced(at.name, trace, hdr);
+    return why.number() != 0 ? why
+                             : put(at, at.name, hdr, trace.khdr, trace.y, trace.x, Transfer::gather);
+}
+
+// The number of a failure posted for the specified routines, and its errno.
+std::int32_t posted(const Draft& why, int& err) {
+    err = why.err();
+    return posted(why);
 }
 
 } // namespace
@@ -203,61 +229,52 @@ void wkivsetwritev(WritevCall w) {
 
 std::int32_t writekiv(std::string_view kname, const CmHdr& hdr, const KmHdr& khdr,
                       std::span<const float> yarray, std::span<const float> xarray) {
-    const std::int32_t nerr =
-        refused(kname, hdr.n(nslot::NPTS), hdr.l(lslot::LEVEN) != 0, yarray, xarray);
-    return nerr != 0 ? nerr : putnamed(kname, hdr, khdr, yarray, xarray, Transfer::gather);
+    return posted(savenamed(kname, hdr, khdr, yarray, xarray));
 }
 
 void wkiv0(std::string_view kname, std::span<const float> xarray, std::span<const float> yarray,
            std::int32_t& nerr) {
-    nerr = refused(kname, cmhdr.n(nslot::NPTS), cmhdr.l(lslot::LEVEN) != 0, yarray, xarray);
+    Draft why = refused(kname, cmhdr.n(nslot::NPTS), cmhdr.l(lslot::LEVEN) != 0, yarray, xarray);
+    nerr = posted(why);
     // A free unit is still asked for, so that running out of units fails the
     // same way as before, with nothing touched.
     if (nerr == 0) {
         std::int32_t unit = 0;
         zgtfun(unit, nerr);
     }
-    if (nerr == 0) nerr = putnamed(kname, cmhdr, kmhdr, yarray, xarray, Transfer::words);
+    if (nerr == 0) nerr = posted(putnamed(kname, cmhdr, kmhdr, yarray, xarray, Transfer::words));
     if (nerr != 0) wrtmsg(kStdout);
 }
 
-namespace {
-
-// The trace's records with NPTS and LEVEN from its arrays; the refusal of
-// arrays that cannot make a file, else 0.
-std::int32_t traced(std::string_view kname, const Trace& t, CmHdr& hdr) {
-    const bool leven = t.x.empty() && t.hdr.l(lslot::LEVEN) != 0;
-    const std::size_t n = leven ? t.y.size() : std::max(t.y.size(), t.x.size());
-    const auto npts = static_cast<std::int64_t>(n);
-    if (const std::int32_t nerr = refused(kname, npts, leven, t.y, t.x); nerr != 0) return nerr;
-    hdr = t.hdr;
-    hdr.n(nslot::NPTS) = static_cast<std::int32_t>(npts);
-    hdr.l(lslot::LEVEN) = leven ? 1 : 0;
-    return 0;
-}
-
-} // namespace
-
 std::int32_t writetrace(std::string_view path, const Trace& trace) {
-    static CmHdr hdr;
-    const std::int32_t nerr = traced(path, trace, hdr);
-    return nerr != 0 ? nerr : putnamed(path, hdr, trace.khdr, trace.y, trace.x, Transfer::gather);
+    return posted(tracenamed(path, trace));
 }
 
 std::int32_t writekiv(const KivPlace& at, const CmHdr& hdr, const KmHdr& khdr,
                       std::span<const float> yarray, std::span<const float> xarray, int& err) {
-    err = 0;
-    const std::int32_t nerr =
-        refused(at.name, hdr.n(nslot::NPTS), hdr.l(lslot::LEVEN) != 0, yarray, xarray);
-    return nerr != 0 ? nerr : put(at, at.name, hdr, khdr, yarray, xarray, Transfer::gather, err);
+    return posted(saveat(at, hdr, khdr, yarray, xarray), err);
 }
 
 std::int32_t writetrace(const KivPlace& at, const Trace& trace, int& err) {
-    static CmHdr hdr;
-    err = 0;
-    const std::int32_t nerr = traced(at.name, trace, hdr);
-    return nerr != 0 ? nerr
-                     : put(at, at.name, hdr, trace.khdr, trace.y, trace.x, Transfer::gather, err);
+    return posted(traceat(at, trace), err);
+}
+
+Failure savekiv(std::string_view path, const CmHdr& hdr, const KmHdr& khdr,
+                std::span<const float> y, std::span<const float> x) {
+    return savenamed(path, hdr, khdr, y, x).failure();
+}
+
+Failure savekiv(const KivPlace& at, const CmHdr& hdr, const KmHdr& khdr, std::span<const float> y,
+                std::span<const float> x) {
+    return saveat(at, hdr, khdr, y, x).failure();
+}
+
+Failure savetrace(std::string_view path, const Trace& trace) {
+    return tracenamed(path, trace).failure();
+}
+
+Failure savetrace(const KivPlace& at, const Trace& trace) {
+    return traceat(at, trace).failure();
 }
 
 } // namespace kivf

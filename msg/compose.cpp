@@ -1,8 +1,10 @@
 #include "msg/msg.h"
+#include "msg/msg_internal.h"
 
 #include "co/co.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace kivf {
 
@@ -11,11 +13,56 @@ KmMsg kmmsg;
 
 namespace {
 
+// Where a message is composed: the process's buffer, or a caller's record.
+// full prints a message that has run out of lines and clears it (the buffer
+// with autoprint on), or is null: the last line is then overwritten.
+struct Lines {
+    std::int32_t& nlines;
+    std::int32_t& col;
+    std::array<MsgLine, kMsgLines>& line;
+    void (*full)();
+};
+
 // The line being filled; the count is kept in range so that no write can
 // land outside the five lines, whatever the state was left as.
-MsgLine& currentline() {
-    cmmsg.nmsgline = std::clamp(cmmsg.nmsgline, 1, kMsgLines);
-    return kmmsg.msgline[static_cast<std::size_t>(cmmsg.nmsgline - 1)];
+MsgLine& currentline(Lines s) {
+    s.nlines = std::clamp(s.nlines, 1, kMsgLines);
+    return s.line[static_cast<std::size_t>(s.nlines - 1)];
+}
+
+void piece(Lines s, std::string_view text) {
+    const std::int64_t n = indexb(text);
+    currentline(s);
+    const std::int64_t room = s.nlines == 1 ? kMsgFirstLineRoom : kMsgLineLen;
+    if (s.col + n + 1 > room) {
+        if (s.nlines < kMsgLines) {
+            ++s.nlines;
+        } else if (s.full != nullptr) {
+            s.full();
+        } else {
+            blank(s.line[kMsgLines - 1]);
+        }
+        s.col = 0;
+    }
+    MsgLine& line = currentline(s);
+    const std::int64_t col = std::max(s.col, 0);
+    if (n > 0 && col < kMsgLineLen) {
+        const std::int64_t len = std::min<std::int64_t>(n, kMsgLineLen - col);
+        std::copy_n(text.data(), len, line.data() + col);
+    }
+    s.col = static_cast<std::int32_t>(std::min<std::int64_t>(col + n + 1, 1 << 30));
+}
+
+void newline(Lines s, std::string_view text) {
+    currentline(s);
+    if (s.nlines == kMsgLines && s.full != nullptr) {
+        s.full();
+    } else if (s.nlines < kMsgLines) {
+        ++s.nlines;
+    }
+    const std::int32_t n = indexb(text);
+    fill(currentline(s), text.substr(0, static_cast<std::size_t>(std::max(n, 1))));
+    s.col = std::min(n, 1 << 30) + 1;
 }
 
 // Print what is composed and go on with a cleared message of the same type.
@@ -24,6 +71,10 @@ void flushfull() {
     const std::int32_t type = cmmsg.msgtype;
     clrmsg();
     cmmsg.msgtype = type;
+}
+
+Lines buffer() {
+    return {cmmsg.nmsgline, cmmsg.msgcol, kmmsg.msgline, cmmsg.autoprint ? flushfull : nullptr};
 }
 
 } // namespace
@@ -66,26 +117,7 @@ void setmsg(std::string_view ktype, std::int32_t number) {
 }
 
 void apcmsg(std::string_view text) {
-    const std::int64_t n = indexb(text);
-    currentline();
-    const std::int64_t room = cmmsg.nmsgline == 1 ? kMsgFirstLineRoom : kMsgLineLen;
-    if (cmmsg.msgcol + n + 1 > room) {
-        if (cmmsg.nmsgline < kMsgLines) {
-            ++cmmsg.nmsgline;
-        } else if (cmmsg.autoprint) {
-            flushfull();
-        } else {
-            blank(kmmsg.msgline[kMsgLines - 1]);
-        }
-        cmmsg.msgcol = 0;
-    }
-    MsgLine& line = currentline();
-    const std::int64_t col = std::max(cmmsg.msgcol, 0);
-    if (n > 0 && col < kMsgLineLen) {
-        const std::int64_t len = std::min<std::int64_t>(n, kMsgLineLen - col);
-        std::copy_n(text.data(), len, line.data() + col);
-    }
-    cmmsg.msgcol = static_cast<std::int32_t>(std::min<std::int64_t>(col + n + 1, 1 << 30));
+    piece(buffer(), text);
 }
 
 void apimsg(std::int32_t value) {
@@ -96,15 +128,7 @@ void apimsg(std::int32_t value) {
 }
 
 void aplmsg(std::string_view text) {
-    currentline();
-    if (cmmsg.nmsgline == kMsgLines && cmmsg.autoprint) {
-        flushfull();
-    } else if (cmmsg.nmsgline < kMsgLines) {
-        ++cmmsg.nmsgline;
-    }
-    const std::int32_t n = indexb(text);
-    fill(currentline(), text.substr(0, static_cast<std::size_t>(std::max(n, 1))));
-    cmmsg.msgcol = std::min(n, 1 << 30) + 1;
+    newline(buffer(), text);
 }
 
 void apcmsgnum(std::int32_t number) {
@@ -121,10 +145,54 @@ void getmsg(std::int32_t number, std::span<char> text) {
             return;
         }
     }
+    nocatalogue(number, text);
+}
+
+void nocatalogue(std::int32_t number, std::span<char> text) {
     Text<11> fallback;
     fill(fallback, "Number");
     wrint(number, std::span<char>(fallback.data() + 6, 5));
     fill(text, fallback);
+}
+
+// -------------------------------------------------------------- drafts ----
+
+Draft::Draft(std::int32_t number, int err) : number_(number), err_(err) {}
+
+Draft& Draft::operator<<(std::string_view text) {
+    pieces_.emplace_back(false, std::string(text));
+    return *this;
+}
+
+Draft& Draft::operator<<(std::int64_t value) {
+    std::array<char, 24> buf{};
+    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), value);
+    return *this << std::string_view(buf.data(), static_cast<std::size_t>(r.ptr - buf.data()));
+}
+
+Draft& Draft::line(std::string_view text) {
+    pieces_.emplace_back(true, std::string(text));
+    return *this;
+}
+
+void Draft::post() const {
+    setmsg("ERROR", number_);
+    for (const auto& [onnewline, text] : pieces_) onnewline ? aplmsg(text) : apcmsg(text);
+}
+
+Failure Draft::failure() const {
+    if (number_ == 0) return {};
+    MsgRecord r;
+    r.number = number_;
+    r.type = 1;
+    const Lines s{r.nlines, r.col, r.lines, nullptr};
+    if (number_ >= kFirstCatalogued) {
+        MsgLine text;
+        catalogued(number_, text);
+        piece(s, text);
+    }
+    for (const auto& [onnewline, text] : pieces_) onnewline ? newline(s, text) : piece(s, text);
+    return {number_, msgtext(r.type, r.number, r.lines, r.nlines), err_};
 }
 
 } // namespace kivf

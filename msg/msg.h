@@ -9,6 +9,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace kivf {
 
@@ -67,6 +69,8 @@ void aplmsg(std::string_view text);
 void apcmsgnum(std::int32_t number);
 // Catalogue text of a number, or "Number" and the number in 5 columns.
 void getmsg(std::int32_t number, std::span<char> text);
+// The text of a number no catalogue holds: "Number" and the number in 5 columns.
+void nocatalogue(std::int32_t number, std::span<char> text);
 
 // --------------------------------------------------------------- output ----
 
@@ -98,6 +102,32 @@ struct Failure {
     std::string text;
     int err = 0;
     explicit operator bool() const noexcept { return number != 0; }
+};
+
+// A failure being composed by a routine that may run on any thread: its number,
+// then pieces (each as apcmsg appends one) and lines (each as aplmsg starts
+// one), and the errno where the system failed. Nothing process-wide is touched
+// until post.
+class Draft {
+  public:
+    Draft() = default;
+    explicit Draft(std::int32_t number, int err = 0);
+    Draft& operator<<(std::string_view piece);
+    Draft& operator<<(std::int64_t value); // in full, as one piece
+    Draft& line(std::string_view text);
+    std::int32_t number() const noexcept { return number_; }
+    int err() const noexcept { return err_; }
+    // The failure as a value, its text composed as the buffer would compose
+    // it, catalogue texts from the modern face's catalogue.
+    Failure failure() const;
+    // The same into the process's buffer: setmsg("ERROR", number), then the
+    // pieces and lines through apcmsg and aplmsg, with the buffer's catalogue.
+    void post() const;
+
+  private:
+    std::int32_t number_ = 0;
+    int err_ = 0;
+    std::vector<std::pair<bool, std::string>> pieces_; // (on a new line, text)
 };
 
 // ------------------------------------------------------------- start-up ----

@@ -1,4 +1,5 @@
 #include "msg/msg.h"
+#include "msg/msg_internal.h"
 
 #include "co/co.h"
 
@@ -30,14 +31,21 @@ struct Builder {
     std::string_view view() const { return {buf.data(), n}; }
 };
 
-std::string_view line(std::int32_t i, std::int32_t minlen) {
-    const MsgLine& l = kmmsg.msgline[static_cast<std::size_t>(i)];
+std::string_view line(const MsgLine& l, std::int32_t minlen) {
     const std::int32_t u = std::max(indexb(l), minlen);
     return l.view().substr(0, static_cast<std::size_t>(u));
 }
 
+std::string_view line(std::int32_t i, std::int32_t minlen) {
+    return line(kmmsg.msgline[static_cast<std::size_t>(i)], minlen);
+}
+
+std::int32_t lines(std::int32_t nlines) {
+    return std::clamp(nlines, 1, kMsgLines);
+}
+
 std::int32_t lines() {
-    return std::clamp(cmmsg.nmsgline, 1, kMsgLines);
+    return lines(cmmsg.nmsgline);
 }
 
 bool typeok(std::int32_t type) {
@@ -49,18 +57,19 @@ bool printing = true;
 
 // First record of outmsg for the current type; without the leading blank and
 // bell when the message is taken rather than printed.
-std::string_view outfirst(Builder& b, bool terminal = true) {
-    const std::string_view text = line(0, 1);
-    if (terminal) b.add(cmmsg.msgtype == 1 ? " \a" : " ");
-    switch (cmmsg.msgtype) {
+std::string_view outfirst(Builder& b, std::int32_t type, std::int32_t number, const MsgLine& first,
+                          bool terminal) {
+    const std::string_view text = line(first, 1);
+    if (terminal) b.add(type == 1 ? " \a" : " ");
+    switch (type) {
     case 1: {
         b.add("ERROR ");
         Text<4> num;
-        if (cmmsg.msgnum >= 1000) {
-            wrint(cmmsg.msgnum, num);
+        if (number >= 1000) {
+            wrint(number, num);
         } else {
             num[0] = ' ';
-            wrint(cmmsg.msgnum, std::span<char>(num.data() + 1, 3));
+            wrint(number, std::span<char>(num.data() + 1, 3));
         }
         b.add(num);
         b.add(": ");
@@ -77,6 +86,38 @@ std::string_view outfirst(Builder& b, bool terminal = true) {
     }
     b.text(text);
     return b.view();
+}
+
+std::string_view outfirst(Builder& b, bool terminal = true) {
+    return outfirst(b, cmmsg.msgtype, cmmsg.msgnum, kmmsg.msgline[0], terminal);
+}
+
+// Room of lastmsg's text: every line and the prefix.
+constexpr std::size_t kTextRoom = (kMsgLineLen + 1) * kMsgLines + 32;
+
+// The text of a message into text, cut where it ends; the length put.
+std::size_t puttext(std::int32_t type, std::int32_t number, std::span<const MsgLine> l,
+                    std::int32_t nlines, std::span<char> text) {
+    std::size_t n = 0;
+    const auto put = [&](std::string_view s) {
+        const std::size_t k = std::min(s.size(), text.size() - n);
+        std::memcpy(text.data() + n, s.data(), k);
+        n += k;
+    };
+    if (typeok(type)) {
+        Builder first;
+        put(outfirst(first, type, number, l[0], false));
+        for (std::int32_t i = 1; i < lines(nlines); ++i) {
+            put("\n");
+            put(line(l[static_cast<std::size_t>(i)], 0));
+        }
+    }
+    return n;
+}
+
+std::string trimmed(std::string_view t) {
+    while (!t.empty() && (t.back() == ' ' || t.back() == '\0')) t.remove_suffix(1);
+    return std::string(t);
 }
 
 } // namespace
@@ -120,30 +161,20 @@ void msgprint(bool on) {
 
 void lastmsg(std::int32_t& number, std::span<char> text) {
     number = cmmsg.msgnum;
-    std::size_t n = 0;
-    const auto put = [&](std::string_view s) {
-        const std::size_t k = std::min(s.size(), text.size() - n);
-        std::memcpy(text.data() + n, s.data(), k);
-        n += k;
-    };
-    if (typeok(cmmsg.msgtype)) {
-        Builder first;
-        put(outfirst(first, false));
-        for (std::int32_t i = 1; i < lines(); ++i) {
-            put("\n");
-            put(line(i, 0));
-        }
-    }
+    const std::size_t n = puttext(cmmsg.msgtype, cmmsg.msgnum, kmmsg.msgline, cmmsg.nmsgline, text);
     std::fill(text.begin() + static_cast<std::ptrdiff_t>(n), text.end(), ' ');
 }
 
 std::string lastmsg() {
-    std::int32_t number = 0;
-    static std::array<char, (kMsgLineLen + 1) * kMsgLines + 32> text;
-    lastmsg(number, text);
-    std::string_view t(text.data(), text.size());
-    while (!t.empty() && (t.back() == ' ' || t.back() == '\0')) t.remove_suffix(1);
-    return std::string(t);
+    std::array<char, kTextRoom> text{};
+    const std::size_t n = puttext(cmmsg.msgtype, cmmsg.msgnum, kmmsg.msgline, cmmsg.nmsgline, text);
+    return trimmed(std::string_view(text.data(), n));
+}
+
+std::string msgtext(std::int32_t type, std::int32_t number, std::span<const MsgLine> lines,
+                    std::int32_t nlines) {
+    std::array<char, kTextRoom> text{};
+    return trimmed(std::string_view(text.data(), puttext(type, number, lines, nlines, text)));
 }
 
 void sendmsg(std::int32_t unit, bool send, const std::array<bool, kMsgTypes>& types) {

@@ -1,10 +1,17 @@
 // Start-up of the message system and loading of the message catalogue.
 #include "msg/msg.h"
+#include "msg/msg_internal.h"
 
 #include "co/co.h"
 
-#include <sys/stat.h>
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace kivf {
 
@@ -30,50 +37,131 @@ void inimsg() {
 
 namespace {
 
-// Catalogue lines after the entries already loaded, from next() until it
-// reports the end; where names the source in a failure.
-template <class Next> void load(Next next, std::string_view where, std::int32_t& nerr) {
+enum class Loaded { all, full, badline };
+
+// Catalogue lines from next() until it reports the end, each given to store
+// while room() allows; lineno tells where a load stopped.
+template <class Next, class Room, class Store>
+Loaded load(Next next, Room room, Store store, std::int32_t& lineno) {
     Text<165> line;
-    for (std::int32_t lineno = 1;; ++lineno) {
-        if (cmmsg.ncatmsg >= kCatMax) {
-            nerr = kMsgCatalogueFull;
-            setmsg("ERROR", nerr);
-            return;
-        }
+    for (lineno = 1;; ++lineno) {
+        if (!room()) return Loaded::full;
         const ReadStatus rs = next(line);
-        if (rs == ReadStatus::eof) return;
+        if (rs == ReadStatus::eof) return Loaded::all;
         std::int32_t number = 0;
-        if (rs == ReadStatus::fail || !rdint(line.view().substr(0, 4), number)) {
-            // Texts of 100 and 114 come from the entries loaded so far.
-            nerr = kMsgCatalogueLine;
-            setmsg("ERROR", nerr);
-            apimsg(lineno);
-            apcmsgnum(kMsgReadFailed);
-            apcmsg(where);
-            return;
-        }
-        const auto k = static_cast<std::size_t>(cmmsg.ncatmsg);
-        cmmsg.catnum[k] = number;
-        kmmsg.cattext[k].set(line.view().substr(5)); // column 5 is skipped
-        ++cmmsg.ncatmsg;
+        if (rs == ReadStatus::fail || !rdint(line.view().substr(0, 4), number))
+            return Loaded::badline;
+        store(number, line.view().substr(5)); // column 5 is skipped
     }
 }
 
+// Catalogue lines after the entries already loaded; where names the source in
+// a failure.
+template <class Next> void load(Next next, std::string_view where, std::int32_t& nerr) {
+    std::int32_t lineno = 0;
+    const Loaded how = load(
+        next, [] { return cmmsg.ncatmsg < kCatMax; },
+        [](std::int32_t number, std::string_view text) {
+            const auto k = static_cast<std::size_t>(cmmsg.ncatmsg);
+            cmmsg.catnum[k] = number;
+            kmmsg.cattext[k].set(text);
+            ++cmmsg.ncatmsg;
+        },
+        lineno);
+    if (how == Loaded::full) {
+        nerr = kMsgCatalogueFull;
+        setmsg("ERROR", nerr);
+    } else if (how == Loaded::badline) {
+        // Texts of these two come from the entries loaded so far.
+        nerr = kMsgCatalogueLine;
+        setmsg("ERROR", nerr);
+        apimsg(lineno);
+        apcmsgnum(kMsgReadFailed);
+        apcmsg(where);
+    }
+}
+
+// Lines of a text held whole, one at a time as the unit layer reads a file: a
+// carriage return before a line end belongs to the line end.
+auto lines(std::string_view rest) {
+    return [rest](std::span<char> line) mutable {
+        if (rest.empty()) return ReadStatus::eof;
+        const std::size_t end = std::min(rest.find('\n'), rest.size());
+        std::string_view l = rest.substr(0, end);
+        if (end < rest.size() && l.ends_with('\r')) l.remove_suffix(1);
+        fill(line, l);
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+        return ReadStatus::ok;
+    };
+}
+
+const std::string_view kBuiltin(detail::kMessages, detail::kMessagesSize);
+
 // The catalogue compiled in, read line by line as the file would be.
 void loadbuiltin(std::int32_t& nerr) {
-    std::string_view rest(detail::kMessages, detail::kMessagesSize);
-    load(
-        [&rest](std::span<char> line) {
-            if (rest.empty()) return ReadStatus::eof;
-            const std::size_t end = std::min(rest.find('\n'), rest.size());
-            fill(line, rest.substr(0, end));
-            rest.remove_prefix(std::min(end + 1, rest.size()));
-            return ReadStatus::ok;
-        },
-        "(built-in catalogue)", nerr);
+    load(lines(kBuiltin), "(built-in catalogue)", nerr);
+}
+
+// The catalogue of the modern face: KIVAUX's entries, then those compiled in,
+// so that a lookup finds the file's text first. Never changed once made.
+struct Catalogue {
+    std::vector<std::pair<std::int32_t, MsgLine>> entries;
+
+    void add(std::string_view text) {
+        std::int32_t lineno = 0;
+        load(
+            lines(text), [] { return true; },
+            [this](std::int32_t number, std::string_view t) {
+                entries.emplace_back(number, MsgLine{});
+                entries.back().second.set(t);
+            },
+            lineno);
+    }
+};
+
+// The file "messages" of the KIVAUX directory whole, or empty: only a plain
+// file is read, as kivmsg reads it.
+std::string auxfile() {
+    const char* value = std::getenv("KIVAUX");
+    if (value == nullptr) return {};
+    std::string path(value);
+    while (!path.empty() && path.back() == ' ') path.pop_back();
+    path += "/messages";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return {};
+    std::string text;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        std::array<char, 8192> buf{};
+        ssize_t got = 0;
+        while ((got = ::read(fd, buf.data(), buf.size())) > 0 || (got < 0 && errno == EINTR))
+            if (got > 0) text.append(buf.data(), static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return text;
+}
+
+const Catalogue& modern() {
+    static const Catalogue c = [] {
+        Catalogue made;
+        made.add(auxfile());
+        made.add(kBuiltin);
+        return made;
+    }();
+    return c;
 }
 
 } // namespace
+
+void catalogued(std::int32_t number, std::span<char> text) {
+    for (const auto& [n, t] : modern().entries) {
+        if (n == number) {
+            fill(text, t);
+            return;
+        }
+    }
+    nocatalogue(number, text);
+}
 
 void kivmsg(std::int32_t& nerr) {
     nerr = 0;
