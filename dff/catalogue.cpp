@@ -137,42 +137,56 @@ void store(std::array<Text<N>, M>& dst, const std::array<Names, M>& src) {
 }
 
 // Members of one list from its first slot on; returns the count.
-template <std::size_t M> std::int32_t storelist(std::size_t list, const std::array<Names, M>& src) {
+template <std::size_t M>
+std::int32_t storelist(KmLhf& k, std::size_t list, const std::array<Names, M>& src) {
     const auto start = static_cast<std::size_t>(kListStart[list] - 1);
-    for (std::size_t j = 0; j < M; ++j) kmlhf.klist[start + j].set(src[j]);
+    for (std::size_t j = 0; j < M; ++j) k.klist[start + j].set(src[j]);
     return static_cast<std::int32_t>(M);
 }
 
 } // namespace
 
-void inilhf() {
+void inilhf(CmLhf& c, KmLhf& k) {
     // Slots that no list uses read as blank names.
-    for (auto& slot : kmlhf.klist) blank(slot);
+    for (auto& slot : k.klist) blank(slot);
 
-    cmlhf.nlists = kNumLists;
-    store(kmlhf.klistnm, kListNames);
-    cmlhf.nlistmem[kDefault] = storelist(kDefault, kDefaultList);
-    cmlhf.nlistmem[kPicks] = storelist(kPicks, kPicksList);
-    cmlhf.nlistmem[kSpecial] = 0;
+    c.nlists = kNumLists;
+    store(k.klistnm, kListNames);
+    c.nlistmem[kDefault] = storelist(k, kDefault, kDefaultList);
+    c.nlistmem[kPicks] = storelist(k, kPicks, kPicksList);
+    c.nlistmem[kSpecial] = 0;
     // STD starts as a copy of DEFAULT.
     const auto from = static_cast<std::size_t>(kListStart[kDefault] - 1);
     const auto to = static_cast<std::size_t>(kListStart[kStd] - 1);
-    for (std::size_t j = 0; j < static_cast<std::size_t>(cmlhf.nlistmem[kDefault]); ++j)
-        kmlhf.klist[to + j] = kmlhf.klist[from + j];
-    cmlhf.nlistmem[kStd] = cmlhf.nlistmem[kDefault];
+    for (std::size_t j = 0; j < static_cast<std::size_t>(c.nlistmem[kDefault]); ++j)
+        k.klist[to + j] = k.klist[from + j];
+    c.nlistmem[kStd] = c.nlistmem[kDefault];
 
-    store(kmlhf.kfhdr, kFloatNames);
-    store(kmlhf.knhdr, kIntNames);
-    store(kmlhf.kihdr, kEnumFieldNames);
-    store(kmlhf.klhdr, kLogicalNames);
-    store(kmlhf.kkhdr, kTextNames);
-    store(kmlhf.kahdr, kAuxNames);
+    store(k.kfhdr, kFloatNames);
+    store(k.knhdr, kIntNames);
+    store(k.kihdr, kEnumFieldNames);
+    store(k.klhdr, kLogicalNames);
+    store(k.kkhdr, kTextNames);
+    store(k.kahdr, kAuxNames);
 
-    for (std::size_t j = 0; j < kmlhf.kienm.size(); ++j) {
+    for (std::size_t j = 0; j < k.kienm.size(); ++j) {
         const bool named = j < kEnumValues.size();
-        kmlhf.kienm[j].set(named ? kEnumValues[j].name : "UNUSED");
-        kmlhf.kdienm[j].set(named ? kEnumValues[j].desc : "UNUSED");
+        k.kienm[j].set(named ? kEnumValues[j].name : "UNUSED");
+        k.kdienm[j].set(named ? kEnumValues[j].desc : "UNUSED");
     }
+}
+
+void inilhf() {
+    inilhf(cmlhf, kmlhf);
+}
+
+const FieldCatalogue& fieldcatalogue() {
+    static const FieldCatalogue made = [] {
+        FieldCatalogue f{};
+        inilhf(f.lists, f.names);
+        return f;
+    }();
+    return made;
 }
 
 } // namespace kivf

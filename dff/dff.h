@@ -393,6 +393,25 @@ std::int32_t writekiv(const KivPlace& at, const CmHdr& hdr, const KmHdr& khdr,
 // loadtrace as readtrace (the records and arrays change only on success);
 // savekiv writes as writekiv, savetrace as writetrace.
 
+// The field catalogue as inilhf fills it, made once on first use.
+struct FieldCatalogue {
+    CmLhf lists;
+    KmLhf names;
+};
+const FieldCatalogue& fieldcatalogue();
+// Fill a catalogue's records as inilhf fills the process's.
+void inilhf(CmLhf& lists, KmLhf& names);
+
+// The records' constants and the defaults newhdr gives the current header.
+void defaults(CmHdr& hdr, KmHdr& khdr);
+
+// One field of the records by name, as setfhv, setnhv and setkhv set the
+// current header's (the same name rule; KEVNM's characters 9 to 16 go to
+// KEVNMC); false, nothing changed, for a name not in the field's group.
+bool setfield(CmHdr& hdr, std::string_view kname, float value);
+bool setfield(CmHdr& hdr, std::string_view kname, std::int32_t value);
+bool setfield(KmHdr& khdr, std::string_view kname, std::string_view value);
+
 Failure loadheader(std::string_view path, CmHdr& hdr, KmHdr& khdr, bool& swapped);
 Failure loadkiv(std::string_view path, CmHdr& hdr, KmHdr& khdr, bool& swapped,
                 const KivArrays& arrays);

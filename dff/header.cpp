@@ -15,18 +15,48 @@ namespace kivf {
 CmHdr cmhdr;
 KmHdr kmhdr;
 
+namespace {
+void constants(CmHdr& hdr, KmHdr& khdr);
+} // namespace
+
 void inihdr() {
-    cmhdr.curhver = kCurHver;
-    cmhdr.undfflt = kUndfFlt;
-    cmhdr.undfenm = kUndfEnm;
-    cmhdr.undfint = kUndfInt;
-    kmhdr.undftxt.set(kUndfTxt);
-    for (std::int32_t n = 1; n <= kNumEnum; ++n) cmhdr.ienm[static_cast<std::size_t>(n - 1)] = n;
+    constants(cmhdr, kmhdr);
 }
 
 void newhdr() {
     newhdr(cmhdr, kmhdr);
 }
+
+namespace {
+
+// The constants every header record carries.
+void constants(CmHdr& hdr, KmHdr& khdr) {
+    hdr.curhver = kCurHver;
+    hdr.undfflt = kUndfFlt;
+    hdr.undfenm = kUndfEnm;
+    hdr.undfint = kUndfInt;
+    khdr.undftxt.set(kUndfTxt);
+    for (std::int32_t n = 1; n <= kNumEnum; ++n) hdr.ienm[static_cast<std::size_t>(n - 1)] = n;
+}
+
+// The fields' defaults, from the record's own constants.
+void fields(CmHdr& hdr, KmHdr& khdr) {
+    hdr.fhdr.fill(hdr.undfflt);
+    hdr.nhdr.fill(hdr.undfint);
+    hdr.ihdr.fill(hdr.undfenm);
+    hdr.lhdr.fill(0);
+    khdr.khdr.fill(khdr.undftxt);
+
+    hdr.n(nslot::NVHDR) = hdr.curhver;
+    hdr.l(lslot::LEVEN) = 1;
+    hdr.l(lslot::LOVROK) = 1;
+    hdr.l(lslot::LCALDA) = 1;
+    hdr.n(nslot::NINF) = 0;
+    hdr.n(nslot::NHST) = 0;
+    hdr.i(islot::IFTYPE) = hdr.ienm[ienum::ITIME - 1];
+}
+
+} // namespace
 
 void newhdr(CmHdr& hdr, KmHdr& khdr) {
     // The records are zero at program start, so this runs on the first call
@@ -44,25 +74,18 @@ void newhdr(CmHdr& hdr, KmHdr& khdr) {
         hdr.curhver = cmhdr.curhver;
         khdr.undftxt = kmhdr.undftxt;
     }
-    hdr.fhdr.fill(hdr.undfflt);
-    hdr.nhdr.fill(hdr.undfint);
-    hdr.ihdr.fill(hdr.undfenm);
-    hdr.lhdr.fill(0);
-    khdr.khdr.fill(khdr.undftxt);
-
-    hdr.n(nslot::NVHDR) = hdr.curhver;
-    hdr.l(lslot::LEVEN) = 1;
-    hdr.l(lslot::LOVROK) = 1;
-    hdr.l(lslot::LCALDA) = 1;
-    hdr.n(nslot::NINF) = 0;
-    hdr.n(nslot::NHST) = 0;
-    hdr.i(islot::IFTYPE) = hdr.ienm[ienum::ITIME - 1];
+    fields(hdr, khdr);
 }
 
 Trace newtrace() {
     Trace t;
     newhdr(t.hdr, t.khdr);
     return t;
+}
+
+void defaults(CmHdr& hdr, KmHdr& khdr) {
+    constants(hdr, khdr);
+    fields(hdr, khdr);
 }
 
 namespace {
@@ -160,6 +183,16 @@ void notfound(std::string_view kname, std::int32_t& nerr) {
 
 } // namespace
 
+namespace {
+
+// The event name is 16 characters: its second half lives in the next slot.
+void settext(KmHdr& khdr, std::int32_t slot, std::string_view value) {
+    khdr.k(slot).set(value); // cut or blank-padded to 8
+    if (slot == kslot::KEVNM) khdr.k(kslot::KEVNMC).set(value.size() > 8 ? value.substr(8) : "");
+}
+
+} // namespace
+
 void setfhv(std::string_view kname, float fvalue, std::int32_t& nerr) {
     nerr = 0;
     const std::int32_t slot = slotof(kname, kmlhf.kfhdr);
@@ -178,9 +211,25 @@ void setkhv(std::string_view kname, std::string_view kvalue, std::int32_t& nerr)
     nerr = 0;
     const std::int32_t slot = slotof(kname, kmlhf.kkhdr);
     if (slot == 0) return notfound(kname, nerr);
-    kmhdr.k(slot).set(kvalue); // cut or blank-padded to 8
-    // The event name is 16 characters: its second half lives in the next slot.
-    if (slot == kslot::KEVNM) kmhdr.k(kslot::KEVNMC).set(kvalue.size() > 8 ? kvalue.substr(8) : "");
+    settext(kmhdr, slot, kvalue);
+}
+
+bool setfield(CmHdr& hdr, std::string_view kname, float value) {
+    const std::int32_t slot = slotof(kname, fieldcatalogue().names.kfhdr);
+    if (slot != 0) hdr.f(slot) = value;
+    return slot != 0;
+}
+
+bool setfield(CmHdr& hdr, std::string_view kname, std::int32_t value) {
+    const std::int32_t slot = slotof(kname, fieldcatalogue().names.knhdr);
+    if (slot != 0) hdr.n(slot) = value;
+    return slot != 0;
+}
+
+bool setfield(KmHdr& khdr, std::string_view kname, std::string_view value) {
+    const std::int32_t slot = slotof(kname, fieldcatalogue().names.kkhdr);
+    if (slot != 0) settext(khdr, slot, value);
+    return slot != 0;
 }
 
 } // namespace kivf

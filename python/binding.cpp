@@ -1,10 +1,10 @@
 // The compiled half of the Python package kivf: KIV files read and written by the library,
 // headers shown as the header lister shows them, and the plug-in's distance and azimuth.
 //
-// The library keeps one current header and one message buffer per process, so every call
-// that touches them holds the interpreter lock; only the distance computation, which touches
-// nothing shared, runs without it. The library prints nothing here: its messages become the
-// texts of the exceptions.
+// Only the library's modern face is used: headers and samples in records of each call's own,
+// failures returned as values that become the exceptions. So every file read and write, every
+// pass over the samples and the distance computation run without the interpreter lock, and
+// any number of threads may call at once.
 #include "co/co.h"
 #include "dff/dff.h"
 #include "kivhdr/kivhdr.h"
@@ -21,6 +21,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -78,6 +79,11 @@ void unraw(const std::string& raw, CmHdr& h, KmHdr& k) {
     unpackhdr(bytes, false, h, k);
 }
 
+// A header as Python holds it: its bytes, to write it again bit for bit, and its fields.
+py::tuple held(const CmHdr& h, const KmHdr& k) {
+    return py::make_tuple(rawof(h, k), header(h, k));
+}
+
 using F32 = py::array_t<float, py::array::c_style | py::array::forcecast>;
 
 std::span<const float> span1d(const F32& a) {
@@ -89,111 +95,135 @@ struct Samples {
     std::span<const float> y, x;
 };
 
-// The arrays checked, and NPTS and LEVEN of the current header set from them.
-Samples complete(const F32& y, const std::optional<F32>& x) {
+// The arrays checked, and NPTS and LEVEN of h set from them.
+Samples complete(CmHdr& h, const F32& y, const std::optional<F32>& x) {
     const std::span<const float> ys = span1d(y);
     const std::span<const float> xs = x ? span1d(*x) : std::span<const float>{};
     if (x && xs.size() != ys.size()) raise_value("x and the samples differ in length");
     if (ys.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
         raise_value("too many samples for one KIV file");
-    cmhdr.n(nslot::NPTS) = static_cast<std::int32_t>(ys.size());
-    cmhdr.l(lslot::LEVEN) = x ? 0 : 1;
+    h.n(nslot::NPTS) = static_cast<std::int32_t>(ys.size());
+    h.l(lslot::LEVEN) = x ? 0 : 1;
     return {ys, xs};
 }
 
 // Floating fields named among fields, by slot.
 using Given = std::array<bool, kNumFhdr + 1>;
 
-Given setfields(const py::dict& fields) {
+Given setfields(CmHdr& h, KmHdr& k, const py::dict& fields) {
     Given given{};
     for (const auto& [key, value] : fields) {
         const auto kname = py::cast<std::string>(key);
-        setfield(kname, value);
-        given[static_cast<std::size_t>(catslot(kname, kmlhf.kfhdr))] = true;
+        setfield(h, k, kname, value);
+        given[static_cast<std::size_t>(catslot(kname, fieldcatalogue().names.kfhdr))] = true;
     }
     return given;
 }
 
-// E, DEPMIN, DEPMAX and DEPMEN of the current header from the samples, bit for bit as the batch
-// converter sets them: E the last sample's time (B + (NPTS-1)*DELTA in double, only when both
-// are defined; an uneven file's last x), the extremes and mean (summed in double, in order) of
-// the samples that are numbers. What cannot be had is undefined; given fields stay as set.
-void fill(const Samples& s, const Given& given) {
-    const auto set = [&](std::int32_t slot, float v) {
-        if (!given[static_cast<std::size_t>(slot)]) cmhdr.f(slot) = v;
-    };
-    const std::size_t n = s.y.size();
-    const float b = cmhdr.f(fslot::B), delta = cmhdr.f(fslot::DELTA);
-    float e = kUndfFlt;
-    if (n > 0 && !s.x.empty()) {
-        if (!std::isnan(s.x.back())) e = s.x.back();
-    } else if (n > 0 && b != kUndfFlt && delta != kUndfFlt) {
-        e = static_cast<float>(b + static_cast<double>(n - 1) * delta);
+// E, DEPMIN, DEPMAX and DEPMEN of h from the samples, bit for bit as the batch converter sets
+// them (the library's derivefields), in a pass without the interpreter lock; given fields
+// stay as set.
+void fill(CmHdr& h, const Samples& s, const Given& given) {
+    const CmHdr before = h;
+    {
+        const py::gil_scoped_release unlocked;
+        derivefields(h, s.y, s.x);
     }
-    set(fslot::E, e);
-    const CmHdr before = cmhdr;
-    depstats(cmhdr, s.y);
-    for (const std::int32_t slot : {fslot::DEPMIN, fslot::DEPMAX, fslot::DEPMEN})
-        if (given[static_cast<std::size_t>(slot)]) cmhdr.f(slot) = before.f(slot);
+    for (const std::int32_t slot : {fslot::E, fslot::DEPMIN, fslot::DEPMAX, fslot::DEPMEN})
+        if (given[static_cast<std::size_t>(slot)]) h.f(slot) = before.f(slot);
 }
 
-void writecurrent(const std::string& path, const Samples& s) {
-    if (const std::int32_t nerr = writekiv(path, cmhdr, kmhdr, s.y, s.x); nerr != 0) raise(nerr);
+void save(const std::string& path, const CmHdr& h, const KmHdr& k, const Samples& s) {
+    Failure failed;
+    {
+        const py::gil_scoped_release unlocked;
+        failed = savekiv(path, h, k, s.y, s.x);
+    }
+    if (failed) raise(failed);
 }
 
 void write_kiv(const std::string& path, const F32& y, const std::optional<F32>& x,
                const py::dict& fields) {
     exactpath(path);
-    newhdr();
-    const Given given = setfields(fields);
-    const Samples s = complete(y, x);
-    fill(s, given);
-    writecurrent(path, s);
+    CmHdr h;
+    KmHdr k;
+    defaults(h, k);
+    const Given given = setfields(h, k, fields);
+    const Samples s = complete(h, y, x);
+    fill(h, s, given);
+    save(path, h, k, s);
 }
 
 // A header for samples taken from another trace's (a slice, a merge): the fields set on it,
 // NPTS and LEVEN from the arrays, E and the extremes and mean computed anew.
-py::bytes derive(const std::string& raw, const F32& y, const std::optional<F32>& x,
+py::tuple derive(const std::string& raw, const F32& y, const std::optional<F32>& x,
                  const py::dict& fields) {
-    unraw(raw, cmhdr, kmhdr);
-    setfields(fields);
-    const Samples s = complete(y, x);
-    fill(s, Given{});
-    return rawof(cmhdr, kmhdr);
+    CmHdr h;
+    KmHdr k;
+    defaults(h, k);
+    unraw(raw, h, k);
+    setfields(h, k, fields);
+    const Samples s = complete(h, y, x);
+    fill(h, s, Given{});
+    return held(h, k);
 }
 
 void write_raw(const std::string& path, const std::string& raw, const F32& y,
                const std::optional<F32>& x) {
     exactpath(path);
-    unraw(raw, cmhdr, kmhdr);
-    writecurrent(path, complete(y, x));
+    CmHdr h;
+    KmHdr k;
+    defaults(h, k);
+    unraw(raw, h, k);
+    save(path, h, k, complete(h, y, x));
 }
 
-// The samples go straight into numpy arrays sized from the checked header; the file is opened
-// once, so a file replaced meanwhile (the writer renames new files into place) is never mixed.
+// Samples read without the interpreter lock into storage that numpy then owns: no copy, and
+// no zero-filling of what the file fills anyway.
+struct Floats {
+    std::unique_ptr<float[]> data;
+    std::size_t size = 0;
+
+    std::span<float> allocate(std::size_t n) {
+        data.reset(new float[std::max<std::size_t>(n, 1)]);
+        size = n;
+        return {data.get(), n};
+    }
+    py::array_t<float> release() {
+        float* p = data.release();
+        const py::capsule owner(p, [](void* q) { delete[] static_cast<float*>(q); });
+        return py::array_t<float>({static_cast<py::ssize_t>(size)}, {sizeof(float)}, p, owner);
+    }
+};
+
+// (raw header, header fields, samples, x or None, swapped). The file is opened once, so a file
+// replaced meanwhile (the writer renames new files into place) is never mixed.
 py::tuple read_kiv(const std::string& path) {
     exactpath(path);
-    static CmHdr h;
-    static KmHdr k;
+    CmHdr h;
+    KmHdr k;
+    defaults(h, k);
     bool swapped = false;
-    py::array_t<float> y, x;
-    const std::int32_t nerr =
-        readkiv(path, h, k, swapped,
-                [&](std::size_t n, bool leven, std::span<float>& ys, std::span<float>& xs) {
-                    y = py::array_t<float>(static_cast<py::ssize_t>(n));
-                    ys = {y.mutable_data(), n};
-                    if (leven) return;
-                    x = py::array_t<float>(static_cast<py::ssize_t>(n));
-                    xs = {x.mutable_data(), n};
-                });
-    if (nerr != 0) raise(nerr);
+    Floats y, x;
+    Failure failed;
+    {
+        const py::gil_scoped_release unlocked;
+        failed = loadkiv(path, h, k, swapped,
+                         [&](std::size_t n, bool leven, std::span<float>& ys, std::span<float>& xs) {
+                             ys = y.allocate(n);
+                             if (!leven) xs = x.allocate(n);
+                         });
+    }
+    if (failed) raise(failed);
     const bool leven = h.l(lslot::LEVEN) != 0;
-    return py::make_tuple(rawof(h, k), y, leven ? py::object(py::none()) : x, swapped);
+    return py::make_tuple(rawof(h, k), header(h, k), y.release(),
+                          leven ? py::object(py::none()) : py::object(x.release()), swapped);
 }
 
 py::dict header_of(const std::string& raw) {
-    static CmHdr h;
-    static KmHdr k;
+    CmHdr h;
+    KmHdr k;
+    defaults(h, k);
     unraw(raw, h, k);
     return header(h, k);
 }
@@ -202,12 +232,16 @@ py::bytes listing(const std::string& path, const std::string& list, bool all) {
     const std::int32_t l = kivhdr::findlist(list);
     if (l == 0) raise_value("no list named '" + list + "' (lists: DEFAULT, PICKS, SPECIAL, STD)");
     exactpath(path);
-    static CmHdr h;
-    static KmHdr k;
+    CmHdr h;
+    KmHdr k;
+    defaults(h, k);
     bool swapped = false;
-    std::int32_t nerr = 0;
-    rkivhdr(path, h, k, swapped, nerr);
-    if (nerr != 0) raise(nerr);
+    Failure failed;
+    {
+        const py::gil_scoped_release unlocked;
+        failed = loadheader(path, h, k, swapped);
+    }
+    if (failed) raise(failed);
     std::string out;
     kivhdr::listing(l, h, k, path, all, out);
     return py::bytes(out);
@@ -242,16 +276,23 @@ py::tuple sphgeo(const F64& slat, const F64& slon, double elat, double elon) {
 
 namespace kivfpy {
 
-// Failures of the file layer are the system's (OSError); the rest are about the contents.
-[[noreturn]] void raise(std::int32_t nerr) {
+// The exception of a failure follows its kind: the system's (OSError; FileNotFoundError for a
+// missing file) or the contents' (ValueError). A system failure's errno is kept.
+[[noreturn]] void raise(const Failure& failed) {
     PyObject* type = errors.value;
-    if (nerr == kMsgKivMissing) {
+    switch (msgkind(failed.number)) {
+    case MsgKind::missing:
         type = errors.missing;
-    } else if (nerr == kMsgKivOpen || nerr == kMsgKivRead || (nerr >= 100 && nerr < 1000)) {
+        break;
+    case MsgKind::system:
         type = errors.os;
+        break;
+    case MsgKind::content:
+        break;
     }
-    const py::object e = py::reinterpret_borrow<py::object>(type)(py::str(lastmsg()));
-    e.attr("number") = nerr;
+    const py::object e = py::reinterpret_borrow<py::object>(type)(py::str(failed.text));
+    e.attr("number") = failed.number;
+    if (type != errors.value && failed.err != 0) e.attr("errno") = failed.err;
     PyErr_SetObject(type, e.ptr());
     throw py::error_already_set();
 }
@@ -264,8 +305,8 @@ namespace kivfpy {
 
 PYBIND11_MODULE(_kivf, m) {
     m.doc() = "The compiled half of kivf; use the kivf package.";
-    // Messages stay in the buffer for the exceptions; set before the first reset, which
-    // starts the message system.
+    // The header lister's lists are the process's catalogue: set up once, here, printing
+    // nothing (a catalogue that fails to load would be reported on standard output).
     msgprint(false);
     newhdr();
     m.attr("__version__") = KIVF_VERSION;
@@ -284,16 +325,16 @@ PYBIND11_MODULE(_kivf, m) {
     m.attr("KivFileNotFoundError") = py::handle(errors.missing);
     m.attr("KivValueError") = py::handle(errors.value);
     m.def("read", &read_kiv, py::arg("path"),
-          "(raw header, samples, x or None, swapped) of the KIV file at path (bytes), either "
-          "byte order; raises a KivError with the library's message.");
+          "(raw header, header fields, samples, x or None, swapped) of the KIV file at path "
+          "(bytes), either byte order; raises a KivError with the library's message.");
     m.def("write", &write_kiv, py::arg("path"), py::arg("data"), py::arg("x"), py::arg("fields"),
           "Writes a new header with fields (name: value) and the float32 samples (and x) as a "
           "KIV file; E, DEPMIN, DEPMAX, DEPMEN are computed unless among fields.");
     m.def("write_raw", &write_raw, py::arg("path"), py::arg("raw"), py::arg("data"), py::arg("x"),
           "Writes the raw header as it is (NPTS and LEVEN from the arrays) and the samples.");
     m.def("derive", &derive, py::arg("raw"), py::arg("data"), py::arg("x"), py::arg("fields"),
-          "The raw header with fields set, NPTS and LEVEN from the arrays, and E, DEPMIN, "
-          "DEPMAX, DEPMEN computed from them.");
+          "(raw header, header fields): the raw header with fields set, NPTS and LEVEN from the "
+          "arrays, and E, DEPMIN, DEPMAX, DEPMEN computed from them.");
     m.def("header", &header_of, py::arg("raw"),
           "The defined fields of a raw header as a dict by catalogue name.");
     m.def("listing", &listing, py::arg("path"), py::arg("list"), py::arg("all"),

@@ -25,6 +25,10 @@ py::str latin1(const std::string& s) {
         PyUnicode_DecodeLatin1(s.data(), static_cast<Py_ssize_t>(s.size()), nullptr));
 }
 
+const KmLhf& names() {
+    return fieldcatalogue().names;
+}
+
 std::string name(const Text<8>& t) {
     return std::string(t.used());
 }
@@ -75,42 +79,41 @@ py::dict header(const CmHdr& h, const KmHdr& k) {
     py::dict d;
     const py::array_t<float> floats(kNumFhdr, h.fhdr.data()); // indexing gives float32 scalars
     for (std::int32_t s = 1; s <= kNumFhdr; ++s)
-        if (h.f(s) != kUndfFlt) d[py::str(name(kmlhf.kfhdr[s - 1]))] = floats[py::int_(s - 1)];
+        if (h.f(s) != kUndfFlt) d[py::str(name(names().kfhdr[s - 1]))] = floats[py::int_(s - 1)];
     for (std::int32_t s = 1; s <= kNumNhdr; ++s)
-        if (h.n(s) != kUndfInt) d[py::str(name(kmlhf.knhdr[s - 1]))] = h.n(s);
+        if (h.n(s) != kUndfInt) d[py::str(name(names().knhdr[s - 1]))] = h.n(s);
     for (std::int32_t s = 1; s <= kNumIhdr; ++s) {
         const std::int32_t v = h.i(s);
         if (v == kUndfEnm) continue;
-        const py::str key(name(kmlhf.kihdr[s - 1]));
+        const py::str key(name(names().kihdr[s - 1]));
         if (v >= 1 && v <= ienum::IXYZ) {
-            d[key] = py::str(name(kmlhf.kienm[v - 1]));
+            d[key] = py::str(name(names().kienm[v - 1]));
         } else {
             d[key] = v;
         }
     }
-    for (std::int32_t s = 1; s <= kNumLhdr; ++s) d[py::str(name(kmlhf.klhdr[s - 1]))] = h.l(s) != 0;
+    for (std::int32_t s = 1; s <= kNumLhdr; ++s) d[py::str(name(names().klhdr[s - 1]))] = h.l(s) != 0;
     for (std::int32_t s = 1; s <= kNumKhdr; ++s) {
         if (s == kslot::KEVNMC) continue;
         const std::string_view first = k.k(s);
         if (s == kslot::KEVNM) {
             const std::string_view second = k.k(kslot::KEVNMC);
             if (first == kUndfTxt && (second == kUndfTxt || used(second).empty())) continue;
-            d[py::str(name(kmlhf.kkhdr[s - 1]))] =
+            d[py::str(name(names().kkhdr[s - 1]))] =
                 latin1(stripped(std::string(first) + std::string(second)));
         } else if (first != kUndfTxt) {
-            d[py::str(name(kmlhf.kkhdr[s - 1]))] = latin1(stripped(first));
+            d[py::str(name(names().kkhdr[s - 1]))] = latin1(stripped(first));
         }
     }
     return d;
 }
 
-// One field of the current header by catalogue name, any letter case. Every value is checked
-// here, so the setters' own leniency (names cut to 8 characters, texts cut to their field)
-// never alters what was asked for.
-void setfield(const std::string& kname, const py::handle& value) {
-    std::int32_t nerr = 0;
+// One field of the records by catalogue name, any letter case. Every value is checked here, so
+// the setters' own leniency (names cut to 8 characters, texts cut to their field) never alters
+// what was asked for.
+void setfield(CmHdr& h, KmHdr& k, const std::string& kname, const py::handle& value) {
     std::int32_t slot = 0;
-    if ((slot = catslot(kname, kmlhf.kkhdr)) != 0) {
+    if ((slot = catslot(kname, names().kkhdr)) != 0) {
         if (!py::isinstance<py::str>(value))
             throw py::type_error(kname + ": a text field takes a str");
         const auto bytes = py::reinterpret_steal<py::object>(PyUnicode_AsLatin1String(value.ptr()));
@@ -125,26 +128,26 @@ void setfield(const std::string& kname, const py::handle& value) {
         if (text.size() > width)
             raise_value(kname + ": " + shown(value) + " is longer than " + std::to_string(width) +
                         " characters");
-        setkhv(kname, text, nerr);
-    } else if ((slot = catslot(kname, kmlhf.knhdr)) != 0) {
+        kivf::setfield(k, kname, text);
+    } else if ((slot = catslot(kname, names().knhdr)) != 0) {
         const std::int32_t v = int32of(kname, value, "an int");
         // Readers know this one header version only: a file with another is no KIV file.
         if (slot == nslot::NVHDR && v != kCurHver)
             raise_value(kname + ": " + std::to_string(v) + " is not " + std::to_string(kCurHver) +
                         ", the header version written");
-        setnhv(kname, v, nerr);
-    } else if ((slot = catslot(kname, kmlhf.kihdr)) != 0) {
+        kivf::setfield(h, kname, v);
+    } else if ((slot = catslot(kname, names().kihdr)) != 0) {
         std::int32_t v = 0;
         if (py::isinstance<py::str>(value)) {
             const std::string e = value.cast<std::string>();
-            v = catslot(e, kmlhf.kienm);
+            v = catslot(e, names().kienm);
             if (v < 1 || v > ienum::IXYZ)
                 raise_value(kname + ": no enumerated value is named " + e);
         } else {
             v = int32of(kname, value, "a value name (str) or an int");
         }
-        cmhdr.i(slot) = v;
-    } else if ((slot = catslot(kname, kmlhf.klhdr)) != 0) {
+        h.i(slot) = v;
+    } else if ((slot = catslot(kname, names().klhdr)) != 0) {
         std::int32_t v = 0;
         if (isbool(value)) {
             v = py::cast<bool>(value) ? 1 : 0;
@@ -158,8 +161,8 @@ void setfield(const std::string& kname, const py::handle& value) {
                 raise_value(kname + ": " + shown(index) + " is neither 0 nor 1");
             v = index.equal(py::int_(1)) ? 1 : 0;
         }
-        cmhdr.l(slot) = v;
-    } else if (catslot(kname, kmlhf.kfhdr) != 0) {
+        h.l(slot) = v;
+    } else if (catslot(kname, names().kfhdr) != 0) {
         // Any real number (numpy scalars too), but not a text that spells one, nor a bool.
         const bool wrong = py::isinstance<py::str>(value) || isbool(value);
         const auto number =
@@ -175,18 +178,17 @@ void setfield(const std::string& kname, const py::handle& value) {
         const auto f = static_cast<float>(d);
         if (std::isinf(f) && std::isfinite(d))
             raise_value(kname + ": " + shown(value) + " is beyond float32's range");
-        setfhv(kname, f, nerr);
+        kivf::setfield(h, kname, f);
     } else {
         raise_value("no header field named " + kname);
     }
-    if (nerr != 0) raise(nerr);
 }
 
 // The description of an enumerated value by name ("IVEL": "VELOCITY (NM/SEC)").
 std::string describe(const std::string& value) {
-    const std::int32_t v = catslot(value, kmlhf.kienm);
+    const std::int32_t v = catslot(value, names().kienm);
     if (v < 1 || v > ienum::IXYZ) return {};
-    return stripped(kmlhf.kdienm[v - 1]);
+    return stripped(names().kdienm[v - 1]);
 }
 
 } // namespace kivfpy

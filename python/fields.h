@@ -11,17 +11,18 @@
 
 namespace kivfpy {
 
-// The library's failure nerr, its message the text: a kivf.KivError that is also the built-in
-// exception it always was (FileNotFoundError, OSError, ValueError).
-[[noreturn]] void raise(std::int32_t nerr);
+// The library's failure, its message the text: a kivf.KivError that is also the built-in
+// exception it always was (FileNotFoundError, OSError, ValueError), chosen by its kind.
+[[noreturn]] void raise(const kivf::Failure& failed);
 [[noreturn]] void raise_value(const std::string& text);
 
 // The defined fields of a header as a dict by catalogue name.
 pybind11::dict header(const kivf::CmHdr& h, const kivf::KmHdr& k);
 
-// One field of the current header by catalogue name, any letter case, checked whole: a value
-// it would alter or cut is refused (ValueError, TypeError), never stored.
-void setfield(const std::string& kname, const pybind11::handle& value);
+// One field of the records by catalogue name, any letter case, checked whole: a value it would
+// alter or cut is refused (ValueError, TypeError), never stored.
+void setfield(kivf::CmHdr& h, kivf::KmHdr& k, const std::string& kname,
+              const pybind11::handle& value);
 
 // The description of an enumerated value by name ("IVEL": "VELOCITY (NM/SEC)"); "" when none.
 std::string describe(const std::string& value);

@@ -70,17 +70,15 @@ class Trace:
     .header (the defined fields by catalogue name, floats as numpy.float32), .delta,
     .sampling_rate, .starttime, .endtime, .times(), .utc_times(), .slice(), .stats()."""
 
-    def __init__(self, raw, data, x=None, swapped=False):
-        self._raw = raw
+    def __init__(self, raw, header, data, x=None, swapped=False):
+        self._raw = raw  # the header's bytes, to write it again bit for bit
+        self._header = header  # its fields, decoded with it
         self.data = data
         self.x = x
         self.swapped = swapped  # written in the other byte order
-        self._header = None
 
     @property
     def header(self):
-        if self._header is None:
-            self._header = _kivf.header(self._raw)
         return self._header
 
     @property
@@ -188,8 +186,7 @@ class Trace:
             data, x = self.data[first:first + index.size].copy(), None
             if first > 0:
                 fields = self._moved(int(t[first].astype(np.int64)))
-        raw = _kivf.derive(self._raw, data, x, fields)
-        return Trace(raw, data, x)
+        return Trace(*_kivf.derive(self._raw, data, x, fields), data, x)
 
     def _moved(self, start):
         """Header fields that put the start at start (microseconds): the reference time at its
@@ -274,7 +271,7 @@ def merge(traces):
                 out.append(run[0])
                 continue
             data = np.concatenate([r.data for r in run])
-            out.append(Trace(_kivf.derive(run[0]._raw, data, None, {}), data))
+            out.append(Trace(*_kivf.derive(run[0]._raw, data, None, {}), data))
     return out
 
 
