@@ -2,6 +2,7 @@
 
 #include "co/co.h"
 #include "msg/msg.h"
+#include "ucf/ucf.h"
 
 #include <algorithm>
 #include <cstring>
@@ -87,7 +88,7 @@ std::int32_t nequal(std::string_view name, std::string_view list, std::size_t el
 }
 
 void cnvita(std::int32_t value, std::span<char> out) {
-    wrint(value, out);
+    formatinteger(value, out);
 }
 
 void crname(std::span<char> path, std::string_view delim, std::string_view name,

@@ -1,6 +1,12 @@
 #include "ucf/ucf.h"
 
+#include "bot/bot.h"
+#include "co/co.h"
+
 #include <gtest/gtest.h>
+
+#include <string>
+#include <tuple>
 
 using namespace kivf;
 
@@ -38,4 +44,20 @@ TEST(Ucf, CalendarArithmetic) {
     EXPECT_TRUE(h >= 0 && h < 24 && m >= 0 && m < 60 && s >= 0 && s < 60);
     inctim(0, 0, 0, 0, __builtin_nanf(""), h, m, s, ms, carry);
     EXPECT_EQ((DateTime{h, m, s, ms, carry, 0}), (DateTime{0, 0, 0, 0, 0, 0}));
+}
+
+TEST(Ucf, IntegerFormatting) {
+    // clang-format off
+    const std::tuple<std::int32_t, std::size_t, std::string> cases[] = { // value, width, field written
+        {0, 1, "0"}, {0, 3, "  0"}, {7, 0, ""}, {42, 1, "*"}, {-5, 2, "-5"}, {-5, 1, "*"}, {1337, 4, "1337"},
+        {12345, 4, "****"}, {-1234567, 9, " -1234567"}, {2147483647, 10, "2147483647"}, {2147483647, 9, "*********"},
+        {-2147483647 - 1, 11, "-2147483648"}, {-2147483647 - 1, 10, "**********"}, {-2147483647 - 1, 12, " -2147483648"}};
+    // clang-format on
+    for (const auto& [v, w, want] : cases) { // bot's and co's writers are this one formatter
+        std::string f(w, '?'), b(w, '?'), c(w, '?');
+        formatinteger(v, f);
+        cnvita(v, b);
+        wrint(v, c);
+        EXPECT_EQ(std::tuple(f, b, c), std::tuple(want, want, want)) << v << " in " << w;
+    }
 }
