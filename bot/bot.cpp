@@ -1,7 +1,7 @@
 #include "bot/bot.h"
 
-#include "co/co.h"
-#include "msg/msg.h"
+#include "bot/numbers.h"
+#include "bot/report_internal.h"
 #include "ucf/ucf.h"
 
 #include <algorithm>
@@ -105,10 +105,10 @@ void crname(std::span<char> path, std::string_view delim, std::string_view name,
         return;
     }
     nerr = kMsgPathTooLong;
-    setmsg("ERROR", nerr);
-    apcmsg(view.substr(0, a));
-    apcmsg(std::string_view(&d, 1));
-    apcmsg(name.substr(0, b));
+    reporterror(nerr);
+    reportpiece(view.substr(0, a));
+    reportpiece(std::string_view(&d, 1));
+    reportpiece(name.substr(0, b));
 }
 
 } // namespace kivf
