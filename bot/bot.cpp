@@ -1,7 +1,8 @@
 #include "bot/bot.h"
 
-#include "co/co.h"
-#include "msg/msg.h"
+#include "bot/numbers.h"
+#include "bot/report_internal.h"
+#include "ucf/ucf.h"
 
 #include <algorithm>
 #include <cstring>
@@ -87,7 +88,7 @@ std::int32_t nequal(std::string_view name, std::string_view list, std::size_t el
 }
 
 void cnvita(std::int32_t value, std::span<char> out) {
-    wrint(value, out);
+    formatinteger(value, out);
 }
 
 void crname(std::span<char> path, std::string_view delim, std::string_view name,
@@ -104,10 +105,10 @@ void crname(std::span<char> path, std::string_view delim, std::string_view name,
         return;
     }
     nerr = kMsgPathTooLong;
-    setmsg("ERROR", nerr);
-    apcmsg(view.substr(0, a));
-    apcmsg(std::string_view(&d, 1));
-    apcmsg(name.substr(0, b));
+    reporterror(nerr);
+    reportpiece(view.substr(0, a));
+    reportpiece(std::string_view(&d, 1));
+    reportpiece(name.substr(0, b));
 }
 
 } // namespace kivf

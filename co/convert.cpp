@@ -1,6 +1,8 @@
 // Every field conversion of the unit layer, used on records and on texts.
 #include "co/co.h"
 
+#include "ucf/ucf.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -95,23 +97,7 @@ bool rdint(std::string_view field, std::int32_t& value) {
 }
 
 void wrint(std::int32_t value, std::span<char> field) {
-    std::array<char, 12> buf{};
-    std::size_t n = 0;
-    std::int64_t v = value;
-    const bool negative = v < 0;
-    if (negative) v = -v;
-    do {
-        buf[n++] = static_cast<char>('0' + v % 10);
-        v /= 10;
-    } while (v != 0);
-    if (negative) buf[n++] = '-';
-    if (n > field.size()) {
-        std::fill(field.begin(), field.end(), '*');
-        return;
-    }
-    const std::size_t pad = field.size() - n;
-    std::fill_n(field.begin(), pad, ' ');
-    for (std::size_t i = 0; i < n; ++i) field[pad + i] = buf[n - 1 - i];
+    formatinteger(value, field);
 }
 
 bool rdfree(std::string_view text, float& value) {

@@ -2,7 +2,7 @@
 #include "co/co.h"
 #include "co/co_testing.h"
 
-#include "msg/msg.h"
+#include "bot/report_internal.h"
 
 #include <algorithm>
 #include <array>
@@ -194,7 +194,7 @@ void zwabs(std::int32_t handle, std::span<const std::byte> array, std::int32_t c
 }
 
 void zrwerr(std::int32_t nerr) {
-    setmsg("ERROR", nerr);
+    reporterror(nerr);
 }
 
 void zputc(std::string_view text, std::span<std::byte> array, std::int32_t count) {

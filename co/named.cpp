@@ -2,7 +2,8 @@
 // file-type keyword, find free units, read the auxiliary directory.
 #include "co/co.h"
 
-#include "msg/msg.h"
+#include "bot/bot.h"
+#include "bot/report_internal.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -22,8 +23,8 @@ bool is(std::string_view ftype, std::string_view keyword) {
 // Every failure here starts its message with the number and the file's name.
 void failed(std::int32_t number, std::string_view name, std::int32_t& nerr) {
     nerr = number;
-    setmsg("ERROR", nerr);
-    apcmsg(name);
+    reporterror(nerr);
+    reportpiece(name);
 }
 
 // 108 for a file that does not exist; true when it does not.
@@ -44,32 +45,32 @@ bool unusable(std::string_view name, bool regular, std::int32_t& nerr) {
     if (::stat(path.data(), &st) != 0) {
         if (errno == ENOENT || errno == ENOTDIR) return missing(name, nerr);
         failed(kMsgCreate, name, nerr);
-        apcmsg(errno == EACCES  ? "(Insufficient access rights.)"
-               : errno == ELOOP ? "(Too many levels of symbolic links.)"
-                                : "(System error occurred.)");
+        reportpiece(errno == EACCES  ? "(Insufficient access rights.)"
+                    : errno == ELOOP ? "(Too many levels of symbolic links.)"
+                                     : "(System error occurred.)");
         return true;
     }
     if (!regular || S_ISREG(st.st_mode)) return false;
     failed(kMsgCreate, name, nerr);
-    apcmsg(S_ISDIR(st.st_mode)    ? "(Not a regular file: a directory.)"
-           : S_ISFIFO(st.st_mode) ? "(Not a regular file: a FIFO.)"
-           : S_ISCHR(st.st_mode)  ? "(Not a regular file: a character device.)"
-           : S_ISBLK(st.st_mode)  ? "(Not a regular file: a block device.)"
-           : S_ISSOCK(st.st_mode) ? "(Not a regular file: a socket.)"
-                                  : "(Not a regular file.)");
+    reportpiece(S_ISDIR(st.st_mode)    ? "(Not a regular file: a directory.)"
+                : S_ISFIFO(st.st_mode) ? "(Not a regular file: a FIFO.)"
+                : S_ISCHR(st.st_mode)  ? "(Not a regular file: a character device.)"
+                : S_ISBLK(st.st_mode)  ? "(Not a regular file: a block device.)"
+                : S_ISSOCK(st.st_mode) ? "(Not a regular file: a socket.)"
+                                       : "(Not a regular file.)");
     return true;
 }
 
 void openfailed(std::string_view name, std::int32_t kind, std::int32_t& nerr) {
     failed(kMsgCreate, name, nerr);
-    apcmsg(kind == 1 ? "(Insufficient access rights.)" : "(System error occurred.)");
+    reportpiece(kind == 1 ? "(Insufficient access rights.)" : "(System error occurred.)");
 }
 
 void unitfailed(std::string_view name, std::int32_t status, std::int32_t& nerr) {
     failed(kMsgCreate, name, nerr);
-    apcmsg("(Fortran i/o error number =");
-    apimsg(status);
-    apcmsg(")");
+    reportpiece("(Fortran i/o error number =");
+    reportinteger(status);
+    reportpiece(")");
 }
 
 } // namespace
@@ -106,9 +107,9 @@ void zopen(std::int32_t& handle, std::string_view name, std::string_view ftype, 
             status = uopen(handle, name, "OLD", "DIRECT", "UNFORMATTED", recl, true);
         } else {
             failed(kMsgCreate, name, nerr);
-            apcmsg("(Bad value for file type =");
-            apcmsg(ftype);
-            apcmsg(")");
+            reportpiece("(Bad value for file type =");
+            reportpiece(ftype);
+            reportpiece(")");
             return;
         }
     }
@@ -130,8 +131,8 @@ void znfile(std::int32_t& handle, std::string_view name, std::string_view ftype,
         if (status != 0) unitfailed(name, status, nerr);
     } else {
         failed(kMsgCreate, name, nerr);
-        aplmsg("Bad value for file type = ");
-        apcmsg(ftype);
+        reportline("Bad value for file type = ");
+        reportpiece(ftype);
     }
 }
 
@@ -163,7 +164,7 @@ void zgtfun(std::int32_t& unit, std::int32_t& nerr) {
         if (!uconnected(unit)) return;
     unit = 0;
     nerr = kMsgNoUnit;
-    setmsg("ERROR", nerr);
+    reporterror(nerr);
 }
 
 void zbasename(std::span<char> dir, std::int32_t& nerr) {
@@ -171,14 +172,14 @@ void zbasename(std::span<char> dir, std::int32_t& nerr) {
     const char* value = std::getenv("KIVAUX");
     if (value == nullptr) { // the caller decides what that means; dir stays as it is
         nerr = kMsgNoKivaux;
-        setmsg("ERROR", nerr);
+        reporterror(nerr);
         return;
     }
     const std::string_view v(value);
     if (v.size() > dir.size()) { // never cut to another directory
         nerr = kMsgPathTooLong;
-        setmsg("ERROR", nerr);
-        apcmsg(v);
+        reporterror(nerr);
+        reportpiece(v);
         return;
     }
     fill(dir, v);

@@ -76,12 +76,6 @@ std::int64_t floordiv(std::int64_t a, std::int64_t b) {
     return a / b - (a % b != 0 && (a < 0) != (b < 0) ? 1 : 0);
 }
 
-// Days from 1970-01-01 to January 1 of year, proleptic Gregorian.
-std::int64_t yearstart(std::int64_t year) {
-    const std::int64_t y = year - 1;
-    return 365 * (year - 1970) + floordiv(y, 4) - floordiv(y, 100) + floordiv(y, 400) - 477;
-}
-
 bool auxvalue(std::int32_t aux, const CmHdr& h, const KmHdr& k, std::string_view file,
               std::string& out) {
     switch (aux) {
@@ -181,17 +175,17 @@ bool showinstant(const CmHdr& h, float seconds, std::string& out) {
     // The reference fields reach no further than about 1e23 microseconds from 1970, so
     // beyond 1e30 no year shown is reached; NaN and infinities are refused here too.
     if (!(std::fabs(micros) <= 1e30)) return false;
-    Micros t = yearstart(h.n(nslot::NZYEAR)) + h.n(nslot::NZJDAY) - 1;
+    Micros t = daysfromepoch(h.n(nslot::NZYEAR)) + h.n(nslot::NZJDAY) - 1;
     t = ((t * 24 + h.n(nslot::NZHOUR)) * 60 + h.n(nslot::NZMIN)) * 60 + h.n(nslot::NZSEC);
     t = (t * 1000 + h.n(nslot::NZMSEC)) * 1000 + static_cast<Micros>(micros);
-    if (t < Micros{yearstart(0)} * kDayMicros || t >= Micros{yearstart(10000)} * kDayMicros)
+    if (t < Micros{daysfromepoch(0)} * kDayMicros || t >= Micros{daysfromepoch(10000)} * kDayMicros)
         return false;
     const auto us = static_cast<std::int64_t>(t);
     const std::int64_t day = floordiv(us, kDayMicros), inday = us - day * kDayMicros;
     std::int32_t year = 0, jday = 0;
     gregorian(day, year, jday);
     const std::int64_t yday = jday - 1;
-    const bool leap = yearstart(year + 1) - yearstart(year) == 366;
+    const bool leap = daysfromepoch(year + 1) - daysfromepoch(year) == 366;
     std::int64_t month = 1;
     auto before = [&](std::int64_t m) { return kDaysBefore[m - 1] + (leap && m > 2 ? 1 : 0); };
     while (month < 12 && yday >= before(month + 1)) ++month;

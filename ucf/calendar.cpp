@@ -31,6 +31,11 @@ std::int32_t clamp32(i64 v) {
     return static_cast<std::int32_t>(v < lo ? lo : (v > hi ? hi : v));
 }
 
+// Quotient rounded toward minus infinity (b > 0).
+i64 floordiv(i64 a, i64 b) {
+    return a / b - (a % b < 0 ? 1 : 0);
+}
+
 // Truncate a float toward zero into a 64-bit integer without undefined
 // behaviour: NaN counts as 0, huge values saturate.
 i64 trunc64(float x) {
@@ -116,6 +121,13 @@ void gregorian(std::int64_t days, std::int32_t& year, std::int32_t& jday) {
     const i64 jan1 = e2 * 146097 + yoe2 * 365 + yoe2 / 4 - yoe2 / 100 + 306 - 719468;
     year = static_cast<std::int32_t>(y);
     jday = static_cast<std::int32_t>(days - jan1 + 1);
+}
+
+// Leap days before year counted from year 1, less the 477 before 1970; 64 bits
+// hold 366 times any 32-bit year.
+std::int64_t daysfromepoch(std::int32_t year) {
+    const i64 y = i64{year} - 1;
+    return 365 * (i64{year} - 1970) + floordiv(y, 4) - floordiv(y, 100) + floordiv(y, 400) - 477;
 }
 
 } // namespace kivf

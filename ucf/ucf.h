@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 
 namespace kivf {
 
@@ -30,5 +31,14 @@ void incdat(std::int32_t year, std::int32_t day, std::int32_t ndays, std::int32_
 // Days since 1970-01-01 to year and day of year in the Gregorian calendar,
 // century rule included (unlike the arrays above); year 0 is 1 BC.
 void gregorian(std::int64_t days, std::int32_t& year, std::int32_t& jday);
+
+// Days from 1970-01-01 to January 1 of year in the same calendar (negative
+// before 1970), exact for every year.
+std::int64_t daysfromepoch(std::int32_t year);
+
+// Write value in decimal, right-justified over the whole field, a minus sign
+// before the digits of a negative value; asterisks over the field when it does
+// not fit.
+void formatinteger(std::int32_t value, std::span<char> field);
 
 } // namespace kivf
