@@ -106,7 +106,7 @@ void one(std::string_view line, std::int32_t lineno) {
 
     if (got == Decoded::refused) {
         FUZZ_CHECK(cmmsg.msgnum == want.msg);
-        FUZZ_CHECK(cmmsg.msgnum >= 2001 && cmmsg.msgnum <= 2012);
+        FUZZ_CHECK(cmmsg.msgnum >= kMsgDlgFewTokens && cmmsg.msgnum <= kMsgDlgCutPath);
         FUZZ_CHECK(cmmsg.msgtype == 1);
         const std::string& text = catalogue.at(want.msg);
         const std::string_view l1 = kmmsg.msgline[0].used();
@@ -158,7 +158,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         if (n && !catalogue.count(*n))
             catalogue[*n] = std::string(l.substr(5, usedlen(l.substr(5))));
     }
-    for (std::int32_t m = 2001; m <= 2011; ++m)
+    for (std::int32_t m = kMsgDlgFewTokens; m <= kMsgDlgNotWritten; ++m)
         if (!catalogue.count(m) || cmmsg.ncatmsg == 0) std::abort(); // catalogue not found
     return 0;
 }
