@@ -67,10 +67,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t len = 116 + (mode >> 3) % 16;
         dir = base + "/";
         dir.resize(len, 'x');
-        want = len + 9 <= 128 ? 108 : 916;
+        want = len + 9 <= 128 ? kMsgFileMissing : kMsgPathTooLong;
     } else if (mode % 8 == 6) {
         dir = base + "/missing";
-        want = 108;
+        want = kMsgFileMissing;
     } else {
         std::FILE* f = std::fopen((auxok + "/messages").c_str(), "wb");
         if (f == nullptr) std::abort();
@@ -89,14 +89,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         for (std::size_t i = 0;; ++i) {
             if (model.size() >= 400) {
-                want = 919; // tested before every read, end of file too
+                want = kMsgCatalogueFull; // tested before every read, end of file too
                 break;
             }
             if (i == lines.size()) break;
             const std::string rec = padded(lines[i], 165);
             const auto num = integer(std::string_view(rec).substr(0, 4), true);
             if (!num) {
-                want = 100;
+                want = kMsgCatalogueLine;
                 break;
             }
             model.push_back({*num, rec.substr(5)});
@@ -107,8 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::int32_t nerr = -1;
     kivmsg(nerr);
 
-    FUZZ_CHECK(nerr == 0 || nerr == 100 || nerr == 108 || nerr == 101 || nerr == 919 ||
-               nerr == 916);
+    FUZZ_CHECK(nerr == 0 || nerr == kMsgCatalogueLine || nerr == kMsgFileMissing ||
+               nerr == kMsgCreate || nerr == kMsgCatalogueFull || nerr == kMsgPathTooLong);
     FUZZ_CHECK(nerr == want);
     FUZZ_CHECK(cmmsg.ncatmsg >= 0 && cmmsg.ncatmsg <= 400);
     FUZZ_CHECK(cmmsg.ncatmsg == static_cast<std::int32_t>(model.size()));

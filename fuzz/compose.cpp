@@ -32,15 +32,15 @@ std::string outfile;
 // Catalogue loaded once: duplicates, a full-width text, a NUL inside a text,
 // a blank one.
 const std::vector<std::pair<std::int32_t, std::string>> kCatalogue = {
-    {100, "Catalogue line could not be read"},
-    {108, "File does not exist:"},
-    {108, "second text of 108, never found"},
-    {2001, std::string(160, 'L')},
+    {kMsgCatalogueLine, "Catalogue line could not be read"},
+    {kMsgFileMissing, "File does not exist:"},
+    {kMsgFileMissing, "second text of 108, never found"},
+    {kMsgDlgFewTokens, std::string(160, 'L')},
     {5, "five"},
     {0, ""},
     {-3, std::string("ab\0cd", 5)},
-    {1337, std::string(149, 'w')},
-    {919, std::string(150, 'x')},
+    {kMsgNoSuchField, std::string(149, 'w')},
+    {kMsgCatalogueFull, std::string(150, 'x')},
 };
 
 CmMsg cmsaved;
@@ -153,7 +153,7 @@ struct Model {
     void set(std::string_view type, std::int32_t num) {
         clr();
         typ(type);
-        if (num >= 100) apc(padded(lookup(num), kMsgLineLen));
+        if (num >= kFirstCatalogued) apc(padded(lookup(num), kMsgLineLen));
         msgnum = num;
     }
     void api(std::int32_t v) {
@@ -225,11 +225,11 @@ std::string text(Input& in) {
 }
 
 std::int32_t number(Input& in) {
+    // clang-format off
     static constexpr std::array<std::int32_t, 16> some = {
-        0,         5,      99,   100,  108,
-        919,       999,    1000, 1337, 2001,
-        99999,     100000, -3,   -100, -2147483647 - 1,
-        2147483647};
+        0, 5, 99, kFirstCatalogued, kMsgFileMissing, kMsgCatalogueFull, 999, 1000, kMsgNoSuchField,
+        kMsgDlgFewTokens, 99999, 100000, -3, -100, -2147483647 - 1, 2147483647};
+    // clang-format on
     const std::uint8_t how = in.u8();
     return how & 1 ? in.i32() : some[(how >> 1) % some.size()];
 }

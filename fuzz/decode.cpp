@@ -40,30 +40,30 @@ struct Expect {
 // The outcome an independent reading of the line predicts.
 Expect predict(std::string_view in, std::string_view line, const std::vector<Token>& toks) {
     if (in.find_first_not_of(' ') == std::string_view::npos) return {Decoded::blank, 0};
-    if (in.find('\0') != std::string_view::npos) return {Decoded::refused, wfdx::kMsgNul};
-    if (toks.size() < 16) return {Decoded::refused, wfdx::kMsgFewTokens};
+    if (in.find('\0') != std::string_view::npos) return {Decoded::refused, kMsgDlgNul};
+    if (toks.size() < 16) return {Decoded::refused, kMsgDlgFewTokens};
     auto tok = [&](std::size_t j) { return in.substr(toks[j - 1].pos, toks[j - 1].len); };
     // Token 1: digits only, year and day by position, the day 1 to 366.
     const std::string t1 = padded(tok(1), 7);
     const auto day = integer(std::string_view(t1).substr(4, 3), true);
     if (tok(1).find_first_not_of("0123456789") != std::string_view::npos ||
         !integer(std::string_view(t1).substr(0, 4), true) || !day || *day < 1 || *day > 366)
-        return {Decoded::refused, wfdx::kMsgNotNumber};
+        return {Decoded::refused, kMsgDlgNotNumber};
     const auto start = freeform(tok(2));
     if (!start || std::isinf(std::strtod(start->c_str(), nullptr)))
-        return {Decoded::refused, wfdx::kMsgNotNumber};
+        return {Decoded::refused, kMsgDlgNotNumber};
     if (!(std::fabs(std::strtod(start->c_str(), nullptr)) < 9007199254.0))
-        return {Decoded::refused, wfdx::kMsgTime};
+        return {Decoded::refused, kMsgDlgTime};
     const auto npts = integer(tok(5), false);
-    if (!npts) return {Decoded::refused, wfdx::kMsgNotNumber};
-    if (*npts < 0 || *npts > wfdx::kMaxPts) return {Decoded::refused, wfdx::kMsgCount};
+    if (!npts) return {Decoded::refused, kMsgDlgNotNumber};
+    if (*npts < 0 || *npts > wfdx::kMaxPts) return {Decoded::refused, kMsgDlgCount};
     const auto rate = freeform(tok(6));
     if (!rate || std::isinf(std::strtof(rate->c_str(), nullptr)))
-        return {Decoded::refused, wfdx::kMsgNotNumber};
+        return {Decoded::refused, kMsgDlgNotNumber};
     if (toks[15].pos + toks[15].len == wfdx::kLineLen && line.size() > wfdx::kLineLen &&
         line[wfdx::kLineLen] != ' ')
-        return {Decoded::refused, wfdx::kMsgCutPath};
-    if (toks[15].len > wfdx::kTokenLen) return {Decoded::refused, wfdx::kMsgLongPath};
+        return {Decoded::refused, kMsgDlgCutPath};
+    if (toks[15].len > wfdx::kTokenLen) return {Decoded::refused, kMsgDlgLongPath};
     return {Decoded::ok, 0};
 }
 
@@ -91,7 +91,7 @@ void one(std::string_view line, std::int32_t lineno) {
 
     // Slots of this record hold its tokens, cut or padded; later slots are
     // untouched (blank and NUL records stop before the slots).
-    const std::size_t filled = want.result == Decoded::blank || want.msg == wfdx::kMsgNul
+    const std::size_t filled = want.result == Decoded::blank || want.msg == kMsgDlgNul
                                    ? 0
                                    : std::min<std::size_t>(toks.size(), 30);
     for (std::size_t k = 0; k < wfdx::kTokens; ++k) {
@@ -106,7 +106,7 @@ void one(std::string_view line, std::int32_t lineno) {
 
     if (got == Decoded::refused) {
         FUZZ_CHECK(cmmsg.msgnum == want.msg);
-        FUZZ_CHECK(cmmsg.msgnum >= 2001 && cmmsg.msgnum <= 2012);
+        FUZZ_CHECK(cmmsg.msgnum >= kMsgDlgFewTokens && cmmsg.msgnum <= kMsgDlgCutPath);
         FUZZ_CHECK(cmmsg.msgtype == 1);
         const std::string& text = catalogue.at(want.msg);
         const std::string_view l1 = kmmsg.msgline[0].used();
@@ -158,7 +158,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         if (n && !catalogue.count(*n))
             catalogue[*n] = std::string(l.substr(5, usedlen(l.substr(5))));
     }
-    for (std::int32_t m = 2001; m <= 2011; ++m)
+    for (std::int32_t m = kMsgDlgFewTokens; m <= kMsgDlgNotWritten; ++m)
         if (!catalogue.count(m) || cmmsg.ncatmsg == 0) std::abort(); // catalogue not found
     return 0;
 }

@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(msr->numsamples <= capacity(encoding, room) && d.rounded >= 0);
         FUZZ_CHECK(msr->samprate > 0 && std::isnormal(static_cast<float>(1 / msr->samprate)));
     } else {
-        FUZZ_CHECK(d.number >= 2032 && !d.why.empty() && d.why.front() == '(' &&
+        FUZZ_CHECK(d.number >= kMsgBatchRate && !d.why.empty() && d.why.front() == '(' &&
                    d.why.back() == ')');
     }
     ::munmap(base, mapped);

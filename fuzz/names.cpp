@@ -58,9 +58,9 @@ void fuzzcrname(Input& in) {
         const char d = delim.empty() ? ' ' : delim[0];
         FUZZ_CHECK(got == padded(path.substr(0, a) + d + name.substr(0, b), plen));
     } else {
-        FUZZ_CHECK(nerr == 916);
+        FUZZ_CHECK(nerr == kMsgPathTooLong);
         FUZZ_CHECK(got == path);
-        FUZZ_CHECK(cmmsg.msgnum == 916);
+        FUZZ_CHECK(cmmsg.msgnum == kMsgPathTooLong);
     }
 }
 

@@ -124,7 +124,7 @@ struct Reading {
     }
     void endgarbage() {
         if (garbage.from >= 0 && anyrecord)
-            refuse(kMsgGarbage, garbage.from, "(" + std::to_string(garbage.bytes) + " bytes)");
+            refuse(kMsgMsGarbage, garbage.from, "(" + std::to_string(garbage.bytes) + " bytes)");
         if (anyrecord) garbage = {};
     }
     // The file refused as a whole: its caller lets go of what was read.
@@ -146,7 +146,7 @@ bool Reading::record(int len) {
     } else if (d.kind == Decoded::refused) {
         refuse(d.number, at, d.why);
     } else if (heldalready(list, msr)) {
-        note(kMsgRecordRepeat, at, "(" + std::to_string(msr->numsamples) + " samples)");
+        note(kMsgMsRecordRepeat, at, "(" + std::to_string(msr->numsamples) + " samples)");
     } else {
         got.rounded += d.rounded;
         const std::uint64_t need = held + static_cast<std::uint64_t>(msr->numsamples) * 4;
@@ -163,14 +163,14 @@ bool Reading::record(int len) {
                 need > budget ? "more than " + std::to_string(need >> 20) + " MB of samples; " +
                                     std::to_string(budget >> 20) + " MB available"
                               : (said.empty() ? "no memory" : said);
-            Message(kMsgMemory) << file << "(" + why + ")";
+            Message(kMsgMsMemory) << file << "(" + why + ")";
             return false;
         }
         held = need;
         ++got.records;
     }
     if (std::string more = takelogged(); !more.empty() && as.notes)
-        Message(kMsgLibrary, "NOTE") << byteat(file, at) << more;
+        Message(kMsgMsLibrary, "NOTE") << byteat(file, at) << more;
     return true;
 }
 
@@ -196,19 +196,19 @@ FileRead readfile(int fd, std::string_view file, MSTraceList* list, const ReadAs
         r.anyrecord = true;
         r.endgarbage();
         if (const int next = nextinside(r.feed, len); next > 0) {
-            r.refuse(kMsgLength, at,
+            r.refuse(kMsgMsLength, at,
                      "(" + std::to_string(len) + " bytes; the next begins at byte " +
                          std::to_string(at + next) + ")");
             r.feed.skip(static_cast<std::size_t>(next));
             continue;
         }
         if (len > MAXRECLEN) { // none of libmseed's; what follows is looked through
-            r.refuse(kMsgLength, at, overlong(len));
+            r.refuse(kMsgMsLength, at, overlong(len));
             r.feed.skip(1);
             continue;
         }
         if (len == 0 || len > avail) { // only the end of the file can cut a record short
-            r.refuse(kMsgCut, at,
+            r.refuse(kMsgMsCut, at,
                      "(" + std::to_string(avail) + " bytes" +
                          (len > 0 ? " of " + std::to_string(len) : "") + ")");
             r.feed.skip(static_cast<std::size_t>(avail));
@@ -227,13 +227,13 @@ FileRead readfile(int fd, std::string_view file, MSTraceList* list, const ReadAs
     }
     r.got.bytes = r.feed.offset() + static_cast<std::int64_t>(r.feed.avail());
     if (r.feed.err() != 0) {
-        Message(kMsgUnread) << file << std::strerror(r.feed.err());
+        Message(kMsgMsUnread) << file << std::strerror(r.feed.err());
         r.refusewhole();
     } else if (!r.anyrecord && r.garbage.from >= 0) {
-        Message(kMsgNotMseed) << file;
+        Message(kMsgMsNotMseed) << file;
         r.refusewhole();
     } else if (!r.anyrecord && as.notes) {
-        Message(kMsgEmpty, "NOTE") << file;
+        Message(kMsgMsEmpty, "NOTE") << file;
     }
     r.endgarbage();
     return r.got;

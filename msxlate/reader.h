@@ -7,6 +7,7 @@
 // the file and the byte offset; the rest of the file goes on.
 #pragma once
 
+#include "bot/numbers.h"
 #include "msxlate/record.h"
 #include "wfdxlate/report.h"
 
@@ -16,29 +17,6 @@
 #include <string_view>
 
 namespace kivf::msx {
-
-// Message numbers of msxlate (texts in the catalogue).
-enum MsMsg : std::int32_t {
-    kMsgSkipped = 2050,      // a record holds no time series (a note)
-    kMsgDecode = 2051,       // a record cannot be decoded
-    kMsgGarbage = 2052,      // bytes between records are not miniSEED
-    kMsgCut = 2053,          // the last record is cut short
-    kMsgNotMseed = 2054,     // no record in the whole file
-    kMsgUnread = 2055,       // the file cannot be opened or read
-    kMsgMemory = 2056,       // the file's samples would not fit in memory
-    kMsgName = 2057,         // codes unfit for a file name
-    kMsgRepeat = 2058,       // output name already written in this run
-    kMsgWrite = 2059,        // the KIV file was not written
-    kMsgClobber = 2060,      // the output would replace an input of this run
-    kMsgTooLong = 2061,      // more samples than a KIV file holds
-    kMsgRange = 2062,        // a float64 sample beyond the float range
-    kMsgLibrary = 2063,      // something libmseed said that ours do not (a note)
-    kMsgEmpty = 2064,        // an empty file (a note)
-    kMsgRepeated = 2065,     // a segment whose samples another holds (a note)
-    kMsgCount = 2066,        // a sample count beyond the room in its record
-    kMsgLength = 2067,       // a stated record length past the next record
-    kMsgRecordRepeat = 2068, // a record whose samples are all read already (a note)
-};
 
 // What reading one file found.
 struct FileRead {

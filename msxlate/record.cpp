@@ -17,7 +17,6 @@
 namespace kivf::msx {
 
 using wfdx::checkrate;
-using wfdx::kMsgRate;
 using wfdx::kOverflowWhy;
 using wfdx::Rate;
 
@@ -119,7 +118,7 @@ std::int64_t capacity(int encoding, std::int64_t room) {
 Decoded decoderecord(const char* bytes, int len, MSRecord*& msr) {
     Decoded d;
     if (len > MAXRECLEN) { // not one of libmseed's
-        d.number = kMsgLength;
+        d.number = kMsgMsLength;
         d.why = overlong(len);
         return d;
     }
@@ -129,14 +128,14 @@ Decoded decoderecord(const char* bytes, int len, MSRecord*& msr) {
         // libmseed's own words say why; its error code when it said nothing.
         d.why = takelogged();
         if (rc == MS_NOERROR && d.why.empty()) return false;
-        d.number = kMsgDecode;
+        d.number = kMsgMsDecode;
         d.why = "(" + (d.why.empty() ? std::string(ms_errorstr(rc)) : d.why) + ")";
         return true;
     };
     // libmseed reads as far as the record's own length says, not the length
     // given: a record is taken only at the length it states, when it does.
     if (const int stated = ms_detect(rec, len); stated > 0 && stated != len) {
-        d.number = kMsgLength;
+        d.number = kMsgMsLength;
         d.why = "(" + std::to_string(stated) + " bytes stated; " + std::to_string(len) + " there)";
         return d;
     }
@@ -148,7 +147,7 @@ Decoded decoderecord(const char* bytes, int len, MSRecord*& msr) {
     const std::int64_t room = len - std::int64_t{msr->fsdh->data_offset},
                        fits = capacity(encoding, room);
     if (fits >= 0 && msr->samplecnt > fits) {
-        d.number = kMsgCount;
+        d.number = kMsgMsCount;
         d.why = "(" + std::to_string(msr->samplecnt) + " samples; room for " +
                 std::to_string(fits) + " in its " +
                 std::to_string(std::max<std::int64_t>(room, 0)) + " bytes of data)";
@@ -160,24 +159,24 @@ Decoded decoderecord(const char* bytes, int len, MSRecord*& msr) {
                        : msr->samplecnt == 0  ? "(no samples)"
                        : msr->samprate == 0.0 ? "(sampling rate 0)"
                                               : nullptr;
-    if (none != nullptr) return {Decoded::note, kMsgSkipped, none};
+    if (none != nullptr) return {Decoded::note, kMsgMsSkipped, none};
     float interval = 0;
     const Rate rate = checkrate(msr->samprate, msr->samplecnt, interval);
     if (msr->numsamples != msr->samplecnt) {
-        d.number = kMsgDecode;
+        d.number = kMsgMsDecode;
         d.why = "(decoded " + std::to_string(msr->numsamples) + " of " +
                 std::to_string(msr->samplecnt) + " samples)";
     } else if (rate != Rate::ok) {
-        d.number = kMsgRate;
+        d.number = kMsgBatchRate;
         d.why = ratetext(msr->samprate) +
                 (rate == Rate::overflows ? " " + std::string(kOverflowWhy) : "");
     } else if (static_cast<double>(msr->samplecnt - 1) / msr->samprate * HPTMODULUS >= 0x1p61) {
         // Its end a time no 64-bit microsecond count can be sure to hold.
-        d.number = kMsgRate;
+        d.number = kMsgBatchRate;
         d.why = ratetext(msr->samprate) + " (its samples would span over 70,000 years)";
     } else if (d.rounded = tofloats(msr->datasamples, msr->numsamples, msr->sampletype);
                d.rounded < 0) {
-        d.number = kMsgRange;
+        d.number = kMsgMsRange;
         d.why = "(float64)";
     } else {
         d.kind = Decoded::samples;

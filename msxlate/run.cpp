@@ -98,9 +98,9 @@ void summary(const Run& run) {
 bool convertsegment(Run& run, int fileno, const Segment& s) {
     const std::string_view file = run.out.files[fileno];
     if (!nameable(s.id)) {
-        Message(kMsgName) << file
-                          << "'" + std::string(s.id->network) + "." + s.id->station + "." +
-                                 s.id->location + "." + s.id->channel + "'";
+        Message(kMsgMsName) << file
+                            << "'" + std::string(s.id->network) + "." + s.id->station + "." +
+                                   s.id->location + "." + s.id->channel + "'";
         return false;
     }
     const Start start = splittime(s.seg->starttime);
@@ -108,21 +108,21 @@ bool convertsegment(Run& run, int fileno, const Segment& s) {
     outname(s.id, start, name);
     const std::string shown = outpath(run.out, name.data());
     if (const std::uint64_t first = run.out.written.find(name.data()); first != 0) {
-        Message(kMsgRepeat) << file << shown << "first written by"
-                            << std::string_view(run.out.files[first - 1]);
+        Message(kMsgMsRepeat) << file << shown << "first written by"
+                              << std::string_view(run.out.files[first - 1]);
         return false;
     }
     if (clobbers(run.out, name.data(), FileId{}) != 0) {
-        Message(kMsgClobber) << file << shown;
+        Message(kMsgMsClobber) << file << shown;
         return false;
     }
     if (s.seg->numsamples > INT_MAX) {
-        Message(kMsgTooLong) << file << shown
-                             << "(" + std::to_string(s.seg->numsamples) + " samples)";
+        Message(kMsgMsTooLong) << file << shown
+                               << "(" + std::to_string(s.seg->numsamples) + " samples)";
         return false;
     }
     if (!run.out.written.room()) {
-        Message(kMsgMemory) << file << shown << "(no memory left for the names written)";
+        Message(kMsgMsMemory) << file << shown << "(no memory left for the names written)";
         return false;
     }
     if (run.opt.dry) {
@@ -133,7 +133,7 @@ bool convertsegment(Run& run, int fileno, const Segment& s) {
         static KmHdr khdr;
         fillheader(s, start, hdr, khdr);
         if (const int err = writeout(run.out, name.data(), hdr, khdr, floats(s.seg)); err != 0) {
-            Message(kMsgWrite) << file << shown << std::strerror(err);
+            Message(kMsgMsWrite) << file << shown << std::strerror(err);
             return false;
         }
     }
@@ -148,9 +148,9 @@ void noterepeat(const Run& run, int fileno, const Segment& s, const Segment& in)
     OutName name{}, kept{};
     outname(s.id, splittime(s.seg->starttime), name);
     outname(in.id, splittime(in.seg->starttime), kept);
-    Message(kMsgRepeated, "NOTE") << std::string_view(run.out.files[fileno]) << name.data()
-                                  << "(" + std::to_string(s.seg->numsamples) + " samples) in"
-                                  << outpath(run.out, kept.data());
+    Message(kMsgMsRepeated, "NOTE") << std::string_view(run.out.files[fileno]) << name.data()
+                                    << "(" + std::to_string(s.seg->numsamples) + " samples) in"
+                                    << outpath(run.out, kept.data());
 }
 
 // Open a file named on the command line: a regular file, FIFO or the like,
@@ -165,8 +165,8 @@ int openinput(const char* file) {
     const char* device = err == 0 ? devicewhy(fd) : nullptr;
     if (err == 0 && device == nullptr) return fd;
     if (fd >= 0) ::close(fd);
-    Message(kMsgUnread) << std::string_view(file)
-                        << (device != nullptr ? device : std::strerror(err));
+    Message(kMsgMsUnread) << std::string_view(file)
+                          << (device != nullptr ? device : std::strerror(err));
     return -1;
 }
 
@@ -238,7 +238,7 @@ int run(int argc, char** argv) {
     if (!run.opt.outdir.empty()) {
         run.out.dir = run.opt.outdir;
         if (const int err = openoutdir(run.out, !run.opt.dry); err != 0) {
-            Message(kMsgOutdir) << run.opt.outdir << std::strerror(err);
+            Message(kMsgBatchOutdir) << run.opt.outdir << std::strerror(err);
             return 1;
         }
     }
@@ -249,7 +249,7 @@ int run(int argc, char** argv) {
     for (int f = 0; f < run.opt.nfiles; ++f) failed = !convertfile(run, f) || failed;
     tick(run.progress, true);
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        Message{kMsgLost};
+        Message{kMsgDlgLost};
         failed = true;
     }
     if (!run.opt.quiet) summary(run);

@@ -1,11 +1,17 @@
 // Writes kivcat.m, the vocabulary kivread and kivwrite share, from the library's
 // own catalogue and header constants, so that the Octave functions never name a
-// field the library does not know. Run at build time:
+// field the library does not know; and the messages kivread raises, their error
+// identifiers from the table of message numbers and their texts from the
+// catalogue compiled into the library, so that Octave says what the library
+// says. Run at build time:
 //   kivcatgen kivcat.m.in private/kivcat.m
 // The template's line @CATALOGUE@ becomes the assignments, at its indentation.
+#include "bot/numbers.h"
 #include "dff/dff.h"
+#include "msg/msg.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -47,7 +53,33 @@ void cell(std::ostream& out, const std::string& indent, std::string_view field,
     out << line << '\n';
 }
 
-void catalogue(std::ostream& out, const std::string& indent) {
+// The catalogue text of a number as loaded, without its trailing blanks; empty when the
+// catalogue lacks it (getmsg would make up a text).
+std::string_view cattext(std::int32_t number) {
+    for (std::int32_t k = 0; k < cmmsg.ncatmsg; ++k)
+        if (cmmsg.catnum[static_cast<std::size_t>(k)] == number)
+            return kmmsg.cattext[static_cast<std::size_t>(k)].used();
+    return {};
+}
+
+// "cat.msg.<name>.id = '<identifier>';" and ".text" for every message that has an Octave
+// identifier; false, with the number said, for one without a catalogue text.
+bool messages(std::ostream& out, const std::string& indent) {
+    for (const MsgEntry& e : kMsgTable) {
+        if (*e.octave == '\0') continue;
+        const std::string_view text = cattext(e.number);
+        if (text.empty()) {
+            std::cerr << "kivcatgen: message " << e.number << " has no catalogue text\n";
+            return false;
+        }
+        const std::string at = indent + "cat.msg." + e.name;
+        out << at << ".id = " << quoted(e.octave) << ";\n"
+            << at << ".text = " << quoted(text) << ";\n";
+    }
+    return true;
+}
+
+bool catalogue(std::ostream& out, const std::string& indent) {
     cell(out, indent, "F", names(kmlhf.kfhdr));
     cell(out, indent, "N", names(kmlhf.knhdr));
     cell(out, indent, "I", names(kmlhf.kihdr));
@@ -60,6 +92,7 @@ void catalogue(std::ostream& out, const std::string& indent) {
     out << indent << "cat.undef = " << kUndfInt << ";\n"
         << indent << "cat.undeftxt = " << quoted(kUndfTxt) << ";\n"
         << indent << "cat.version = " << kCurHver << ";\n";
+    return messages(out, indent);
 }
 
 } // namespace
@@ -70,6 +103,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     inilhf();
+    ::unsetenv("KIVAUX"); // the texts compiled in, whatever directory the build runs with
+    inimsg();
     std::ifstream in(argv[1]);
     std::ostringstream text;
     int markers = 0;
@@ -79,7 +114,7 @@ int main(int argc, char** argv) {
             text << line << '\n';
         } else {
             ++markers;
-            catalogue(text, line.substr(0, at));
+            if (!catalogue(text, line.substr(0, at))) return 1;
         }
     }
     if (!in.eof() || markers != 1) {

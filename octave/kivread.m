@@ -46,43 +46,44 @@ function [y, hdr, x] = kivread (file)
   if (nargin != 1 || ! ischar (file) || rows (file) != 1)
     error ('kivread:usage', 'Usage: [y, hdr, x] = kivread (file), file a name');
   end
-  nonul (file, 'kivread:open', 'KIV file cannot be opened: %s (The name holds a NUL character.)');
+  % The library's messages (from kivcat), each an identifier and a catalogue text; the text goes
+  % in as an argument so that nothing in it is taken for a format.
+  c = kivcat ();
+  m = c.msg;
+  nonul (file, m.KivOpen.id, '%s %s (The name holds a NUL character.)', m.KivOpen.text);
 
   [st, err, msg] = stat (file);
   missing = err != 0 && errno () == errno ('ENOENT');   % read at once, before anything resets it
   if (missing)
-    error ('kivread:missing', 'KIV file does not exist: %s', file);
+    error (m.KivMissing.id, '%s %s', m.KivMissing.text, file);
   elseif (err != 0)
-    error ('kivread:open', 'KIV file cannot be opened: %s (%s)', file, msg);
+    error (m.KivOpen.id, '%s %s (%s)', m.KivOpen.text, file, msg);
   elseif (! S_ISREG (st.mode))
-    error ('kivread:open', 'KIV file cannot be opened: %s (Not a plain file.)', file);
+    error (m.KivOpen.id, '%s %s (Not a plain file.)', m.KivOpen.text, file);
   end
-  c = kivcat ();
   [fid, msg] = fopen (file, 'r');
   if (fid < 0)
-    error ('kivread:open', 'KIV file cannot be opened: %s (%s)', file, msg);
+    error (m.KivOpen.id, '%s %s (%s)', m.KivOpen.text, file, msg);
   end
   sz = st.size;
-  short = 'Truncated or not a KIV file: shorter than the 632-byte header';
   unwind_protect
     % Up to NVHDR, its last byte v, a file can be told from another.
     v = 4 * c.at.NVHDR;
     if (sz < v)
-      error ('kivread:short', [short, ': %s (%d bytes)'], file, sz);
+      error (m.KivShort.id, '%s %s (%d bytes)', m.KivShort.text, file, sz);
     end
     want = min (sz, c.bytes);
     raw = fread (fid, want, '*uint8');
     if (numel (raw) != want)
-      error ('kivread:read', 'KIV file header cannot be read: %s', file);
+      error (m.KivRead.id, '%s %s', m.KivRead.text, file);
     end
     nvhdr = typecast (raw(v-3:v), 'int32');
     swapped = nvhdr != c.version;
     if (swapped && swapbytes (nvhdr) != c.version)
-      error ('kivread:notkiv', ...
-             'Not a KIV file: no header version 6 at byte 304 in either byte order: %s', file);
+      error (m.KivNotKiv.id, '%s %s', m.KivNotKiv.text, file);
     end
     if (sz < c.bytes)
-      error ('kivread:short', [short, ': %s (%d bytes)'], file, sz);
+      error (m.KivShort.id, '%s %s (%d bytes)', m.KivShort.text, file, sz);
     end
 
     words = typecast (raw(1:4 * numel (c.numeric)), 'uint32');
@@ -93,15 +94,12 @@ function [y, hdr, x] = kivread (file)
     npts = ints(c.at.NPTS);
     leven = ints(c.at.LEVEN) != 0;
     if (npts < 0)
-      error ('kivread:npts', ...
-             'KIV file sample count NPTS is undefined or negative: %s (NPTS = %d)', file, npts);
+      error (m.KivNpts.id, '%s %s (NPTS = %d)', m.KivNpts.text, file, npts);
     end
     expect = c.bytes + npts * (4 + 4 * ! leven);
     if (sz != expect)
-      error ('kivread:size', ...
-             ['KIV file size does not match NPTS and LEVEN: %s ', ...
-              '(%d bytes, expected %d for NPTS = %d and LEVEN %s)'], ...
-             file, sz, expect, npts, merge (leven, 'true', 'false'));
+      error (m.KivSize.id, '%s %s (%d bytes, expected %d for NPTS = %d and LEVEN %s)', ...
+             m.KivSize.text, file, sz, expect, npts, merge (leven, 'true', 'false'));
     end
 
     % This machine's order, or the other one.
@@ -116,7 +114,7 @@ function [y, hdr, x] = kivread (file)
       x = fread (fid, npts, 'float32=>double', 0, arch)(:);
     end
     if (numel (y) != npts || (nargout > 2 && ! leven && numel (x) != npts))
-      error ('kivread:read', 'KIV file samples cannot be read: %s', file);
+      error (m.KivData.id, '%s %s', m.KivData.text, file);
     end
   unwind_protect_cleanup
     fclose (fid);

@@ -136,9 +136,10 @@ TEST(MsxDecode, ACountBeyondWhatTheDataHoldsIsRefusedAndNothingPastTheRecordIsRe
             const Fenced f(rec);
             const Decoded d = decoderecord(f.at(512), 512, msr);
             EXPECT_EQ(std::pair(d.kind, d.number),
-                      n > count         ? std::pair(Decoded::refused, std::int32_t{kMsgCount})
-                      : enc == DE_ASCII ? std::pair(Decoded::note, std::int32_t{kMsgSkipped})
-                                        : std::pair(Decoded::samples, std::int32_t{0}))
+                      n > count ? std::pair(Decoded::refused, std::int32_t{kivf::kMsgMsCount})
+                      : enc == DE_ASCII
+                          ? std::pair(Decoded::note, std::int32_t{kivf::kMsgMsSkipped})
+                          : std::pair(Decoded::samples, std::int32_t{0}))
                 << n << d.why;
             if (d.kind == Decoded::samples) {
                 EXPECT_EQ(std::pair(msr->numsamples, floats3(msr)),
@@ -147,13 +148,14 @@ TEST(MsxDecode, ACountBeyondWhatTheDataHoldsIsRefusedAndNothingPastTheRecordIsRe
         }
         // Data starting at the record's end: no room for even one sample.
         rec[30] = 0, rec[31] = 1, rec[44] = 2, rec[45] = 0;
-        EXPECT_EQ(decoderecord(Fenced(rec).at(512), 512, msr).number, kMsgCount);
+        EXPECT_EQ(decoderecord(Fenced(rec).at(512), 512, msr).number, kivf::kMsgMsCount);
         // Framed shorter than its blockette 1000 says, or longer than any record: refused unread.
         for (const int len : {256, MAXRECLEN + 1}) {
             std::string framed = rec;
             framed.resize(static_cast<std::size_t>(len));
             const Fenced f(framed);
-            EXPECT_EQ(decoderecord(f.at(framed.size()), len, msr).number, kMsgLength) << len;
+            EXPECT_EQ(decoderecord(f.at(framed.size()), len, msr).number, kivf::kMsgMsLength)
+                << len;
         }
         msr_free(&msr);
     }

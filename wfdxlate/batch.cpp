@@ -65,16 +65,16 @@ bool convertline(Run& run, const Source& src, std::int64_t lineno, std::uint64_t
     const std::string shown = outpath(run.out, outfile.data());
     std::int32_t refusal = 0;
     if (const std::uint64_t first = run.out.written.find(name); first != 0) {
-        Message(kMsgRepeat) << at << shown << "first written by" << lineof(run.out, first);
-        refusal = kMsgRepeat;
+        Message(kMsgBatchRepeat) << at << shown << "first written by" << lineof(run.out, first);
+        refusal = kMsgBatchRepeat;
     } else if (const std::uint64_t by = rewritten(run.out, r.path, r.samplefile); by != 0) {
-        Message(kMsgRewritten) << at << r.path << "written by" << lineof(run.out, by);
-        refusal = kMsgRewritten;
+        Message(kMsgBatchRewritten) << at << r.path << "written by" << lineof(run.out, by);
+        refusal = kMsgBatchRewritten;
     } else if ((refusal = clobbers(run.out, outfile.data(), r.samplefile)) != 0) {
         Message(refusal) << at << shown;
     } else if (!run.out.written.room()) {
-        Message(kMsgMemory) << at << std::int64_t{r.nsamp};
-        refusal = kMsgMemory;
+        Message(kMsgBatchMemory) << at << std::int64_t{r.nsamp};
+        refusal = kMsgBatchMemory;
     }
     if (refusal != 0) {
         ::close(fd);
@@ -101,7 +101,7 @@ bool convertline(Run& run, const Source& src, std::int64_t lineno, std::uint64_t
     }
     fillheader(r, trace);
     if (const int err = writeout(run.out, outfile.data(), trace.hdr, trace.khdr, trace.y); err != 0) {
-        Message(kMsgWrite) << at << shown << std::strerror(err);
+        Message(kMsgBatchWrite) << at << shown << std::strerror(err);
         return false;
     }
     run.out.written.add(name, place);
@@ -116,8 +116,8 @@ void convertfile(Run& run, int fileno, std::uint64_t& lines) {
     run.out.linesbefore.push_back(lines);
     WfdiscFile w(file);
     if (w.f == nullptr) {
-        Message(kMsgWfdisc) << std::string_view(file)
-                            << (w.why != nullptr ? w.why : std::strerror(errno));
+        Message(kMsgBatchWfdisc) << std::string_view(file)
+                                 << (w.why != nullptr ? w.why : std::strerror(errno));
         run.failed = true;
         return;
     }
@@ -132,11 +132,11 @@ void convertfile(Run& run, int fileno, std::uint64_t& lines) {
         if (got == Line::ok && blankline(text)) continue;
         bool ok = false;
         if (got == Line::bad) {
-            Message(kMsgLine) << fileline(file, lineno);
+            Message(kMsgBatchLine) << fileline(file, lineno);
         } else {
             if (src.layout == Schema::automatic) src.layout = detect(text);
             if (src.layout == Schema::automatic) {
-                Message(kMsgLayout) << fileline(file, lineno);
+                Message(kMsgBatchLayout) << fileline(file, lineno);
                 run.failed = true;
                 return;
             }
@@ -148,7 +148,7 @@ void convertfile(Run& run, int fileno, std::uint64_t& lines) {
         tick(run.progress, false);
     }
     if (std::ferror(w.f) != 0) {
-        Message(kMsgWfdisc) << std::string_view(file) << std::strerror(EIO);
+        Message(kMsgBatchWfdisc) << std::string_view(file) << std::strerror(EIO);
         run.failed = true;
         return;
     }
@@ -233,7 +233,7 @@ int batch(int argc, char** argv) {
     if (!outdir.empty()) {
         run.out.dir = outdir;
         if (const int err = openoutdir(run.out, !run.opt.dry); err != 0) { // a dry run makes nothing
-            Message(kMsgOutdir) << outdir << std::strerror(err);
+            Message(kMsgBatchOutdir) << outdir << std::strerror(err);
             return 1;
         }
     }
@@ -244,7 +244,7 @@ int batch(int argc, char** argv) {
     tick(run.progress, true);
     // A listing that could not be written is lost output: said, and a failure.
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        Message{kMsgLost};
+        Message{kMsgDlgLost};
         run.failed = true;
     }
     if (!run.opt.quiet) summary(run.tally, run.opt.dry, run.progress.start);

@@ -32,7 +32,7 @@ bool iswfdisc(std::string_view name) {
 // file, and the file layer's own reason, which is still in the buffer.
 void samplesfailed(const Record& r, std::int32_t lineno) {
     const MsgLine reason = kmmsg.msgline[0];
-    setmsg("ERROR", kMsgSamples);
+    setmsg("ERROR", kMsgDlgSamples);
     apimsg(lineno);
     apcmsg(r.infile);
     apcmsg(reason);
@@ -82,7 +82,7 @@ bool convert(Record& r, std::int32_t lineno) {
     const float interval = 1.0f / r.rate;
 
     if (iswfdisc(outfile.view().substr(0, ii + 4))) { // never replace what is being read
-        setmsg("ERROR", kMsgSelf);
+        setmsg("ERROR", kMsgDlgSelf);
         apimsg(lineno);
         apcmsg(outfile);
         report();
@@ -127,7 +127,7 @@ bool convert(Record& r, std::int32_t lineno) {
     wkiv0(outfile.view().substr(0, ii + 4), std::span<const float>(xray),
           std::span<const float>(yray.data(), npts), nerr);
     if (nerr != 0) { // the writer has printed its reason
-        setmsg("ERROR", kMsgNotWritten);
+        setmsg("ERROR", kMsgDlgNotWritten);
         apimsg(lineno);
         apcmsg(outfile);
         report();

@@ -16,7 +16,7 @@ std::string_view token(const Record& r, std::size_t j) {
 }
 
 void notnumber(std::int32_t lineno, std::size_t j, std::string_view tok) {
-    setmsg("ERROR", kMsgNotNumber);
+    setmsg("ERROR", kMsgDlgNotNumber);
     apimsg(lineno);
     apcmsg("token");
     apimsg(static_cast<std::int32_t>(j));
@@ -70,7 +70,7 @@ Decoded decode(Record& r, std::string_view line, std::int32_t lineno) {
     if (n == 0) return Decoded::blank;
     // A NUL would end a name early and open another file than the record says.
     if (in.substr(0, n).find('\0') != std::string_view::npos) {
-        setmsg("ERROR", kMsgNul);
+        setmsg("ERROR", kMsgDlgNul);
         apimsg(lineno);
         return Decoded::refused;
     }
@@ -84,7 +84,7 @@ Decoded decode(Record& r, std::string_view line, std::int32_t lineno) {
         r.varlen[k] = tokens[k].size();
     }
     if (r.ntok < 16) {
-        setmsg("ERROR", kMsgFewTokens);
+        setmsg("ERROR", kMsgDlgFewTokens);
         apimsg(lineno);
         apcmsg("has");
         apimsg(r.ntok);
@@ -104,7 +104,7 @@ Decoded decode(Record& r, std::string_view line, std::int32_t lineno) {
         return Decoded::refused;
     }
     if (!dayseconds(r.start, r.startsec, r.startms)) {
-        setmsg("ERROR", kMsgTime);
+        setmsg("ERROR", kMsgDlgTime);
         apimsg(lineno);
         apcmsg(token(r, 2));
         return Decoded::refused;
@@ -116,7 +116,7 @@ Decoded decode(Record& r, std::string_view line, std::int32_t lineno) {
         return Decoded::refused;
     }
     if (r.npts < 0 || r.npts > kMaxPts) {
-        setmsg("ERROR", kMsgCount);
+        setmsg("ERROR", kMsgDlgCount);
         apimsg(lineno);
         apimsg(r.npts);
         return Decoded::refused;
@@ -128,12 +128,12 @@ Decoded decode(Record& r, std::string_view line, std::int32_t lineno) {
     // A path that runs on past the last column that counts is another path.
     if (r.varpos[15] + r.varlen[15] == kLineLen && line.size() > kLineLen &&
         line[kLineLen] != ' ') {
-        setmsg("ERROR", kMsgCutPath);
+        setmsg("ERROR", kMsgDlgCutPath);
         apimsg(lineno);
         return Decoded::refused;
     }
     if (r.varlen[15] > kTokenLen) { // never read a cut path
-        setmsg("ERROR", kMsgLongPath);
+        setmsg("ERROR", kMsgDlgLongPath);
         apimsg(lineno);
         apcmsg(token(r, 16));
         return Decoded::refused;

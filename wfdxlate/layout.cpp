@@ -100,8 +100,8 @@ bool decoderow(Row& r, const Source& src, std::string_view line) {
     const bool css30 = src.layout == Schema::css30;
     const std::size_t need = css30 ? 19 : 17;
     if (n < need)
-        return r.why.set(kMsgColumns, css30 ? "css3.0" : "css2.8", {}, static_cast<std::int64_t>(n),
-                         static_cast<std::int64_t>(need));
+        return r.why.set(kMsgBatchColumns, css30 ? "css3.0" : "css2.8", {},
+                         static_cast<std::int64_t>(n), static_cast<std::int64_t>(need));
     // Columns by layout: sta, chan, time, nsamp, samprate, calib, instype,
     // datatype, dir, dfile, foff.
     static constexpr std::array<std::size_t, 11> c30 = {0, 1, 2, 7, 8, 9, 11, 13, 15, 16, 17};
@@ -114,22 +114,24 @@ bool decoderow(Row& r, const Source& src, std::string_view line) {
     r.user0 = !css30 && n >= 20 ? t[19] : std::string_view{};
     r.user1 = !css30 && n >= 21 ? t[20] : std::string_view{};
 
-    if (!rdfree(t[c[2]], r.start) || !starttime(r)) return r.why.set(kMsgColumn, "time", t[c[2]]);
+    if (!rdfree(t[c[2]], r.start) || !starttime(r))
+        return r.why.set(kMsgBatchColumn, "time", t[c[2]]);
     if (!css30) {
         std::int32_t date = 0;
         if (!alldigits(t[0]) || !rdint(t[0], date) || date != r.year * 1000 + r.jday)
-            return r.why.set(kMsgDate, t[0], {}, -1, std::int64_t{r.year} * 1000 + r.jday);
+            return r.why.set(kMsgBatchDate, t[0], {}, -1, std::int64_t{r.year} * 1000 + r.jday);
     }
     if (!wholenumber(t[c[3]], 0, static_cast<double>(kMaxSamples), r.nsamp))
-        return r.why.set(kMsgColumn, "nsamp", t[c[3]]);
-    if (!rdfree(t[c[4]], r.rate)) return r.why.set(kMsgRate, t[c[4]]);
+        return r.why.set(kMsgBatchColumn, "nsamp", t[c[3]]);
+    if (!rdfree(t[c[4]], r.rate)) return r.why.set(kMsgBatchRate, t[c[4]]);
     if (const Rate rate = checkrate(r.rate, r.nsamp, r.interval); rate != Rate::ok)
-        return r.why.set(kMsgRate, t[c[4]], rate == Rate::overflows ? kOverflowWhy : "");
+        return r.why.set(kMsgBatchRate, t[c[4]], rate == Rate::overflows ? kOverflowWhy : "");
     if (!rdfree(t[c[5]], r.calib)) r.calib = 0; // a scale is kept only when it is one
     r.samplebytes = dtwidth(r.datatype);
-    if (r.samplebytes == 0 && !dtcompressed(r.datatype)) return r.why.set(kMsgDatatype, r.datatype);
+    if (r.samplebytes == 0 && !dtcompressed(r.datatype))
+        return r.why.set(kMsgBatchDatatype, r.datatype);
     if (!wholenumber(t[c[10]], 0, kMaxOffset, r.foff))
-        return r.why.set(kMsgColumn, "foff", t[c[10]]);
+        return r.why.set(kMsgBatchColumn, "foff", t[c[10]]);
     samplepath(r, src, t[c[8]], t[c[9]]);
     return true;
 }

@@ -53,8 +53,8 @@ int finish(int status) {
     uflushall();
     if (std::ferror(stdout) == 0) return status;
     startup();
-    setmsg("ERROR", kMsgLost);
-    std::fprintf(stderr, "ERROR %d: %.*s\n", kMsgLost,
+    setmsg("ERROR", kMsgDlgLost);
+    std::fprintf(stderr, "ERROR %d: %.*s\n", kMsgDlgLost,
                  static_cast<int>(kmmsg.msgline[0].used().size()), kmmsg.msgline[0].used().data());
     return status == 0 ? 2 : status;
 }
@@ -70,13 +70,13 @@ int main(int argc, char** argv) {
     std::size_t length = 0;
     if (uread(kStdin, answer, &length) != ReadStatus::ok) {
         uwrite(kStdout, "");
-        return finish(stop(kMsgNoName, {}, 1));
+        return finish(stop(kMsgDlgNoName, {}, 1));
     }
     const std::string_view name = answer.used();
     const std::string_view tail = answer.view().substr(name.size());
     if (name.size() > kNameLen || length > answer.size() || // never cut to another name
         tail.find_first_not_of(std::string_view(" \0", 2)) != std::string_view::npos) {
-        return finish(stop(kMsgLongName, name, 1));
+        return finish(stop(kMsgDlgLongName, name, 1));
     }
     Text<kNameLen> datfile;
     datfile.set(name);
@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
         if (rs == ReadStatus::eof) break;
         if (rs == ReadStatus::fail) {
             uclose(kWfdisc);
-            return finish(stop(kMsgReadFail, {}, 2));
+            return finish(stop(kMsgDlgReadFail, {}, 2));
         }
         if (indexa(line.view().substr(0, kLineLen), ' ', false, false) == 0) {
             uwrite(kStdout, " Error reading file information");

@@ -29,7 +29,7 @@ bool fitname(std::string_view s) {
 
 bool nameable(Row& r) {
     if (fitname(charcut(r.sta)) && fitname(charcut(r.chan))) return true;
-    return r.why.set(kMsgName, r.sta.substr(0, 8), r.chan.substr(0, 8));
+    return r.why.set(kMsgBatchName, r.sta.substr(0, 8), r.chan.substr(0, 8));
 }
 
 void outname(const Row& r, OutName& name) {
@@ -72,8 +72,8 @@ std::int32_t clobbers(const Outputs& out, const char* name, FileId samplefile) {
     if (::fstatat(out.dirfd, name, &st, 0) != 0) return 0;
     const FileId target{st.st_dev, st.st_ino};
     for (const FileId& input : out.inputs)
-        if (target == input) return kMsgClobber;
-    return target == samplefile ? kMsgOwn : 0;
+        if (target == input) return kMsgBatchClobber;
+    return target == samplefile ? kMsgBatchOwn : 0;
 }
 
 std::uint64_t rewritten(const Outputs& out, const std::string& path, FileId samplefile) {

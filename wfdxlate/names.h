@@ -58,7 +58,7 @@ std::string outpath(const Outputs& out, const char* name);
 std::string lineof(const Outputs& out, std::uint64_t place);
 
 // Why a row's output may not be written: it would replace a wfdisc file of
-// this run (kMsgClobber) or the row's own sample file (kMsgOwn); else 0.
+// this run (kMsgBatchClobber) or the row's own sample file (kMsgBatchOwn); else 0.
 std::int32_t clobbers(const Outputs& out, const char* name, FileId samplefile);
 
 // The place that wrote the row's sample file when it is an output of this

@@ -107,10 +107,10 @@ bool Refusal::set(std::int32_t n, std::string_view s, std::string_view d, std::i
 void Refusal::print(std::string_view at) const {
     Message m(number);
     m << at << subject << detail;
-    if (number == kMsgColumns)
+    if (number == kMsgBatchColumns)
         m << "(" + std::to_string(have) + " of " + std::to_string(want) + ")";
-    if (number == kMsgDate) m << "(start time is in " + std::to_string(want) + ")";
-    if (number == kMsgShort)
+    if (number == kMsgBatchDate) m << "(start time is in " + std::to_string(want) + ")";
+    if (number == kMsgBatchShort)
         m << "(" + std::to_string(have) + " bytes, needs " + std::to_string(want) + ")";
 }
 

@@ -3,36 +3,14 @@
 // the usage hints.
 #pragma once
 
+#include "bot/numbers.h"
+
 #include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace kivf::wfdx {
-
-// Message numbers of the batch mode (texts in the catalogue).
-enum BatchMsg : std::int32_t {
-    kMsgColumns = 2030,   // fewer columns than the layout needs
-    kMsgColumn = 2031,    // a column is not a number or is out of range
-    kMsgRate = 2032,      // rate not a finite number above 0
-    kMsgDatatype = 2033,  // datatype code not known
-    kMsgDate = 2034,      // css2.8 date column disagrees with the start time
-    kMsgOpen = 2035,      // sample file cannot be opened or is not a regular file
-    kMsgShort = 2036,     // sample file too short
-    kMsgRead = 2037,      // samples cannot be read
-    kMsgName = 2038,      // station or channel unfit for a file name
-    kMsgRepeat = 2039,    // output name already written in this run
-    kMsgWrite = 2040,     // the KIV file was not written
-    kMsgWfdisc = 2041,    // a wfdisc file cannot be read
-    kMsgLayout = 2042,    // layout cannot be told
-    kMsgMemory = 2043,    // no memory for the samples
-    kMsgLine = 2044,      // line too long or holding a NUL
-    kMsgOutdir = 2045,    // output directory unusable
-    kMsgClobber = 2046,   // the output would replace a wfdisc file of this run
-    kMsgOwn = 2047,       // the output would replace the record's own sample file
-    kMsgRewritten = 2048, // the sample file is an output of this run
-    kMsgE1 = 2049,        // e1 samples cannot be decoded
-};
 
 // The program that messages, usage hints and the summary name: "wfdxlate"
 // unless another converter sets its own.

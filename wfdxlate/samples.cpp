@@ -20,13 +20,13 @@ int opensamples(Row& r) {
     if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         r.why.reason = fd < 0 ? std::strerror(errno) : "not a regular file";
         if (fd >= 0) ::close(fd);
-        r.why.set(kMsgOpen, r.path, r.why.reason);
+        r.why.set(kMsgBatchOpen, r.path, r.why.reason);
         return -1;
     }
     const std::int64_t need = r.foff + r.nsamp * r.samplebytes;
     if (st.st_size < need) {
         ::close(fd);
-        r.why.set(kMsgShort, r.path, {}, static_cast<std::int64_t>(st.st_size), need);
+        r.why.set(kMsgBatchShort, r.path, {}, static_cast<std::int64_t>(st.st_size), need);
         return -1;
     }
     r.samplefile = FileId{st.st_dev, st.st_ino};
@@ -53,7 +53,7 @@ std::int32_t readsamples(const Row& r, int fd, Trace& trace, std::size_t& bytes,
     const auto n = static_cast<std::size_t>(r.nsamp);
     if (!samplespace(trace, n)) {
         why = std::to_string(r.nsamp);
-        return kMsgMemory;
+        return kMsgBatchMemory;
     }
     why = r.path + " ";
     if (dtcompressed(r.datatype)) { // its length is known only as its blocks are read
@@ -61,7 +61,7 @@ std::int32_t readsamples(const Row& r, int fd, Trace& trace, std::size_t& bytes,
         if (!reade1(fd, r.foff, n, trace.y, e1)) {
             if (e1.err == 0) why += "block at byte " + std::to_string(e1.at) + ": ";
             why += e1.reason;
-            return e1.err != 0 ? kMsgRead : kMsgE1;
+            return e1.err != 0 ? kMsgBatchRead : kMsgBatchE1;
         }
         bytes = static_cast<std::size_t>(e1.used);
         return 0;
@@ -76,7 +76,7 @@ std::int32_t readsamples(const Row& r, int fd, Trace& trace, std::size_t& bytes,
     why += errno != 0 ? std::string(std::strerror(errno))
                       : "file ended after " + std::to_string(got) + " of " + std::to_string(bytes) +
                             " bytes";
-    return kMsgRead;
+    return kMsgBatchRead;
 }
 
 } // namespace kivf::wfdx

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "bot/bot.h"
+#include "bot/numbers.h"
 #include "ucf/ucf.h"
 
 #include <array>
@@ -23,24 +24,6 @@ inline constexpr std::size_t kTokens = 30;   // token slots; later tokens are ig
 inline constexpr std::size_t kTokenLen = 30; // characters kept of a token
 inline constexpr std::int32_t kMaxPts = 90000;
 inline constexpr std::size_t kNameLen = 30; // typed wfdisc name, sample path
-
-// Message numbers of the converter (texts in the catalogue).
-enum Msg : std::int32_t {
-    kMsgFewTokens = 2001,  // fewer than 16 tokens
-    kMsgNotNumber = 2002,  // a token read as a number is not one
-    kMsgCount = 2003,      // sample count outside 0..90000
-    kMsgLongPath = 2004,   // sample path longer than 30 characters
-    kMsgTime = 2005,       // start time that cannot be represented exactly
-    kMsgSamples = 2006,    // samples cannot be read
-    kMsgLongName = 2007,   // typed wfdisc name too long or with a NUL
-    kMsgNoName = 2008,     // standard input ended before a name
-    kMsgNul = 2009,        // a NUL character in a record
-    kMsgReadFail = 2010,   // the wfdisc file cannot be read on
-    kMsgNotWritten = 2011, // the KIV file of a record was not written
-    kMsgCutPath = 2012,    // token 16 runs past column 210
-    kMsgSelf = 2013,       // the output would be the wfdisc file itself
-    kMsgLost = 2014,       // standard output failed
-};
 
 // Decoded values of the current record. Static and reused; every field a
 // record needs is set from that record or the record is refused.
