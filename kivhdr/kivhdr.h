@@ -41,7 +41,7 @@ void listing(std::int32_t list, const CmHdr& h, const KmHdr& k, std::string_view
 // a.kiv: such a name, one holding a NUL and one too long for a path are
 // refused as the reader refuses a file it cannot open (kMsgKivOpen, the
 // message composed, nerr set). An empty name is left to the reader.
-bool exactname(std::string_view file, std::int32_t& nerr);
+bool exactname(std::string_view file, Failure& failed);
 
 // Pieces of the listing.
 std::string showfloat(float v);                             // shortest text that reads back exactly
@@ -55,23 +55,5 @@ std::string showname(std::string_view file); // control characters as '?'
 // on (NZJDAY 0 is the last day of the year before). False when a reference field or seconds is
 // undefined or not finite, or when the time falls outside years 0000-9999.
 bool showinstant(const CmHdr& h, float seconds, std::string& out);
-
-// The texts of the reader's failures, used for every number the message
-// catalogue does not provide (or when no catalogue is loaded).
-struct MsgText {
-    std::int32_t number;
-    std::string_view text;
-};
-inline constexpr std::array<MsgText, 7> kTexts = {{
-    {kMsgKivMissing, "KIV file does not exist:"},
-    {kMsgKivOpen, "KIV file cannot be opened:"},
-    {kMsgKivNotKiv, "Not a KIV file: no header version 6 at byte 304 in either byte order:"},
-    {kMsgKivShort, "Truncated or not a KIV file: shorter than the 632-byte header:"},
-    {kMsgKivSize, "KIV file size does not match NPTS and LEVEN:"},
-    {kMsgKivRead, "KIV file header cannot be read:"},
-    {kMsgKivNpts, "KIV file sample count NPTS is undefined or negative:"},
-}};
-// Add to the message catalogue every text of kTexts whose number it lacks.
-void addtexts();
 
 } // namespace kivf::kivhdr

@@ -63,30 +63,15 @@ void out(std::string_view s) {
     std::fwrite(s.data(), 1, s.size(), stdout);
 }
 
-// Standard output first, so that a terminal shows both in order.
 void complain(std::string_view s) {
-    std::fflush(stdout);
-    std::fwrite(s.data(), 1, s.size(), stderr);
-    std::fputc('\n', stderr);
-}
-
-// The message the library composed, on one line.
-std::string composed() {
-    std::string s = "kivhdr: ERROR " + std::to_string(cmmsg.msgnum) + ":";
-    const std::int32_t lines = std::clamp(cmmsg.nmsgline, 1, kMsgLines);
-    for (std::int32_t i = 0; i < lines; ++i) {
-        const std::string_view l = kmmsg.msgline[static_cast<std::size_t>(i)].used();
-        if (!l.empty()) s += ' ';
-        s += l;
-    }
-    maskcontrols(s);
-    return s;
+    printline(s);
 }
 
 // The catalogue is set up without newhdr, which would also start the message
 // system and so stop the process when KIVAUX is unset: listing needs no
-// auxiliary files. The message catalogue is loaded only when KIVAUX is set,
-// and the reader's texts are built in for whatever it does not provide.
+// auxiliary files. The message catalogue is loaded here only to say when
+// KIVAUX's cannot be: the reader's texts come from the library's own loading,
+// built-in texts standing in for whatever KIVAUX's catalogue does not give.
 void startup() {
     inihdr();
     inilhf();
@@ -103,7 +88,6 @@ void startup() {
                 " (error " + std::to_string(nerr) + "); built-in texts are used");
         }
     }
-    kivhdr::addtexts();
 }
 
 // Whether everything meant for standard output got there; if not, one line
@@ -204,17 +188,19 @@ int main(int argc, char** argv) {
     static KmHdr k;
     std::string text;
     bool listed = false;
-    bool failed = false;
+    bool anyfailed = false;
     for (const std::string_view file : files) {
         bool swapped = false;
-        std::int32_t nerr = 0;
-        if (kivhdr::exactname(file, nerr)) rkivhdr(file, h, k, swapped, nerr);
+        Failure failed;
+        if (kivhdr::exactname(file, failed)) failed = loadheader(file, h, k, swapped);
         // With -H a failing file's line begins as its row would: the message
         // names the file too, but cut short or trimmed where the name is odd.
         const std::string name = withname ? kivhdr::showname(file) + '\t' : std::string();
-        if (nerr != 0) {
-            complain(name + composed());
-            failed = true;
+        if (failed) {
+            std::string message = "kivhdr: " + oneline(failed);
+            maskcontrols(message); // the name before it keeps its tab
+            printline(name + message, false);
+            anyfailed = true;
             continue;
         }
         text.clear();
@@ -228,5 +214,5 @@ int main(int argc, char** argv) {
         out(text);
         listed = true;
     }
-    return written() && !failed ? 0 : 2;
+    return written() && !anyfailed ? 0 : 2;
 }

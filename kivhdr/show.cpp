@@ -115,14 +115,13 @@ bool auxvalue(std::int32_t aux, const CmHdr& h, const KmHdr& k, std::string_view
 
 } // namespace
 
-bool exactname(std::string_view file, std::int32_t& nerr) {
+bool exactname(std::string_view file, Failure& failed) {
     if (file.empty() || zexact(file)) return true;
-    nerr = kMsgKivOpen;
-    setmsg("ERROR", nerr);
     std::string shown(file); // a NUL would end the message line
     std::replace(shown.begin(), shown.end(), '\0', '?');
-    apcmsg(shown);
-    apcmsg("(The name " + std::string(zinexact(file)) + ".)");
+    Draft why(kMsgKivOpen);
+    why << shown << "(The name " + std::string(zinexact(file)) + ".)";
+    failed = why.failure();
     return false;
 }
 
@@ -272,28 +271,6 @@ void listing(std::int32_t list, const CmHdr& h, const KmHdr& k, std::string_view
         } else if (all) {
             line(name, "undefined");
         }
-    }
-}
-
-void addtexts() {
-    for (const MsgText& t : kTexts) {
-        const std::int32_t n = std::clamp(cmmsg.ncatmsg, 0, kCatMax);
-        bool known = false;
-        for (std::int32_t i = 0; i < n; ++i)
-            if (cmmsg.catnum[static_cast<std::size_t>(i)] == t.number) known = true;
-        if (known) continue;
-        // A full catalogue makes room: its last entry that is none of ours
-        // gives way (the lister shows no other text).
-        auto slot = static_cast<std::size_t>(n);
-        while (n >= kCatMax && slot-- > 0) {
-            bool ours = false;
-            for (const MsgText& u : kTexts) ours = ours || cmmsg.catnum[slot] == u.number;
-            if (!ours) break;
-        }
-        if (slot >= kCatMax) continue;
-        cmmsg.catnum[slot] = t.number;
-        kmmsg.cattext[slot].set(t.text);
-        cmmsg.ncatmsg = std::max(n, static_cast<std::int32_t>(slot) + 1);
     }
 }
 

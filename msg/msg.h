@@ -130,6 +130,20 @@ class Draft {
     std::vector<std::pair<bool, std::string>> pieces_; // (on a new line, text)
 };
 
+// ---------------------------------------------------------- the printer ----
+
+// The programs' messages on standard error, one printer for all: standard
+// output is flushed first, so that a terminal shows both in order; a message
+// is one line, control characters shown as '?' (mask false: the caller has
+// shown them, keeping the ones it wants, such as a tab between columns); a
+// progress line standing on the terminal is erased first.
+void printline(std::string_view text, bool mask = true);
+// Draw a progress line in place on standard error (text begins with '\r');
+// last erases it.
+void printprogress(std::string_view text, bool last);
+// A failure's text on one line: its message lines joined by blanks.
+std::string oneline(const Failure& failed);
+
 // ------------------------------------------------------------- start-up ----
 
 // Name the types, empty the message, register the terminal (unit 6, types 1

@@ -107,10 +107,12 @@ void loadbuiltin(std::int32_t& nerr) {
 struct Catalogue {
     std::vector<std::pair<std::int32_t, MsgLine>> entries;
 
-    void add(std::string_view text) {
+    // At most limit entries from text, as the process's catalogue takes them.
+    void add(std::string_view text, std::size_t limit) {
         std::int32_t lineno = 0;
+        const std::size_t most = entries.size() + limit;
         load(
-            lines(text), [] { return true; },
+            lines(text), [&] { return entries.size() < most; },
             [this](std::int32_t number, std::string_view t) {
                 entries.emplace_back(number, MsgLine{});
                 entries.back().second.set(t);
@@ -127,6 +129,7 @@ std::string auxfile() {
     std::string path(value);
     while (!path.empty() && path.back() == ' ') path.pop_back();
     path += "/messages";
+    if (path.size() > Text<128>{}.size()) return {}; // too long for kivmsg to build: not read
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return {};
     std::string text;
@@ -144,8 +147,8 @@ std::string auxfile() {
 const Catalogue& modern() {
     static const Catalogue c = [] {
         Catalogue made;
-        made.add(auxfile());
-        made.add(kBuiltin);
+        made.add(auxfile(), kCatMax);
+        made.add(kBuiltin, kCatMax);
         return made;
     }();
     return c;

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <sys/stat.h>
 
@@ -82,11 +83,12 @@ TEST_F(Kivhdr, RefusalsComposeTheirMessageAndLeaveTheRecordsAlone) {
         EXPECT_EQ(std::to_string(c.status) + c.out,
                   "11KIV file cannot be opened: " + file + why + "\n");
     }
-    std::int32_t nerr = 0; // the lister's own refusal of a name the file layer would alter
-    const bool nul = kivhdr::exactname(std::string("a\0b", 3), nerr);
-    EXPECT_EQ(std::tuple(nul, nerr, test::msgline(0)),
+    Failure failed; // the lister's own refusal of a name the file layer would alter
+    const bool nul = kivhdr::exactname(std::string("a\0b", 3), failed);
+    EXPECT_EQ(std::tuple(nul, failed.number, failed.text),
               std::tuple(false, 1411,
-                         "KIV file cannot be opened: a?b (The name holds a NUL character.)"));
+                         "ERROR 1411: KIV file cannot be opened: a?b (The name holds a NUL "
+                         "character.)"));
 }
 
 TEST_F(Kivhdr, ReadAndShownValues) {
@@ -164,15 +166,19 @@ TEST_F(Kivhdr, ReadAndShownValues) {
 }
 
 TEST_F(Kivhdr, BuiltInTextsFillOnlyWhatTheCatalogueLacks) {
-    cmmsg.ncatmsg = 2, cmmsg.catnum[0] = 1410, cmmsg.catnum[1] = 5,
-    kmmsg.cattext[0].set("own text");
-    cmmsg.catnum[2] = 1411, kivhdr::addtexts(); // past the count: not an entry
-    EXPECT_EQ(std::vector(cmmsg.catnum.begin(), cmmsg.catnum.begin() + cmmsg.ncatmsg),
-              (std::vector<std::int32_t>{1410, 5, 1411, 1412, 1413, 1414, 1415, 1416}));
-    Text<160> t;
-    for (const auto& [n, want] : {std::pair{1410, "own text"},
-                                  {1416, "KIV file sample count NPTS is undefined or negative:"}})
-        EXPECT_EQ((getmsg(n, t), t.used()), want);
-    cmmsg.ncatmsg = kCatMax - 1, cmmsg.catnum.fill(0), kivhdr::addtexts(); // room for one more
-    EXPECT_TRUE(cmmsg.ncatmsg == kCatMax && cmmsg.catnum[kCatMax - 1] == 1410);
+    // The reader's texts are loaded once per process: a child's own, from a catalogue that
+    // gives 1410 a text of its own and lacks 1411.
+    std::ofstream(dir / "messages") << "1410 own text\n   5 other\n";
+    ::setenv("KIVAUX", dir.path.c_str(), 1);
+    const auto c = test::inchild([&] {
+        CmHdr hh{};
+        KmHdr kk{};
+        bool sw = false;
+        const std::string text = loadheader(dir / "none.kiv", hh, kk, sw).text + "|" +
+                                 loadheader(dir.path.string(), hh, kk, sw).text;
+        return uwrite(kStdout, text), 0;
+    });
+    EXPECT_EQ(c.out, "ERROR 1410: own text " + (dir / "none.kiv") +
+                         "|ERROR 1411: KIV file cannot be opened: " + dir.path.string() +
+                         " (Not a plain file.)\n");
 }

@@ -37,8 +37,6 @@ constexpr std::string_view kUsage =
     "Exit status: 0 every record converted, 1 bad usage, 2 some record or file\n"
     "not converted.\n";
 
-bool progressshown = false; // a progress line stands on the terminal
-
 std::string& programname() {
     static std::string name = "wfdxlate";
     return name;
@@ -55,13 +53,7 @@ void setprogram(std::string_view name) {
 }
 
 void complain(std::string_view s) {
-    std::fflush(stdout);
-    std::string line(s);
-    maskcontrols(line); // a message is one line on a terminal, whatever a record held
-    line += '\n';
-    if (progressshown) line.insert(0, "\r\033[K"); // never run on from the progress line
-    progressshown = false;
-    std::fwrite(line.data(), 1, line.size(), stderr);
+    printline(s);
 }
 
 std::string fileline(std::string_view file, std::int64_t line) {
@@ -128,9 +120,7 @@ void tick(Progress& p, bool last) {
     else
         std::snprintf(b.data(), b.size(), "\r%lld records, %.1f MB/s\033[K",
                       static_cast<long long>(p.done), rate);
-    std::fputs(b.data(), stderr);
-    if (last) std::fputs("\r\033[K", stderr);
-    progressshown = !last;
+    printprogress(b.data(), last);
 }
 
 void summary(const Tally& t, bool dry, Clock::time_point start) {
