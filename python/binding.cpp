@@ -9,6 +9,7 @@
 #include "dff/dff.h"
 #include "kivhdr/kivhdr.h"
 #include "msg/msg.h"
+#include "ucf/ucf.h"
 #include "fields.h"
 #include "sphgeo.h"
 
@@ -341,6 +342,8 @@ PYBIND11_MODULE(_kivf, m) {
           "The header block kivhdr prints for the file with the named list, as bytes.");
     m.def("describe", &describe, py::arg("value"),
           "The description of an enumerated value by name ('' when there is none).");
+    m.def("daysfromepoch", &daysfromepoch, py::arg("year"),
+          "Days from 1970-01-01 to January 1 of year (a 32-bit int), proleptic Gregorian.");
     m.def("sphgeo", &sphgeo, py::arg("slat"), py::arg("slon"), py::arg("elat"), py::arg("elon"),
           "(delta, dist, azim, bazim) of the stations from one event, as the plug-in computes "
           "them.");

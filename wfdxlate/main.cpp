@@ -31,7 +31,7 @@ void startup() {
     static bool started = false;
     if (!started && std::getenv("KIVAUX") == nullptr) {
         uflushall(); // what was written before keeps its place ahead of the stop
-        std::fputs("ERROR: Environmental variable KIVAUX not defined.\n", stderr);
+        printline("ERROR: Environmental variable KIVAUX not defined.");
         std::exit(1);
     }
     if (!started) newhdr();
@@ -53,9 +53,7 @@ int finish(int status) {
     uflushall();
     if (std::ferror(stdout) == 0) return status;
     startup();
-    setmsg("ERROR", kMsgDlgLost);
-    std::fprintf(stderr, "ERROR %d: %.*s\n", kMsgDlgLost,
-                 static_cast<int>(kmmsg.msgline[0].used().size()), kmmsg.msgline[0].used().data());
+    printline(Draft(kMsgDlgLost).failure().text);
     return status == 0 ? 2 : status;
 }
 

@@ -5,6 +5,8 @@ import re
 
 import numpy as np
 
+from . import _kivf
+
 _NAT = np.datetime64("NaT", "us")
 _FIRST, _LAST = 1 - 2**63, 2**63 - 1  # datetime64[us]'s range in microseconds; -2**63 is NaT
 _DAY = 86400 * 10**6
@@ -15,9 +17,11 @@ _MONTHS = (0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334)  # days before
 
 
 def _days(year):
-    """Days from 1970-01-01 to January 1 of year, proleptic Gregorian as numpy counts them."""
-    y = year - 1
-    return 365 * (year - 1970) + y // 4 - y // 100 + y // 400 - 477  # 477 leap years to 1969
+    """Days from 1970-01-01 to January 1 of year, proleptic Gregorian as numpy counts them: the
+    library's count within 400 years of 1970, whole 400-year cycles of 146,097 days beyond, so
+    that any Python int is exact."""
+    cycles, year = divmod(year - 1970, 400)
+    return cycles * 146097 + _kivf.daysfromepoch(1970 + year)
 
 
 def _datetime(t):
