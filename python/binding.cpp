@@ -65,24 +65,29 @@ void exactpath(const std::string& path) {
     raise_value("file name " + py::repr(shown).cast<std::string>() + " " + std::string(why));
 }
 
-// A header as the bytes of a file, words in this machine's order.
-py::bytes rawof(const CmHdr& h, const KmHdr& k) {
+// A header as the package holds it: decoded once, when read or derived; its fields become a
+// dict only when asked for, and it is written from the records themselves.
+struct Header {
+    CmHdr h{};
+    KmHdr k{};
+    Header() { defaults(h, k); }
+};
+
+// A header as the bytes of a file, words in this machine's order (to pickle it).
+py::bytes rawof(const Header& x) {
     HdrBytes raw{};
-    packhdr(h, k, raw);
+    packhdr(x.h, x.k, raw);
     return {reinterpret_cast<const char*>(raw.data()), raw.size()};
 }
 
-void unraw(const std::string& raw, CmHdr& h, KmHdr& k) {
+Header unraw(const std::string& raw) {
     HdrBytes bytes{};
     if (raw.size() != bytes.size())
         raise_value("a KIV header is " + std::to_string(bytes.size()) + " bytes");
     std::memcpy(bytes.data(), raw.data(), bytes.size());
-    unpackhdr(bytes, false, h, k);
-}
-
-// A header as Python holds it: its bytes, to write it again bit for bit, and its fields.
-py::tuple held(const CmHdr& h, const KmHdr& k) {
-    return py::make_tuple(rawof(h, k), header(h, k));
+    Header x;
+    unpackhdr(bytes, false, x.h, x.k);
+    return x;
 }
 
 using F32 = py::array_t<float, py::array::c_style | py::array::forcecast>;
@@ -146,37 +151,29 @@ void save(const std::string& path, const CmHdr& h, const KmHdr& k, const Samples
 void write_kiv(const std::string& path, const F32& y, const std::optional<F32>& x,
                const py::dict& fields) {
     exactpath(path);
-    CmHdr h;
-    KmHdr k;
-    defaults(h, k);
-    const Given given = setfields(h, k, fields);
-    const Samples s = complete(h, y, x);
-    fill(h, s, given);
-    save(path, h, k, s);
+    Header w;
+    const Given given = setfields(w.h, w.k, fields);
+    const Samples s = complete(w.h, y, x);
+    fill(w.h, s, given);
+    save(path, w.h, w.k, s);
 }
 
 // A header for samples taken from another trace's (a slice, a merge): the fields set on it,
 // NPTS and LEVEN from the arrays, E and the extremes and mean computed anew.
-py::tuple derive(const std::string& raw, const F32& y, const std::optional<F32>& x,
-                 const py::dict& fields) {
-    CmHdr h;
-    KmHdr k;
-    defaults(h, k);
-    unraw(raw, h, k);
-    setfields(h, k, fields);
-    const Samples s = complete(h, y, x);
-    fill(h, s, Given{});
-    return held(h, k);
+Header derive(const Header& from, const F32& y, const std::optional<F32>& x,
+              const py::dict& fields) {
+    Header d = from;
+    setfields(d.h, d.k, fields);
+    const Samples s = complete(d.h, y, x);
+    fill(d.h, s, Given{});
+    return d;
 }
 
-void write_raw(const std::string& path, const std::string& raw, const F32& y,
-               const std::optional<F32>& x) {
+void write_header(const std::string& path, const Header& from, const F32& y,
+                  const std::optional<F32>& x) {
     exactpath(path);
-    CmHdr h;
-    KmHdr k;
-    defaults(h, k);
-    unraw(raw, h, k);
-    save(path, h, k, complete(h, y, x));
+    Header w = from;
+    save(path, w.h, w.k, complete(w.h, y, x));
 }
 
 // Samples read without the interpreter lock into storage that numpy then owns: no copy, and
@@ -197,54 +194,42 @@ struct Floats {
     }
 };
 
-// (raw header, header fields, samples, x or None, swapped). The file is opened once, so a file
-// replaced meanwhile (the writer renames new files into place) is never mixed.
+// (header, samples, x or None, swapped). The file is opened once, so a file replaced meanwhile
+// (the writer renames new files into place) is never mixed.
 py::tuple read_kiv(const std::string& path) {
     exactpath(path);
-    CmHdr h;
-    KmHdr k;
-    defaults(h, k);
+    Header r;
     bool swapped = false;
     Floats y, x;
     Failure failed;
     {
         const py::gil_scoped_release unlocked;
-        failed = loadkiv(path, h, k, swapped,
+        failed = loadkiv(path, r.h, r.k, swapped,
                          [&](std::size_t n, bool leven, std::span<float>& ys, std::span<float>& xs) {
                              ys = y.allocate(n);
                              if (!leven) xs = x.allocate(n);
                          });
     }
     if (failed) raise(failed);
-    const bool leven = h.l(lslot::LEVEN) != 0;
-    return py::make_tuple(rawof(h, k), header(h, k), y.release(),
-                          leven ? py::object(py::none()) : py::object(x.release()), swapped);
-}
-
-py::dict header_of(const std::string& raw) {
-    CmHdr h;
-    KmHdr k;
-    defaults(h, k);
-    unraw(raw, h, k);
-    return header(h, k);
+    const bool leven = r.h.l(lslot::LEVEN) != 0;
+    return py::make_tuple(r, y.release(), leven ? py::object(py::none()) : py::object(x.release()),
+                          swapped);
 }
 
 py::bytes listing(const std::string& path, const std::string& list, bool all) {
     const std::int32_t l = kivhdr::findlist(list);
     if (l == 0) raise_value("no list named '" + list + "' (lists: DEFAULT, PICKS, SPECIAL, STD)");
     exactpath(path);
-    CmHdr h;
-    KmHdr k;
-    defaults(h, k);
+    Header r;
     bool swapped = false;
     Failure failed;
     {
         const py::gil_scoped_release unlocked;
-        failed = loadheader(path, h, k, swapped);
+        failed = loadheader(path, r.h, r.k, swapped);
     }
     if (failed) raise(failed);
     std::string out;
-    kivhdr::listing(l, h, k, path, all, out);
+    kivhdr::listing(l, r.h, r.k, path, all, out);
     return py::bytes(out);
 }
 
@@ -325,19 +310,23 @@ PYBIND11_MODULE(_kivf, m) {
     m.attr("KivOSError") = py::handle(errors.os);
     m.attr("KivFileNotFoundError") = py::handle(errors.missing);
     m.attr("KivValueError") = py::handle(errors.value);
+    py::class_<Header>(m, "Header", "A KIV header, decoded.")
+        .def("fields", [](const Header& x) { return header(x.h, x.k); },
+             "The defined fields as a dict by catalogue name.")
+        .def(py::pickle([](const Header& x) { return rawof(x); },
+                        [](const py::bytes& raw) { return unraw(raw); }));
     m.def("read", &read_kiv, py::arg("path"),
-          "(raw header, header fields, samples, x or None, swapped) of the KIV file at path "
-          "(bytes), either byte order; raises a KivError with the library's message.");
+          "(header, samples, x or None, swapped) of the KIV file at path (bytes), either byte "
+          "order; raises a KivError with the library's message.");
     m.def("write", &write_kiv, py::arg("path"), py::arg("data"), py::arg("x"), py::arg("fields"),
           "Writes a new header with fields (name: value) and the float32 samples (and x) as a "
           "KIV file; E, DEPMIN, DEPMAX, DEPMEN are computed unless among fields.");
-    m.def("write_raw", &write_raw, py::arg("path"), py::arg("raw"), py::arg("data"), py::arg("x"),
-          "Writes the raw header as it is (NPTS and LEVEN from the arrays) and the samples.");
-    m.def("derive", &derive, py::arg("raw"), py::arg("data"), py::arg("x"), py::arg("fields"),
-          "(raw header, header fields): the raw header with fields set, NPTS and LEVEN from the "
-          "arrays, and E, DEPMIN, DEPMAX, DEPMEN computed from them.");
-    m.def("header", &header_of, py::arg("raw"),
-          "The defined fields of a raw header as a dict by catalogue name.");
+    m.def("write_header", &write_header, py::arg("path"), py::arg("header"), py::arg("data"),
+          py::arg("x"),
+          "Writes the header as it is (NPTS and LEVEN from the arrays) and the samples.");
+    m.def("derive", &derive, py::arg("header"), py::arg("data"), py::arg("x"), py::arg("fields"),
+          "The header with fields set, NPTS and LEVEN from the arrays, and E, DEPMIN, DEPMAX, "
+          "DEPMEN computed from them.");
     m.def("listing", &listing, py::arg("path"), py::arg("list"), py::arg("all"),
           "The header block kivhdr prints for the file with the named list, as bytes.");
     m.def("describe", &describe, py::arg("value"),

@@ -70,15 +70,17 @@ class Trace:
     .header (the defined fields by catalogue name, floats as numpy.float32), .delta,
     .sampling_rate, .starttime, .endtime, .times(), .utc_times(), .slice(), .stats()."""
 
-    def __init__(self, raw, header, data, x=None, swapped=False):
-        self._raw = raw  # the header's bytes, to write it again bit for bit
-        self._header = header  # its fields, decoded with it
+    def __init__(self, header, data, x=None, swapped=False):
+        self._hdr = header  # the library's decoded header, written again bit for bit
+        self._header = None  # its fields as a dict, made when first asked for
         self.data = data
         self.x = x
         self.swapped = swapped  # written in the other byte order
 
     @property
     def header(self):
+        if self._header is None:
+            self._header = self._hdr.fields()
         return self._header
 
     @property
@@ -186,7 +188,7 @@ class Trace:
             data, x = self.data[first:first + index.size].copy(), None
             if first > 0:
                 fields = self._moved(int(t[first].astype(np.int64)))
-        return Trace(*_kivf.derive(self._raw, data, x, fields), data, x)
+        return Trace(_kivf.derive(self._hdr, data, x, fields), data, x)
 
     def _moved(self, start):
         """Header fields that put the start at start (microseconds): the reference time at its
@@ -219,7 +221,7 @@ class Trace:
         follow them; E, DEPMIN, DEPMAX and DEPMEN are not recomputed: a header from read() is
         written bit for bit, one from slice() or merge() was made for its samples)."""
         x = None if self.x is None else _float32(self.x, "x")
-        _kivf.write_raw(_path(path), self._raw, _float32(self.data, "data"), x)
+        _kivf.write_header(_path(path), self._hdr, _float32(self.data, "data"), x)
 
     def __repr__(self):
         h = self.header
@@ -271,7 +273,7 @@ def merge(traces):
                 out.append(run[0])
                 continue
             data = np.concatenate([r.data for r in run])
-            out.append(Trace(*_kivf.derive(run[0]._raw, data, None, {}), data))
+            out.append(Trace(_kivf.derive(run[0]._hdr, data, None, {}), data))
     return out
 
 
