@@ -56,3 +56,13 @@ def test_failures_from_many_threads_keep_their_own_texts(tmp_path):
             assert (kind, number, text, errno) == (
                 kivf.KivFileNotFoundError, 1410,
                 f"ERROR 1410: KIV file does not exist: {tmp_path}/missing{i}.kiv", 2)
+
+
+def test_a_trace_pickled_for_another_process_writes_the_same_file(tmp_path):
+    import pickle
+    kivf.write(tmp_path / "a.kiv", np.arange(5, dtype=np.float32), delta=0.5, kevnm="sixteen chars ok",
+               nzyear=2021, nzjday=9, user9=np.float32(-0.0))
+    t = pickle.loads(pickle.dumps(kivf.read(tmp_path / "a.kiv")))
+    t.write(tmp_path / "b.kiv")
+    assert (tmp_path / "b.kiv").read_bytes() == (tmp_path / "a.kiv").read_bytes()
+    assert t.header["KEVNM"] == "sixteen chars ok"
