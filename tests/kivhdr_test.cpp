@@ -61,23 +61,33 @@ TEST_F(Kivhdr, RefusalsComposeTheirMessageAndLeaveTheRecordsAlone) {
         bool sw = true;
         EXPECT_EQ(read(name, sw), c.nerr) << c.bytes.size();
         EXPECT_EQ(test::msgline(0), std::string(c.text).replace(c.text.find(": F") + 2, 1, name));
+        // The modern face fails alike, with the errno where the system failed, keeping what it
+        // was given as well.
+        Trace t{h, k, {5}, {}};
+        const std::string want = test::posted(c.nerr == 1410 ? ENOENT : 0);
+        EXPECT_EQ(test::shown(loadheader(name, h, k, sw)) + test::shown(loadtrace(name, t, sw)),
+                  want + want);
         EXPECT_TRUE(cmmsg.msgnum == c.nerr && !sw && h.n(nslot::NPTS) == 77 &&
-                    k.k(kslot::KSTNM) == Text<8>{});
+                    k.k(kslot::KSTNM) == Text<8>{} && t.y.size() == 1 &&
+                    t.hdr.n(nslot::NPTS) == 77);
     }
     test::spit(dir / "noread.kiv", withnpts(0, 1, 0, kBig)),
         ::chmod((dir / "noread.kiv").c_str(), 0);
     ::mkdir((dir / "locked").c_str(), 0), ::chmod(dir.path.c_str(), 0755);
     const std::string sys = " (System error occurred.)", acc = " (Insufficient access rights.)";
     // clang-format off
-    const std::pair<std::string, std::string> opens[] = {{dir.path.string(), " (Not a plain file.)"},
-        {name + "/x.kiv", sys}, {"", " (Empty or overlong name.)"}, {dir / "noread.kiv", acc}, {dir / "locked/x.kiv", acc}};
+    const std::tuple<std::string, std::string, int> opens[] = {{dir.path.string(), " (Not a plain file.)", 0},
+        {name + "/x.kiv", sys, ENOTDIR}, {"", " (Empty or overlong name.)", ENAMETOOLONG}, {dir / "noread.kiv", acc, EACCES}, {dir / "locked/x.kiv", acc, EACCES}};
     // clang-format on
-    for (const auto& [file, why] : opens) {
+    for (const auto& [file, why, err] : opens) {
         const auto c = test::inchild(
-            [&, file = file] {
+            [&, file = file, err = err] {
                 bool sw = false;
                 const std::int32_t nerr = read(file, sw);
-                return uwrite(kStdout, test::msgline(0)), nerr - 1400;
+                const std::string modern = test::shown(loadheader(file, h, k, sw));
+                return uwrite(kStdout, test::msgline(0) +
+                                           (modern == test::posted(err) ? "" : " but " + modern)),
+                       nerr - 1400;
             },
             true);
         EXPECT_EQ(std::to_string(c.status) + c.out,

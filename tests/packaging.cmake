@@ -5,7 +5,7 @@ add_test(NAME library_never_exits COMMAND sh -c
   "s=$(nm -D --undefined-only \"$0\") && [ -n \"$s\" ] && ! echo \"$s\" | grep -E ' U (exit|_exit|_Exit|abort|quick_exit)(@|$)'"
   $<TARGET_FILE:kivf>)
 # The Debian package, unpacked (not under the sanitizers, whose run-time libraries it lacks).
-if(NOT KIVF_SANITIZE)
+if(NOT KIVF_SANITIZE AND NOT KIVF_TSAN)
   add_test(NAME debian_package
     COMMAND ${CMAKE_COMMAND} -DBUILD=${PROJECT_BINARY_DIR} -DWORK=${CMAKE_CURRENT_BINARY_DIR}/deb-work
             -DCPACK=${CMAKE_CPACK_COMMAND} -DPYTHON=$<$<BOOL:${KIVF_PYTHON_DIR}>:${Python3_EXECUTABLE}>

@@ -30,7 +30,7 @@ endif()
 
 # The installed package, used by a separate project. Not under the sanitizers:
 # the consumer would need their run-time libraries too.
-if(NOT KIVF_SANITIZE)
+if(NOT KIVF_SANITIZE AND NOT KIVF_TSAN)
   add_test(NAME package_consumer
     COMMAND ${CMAKE_COMMAND} -DBUILD=${PROJECT_BINARY_DIR} -DSOURCE=${CMAKE_CURRENT_SOURCE_DIR}/consumer
             -DWORK=${CMAKE_CURRENT_BINARY_DIR}/consumer-work -DCXX=${CMAKE_CXX_COMPILER}

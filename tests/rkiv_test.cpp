@@ -114,6 +114,11 @@ TEST_F(Rkiv, RefusalsLeaveHeaderArraysAndDescriptorsAsTheyWere) {
         const int fd = test::lowestfd();
         rkiv(d + c.file, h, k, y2, x2, swapped, nerr);
         EXPECT_EQ(last(), std::to_string(nerr) + "|" + c.want);
+        swapped = true;
+        EXPECT_EQ(test::shown(loadkiv(d + c.file, h, k, swapped,
+                                      [&](std::size_t, bool, std::span<float>& ys,
+                                          std::span<float>& xs) { ys = y2, xs = x2; })),
+                  test::posted(0));
         EXPECT_TRUE(!swapped && h.nhdr == CmHdr{}.nhdr && k.khdr == KmHdr{}.khdr &&
                     fd == test::lowestfd() && holds(y2, {}, c.ny) && holds(x2, {}, c.nx))
             << c.file;
@@ -143,6 +148,7 @@ TEST_F(Rkiv, RefusalsLeaveHeaderArraysAndDescriptorsAsTheyWere) {
     for (const auto& [ny, nx, nerr] : {std::array{3, 2, 1402}, {2, 3, 1401}}) {
         t.y.assign(std::size_t(ny), 1.0F), t.x.assign(std::size_t(nx), 2.0F);
         EXPECT_EQ(writetrace(d + "n.kiv", t), nerr);
+        EXPECT_EQ(test::shown(savetrace(d + "n.kiv", t)), test::posted(0));
         EXPECT_FALSE(std::filesystem::exists(dir / "n.kiv"));
     }
     EXPECT_EQ(readtrace(d + "n.kiv", t), kMsgKivMissing);

@@ -24,5 +24,5 @@ endforeach()
 add_test(NAME sphgeo_octave
   COMMAND /bin/sh ${CMAKE_CURRENT_SOURCE_DIR}/sphgeo_octave_test.sh
           $<TARGET_FILE_DIR:sphgeo> ${CMAKE_CURRENT_SOURCE_DIR}/sphgeo_octave_test.m
-          ${PROJECT_SOURCE_DIR}/bench $<BOOL:${KIVF_SANITIZE}>)
+          ${PROJECT_SOURCE_DIR}/bench $<OR:$<BOOL:${KIVF_SANITIZE}>,$<BOOL:${KIVF_TSAN}>>)
 set_tests_properties(sphgeo_octave PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)

@@ -60,6 +60,15 @@ inline std::string msgline(int i) {
     return std::string(kmmsg.msgline[std::size_t(i)].used());
 }
 
+// A failure of the modern face as "number|text|errno"; posted: the same of the message buffer,
+// with the errno given.
+inline std::string shown(const Failure& f) {
+    return std::to_string(f.number) + "|" + f.text + "|" + std::to_string(f.err);
+}
+inline std::string posted(int err) {
+    return shown({cmmsg.msgnum, lastmsg(), err});
+}
+
 // The lowest free descriptor: a routine that leaks one moves it.
 inline int lowestfd() {
     const int fd = ::dup(0);
