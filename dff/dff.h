@@ -342,7 +342,8 @@ struct KivPlace {
     const char* name;
 };
 
-// A trace of the defaults newhdr gives the current header, and no samples.
+// A trace of the defaults newhdr gives the current header, and no samples;
+// nothing process-wide is read or started (see defaults).
 Trace newtrace();
 
 // DEPMIN, DEPMAX and DEPMEN of hdr from the samples that are numbers (NaNs

@@ -79,7 +79,7 @@ void newhdr(CmHdr& hdr, KmHdr& khdr) {
 
 Trace newtrace() {
     Trace t;
-    newhdr(t.hdr, t.khdr);
+    defaults(t.hdr, t.khdr);
     return t;
 }
 

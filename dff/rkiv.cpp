@@ -35,7 +35,7 @@ bool openkiv(std::string_view kname, std::int32_t& handle, std::int64_t& size, D
     Path path{};
     struct stat st {};
     if (kname.empty() || !zpath(kname, path)) {
-        why = failed(kMsgKivOpen, kname, ENAMETOOLONG);
+        why = failed(kMsgKivOpen, kname, kname.empty() ? ENOENT : ENAMETOOLONG);
         why << "(Empty or overlong name.)";
         return false;
     }
