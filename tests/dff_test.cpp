@@ -200,8 +200,8 @@ TEST(DepStats, PiecesGiveTheBitsOfTheWhole) {
         return std::bit_cast<std::array<std::uint32_t, 3>>(
             std::array{h.f(fslot::DEPMIN), h.f(fslot::DEPMAX), h.f(fslot::DEPMEN)});
     };
-    const std::vector<std::vector<std::size_t>> patterns = {{1}, {2}, {3, 1, 7}, {0, 5}, {64},
-                                                            {1000, 4001}};
+    const std::vector<std::vector<std::size_t>> patterns = {{1},    {2},  {3, 1, 7},
+                                                            {0, 5}, {64}, {1000, 4001}};
     for (const std::vector<float>& y : sets) {
         CmHdr whole{}, plain{};
         depstats(whole, y);
