@@ -80,28 +80,29 @@ namespace {
 // than 2^30 of them: every partial sum is exact in any order, so their
 // extremes and sum are taken in wide integer steps, to the bits the general
 // loop gives. False, with nothing changed, for a piece with any other sample
-// (a NaN, a fraction, -0.0, whose sign the general loop may keep).
+// (a NaN, a fraction, -0.0, whose sign the general loop may keep). One pass:
+// the integers are read from v + kRound, whose low bits hold v + 2^22 when v
+// is one of these, and are of no use (nor kept) when it is not.
 WIDE bool wholepiece(std::span<const float> y, std::int32_t& lo, std::int32_t& hi,
                      std::int64_t& sum) {
     constexpr float kRound = 0x1.8p23F, kLimit = 0x1p22F; // v + kRound rounds v to a whole number
+    constexpr std::uint32_t kRoundBits = 0x4B400000U;
     std::uint32_t other = 0;
-    for (const float v : y) {
-        std::uint32_t bits = 0;
-        std::memcpy(&bits, &v, 4);
-        const float whole = (v + kRound) - kRound;
-        other |= static_cast<std::uint32_t>(!(whole == v) | !(v <= kLimit) | !(v >= -kLimit) |
-                                            (bits == 0x80000000U));
-    }
-    if (other != 0) return false;
-    // Locals, so that the loop keeps them in registers.
     std::int32_t l = lo, h = hi;
     std::int64_t s = sum;
     for (const float v : y) {
-        const auto i = static_cast<std::int32_t>(v);
+        const float r = v + kRound;
+        std::uint32_t bits = 0, rbits = 0;
+        std::memcpy(&bits, &v, 4);
+        std::memcpy(&rbits, &r, 4);
+        other |= static_cast<std::uint32_t>(!(r - kRound == v) | !(v <= kLimit) | !(v >= -kLimit) |
+                                            (bits == 0x80000000U));
+        const auto i = static_cast<std::int32_t>(rbits - kRoundBits);
         l = std::min(l, i);
         h = std::max(h, i);
         s += i;
     }
+    if (other != 0) return false;
     lo = l, hi = h, sum = s;
     return true;
 }
