@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 namespace kivf::msx {
 
@@ -170,7 +171,13 @@ void outname(const MSTraceID* id, const Start& s, wfdx::OutName& name) {
 }
 
 void Gathered::joined(const MSTraceSeg* seg, MSRecord* msr) {
-    Part& p = parts_[seg];
+    Part* at = nullptr;
+    try {
+        at = &parts_[seg];
+    } catch (const std::bad_alloc&) { // not gathered: walked when its header is made
+        return;
+    }
+    Part& p = *at;
     if (seg->numsamples == msr->numsamples) { // a new segment, perhaps where a freed one was
         p = Part{};
     } else if (!p.inorder || p.n + msr->numsamples != seg->numsamples ||
