@@ -351,6 +351,26 @@ Trace newtrace();
 // order; undefined when there are none. Every writer that derives them (batch
 // conversion, the Python package) gives the same bits this way.
 void depstats(CmHdr& hdr, std::span<const float> y);
+// The same gathered a piece at a time, the pieces added in the samples'
+// order: store gives the bits depstats gives over all of them in one array.
+// A converter adds each piece as it makes it, while it is in the cache, and
+// so walks its samples once.
+class DepAccum {
+  public:
+    void add(std::span<const float> y);
+    void store(CmHdr& hdr) const;
+
+  private:
+    // While every sample so far is a whole number within 2^22, in integers
+    // (see header.cpp); from the first other piece on, in double.
+    bool whole_ = true;
+    std::int32_t ilo_ = std::numeric_limits<std::int32_t>::max(),
+                 ihi_ = std::numeric_limits<std::int32_t>::min();
+    std::int64_t isum_ = 0;
+    double lo_ = std::numeric_limits<double>::infinity(),
+           hi_ = -std::numeric_limits<double>::infinity(), sum_ = 0;
+    std::size_t count_ = 0; // the numbers among them (NaNs left out)
+};
 // E, DEPMIN, DEPMAX and DEPMEN of hdr for the samples y (and their independent
 // values x when the trace is uneven; empty otherwise): E the last sample's
 // time, B + (NPTS-1)*DELTA summed in double (only when B and DELTA are

@@ -90,44 +90,61 @@ void defaults(CmHdr& hdr, KmHdr& khdr) {
 
 namespace {
 
+// Converters add every sample here as they make it: in SSE2 alone, the
+// integer extremes and widening sums take several steps each, in AVX2 one, so
+// a second version is built for processors that have it.
+#if defined(__x86_64__) && !defined(__AVX2__)
+#define WIDE __attribute__((target_clones("avx2", "default")))
+#else
+#define WIDE
+#endif
+
 // Whole numbers within 2^22 (counts, as most converted samples are), fewer
 // than 2^30 of them: every partial sum is exact in any order, so their
 // extremes and sum are taken in wide integer steps, to the bits the general
-// loop gives. False, with nothing set, for any other samples (a NaN, a
-// fraction, -0.0, whose sign the general loop may keep).
-bool wholestats(CmHdr& hdr, std::span<const float> y) {
+// loop gives. False, with nothing changed, for a piece with any other sample
+// (a NaN, a fraction, -0.0, whose sign the general loop may keep). One pass:
+// the integers are read from v + kRound, whose low bits hold v + 2^22 when v
+// is one of these, and are of no use (nor kept) when it is not.
+WIDE bool wholepiece(std::span<const float> y, std::int32_t& lo, std::int32_t& hi,
+                     std::int64_t& sum) {
     constexpr float kRound = 0x1.8p23F, kLimit = 0x1p22F; // v + kRound rounds v to a whole number
-    if (y.empty() || y.size() >= (std::size_t{1} << 30)) return false;
+    constexpr std::uint32_t kRoundBits = 0x4B400000U;
     std::uint32_t other = 0;
+    std::int32_t l = lo, h = hi;
+    std::int64_t s = sum;
     for (const float v : y) {
-        std::uint32_t bits = 0;
+        const float r = v + kRound;
+        std::uint32_t bits = 0, rbits = 0;
         std::memcpy(&bits, &v, 4);
-        const float whole = (v + kRound) - kRound;
-        other |= static_cast<std::uint32_t>(!(whole == v) | !(v <= kLimit) | !(v >= -kLimit) |
+        std::memcpy(&rbits, &r, 4);
+        other |= static_cast<std::uint32_t>(!(r - kRound == v) | !(v <= kLimit) | !(v >= -kLimit) |
                                             (bits == 0x80000000U));
+        const auto i = static_cast<std::int32_t>(rbits - kRoundBits);
+        l = std::min(l, i);
+        h = std::max(h, i);
+        s += i;
     }
     if (other != 0) return false;
-    std::int32_t lo = INT32_MAX, hi = INT32_MIN;
-    std::int64_t sum = 0;
-    for (const float v : y) {
-        const auto i = static_cast<std::int32_t>(v);
-        lo = std::min(lo, i);
-        hi = std::max(hi, i);
-        sum += i;
-    }
-    hdr.f(fslot::DEPMIN) = static_cast<float>(lo);
-    hdr.f(fslot::DEPMAX) = static_cast<float>(hi);
-    hdr.f(fslot::DEPMEN) =
-        static_cast<float>(static_cast<double>(sum) / static_cast<double>(y.size()));
+    lo = l, hi = h, sum = s;
     return true;
 }
 
 } // namespace
 
-void depstats(CmHdr& hdr, std::span<const float> y) {
-    if (wholestats(hdr, y)) return;
-    double lo = INFINITY, hi = -INFINITY, sum = 0;
-    std::size_t count = 0;
+void DepAccum::add(std::span<const float> y) {
+    if (whole_ && count_ + y.size() < (std::size_t{1} << 30) && wholepiece(y, ilo_, ihi_, isum_)) {
+        count_ += y.size();
+        return;
+    }
+    if (whole_ && count_ > 0) { // exact: the general loop's values at this sample
+        lo_ = ilo_;
+        hi_ = ihi_;
+        sum_ = static_cast<double>(isum_);
+    }
+    whole_ = false;
+    double lo = lo_, hi = hi_, sum = sum_;
+    std::size_t count = count_;
     for (const float v : y) {
         if (v != v) continue;
         lo = v < lo ? v : lo;
@@ -135,10 +152,28 @@ void depstats(CmHdr& hdr, std::span<const float> y) {
         sum += v;
         ++count;
     }
-    const bool any = count > 0;
-    hdr.f(fslot::DEPMIN) = any ? static_cast<float>(lo) : kUndfFlt;
-    hdr.f(fslot::DEPMAX) = any ? static_cast<float>(hi) : kUndfFlt;
-    hdr.f(fslot::DEPMEN) = any ? static_cast<float>(sum / static_cast<double>(count)) : kUndfFlt;
+    lo_ = lo, hi_ = hi, sum_ = sum, count_ = count;
+}
+
+void DepAccum::store(CmHdr& hdr) const {
+    if (count_ == 0) {
+        hdr.f(fslot::DEPMIN) = hdr.f(fslot::DEPMAX) = hdr.f(fslot::DEPMEN) = kUndfFlt;
+    } else if (whole_) {
+        hdr.f(fslot::DEPMIN) = static_cast<float>(ilo_);
+        hdr.f(fslot::DEPMAX) = static_cast<float>(ihi_);
+        hdr.f(fslot::DEPMEN) =
+            static_cast<float>(static_cast<double>(isum_) / static_cast<double>(count_));
+    } else {
+        hdr.f(fslot::DEPMIN) = static_cast<float>(lo_);
+        hdr.f(fslot::DEPMAX) = static_cast<float>(hi_);
+        hdr.f(fslot::DEPMEN) = static_cast<float>(sum_ / static_cast<double>(count_));
+    }
+}
+
+void depstats(CmHdr& hdr, std::span<const float> y) {
+    DepAccum all;
+    all.add(y);
+    all.store(hdr);
 }
 
 void derivefields(CmHdr& hdr, std::span<const float> y, std::span<const float> x) {

@@ -168,6 +168,7 @@ bool Reading::record(int len) {
         }
         held = need;
         ++got.records;
+        if (as.gathered != nullptr) as.gathered->joined(seg, msr); // its floats still in the cache
     }
     if (std::string more = takelogged(); !more.empty() && as.notes)
         Message(kMsgMsLibrary, "NOTE") << byteat(file, at) << more;

@@ -26,12 +26,16 @@ struct FileRead {
     bool whole = false;       // the file itself was refused: its list is empty
 };
 
+class Gathered; // segments.h
+
 // How a file is read: memory allowed for its samples (measured again before
-// a file is refused for them), notes shown or not, the progress line to move on.
+// a file is refused for them), notes shown or not, the progress line to move
+// on, where the segments' stats are gathered as records join them.
 struct ReadAs {
     std::uint64_t budget = UINT64_MAX;
     bool notes = true;
     wfdx::Progress* progress = nullptr;
+    Gathered* gathered = nullptr;
 };
 
 // Read every record of the file open as fd, named file, into list (empty

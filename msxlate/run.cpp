@@ -73,6 +73,7 @@ struct Run {
     Counts n;
     Progress progress;
     std::uint64_t budget = 0; // memory for one file's samples, taken at the start
+    Gathered gathered;        // one file's segments' stats
 };
 
 void summary(const Run& run) {
@@ -131,7 +132,7 @@ bool convertsegment(Run& run, int fileno, const Segment& s) {
     } else {
         static CmHdr hdr;
         static KmHdr khdr;
-        fillheader(s, start, hdr, khdr);
+        fillheader(s, start, hdr, khdr, &run.gathered);
         if (const int err = writeout(run.out, name.data(), hdr, khdr, floats(s.seg)); err != 0) {
             Message(kMsgMsWrite) << file << shown << std::strerror(err);
             return false;
@@ -179,7 +180,11 @@ bool convertfile(Run& run, int fileno) {
         return false;
     }
     MSTraceList* list = mstl_init(nullptr);
-    const ReadAs as{.budget = run.budget, .notes = !run.opt.quiet, .progress = &run.progress};
+    run.gathered.clear();
+    const ReadAs as{.budget = run.budget,
+                    .notes = !run.opt.quiet,
+                    .progress = &run.progress,
+                    .gathered = run.opt.dry ? nullptr : &run.gathered}; // a dry run makes no header
     const FileRead got = readfile(fd, file, list, as);
     ::close(fd);
     run.n.skipped += got.skipped;

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 namespace kivf::msx {
 
@@ -169,7 +170,35 @@ void outname(const MSTraceID* id, const Start& s, wfdx::OutName& name) {
                   s.minute, s.second, s.msec);
 }
 
-void fillheader(const Segment& s, const Start& start, CmHdr& hdr, KmHdr& khdr) {
+void Gathered::joined(const MSTraceSeg* seg, MSRecord* msr) {
+    Part* at = nullptr;
+    try {
+        at = &parts_[seg];
+    } catch (const std::bad_alloc&) { // not gathered: walked when its header is made
+        return;
+    }
+    Part& p = *at;
+    if (seg->numsamples == msr->numsamples) { // a new segment, perhaps where a freed one was
+        p = Part{};
+    } else if (!p.inorder || p.n + msr->numsamples != seg->numsamples ||
+               seg->endtime != msr_endtime(msr)) { // not at the end of what was gathered
+        p.inorder = false;
+        return;
+    }
+    p.stats.add(
+        {static_cast<const float*>(msr->datasamples), static_cast<std::size_t>(msr->numsamples)});
+    p.n = seg->numsamples;
+}
+
+bool Gathered::of(const MSTraceSeg* seg, DepAccum& stats) const {
+    const auto p = parts_.find(seg);
+    if (p == parts_.end() || !p->second.inorder || p->second.n != seg->numsamples) return false;
+    stats = p->second.stats;
+    return true;
+}
+
+void fillheader(const Segment& s, const Start& start, CmHdr& hdr, KmHdr& khdr,
+                const Gathered* gathered) {
     const std::span<const float> y = floats(s.seg);
     newhdr(hdr, khdr);
     wfdx::setfields(hdr, khdr,
@@ -187,7 +216,9 @@ void fillheader(const Segment& s, const Start& start, CmHdr& hdr, KmHdr& khdr) {
                      .user1 = {}});
     if (s.id->network[0] != '\0') khdr.k(kslot::KNETWK).set(s.id->network);
     if (s.id->location[0] != '\0') khdr.k(kslot::KHOLE).set(s.id->location);
-    wfdx::derive(hdr, start.usec, y);
+    DepAccum stats;
+    if (gathered == nullptr || !gathered->of(s.seg, stats)) stats.add(y);
+    wfdx::derive(hdr, start.usec, y.size(), stats);
 }
 
 } // namespace kivf::msx

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <libmseed.h>
 #include <span>
+#include <unordered_map>
 #include <vector>
 
 namespace kivf::msx {
@@ -66,7 +67,30 @@ bool nameable(const MSTraceID* id);
 // NET.STA.LOC.CHAN.YYYY.DDD.HH.MM.SS.mmm.kiv
 void outname(const MSTraceID* id, const Start& s, wfdx::OutName& name);
 
-// A fresh header filled from the segment, whose samples are floats.
-void fillheader(const Segment& s, const Start& start, CmHdr& hdr, KmHdr& khdr);
+// DEPMIN, DEPMAX and DEPMEN of the segments of a list, gathered from each
+// record's floats as the record joins a segment's end, while they are in the
+// cache. A record joined anywhere else (before a segment's start, or closing
+// a gap between two) leaves its segment to be walked whole.
+class Gathered {
+  public:
+    // After msr, its samples floats, was joined to seg.
+    void joined(const MSTraceSeg* seg, MSRecord* msr);
+    // Whether seg's samples were gathered in their order, then into stats.
+    bool of(const MSTraceSeg* seg, DepAccum& stats) const;
+    void clear() { parts_.clear(); }
+
+  private:
+    struct Part {
+        DepAccum stats;
+        std::int64_t n = 0; // the samples gathered
+        bool inorder = true;
+    };
+    std::unordered_map<const MSTraceSeg*, Part> parts_;
+};
+
+// A fresh header filled from the segment, whose samples are floats; the
+// derived fields from gathered, else from a walk over the samples.
+void fillheader(const Segment& s, const Start& start, CmHdr& hdr, KmHdr& khdr,
+                const Gathered* gathered = nullptr);
 
 } // namespace kivf::msx

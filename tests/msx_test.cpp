@@ -10,7 +10,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cmath>
 #include <cstring>
+#include <numeric>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -171,6 +174,53 @@ TEST(MsxDecode, ACountBeyondWhatTheDataHoldsIsRefusedAndNothingPastTheRecordIsRe
                                                capacity(DE_GEOSCOPE24, 11), capacity(DE_STEIM2, 63),
                                                capacity(99, 512)};
     EXPECT_EQ(edges, (std::array<std::int64_t, 5>{0, 1, 3, 0, -1}));
+}
+
+// Each segment's derived fields, gathered from its records as they join it, have the bits of a
+// walk over its samples: records joined at the end in one pass, the others (joined before the
+// start, or closing a gap) by the walk.
+TEST(MsxGathered, RecordsJoinedAtTheEndGiveTheBitsOfAWalk) {
+    capturelog();
+    std::vector<float> y(500); // sums in double whose rounding depends on the order
+    for (std::size_t i = 0; i < y.size(); ++i)
+        y[i] = i % 7 == 0 ? 3e17F * static_cast<float>(i % 3) : 0.1F * static_cast<float>(i) - 20;
+    y[123] = NAN, y[200] = -0.0F;
+    const std::string bytes = mspack::pack({.encoding = DE_FLOAT32, .reclen = 256, .floats = y});
+    std::vector<std::string> recs; // 48 samples each
+    for (std::size_t off = 0; off < bytes.size(); off += recs.back().size())
+        recs.push_back(bytes.substr(off, 256));
+    std::vector<std::size_t> inorder(recs.size()), reversed, middlelast;
+    std::iota(inorder.begin(), inorder.end(), 0);
+    reversed.assign(inorder.rbegin(), inorder.rend());
+    middlelast = inorder;
+    std::rotate(middlelast.begin() + 5, middlelast.begin() + 6, middlelast.end());
+    for (const auto& [order, gathered] : {std::pair(inorder, true), std::pair(reversed, false),
+                                          std::pair(middlelast, false)}) {
+        SCOPED_TRACE(order[0]);
+        const int fd = ::memfd_create("records", MFD_CLOEXEC);
+        for (const std::size_t r : order)
+            ASSERT_EQ(::write(fd, recs[r].data(), recs[r].size()), 256);
+        ::lseek(fd, 0, SEEK_SET);
+        MSTraceList* list = mstl_init(nullptr);
+        Gathered g;
+        readfile(fd, "records", list, {.notes = false, .gathered = &g});
+        ::close(fd);
+        const std::vector<Segment> all = segments(list);
+        ASSERT_EQ(all.size(), 1U);
+        kivf::DepAccum stats;
+        EXPECT_EQ(g.of(all[0].seg, stats), gathered);
+        kivf::CmHdr got{}, walk{};
+        kivf::KmHdr khdr{};
+        fillheader(all[0], splittime(all[0].seg->starttime), got, khdr, &g);
+        kivf::depstats(walk, floats(all[0].seg));
+        const auto bits = [](const kivf::CmHdr& h) {
+            namespace f = kivf::fslot;
+            return std::bit_cast<std::array<std::uint32_t, 3>>(
+                std::array{h.f(f::DEPMIN), h.f(f::DEPMAX), h.f(f::DEPMEN)});
+        };
+        EXPECT_EQ(bits(got), bits(walk));
+        mstl_free(&list, 0);
+    }
 }
 
 // What the system has, not unlimited: below its physical memory.

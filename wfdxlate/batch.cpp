@@ -84,9 +84,10 @@ bool convertline(Run& run, const Source& src, std::int64_t lineno, std::uint64_t
     static Trace trace; // reused: its samples only grow
     std::size_t raw = 0;
     std::string why;
+    DepAccum stats;
     // A dry run reads no samples but e1 blocks: only decoding them finds their faults.
     const std::int32_t failed =
-        !run.opt.dry || dtcompressed(r.datatype) ? readsamples(r, fd, trace, raw, why) : 0;
+        !run.opt.dry || dtcompressed(r.datatype) ? readsamples(r, fd, trace, raw, why, stats) : 0;
     ::close(fd);
     if (failed != 0) {
         Message(failed) << at << why;
@@ -99,7 +100,7 @@ bool convertline(Run& run, const Source& src, std::int64_t lineno, std::uint64_t
         run.tally.samples += r.nsamp;
         return true;
     }
-    fillheader(r, trace);
+    fillheader(r, trace, stats);
     if (const int err = writeout(run.out, outfile.data(), trace.hdr, trace.khdr, trace.y); err != 0) {
         Message(kMsgBatchWrite) << at << shown << std::strerror(err);
         return false;

@@ -180,7 +180,7 @@ std::string e1reason(const E1Block& b) {
 }
 
 bool reade1(int fd, std::int64_t off, std::size_t n, std::vector<float>& out, E1Read& read,
-            std::span<std::byte> piece) {
+            std::span<std::byte> piece, DepAccum* stats) {
     static E1Samples block;
     read = E1Read{};
     std::int64_t base = off; // the file's byte at piece[0]
@@ -221,6 +221,7 @@ bool reade1(int fd, std::int64_t off, std::size_t n, std::vector<float>& out, E1
         }
         const std::size_t take = std::min(b.count, n - done);
         out.insert(out.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(take));
+        if (stats != nullptr) stats->add(std::span(out).last(take));
         done += take;
         pos += b.length;
     }

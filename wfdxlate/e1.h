@@ -7,6 +7,7 @@
 #pragma once
 
 #include "co/co.h"
+#include "dff/dff.h"
 
 #include <array>
 #include <cstddef>
@@ -74,10 +75,11 @@ inline constexpr std::size_t kE1MinPiece = 65536; // a read piece holds any bloc
 // Read n samples from the blocks at byte off of fd and append them to out as
 // floats; the last block may hold more, which are checked and dropped. The
 // file is read in pieces into piece (at least kE1MinPiece bytes), each block
-// decoded into one fixed scratch block. False when a block is refused, the
+// decoded into one fixed scratch block; each block's floats go into stats,
+// when given, as they are appended. False when a block is refused, the
 // file ends first or a read fails, with read saying where and why; out may
 // hold the samples of the blocks before.
 bool reade1(int fd, std::int64_t off, std::size_t n, std::vector<float>& out, E1Read& read,
-            std::span<std::byte> piece = zscratch());
+            std::span<std::byte> piece = zscratch(), DepAccum* stats = nullptr);
 
 } // namespace kivf::wfdx

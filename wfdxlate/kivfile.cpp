@@ -11,8 +11,7 @@
 
 namespace kivf::wfdx {
 
-void fillheader(const Row& r, Trace& t) {
-    const float* samples = t.y.data();
+void fillheader(const Row& r, Trace& t, const DepAccum& stats) {
     const std::size_t n = t.y.size();
     newhdr(t.hdr, t.khdr);
     setfields(t.hdr, t.khdr,
@@ -30,18 +29,18 @@ void fillheader(const Row& r, Trace& t) {
                .user1 = r.user1});
     if (r.instype != "-") t.khdr.k(kslot::KINST).set(r.instype);
     if (r.calib > 0 && std::isfinite(r.calib)) t.hdr.f(fslot::SCALE) = static_cast<float>(r.calib);
-    derive(t.hdr, r.usec, {samples, n});
+    derive(t.hdr, r.usec, n, stats);
 }
 
-void derive(CmHdr& h, std::int32_t usec, std::span<const float> y) {
+void derive(CmHdr& h, std::int32_t usec, std::size_t n, const DepAccum& stats) {
     // The reference time keeps the millisecond (the file name shows it); B
     // carries the rest, so that the first sample's time is exact to the
     // microsecond. One correctly rounded float division.
     const float b = static_cast<float>(usec) / 1e6F;
     h.f(fslot::B) = b;
-    if (y.empty()) return;
-    h.f(fslot::E) = static_cast<float>(b + static_cast<double>(y.size() - 1) * h.f(fslot::DELTA));
-    depstats(h, y);
+    if (n == 0) return;
+    h.f(fslot::E) = static_cast<float>(b + static_cast<double>(n - 1) * h.f(fslot::DELTA));
+    stats.store(h);
 }
 
 int writeout(const Outputs& out, const char* name, const CmHdr& hdr, const KmHdr& khdr,

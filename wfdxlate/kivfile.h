@@ -13,14 +13,16 @@
 
 namespace kivf::wfdx {
 
-// Reset the trace's header and fill it from the row and the trace's samples;
-// every other field keeps its reset value.
-void fillheader(const Row& row, Trace& trace);
+// Reset the trace's header and fill it from the row and the trace's samples,
+// whose stats were gathered as they were read; every other field keeps its
+// reset value.
+void fillheader(const Row& row, Trace& trace, const DepAccum& stats);
 
-// What every converted trace derives from its start and samples: B, the
-// start's microseconds after the reference time's millisecond; E; and
-// DEPMIN, DEPMAX and DEPMEN. DELTA must be set.
-void derive(CmHdr& hdr, std::int32_t usec, std::span<const float> y);
+// What every converted trace derives from its start and its n samples: B,
+// the start's microseconds after the reference time's millisecond; E; and
+// DEPMIN, DEPMAX and DEPMEN, from stats gathered over the samples. DELTA must
+// be set.
+void derive(CmHdr& hdr, std::int32_t usec, std::size_t n, const DepAccum& stats);
 
 // The header and samples as the file name in the output directory, whole
 // under a temporary name, then renamed: readers and concurrent runs never see

@@ -49,8 +49,10 @@ bool samplespace(Trace& trace, std::size_t n) {
 
 } // namespace
 
-std::int32_t readsamples(const Row& r, int fd, Trace& trace, std::size_t& bytes, std::string& why) {
+std::int32_t readsamples(const Row& r, int fd, Trace& trace, std::size_t& bytes, std::string& why,
+                         DepAccum& stats) {
     const auto n = static_cast<std::size_t>(r.nsamp);
+    stats = {};
     if (!samplespace(trace, n)) {
         why = std::to_string(r.nsamp);
         return kMsgBatchMemory;
@@ -58,7 +60,7 @@ std::int32_t readsamples(const Row& r, int fd, Trace& trace, std::size_t& bytes,
     why = r.path + " ";
     if (dtcompressed(r.datatype)) { // its length is known only as its blocks are read
         E1Read e1;
-        if (!reade1(fd, r.foff, n, trace.y, e1)) {
+        if (!reade1(fd, r.foff, n, trace.y, e1, zscratch(), &stats)) {
             if (e1.err == 0) why += "block at byte " + std::to_string(e1.at) + ": ";
             why += e1.reason;
             return e1.err != 0 ? kMsgBatchRead : kMsgBatchE1;
@@ -70,7 +72,10 @@ std::int32_t readsamples(const Row& r, int fd, Trace& trace, std::size_t& bytes,
     bytes = n * width;
     std::size_t got = 0;
     if (zpreadf(fd, r.foff, n, width, trace.y, got,
-                [code = r.datatype](std::byte* piece, std::size_t k) { widen(code, piece, k); }))
+                [code = r.datatype, &stats](std::byte* piece, std::size_t k) {
+                    widen(code, piece, k);
+                    stats.add({reinterpret_cast<const float*>(piece), k}); // while in the cache
+                }))
         return 0;
     // The size was checked: the file changed, or the device failed.
     why += errno != 0 ? std::string(std::strerror(errno))

@@ -19,10 +19,12 @@ namespace kivf::wfdx {
 int opensamples(Row& row);
 
 // Read the row's samples from fd (opened by opensamples) into the trace's
-// samples as floats: widened, or decoded from e1 blocks. 0 with the bytes of
-// the file read in bytes, or the message number of the failure (kMsgBatchMemory,
-// kMsgBatchRead, kMsgBatchE1) with its particulars, as the message shows them, in why.
-std::int32_t readsamples(const Row& row, int fd, Trace& trace, std::size_t& bytes,
-                         std::string& why);
+// samples as floats: widened, or decoded from e1 blocks, each piece going
+// into stats (begun anew) as it is made. 0 with the bytes of the file read in
+// bytes, or the message number of the failure (kMsgBatchMemory,
+// kMsgBatchRead, kMsgBatchE1) with its particulars, as the message shows them,
+// in why.
+std::int32_t readsamples(const Row& row, int fd, Trace& trace, std::size_t& bytes, std::string& why,
+                         DepAccum& stats);
 
 } // namespace kivf::wfdx
