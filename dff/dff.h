@@ -377,6 +377,8 @@ class DepAccum {
 // defined), or the last x (unless a NaN); the others as depstats. What cannot
 // be had is undefined.
 void derivefields(CmHdr& hdr, std::span<const float> y, std::span<const float> x);
+// The same for n samples whose extremes and mean stats has gathered already.
+void derivefields(CmHdr& hdr, std::size_t n, std::span<const float> x, const DepAccum& stats);
 
 // Read the KIV file path whole into trace, as rkiv reads it (either byte
 // order, the same checks and refusals); swapped tells whether its words were

@@ -176,8 +176,7 @@ void depstats(CmHdr& hdr, std::span<const float> y) {
     all.store(hdr);
 }
 
-void derivefields(CmHdr& hdr, std::span<const float> y, std::span<const float> x) {
-    const std::size_t n = y.size();
+void derivefields(CmHdr& hdr, std::size_t n, std::span<const float> x, const DepAccum& stats) {
     const float b = hdr.f(fslot::B), delta = hdr.f(fslot::DELTA);
     float e = kUndfFlt;
     if (n > 0 && x.size() >= n) {
@@ -186,7 +185,13 @@ void derivefields(CmHdr& hdr, std::span<const float> y, std::span<const float> x
         e = static_cast<float>(b + static_cast<double>(n - 1) * delta);
     }
     hdr.f(fslot::E) = e;
-    depstats(hdr, y);
+    stats.store(hdr);
+}
+
+void derivefields(CmHdr& hdr, std::span<const float> y, std::span<const float> x) {
+    DepAccum stats;
+    stats.add(y);
+    derivefields(hdr, y.size(), x, stats);
 }
 
 std::int32_t catslot(std::string_view name, std::span<const Text<8>> list) {

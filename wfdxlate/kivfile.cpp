@@ -36,11 +36,8 @@ void derive(CmHdr& h, std::int32_t usec, std::size_t n, const DepAccum& stats) {
     // The reference time keeps the millisecond (the file name shows it); B
     // carries the rest, so that the first sample's time is exact to the
     // microsecond. One correctly rounded float division.
-    const float b = static_cast<float>(usec) / 1e6F;
-    h.f(fslot::B) = b;
-    if (n == 0) return;
-    h.f(fslot::E) = static_cast<float>(b + static_cast<double>(n - 1) * h.f(fslot::DELTA));
-    stats.store(h);
+    h.f(fslot::B) = static_cast<float>(usec) / 1e6F;
+    derivefields(h, n, {}, stats);
 }
 
 int writeout(const Outputs& out, const char* name, const CmHdr& hdr, const KmHdr& khdr,
