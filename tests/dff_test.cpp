@@ -233,6 +233,20 @@ TEST(DepStats, PiecesGiveTheBitsOfTheWhole) {
     }
 }
 
+TEST(DffRecords, SetByNameAsTheCurrentHeaderIs) {
+    CmHdr h{}, h0{};
+    KmHdr k{}, k0{};
+    // Any letter case, the event name's second half in KEVNMC; a name of another group, none.
+    EXPECT_TRUE(setfield(h, "delta", 0.5F) && setfield(h, "Npts", 7) &&
+                setfield(k, "kevnm", "0123456789abcdefXX") && setfield(k, "KSTNM", "AB"));
+    EXPECT_TRUE(h.f(fslot::DELTA) == 0.5F && h.n(nslot::NPTS) == 7 &&
+                k.k(kslot::KEVNM).view() == "01234567" && k.k(kslot::KEVNMC).view() == "89abcdef" &&
+                k.k(kslot::KSTNM).view() == "AB      ");
+    EXPECT_FALSE(setfield(h0, "NPTS", 1.0F) || setfield(h0, "DELTA", 1) ||
+                 setfield(k0, "DELTA", "x") || setfield(h0, "DELTAXYZW", 1.0F));
+    EXPECT_TRUE(h0.fhdr == CmHdr{}.fhdr && h0.nhdr == CmHdr{}.nhdr && k0.khdr == KmHdr{}.khdr);
+}
+
 TEST_F(Dff, UnknownNamesAre1337AndChangeNothing) {
     // clang-format off
     const std::pair<char, std::string> cases[] = { // another group's, blanks before or within, too long

@@ -177,8 +177,8 @@ TEST_F(Kivhdr, ReadAndShownValues) {
 
 TEST_F(Kivhdr, BuiltInTextsFillOnlyWhatTheCatalogueLacks) {
     // The reader's texts are loaded once per process: a child's own, from a catalogue that
-    // gives 1410 a text of its own and lacks 1411.
-    std::ofstream(dir / "messages") << "1410 own text\n   5 other\n";
+    // gives 1410 a text of its own and lacks 1411, its lines ended as another system ends them.
+    std::ofstream(dir / "messages") << "1410 own text\r\n   5 other\r\n";
     ::setenv("KIVAUX", dir.path.c_str(), 1);
     const auto c = test::inchild([&] {
         CmHdr hh{};
