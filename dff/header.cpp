@@ -93,7 +93,17 @@ namespace {
 // Converters add every sample here as they make it: in SSE2 alone, the
 // integer extremes and widening sums take several steps each, in AVX2 one, so
 // a second version is built for processors that have it.
-#if defined(__x86_64__) && !defined(__AVX2__)
+// The choice is made by the loader, before a thread sanitizer's run-time is
+// up, which that cannot take: its builds keep the one version.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define KIVF_ONE_VERSION
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__)
+#define KIVF_ONE_VERSION
+#endif
+#if defined(__x86_64__) && !defined(__AVX2__) && !defined(KIVF_ONE_VERSION)
 #define WIDE __attribute__((target_clones("avx2", "default")))
 #else
 #define WIDE
