@@ -138,22 +138,16 @@ TEST(DepStats, ExtremesAndMeanOfTheNumbersSummedInDouble) {
         std::vector<float> y;
         std::array<float, 3> want; // DEPMIN, DEPMAX, DEPMEN, compared bit for bit
     };
-    for (const Case& c : std::vector<Case>{
-             {{big, 1, 1}, {1, big, 5592406}},        // in float the sum would stay at 2^24
-             {{nan, -2, nan, 3, nan}, {-2, 3, 0.5F}}, // NaNs left out, wherever they are
-             {{-INFINITY, 7}, {-INFINITY, 7, -INFINITY}},
-             {{nan, nan}, {u, u, u}},
-             {{nan, 1.5F}, {1.5F, 1.5F, 1.5F}}, // one number is enough
-             {{}, {u, u, u}},                   // none: undefined, not left as they were
-             {{3.4028235e38F, 3.4028235e38F}, {3.4028235e38F, 3.4028235e38F, 3.4028235e38F}},
-             {{-3, 4, 10}, {-3, 10, 3.6666667F}}, // whole numbers, as counts are
-             {{0.5F, 2}, {0.5F, 2, 1.25F}},
-             {{-1, 2.5F}, {-1, 2.5F, 0.75F}},
-             {{0.5F, 2.5F}, {0.5F, 2.5F, 1.5F}}, // no whole number at all
-             {{4194305, 4194304}, {4194304, 4194305, 4194304.5F}},
-             {{-0.0F, 0.0F, 0.0F}, {-0.0F, -0.0F, 0.0F}},
-             {{0.0F, -0.0F}, {0.0F, 0.0F, 0.0F}}, // the first of equal zeros is kept
-             {{-0.0F}, {-0.0F, -0.0F, 0.0F}}}) {  // -0.0 alone keeps its sign
+    // clang-format off
+    const Case cases[] = { // in float the sum would stay at 2^24; NaNs left out, wherever they are
+        {{big, 1, 1}, {1, big, 5592406}}, {{nan, -2, nan, 3, nan}, {-2, 3, 0.5F}}, {{-INFINITY, 7}, {-INFINITY, 7, -INFINITY}},
+        {{nan, nan}, {u, u, u}}, {{nan, 1.5F}, {1.5F, 1.5F, 1.5F}}, {{}, {u, u, u}}, // one number is enough; none: undefined, not left at 99
+        {{3.4028235e38F, 3.4028235e38F}, {3.4028235e38F, 3.4028235e38F, 3.4028235e38F}}, {{-0.0F}, {-0.0F, -0.0F, 0.0F}}, // -0.0 alone keeps its sign
+        {{-3, 4, 10}, {-3, 10, 3.6666667F}}, {{0.5F, 2}, {0.5F, 2, 1.25F}}, {{-1, 2.5F}, {-1, 2.5F, 0.75F}}, // whole numbers, as counts are
+        {{0.5F, 2.5F}, {0.5F, 2.5F, 1.5F}}, {{4194305, 4194304}, {4194304, 4194305, 4194304.5F}}, // the first: no whole number at all
+        {{-0.0F, 0.0F, 0.0F}, {-0.0F, -0.0F, 0.0F}}, {{0.0F, -0.0F}, {0.0F, 0.0F, 0.0F}}}; // the first of equal zeros is kept
+    // clang-format on
+    for (const Case& c : cases) {
         CmHdr h{};
         h.f(fslot::DEPMIN) = h.f(fslot::DEPMAX) = h.f(fslot::DEPMEN) = 99;
         depstats(h, c.y);

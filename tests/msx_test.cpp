@@ -35,14 +35,12 @@ TEST(MsxBreaks, HalfASampleFromTheNextExpectedOneTellsGapsAndOverlaps) {
         std::vector<std::array<double, 3>> segs;
         std::int64_t gaps, overlaps;
     };
-    const Row rows[] = {
-        {{{0, 0, 9}, {0, 10.4, 11}, {1, 30, 31}}, 0, 0},
-        {{{0, 0, 9}, {0, 9.6, 11}, {1, 0, 1}}, 0, 0},
-        {{{0, 0, 9}, {0, 10.6, 11}}, 1, 0},
-        {{{0, 0, 9}, {0, 9.4, 11}}, 0, 1},
-        {{{0, 0, 9}, {0, 10.5, 11}}, 0, 0}, // exactly half a sample: neither
-        {{{0, 0, 9}, {0, 9.5, 11}}, 0, 0},
+    // clang-format off
+    const Row rows[] = {{{{0, 0, 9}, {0, 10.4, 11}, {1, 30, 31}}, 0, 0}, {{{0, 0, 9}, {0, 9.6, 11}, {1, 0, 1}}, 0, 0},
+        {{{0, 0, 9}, {0, 10.6, 11}}, 1, 0}, {{{0, 0, 9}, {0, 9.4, 11}}, 0, 1},
+        {{{0, 0, 9}, {0, 10.5, 11}}, 0, 0}, {{{0, 0, 9}, {0, 9.5, 11}}, 0, 0}, // exactly half a sample: neither
         {{{0, 0, 99}, {0, 10, 20}, {0, 100, 101}}, 0, 1}}; // within: no expected sample moves
+    // clang-format on
     for (const Row& r : rows) {
         MSTraceID a{}, b{};
         std::vector<MSTraceSeg> s(r.segs.size());
