@@ -315,7 +315,7 @@ TEST_F(Batch, PipesAreReadOnceAndRepeatsNameTheirTrueFirstWriter) {
         EXPECT_NE(seen.find("\r\033[Kwfdxlate: 201 records converted, 11 refused"),
                   std::string::npos)
             << seen; // erased first
-        for (const int line : repeats) // each names the line that wrote the file, not the refused
+        for (const int line : repeats) // each names the line that wrote it, not the refused one
             EXPECT_NE(seen.find(name + ":" + std::to_string(line) + " out/S.R" + kName +
                                 " first written by " + name + ":2\r\n"),
                       std::string::npos)
