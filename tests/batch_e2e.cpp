@@ -181,18 +181,16 @@ TEST_F(Batch, BothLayoutsAndAutoGiveTheSameFile) {
          "2016366 1483228799.9994 ANMO BHZ 2 20 0.5 1 - - s4 - 1 1 - s.w 0 -1 rem net\n");
     const std::string name = "ANMO.BHZ.2016.366.23.59.59.999.kiv";
     std::string first;
-    for (const auto& [f, schema] :
-         {std::pair<std::string, const char*>{"w/b.wfdisc", "--schema=css3.0"},
-          {"w/c.wfdisc", "auto"},
-          {"w/d.wfdisc", "css2.8"}}) { // d: one user text only
+    // clang-format off
+    const std::tuple<std::string, const char*, std::string> runs[] = {{"w/b.wfdisc", "--schema=css3.0", "-12345  -12345  "},
+        {"w/c.wfdisc", "auto", "net     quiet   "}, {"w/d.wfdisc", "css2.8", "net     -12345  "}}; // d: one user text only
+    // clang-format on
+    for (const auto& [f, schema, users] : runs) {
         const auto r = schema[0] == '-' ? run({schema, "-q", "-o", "out", f})
                                         : run({"--schema", schema, "-q", "-o", "out", f});
         EXPECT_EQ(r.err + std::to_string(r.status), "0") << f;
         std::string k = out(name);
-        EXPECT_EQ(k.substr(at::DATA) + k.substr(at::KUSER0, 16),
-                  hexbytes("0000204100003041") + (f == "w/c.wfdisc"   ? "net     quiet   "
-                                                  : f == "w/d.wfdisc" ? "net     -12345  "
-                                                                      : "-12345  -12345  "));
+        EXPECT_EQ(k.substr(at::DATA) + k.substr(at::KUSER0, 16), hexbytes("0000204100003041") + users);
         k.erase(at::KUSER0, 16); // the user texts are all that differs
         if (first.empty()) first = k;
         EXPECT_EQ(k, first) << f;
@@ -203,17 +201,11 @@ TEST_F(Batch, BothLayoutsAndAutoGiveTheSameFile) {
 TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
     file("s.w", hexbytes("0000000100000002"));
     fs::create_directories(root / "adir");
-    const std::string
-        R = "Record not converted: ",
-        N = "2031: " + R + "a column is not a number or is out of range: b.wfdisc:",
-        F = "2035: " + R + "the sample file cannot be opened or is not a regular file: b.wfdisc:",
-        S = "2032: " + R +
-            "the sampling rate is not a number above 0 whose interval is a normal 32-bit float: "
-            "b.wfdisc:",
-        L = "2044: " + R +
-            "the line is longer than 1023 characters or holds a NUL character: b.wfdisc:",
-        W = "S.W" + kName;
     // clang-format off
+    const std::string R = "Record not converted: ", N = "2031: " + R + "a column is not a number or is out of range: b.wfdisc:",
+        F = "2035: " + R + "the sample file cannot be opened or is not a regular file: b.wfdisc:",
+        S = "2032: " + R + "the sampling rate is not a number above 0 whose interval is a normal 32-bit float: b.wfdisc:",
+        L = "2044: " + R + "the line is longer than 1023 characters or holds a NUL character: b.wfdisc:", W = "S.W" + kName;
     const std::vector<std::pair<std::string, std::string>> bad = {
         {"S A " + kT0 + " -1 -1 0 0 1 1 0.5 1 - - s4 -\n", "2030: " + R + "fewer columns than its layout needs: b.wfdisc:1 css3.0 (15 of 19)"},
         {css30("S", "B", "later", "1", "1", "s4", ".", "s.w", "0"), N + "2 time later"},
@@ -259,8 +251,7 @@ TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
     file("out/" + W, self);
     file("c.wfdisc", "2017067 " + kT0 + " S N 1 1 1 1 - - s4 - 1 1 . s.w 4\n2017066 " + kT0 +
                          " S O 1 1 1 1 - - s4 - 1 1 . s.w 4\n");
-    fs::create_directories(root / "out" / ("S.U" + kName) /
-                           "full"); // no file can be renamed over it
+    fs::create_directories(root / "out" / ("S.U" + kName) / "full"); // no rename over it
     const auto r = run({"b.wfdisc", "missing.wfdisc", "-o", "out/", "adir", "/proc/self/mem", "/dev/zero",
                         "c.wfdisc", "x.wfdisc", "out/" + W}); // an option among the files
     EXPECT_EQ(r.err.substr(0, r.err.rfind(',')) + std::to_string(r.status),
@@ -271,9 +262,8 @@ TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
     EXPECT_EQ(out("S.V" + kName) + out(W), "own!" + self); // neither replaced
     EXPECT_EQ(word(out("S.K" + kName), at::NPTS) + sample(out("S.M" + kName), 0),
               3.0f); // the first writer's stays; foff 4: sample 2
-    for (const char* alone :
-         {"c.wfdisc", "x.wfdisc",
-          "/proc/self/mem"}) // a refusal after a success, a file refused whole, a failed read
+    // A refusal after a success, a file refused whole, a failed read.
+    for (const char* alone : {"c.wfdisc", "x.wfdisc", "/proc/self/mem"})
         EXPECT_EQ(run({"-q", "-o", "out", alone}).status, 2) << alone;
 }
 
@@ -325,8 +315,7 @@ TEST_F(Batch, PipesAreReadOnceAndRepeatsNameTheirTrueFirstWriter) {
         EXPECT_NE(seen.find("\r\033[Kwfdxlate: 201 records converted, 11 refused"),
                   std::string::npos)
             << seen; // erased first
-        for (const int line :
-             repeats) // each names the line that wrote the file, not the refused one
+        for (const int line : repeats) // each names the line that wrote it, not the refused one
             EXPECT_NE(seen.find(name + ":" + std::to_string(line) + " out/S.R" + kName +
                                 " first written by " + name + ":2\r\n"),
                       std::string::npos)
@@ -363,8 +352,7 @@ TEST_F(Batch, StoppedRunsLeaveNoTemporaryFileKilledOnesOnlyWhatIsProvablyStale) 
     for (const std::string& f : {foreign + "-ABCDEFGH", foreign + "-OLDOLDOL",
                                  earlier + "-ABCDEFGH", earlier + "-OLDOLDOL", live})
         file("out/" + f, "left");
-    for (const std::string& f :
-         {foreign + "-OLDOLDOL", earlier + "-OLDOLDOL"}) // untouched for two days
+    for (const std::string& f : {foreign + "-OLDOLDOL", earlier + "-OLDOLDOL"}) // two days old
         fs::last_write_time(p("out/" + f),
                             fs::file_time_type::clock::now() - std::chrono::hours(48));
     EXPECT_EQ(run({"-q", "-o", "out", "b.wfdisc"}).status, 0);
@@ -424,16 +412,13 @@ TEST_F(Batch, DryRunRerunUsageAndOutputDirectoriesMade) {
     r = run({"-q", "-o", "out", "--", "-n"}); // a rerun replaces, keeps the mode; after --, a file
     EXPECT_EQ(r.err + r.out + std::to_string(r.status) + out(name), "0" + once);
     EXPECT_EQ(fs::status(p("out/" + name)).permissions(), fs::perms(0600));
-    const std::string
-        usage = "Try 'wfdxlate --help'",
+    // clang-format off
+    const std::string usage = "Try 'wfdxlate --help'",
         notdir = "ERROR 2045: Output directory cannot be used: a.wfdisc/sub Not a directory";
-    for (const auto& [args, msg] : std::vector<std::pair<std::vector<std::string>, std::string>>{
-             {{"-q"}, usage},
-             {{"-x", "a.wfdisc"}, usage},
-             {{"--schema", "css4", "a.wfdisc"}, usage},
-             {{"a.wfdisc", "-o"}, usage},
-             {{"-o", "", "a.wfdisc"}, usage},
-             {{"-n", "-o", "a.wfdisc/sub", "a.wfdisc"}, notdir}}) {
+    for (const auto& [args, msg] : std::vector<std::pair<std::vector<std::string>, std::string>>{{{"-q"}, usage},
+             {{"-x", "a.wfdisc"}, usage}, {{"--schema", "css4", "a.wfdisc"}, usage}, {{"a.wfdisc", "-o"}, usage},
+             {{"-o", "", "a.wfdisc"}, usage}, {{"-n", "-o", "a.wfdisc/sub", "a.wfdisc"}, notdir}}) {
+        // clang-format on
         r = run(args);
         EXPECT_EQ(std::tuple(r.out, r.status, r.err.find(msg) != std::string::npos),
                   std::tuple("", 1, true))

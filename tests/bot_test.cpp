@@ -45,8 +45,6 @@ TEST(Bot, Edits) {
     for (auto [in, want] : masks) EXPECT_EQ((maskcontrols(in), in), want);
     for (auto [up, in, count, out, want] : cases)
         EXPECT_EQ((modcase(up, in, count, out), out), want) << in;
-    std::string out(9, '?'); // the widths are co_test's, as wrint's
-    EXPECT_EQ((cnvita(-1234567, out), out), " -1234567");
     test::resetstate();
     std::int32_t e = -1;
     for (auto [path, delim, name, want, nerr] : paths)

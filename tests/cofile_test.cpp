@@ -231,8 +231,7 @@ TEST_F(FileTest, CreateDeleteUnitsAndKivaux) {
     test::spit(d, "0123456789");
     EXPECT_TRUE(nf(d, "DATA") == 0 && h < 0);
     const int fd = -h;
-    EXPECT_TRUE(close(h) == 0 && ::fcntl(fd, F_GETFD) == -1 &&
-                test::slurp(d).empty()); // released, emptied
+    EXPECT_TRUE(close(h) == 0 && ::fcntl(fd, F_GETFD) == -1 && test::slurp(d).empty()); // emptied
     EXPECT_TRUE(dest(t) == 0 && !uexists(t));
     EXPECT_EQ((std::pair{dest(t), test::msgline(0)}), (std::pair{108, "Number  108 " + t}));
     EXPECT_TRUE(dest(dir.path.string()) == 101 && uexists(dir.path.string()));

@@ -138,97 +138,62 @@ TEST(DepStats, ExtremesAndMeanOfTheNumbersSummedInDouble) {
         std::vector<float> y;
         std::array<float, 3> want; // DEPMIN, DEPMAX, DEPMEN, compared bit for bit
     };
-    for (const Case& c : std::vector<Case>{
-             {{big, 1, 1}, {1, big, 5592406}},        // in float the sum would stay at 2^24
-             {{nan, -2, nan, 3, nan}, {-2, 3, 0.5F}}, // NaNs left out, wherever they are
-             {{-INFINITY, 7}, {-INFINITY, 7, -INFINITY}},
-             {{nan, nan}, {u, u, u}},
-             {{nan, 1.5F}, {1.5F, 1.5F, 1.5F}}, // one number is enough
-             {{}, {u, u, u}},                   // none: undefined, not left as they were
-             {{3.4028235e38F, 3.4028235e38F}, {3.4028235e38F, 3.4028235e38F, 3.4028235e38F}},
-             {{-3, 4, 10}, {-3, 10, 3.6666667F}}, // whole numbers, as counts are
-             {{0.5F, 2}, {0.5F, 2, 1.25F}},
-             {{-1, 2.5F}, {-1, 2.5F, 0.75F}},
-             {{0.5F, 2.5F}, {0.5F, 2.5F, 1.5F}}, // no whole number at all
-             {{4194305, 4194304}, {4194304, 4194305, 4194304.5F}},
-             {{-0.0F, 0.0F, 0.0F}, {-0.0F, -0.0F, 0.0F}},
-             {{0.0F, -0.0F}, {0.0F, 0.0F, 0.0F}}, // the first of equal zeros is kept
-             {{-0.0F}, {-0.0F, -0.0F, 0.0F}}}) {  // -0.0 alone keeps its sign
+    // clang-format off
+    const Case cases[] = { // in float the sum would stay at 2^24; NaNs left out, wherever they are
+        {{big, 1, 1}, {1, big, 5592406}}, {{nan, -2, nan, 3, nan}, {-2, 3, 0.5F}}, {{-INFINITY, 7}, {-INFINITY, 7, -INFINITY}},
+        {{nan, nan}, {u, u, u}}, {{nan, 1.5F}, {1.5F, 1.5F, 1.5F}}, {{}, {u, u, u}}, // one number is enough; none: undefined, not left at 99
+        {{3.4028235e38F, 3.4028235e38F}, {3.4028235e38F, 3.4028235e38F, 3.4028235e38F}}, {{-0.0F}, {-0.0F, -0.0F, 0.0F}}, // -0.0 alone keeps its sign
+        {{-3, 4, 10}, {-3, 10, 3.6666667F}}, {{0.5F, 2}, {0.5F, 2, 1.25F}}, {{-1, 2.5F}, {-1, 2.5F, 0.75F}}, // whole numbers, as counts are
+        {{0.5F, 2.5F}, {0.5F, 2.5F, 1.5F}}, {{4194305, 4194304}, {4194304, 4194305, 4194304.5F}}, // the first: no whole number at all
+        {{-0.0F, 0.0F, 0.0F}, {-0.0F, -0.0F, 0.0F}}, {{0.0F, -0.0F}, {0.0F, 0.0F, 0.0F}}}; // the first of equal zeros is kept
+    // clang-format on
+    for (const Case& c : cases) {
         CmHdr h{};
         h.f(fslot::DEPMIN) = h.f(fslot::DEPMAX) = h.f(fslot::DEPMEN) = 99;
         depstats(h, c.y);
-        const auto bits = [](std::array<float, 3> a) {
-            return std::bit_cast<std::array<std::uint32_t, 3>>(a);
-        };
-        EXPECT_EQ(bits({h.f(fslot::DEPMIN), h.f(fslot::DEPMAX), h.f(fslot::DEPMEN)}), bits(c.want))
-            << c.y.size() << " samples";
+        EXPECT_EQ(test::depbits(h), test::bits(c.want)) << c.y.size() << " samples";
     }
 }
 
-// Pieces of every size pattern give the bits of depstats over the whole, and
-// both those of a plain loop (NaNs out, the first of equal extremes kept, the
-// sum in double in order), across a change from whole numbers to others.
+// Pieces of every size pattern give the bits of depstats over the whole, and both those of a
+// plain loop (NaNs out, the first of equal extremes kept, the sum in double in order), across a
+// change from whole numbers to others.
 TEST(DepStats, PiecesGiveTheBitsOfTheWhole) {
     const float nan = NAN, inf = INFINITY;
-    std::vector<std::vector<float>> sets = {
-        {},
-        {nan},
-        {nan, nan, nan},
-        {7},
-        {-0.0F},
-        {1, 2, 3, 0.5F, 4, 5},
-        {0, 2, -0.0F, 6},
-        {-0.0F, 0, 2, 6},
-        {3, nan, -4, 9, nan},
-        {1, inf, -inf, 2},
-        {4194304, -4194304, 4194305, 1},
+    // clang-format off
+    std::vector<std::vector<float>> sets = {{}, {nan}, {nan, nan, nan}, {7}, {-0.0F}, {1, 2, 3, 0.5F, 4, 5}, {0, 2, -0.0F, 6}, {-0.0F, 0, 2, 6},
+        {3, nan, -4, 9, nan}, {1, inf, -inf, 2}, {4194304, -4194304, 4194305, 1},
         {1e20F, 1, -1e20F, 1, 3, 5}, // in order only the first 1 is lost; summed apart, both
-        {16777216, 1, 1, 1, -3, 0.25F},
-    };
+        {16777216, 1, 1, 1, -3, 0.25F}};
+    const std::vector<std::vector<std::size_t>> patterns = {{1}, {2}, {3, 1, 7}, {0, 5}, {64}, {1000, 4001}};
+    // clang-format on
     std::vector<float> mixed(5001);
     std::uint32_t seed = 7;
-    for (std::size_t j = 0; j < mixed.size(); ++j) {
-        seed = seed * 1664525U + 1013904223U;
-        mixed[j] = static_cast<float>(static_cast<std::int32_t>(seed) >> 9); // within 2^22
-    }
+    for (float& v : mixed) // within 2^22
+        seed = seed * 1664525U + 1013904223U, v = float(std::int32_t(seed) >> 9);
     sets.push_back(mixed);
     mixed[4000] = 0.125F; // whole pieces, then others
     sets.push_back(mixed);
     mixed[2500] = nan;
     sets.push_back(mixed);
-    const auto bits = [](const CmHdr& h) {
-        return std::bit_cast<std::array<std::uint32_t, 3>>(
-            std::array{h.f(fslot::DEPMIN), h.f(fslot::DEPMAX), h.f(fslot::DEPMEN)});
-    };
-    const std::vector<std::vector<std::size_t>> patterns = {{1},    {2},  {3, 1, 7},
-                                                            {0, 5}, {64}, {1000, 4001}};
     for (const std::vector<float>& y : sets) {
-        CmHdr whole{}, plain{};
+        CmHdr whole{};
         depstats(whole, y);
         double lo = INFINITY, hi = -INFINITY, sum = 0;
         std::size_t n = 0;
-        for (const float v : y) {
-            if (std::isnan(v)) continue;
-            if (v < lo) lo = v;
-            if (v > hi) hi = v;
-            sum += v;
-            ++n;
-        }
-        const float u = n == 0 ? -12345.0F : 0;
-        plain.f(fslot::DEPMIN) = n == 0 ? u : static_cast<float>(lo);
-        plain.f(fslot::DEPMAX) = n == 0 ? u : static_cast<float>(hi);
-        plain.f(fslot::DEPMEN) = n == 0 ? u : static_cast<float>(sum / static_cast<double>(n));
-        EXPECT_EQ(bits(whole), bits(plain)) << y.size() << " samples";
+        for (const float v : y)
+            if (!std::isnan(v)) lo = v < lo ? v : lo, hi = v > hi ? v : hi, sum += v, ++n;
+        const auto plain = [&](double v) { return n == 0 ? -12345.0F : static_cast<float>(v); };
+        EXPECT_EQ(test::depbits(whole), test::bits({plain(lo), plain(hi), plain(n ? sum / n : 0)}))
+            << y.size() << " samples";
         for (const std::vector<std::size_t>& sizes : patterns) {
             DepAccum acc;
-            for (std::size_t at = 0, k = 0; at < y.size(); ++k) {
-                const std::size_t take = std::min(sizes[k % sizes.size()], y.size() - at);
-                acc.add(std::span(y).subspan(at, take));
-                at += take;
-            }
+            for (std::size_t at = 0, k = 0; at < y.size(); at += sizes[k++ % sizes.size()])
+                acc.add(std::span(y).subspan(at, std::min(sizes[k % sizes.size()], y.size() - at)));
             CmHdr pieces{};
             acc.store(pieces);
-            EXPECT_EQ(bits(pieces), bits(whole)) << y.size() << " samples, pieces of " << sizes[0];
+            EXPECT_EQ(test::depbits(pieces), test::depbits(whole))
+                << y.size() << " samples, pieces of " << sizes[0];
         }
     }
 }

@@ -61,8 +61,7 @@ TEST_F(Kivhdr, RefusalsComposeTheirMessageAndLeaveTheRecordsAlone) {
         bool sw = true;
         EXPECT_EQ(read(name, sw), c.nerr) << c.bytes.size();
         EXPECT_EQ(test::msgline(0), std::string(c.text).replace(c.text.find(": F") + 2, 1, name));
-        // The modern face fails alike, with the errno where the system failed, keeping what it
-        // was given as well.
+        // The modern face fails alike (its errno where the system failed), keeping what it got.
         Trace t{h, k, {5}, {}};
         const std::string want = test::posted(c.nerr == 1410 ? ENOENT : 0);
         EXPECT_EQ(test::shown(loadheader(name, h, k, sw)) + test::shown(loadtrace(name, t, sw)),
@@ -181,11 +180,9 @@ TEST_F(Kivhdr, BuiltInTextsFillOnlyWhatTheCatalogueLacks) {
     std::ofstream(dir / "messages") << "1410 own text\r\n   5 other\r\n";
     ::setenv("KIVAUX", dir.path.c_str(), 1);
     const auto c = test::inchild([&] {
-        CmHdr hh{};
-        KmHdr kk{};
         bool sw = false;
-        const std::string text = loadheader(dir / "none.kiv", hh, kk, sw).text + "|" +
-                                 loadheader(dir.path.string(), hh, kk, sw).text;
+        const std::string text = loadheader(dir / "none.kiv", h, k, sw).text + "|" +
+                                 loadheader(dir.path.string(), h, k, sw).text;
         return uwrite(kStdout, text), 0;
     });
     EXPECT_EQ(c.out, "ERROR 1410: own text " + (dir / "none.kiv") +

@@ -88,8 +88,7 @@ TEST_F(MsgTest, TypesAndNumbers) {
 TEST_F(MsgTest, PiecesLinesAndColumns) {
     setmsg("ERROR", 5);
     for (const char* piece : {"abc", "def   ", "    ", "g"}) apcmsg(piece); // a blank one: 1 column
-    apimsg(-42);
-    apimsg(2147483647);
+    apimsg(-42), apimsg(2147483647);
     catalogue(114, "Data read failed.");
     apcmsgnum(114);
     apcmsgnum(7); // any number is looked up
@@ -119,9 +118,7 @@ TEST_F(MsgTest, PiecesLinesAndColumns) {
               (std::array{1, 0, 0, 0}));
     for (const MsgLine& l : kmmsg.msgline) EXPECT_EQ(l.view(), std::string(160, ' '));
     test::resetstate(); // zero-filled lines, as at program start
-    setmsg("ERROR", 5);
-    apcmsg(" ");
-    apcmsg("x");
+    setmsg("ERROR", 5), apcmsg(" "), apcmsg("x");
     cmmsg.nmsgline = 9, aplmsg("z"); // never outside the lines, whatever the count says
     EXPECT_EQ(lines(), " x||||z|5,2");
     cmmsg.nmsgline = 0; // below the lines: the first is taken as current, the piece goes after it
@@ -138,29 +135,21 @@ TEST_F(MsgTest, OutputLayoutsAndDestinations) {
     // clang-format on
     for (const auto& [type, num, want] : cases) {
         const std::string s = capture([&, type = type, num = num] {
-            clrmsg();
-            typmsg(type);
+            clrmsg(), typmsg(type);
             cmmsg.msgnum = num; // no catalogue text
-            apcmsg("T");
-            apcmsg("P");
-            aplmsg("second");
-            aplmsg("");
+            apcmsg("T"), apcmsg("P"), aplmsg("second"), aplmsg("");
             outmsg();
         });
         EXPECT_EQ(s, want + "\n second\n  \n") << type << " " << num;
     }
-    EXPECT_EQ(capture([] {
-                  for (const char* t : {"ERROR", "WARNING", "OUTPUT"}) {
-                      setmsg(t, 5);
-                      aplmsg("b");
-                      wrtmsg(20);
-                  }
-                  setmsg("ERROR", 5);
-                  outmsg();          // a blank line 1
-                  cmmsg.msgtype = 0; // no type: nothing
-                  outmsg();
-              }),
-              "\aERROR: \nb\nWARNING: \nb\n\nb\n \aERROR    5:  \n");
+    const std::string typed = capture([] {
+        for (const char* t : {"ERROR", "WARNING", "OUTPUT"}) setmsg(t, 5), aplmsg("b"), wrtmsg(20);
+        setmsg("ERROR", 5);
+        outmsg();          // a blank line 1
+        cmmsg.msgtype = 0; // no type: nothing
+        outmsg();
+    });
+    EXPECT_EQ(typed, "\aERROR: \nb\nWARNING: \nb\n\nb\n \aERROR    5:  \n");
     apcmsg("untyped");
     EXPECT_EQ(lastmsg(), ""); // nor is it kept
     sendmsg(21, true, {false, true, false, false, false, false});
@@ -172,9 +161,7 @@ TEST_F(MsgTest, OutputLayoutsAndDestinations) {
         for (int i = 1; i <= 6; ++i) aplmsg("l" + std::to_string(i)); // full: printed, goes on
         EXPECT_EQ((std::array{cmmsg.msgtype, cmmsg.nmsgline, cmmsg.msgnum}), (std::array{2, 2, 0}));
         outmsg();
-        setmsg("COMMANDS", 5);
-        apcmsg("hidden");
-        outmsg();
+        setmsg("COMMANDS", 5), apcmsg("hidden"), outmsg();
     });
     uclose(21);
     EXPECT_EQ(s, " WARNING:  \n l1\n l2\n l3\n l4\n WARNING: l5\n l6\n");
@@ -184,9 +171,7 @@ TEST_F(MsgTest, OutputLayoutsAndDestinations) {
     EXPECT_EQ(cmmsg.destact[0], (Types{false, true, false, false, false, false}));
     sendmsg(99, false, kAll); // not registered: nothing
     ASSERT_EQ(uopen(21, dir / "w2", "NEW"), 0);
-    setmsg("WARNING", 5);
-    aplmsg("y");
-    outmsg();
+    setmsg("WARNING", 5), aplmsg("y"), outmsg();
     uclose(21); // past the count: no destination
     EXPECT_EQ(test::slurp(dir / "w2"), " WARNING:  \n y\n");
     for (std::int32_t u = 30; u < 36; ++u) sendmsg(u, true, kAll); // a sixth is ignored

@@ -5,12 +5,12 @@
 #include "msxlate/segments.h"
 
 #include "examples/mspack.h"
+#include "testutil.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cmath>
 #include <cstring>
 #include <numeric>
@@ -35,14 +35,12 @@ TEST(MsxBreaks, HalfASampleFromTheNextExpectedOneTellsGapsAndOverlaps) {
         std::vector<std::array<double, 3>> segs;
         std::int64_t gaps, overlaps;
     };
-    const Row rows[] = {
-        {{{0, 0, 9}, {0, 10.4, 11}, {1, 30, 31}}, 0, 0},
-        {{{0, 0, 9}, {0, 9.6, 11}, {1, 0, 1}}, 0, 0},
-        {{{0, 0, 9}, {0, 10.6, 11}}, 1, 0},
-        {{{0, 0, 9}, {0, 9.4, 11}}, 0, 1},
-        {{{0, 0, 9}, {0, 10.5, 11}}, 0, 0}, // exactly half a sample: neither
-        {{{0, 0, 9}, {0, 9.5, 11}}, 0, 0},
+    // clang-format off
+    const Row rows[] = {{{{0, 0, 9}, {0, 10.4, 11}, {1, 30, 31}}, 0, 0}, {{{0, 0, 9}, {0, 9.6, 11}, {1, 0, 1}}, 0, 0},
+        {{{0, 0, 9}, {0, 10.6, 11}}, 1, 0}, {{{0, 0, 9}, {0, 9.4, 11}}, 0, 1},
+        {{{0, 0, 9}, {0, 10.5, 11}}, 0, 0}, {{{0, 0, 9}, {0, 9.5, 11}}, 0, 0}, // exactly half a sample: neither
         {{{0, 0, 99}, {0, 10, 20}, {0, 100, 101}}, 0, 1}}; // within: no expected sample moves
+    // clang-format on
     for (const Row& r : rows) {
         MSTraceID a{}, b{};
         std::vector<MSTraceSeg> s(r.segs.size());
@@ -189,17 +187,15 @@ TEST(MsxGathered, RecordsJoinedAtTheEndGiveTheBitsOfAWalk) {
     std::vector<std::string> recs; // 48 samples each
     for (std::size_t off = 0; off < bytes.size(); off += recs.back().size())
         recs.push_back(bytes.substr(off, 256));
-    std::vector<std::size_t> inorder(recs.size()), reversed, middlelast;
+    std::vector<std::size_t> inorder(recs.size());
     std::iota(inorder.begin(), inorder.end(), 0);
-    reversed.assign(inorder.rbegin(), inorder.rend());
-    middlelast = inorder;
+    std::vector<std::size_t> reversed(inorder.rbegin(), inorder.rend()), middlelast = inorder;
     std::rotate(middlelast.begin() + 5, middlelast.begin() + 6, middlelast.end());
-    for (const auto& [order, gathered] : {std::pair(inorder, true), std::pair(reversed, false),
-                                          std::pair(middlelast, false)}) {
+    for (const auto& [order, gathered] :
+         {std::pair(inorder, true), std::pair(reversed, false), std::pair(middlelast, false)}) {
         SCOPED_TRACE(order[0]);
         const int fd = ::memfd_create("records", MFD_CLOEXEC);
-        for (const std::size_t r : order)
-            ASSERT_EQ(::write(fd, recs[r].data(), recs[r].size()), 256);
+        for (const auto r : order) ASSERT_EQ(::write(fd, recs[r].data(), recs[r].size()), 256);
         ::lseek(fd, 0, SEEK_SET);
         MSTraceList* list = mstl_init(nullptr);
         Gathered g;
@@ -213,12 +209,7 @@ TEST(MsxGathered, RecordsJoinedAtTheEndGiveTheBitsOfAWalk) {
         kivf::KmHdr khdr{};
         fillheader(all[0], splittime(all[0].seg->starttime), got, khdr, &g);
         kivf::depstats(walk, floats(all[0].seg));
-        const auto bits = [](const kivf::CmHdr& h) {
-            namespace f = kivf::fslot;
-            return std::bit_cast<std::array<std::uint32_t, 3>>(
-                std::array{h.f(f::DEPMIN), h.f(f::DEPMAX), h.f(f::DEPMEN)});
-        };
-        EXPECT_EQ(bits(got), bits(walk));
+        EXPECT_EQ(kivf::test::depbits(got), kivf::test::depbits(walk));
         mstl_free(&list, 0);
     }
 }

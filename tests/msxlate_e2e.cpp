@@ -313,19 +313,12 @@ TEST_F(Msx, DamagedInputsRefusalsDryRunsAndUsageAreReportedWhereTheyAre) {
     // A Steim-2 record of 512 bytes holds 7 frames: 7 * 15 words less the first and last
     // sample, 7 differences a word at most.
     const std::string steim2 = split(pack({.start = good.start, .ints = v}))[0];
+    // clang-format off
     const auto slow = [&](double rate, std::size_t n) { // the first n samples at rate
-        return pack({.start = good.start,
-                     .rate = rate,
-                     .b100 = true,
-                     .encoding = DE_INT32,
-                     .ints = std::vector<std::int32_t>(v.begin(), v.begin() + std::ptrdiff_t(n))});
+        return pack({.start = good.start, .rate = rate, .b100 = true, .encoding = DE_INT32, .ints = {v.begin(), v.begin() + std::ptrdiff_t(n)}});
     };
     const auto small = ints(100, 1, 10);
-    const std::string sub =
-        pack({.start = good.start + 6000000,
-              .encoding = DE_INT32,
-              .reclen = 256,
-              .ints = std::vector<std::int32_t>(v.begin() + 120, v.begin() + 168)});
+    const std::string sub = pack({.start = good.start + 6000000, .encoding = DE_INT32, .reclen = 256, .ints = {v.begin() + 120, v.begin() + 168}});
     Stream other = good, odd = good, huge = good, steim1 = good;
     other.ints = ints(800, 1, 1000), odd.sta = "S/T";
     // The third record holds a value beyond float; the others are converted.
@@ -344,7 +337,6 @@ TEST_F(Msx, DamagedInputsRefusalsDryRunsAndUsageAreReportedWhereTheyAre) {
     const std::string usage = "\nTry 'msxlate --help' for more information.\n";
     // A file whose samples pass what the process may take is refused before an allocation fails,
     // and the run goes on. 48 MB as floats, 7 MB packed: the samples let go before any run.
-    // clang-format off
     const std::string big = pack({.start = at(2020, 1, 0, 0, 0, 0), .reclen = 4096, .ints = std::vector<std::int32_t>(12000000, 5)});
     const std::string text = pack({.chan = "LOG", .start = good.start, .rate = 1, .encoding = DE_ASCII, .text = "x"});
     const Case cases[] = {
@@ -451,9 +443,8 @@ TEST_F(Msx, DamagedInputsRefusalsDryRunsAndUsageAreReportedWhereTheyAre) {
 
 // Stopped by a signal mid-write: no temporary file left, and the status the signal gives.
 TEST_F(Msx, StoppedRunsLeaveNoTemporaryFile) {
-    if (&__asan_init !=
-        nullptr) // its allocator copies the growing samples at every record: minutes
-        GTEST_SKIP() << "a 48 MB segment read under the sanitizer";
+    if (&__asan_init != nullptr) // its allocator copies the growing samples at every record
+        GTEST_SKIP() << "a 48 MB segment read under the sanitizer: minutes";
     file("in.mseed", pack({.start = at(2020, 1, 0, 0, 0, 0),
                            .reclen = 4096,
                            .ints = std::vector<std::int32_t>(12000000, 5)}));

@@ -39,40 +39,24 @@ mxArray scalar(double v) {
 }
 } // namespace
 
-// Exported from this executable (ENABLE_EXPORTS) so that the plug-in binds to them; values of
-// non-double classes are not reached.
+// Exported from this executable (ENABLE_EXPORTS) so that the plug-in binds to them, one a line;
+// values of non-double classes are not reached.
+// clang-format off
 extern "C" {
-double* mxGetPr(const mxArray* a) {
-    return a->re.empty() ? nullptr : const_cast<double*>(a->re.data());
-}
-std::size_t mxGetM(const mxArray* a) {
-    return a->m;
-}
-std::size_t mxGetN(const mxArray* a) {
-    return a->n;
-}
-bool mxIsDouble(const mxArray* a) {
-    return a->isdouble;
-}
-bool mxIsComplex(const mxArray* a) {
-    return a->complex;
-}
-bool mxIsSparse(const mxArray* a) {
-    return a->sparse;
-}
-[[noreturn]] void mexErrMsgTxt(const char* text) {
-    throw std::filesystem::path(SPHGEO_MEX_PATH).stem().string() + ": " + text;
-}
+double* mxGetPr(const mxArray* a) { return a->re.empty() ? nullptr : const_cast<double*>(a->re.data()); }
+std::size_t mxGetM(const mxArray* a) { return a->m; }
+std::size_t mxGetN(const mxArray* a) { return a->n; }
+bool mxIsDouble(const mxArray* a) { return a->isdouble; }
+bool mxIsComplex(const mxArray* a) { return a->complex; }
+bool mxIsSparse(const mxArray* a) { return a->sparse; }
+[[noreturn]] void mexErrMsgTxt(const char* text) { throw std::filesystem::path(SPHGEO_MEX_PATH).stem().string() + ": " + text; }
 #ifdef SPHGEO_HOST_DOUBLE_MATRIX
-mxArray* mxCreateDoubleMatrix(std::size_t m, std::size_t n, int c) {
-    return create(m, n, c);
-}
+mxArray* mxCreateDoubleMatrix(std::size_t m, std::size_t n, int c) { return create(m, n, c); }
 #else
-mxArray* mxCreateFull(int m, int n, int c) {
-    return create(std::size_t(m), std::size_t(n), c);
-}
+mxArray* mxCreateFull(int m, int n, int c) { return create(std::size_t(m), std::size_t(n), c); }
 #endif
 }
+// clang-format on
 
 namespace {
 using Gateway = void (*)(const std::int32_t*, mxArray**, const std::int32_t*, mxArray**);

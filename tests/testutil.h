@@ -6,6 +6,8 @@
 #include "dff/dff.h"
 #include "msg/msg.h"
 
+#include <array>
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -67,6 +69,14 @@ inline std::string shown(const Failure& f) {
 }
 inline std::string posted(int err) {
     return shown({cmmsg.msgnum, lastmsg(), err});
+}
+
+// Floats bit for bit; depbits: a header's DEPMIN, DEPMAX and DEPMEN so.
+inline std::array<std::uint32_t, 3> bits(std::array<float, 3> f) {
+    return std::bit_cast<std::array<std::uint32_t, 3>>(f);
+}
+inline std::array<std::uint32_t, 3> depbits(const CmHdr& h) {
+    return bits({h.f(fslot::DEPMIN), h.f(fslot::DEPMAX), h.f(fslot::DEPMEN)});
 }
 
 // The lowest free descriptor: a routine that leaks one moves it.

@@ -90,8 +90,6 @@ TEST_F(Wfdxlate, ConvertsRecordsUntilABlankLine) {
         {"a.w.kiv", {.time = {1995, 123, 20, 26, 40, 500}, .y = {1.0f, -1.0f, 16777216.0f, 7.0f}}},
         {"l.w.kiv", {.delta = std::numeric_limits<float>::infinity(), .time = {2001, 2, 1, 0, 0, 500}, .sta = "LONGSTAT", .cmp = "LHZ", .user0 = "", .user1 = "", .y = {5.0f, 6.0f}}},
         {p30 + ".kiv", {.time = {9512, 3, 0, 0, 12, 0}, .sta = "A\tB", .cmp = "CCCCCCCC", .user0 = "u0", .user1 = "u1", .y = {4.0f}}}};
-    // clang-format on
-    // clang-format off
     const std::pair<std::string, std::vector<std::int32_t>> starts[] = {
         {"59.9999", {0, 0, 59, 999}}, {"2.3", {0, 0, 2, 300}}, {"86400", {0, 0, 0, 0}},
         {"-0.5", {23, 59, 59, 500}}, {"1425997541.050", {14, 25, 41, 50}}, {"0.0015", {0, 0, 0, 1}},
@@ -181,15 +179,11 @@ TEST_F(Wfdxlate, ExitStatuses) {
     e2e::Options unset;
     file("bad.wfdisc",
          line("1995123 0 ABC BHZ 2 20", "a.w") + "\n" + line("1995123 0 ABC BHZ 1 20", "a.w"));
-    const std::string e2007 = " \aERROR 2007: The wfdisc file name is longer than 30 characters "
-                              "or holds a NUL character: ";
-    const std::string
-        n30 = std::string(23, 'n') + ".wfdisc",
-        ended =
-            "\n \aERROR 2008: No wfdisc file name: standard input ended before a name was read.\n";
+    // clang-format off
+    const std::string e2007 = " \aERROR 2007: The wfdisc file name is longer than 30 characters or holds a NUL character: ",
+        n30 = std::string(23, 'n') + ".wfdisc", ended = "\n \aERROR 2008: No wfdisc file name: standard input ended before a name was read.\n";
     file(n30, "");
     fs::create_directories(work / "adir.wfdisc");
-    // clang-format off
     const struct Case { std::string answer; e2e::Options o; std::string out, err; int status; } cases[] = {
         {n30 + "\n", env, "", "", 0}, {"good.wfdisc\n", env, "", "", 0},
         {"bad.wfdisc\n", env, err(2006, "samples cannot be read; wfdisc line 1 a.w Data read failed or came up short.") + " Error reading file information\n", "", 2}, // stopped after a refusal
@@ -197,8 +191,7 @@ TEST_F(Wfdxlate, ExitStatuses) {
         {"nothere.wfdisc\n", env, "Error opening wfdisc file..\n", "", 1}, {"adir.wfdisc\n", env, "Error opening wfdisc file..\n", "", 1},
         {"good.wfdisc\0x\n"s, env, e2007 + "good.wfdisc\n", "", 1}, {"good.wfdisc" + std::string(300, ' ') + "x\n", env, e2007 + "good.wfdisc\n", "", 1}, // beyond the line read
         {"good.wfdisc" + std::string(245, ' ') + "\n", env, "", "", 0}, // 256 characters: all read
-        {n30 + "x\n", env, e2007 + n30 + "x\n", "", 1},
-        {"", env, ended, "", 1},
+        {n30 + "x\n", env, e2007 + n30 + "x\n", "", 1}, {"", env, ended, "", 1},
         {"good.wfdisc\n", unset, "", "ERROR: Environmental variable KIVAUX not defined.\n", 1}};
     // clang-format on
     for (const auto& c : cases) {
@@ -213,12 +206,10 @@ TEST_F(Wfdxlate, ExitStatuses) {
     // takes its place.
     fs::remove(p("a.w.kiv"));
     const auto r = e2e::run({"/bin/sh", "-c", "exec \"$0\" >&-", bin}, work, "good.wfdisc\n", env);
-    Kiv want;
-    want.y = {1};
     EXPECT_EQ(std::tuple(r.err, r.status, e2e::readfile(p("a.w.kiv"))),
               std::tuple("ERROR 2014: Standard output cannot be written: messages of this run "
                          "were lost.\n",
-                         2, want.bytes()));
+                         2, Kiv{.y = {1}}.bytes()));
 }
 
 } // namespace
@@ -251,8 +242,7 @@ TEST_F(Wfdxlate, TheDemoGivesTheSameSamplesToTheDialogueAndTheBatchMode) {
         const std::string dialogue = e2e::readfile(p(lower + ".w.kiv"));
         ASSERT_GT(dialogue.size(), at::DATA) << lower;
         EXPECT_EQ(ours.substr(at::DATA), dialogue.substr(at::DATA)) << name;
-        EXPECT_NE(ours.substr(at::DATA, 4), ours.substr(at::DATA + 4, 4))
-            << name; // samples, not filler
+        EXPECT_NE(ours.substr(at::DATA, 4), ours.substr(at::DATA + 4, 4)) << name; // not filler
         ++compared;
     }
     EXPECT_EQ(compared, 6u);
