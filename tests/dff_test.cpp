@@ -201,15 +201,19 @@ TEST(DepStats, PiecesGiveTheBitsOfTheWhole) {
 TEST(DffRecords, SetByNameAsTheCurrentHeaderIs) {
     CmHdr h{}, h0{};
     KmHdr k{}, k0{};
-    // Any letter case, the event name's second half in KEVNMC; a name of another group, none.
-    EXPECT_TRUE(setfield(h, "delta", 0.5F) && setfield(h, "Npts", 7) &&
+    CmLhf lists{{9, 9, 9, 9}, 0}; // inilhf fills it anew, whatever it held
+    KmLhf names{};
+    // Any letter case, 8 characters looked at, KEVNM's second half in KEVNMC; another group's: no.
+    EXPECT_TRUE(setfield(h, "delta   x", 0.5F) && setfield(h, "Npts", 7) &&
                 setfield(k, "kevnm", "0123456789abcdefXX") && setfield(k, "KSTNM", "AB"));
     EXPECT_TRUE(h.f(fslot::DELTA) == 0.5F && h.n(nslot::NPTS) == 7 &&
                 k.k(kslot::KEVNM).view() == "01234567" && k.k(kslot::KEVNMC).view() == "89abcdef" &&
                 k.k(kslot::KSTNM).view() == "AB      ");
-    EXPECT_FALSE(setfield(h0, "NPTS", 1.0F) || setfield(h0, "DELTA", 1) ||
-                 setfield(k0, "DELTA", "x") || setfield(h0, "DELTAXYZW", 1.0F));
-    EXPECT_TRUE(h0.fhdr == CmHdr{}.fhdr && h0.nhdr == CmHdr{}.nhdr && k0.khdr == KmHdr{}.khdr);
+    EXPECT_TRUE(!(setfield(h0, "NPTS", 1.0F) || setfield(h0, "DELTA", 1) ||
+                  setfield(k0, "DELTA", "x") || setfield(h0, "DELTAXYZW", 1.0F)) &&
+                h0.fhdr == CmHdr{}.fhdr && h0.nhdr == CmHdr{}.nhdr && k0.khdr == KmHdr{}.khdr);
+    EXPECT_TRUE((inilhf(lists, names), lists.nlistmem == std::array{81, 18, 0, 81}) &&
+                Draft(5).failure().text == "ERROR    5:"); // no text: the number alone
 }
 
 TEST_F(Dff, UnknownNamesAre1337AndChangeNothing) {

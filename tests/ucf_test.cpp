@@ -24,7 +24,7 @@ TEST(Ucf, CalendarArithmetic) {
         {1970, 1, 1461 * 1000, 5970, 1}, {1970, 1, -1461 * 1000, -2030, 1}, {-4, 366, 0, -4, 366}, {-4, 367, 0, -3, 1}};
     const std::tuple<std::int64_t, std::int32_t, std::int32_t> known[] = { // days since 1970 of known dates: year, day of year
         {0, 1970, 1}, {-1, 1969, 365}, {-25509, 1900, 59}, {-25508, 1900, 60}, {11016, 2000, 60}, {11322, 2000, 366}, {47846, 2100, 365},
-        {-134775, 1600, 366}, {-719162, 1, 1}, {-719163, 0, 366}, {-865259, -399, 1}, {-865260, -400, 366}}; // five 400-year cycles of 146097 days before 1601
+        {-134775, 1600, 366}, {12477, 2004, 60}, {-719162, 1, 1}, {-719163, 0, 366}, {-865259, -399, 1}, {-865260, -400, 366}}; // five 400-year cycles of 146097 days before 1601
     // clang-format on
     DateTime same{}; // the result may overwrite the input
     for (const auto& [t1, inc, want] : cases)

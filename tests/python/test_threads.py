@@ -44,7 +44,6 @@ def test_a_thread_pool_reads_writes_and_fails_as_one_thread_does(tmp_path):
 def test_a_trace_pickled_for_another_process_writes_the_same_file(tmp_path):
     kivf.write(tmp_path / "a.kiv", np.arange(5, dtype=np.float32), delta=0.5,
                kevnm="sixteen chars ok", nzyear=2021, nzjday=9, user9=np.float32(-0.0))
-    t = pickle.loads(pickle.dumps(kivf.read(tmp_path / "a.kiv")))
-    t.write(tmp_path / "b.kiv")
-    assert (tmp_path / "b.kiv").read_bytes() == (tmp_path / "a.kiv").read_bytes()
-    assert t.header["KEVNM"] == "sixteen chars ok"
+    (t := pickle.loads(pickle.dumps(kivf.read(tmp_path / "a.kiv")))).write(tmp_path / "b.kiv")
+    assert (tmp_path / "b.kiv").read_bytes() == (tmp_path / "a.kiv").read_bytes() and \
+        t.header["KEVNM"] == "sixteen chars ok"
