@@ -8,8 +8,7 @@ import pytest
 import kivf
 
 
-def _got(t):
-    """A read trace, bit for bit: its header fields and the bytes of its arrays."""
+def _got(t):  # a read trace, bit for bit: its header fields and the bytes of its arrays
     return ({k: v.tobytes() if isinstance(v, np.generic) else v for k, v in t.header.items()},
             t.data.tobytes(), None if t.x is None else t.x.tobytes())
 
