@@ -10,23 +10,14 @@ speed.
 """
 import sys
 import tempfile
-import time
 import threading
 
 import numpy as np
 
 import kivf
+from kivf_bench import best  # beside this file
 
 SAMPLES = 100_000
-
-
-def best(f, rounds):
-    times = []
-    for _ in range(rounds):
-        t = time.perf_counter()
-        f()
-        times.append(time.perf_counter() - t)
-    return min(times)
 
 
 def main():

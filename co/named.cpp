@@ -87,7 +87,7 @@ void zopen(std::int32_t& handle, std::string_view name, std::string_view ftype, 
         status = uopen(handle, "", "SCRATCH", "SEQUENTIAL", "FORMATTED");
     } else {
         const bool data = is(ftype, "DATA") || is(ftype, "RODATA");
-        if (unusable(name, data, nerr)) {        // before the type is looked at
+        if (unusable(name, data, nerr)) {               // before the type is looked at
             if (data && nerr == kMsgCreate) handle = 1; // as zopenc leaves it
             return;
         }

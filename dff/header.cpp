@@ -6,22 +6,14 @@
 #include "msg/msg.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <cmath>
 
 namespace kivf {
 
 CmHdr cmhdr;
 KmHdr kmhdr;
-
-namespace {
-void constants(CmHdr& hdr, KmHdr& khdr);
-} // namespace
-
-void inihdr() {
-    constants(cmhdr, kmhdr);
-}
 
 void newhdr() {
     newhdr(cmhdr, kmhdr);
@@ -57,6 +49,10 @@ void fields(CmHdr& hdr, KmHdr& khdr) {
 }
 
 } // namespace
+
+void inihdr() {
+    constants(cmhdr, kmhdr);
+}
 
 void newhdr(CmHdr& hdr, KmHdr& khdr) {
     // The records are zero at program start, so this runs on the first call

@@ -211,8 +211,9 @@ Draft tracenamed(std::string_view path, const Trace& trace) {
 Draft traceat(const KivPlace& at, const Trace& trace) {
     CmHdr hdr;
     Draft why = traced(at.name, trace, hdr);
-    return why.number() != 0 ? why
-                             : put(at, at.name, hdr, trace.khdr, trace.y, trace.x, Transfer::gather);
+    return why.number() != 0
+               ? why
+               : put(at, at.name, hdr, trace.khdr, trace.y, trace.x, Transfer::gather);
 }
 
 // The number of a failure posted for the specified routines, and its errno.

@@ -63,10 +63,6 @@ void out(std::string_view s) {
     std::fwrite(s.data(), 1, s.size(), stdout);
 }
 
-void complain(std::string_view s) {
-    printline(s);
-}
-
 // The catalogue is set up without newhdr, which would also start the message
 // system and so stop the process when KIVAUX is unset: listing needs no
 // auxiliary files. The message catalogue is loaded here only to say when
@@ -78,12 +74,13 @@ void startup() {
     if (const char* aux = std::getenv("KIVAUX")) {
         std::int32_t nerr = 0;
         kivmsg(nerr);
-        if (nerr == kMsgCatalogueLine || nerr == kMsgCatalogueFull) { // the entries before the stop were loaded
-            complain("kivhdr: WARNING: message catalogue loaded only in part from KIVAUX=" +
-                     std::string(aux) + " (error " + std::to_string(nerr) +
-                     "); built-in texts are used where it gives none");
+        if (nerr == kMsgCatalogueLine ||
+            nerr == kMsgCatalogueFull) { // the entries before the stop were loaded
+            printline("kivhdr: WARNING: message catalogue loaded only in part from KIVAUX=" +
+                      std::string(aux) + " (error " + std::to_string(nerr) +
+                      "); built-in texts are used where it gives none");
         } else if (nerr != 0) {
-            complain(
+            printline(
                 "kivhdr: WARNING: message catalogue not loaded from KIVAUX=" + std::string(aux) +
                 " (error " + std::to_string(nerr) + "); built-in texts are used");
         }
@@ -96,8 +93,8 @@ bool written() {
     errno = 0;
     if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) return true;
     const int e = errno;
-    complain(std::string("kivhdr: cannot write standard output") +
-             (e != 0 ? ": " + std::string(std::strerror(e)) : std::string()));
+    printline(std::string("kivhdr: cannot write standard output") +
+              (e != 0 ? ": " + std::string(std::strerror(e)) : std::string()));
     return false;
 }
 
@@ -127,8 +124,8 @@ void fieldline(const std::vector<std::string>& fields, const CmHdr& h, const KmH
 }
 
 int usage(const std::string& why) {
-    complain("kivhdr: " + why);
-    complain("Try 'kivhdr --help' for more information.");
+    printline("kivhdr: " + why);
+    printline("Try 'kivhdr --help' for more information.");
     return 1;
 }
 

@@ -7,11 +7,11 @@
 // any number of threads may call at once.
 #include "co/co.h"
 #include "dff/dff.h"
+#include "fields.h"
 #include "kivhdr/kivhdr.h"
 #include "msg/msg.h"
-#include "ucf/ucf.h"
-#include "fields.h"
 #include "sphgeo.h"
+#include "ucf/ucf.h"
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -204,11 +204,12 @@ py::tuple read_kiv(const std::string& path) {
     Failure failed;
     {
         const py::gil_scoped_release unlocked;
-        failed = loadkiv(path, r.h, r.k, swapped,
-                         [&](std::size_t n, bool leven, std::span<float>& ys, std::span<float>& xs) {
-                             ys = y.allocate(n);
-                             if (!leven) xs = x.allocate(n);
-                         });
+        failed =
+            loadkiv(path, r.h, r.k, swapped,
+                    [&](std::size_t n, bool leven, std::span<float>& ys, std::span<float>& xs) {
+                        ys = y.allocate(n);
+                        if (!leven) xs = x.allocate(n);
+                    });
     }
     if (failed) raise(failed);
     const bool leven = r.h.l(lslot::LEVEN) != 0;
@@ -311,8 +312,9 @@ PYBIND11_MODULE(_kivf, m) {
     m.attr("KivFileNotFoundError") = py::handle(errors.missing);
     m.attr("KivValueError") = py::handle(errors.value);
     py::class_<Header>(m, "Header", "A KIV header, decoded.")
-        .def("fields", [](const Header& x) { return header(x.h, x.k); },
-             "The defined fields as a dict by catalogue name.")
+        .def(
+            "fields", [](const Header& x) { return header(x.h, x.k); },
+            "The defined fields as a dict by catalogue name.")
         .def(py::pickle([](const Header& x) { return rawof(x); },
                         [](const py::bytes& raw) { return unraw(raw); }));
     m.def("read", &read_kiv, py::arg("path"),

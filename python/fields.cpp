@@ -92,7 +92,8 @@ py::dict header(const CmHdr& h, const KmHdr& k) {
             d[key] = v;
         }
     }
-    for (std::int32_t s = 1; s <= kNumLhdr; ++s) d[py::str(name(names().klhdr[s - 1]))] = h.l(s) != 0;
+    for (std::int32_t s = 1; s <= kNumLhdr; ++s)
+        d[py::str(name(names().klhdr[s - 1]))] = h.l(s) != 0;
     for (std::int32_t s = 1; s <= kNumKhdr; ++s) {
         if (s == kslot::KEVNMC) continue;
         const std::string_view first = k.k(s);
