@@ -5,7 +5,7 @@
 #include "common.h"
 
 #include "co/co.h"
-#include "wfdxlate/wfdx.h"
+#include "wfdxlate/dialogue.h"
 
 #include <fstream>
 #include <map>

@@ -3,13 +3,13 @@
 // hold and however often the table grows.
 #include "common.h"
 
-#include "wfdxlate/written.h"
+#include "xlate/xlate.h"
 
 #include <algorithm>
 #include <map>
 #include <string>
 
-using kivf::wfdx::Written;
+using kivf::xlate::Written;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     kivf::fuzz::Input in(data, size);

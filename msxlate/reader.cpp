@@ -19,7 +19,7 @@
 
 namespace kivf::msx {
 
-using wfdx::Message;
+using xlate::Message;
 
 namespace {
 
@@ -223,7 +223,7 @@ FileRead readfile(int fd, std::string_view file, MSTraceList* list, const ReadAs
         if (as.progress != nullptr) {
             ++as.progress->done;
             as.progress->bytes += len;
-            wfdx::tick(*as.progress, false);
+            xlate::tick(*as.progress, false);
         }
     }
     r.got.bytes = r.feed.offset() + static_cast<std::int64_t>(r.feed.avail());

@@ -9,7 +9,7 @@
 
 #include "bot/numbers.h"
 #include "msxlate/record.h"
-#include "wfdxlate/report.h"
+#include "xlate/xlate.h"
 
 #include <cstdint>
 #include <libmseed.h>
@@ -34,7 +34,7 @@ class Gathered; // segments.h
 struct ReadAs {
     std::uint64_t budget = UINT64_MAX;
     bool notes = true;
-    wfdx::Progress* progress = nullptr;
+    xlate::Progress* progress = nullptr;
     Gathered* gathered = nullptr;
 };
 

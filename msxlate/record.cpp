@@ -6,7 +6,7 @@
 #include "msxlate/reader.h"
 #include "msxlate/segments.h"
 
-#include "wfdxlate/kivfile.h"
+#include "xlate/xlate.h"
 
 #include <algorithm>
 #include <array>
@@ -16,9 +16,9 @@
 
 namespace kivf::msx {
 
-using wfdx::checkrate;
-using wfdx::kOverflowWhy;
-using wfdx::Rate;
+using xlate::checkrate;
+using xlate::kOverflowWhy;
+using xlate::Rate;
 
 namespace {
 

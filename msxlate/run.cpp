@@ -8,11 +8,7 @@
 #include "msxlate/reader.h"
 #include "msxlate/segments.h"
 
-#include "wfdxlate/kivfile.h"
-#include "wfdxlate/names.h"
-#include "wfdxlate/options.h"
-#include "wfdxlate/report.h"
-#include "wfdxlate/wfdx.h"
+#include "xlate/xlate.h"
 
 #include "dff/dff.h"
 #include "msg/msg.h"
@@ -29,7 +25,7 @@
 
 namespace kivf::msx {
 
-using namespace wfdx;
+using namespace xlate;
 
 namespace {
 

@@ -3,7 +3,7 @@
 // headers and names.
 #pragma once
 
-#include "wfdxlate/names.h"
+#include "xlate/xlate.h"
 
 #include "dff/dff.h"
 
@@ -65,7 +65,7 @@ Start splittime(hptime_t t);
 bool nameable(const MSTraceID* id);
 
 // NET.STA.LOC.CHAN.YYYY.DDD.HH.MM.SS.mmm.kiv
-void outname(const MSTraceID* id, const Start& s, wfdx::OutName& name);
+void outname(const MSTraceID* id, const Start& s, xlate::OutName& name);
 
 // DEPMIN, DEPMAX and DEPMEN of the segments of a list, gathered from each
 // record's floats as the record joins a segment's end, while they are in the

@@ -1,6 +1,6 @@
 // The converter's pieces that a run cannot show one by one.
 #include "wfdxlate/layout.h"
-#include "wfdxlate/written.h"
+#include "xlate/xlate.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@ TEST(Written, EveryNameKeepsItsPlaceThroughManyGrowths) {
     const auto name = [](std::size_t i) { // as a batch run makes them: alike but for a few characters
         return "STA" + std::to_string(i % 97) + ".BHZ.2017.067.00.00." + std::to_string(i) + ".kiv";
     };
-    kivf::wfdx::Written w;
+    kivf::xlate::Written w;
     constexpr std::size_t n = 100'000; // the table grows some twenty times
     EXPECT_EQ(w.find(name(0)), 0u);
     for (std::size_t i = 0; i < n; ++i) {
@@ -28,8 +28,8 @@ TEST(Written, EveryNameKeepsItsPlaceThroughManyGrowths) {
     // Names that differ only past a piece of 8, or by a NUL, or by length.
     for (const std::string& s : {std::string("ABCDEFGH1"), std::string("ABCDEFGH\0", 9), std::string("ABCDEFGH")})
         EXPECT_EQ(w.find(s), 0u) << s;
-    w.room(), w.add("ABCDEFGH", kivf::wfdx::Written::kMaxPlace + 5); // a place too large is kept as the largest
-    EXPECT_EQ(w.find("ABCDEFGH") + w.find(std::string("ABCDEFGH\0", 9)), kivf::wfdx::Written::kMaxPlace);
+    w.room(), w.add("ABCDEFGH", kivf::xlate::Written::kMaxPlace + 5); // a place too large is kept as the largest
+    EXPECT_EQ(w.find("ABCDEFGH") + w.find(std::string("ABCDEFGH\0", 9)), kivf::xlate::Written::kMaxPlace);
 }
 
 // Sample paths are taken from the wfdisc file's directory; the root directory stays "/".

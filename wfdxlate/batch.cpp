@@ -9,13 +9,9 @@
 // opened once and read once, so a pipe or FIFO works as a file does.
 #include "wfdxlate/batch.h"
 #include "wfdxlate/datatype.h"
-#include "wfdxlate/kivfile.h"
 #include "wfdxlate/layout.h"
-#include "wfdxlate/names.h"
-#include "wfdxlate/options.h"
-#include "wfdxlate/report.h"
+#include "wfdxlate/rowfile.h"
 #include "wfdxlate/samples.h"
-#include "wfdxlate/wfdx.h"
 
 #include "co/co.h"
 #include "dff/dff.h"
@@ -29,20 +25,36 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace kivf::wfdx {
+
+using xlate::fileline;
+using xlate::Message;
+using xlate::OutName;
+using xlate::Progress;
 
 namespace {
 
 // A batch run: its options, its outputs and what it has done so far.
 struct Run {
-    Options opt;
+    xlate::Options opt;
     Schema schema = Schema::automatic;
     bool failed = false;
-    Outputs out;
+    xlate::Outputs out;
+    // A place is a line's number counted over all files of the run, from 1.
+    std::vector<std::uint64_t> linesbefore; // lines of the run before each file
     Tally tally;
     Progress progress;
 };
+
+// The file is the last one that started before the place.
+std::string lineof(const Run& run, std::uint64_t place) {
+    if (place >= xlate::Written::kMaxPlace) return "an earlier line";
+    const auto& before = run.linesbefore;
+    const auto f = std::upper_bound(before.begin(), before.end(), place - 1) - 1;
+    return fileline(run.out.files[f - before.begin()], static_cast<std::int64_t>(place - *f));
+}
 
 // One record: checked, read, widened, written. False when refused (its
 // message printed). place: the line's place in the run.
@@ -62,15 +74,15 @@ bool convertline(Run& run, const Source& src, std::int64_t lineno, std::uint64_t
     OutName outfile{};
     outname(r, outfile);
     const std::string_view name(outfile.data());
-    const std::string shown = outpath(run.out, outfile.data());
+    const std::string shown = xlate::outpath(run.out, outfile.data());
     std::int32_t refusal = 0;
     if (const std::uint64_t first = run.out.written.find(name); first != 0) {
-        Message(kMsgBatchRepeat) << at << shown << "first written by" << lineof(run.out, first);
+        Message(kMsgBatchRepeat) << at << shown << "first written by" << lineof(run, first);
         refusal = kMsgBatchRepeat;
     } else if (const std::uint64_t by = rewritten(run.out, r.path, r.samplefile); by != 0) {
-        Message(kMsgBatchRewritten) << at << r.path << "written by" << lineof(run.out, by);
+        Message(kMsgBatchRewritten) << at << r.path << "written by" << lineof(run, by);
         refusal = kMsgBatchRewritten;
-    } else if ((refusal = clobbers(run.out, outfile.data(), r.samplefile)) != 0) {
+    } else if ((refusal = xlate::clobbers(run.out, outfile.data(), r.samplefile)) != 0) {
         Message(refusal) << at << shown;
     } else if (!run.out.written.room()) {
         Message(kMsgBatchMemory) << at << std::int64_t{r.nsamp};
@@ -101,7 +113,8 @@ bool convertline(Run& run, const Source& src, std::int64_t lineno, std::uint64_t
         return true;
     }
     fillheader(r, trace, stats);
-    if (const int err = writeout(run.out, outfile.data(), trace.hdr, trace.khdr, trace.y); err != 0) {
+    if (const int err = xlate::writeout(run.out, outfile.data(), trace.hdr, trace.khdr, trace.y);
+        err != 0) {
         Message(kMsgBatchWrite) << at << shown << std::strerror(err);
         return false;
     }
@@ -114,7 +127,7 @@ bool convertline(Run& run, const Source& src, std::int64_t lineno, std::uint64_t
 // Every line of one wfdisc file; lines counts the lines of the run so far.
 void convertfile(Run& run, int fileno, std::uint64_t& lines) {
     const char* file = run.out.files[fileno];
-    run.out.linesbefore.push_back(lines);
+    run.linesbefore.push_back(lines);
     WfdiscFile w(file);
     if (w.f == nullptr) {
         Message(kMsgBatchWfdisc) << std::string_view(file)
@@ -146,7 +159,7 @@ void convertfile(Run& run, int fileno, std::uint64_t& lines) {
         ++(ok ? run.tally.converted : run.tally.refused);
         run.failed = run.failed || !ok;
         ++run.progress.done;
-        tick(run.progress, false);
+        xlate::tick(run.progress, false);
     }
     if (std::ferror(w.f) != 0) {
         Message(kMsgBatchWfdisc) << std::string_view(file) << std::strerror(EIO);
@@ -200,7 +213,7 @@ int schemaoption(Schema& schema, std::string_view arg, int argc, char** argv, in
     if (arg.starts_with("--schema=")) {
         value = arg.substr(9);
     } else if (arg == "--schema") {
-        if (++a == argc) return usage("option --schema needs a value");
+        if (++a == argc) return xlate::usage("option --schema needs a value");
         value = argv[a];
     } else {
         return -2;
@@ -212,7 +225,7 @@ int schemaoption(Schema& schema, std::string_view arg, int argc, char** argv, in
     } else if (value == "css2.8") {
         schema = Schema::css28;
     } else {
-        return usage("--schema takes auto, css3.0 or css2.8, not " + std::string(value));
+        return xlate::usage("--schema takes auto, css3.0 or css2.8, not " + std::string(value));
     }
     return -1;
 }
@@ -221,19 +234,21 @@ int schemaoption(Schema& schema, std::string_view arg, int argc, char** argv, in
 
 int batch(int argc, char** argv) {
     static Run run;
-    Options& o = run.opt;
+    xlate::Options& o = run.opt;
     const auto schema = [](std::string_view arg, int n, char** args, int& a) {
         return schemaoption(run.schema, arg, n, args, a);
     };
-    if (const int status = readoptions(argc, argv, o, help, schema); status >= 0) return status;
-    if (o.nfiles == 0) return usage("no wfdisc file given");
+    if (const int status = xlate::readoptions(argc, argv, o, help, schema); status >= 0)
+        return status;
+    if (o.nfiles == 0) return xlate::usage("no wfdisc file given");
     run.out.files = o.files;
     const std::string_view outdir = o.outdir;
 
     newhdr(); // starts the message system: catalogue texts from KIVAUX, else built in
     if (!outdir.empty()) {
         run.out.dir = outdir;
-        if (const int err = openoutdir(run.out, !run.opt.dry); err != 0) { // a dry run makes nothing
+        if (const int err = xlate::openoutdir(run.out, !run.opt.dry);
+            err != 0) { // a dry run makes nothing
             Message(kMsgBatchOutdir) << outdir << std::strerror(err);
             return 1;
         }
@@ -242,7 +257,7 @@ int batch(int argc, char** argv) {
     survey(run);
     std::uint64_t lines = 0;
     for (int f = 0; f < run.opt.nfiles; ++f) convertfile(run, f, lines);
-    tick(run.progress, true);
+    xlate::tick(run.progress, true);
     // A listing that could not be written is lost output: said, and a failure.
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
         Message{kMsgDlgLost};

@@ -1,4 +1,7 @@
-#include "wfdxlate/wfdx.h"
+// The dialogue's conversion of a decoded record.
+#include "wfdxlate/dialogue.h"
+
+#include "xlate/xlate.h"
 
 #include "co/co.h"
 #include "dff/dff.h"
@@ -40,23 +43,6 @@ void samplesfailed(const Record& r, std::int32_t lineno) {
 }
 
 } // namespace
-
-void setfields(CmHdr& h, KmHdr& k, const Fields& v) {
-    h.n(nslot::NPTS) = v.npts;
-    h.f(fslot::B) = 0.0F;
-    h.f(fslot::DELTA) = v.interval;
-    h.n(nslot::NZYEAR) = v.year;
-    h.n(nslot::NZJDAY) = v.jday;
-    h.n(nslot::NZHOUR) = v.hour;
-    h.n(nslot::NZMIN) = v.minute;
-    h.n(nslot::NZSEC) = v.second;
-    h.n(nslot::NZMSEC) = v.msec;
-    k.k(kslot::KSTNM).set(v.station);
-    k.k(kslot::KCMPNM).set(v.channel);
-    // Missing user texts stay undefined rather than take another record's.
-    if (!v.user0.empty()) k.k(kslot::KUSER0).set(v.user0);
-    if (!v.user1.empty()) k.k(kslot::KUSER1).set(v.user1);
-}
 
 void guard(const char* wfdisc) {
     guarded = ::stat(wfdisc, &wfdiscid) == 0;
@@ -109,19 +95,19 @@ bool convert(Record& r, std::int32_t lineno) {
     newhdr();
     // The time of day is idttm's, in 32-bit float arithmetic (the batch mode
     // takes it from whole seconds).
-    setfields(cmhdr, kmhdr,
-              {.npts = r.npts,
-               .interval = interval,
-               .year = r.nzyear,
-               .jday = r.nzjday,
-               .hour = tray2[2],
-               .minute = tray2[3],
-               .second = tray2[4],
-               .msec = tray2[5],
-               .station = r.kstnm,
-               .channel = r.kcmpnm,
-               .user0 = r.ntok >= 20 ? r.var[19].view().substr(0, 8) : std::string_view{},
-               .user1 = r.ntok >= 21 ? r.var[20].view().substr(0, 8) : std::string_view{}});
+    xlate::setfields(cmhdr, kmhdr,
+                     {.npts = r.npts,
+                      .interval = interval,
+                      .year = r.nzyear,
+                      .jday = r.nzjday,
+                      .hour = tray2[2],
+                      .minute = tray2[3],
+                      .second = tray2[4],
+                      .msec = tray2[5],
+                      .station = r.kstnm,
+                      .channel = r.kcmpnm,
+                      .user0 = r.ntok >= 20 ? r.var[19].view().substr(0, 8) : std::string_view{},
+                      .user1 = r.ntok >= 21 ? r.var[20].view().substr(0, 8) : std::string_view{}});
 
     std::int32_t nerr = 0;
     wkiv0(outfile.view().substr(0, ii + 4), std::span<const float>(xray),

@@ -3,9 +3,7 @@
 // order so that a refusal always names the first fault.
 #include "wfdxlate/layout.h"
 #include "wfdxlate/datatype.h"
-#include "wfdxlate/kivfile.h"
-#include "wfdxlate/names.h"
-#include "wfdxlate/wfdx.h"
+#include "wfdxlate/wfdisc.h"
 
 #include "co/co.h"
 #include "dff/dff.h"
@@ -17,6 +15,8 @@
 #include <sys/stat.h>
 
 namespace kivf::wfdx {
+
+using xlate::Rate;
 
 namespace {
 
@@ -124,8 +124,9 @@ bool decoderow(Row& r, const Source& src, std::string_view line) {
     if (!wholenumber(t[c[3]], 0, static_cast<double>(kMaxSamples), r.nsamp))
         return r.why.set(kMsgBatchColumn, "nsamp", t[c[3]]);
     if (!rdfree(t[c[4]], r.rate)) return r.why.set(kMsgBatchRate, t[c[4]]);
-    if (const Rate rate = checkrate(r.rate, r.nsamp, r.interval); rate != Rate::ok)
-        return r.why.set(kMsgBatchRate, t[c[4]], rate == Rate::overflows ? kOverflowWhy : "");
+    if (const Rate rate = xlate::checkrate(r.rate, r.nsamp, r.interval); rate != Rate::ok)
+        return r.why.set(kMsgBatchRate, t[c[4]],
+                         rate == Rate::overflows ? xlate::kOverflowWhy : "");
     if (!rdfree(t[c[5]], r.calib)) r.calib = 0; // a scale is kept only when it is one
     r.samplebytes = dtwidth(r.datatype);
     if (r.samplebytes == 0 && !dtcompressed(r.datatype))
@@ -134,6 +135,28 @@ bool decoderow(Row& r, const Source& src, std::string_view line) {
         return r.why.set(kMsgBatchColumn, "foff", t[c[10]]);
     samplepath(r, src, t[c[8]], t[c[9]]);
     return true;
+}
+
+// Every particular at once: the refusing check returns what this returns.
+bool Refusal::set(std::int32_t n, std::string_view s, std::string_view d, std::int64_t h,
+                  std::int64_t w) {
+    number = n;
+    subject = s;
+    detail = d;
+    have = h;
+    want = w;
+    return false;
+}
+
+// The counts go in parentheses, worded for the message that has them.
+void Refusal::print(std::string_view at) const {
+    xlate::Message m(number);
+    m << at << subject << detail;
+    if (number == kMsgBatchColumns)
+        m << "(" + std::to_string(have) + " of " + std::to_string(want) + ")";
+    if (number == kMsgBatchDate) m << "(start time is in " + std::to_string(want) + ")";
+    if (number == kMsgBatchShort)
+        m << "(" + std::to_string(have) + " bytes, needs " + std::to_string(want) + ")";
 }
 
 Line readline(std::FILE* f, std::array<char, kLineMax>& buf, std::string_view& line) {
@@ -162,7 +185,7 @@ WfdiscFile::WfdiscFile(const char* path) {
         std::fclose(f);
         f = nullptr;
         errno = EISDIR;
-    } else if (f != nullptr && (why = devicewhy(::fileno(f))) != nullptr) {
+    } else if (f != nullptr && (why = xlate::devicewhy(::fileno(f))) != nullptr) {
         std::fclose(f);
         f = nullptr;
     }

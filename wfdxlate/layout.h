@@ -2,7 +2,7 @@
 // column layouts, and one line decoded into a row of values.
 #pragma once
 
-#include "wfdxlate/report.h"
+#include "xlate/xlate.h"
 
 #include <array>
 #include <cstdint>
@@ -33,11 +33,20 @@ Source source(const char* file, Schema schema);
 // cannot be told.
 Schema detect(std::string_view line);
 
-// Device and inode: what tells whether two names are one file.
-struct FileId {
-    dev_t dev = 0;
-    ino_t ino = 0;
-    bool operator==(const FileId&) const = default;
+using xlate::FileId;
+
+// Why a row was refused: its message number and the particulars.
+struct Refusal {
+    std::int32_t number = 0;
+    std::string_view subject, detail;  // shown after the place
+    std::int64_t have = -1, want = -1; // counts some messages add
+    std::string reason;                // text detail may point into
+
+    // Record a refusal; false, so that a check can return it.
+    bool set(std::int32_t n, std::string_view s, std::string_view d = {}, std::int64_t h = -1,
+             std::int64_t w = -1);
+    // Print it as a message naming the place ("file:line").
+    void print(std::string_view at) const;
 };
 
 // One wfdisc line decoded: what its KIV file and name are made of. The texts

@@ -1,10 +1,10 @@
 // Names written in a batch run: digests in an open-addressed table.
-#include "wfdxlate/written.h"
+#include "xlate/xlate.h"
 
 #include <cstdlib>
 #include <cstring>
 
-namespace kivf::wfdx {
+namespace kivf::xlate {
 
 namespace {
 
@@ -99,4 +99,4 @@ bool Written::room() {
     return true;
 }
 
-} // namespace kivf::wfdx
+} // namespace kivf::xlate

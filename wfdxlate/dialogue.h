@@ -1,6 +1,6 @@
-// The wfdisc converter's working storage and its two steps per record:
-// decoding one wfdisc line, and converting the decoded record into a KIV file;
-// and what the batch mode does the same way (tokens, header fields, times).
+// wfdxlate's dialogue: it asks for one wfdisc file and converts each record
+// in two steps, decoding the line and converting the decoded record into a
+// KIV file, with fixed working storage.
 #pragma once
 
 #include "bot/bot.h"
@@ -9,13 +9,7 @@
 
 #include <array>
 #include <cstdint>
-#include <span>
 #include <string_view>
-
-namespace kivf {
-struct CmHdr;
-struct KmHdr;
-} // namespace kivf
 
 namespace kivf::wfdx {
 
@@ -50,33 +44,6 @@ enum class Decoded { ok, blank, refused };
 // converter numbers) in the message buffer, naming the line number and the token.
 Decoded decode(Record& r, std::string_view line, std::int32_t lineno);
 
-// Split text into tokens, runs of characters that are none of seps: the first
-// out.size() go into out (views into text, so their positions are known), the
-// rest are not looked for. Returns how many were filled.
-std::size_t split(std::string_view text, std::string_view seps, std::span<std::string_view> out);
-
-// The header fields every converted record sets, in either mode.
-struct Fields {
-    std::int32_t npts = 0;
-    float interval = 0; // DELTA
-    std::int32_t year = 0, jday = 0, hour = 0, minute = 0, second = 0, msec = 0;
-    std::string_view station, channel; // the first 8 characters are kept
-    std::string_view user0, user1;     // empty: the field stays undefined
-};
-
-// Set NPTS, B = 0, DELTA, NZYEAR to NZMSEC, KSTNM, KCMPNM, and KUSER0 and
-// KUSER1 when given, in the header records h and k; nothing else changes.
-void setfields(CmHdr& h, KmHdr& k, const Fields& v);
-
-// Split a start time into whole seconds of its day and milliseconds: the
-// decimal value rounded to the microsecond, truncated to the millisecond.
-// False when it cannot be held exactly to the microsecond.
-bool dayseconds(double start, std::int32_t& sec, std::int32_t& ms);
-// The same with the day it falls on (days since 1970-01-01, negative before)
-// and the microseconds after the millisecond (0 to 999).
-bool dayseconds(double start, std::int64_t& days, std::int32_t& sec, std::int32_t& ms,
-                std::int32_t& us);
-
 // Load the samples, fill a fresh header and write the KIV file. False when
 // the record was not converted; its message has then been printed.
 bool convert(Record& r, std::int32_t lineno);
@@ -86,5 +53,8 @@ void guard(const char* wfdisc);
 
 // Print the message in the buffer on the terminal.
 void report();
+
+// Run the dialogue; returns the exit status.
+int dialogue();
 
 } // namespace kivf::wfdx

@@ -1,0 +1,42 @@
+// The header fields every converted trace sets and derives.
+#include "xlate/xlate.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace kivf::xlate {
+
+void setfields(CmHdr& h, KmHdr& k, const Fields& v) {
+    h.n(nslot::NPTS) = v.npts;
+    h.f(fslot::B) = 0.0F;
+    h.f(fslot::DELTA) = v.interval;
+    h.n(nslot::NZYEAR) = v.year;
+    h.n(nslot::NZJDAY) = v.jday;
+    h.n(nslot::NZHOUR) = v.hour;
+    h.n(nslot::NZMIN) = v.minute;
+    h.n(nslot::NZSEC) = v.second;
+    h.n(nslot::NZMSEC) = v.msec;
+    k.k(kslot::KSTNM).set(v.station);
+    k.k(kslot::KCMPNM).set(v.channel);
+    // Missing user texts stay undefined rather than take another record's.
+    if (!v.user0.empty()) k.k(kslot::KUSER0).set(v.user0);
+    if (!v.user1.empty()) k.k(kslot::KUSER1).set(v.user1);
+}
+
+void derive(CmHdr& h, std::int32_t usec, std::size_t n, const DepAccum& stats) {
+    // The reference time keeps the millisecond (the file name shows it); B
+    // carries the rest, so that the first sample's time is exact to the
+    // microsecond. One correctly rounded float division.
+    h.f(fslot::B) = static_cast<float>(usec) / 1e6F;
+    derivefields(h, n, {}, stats);
+}
+
+Rate checkrate(double rate, std::int64_t nsamp, float& interval) {
+    if (!std::isfinite(rate) || !(rate > 0)) return Rate::bad;
+    interval = static_cast<float>(1.0 / rate);
+    if (!std::isnormal(interval)) return Rate::bad;
+    const auto span = static_cast<double>(std::max<std::int64_t>(nsamp - 1, 0));
+    return std::isfinite(static_cast<float>(span * interval)) ? Rate::ok : Rate::overflows;
+}
+
+} // namespace kivf::xlate

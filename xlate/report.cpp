@@ -1,0 +1,85 @@
+// The converters' messages on standard error. A progress line may stand on
+// the terminal; every other line erases it first.
+#include "xlate/xlate.h"
+
+#include "bot/bot.h"
+#include "msg/msg.h"
+
+#include <array>
+#include <cstdio>
+
+namespace kivf::xlate {
+
+namespace {
+
+std::string& programname() {
+    static std::string name;
+    return name;
+}
+
+} // namespace
+
+const std::string& program() {
+    return programname();
+}
+
+void setprogram(std::string_view name) {
+    programname() = name;
+}
+
+void complain(std::string_view s) {
+    printline(s);
+}
+
+std::string fileline(std::string_view file, std::int64_t line) {
+    return std::string(file) + ":" + std::to_string(line);
+}
+
+// The prefix, the number and its catalogue text.
+Message::Message(std::int32_t number, std::string_view kind) {
+    MsgLine text;
+    getmsg(number, text);
+    text_ = program() + ": " + std::string(kind) + " " + std::to_string(number) + ": ";
+    text_ += text.used();
+}
+
+// Printed once the particulars are in.
+Message::~Message() {
+    complain(text_);
+}
+
+// An empty piece adds nothing, not even its blank.
+Message& Message::operator<<(std::string_view piece) {
+    if (!piece.empty()) (text_ += ' ') += piece;
+    return *this;
+}
+
+// A count, in decimal.
+Message& Message::operator<<(std::int64_t n) {
+    return *this << std::string_view(std::to_string(n));
+}
+
+void tick(Progress& p, bool last) {
+    if (!p.on) return;
+    const auto now = Clock::now();
+    if (!last && now - p.shown < std::chrono::milliseconds(100)) return;
+    p.shown = now;
+    const double s = std::chrono::duration<double>(now - p.start).count();
+    std::array<char, 128> b{};
+    const double rate = s > 0 ? static_cast<double>(p.bytes) / 1e6 / s : 0.0;
+    if (p.total >= 0) // unknown when a file is a pipe: records done only
+        std::snprintf(b.data(), b.size(), "\r%lld of %lld records, %.1f MB/s\033[K",
+                      static_cast<long long>(p.done), static_cast<long long>(p.total), rate);
+    else
+        std::snprintf(b.data(), b.size(), "\r%lld records, %.1f MB/s\033[K",
+                      static_cast<long long>(p.done), rate);
+    printprogress(b.data(), last);
+}
+
+int usage(std::string_view why) {
+    complain(program() + ": " + std::string(why));
+    complain("Try '" + program() + " --help' for more information.");
+    return 1;
+}
+
+} // namespace kivf::xlate

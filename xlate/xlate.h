@@ -1,0 +1,223 @@
+// What every converter shares, whatever it reads: the command line, the
+// printer of numbered messages and the progress line, output names and the
+// files they may not replace, the names written in a run, the header fields
+// every converted trace sets and derives, the writer call and the signals
+// that must not leave a temporary file behind. Programs depend on this,
+// never on each other.
+#pragma once
+
+#include "bot/numbers.h"
+#include "dff/dff.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <fcntl.h>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <vector>
+
+namespace kivf::xlate {
+
+// ---- The command line ----
+
+// A program's own option, as the argument arg at argv[a]; it may take its
+// value from argv[a + 1] and move a on. Returns -1 when taken, -2 when it is
+// none of the program's, else the exit status (a usage error).
+using OwnOption = std::function<int(std::string_view arg, int argc, char** argv, int& a)>;
+
+// What every program's command line takes: --help, --version, -- and the
+// file names among the options in any order, moved to the front of argv's
+// rest (files, nfiles; "-" alone is a name). help and version print and
+// return the exit status. Returns -1 when the run goes on, else the exit
+// status: theirs, or 1 for an option that own does not take.
+int readcommandline(int argc, char** argv, char**& files, int& nfiles,
+                    const std::function<int()>& help, const std::function<int()>& version,
+                    const OwnOption& own);
+
+// The converters' command line: -o DIR, -n, -q besides the above.
+struct Options {
+    std::string_view outdir; // empty: the working directory
+    bool dry = false, quiet = false;
+    char** files = nullptr; // the file names, in their order
+    int nfiles = 0;
+};
+
+// Read a converter's command line into o: 0 after --help (help() prints it)
+// or --version ("program version"), else as readcommandline.
+int readoptions(int argc, char** argv, Options& o, void (*help)(), const OwnOption& own = {});
+
+// ---- Messages on standard error ----
+
+// The program that messages, usage hints and the summary name.
+const std::string& program();
+void setprogram(std::string_view name);
+
+// Print one line on standard error, control characters shown as '?', after
+// standard output and never run on from the progress line.
+void complain(std::string_view line);
+
+// "file:line", as messages name a place.
+std::string fileline(std::string_view file, std::int64_t line);
+
+// A numbered message: its catalogue text, then the particulars given with
+// <<, each after a blank; printed when it goes out of scope. Its kind is
+// ERROR, or NOTE for what does not fail the run.
+class Message {
+  public:
+    explicit Message(std::int32_t number, std::string_view kind = "ERROR");
+    Message(const Message&) = delete;
+    Message& operator=(const Message&) = delete;
+    ~Message();
+    Message& operator<<(std::string_view piece);
+    Message& operator<<(std::int64_t n);
+
+  private:
+    std::string text_;
+};
+
+// A usage error: why, and where help is found. Returns the exit status 1.
+int usage(std::string_view why);
+
+using Clock = std::chrono::steady_clock;
+
+// The progress line on a terminal: records done, of how many when known.
+struct Progress {
+    bool on = false;
+    std::int64_t done = 0, total = -1, bytes = 0; // total -1: not known
+    Clock::time_point start = Clock::now(), shown{};
+};
+
+// Redraw the progress line, at most ten times a second; the last call erases it.
+void tick(Progress& p, bool last);
+
+// ---- Output names and what they may not replace ----
+
+// An output file name, NUL-terminated.
+using OutName = std::array<char, 96>;
+
+// The first 8 bytes of a name for the file name, cut back to the start of a
+// UTF-8 character when the cut would split one (the header keeps all 8).
+std::string_view charcut(std::string_view s);
+
+// A name that is safe as part of a file name: no path separator, nothing
+// unprintable, and not empty.
+bool fitname(std::string_view s);
+
+// Device and inode: what tells whether two names are one file.
+struct FileId {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    bool operator==(const FileId&) const = default;
+};
+
+// The output names written in one run, so that an output that would write a
+// name again is refused and the place that wrote it first is named. The
+// input is never read again for it: a pipe or FIFO can be read only once.
+//
+// A 128-bit digest of each name (87 bits kept) with the place that wrote it,
+// 16 bytes a name, in one open-addressed table kept between 64% and 80% full
+// (20 to 25 bytes a name) that grows in place; each lookup costs the same
+// however many names are held.
+class Written {
+  public:
+    Written() = default;
+    Written(const Written&) = delete;
+    Written& operator=(const Written&) = delete;
+    ~Written();
+
+    // The place recorded for name, or 0 when it was not written.
+    std::uint64_t find(std::string_view name) const;
+    // Make room for one more name; false when no memory is left. Taken before
+    // a file is written, so that a written file is always recorded.
+    bool room();
+    // Record name, not yet held, as written at place (1 to kMaxPlace; larger
+    // places are kept as kMaxPlace). room() must have said yes.
+    void add(std::string_view name, std::uint64_t place);
+    std::size_t size() const { return used_; }
+    std::size_t bytes() const { return cap_ * sizeof(Slot); }
+
+    static constexpr std::uint64_t kMaxPlace = (std::uint64_t{1} << 40) - 1;
+
+  private:
+    // hi: 64 digest bits; lo: 23 more above the place (40 bits, 0 = empty).
+    struct Slot {
+        std::uint64_t hi, lo;
+    };
+    std::size_t home(std::uint64_t hi) const { return static_cast<std::size_t>(hi % cap_); }
+    void put(Slot s);
+
+    Slot* slots_ = nullptr;
+    std::size_t cap_ = 0, used_ = 0;
+};
+
+// Where a run's outputs go, the names written so far with the place that
+// wrote each, and the files no output may replace.
+struct Outputs {
+    std::string dir; // as given, for showing names; empty for the working directory
+    int dirfd = AT_FDCWD;
+    Written written;
+    char** files = nullptr;     // the input files, as named
+    std::vector<FileId> inputs; // every input file named
+};
+
+// Open the output directory named in out.dir, made first with its parents
+// (mode 0777 less the umask) when it is missing and make is set. 0, or the
+// errno of what failed. A missing directory that is not made leaves dirfd at
+// -1: nothing in it can be replaced.
+int openoutdir(Outputs& out, bool make);
+
+// An output's name as the user will find it: under the directory given.
+std::string outpath(const Outputs& out, const char* name);
+
+// Why an output may not be written: it would replace an input file of this
+// run (kMsgBatchClobber) or the output's own sample file (kMsgBatchOwn); else 0.
+std::int32_t clobbers(const Outputs& out, const char* name, FileId samplefile);
+
+// Why an input open as fd is refused: a device other than a terminal
+// (/dev/zero or a disk would be read for ever), said as "(a ... device)";
+// nullptr for a file, pipe, FIFO or terminal.
+const char* devicewhy(int fd);
+
+// ---- The header of a converted trace, and its writing ----
+
+// The header fields every converted record sets.
+struct Fields {
+    std::int32_t npts = 0;
+    float interval = 0; // DELTA
+    std::int32_t year = 0, jday = 0, hour = 0, minute = 0, second = 0, msec = 0;
+    std::string_view station, channel; // the first 8 characters are kept
+    std::string_view user0, user1;     // empty: the field stays undefined
+};
+
+// Set NPTS, B = 0, DELTA, NZYEAR to NZMSEC, KSTNM, KCMPNM, and KUSER0 and
+// KUSER1 when given, in the header records h and k; nothing else changes.
+void setfields(CmHdr& h, KmHdr& k, const Fields& v);
+
+// What every converted trace derives from its start and its n samples: B,
+// the start's microseconds after the reference time's millisecond; E; and
+// DEPMIN, DEPMAX and DEPMEN, from stats gathered over the samples. DELTA must
+// be set.
+void derive(CmHdr& hdr, std::int32_t usec, std::size_t n, const DepAccum& stats);
+
+// Whether a sampling rate makes an interval every reader can use, for nsamp
+// samples: the interval a normal 32-bit float (1e-300 gives none that is
+// finite, 1e300 none above 0), and E, (nsamp - 1) intervals, a finite one.
+enum class Rate { ok, bad, overflows };
+Rate checkrate(double rate, std::int64_t nsamp, float& interval);
+inline constexpr std::string_view kOverflowWhy = "(E would be beyond a 32-bit float)";
+
+// The header and samples as the file name in the output directory, whole
+// under a temporary name, then renamed: readers and concurrent runs never see
+// a partial file, an interrupted run leaves none. Returns 0 or errno.
+int writeout(const Outputs& out, const char* name, const CmHdr& hdr, const KmHdr& khdr,
+             std::span<const float> y);
+
+// SIGINT, SIGTERM and SIGHUP end the run as they would, but first remove
+// the temporary file of a write under way; a signal ignored stays ignored.
+void cleanonsignals();
+
+} // namespace kivf::xlate
