@@ -379,6 +379,12 @@ class DepAccum {
 void derivefields(CmHdr& hdr, std::span<const float> y, std::span<const float> x);
 // The same for n samples whose extremes and mean stats has gathered already.
 void derivefields(CmHdr& hdr, std::size_t n, std::span<const float> x, const DepAccum& stats);
+// Whether a sampling rate makes a DELTA every reader can use, for nsamp
+// samples: the interval a normal 32-bit float (1e-300 gives none that is
+// finite, 1e300 none above 0), and E, (nsamp - 1) intervals, a finite one.
+enum class Rate { ok, bad, overflows };
+Rate checkrate(double rate, std::int64_t nsamp, float& interval);
+inline constexpr std::string_view kOverflowWhy = "(E would be beyond a 32-bit float)";
 
 // Read the KIV file path whole into trace, as rkiv reads it (either byte
 // order, the same checks and refusals); swapped tells whether its words were

@@ -200,6 +200,14 @@ void derivefields(CmHdr& hdr, std::span<const float> y, std::span<const float> x
     derivefields(hdr, y.size(), x, stats);
 }
 
+Rate checkrate(double rate, std::int64_t nsamp, float& interval) {
+    if (!std::isfinite(rate) || !(rate > 0)) return Rate::bad;
+    interval = static_cast<float>(1.0 / rate);
+    if (!std::isnormal(interval)) return Rate::bad;
+    const auto span = static_cast<double>(std::max<std::int64_t>(nsamp - 1, 0));
+    return std::isfinite(static_cast<float>(span * interval)) ? Rate::ok : Rate::overflows;
+}
+
 std::int32_t catslot(std::string_view name, std::span<const Text<8>> list) {
     if (name.empty() || name.size() > 8) return 0;
     Text<8> upper;

@@ -4,14 +4,15 @@
 // extremes agree with them.
 #include "common.h"
 
-#include "msxlate/reader.h"
-#include "msxlate/segments.h"
+#include "msread/msread.h"
+#include "msxlate/kivout.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
 
 using namespace kivf;
 using namespace kivf::msx;
+using namespace kivf::msread;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     newhdr();

@@ -6,7 +6,7 @@
 #include "common.h"
 
 #include "examples/mspack.h"
-#include "msxlate/reader.h"
+#include "msread/msread.h"
 
 #include "dff/dff.h"
 
@@ -15,7 +15,7 @@
 #include <vector>
 
 using namespace kivf;
-using namespace kivf::msx;
+using namespace kivf::msread;
 
 namespace {
 

@@ -4,9 +4,8 @@
 //
 // Memory: one file's samples (libmseed's trace list), converted to floats in
 // place and written from there; the names written so far; a read buffer.
+#include "msxlate/kivout.h"
 #include "msxlate/msxlate.h"
-#include "msxlate/reader.h"
-#include "msxlate/segments.h"
 
 #include "xlate/xlate.h"
 
@@ -26,6 +25,7 @@
 namespace kivf::msx {
 
 using namespace xlate;
+using namespace msread;
 
 namespace {
 
@@ -177,10 +177,18 @@ bool convertfile(Run& run, int fileno) {
     }
     MSTraceList* list = mstl_init(nullptr);
     run.gathered.clear();
-    const ReadAs as{.budget = run.budget,
-                    .notes = !run.opt.quiet,
-                    .progress = &run.progress,
-                    .gathered = run.opt.dry ? nullptr : &run.gathered}; // a dry run makes no header
+    Progress& progress = run.progress;
+    const ReadAs as{
+        .budget = run.budget,
+        .notes = !run.opt.quiet,
+        .tell = [](const Told& t) { Message(t.number, t.note ? "NOTE" : "ERROR") << t.text; },
+        .joined =
+            [&progress](int len) {
+                ++progress.done;
+                progress.bytes += len;
+                tick(progress, false);
+            },
+        .gathered = run.opt.dry ? nullptr : &run.gathered}; // a dry run makes no header
     const FileRead got = readfile(fd, file, list, as);
     ::close(fd);
     run.n.skipped += got.skipped;

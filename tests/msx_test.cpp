@@ -1,8 +1,8 @@
 // msxlate's pieces whose boundaries its runs do not reach: gaps and overlaps
 // told apart within libmseed's joining tolerance, the memory budget, codes fit
 // for names. (Start times and samples made floats are pinned by msxlate_e2e.)
-#include "msxlate/reader.h"
-#include "msxlate/segments.h"
+#include "msread/msread.h"
+#include "msxlate/kivout.h"
 
 #include "examples/mspack.h"
 #include "testutil.h"
@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 using namespace kivf::msx;
+using namespace kivf::msread;
 
 namespace {
 

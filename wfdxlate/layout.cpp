@@ -16,8 +16,6 @@
 
 namespace kivf::wfdx {
 
-using xlate::Rate;
-
 namespace {
 
 constexpr std::string_view kSeparators = " \t\r\n";
@@ -124,9 +122,8 @@ bool decoderow(Row& r, const Source& src, std::string_view line) {
     if (!wholenumber(t[c[3]], 0, static_cast<double>(kMaxSamples), r.nsamp))
         return r.why.set(kMsgBatchColumn, "nsamp", t[c[3]]);
     if (!rdfree(t[c[4]], r.rate)) return r.why.set(kMsgBatchRate, t[c[4]]);
-    if (const Rate rate = xlate::checkrate(r.rate, r.nsamp, r.interval); rate != Rate::ok)
-        return r.why.set(kMsgBatchRate, t[c[4]],
-                         rate == Rate::overflows ? xlate::kOverflowWhy : "");
+    if (const Rate rate = checkrate(r.rate, r.nsamp, r.interval); rate != Rate::ok)
+        return r.why.set(kMsgBatchRate, t[c[4]], rate == Rate::overflows ? kOverflowWhy : "");
     if (!rdfree(t[c[5]], r.calib)) r.calib = 0; // a scale is kept only when it is one
     r.samplebytes = dtwidth(r.datatype);
     if (r.samplebytes == 0 && !dtcompressed(r.datatype))

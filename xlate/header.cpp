@@ -1,9 +1,6 @@
 // The header fields every converted trace sets and derives.
 #include "xlate/xlate.h"
 
-#include <algorithm>
-#include <cmath>
-
 namespace kivf::xlate {
 
 void setfields(CmHdr& h, KmHdr& k, const Fields& v) {
@@ -29,14 +26,6 @@ void derive(CmHdr& h, std::int32_t usec, std::size_t n, const DepAccum& stats) {
     // microsecond. One correctly rounded float division.
     h.f(fslot::B) = static_cast<float>(usec) / 1e6F;
     derivefields(h, n, {}, stats);
-}
-
-Rate checkrate(double rate, std::int64_t nsamp, float& interval) {
-    if (!std::isfinite(rate) || !(rate > 0)) return Rate::bad;
-    interval = static_cast<float>(1.0 / rate);
-    if (!std::isnormal(interval)) return Rate::bad;
-    const auto span = static_cast<double>(std::max<std::int64_t>(nsamp - 1, 0));
-    return std::isfinite(static_cast<float>(span * interval)) ? Rate::ok : Rate::overflows;
 }
 
 } // namespace kivf::xlate

@@ -203,13 +203,6 @@ void setfields(CmHdr& h, KmHdr& k, const Fields& v);
 // be set.
 void derive(CmHdr& hdr, std::int32_t usec, std::size_t n, const DepAccum& stats);
 
-// Whether a sampling rate makes an interval every reader can use, for nsamp
-// samples: the interval a normal 32-bit float (1e-300 gives none that is
-// finite, 1e300 none above 0), and E, (nsamp - 1) intervals, a finite one.
-enum class Rate { ok, bad, overflows };
-Rate checkrate(double rate, std::int64_t nsamp, float& interval);
-inline constexpr std::string_view kOverflowWhy = "(E would be beyond a 32-bit float)";
-
 // The header and samples as the file name in the output directory, whole
 // under a temporary name, then renamed: readers and concurrent runs never see
 // a partial file, an interrupted run leaves none. Returns 0 or errno.

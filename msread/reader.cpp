@@ -4,8 +4,7 @@
 // the end, bytes that are not records) is said.
 //
 // Memory: a read buffer of a few MB and the file's samples in the trace list.
-#include "msxlate/reader.h"
-#include "msxlate/segments.h"
+#include "msread/msread.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,11 +16,23 @@
 #include <unistd.h>
 #include <vector>
 
-namespace kivf::msx {
-
-using xlate::Message;
+namespace kivf::msread {
 
 namespace {
+
+// Tell the caller a message, its particulars the pieces joined by blanks (an
+// empty piece adds nothing, not even its blank).
+void tell(const ReadAs& as, std::int32_t number, bool note,
+          std::initializer_list<std::string_view> pieces) {
+    if (!as.tell) return;
+    Told told{number, note, {}};
+    for (const std::string_view piece : pieces) {
+        if (piece.empty()) continue;
+        if (!told.text.empty()) told.text += ' ';
+        told.text += piece;
+    }
+    as.tell(told);
+}
 
 // The bytes of a file, read a large piece at a time; a record and the look
 // ahead that finding its length may need are always whole in it when the file
@@ -116,11 +127,11 @@ struct Reading {
 
     void note(std::int32_t number, std::int64_t at, std::string_view why) {
         ++got.skipped;
-        if (as.notes) Message(number, "NOTE") << byteat(file, at) << why;
+        if (as.notes) tell(as, number, true, {byteat(file, at), why});
     }
     void refuse(std::int32_t number, std::int64_t at, std::string_view why) {
         ++got.refused;
-        Message(number) << byteat(file, at) << why;
+        tell(as, number, false, {byteat(file, at), why});
     }
     void endgarbage() {
         if (garbage.from >= 0 && anyrecord)
@@ -163,7 +174,7 @@ bool Reading::record(int len) {
                 need > budget ? "more than " + std::to_string(need >> 20) + " MB of samples; " +
                                     std::to_string(budget >> 20) + " MB available"
                               : (said.empty() ? "no memory" : said);
-            Message(kMsgMsMemory) << file << "(" + why + ")";
+            tell(as, kMsgMsMemory, false, {file, "(" + why + ")"});
             return false;
         }
         held = need;
@@ -171,7 +182,7 @@ bool Reading::record(int len) {
         if (as.gathered != nullptr) as.gathered->joined(seg, msr); // its floats still in the cache
     }
     if (std::string more = takelogged(); !more.empty() && as.notes)
-        Message(kMsgMsLibrary, "NOTE") << byteat(file, at) << more;
+        tell(as, kMsgMsLibrary, true, {byteat(file, at), more});
     return true;
 }
 
@@ -220,21 +231,17 @@ FileRead readfile(int fd, std::string_view file, MSTraceList* list, const ReadAs
             return r.got;
         }
         r.feed.skip(static_cast<std::size_t>(len));
-        if (as.progress != nullptr) {
-            ++as.progress->done;
-            as.progress->bytes += len;
-            xlate::tick(*as.progress, false);
-        }
+        if (as.joined) as.joined(len);
     }
     r.got.bytes = r.feed.offset() + static_cast<std::int64_t>(r.feed.avail());
     if (r.feed.err() != 0) {
-        Message(kMsgMsUnread) << file << std::strerror(r.feed.err());
+        tell(as, kMsgMsUnread, false, {file, std::strerror(r.feed.err())});
         r.refusewhole();
     } else if (!r.anyrecord && r.garbage.from >= 0) {
-        Message(kMsgMsNotMseed) << file;
+        tell(as, kMsgMsNotMseed, false, {file});
         r.refusewhole();
     } else if (!r.anyrecord && as.notes) {
-        Message(kMsgMsEmpty, "NOTE") << file;
+        tell(as, kMsgMsEmpty, true, {file});
     }
     r.endgarbage();
     return r.got;
@@ -270,4 +277,4 @@ std::uint64_t memorybudget() {
     return budget > kKept ? budget - kKept : 0;
 }
 
-} // namespace kivf::msx
+} // namespace kivf::msread

@@ -3,10 +3,7 @@
 // read as far as its stated length and count, its parsers follow blockette
 // offsets; so a record is checked against the bytes it has before its samples
 // are decoded, and decoded from a copy with zeros after it.
-#include "msxlate/reader.h"
-#include "msxlate/segments.h"
-
-#include "xlate/xlate.h"
+#include "msread/msread.h"
 
 #include <algorithm>
 #include <array>
@@ -14,11 +11,7 @@
 #include <cstring>
 #include <memory>
 
-namespace kivf::msx {
-
-using xlate::checkrate;
-using xlate::kOverflowWhy;
-using xlate::Rate;
+namespace kivf::msread {
 
 namespace {
 
@@ -184,4 +177,4 @@ Decoded decoderecord(const char* bytes, int len, MSRecord*& msr) {
     return d;
 }
 
-} // namespace kivf::msx
+} // namespace kivf::msread
