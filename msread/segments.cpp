@@ -2,14 +2,11 @@
 // their samples as 32-bit floats, the stats gathered as records join them.
 #include "msread/msread.h"
 
-#include "xlate/xlate.h"
-
 #include "ucf/ucf.h"
 
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <new>
 
