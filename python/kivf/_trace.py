@@ -1,0 +1,210 @@
+"""The Trace: one KIV file as read or made, its sample times, slices and writing."""
+import os
+
+import numpy as np
+
+from . import _kivf
+from ._times import _NAT, _datetime, _days, _said, _time, _us
+
+# Times relative to the reference time besides B and E, moved with it when a slice moves it.
+_RELATIVE = ("O", "A", "F", *(f"T{k}" for k in range(10)))
+
+
+def _path(path):
+    return os.fsencode(path)  # used exactly as given, or refused (ValueError)
+
+
+def _float32(values, what):
+    """values as a contiguous 1-D float32 array; finite values beyond float32's range raise."""
+    a = np.asarray(values)
+    if a.ndim != 1:
+        raise ValueError(f"{what} must be 1-D, not {a.ndim}-D")
+    if a.dtype.kind not in "iuf":
+        raise ValueError(f"{what} must be real numbers, not {a.dtype}")
+    if a.dtype == np.float32:
+        return np.ascontiguousarray(a)
+    with np.errstate(over="ignore"):
+        f = a.astype(np.float32)
+    if a.dtype.kind == "f":
+        bad = np.flatnonzero(np.isinf(f) & np.isfinite(a))
+        if bad.size:
+            i = bad[0]
+            raise ValueError(f"{what}[{i}] = {a[i]!r} is beyond float32's range")
+    return f
+
+
+def _reference(h):
+    """The reference time in microseconds since 1970 as a Python int, or None when undefined."""
+    try:
+        y, d, hh, mm, ss, ms = (h[k] for k in ("NZYEAR", "NZJDAY", "NZHOUR", "NZMIN", "NZSEC",
+                                               "NZMSEC"))
+    except KeyError:
+        return None
+    # In Python ints, exactly: numpy's own arithmetic would wrap round unnoticed.
+    return (((((_days(y) + d - 1) * 24 + hh) * 60 + mm) * 60 + ss) * 1000 + ms) * 1000
+
+
+class Trace:
+    """One KIV file: .data (float32), .x (independent values of an uneven file, else None),
+    .header (the defined fields by catalogue name, floats as numpy.float32), .delta,
+    .sampling_rate, .starttime, .endtime, .times(), .utc_times(), .slice(), .stats()."""
+
+    __module__ = "kivf"  # kivf.Trace, where pickles and reprs look for it
+
+    def __init__(self, header, data, x=None, swapped=False):
+        self._hdr = header  # the library's decoded header, written again bit for bit
+        self._header = None  # its fields as a dict, made when first asked for
+        self.data = data
+        self.x = x
+        self.swapped = swapped  # written in the other byte order
+
+    @property
+    def header(self):
+        if self._header is None:
+            self._header = self._hdr.fields()
+        return self._header
+
+    @property
+    def delta(self):
+        return self.header.get("DELTA")
+
+    @property
+    def sampling_rate(self):
+        """1/DELTA in float64 of the stored value; None when DELTA is undefined or 0."""
+        d = self.delta
+        return None if d is None or d == 0 else 1.0 / float(d)
+
+    def _start(self):
+        """The first sample's time in microseconds (a Python int), or None."""
+        ref = self._reference()
+        try:
+            return None if ref is None else ref + round(float(self.header.get("B", 0.0)) * 1e6)
+        except (ValueError, OverflowError):  # B is NaN or infinite
+            return None
+
+    def _reference(self):
+        return _reference(self.header)
+
+    @property
+    def starttime(self):
+        """Reference time plus B, a numpy.datetime64 in microseconds (NaT when undefined or
+        beyond what datetime64[us] holds)."""
+        return _datetime(self._start())
+
+    def times(self):
+        """Seconds from the start (float64, from the stored float32 values): i * DELTA for even
+        files, x - B for uneven ones."""
+        if self.x is not None:
+            return self.x.astype(np.float64) - float(self.header.get("B", 0.0))
+        return np.arange(len(self.data), dtype=np.float64) * float(self.delta or 0.0)
+
+    def _timeless(self):
+        return np.isnat(self.starttime) or (self.x is None and self.delta is None)
+
+    def _at(self, seconds):
+        """Times from the start as datetime64[us] (rounded to the microsecond); NaT where not
+        a number or beyond datetime64's range."""
+        seconds = np.asarray(seconds, dtype=np.float64)
+        out = np.full(seconds.shape, _NAT)
+        if self._timeless():
+            return out
+        start = self._start()
+        with np.errstate(invalid="ignore"):
+            us = np.round(seconds * 1e6)
+            room = 2.0**63 - 4096  # datetime64[us] ends at 2**63; start is a float here
+            ok = np.isfinite(us) & (us > -room - start) & (us < room - start)
+        out[ok] = np.datetime64(start, "us") + us[ok].astype("timedelta64[us]")
+        return out
+
+    def utc_times(self):
+        """The time of each sample, datetime64[us]: the start plus times(), to the microsecond;
+        all NaT when the start is undefined or an even file has no DELTA."""
+        return self._at(self.times())
+
+    @property
+    def endtime(self):
+        """The last sample's time (datetime64[us]) as utc_times() gives it; NaT when there are
+        no samples or no times."""
+        n = len(self.data)
+        if n == 0:
+            return _NAT
+        if self.x is not None:
+            last = np.float64(self.x[-1]) - float(self.header.get("B", 0.0))
+        else:
+            last = np.float64(n - 1) * float(self.delta or 0.0)
+        return self._at(last)[()]
+
+    def slice(self, start=None, end=None):
+        """A new Trace of the samples whose times (utc_times()) lie in [start, end], both ends
+        included; start and end are datetime64, datetime or ISO texts, None for no bound.
+
+        The header follows: NPTS, E, DEPMIN, DEPMAX, DEPMEN computed anew; when samples are cut
+        at the front of an even trace the reference time moves to the new first sample's
+        millisecond and B holds its microseconds (as batch conversion writes them), so the start
+        stays exact; O, A, F and T0-T9 move with it. An uneven trace keeps its reference time
+        and x, and B becomes the first x kept. No sample in the span gives an empty Trace; a
+        trace without times, or start after end, raises ValueError. A bound beyond what
+        datetime64[us] holds, in any unit, lies before the first sample or after the last."""
+        lo, hi = _us(start, "start"), _us(end, "end")
+        if self._timeless():
+            raise ValueError("slice: the trace has no sample times (no start or no DELTA)")
+        if lo is not None and hi is not None and lo > hi:  # exactly, not as clamped below
+            raise ValueError(f"slice: start {_said(start, 'start')} is after end "
+                             f"{_said(end, 'end')}")
+        lo, hi = _time(start, "start"), _time(end, "end")
+        t = self.utc_times()
+        keep = ~np.isnat(t)
+        if lo is not None:
+            keep &= t >= lo
+        if hi is not None:
+            keep &= t <= hi
+        index = np.flatnonzero(keep)
+        fields = {}
+        if self.x is not None:
+            data, x = self.data[index], self.x[index]
+            if index.size and index[0] > 0:
+                fields["B"] = x[0]
+        else:
+            first = index[0] if index.size else 0
+            data, x = self.data[first:first + index.size].copy(), None
+            if first > 0:
+                fields = self._moved(int(t[first].astype(np.int64)))
+        return Trace(_kivf.derive(self._hdr, data, x, fields), data, x)
+
+    def _moved(self, start):
+        """Header fields that put the start at start (microseconds): the reference time at its
+        millisecond, B the microseconds left, relative times moved by as much."""
+        ms, us = divmod(start, 1000)
+        day, msday = divmod(ms, 86400000)
+        when = np.datetime64(day, "D")
+        year = when.astype("datetime64[Y]")
+        fields = dict(NZYEAR=int(year.astype(np.int64)) + 1970,
+                      NZJDAY=int((when - year.astype("datetime64[D]")).astype(np.int64)) + 1,
+                      NZHOUR=msday // 3600000, NZMIN=msday // 60000 % 60,
+                      NZSEC=msday // 1000 % 60, NZMSEC=msday % 1000,
+                      B=np.float32(us) / np.float32(1e6))
+        shift = (ms * 1000 - self._reference()) / 1e6
+        h = self.header
+        for k in _RELATIVE:
+            if k in h and np.isfinite(h[k]):
+                fields[k] = np.float32(float(h[k]) - shift)
+        return fields
+
+    def stats(self):
+        """(min, max, mean) of the samples; NaNs when there are none."""
+        if len(self.data) == 0:
+            return (float("nan"),) * 3
+        return (float(self.data.min()), float(self.data.max()),
+                float(self.data.mean(dtype=np.float64)))
+
+    def write(self, path):
+        """Writes this header as it stands and these samples as a KIV file (NPTS and LEVEN
+        follow them; E, DEPMIN, DEPMAX and DEPMEN are not recomputed: a header from read() is
+        written bit for bit, one from slice() or merge() was made for its samples)."""
+        x = None if self.x is None else _float32(self.x, "x")
+        _kivf.write_header(_path(path), self._hdr, _float32(self.data, "data"), x)
+
+    def __repr__(self):
+        h = self.header
+        return (f"<kivf.Trace {h.get('KSTNM', '?')} {h.get('KCMPNM', '?')} "
+                f"{len(self.data)} samples from {self.starttime}>")
