@@ -8,8 +8,8 @@
 #include "co/co.h"
 #include "dff/dff.h"
 #include "fields.h"
-#include "kivhdr/kivhdr.h"
 #include "msg/msg.h"
+#include "show/show.h"
 #include "sphgeo.h"
 #include "ucf/ucf.h"
 
@@ -218,7 +218,7 @@ py::tuple read_kiv(const std::string& path) {
 }
 
 py::bytes listing(const std::string& path, const std::string& list, bool all) {
-    const std::int32_t l = kivhdr::findlist(list);
+    const std::int32_t l = show::findlist(list);
     if (l == 0) raise_value("no list named '" + list + "' (lists: DEFAULT, PICKS, SPECIAL, STD)");
     exactpath(path);
     Header r;
@@ -230,7 +230,7 @@ py::bytes listing(const std::string& path, const std::string& list, bool all) {
     }
     if (failed) raise(failed);
     std::string out;
-    kivhdr::listing(l, r.h, r.k, path, all, out);
+    show::listing(l, r.h, r.k, path, all, out);
     return py::bytes(out);
 }
 
