@@ -5,11 +5,10 @@
 // so that a listing piped on is never mixed with them.
 // Exit status: 0 every file listed; 1 bad usage, nothing listed; 2 at least
 // one file could not be listed (the others were) or standard output failed.
-#include "kivhdr/kivhdr.h"
-
 #include "co/co.h"
 #include "dff/dff.h"
 #include "msg/msg.h"
+#include "show/show.h"
 
 #include <algorithm>
 #include <cctype>
@@ -101,8 +100,7 @@ bool written() {
 // Whether a name is one of the catalogue's field or auxiliary names, or a time
 // that only --field shows.
 bool known(std::string_view name) {
-    if (std::find(kivhdr::kTimeNames.begin(), kivhdr::kTimeNames.end(), name) !=
-        kivhdr::kTimeNames.end())
+    if (std::find(show::kTimeNames.begin(), show::kTimeNames.end(), name) != show::kTimeNames.end())
         return true;
     if (name.empty() || name.size() > 8) return false;
     Text<8> key;
@@ -118,7 +116,7 @@ void fieldline(const std::vector<std::string>& fields, const CmHdr& h, const KmH
     std::string val;
     for (std::size_t i = 0; i < fields.size(); ++i) {
         if (i > 0) text += '\t';
-        text += kivhdr::value(fields[i], h, k, file, val) ? val : "undefined";
+        text += show::value(fields[i], h, k, file, val) ? val : "undefined";
     }
     text += '\n';
 }
@@ -171,7 +169,7 @@ int main(int argc, char** argv) {
     }
 
     startup();
-    const std::int32_t list = kivhdr::findlist(listname);
+    const std::int32_t list = show::findlist(listname);
     if (list == 0)
         return usage("no list named '" + std::string(listname) +
                      "' (lists: DEFAULT, PICKS, SPECIAL, STD)");
@@ -189,10 +187,10 @@ int main(int argc, char** argv) {
     for (const std::string_view file : files) {
         bool swapped = false;
         Failure failed;
-        if (kivhdr::exactname(file, failed)) failed = loadheader(file, h, k, swapped);
+        if (show::exactname(file, failed)) failed = loadheader(file, h, k, swapped);
         // With -H a failing file's line begins as its row would: the message
         // names the file too, but cut short or trimmed where the name is odd.
-        const std::string name = withname ? kivhdr::showname(file) + '\t' : std::string();
+        const std::string name = withname ? show::showname(file) + '\t' : std::string();
         if (failed) {
             std::string message = "kivhdr: " + oneline(failed);
             maskcontrols(message); // the name before it keeps its tab
@@ -206,7 +204,7 @@ int main(int argc, char** argv) {
             fieldline(fields, h, k, file, text);
         } else {
             if (listed) text += '\n';
-            kivhdr::listing(list, h, k, file, all, text);
+            show::listing(list, h, k, file, all, text);
         }
         out(text);
         listed = true;

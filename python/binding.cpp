@@ -7,9 +7,10 @@
 // any number of threads may call at once.
 #include "co/co.h"
 #include "dff/dff.h"
+#include "errors.h"
 #include "fields.h"
-#include "kivhdr/kivhdr.h"
 #include "msg/msg.h"
+#include "show/show.h"
 #include "sphgeo.h"
 #include "ucf/ucf.h"
 
@@ -20,7 +21,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <initializer_list>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -33,27 +33,6 @@ using namespace kivf;
 using namespace kivfpy;
 
 namespace {
-
-// The library's failures, each also the built-in exception it was before they had a class
-// of their own, so that callers' except clauses keep working. Made once, with the module.
-struct Errors {
-    PyObject* any;     // KivError
-    PyObject* os;      // KivOSError: the file layer's, the system's
-    PyObject* missing; // KivFileNotFoundError
-    PyObject* value;   // KivValueError: the contents
-};
-Errors errors{};
-
-PyObject* newerror(const char* name, const char* doc, std::initializer_list<PyObject*> bases) {
-    const py::tuple t(bases.size());
-    std::size_t i = 0;
-    for (PyObject* b : bases) t[i++] = py::reinterpret_borrow<py::object>(b);
-    py::dict members;
-    members["number"] = py::none(); // the library's message number; None for the package's own
-    PyObject* e = PyErr_NewExceptionWithDoc(name, doc, t.ptr(), members.ptr());
-    if (e == nullptr) throw py::error_already_set();
-    return e;
-}
 
 // The file layer drops trailing blanks and stops at a NUL: a path it would not use as given
 // is refused, never turned into another file's name.
@@ -218,7 +197,7 @@ py::tuple read_kiv(const std::string& path) {
 }
 
 py::bytes listing(const std::string& path, const std::string& list, bool all) {
-    const std::int32_t l = kivhdr::findlist(list);
+    const std::int32_t l = show::findlist(list);
     if (l == 0) raise_value("no list named '" + list + "' (lists: DEFAULT, PICKS, SPECIAL, STD)");
     exactpath(path);
     Header r;
@@ -230,7 +209,7 @@ py::bytes listing(const std::string& path, const std::string& list, bool all) {
     }
     if (failed) raise(failed);
     std::string out;
-    kivhdr::listing(l, r.h, r.k, path, all, out);
+    show::listing(l, r.h, r.k, path, all, out);
     return py::bytes(out);
 }
 
@@ -261,35 +240,6 @@ py::tuple sphgeo(const F64& slat, const F64& slon, double elat, double elon) {
 
 } // namespace
 
-namespace kivfpy {
-
-// The exception of a failure follows its kind: the system's (OSError; FileNotFoundError for a
-// missing file) or the contents' (ValueError). A system failure's errno is kept.
-[[noreturn]] void raise(const Failure& failed) {
-    PyObject* type = errors.value;
-    switch (msgkind(failed.number)) {
-    case MsgKind::missing:
-        type = errors.missing;
-        break;
-    case MsgKind::system:
-        type = errors.os;
-        break;
-    case MsgKind::content:
-        break;
-    }
-    const py::object e = py::reinterpret_borrow<py::object>(type)(py::str(failed.text));
-    e.attr("number") = failed.number;
-    if (type != errors.value && failed.err != 0) e.attr("errno") = failed.err;
-    PyErr_SetObject(type, e.ptr());
-    throw py::error_already_set();
-}
-
-[[noreturn]] void raise_value(const std::string& text) {
-    throw py::value_error(text);
-}
-
-} // namespace kivfpy
-
 PYBIND11_MODULE(_kivf, m) {
     m.doc() = "The compiled half of kivf; use the kivf package.";
     // The header lister's lists are the process's catalogue: set up once, here, printing
@@ -297,20 +247,7 @@ PYBIND11_MODULE(_kivf, m) {
     msgprint(false);
     newhdr();
     m.attr("__version__") = KIVF_VERSION;
-    errors.any =
-        newerror("kivf.KivError", "A failure the library reported; .number is its message number.",
-                 {PyExc_Exception});
-    errors.os = newerror("kivf.KivOSError", "A file that could not be opened, read or written.",
-                         {errors.any, PyExc_OSError});
-    errors.missing = newerror("kivf.KivFileNotFoundError", "A file that does not exist.",
-                              {errors.os, PyExc_FileNotFoundError});
-    errors.value = newerror("kivf.KivValueError",
-                            "Contents the library refused: no KIV file, a header it cannot write.",
-                            {errors.any, PyExc_ValueError});
-    m.attr("KivError") = py::handle(errors.any);
-    m.attr("KivOSError") = py::handle(errors.os);
-    m.attr("KivFileNotFoundError") = py::handle(errors.missing);
-    m.attr("KivValueError") = py::handle(errors.value);
+    adderrors(m);
     py::class_<Header>(m, "Header", "A KIV header, decoded.")
         .def(
             "fields", [](const Header& x) { return header(x.h, x.k); },

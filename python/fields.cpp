@@ -3,6 +3,7 @@
 #include "fields.h"
 
 #include "bot/bot.h"
+#include "errors.h"
 
 #include <pybind11/numpy.h>
 

@@ -1,5 +1,4 @@
-// The header's fields as Python values, both ways: the binding's conversions, and the
-// exceptions every part of it raises.
+// The header's fields as Python values, both ways: the binding's conversions.
 #pragma once
 
 #include "dff/dff.h"
@@ -10,11 +9,6 @@
 #include <string>
 
 namespace kivfpy {
-
-// The library's failure, its message the text: a kivf.KivError that is also the built-in
-// exception it always was (FileNotFoundError, OSError, ValueError), chosen by its kind.
-[[noreturn]] void raise(const kivf::Failure& failed);
-[[noreturn]] void raise_value(const std::string& text);
 
 // The defined fields of a header as a dict by catalogue name.
 pybind11::dict header(const kivf::CmHdr& h, const kivf::KmHdr& k);

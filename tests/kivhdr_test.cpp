@@ -1,6 +1,6 @@
 // The KIV header reader (both byte orders, refusals) and the pieces of the lister's output.
-#include "kivhdr/kivhdr.h"
 #include "kivhdr_files.h"
+#include "show/show.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>
@@ -93,7 +93,7 @@ TEST_F(Kivhdr, RefusalsComposeTheirMessageAndLeaveTheRecordsAlone) {
                   "11KIV file cannot be opened: " + file + why + "\n");
     }
     Failure failed; // the lister's own refusal of a name the file layer would alter
-    const bool nul = kivhdr::exactname(std::string("a\0b", 3), failed);
+    const bool nul = show::exactname(std::string("a\0b", 3), failed);
     EXPECT_EQ(std::tuple(nul, failed.number, failed.text),
               std::tuple(false, 1411,
                          "ERROR 1411: KIV file cannot be opened: a?b (The name holds a NUL "
@@ -101,7 +101,7 @@ TEST_F(Kivhdr, RefusalsComposeTheirMessageAndLeaveTheRecordsAlone) {
 }
 
 TEST_F(Kivhdr, ReadAndShownValues) {
-    using namespace kivhdr;
+    using namespace show;
     // clang-format off
     const std::pair<std::string, std::string> shown[] = {{showdate(2015, 1), "2015-01-01 (001)"}, {showdate(2015, 59), "2015-02-28 (059)"},
         {showdate(2015, 60), "2015-03-01 (060)"}, {showdate(2015, 365), "2015-12-31 (365)"}, {showdate(1900, 366), "1900-12-31 (366)"},

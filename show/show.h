@@ -1,6 +1,6 @@
-// The header lister: how the members of a catalogue list are shown for one
-// header read from a file. Kept apart from the program so that it can be
-// tested without running it.
+// How the members of a catalogue list are shown for one header read from a
+// file: the listing that kivhdr prints and the Python module returns, and its
+// pieces.
 #pragma once
 
 #include "dff/dff.h"
@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace kivf::kivhdr {
+namespace kivf::show {
 
 // Name column width: the longest field or auxiliary name is 8 characters.
 inline constexpr std::size_t kNameWidth = 8;
@@ -56,4 +56,4 @@ std::string showname(std::string_view file); // control characters as '?'
 // undefined or not finite, or when the time falls outside years 0000-9999.
 bool showinstant(const CmHdr& h, float seconds, std::string& out);
 
-} // namespace kivf::kivhdr
+} // namespace kivf::show
