@@ -5,6 +5,8 @@
 // so that a listing piped on is never mixed with them.
 // Exit status: 0 every file listed; 1 bad usage, nothing listed; 2 at least
 // one file could not be listed (the others were) or standard output failed.
+#include "xlate/xlate.h"
+
 #include "co/co.h"
 #include "dff/dff.h"
 #include "msg/msg.h"
@@ -16,11 +18,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 using namespace kivf;
+using xlate::usage;
 
 namespace {
 
@@ -121,52 +125,51 @@ void fieldline(const std::vector<std::string>& fields, const CmHdr& h, const KmH
     text += '\n';
 }
 
-int usage(const std::string& why) {
-    printline("kivhdr: " + why);
-    printline("Try 'kivhdr --help' for more information.");
-    return 1;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     zstdfd(); // no file opened here may take a standard stream's place
-    std::vector<std::string_view> files;
     std::string_view listname = "DEFAULT";
     bool all = false;
     bool withname = false;
     std::vector<std::string> fields;
-    bool options = true;
-    for (int a = 1; a < argc; ++a) {
-        const std::string_view arg = argv[a];
-        if (!options || arg.size() < 2 || arg[0] != '-') {
-            files.push_back(arg);
-        } else if (arg == "--") {
-            options = false;
-        } else if (arg == "--all") {
+    const auto own = [&](std::string_view arg, int n, char** args, int& a) {
+        if (arg == "--all") {
             all = true;
         } else if (arg == "-H" || arg == "--with-filename") {
             withname = true;
-        } else if (arg == "--help") {
-            out(kUsage);
-            return written() ? 0 : 1;
-        } else if (arg == "--version") {
-            out("kivhdr " KIVF_VERSION "\n");
-            return written() ? 0 : 1;
         } else if (arg == "--list") {
-            if (++a == argc) return usage("option --list needs a list name");
-            listname = argv[a];
+            if (++a == n) return usage("option --list needs a list name");
+            listname = args[a];
         } else if (arg.starts_with("--list=")) {
             listname = arg.substr(7);
         } else if (arg == "--field" || arg == "-f") {
-            if (++a == argc) return usage("option " + std::string(arg) + " needs a field name");
-            fields.emplace_back(argv[a]);
+            if (++a == n) return usage("option " + std::string(arg) + " needs a field name");
+            fields.emplace_back(args[a]);
         } else if (arg.starts_with("--field=")) {
             fields.emplace_back(arg.substr(8));
         } else {
-            return usage("unknown option " + std::string(arg));
+            return -2;
         }
-    }
+        return -1;
+    };
+    xlate::setprogram("kivhdr");
+    char** names = nullptr;
+    int nnames = 0;
+    if (const int status = xlate::readcommandline(
+            argc, argv, names, nnames,
+            [] {
+                out(kUsage);
+                return written() ? 0 : 1;
+            },
+            [] {
+                out("kivhdr " KIVF_VERSION "\n");
+                return written() ? 0 : 1;
+            },
+            own);
+        status >= 0)
+        return status;
+    const std::span<char*> files(names, static_cast<std::size_t>(nnames));
 
     startup();
     const std::int32_t list = show::findlist(listname);
