@@ -108,7 +108,7 @@ TEST_F(Kivhdr, ReadAndShownValues) {
         {showdate(2016, 335), "2016-11-30 (335)"}, {showdate(2016, 336), "2016-12-01 (336)"}, {showdate(2015, 0), "2015 day 0 (no such day)"},
         {showdate(2015, 366), "2015 day 366 (no such day)"}, {showenum(0), "0  (not an enumerated value)"}, {showenum(60), "UNUSED  UNUSED"},
         {showenum(61), "61  (not an enumerated value)"}};
-    const std::pair<const char*, std::int32_t> lists[] = {{"DEFAULT", 1}, {"picks", 2}, {"Std", 4}, {"STD ", 4}, {"", 0}, {"DEFAULTX", 0}, {"DEFAULT00", 0}};
+    const std::pair<const char*, std::int32_t> lists[] = {{"DEFAULT", 1}, {"picks", 2}, {"Std", 4}, {"STD ", 4}, {"", 0}, {"DEFAULTX", 0}, {"DEFAULT00", 0}, {"DEFAULT  ", 0}};
     // clang-format on
     for (const auto& [got, want] : shown) EXPECT_EQ(got, want);
     for (const auto& [name, n] : lists) EXPECT_EQ(findlist(name), n) << name;
@@ -145,6 +145,8 @@ TEST_F(Kivhdr, ReadAndShownValues) {
     const std::string gone = (k.k(kslot::KEVNM).set("-12345"), val("KEVNM"));
     k.k(kslot::KEVNMC).set("TAIL"), k.k(kslot::KCMPNM).set("-12345"); // both undefined: no KSTCMP
     EXPECT_EQ(gone + "|" + val("KEVNM") + "|" + val("KSTCMP"), "-|-12345  TAIL|-");
+    k.k(kslot::KINST).set("  GS13"); // texts trimmed at both ends
+    EXPECT_EQ(val("KINST"), "GS13");
     std::string out;
     for (const std::int32_t n : {0, 5}) listing(n, h, k, "f", true, out); // no such list
     EXPECT_EQ(out, "FILENAME  f\nFILENAME  f\n");
