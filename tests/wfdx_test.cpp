@@ -28,6 +28,8 @@ TEST(Written, EveryNameKeepsItsPlaceThroughManyGrowths) {
     // Names that differ only past a piece of 8, or by a NUL, or by length.
     for (const std::string& s : {std::string("ABCDEFGH1"), std::string("ABCDEFGH\0", 9), std::string("ABCDEFGH")})
         EXPECT_EQ(w.find(s), 0u) << s;
+    w.room(), w.add("ABCDEFGHX", 7); // every byte counts, the ninth too
+    EXPECT_EQ(w.find("ABCDEFGHY"), 0u);
     w.room(), w.add("ABCDEFGH", kivf::xlate::Written::kMaxPlace + 5); // a place too large is kept as the largest
     EXPECT_EQ(w.find("ABCDEFGH") + w.find(std::string("ABCDEFGH\0", 9)), kivf::xlate::Written::kMaxPlace);
 }

@@ -29,7 +29,7 @@ int readcommandline(int argc, char** argv, char**& files, int& nfiles,
             return help();
         } else if (arg == "--version") {
             return version();
-        } else if (const int status = own ? own(arg, argc, argv, a) : -2; status != -1) {
+        } else if (const int status = own(arg, argc, argv, a); status != -1) {
             return status >= 0 ? status : usage("unknown option " + std::string(arg));
         }
     }

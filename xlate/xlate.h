@@ -32,8 +32,9 @@ using OwnOption = std::function<int(std::string_view arg, int argc, char** argv,
 // What every program's command line takes: --help, --version, -- and the
 // file names among the options in any order, moved to the front of argv's
 // rest (files, nfiles; "-" alone is a name). help and version print and
-// return the exit status. Returns -1 when the run goes on, else the exit
-// status: theirs, or 1 for an option that own does not take.
+// return the exit status; own takes every other option. Returns -1 when the
+// run goes on, else the exit status: theirs, or 1 for an option that own
+// does not take.
 int readcommandline(int argc, char** argv, char**& files, int& nfiles,
                     const std::function<int()>& help, const std::function<int()>& version,
                     const OwnOption& own);
