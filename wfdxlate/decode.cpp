@@ -4,8 +4,6 @@
 #include "co/co.h"
 #include "msg/msg.h"
 
-#include <cmath>
-
 namespace kivf::wfdx {
 
 namespace {
