@@ -4,6 +4,7 @@
 #pragma once
 
 #include "dff/records.h"
+#include "dff/times.h"
 #include "msg/msg.h"
 
 #include <cstddef>

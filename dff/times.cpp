@@ -1,0 +1,301 @@
+// Nominal rates, sample times in exact integers, instants split.
+#include "dff/times.h"
+
+#include "ucf/ucf.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace kivf {
+
+namespace {
+
+__extension__ using I128 = __int128;
+constexpr std::int64_t kLimit = std::int64_t{1} << 62; // microseconds either way
+constexpr std::int64_t kDayMicros = 86'400'000'000;
+constexpr int kMaxDigits = 9; // every float32 reads back from 9 significant digits
+
+// 10^k for 0 <= k <= 38, exact.
+I128 ipow10(int k) {
+    I128 p = 1;
+    for (int j = 0; j < k; ++j) p *= 10;
+    return p;
+}
+
+// 10^k in long double for |k| <= kPowers: exact up to 10^27 (5^27 < 2^64),
+// nearly so beyond; a float32's decimals need no more.
+constexpr int kPowers = 80;
+long double lpow10(int k) {
+    static const auto table = [] {
+        std::array<long double, 2 * kPowers + 1> t{};
+        long double p = 1;
+        for (int j = 0; j <= kPowers; ++j, p *= 10) t[kPowers + j] = p;
+        for (int j = 1; j <= kPowers; ++j) t[kPowers - j] = 1.0L / t[kPowers + j];
+        return t;
+    }();
+    return table[static_cast<std::size_t>(k + kPowers)];
+}
+
+// The decimal m × 10^e as text, for the correctly rounded conversions.
+using Text = std::array<char, 40>;
+Text decimal(std::int64_t m, std::int32_t e) {
+    Text t{};
+    std::snprintf(t.data(), t.size(), "%llde%d", static_cast<long long>(m), e);
+    return t;
+}
+
+// m × 10^e and its reciprocal in long double; each one correctly rounded while
+// the power of ten is exact, so that a rate and an interval standing for the
+// same number (100 Hz, 0.01 s) come out the same bits.
+long double lvalue(std::int64_t m, std::int32_t e) {
+    const auto lm = static_cast<long double>(m);
+    return e >= 0 ? lm * lpow10(e) : lm / lpow10(-e);
+}
+long double linverse(std::int64_t m, std::int32_t e) {
+    const auto lm = static_cast<long double>(m);
+    return e >= 0 ? 1.0L / (lm * lpow10(e)) : lpow10(-e) / lm;
+}
+
+// m × 10^e correctly rounded to a double: without text while m and the power
+// of ten are exact doubles (one rounding of exact values), else through it.
+double todouble(std::int64_t m, std::int32_t e) {
+    if (e >= -22 && e <= 22) {
+        const auto p = static_cast<double>(lpow10(e < 0 ? -e : e)), dm = static_cast<double>(m);
+        return e >= 0 ? dm * p : dm / p;
+    }
+    return std::strtod(decimal(m, e).data(), nullptr);
+}
+
+// Whether the decimal, as an interval or as a rate, has delta for its interval.
+bool matches(std::int64_t m, std::int32_t e, bool rate, float delta) {
+    const double v = todouble(m, e);
+    if (rate) return static_cast<float>(1.0 / v) == delta;
+    // The float nearest the decimal is the float nearest its double, unless
+    // that double lies exactly halfway between two floats.
+    const float f = static_cast<float>(v);
+    if (static_cast<double>(f) != v) {
+        const float g = std::nextafter(f, v > f ? HUGE_VALF : -HUGE_VALF);
+        if (v == (static_cast<double>(f) + static_cast<double>(g)) / 2)
+            return std::strtof(decimal(m, e).data(), nullptr) == delta;
+    }
+    return f == delta;
+}
+
+// The microseconds of the nominal interval as num / den; tiny when every
+// offset an int64 index reaches rounds to 0, huge when every one past sample
+// 0 is beyond kLimit.
+struct Fraction {
+    I128 num = 0, den = 1;
+    bool tiny = false, huge = false;
+};
+Fraction micros(const Nominal& n) {
+    Fraction f;
+    if (n.rate) { // 10^(6 - e) / m
+        const int k = 6 - n.exp10;
+        if (k > 36) f.huge = true;
+        else if (k >= 0) f = {ipow10(k), n.digits};
+        else if (-k > 21) f.tiny = true; // m × 10^-k >= 10^22: under 1e-3 µs at 2^63
+        else f = {1, I128{n.digits} * ipow10(-k)};
+    } else { // m × 10^(e + 6)
+        const int k = n.exp10 + 6;
+        if (k > 29) f.huge = true;
+        else if (k >= 0) f = {I128{n.digits} * ipow10(k), 1};
+        else if (-k > 30) f.tiny = true;
+        else f = {n.digits, ipow10(-k)};
+    }
+    return f;
+}
+
+// num / den rounded to the nearest, halves to even; num >= 0.
+I128 rounded(I128 num, I128 den) {
+    I128 q = num / den;
+    const I128 r2 = 2 * (num % den);
+    if (r2 > den || (r2 == den && (q & 1) != 0)) ++q;
+    return q;
+}
+
+// The reference time of h in microseconds since 1970; 128 bits hold every
+// sum of int32 fields times their units.
+bool reference(const CmHdr& h, I128& t) {
+    for (std::int32_t s = nslot::NZYEAR; s <= nslot::NZMSEC; ++s)
+        if (h.n(s) == kUndfInt) return false;
+    t = daysfromepoch(h.n(nslot::NZYEAR)) + h.n(nslot::NZJDAY) - 1;
+    t = ((t * 24 + h.n(nslot::NZHOUR)) * 60 + h.n(nslot::NZMIN)) * 60 + h.n(nslot::NZSEC);
+    t = (t * 1000 + h.n(nslot::NZMSEC)) * 1000;
+    return true;
+}
+
+bool within(I128 t) {
+    return t >= -I128{kLimit} && t <= I128{kLimit};
+}
+
+} // namespace
+
+double Nominal::hz() const {
+    if (rate) return std::strtod(decimal(digits, exp10).data(), nullptr);
+    if (exp10 <= 0 && exp10 >= -22) // 10^-e / m: both exact, one rounding
+        return static_cast<double>(lpow10(-exp10)) / static_cast<double>(digits);
+    return 1.0 / std::strtod(decimal(digits, exp10).data(), nullptr);
+}
+
+double Nominal::seconds() const {
+    if (!rate) return std::strtod(decimal(digits, exp10).data(), nullptr);
+    if (exp10 <= 0 && exp10 >= -22)
+        return static_cast<double>(lpow10(-exp10)) / static_cast<double>(digits);
+    return 1.0 / std::strtod(decimal(digits, exp10).data(), nullptr);
+}
+
+bool nominal(float delta, Nominal& out) {
+    if (!std::isfinite(delta) || !(delta > 0)) return false;
+    const long double d = delta;
+    // Near a match, the decimal lies within an ulp of delta (the rate's
+    // reciprocal too): a wider slack costs nothing but a few exact checks.
+    const double near = 2 * (static_cast<double>(std::nextafter(delta, HUGE_VALF)) - delta) / delta;
+    // Per target, the interval and the rate: the target scaled to one digit
+    // before the point, and its decimal exponent; a logarithm on the wrong
+    // side of a power of ten is mended below. Doubles place the candidates
+    // well within the slack; the checks and the gaps are exact.
+    std::array<double, 2> x{};
+    std::array<int, 2> top{};
+    for (std::size_t r = 0; r < 2; ++r) {
+        const long double t = r == 0 ? d : 1.0L / d;
+        top[r] = static_cast<int>(std::floor(std::log10(static_cast<double>(t))));
+        x[r] = static_cast<double>(t / lpow10(top[r]));
+    }
+    for (int k = 1; k <= kMaxDigits; ++k) {
+        const auto least = static_cast<std::int64_t>(lpow10(k - 1)), most = least * 10;
+        bool found = false;
+        Nominal best;
+        long double bestgap = 0;
+        for (const bool rate : {false, true}) {
+            const std::size_t r = rate ? 1 : 0;
+            double xk = x[r] * static_cast<double>(least); // the target in units of 10^e
+            int e = top[r] - k + 1;
+            if (xk < static_cast<double>(least)) xk *= 10, --e;
+            else if (xk >= static_cast<double>(most)) xk /= 10, ++e;
+            // The k-digit decimals nearest the target on either side; the
+            // matching ones form a run around it, so no farther one can match
+            // while these do not.
+            const std::int64_t m0 = std::llround(xk);
+            for (std::int64_t step = m0 - 1; step <= m0 + 1; ++step) {
+                if (std::fabs(static_cast<double>(step) - xk) > xk * near) continue;
+                // Past either end of k digits, the neighbour is in the next decade.
+                std::int64_t m = step;
+                int em = e;
+                if (m == most) m = least, ++em;
+                else if (m == least - 1) m = most - 1, --em;
+                else if (m > most || (k > 1 && m % 10 == 0)) continue;
+                if (!matches(m, em, rate, delta)) continue;
+                const long double gap = std::fabs((rate ? linverse(m, em) : lvalue(m, em)) - d);
+                // A rate wins a tie: it is met after the intervals.
+                if (found && (gap > bestgap || (gap == bestgap && !rate))) continue;
+                found = true;
+                bestgap = gap;
+                best = {m, em, rate};
+            }
+        }
+        if (found) {
+            out = best;
+            return true;
+        }
+    }
+    return false; // not reached: the shortest decimal of delta matches
+}
+
+bool sampleoffset(const Nominal& n, std::int64_t i, std::int64_t& us) {
+    if (n.digits <= 0) return false;
+    const Fraction f = micros(n);
+    if (f.tiny || i == 0) {
+        us = 0;
+        return true;
+    }
+    if (f.huge) return false;
+    const I128 a = i < 0 ? -I128{i} : I128{i};
+    I128 prod = 0;
+    if (__builtin_mul_overflow(a, f.num, &prod)) return false;
+    const I128 q = rounded(prod, f.den);
+    if (q > kLimit) return false;
+    us = static_cast<std::int64_t>(i < 0 ? -q : q);
+    return true;
+}
+
+bool sampleoffsets(const Nominal& n, std::int64_t first, std::span<std::int64_t> out) {
+    if (out.empty()) return true;
+    const auto count = static_cast<std::int64_t>(out.size());
+    std::int64_t last = 0;
+    if (first > kLimit || !sampleoffset(n, first + count - 1, last)) return false;
+    const Fraction f = micros(n);
+    const I128 wide = std::int64_t{1} << 61;
+    if (first < 0 || f.tiny || f.huge || f.num > wide || f.den > wide) {
+        for (std::int64_t j = 0; j < count; ++j)
+            if (!sampleoffset(n, first + j, out[static_cast<std::size_t>(j)])) return false;
+        return true;
+    }
+    // Step the exact quotient and remainder of i × num / den; each rounded as
+    // sampleoffset rounds it. The last fits, and every earlier one is smaller.
+    const auto num = static_cast<std::int64_t>(f.num), den = static_cast<std::int64_t>(f.den);
+    const I128 start = I128{first} * num;
+    auto q = static_cast<std::int64_t>(start / den), r = static_cast<std::int64_t>(start % den);
+    const std::int64_t qstep = num / den, rstep = num % den;
+    for (std::int64_t& o : out) {
+        o = q + ((2 * r > den || (2 * r == den && (q & 1) != 0)) ? 1 : 0);
+        q += qstep;
+        r += rstep;
+        if (r >= den) {
+            r -= den;
+            ++q;
+        }
+    }
+    return true;
+}
+
+bool instant(const CmHdr& h, float seconds, std::int64_t& us) {
+    I128 t = 0;
+    if (!reference(h, t) || seconds == kUndfFlt) return false;
+    // Exact: a float's 24-bit significand times 1e6 (14 significant bits) fits a double's 53.
+    const double micros = std::nearbyint(static_cast<double>(seconds) * 1e6);
+    // References reach some 1e23 µs from 1970: beyond 1e30 no sum comes back into range.
+    if (!(std::fabs(micros) <= 1e30)) return false; // NaN and infinities too
+    t += static_cast<I128>(micros);
+    if (!within(t)) return false;
+    us = static_cast<std::int64_t>(t);
+    return true;
+}
+
+bool starttime(const CmHdr& h, std::int64_t& us) {
+    return instant(h, h.f(fslot::B), us);
+}
+
+bool endtime(const CmHdr& h, std::int64_t& us) {
+    if (h.l(lslot::LEVEN) == 0) return instant(h, h.f(fslot::E), us);
+    const std::int32_t npts = h.n(nslot::NPTS);
+    Nominal n;
+    std::int64_t start = 0, off = 0;
+    if (npts == kUndfInt || npts < 1 || !nominal(h.f(fslot::DELTA), n) || !starttime(h, start) ||
+        !sampleoffset(n, npts - 1, off) || !within(I128{start} + off))
+        return false;
+    us = start + off;
+    return true;
+}
+
+Instant splitmicros(std::int64_t us) {
+    std::int64_t day = us / kDayMicros, inday = us % kDayMicros;
+    if (inday < 0) { // before 1970: the day counts down, the time in it up
+        inday += kDayMicros;
+        --day;
+    }
+    Instant t;
+    gregorian(day, t.year, t.jday);
+    const std::int64_t sec = inday / 1'000'000, sub = inday % 1'000'000;
+    t.hour = static_cast<std::int32_t>(sec / 3600);
+    t.minute = static_cast<std::int32_t>(sec / 60 % 60);
+    t.second = static_cast<std::int32_t>(sec % 60);
+    t.msec = static_cast<std::int32_t>(sub / 1000);
+    t.usec = static_cast<std::int32_t>(sub % 1000);
+    return t;
+}
+
+} // namespace kivf
