@@ -1,12 +1,11 @@
 // Dates and times as the listing shows them: the reference date and time of
-// day as their fields hold them, and an instant (the reference time plus
-// seconds) in the proleptic Gregorian calendar.
+// day as their fields hold them, and an instant in the proleptic Gregorian
+// calendar.
 #include "show/show.h"
 
 #include "ucf/ucf.h"
 
 #include <array>
-#include <cmath>
 #include <cstdio>
 
 namespace kivf::show {
@@ -16,14 +15,7 @@ namespace {
 constexpr std::array<std::int32_t, 13> kDaysBefore = {0,   31,  59,  90,  120, 151, 181,
                                                       212, 243, 273, 304, 334, 365};
 
-// Microseconds from 1970 of a reference time far outside any year shown still
-// fit: 128 bits hold every sum of int32 fields times their units.
-__extension__ using Micros = __int128;
 constexpr std::int64_t kDayMicros = 86'400'000'000;
-
-std::int64_t floordiv(std::int64_t a, std::int64_t b) {
-    return a / b - (a % b != 0 && (a < 0) != (b < 0) ? 1 : 0);
-}
 
 } // namespace
 
@@ -48,38 +40,19 @@ std::string showtime(std::int32_t h, std::int32_t m, std::int32_t s, std::int32_
     return buf.data();
 }
 
-bool showinstant(const CmHdr& h, float seconds, std::string& out) {
+bool showmicros(std::int64_t us, std::string& out) {
     out.clear();
-    for (std::int32_t s = nslot::NZYEAR; s <= nslot::NZMSEC; ++s)
-        if (h.n(s) == kUndfInt) return false;
-    if (seconds == kUndfFlt) return false;
-    // Exact: a float's 24-bit significand times 1e6 (14 significant bits) fits a double's 53.
-    const double micros = std::nearbyint(static_cast<double>(seconds) * 1e6);
-    // The reference fields reach no further than about 1e23 microseconds from 1970, so
-    // beyond 1e30 no year shown is reached; NaN and infinities are refused here too.
-    if (!(std::fabs(micros) <= 1e30)) return false;
-    Micros t = daysfromepoch(h.n(nslot::NZYEAR)) + h.n(nslot::NZJDAY) - 1;
-    t = ((t * 24 + h.n(nslot::NZHOUR)) * 60 + h.n(nslot::NZMIN)) * 60 + h.n(nslot::NZSEC);
-    t = (t * 1000 + h.n(nslot::NZMSEC)) * 1000 + static_cast<Micros>(micros);
-    if (t < Micros{daysfromepoch(0)} * kDayMicros || t >= Micros{daysfromepoch(10000)} * kDayMicros)
-        return false;
-    const auto us = static_cast<std::int64_t>(t);
-    const std::int64_t day = floordiv(us, kDayMicros), inday = us - day * kDayMicros;
-    std::int32_t year = 0, jday = 0;
-    gregorian(day, year, jday);
-    const std::int64_t yday = jday - 1;
-    const bool leap = daysfromepoch(year + 1) - daysfromepoch(year) == 366;
+    if (us < daysfromepoch(0) * kDayMicros || us >= daysfromepoch(10000) * kDayMicros) return false;
+    const Instant t = splitmicros(us);
+    const std::int64_t yday = t.jday - 1;
+    const bool leap = daysfromepoch(t.year + 1) - daysfromepoch(t.year) == 366; // Gregorian
     std::int64_t month = 1;
     auto before = [&](std::int64_t m) { return kDaysBefore[m - 1] + (leap && m > 2 ? 1 : 0); };
     while (month < 12 && yday >= before(month + 1)) ++month;
     std::array<char, 64> buf{};
-    std::snprintf(buf.data(), buf.size(), "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%06lldZ",
-                  static_cast<long long>(year), static_cast<long long>(month),
-                  static_cast<long long>(yday - before(month) + 1),
-                  static_cast<long long>(inday / 3'600'000'000),
-                  static_cast<long long>(inday / 60'000'000 % 60),
-                  static_cast<long long>(inday / 1'000'000 % 60),
-                  static_cast<long long>(inday % 1'000'000));
+    std::snprintf(buf.data(), buf.size(), "%04d-%02lld-%02lldT%02d:%02d:%02d.%03d%03dZ", t.year,
+                  static_cast<long long>(month), static_cast<long long>(yday - before(month) + 1),
+                  t.hour, t.minute, t.second, t.msec, t.usec);
     out = buf.data();
     return true;
 }

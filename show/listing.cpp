@@ -139,8 +139,10 @@ std::int32_t findlist(std::string_view name) {
 bool value(std::string_view name, const CmHdr& h, const KmHdr& k, std::string_view file,
            std::string& out) {
     out.clear();
-    if (name == kTimeNames[0]) return showinstant(h, h.f(fslot::B), out);
-    if (name == kTimeNames[1]) return showinstant(h, h.f(fslot::E), out);
+    std::int64_t us = 0;
+    out.clear();
+    if (name == kTimeNames[0]) return starttime(h, us) && showmicros(us, out);
+    if (name == kTimeNames[1]) return endtime(h, us) && showmicros(us, out);
     Text<8> key;
     key.set(name);
     if (const std::int32_t s = nequal(key, kmlhf.kahdr)) return auxvalue(s, h, k, file, out);

@@ -18,8 +18,10 @@ inline constexpr std::size_t kNameWidth = 8;
 // Position (1-based) of a list in the catalogue, any letter case; 0 when none.
 std::int32_t findlist(std::string_view name);
 
-// Names that only --field shows, in upper case: the reference time plus B and
-// plus E. They are in no catalogue list (one is longer than a field name).
+// Names that only --field shows, in upper case: the first sample's time (the
+// reference time plus B) and the last one's (starttime and endtime: of an
+// evenly sampled file from NPTS and the nominal interval, E playing no part).
+// They are in no catalogue list (one is longer than a field name).
 inline constexpr std::array<std::string_view, 2> kTimeNames = {"STARTTIME", "ENDTIME"};
 
 // The value of one list member (a field name or an auxiliary name) or of a
@@ -49,11 +51,8 @@ std::string showenum(std::int32_t v);                       // "ITIME   TIME SER
 std::string showdate(std::int32_t year, std::int32_t jday); // "2015-03-10 (069)"
 std::string showtime(std::int32_t h, std::int32_t m, std::int32_t s, std::int32_t ms);
 std::string showname(std::string_view file); // control characters as '?'
-// The reference time plus seconds as "2017-03-08T00:00:00.019750Z": the float
-// widened to double and rounded to the nearest microsecond (halves to even),
-// the calendar proleptic Gregorian; a reference field out of its range counts
-// on (NZJDAY 0 is the last day of the year before). False when a reference field or seconds is
-// undefined or not finite, or when the time falls outside years 0000-9999.
-bool showinstant(const CmHdr& h, float seconds, std::string& out);
+// An instant (microseconds since 1970) as "2017-03-08T00:00:00.019750Z", the
+// calendar proleptic Gregorian; false, out empty, outside years 0000-9999.
+bool showmicros(std::int64_t us, std::string& out);
 
 } // namespace kivf::show
