@@ -12,6 +12,7 @@
 #include "msg/msg.h"
 #include "show/show.h"
 #include "sphgeo.h"
+#include "times.h"
 #include "ucf/ucf.h"
 
 #include <pybind11/numpy.h>
@@ -248,6 +249,7 @@ PYBIND11_MODULE(_kivf, m) {
     newhdr();
     m.attr("__version__") = KIVF_VERSION;
     adderrors(m);
+    addtimes(m);
     py::class_<Header>(m, "Header", "A KIV header, decoded.")
         .def(
             "fields", [](const Header& x) { return header(x.h, x.k); },

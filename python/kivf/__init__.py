@@ -41,13 +41,17 @@ def _channel(t):
 
 def merge(traces):
     """Joins traces of one channel (network, station, location, component, DELTA and SCALE
-    alike) end to end in time order where each next start lies less than half a sample from
-    the previous end + DELTA; a gap or overlap of half a sample or more keeps them apart.
+    alike) end to end in time order on the nominal sampling grid: a trace whose start lies
+    less than half a nominal interval from where the previous one's grid continues (its start
+    plus its samples' nominal intervals, to the microsecond) continues that grid; further
+    away it is a gap or an overlap and stays apart.
 
     Returns a list: the channels in the order they first appear, each one's pieces in time
-    order. A joined trace has the first piece's header with NPTS, E, DEPMIN, DEPMAX, DEPMEN
-    computed anew; a trace that joins nothing (uneven ones and those without a start or DELTA
-    never do) is returned as it is.
+    order. A joined trace has the first piece's header (its start and DELTA, from which every
+    sample's time follows) with NPTS, E, DEPMIN, DEPMAX, DEPMEN computed anew; a trace that
+    joins nothing (uneven ones and those without a start or DELTA never do) is returned as
+    it is. Pieces that start on the grid keep every sample's time (to the microsecond where
+    the interval is a whole number of them, else within one).
     """
     groups = {}
     for k, t in enumerate(traces):
@@ -59,16 +63,18 @@ def merge(traces):
             out.append(group[0])
             continue
         group.sort(key=lambda t: t._start())
-        delta = float(group[0].delta)
+        delta = group[0].delta
+        half = _kivf.nominal(delta)[1] * 1e6 / 2  # microseconds
         runs, n, end = [], 0, None  # end: the time (us) of the last run's next sample
         for t in group:
-            if end is not None and abs(t._start() - end) < delta * 1e6 / 2:
+            if end is not None and abs(t._start() - end) < half:
                 runs[-1].append(t)
                 n += len(t.data)
             else:
                 runs.append([t])
                 n = len(t.data)
-            end = runs[-1][0]._start() + round(n * delta * 1e6)
+            step = _kivf.offsets(delta, n, 1)  # None beyond 2**62 us: nothing joins there
+            end = None if step is None else runs[-1][0]._start() + int(step[0])
         for run in runs:
             if len(run) == 1:
                 out.append(run[0])

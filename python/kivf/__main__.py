@@ -140,7 +140,9 @@ def main(argv=None):
                         "component) on a shared UTC axis (seconds when a start is unknown); a "
                         "channel's files that follow on within half a sample are joined, gaps "
                         "and overlaps left as breaks. The y label is IDEP's description, "
-                        "'counts' when IDEP is undefined or IUNKN.")
+                        "'counts' when IDEP is undefined or IUNKN ('counts × calib' with "
+                        "--calib); a panel's title shows --start when given, else its first "
+                        "sample's time.")
     pp.add_argument("files", nargs="+", metavar="FILE")
     pp.add_argument("-o", "--output", metavar="OUT", help="write the plot (.png, .svg, .pdf)")
     pp.add_argument("--show", action="store_true", help="show the plot in a window")

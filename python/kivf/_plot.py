@@ -12,11 +12,13 @@ _DPI = 80  # pixels an inch in a .png
 _SIDE, _PIXELS = 2**16 - 1, 2**26
 
 
-def _label(tr):
-    """IDEP's description; counts when IDEP is undefined or says nothing of the unit."""
+def _label(tr, calib=False):
+    """What the samples are: IDEP's description when it says (IUNKN says nothing), else
+    counts, or "counts × calib" once multiplied by SCALE."""
     idep = tr.header.get("IDEP")
     text = _kivf.describe(idep) if isinstance(idep, str) and idep != "IUNKN" else ""
-    return text or "counts"
+    scaled = calib and tr.header.get("SCALE") is not None
+    return text or ("counts × calib" if scaled else "counts")
 
 
 _CHANNEL = ("KNETWK", "KSTNM", "KHOLE", "KCMPNM")
@@ -82,6 +84,9 @@ def figure(traces, calib=False, start=None, end=None, size=None, seconds=False):
     utc = None if seconds else [[_utc(t) for t in p] for p in panels]
     if utc and any(u is None for p in utc for u in p):
         utc = None  # absolute times line traces up; without them, seconds
+    # A window's title shows its start as given, not its first sample's time.
+    shown_start = (_time(start, "start") if start is not None and _FIRST <= _us(start, "start")
+                   <= _LAST else None)
     n = len(panels)
     # Fixed margins in inches lay out faster than a solver. Each panel has a band above it:
     # the y axis's offset text (1e9) just above the axes, the title above that.
@@ -119,12 +124,12 @@ def figure(traces, calib=False, start=None, end=None, size=None, seconds=False):
             ax.plot(x, y, linewidth=0.6, color="black")
         h = first.header
         name = " ".join(h[c] for c in _CHANNEL if h.get(c))
-        when = _shown(first.starttime) + " UTC" if utc else ""
+        when = _shown(shown_start or first.starttime) + " UTC" if utc else ""
         title = f"{name}   {when}"
         room = (width - left - right) * 72
         points = min(9.0, 9.0 * room / max(_extent(title, 9)[0], 1))  # never wider than the axes
         ax.set_title(title, loc="left", fontsize=points, pad=title_pad)
-        ax.set_ylabel(_label(first), fontsize=8)
+        ax.set_ylabel(_label(first, calib), fontsize=8)
         ax.tick_params(labelsize=8)
         ax.yaxis.get_offset_text().set_fontsize(8)
     bottom_ax = axes[-1, 0]

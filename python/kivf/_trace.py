@@ -4,7 +4,7 @@ import os
 import numpy as np
 
 from . import _kivf
-from ._times import _NAT, _datetime, _days, _said, _time, _us
+from ._times import _FIRST, _LAST, _NAT, _datetime, _days, _said, _time, _us
 
 # Times relative to the reference time besides B and E, moved with it when a slice moves it.
 _RELATIVE = ("O", "A", "F", *(f"T{k}" for k in range(10)))
@@ -70,9 +70,20 @@ class Trace:
 
     @property
     def sampling_rate(self):
-        """1/DELTA in float64 of the stored value; None when DELTA is undefined or 0."""
+        """The nominal rate DELTA stands for, as the library reads it: the simplest decimal
+        rate or interval whose interval is the stored float32 (40.0 for the float nearest
+        0.025, 1/3 for one of 3 s); None when DELTA is undefined or not a finite number above
+        0. See README, "Time and sampling rate"."""
         d = self.delta
-        return None if d is None or d == 0 else 1.0 / float(d)
+        n = None if d is None else _kivf.nominal(d)
+        return None if n is None else n[0]
+
+    def _offsets(self, first, count):
+        """Microseconds (int64) from the first sample to samples first .. first+count-1 of an
+        even trace at the nominal interval, exact; None when uneven or DELTA has no nominal
+        value."""
+        d = self.delta
+        return None if self.x is not None or d is None else _kivf.offsets(d, first, count)
 
     def _start(self):
         """The first sample's time in microseconds (a Python int), or None."""
@@ -92,10 +103,14 @@ class Trace:
         return _datetime(self._start())
 
     def times(self):
-        """Seconds from the start (float64, from the stored float32 values): i * DELTA for even
-        files, x - B for uneven ones."""
+        """Seconds from the start (float64): of even files the nominal interval's multiples to
+        the microsecond (as utc_times() and kivhdr give them), of uneven ones x - B from the
+        stored float32 values."""
         if self.x is not None:
             return self.x.astype(np.float64) - float(self.header.get("B", 0.0))
+        off = self._offsets(0, len(self.data))
+        if off is not None:
+            return off / 1e6
         return np.arange(len(self.data), dtype=np.float64) * float(self.delta or 0.0)
 
     def _timeless(self):
@@ -116,10 +131,24 @@ class Trace:
         out[ok] = np.datetime64(start, "us") + us[ok].astype("timedelta64[us]")
         return out
 
+    def _at_us(self, us):
+        """Microsecond offsets from the start (int64) as datetime64[us]; NaT beyond its range,
+        and all NaT when there are no times."""
+        out = np.full(us.shape, _NAT)
+        if self._timeless():
+            return out
+        start = self._start()
+        lo, hi = max(_FIRST - start, -2**63), min(_LAST - start, 2**63 - 1)
+        ok = (us >= lo) & (us <= hi)
+        out[ok] = np.datetime64(start, "us") + us[ok].astype("timedelta64[us]")
+        return out
+
     def utc_times(self):
-        """The time of each sample, datetime64[us]: the start plus times(), to the microsecond;
+        """The time of each sample, datetime64[us]: of even files the start plus the nominal
+        interval's multiples, exact to the microsecond; of uneven ones the start plus times();
         all NaT when the start is undefined or an even file has no DELTA."""
-        return self._at(self.times())
+        off = self._offsets(0, len(self.data))
+        return self._at(self.times()) if off is None else self._at_us(off)
 
     @property
     def endtime(self):
@@ -128,6 +157,9 @@ class Trace:
         n = len(self.data)
         if n == 0:
             return _NAT
+        off = self._offsets(n - 1, 1)
+        if off is not None:
+            return self._at_us(off)[0]
         if self.x is not None:
             last = np.float64(self.x[-1]) - float(self.header.get("B", 0.0))
         else:
@@ -175,14 +207,9 @@ class Trace:
         """Header fields that put the start at start (microseconds): the reference time at its
         millisecond, B the microseconds left, relative times moved by as much."""
         ms, us = divmod(start, 1000)
-        day, msday = divmod(ms, 86400000)
-        when = np.datetime64(day, "D")
-        year = when.astype("datetime64[Y]")
-        fields = dict(NZYEAR=int(year.astype(np.int64)) + 1970,
-                      NZJDAY=int((when - year.astype("datetime64[D]")).astype(np.int64)) + 1,
-                      NZHOUR=msday // 3600000, NZMIN=msday // 60000 % 60,
-                      NZSEC=msday // 1000 % 60, NZMSEC=msday % 1000,
-                      B=np.float32(us) / np.float32(1e6))
+        fields = dict(zip(("NZYEAR", "NZJDAY", "NZHOUR", "NZMIN", "NZSEC", "NZMSEC"),
+                          _kivf.split(ms * 1000)))
+        fields["B"] = np.float32(us) / np.float32(1e6)
         shift = (ms * 1000 - self._reference()) / 1e6
         h = self.header
         for k in _RELATIVE:

@@ -44,8 +44,9 @@ def test_batch_converted_header_start_title_and_the_same_header_refilled(tmp_pat
     kivf.write(tmp_path / "w.kiv", t.data, **fields)
     assert (words(tmp_path / "w.kiv") == w).sum() == 70  # E, DEPMIN, DEPMAX, DEPMEN too
     t = trace(tmp_path, np.zeros(144000), delta=0.025, b=0.0)  # an hour at 40 Hz
-    assert t.times()[-1] == D25 * 143999 and t.sampling_rate == 1 / D25  # 54 us past 0.025 s
-    assert t.endtime == t.utc_times()[-1] == np.datetime64("2020-01-05T00:59:59.975054")
+    # The nominal 40 Hz, not 1/DELTA (DELTA is 0.025 + 3.7e-10): i * DELTA would end 54 us late.
+    assert t.times()[-1] == 3599.975 and t.sampling_rate == 40.0 and D25 * 143999 > 3599.97505
+    assert t.endtime == t.utc_times()[-1] == np.datetime64("2020-01-05T00:59:59.975000")
 
 
 @pytest.mark.parametrize("fields, n, rate, end", [
@@ -67,7 +68,7 @@ def test_sampling_rate_endtime_utc_times(tmp_path, fields, n, rate, end):
     (10, 0.5, np.datetime64("2019-12-31"), "2020-01-05T00:00:00.4", 0, 1, "00:00:00.000000", 0.0),
     (10, 0.5, "2020-01-05T00:00:04.6", None, 0, 0, "00:00:00.000000", None),  # after the last
     (10, 0.5, None, "2020-01-04", 0, 0, "00:00:00.000000", None),  # before the first
-    (144000, 0.025, "2020-01-05T00:59:00", None, 141600, 2400, "00:59:00.000053", 59.975056)])
+    (144000, 0.025, "2020-01-05T00:59:00", None, 141600, 2400, "00:59:00.000000", 59.975001)])
 def test_slice(tmp_path, n, delta, start, end, first, count, begins, e):
     t = trace(tmp_path, np.arange(n) + 1.0, delta=delta, b=0.0, t0=3.0)
     s = t.slice(start, end)
@@ -100,7 +101,7 @@ def test_slice_uneven_and_refusals(tmp_path):
     (np.datetime64(-2**62, "s"), np.datetime64(2**62, "ms"), 4200),
     (np.datetime64(-2**62, "m"), np.datetime64(-2**62, "ms"), 0),
     (np.datetime64(2**62, "h"), None, 0), (None, "99999999999999999999-01-01", 4200),
-    ("2020-01-05T00:00:41.98", "300000", 1)])  # the last sample is at 41.989999
+    ("2020-01-05T00:00:41.98", "300000", 2)])  # the last two samples are at 41.98 and 41.99
 def test_slice_far_out_bounds_clamp(tmp_path, start, end, kept):
     t = trace(tmp_path, np.arange(4200.0), delta=0.01, b=0.0)
     s = t.slice(start, end)

@@ -35,7 +35,9 @@ def test_one_panel_per_channel_files_joined(tmp_path, channels, lines):
 @pytest.mark.parametrize("fields, calib, label, factor", [
     (dict(idep="IVEL", scale=2.0), False, "VELOCITY (NM/SEC)", 1),
     (dict(idep="IDISP", scale=2.0), True, "DISPLACEMENT (NM)", 2),
-    (dict(scale=2.0), True, "counts", 2), (dict(idep="IUNKN"), True, "counts", 1),
+    (dict(scale=2.0), True, "counts × calib", 2), (dict(idep="IUNKN"), True, "counts", 1),
+    (dict(idep="IUNKN", scale=0.5), True, "counts × calib", 0.5),
+    (dict(idep="IACC", scale=2.0), True, "ACCELERATION (CM/SEC/SEC)", 2),
     (dict(idep=52), False, "counts", 1)])
 def test_label_and_calibration(tmp_path, fields, calib, label, factor):
     t = hourly(tmp_path, [0], **fields)[0]
@@ -72,6 +74,8 @@ def test_span_cuts_the_lines_and_the_axis(tmp_path):
     x = ax.lines[0].get_xdata()
     assert (x[0], x[-1], len(x)) == (np.datetime64("2020-01-05T00:30:01"), hi, 4500)
     assert ax.get_xlim() == pytest.approx(mdates.date2num([lo, hi]), abs=1e-9)
+    # The title shows the window's start, not its first sample's (00:30:01).
+    assert ax.get_title(loc="left") == "ANMO BHZ   2020-01-05 00:30:00.500 UTC"
     with warnings.catch_warnings():
         warnings.simplefilter("error")  # nor an axis limit matplotlib cannot place
         ax = cli.figure(traces, start="-300000-01-01", end=np.datetime64(2**62, "s")).axes[0]
