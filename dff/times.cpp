@@ -95,16 +95,24 @@ Fraction micros(const Nominal& n) {
     Fraction f;
     if (n.rate) { // 10^(6 - e) / m
         const int k = 6 - n.exp10;
-        if (k > 36) f.huge = true;
-        else if (k >= 0) f = {ipow10(k), n.digits};
-        else if (-k > 21) f.tiny = true; // m × 10^-k >= 10^22: under 1e-3 µs at 2^63
-        else f = {1, I128{n.digits} * ipow10(-k)};
+        if (k > 36)
+            f.huge = true;
+        else if (k >= 0)
+            f = {ipow10(k), n.digits};
+        else if (-k > 21)
+            f.tiny = true; // m × 10^-k >= 10^22: under 1e-3 µs at 2^63
+        else
+            f = {1, I128{n.digits} * ipow10(-k)};
     } else { // m × 10^(e + 6)
         const int k = n.exp10 + 6;
-        if (k > 29) f.huge = true;
-        else if (k >= 0) f = {I128{n.digits} * ipow10(k), 1};
-        else if (-k > 30) f.tiny = true;
-        else f = {n.digits, ipow10(-k)};
+        if (k > 29)
+            f.huge = true;
+        else if (k >= 0)
+            f = {I128{n.digits} * ipow10(k), 1};
+        else if (-k > 30)
+            f.tiny = true;
+        else
+            f = {n.digits, ipow10(-k)};
     }
     return f;
 }
@@ -174,8 +182,10 @@ bool nominal(float delta, Nominal& out) {
             const std::size_t r = rate ? 1 : 0;
             double xk = x[r] * static_cast<double>(least); // the target in units of 10^e
             int e = top[r] - k + 1;
-            if (xk < static_cast<double>(least)) xk *= 10, --e;
-            else if (xk >= static_cast<double>(most)) xk /= 10, ++e;
+            if (xk < static_cast<double>(least))
+                xk *= 10, --e;
+            else if (xk >= static_cast<double>(most))
+                xk /= 10, ++e;
             // The k-digit decimals nearest the target on either side; the
             // matching ones form a run around it, so no farther one can match
             // while these do not.
@@ -185,9 +195,12 @@ bool nominal(float delta, Nominal& out) {
                 // Past either end of k digits, the neighbour is in the next decade.
                 std::int64_t m = step;
                 int em = e;
-                if (m == most) m = least, ++em;
-                else if (m == least - 1) m = most - 1, --em;
-                else if (m > most || (k > 1 && m % 10 == 0)) continue;
+                if (m == most)
+                    m = least, ++em;
+                else if (m == least - 1)
+                    m = most - 1, --em;
+                else if (m > most || (k > 1 && m % 10 == 0))
+                    continue;
                 if (!matches(m, em, rate, delta)) continue;
                 const long double gap = std::fabs((rate ? linverse(m, em) : lvalue(m, em)) - d);
                 // A rate wins a tie: it is met after the intervals.

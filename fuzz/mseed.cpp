@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(s.seg->numsamples > 0 && s.seg->samprate > 0 && s.seg->sampletype == 'f');
             static CmHdr hdr;
             static KmHdr khdr;
-            const Start start = splittime(s.seg->starttime);
+            const Instant start = splittime(s.seg->starttime);
             FUZZ_CHECK(start.msec >= 0 && start.msec < 1000 && start.usec >= 0 && start.usec < 1000);
             fillheader(s, start, hdr, khdr);
             FUZZ_CHECK(hdr.n(nslot::NPTS) == s.seg->numsamples);

@@ -140,10 +140,7 @@ std::int64_t tofloats(void* samples, std::int64_t n, char& type);
 std::span<const float> floats(const MSTraceSeg* seg);
 
 // A start time split as the header and the names hold it.
-struct Start {
-    std::int32_t year = 0, jday = 0, hour = 0, minute = 0, second = 0, msec = 0, usec = 0;
-};
-Start splittime(hptime_t t);
+Instant splittime(hptime_t t);
 
 // DEPMIN, DEPMAX and DEPMEN of the segments of a list, gathered from each
 // record's floats as the record joins a segment's end, while they are in the

@@ -2,8 +2,6 @@
 // their samples as 32-bit floats, the stats gathered as records join them.
 #include "msread/msread.h"
 
-#include "ucf/ucf.h"
-
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
@@ -135,22 +133,9 @@ std::span<const float> floats(const MSTraceSeg* seg) {
     return {static_cast<const float*>(seg->datasamples), static_cast<std::size_t>(seg->numsamples)};
 }
 
-Start splittime(hptime_t t) {
-    constexpr std::int64_t kDay = 86400LL * HPTMODULUS;
-    std::int64_t days = t / kDay, rest = t % kDay;
-    if (rest < 0) { // days before 1970 count down
-        rest += kDay;
-        --days;
-    }
-    Start s;
-    gregorian(days, s.year, s.jday);
-    const std::int64_t sec = rest / HPTMODULUS, us = rest % HPTMODULUS;
-    s.hour = static_cast<std::int32_t>(sec / 3600);
-    s.minute = static_cast<std::int32_t>(sec / 60 % 60);
-    s.second = static_cast<std::int32_t>(sec % 60);
-    s.msec = static_cast<std::int32_t>(us / 1000);
-    s.usec = static_cast<std::int32_t>(us % 1000);
-    return s;
+Instant splittime(hptime_t t) {
+    static_assert(HPTMODULUS == 1'000'000, "high-precision times count microseconds");
+    return splitmicros(t);
 }
 
 void Gathered::joined(const MSTraceSeg* seg, MSRecord* msr) {

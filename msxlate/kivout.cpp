@@ -15,25 +15,20 @@ bool nameable(const MSTraceID* id) {
            fit(id->channel, false);
 }
 
-void outname(const MSTraceID* id, const Start& s, xlate::OutName& name) {
+void outname(const MSTraceID* id, const Instant& s, xlate::OutName& name) {
     std::snprintf(name.data(), name.size(), "%s.%s.%s.%s.%04d.%03d.%02d.%02d.%02d.%03d.kiv",
                   id->network, id->station, id->location, id->channel, s.year, s.jday, s.hour,
                   s.minute, s.second, s.msec);
 }
 
-void fillheader(const Segment& s, const Start& start, CmHdr& hdr, KmHdr& khdr,
+void fillheader(const Segment& s, const Instant& start, CmHdr& hdr, KmHdr& khdr,
                 const Gathered* gathered) {
     const std::span<const float> y = floats(s.seg);
     newhdr(hdr, khdr);
     xlate::setfields(hdr, khdr,
                      {.npts = static_cast<std::int32_t>(y.size()),
                       .interval = static_cast<float>(1.0 / s.seg->samprate),
-                      .year = start.year,
-                      .jday = start.jday,
-                      .hour = start.hour,
-                      .minute = start.minute,
-                      .second = start.second,
-                      .msec = start.msec,
+                      .start = start,
                       .station = s.id->station,
                       .channel = s.id->channel,
                       .user0 = {},

@@ -100,7 +100,7 @@ bool convertsegment(Run& run, int fileno, const Segment& s) {
                                    s.id->location + "." + s.id->channel + "'";
         return false;
     }
-    const Start start = splittime(s.seg->starttime);
+    const Instant start = splittime(s.seg->starttime);
     OutName name{};
     outname(s.id, start, name);
     const std::string shown = outpath(run.out, name.data());

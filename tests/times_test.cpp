@@ -38,8 +38,8 @@ float interval(const Nominal& n) {
 // Significant digits of the shortest decimal that reads back as f.
 int shortest(float f) {
     std::array<char, 64> buf{};
-    const auto res = std::to_chars(buf.data(), buf.data() + buf.size(), f,
-                                   std::chars_format::scientific);
+    const auto res =
+        std::to_chars(buf.data(), buf.data() + buf.size(), f, std::chars_format::scientific);
     int n = 0;
     for (const char* p = buf.data(); p < res.ptr && *p != 'e'; ++p) n += *p >= '0' && *p <= '9';
     return n;
@@ -61,8 +61,10 @@ void expectnominal(float f) {
     ASSERT_TRUE(n.digits < 10 || n.digits % 10 != 0) << f << " " << text(n);
     ASSERT_EQ(interval(n), f) << std::hexfloat << f << " " << text(n) << " rate " << n.rate;
     const int s = shortest(f);
-    if (n.rate) ASSERT_LE(digits(n.digits), s) << f << " " << text(n);
-    else ASSERT_EQ(digits(n.digits), s) << f << " " << text(n);
+    if (n.rate)
+        ASSERT_LE(digits(n.digits), s) << f << " " << text(n);
+    else
+        ASSERT_EQ(digits(n.digits), s) << f << " " << text(n);
 }
 
 TEST(Nominal, TheSimplestDecimalOfStoredIntervals) {
@@ -108,10 +110,9 @@ TEST(Nominal, TheSimplestDecimalOfStoredIntervals) {
 
 // The rates recorders use, as the converters write them, read back as given.
 TEST(Nominal, RatesOfRecordersReadBackAsGiven) {
-    const double rates[] = {0.1, 0.2,   0.25, 0.5,  1,   2,      2.5,  4,   5,   8,   10,
-                            12.5, 15,   16,   20,   25,  31.25,  32,   33.333, 40,  50,  62.5,
-                            64,  80,    100,  120,  125, 128,    160,  200, 250, 256, 400,
-                            500, 512,   640,  800,  1000};
+    const double rates[] = {0.1, 0.2, 0.25, 0.5,   1,   2,      2.5, 4,   5,    8,   10,  12.5, 15,
+                            16,  20,  25,   31.25, 32,  33.333, 40,  50,  62.5, 64,  80,  100,  120,
+                            125, 128, 160,  200,   250, 256,    400, 500, 512,  640, 800, 1000};
     for (const double rate : rates) {
         float delta = 0;
         ASSERT_EQ(checkrate(rate, 100, delta), Rate::ok) << rate;
@@ -126,7 +127,8 @@ TEST(Nominal, EveryFloatOfRandomSampleAndOfSmallBinades) {
     std::uniform_int_distribution<std::uint32_t> bits(1, 0x7f7fffffU); // finite, positive
     for (int j = 0; j < 300'000; ++j) ASSERT_NO_FATAL_FAILURE(expectnominal(bitsfloat(bits(gen))));
     // The least floats, where an ulp is most of the value, every one of them.
-    for (std::uint32_t b = 1; b < (1U << 12); ++b) ASSERT_NO_FATAL_FAILURE(expectnominal(bitsfloat(b)));
+    for (std::uint32_t b = 1; b < (1U << 12); ++b)
+        ASSERT_NO_FATAL_FAILURE(expectnominal(bitsfloat(b)));
     // The greatest binade's last floats, and its first.
     for (std::uint32_t b = 0x7f7fffffU; b > 0x7f7fffffU - 4096; --b)
         ASSERT_NO_FATAL_FAILURE(expectnominal(bitsfloat(b)));
@@ -165,9 +167,12 @@ TEST(SampleTimes, ThirtyDaysExactToTheMicrosecond) {
         ASSERT_TRUE(nominal(delta, n));
         const auto total = static_cast<std::int64_t>(30 * 86400 * c.rate);
         std::vector<std::int64_t> chunk(1 << 20);
-        for (std::int64_t first = 0; first < total; first += static_cast<std::int64_t>(chunk.size())) {
-            const auto len = std::min<std::int64_t>(static_cast<std::int64_t>(chunk.size()), total - first);
-            ASSERT_TRUE(sampleoffsets(n, first, std::span(chunk).first(static_cast<std::size_t>(len))));
+        for (std::int64_t first = 0; first < total;
+             first += static_cast<std::int64_t>(chunk.size())) {
+            const auto len =
+                std::min<std::int64_t>(static_cast<std::int64_t>(chunk.size()), total - first);
+            ASSERT_TRUE(
+                sampleoffsets(n, first, std::span(chunk).first(static_cast<std::size_t>(len))));
             for (std::int64_t j = 0; j < len; ++j)
                 ASSERT_EQ(chunk[static_cast<std::size_t>(j)], expected(first + j, c.num, c.den))
                     << c.rate << " sample " << first + j;
@@ -257,11 +262,11 @@ TEST(SampleTimes, StartAndEndOfHeaders) {
     ASSERT_TRUE(endtime(h, us));
     EXPECT_EQ(us, day + 19'000 + 149'500'000);
     // What an even end needs.
-    for (const auto unset : {+[](CmHdr& c) { c.n(nslot::NPTS) = 0; },
-                             +[](CmHdr& c) { c.n(nslot::NPTS) = kUndfInt; },
-                             +[](CmHdr& c) { c.f(fslot::DELTA) = kUndfFlt; },
-                             +[](CmHdr& c) { c.f(fslot::B) = kUndfFlt; },
-                             +[](CmHdr& c) { c.n(nslot::NZMSEC) = kUndfInt; }}) {
+    for (const auto unset :
+         {+[](CmHdr& c) { c.n(nslot::NPTS) = 0; }, +[](CmHdr& c) { c.n(nslot::NPTS) = kUndfInt; },
+          +[](CmHdr& c) { c.f(fslot::DELTA) = kUndfFlt; },
+          +[](CmHdr& c) { c.f(fslot::B) = kUndfFlt; },
+          +[](CmHdr& c) { c.n(nslot::NZMSEC) = kUndfInt; }}) {
         CmHdr c = header(2017, 67, 19, 0.0F, 0.025F, 6000);
         unset(c);
         us = 5;
@@ -293,9 +298,9 @@ TEST(Instants, SplitInTheGregorianCalendar) {
     };
     for (const Case& c : cases) {
         const Instant t = splitmicros(c.us);
-        EXPECT_EQ((std::array{t.year, t.jday, t.hour, t.minute, t.second, t.msec, t.usec}),
-                  (std::array{c.t.year, c.t.jday, c.t.hour, c.t.minute, c.t.second, c.t.msec,
-                              c.t.usec}))
+        EXPECT_EQ(
+            (std::array{t.year, t.jday, t.hour, t.minute, t.second, t.msec, t.usec}),
+            (std::array{c.t.year, c.t.jday, c.t.hour, c.t.minute, c.t.second, c.t.msec, c.t.usec}))
             << c.us;
     }
 }

@@ -7,7 +7,6 @@
 
 #include "co/co.h"
 #include "dff/dff.h"
-#include "ucf/ucf.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -35,16 +34,12 @@ bool wholenumber(std::string_view t, double lo, double hi, std::int64_t& v) {
     return true;
 }
 
-// The start time rounded to the microsecond, as the dialogue rounds it: its
-// date, its time of day to the millisecond, and the microseconds after that.
+// The start time rounded to the microsecond, as the dialogue rounds it, and
+// split.
 bool starttime(Row& r) {
-    std::int32_t sod = 0;
-    std::int64_t days = 0;
-    if (!dayseconds(r.start, days, sod, r.msec, r.usec)) return false;
-    gregorian(days, r.year, r.jday);
-    r.hour = sod / 3600;
-    r.minute = sod / 60 % 60;
-    r.second = sod % 60;
+    std::int64_t us = 0;
+    if (!startmicros(r.start, us)) return false;
+    r.at = splitmicros(us);
     return true;
 }
 
@@ -116,8 +111,9 @@ bool decoderow(Row& r, const Source& src, std::string_view line) {
         return r.why.set(kMsgBatchColumn, "time", t[c[2]]);
     if (!css30) {
         std::int32_t date = 0;
-        if (!alldigits(t[0]) || !rdint(t[0], date) || date != r.year * 1000 + r.jday)
-            return r.why.set(kMsgBatchDate, t[0], {}, -1, std::int64_t{r.year} * 1000 + r.jday);
+        if (!alldigits(t[0]) || !rdint(t[0], date) || date != r.at.year * 1000 + r.at.jday)
+            return r.why.set(kMsgBatchDate, t[0], {}, -1,
+                             std::int64_t{r.at.year} * 1000 + r.at.jday);
     }
     if (!wholenumber(t[c[3]], 0, static_cast<double>(kMaxSamples), r.nsamp))
         return r.why.set(kMsgBatchColumn, "nsamp", t[c[3]]);

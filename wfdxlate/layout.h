@@ -57,12 +57,11 @@ struct Row {
     double start = 0, rate = 0, calib = 0;            // start time (s), samples a second, scale
     float interval = 0;                               // seconds between samples, as DELTA holds it
     std::int64_t nsamp = 0, foff = 0;                 // samples, and the byte they start at
-    std::int32_t year = 0, jday = 0, hour = 0, minute = 0, second = 0, msec = 0; // of the start
-    std::int32_t usec = 0; // microseconds of the start after its millisecond
-    int samplebytes = 0;   // bytes of one raw sample
-    std::string path;      // the sample file
-    FileId samplefile;     // its identity, once opened
-    Refusal why;           // set when refused
+    Instant at;                                       // the start split, to the microsecond
+    int samplebytes = 0;                              // bytes of one raw sample
+    std::string path;                                 // the sample file
+    FileId samplefile;                                // its identity, once opened
+    Refusal why;                                      // set when refused
 };
 
 // Decode one line of src and find its sample file; nothing is opened. False

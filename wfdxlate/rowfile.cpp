@@ -19,7 +19,8 @@ void outname(const Row& r, xlate::OutName& name) {
     const std::string_view sta = charcut(r.sta), chan = charcut(r.chan);
     std::snprintf(name.data(), name.size(), "%.*s.%.*s.%04d.%03d.%02d.%02d.%02d.%03d.kiv",
                   static_cast<int>(sta.size()), sta.data(), static_cast<int>(chan.size()),
-                  chan.data(), r.year, r.jday, r.hour, r.minute, r.second, r.msec);
+                  chan.data(), r.at.year, r.at.jday, r.at.hour, r.at.minute, r.at.second,
+                  r.at.msec);
 }
 
 std::uint64_t rewritten(const xlate::Outputs& out, const std::string& path, FileId samplefile) {
@@ -38,19 +39,14 @@ void fillheader(const Row& r, Trace& t, const DepAccum& stats) {
     xlate::setfields(t.hdr, t.khdr,
                      {.npts = static_cast<std::int32_t>(n),
                       .interval = r.interval,
-                      .year = r.year,
-                      .jday = r.jday,
-                      .hour = r.hour,
-                      .minute = r.minute,
-                      .second = r.second,
-                      .msec = r.msec,
+                      .start = r.at,
                       .station = r.sta,
                       .channel = r.chan,
                       .user0 = r.user0,
                       .user1 = r.user1});
     if (r.instype != "-") t.khdr.k(kslot::KINST).set(r.instype);
     if (r.calib > 0 && std::isfinite(r.calib)) t.hdr.f(fslot::SCALE) = static_cast<float>(r.calib);
-    xlate::derive(t.hdr, r.usec, n, stats);
+    xlate::derive(t.hdr, r.at.usec, n, stats);
 }
 
 } // namespace kivf::wfdx

@@ -13,13 +13,11 @@ namespace kivf::wfdx {
 // rest are not looked for. Returns how many were filled.
 std::size_t split(std::string_view text, std::string_view seps, std::span<std::string_view> out);
 
-// Split a start time into whole seconds of its day and milliseconds: the
-// decimal value rounded to the microsecond, truncated to the millisecond.
-// False when it cannot be held exactly to the microsecond.
+// A start time (seconds since 1970) in microseconds: the decimal value
+// rounded to the microsecond. False when it cannot be held exactly to the
+// microsecond.
+bool startmicros(double start, std::int64_t& us);
+// Whole seconds of its day and milliseconds, truncated to the millisecond.
 bool dayseconds(double start, std::int32_t& sec, std::int32_t& ms);
-// The same with the day it falls on (days since 1970-01-01, negative before)
-// and the microseconds after the millisecond (0 to 999).
-bool dayseconds(double start, std::int64_t& days, std::int32_t& sec, std::int32_t& ms,
-                std::int32_t& us);
 
 } // namespace kivf::wfdx

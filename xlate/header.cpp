@@ -7,12 +7,12 @@ void setfields(CmHdr& h, KmHdr& k, const Fields& v) {
     h.n(nslot::NPTS) = v.npts;
     h.f(fslot::B) = 0.0F;
     h.f(fslot::DELTA) = v.interval;
-    h.n(nslot::NZYEAR) = v.year;
-    h.n(nslot::NZJDAY) = v.jday;
-    h.n(nslot::NZHOUR) = v.hour;
-    h.n(nslot::NZMIN) = v.minute;
-    h.n(nslot::NZSEC) = v.second;
-    h.n(nslot::NZMSEC) = v.msec;
+    h.n(nslot::NZYEAR) = v.start.year;
+    h.n(nslot::NZJDAY) = v.start.jday;
+    h.n(nslot::NZHOUR) = v.start.hour;
+    h.n(nslot::NZMIN) = v.start.minute;
+    h.n(nslot::NZSEC) = v.start.second;
+    h.n(nslot::NZMSEC) = v.start.msec;
     k.k(kslot::KSTNM).set(v.station);
     k.k(kslot::KCMPNM).set(v.channel);
     // Missing user texts stay undefined rather than take another record's.

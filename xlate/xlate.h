@@ -189,7 +189,7 @@ const char* devicewhy(int fd);
 struct Fields {
     std::int32_t npts = 0;
     float interval = 0; // DELTA
-    std::int32_t year = 0, jday = 0, hour = 0, minute = 0, second = 0, msec = 0;
+    Instant start;      // its year to millisecond become the reference time; usec is derive's
     std::string_view station, channel; // the first 8 characters are kept
     std::string_view user0, user1;     // empty: the field stays undefined
 };
