@@ -1,5 +1,5 @@
 // The installed library, KIVAUX unset: a message, KIV files written and read back (arrays and
-// traces), a refusal.
+// traces), the nominal rate and a sample's time, a refusal.
 #include "dff/dff.h"
 #include "msg/msg.h"
 #include <cstring>
@@ -39,6 +39,12 @@ int main() {
     if (writetrace("twice.kiv", t) != 0 || readtrace("twice.kiv", back) != 0 || back.y != t.y ||
         back.x != x || back.khdr.k(kslot::KSTNM).used() != "ANMO2")
         return 5;
+    // Times as the README shows them: a day of samples at 100 Hz is 86,400 s exactly.
+    Nominal n;
+    std::int64_t off = 0;
+    if (!nominal(0.01F, n) || n.hz() != 100 || !sampleoffset(n, 8'640'000, off) ||
+        off != 86'400'000'000 || splitmicros(off).jday != 2)
+        return 6;
     msgprint(false);
     setnhv("NOFIELD", 1, nerr); // else printed at once
     rkiv("even.kiv", std::span(y2).first(4), {}, swapped, nerr);
