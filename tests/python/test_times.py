@@ -73,3 +73,17 @@ def test_pieces_join_on_the_nominal_grid(tmp_path, moved, joined):
     if joined:  # b's samples move by what it was off the grid, within a microsecond
         moved_by = (m[0].utc_times()[1000:] - b.utc_times()).astype(np.int64)
         assert np.abs(moved_by + moved).max() <= 1
+
+
+def test_rates_recorders_use_read_back_from_batch_conversion(tmp_path):
+    rates = ["0.1", "0.2", "0.5", "1", "2", "2.5", "4", "5", "8", "10", "12.5", "16", "20", "25",
+             "31.25", "33.333", "40", "50", "62.5", "80", "100", "125", "200", "250", "400", "500",
+             "1000"]
+    np.zeros(10, "<f4").tofile(tmp_path / "a.w")
+    (tmp_path / "a.wfdisc").write_text("".join(
+        f"R{k} BHZ 1488931200.0 -1 -1 2017067 0 10 {r} 1 1 - - f4 - . a.w 0 -1 0\n"
+        for k, r in enumerate(rates)))
+    subprocess.run([f"{BIN}/wfdxlate/wfdxlate", "-q", "a.wfdisc"], cwd=tmp_path, check=True)
+    got = [kivf.read(tmp_path / f"R{k}.BHZ.2017.067.00.00.00.000.kiv").sampling_rate
+           for k in range(len(rates))]
+    assert got == [float(r) for r in rates]
