@@ -38,7 +38,8 @@ bool nominal(float delta, Nominal& out);
 // False when beyond ±2^62 µs (some 146,000 years).
 bool sampleoffset(const Nominal& n, std::int64_t i, std::int64_t& us);
 // The same for samples first, first + 1, ..., one per element of out,
-// stepped in integers; false (out unspecified) when any is beyond.
+// stepped in integers; false (out unspecified) when any is beyond, or its
+// index is.
 bool sampleoffsets(const Nominal& n, std::int64_t first, std::span<std::int64_t> out);
 
 // The reference time of h plus seconds, in microseconds since 1970: seconds

@@ -152,6 +152,9 @@ TEST(SampleTimes, HalvesToEvenAndFarOnesRefusedNotWrapped) {
                  sampleoffset(day, INT64_MAX, us));
     EXPECT_TRUE(sampleoffsets(day, last - 7, out) && !sampleoffsets(day, last - 6, out));
     EXPECT_FALSE(sampleoffsets(Nominal{}, 0, out)); // no interval at all
+    // Indices past 2^62 are as good as any while their offsets are; past int64 they are not.
+    EXPECT_TRUE(sampleoffsets(tiny, INT64_MAX - 7, out) &&
+                !sampleoffsets(tiny, INT64_MAX - 6, out));
 }
 
 CmHdr header(std::int32_t year, std::int32_t jday, std::int32_t msec, float b, float delta,
