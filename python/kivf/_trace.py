@@ -119,16 +119,11 @@ class Trace:
     def _at(self, seconds):
         """Times from the start as datetime64[us] (rounded to the microsecond); NaT where not
         a number or beyond datetime64's range."""
-        seconds = np.asarray(seconds, dtype=np.float64)
-        out = np.full(seconds.shape, _NAT)
-        if self._timeless():
-            return out
-        start = self._start()
         with np.errstate(invalid="ignore"):
-            us = np.round(seconds * 1e6)
-            room = 2.0**63 - 4096  # datetime64[us] ends at 2**63; start is a float here
-            ok = np.isfinite(us) & (us > -room - start) & (us < room - start)
-        out[ok] = np.datetime64(start, "us") + us[ok].astype("timedelta64[us]")
+            us = np.round(np.asarray(seconds, dtype=np.float64) * 1e6)
+            fits = np.isfinite(us) & (np.abs(us) < 2.0**63)  # as int64, then placed exactly
+        out = self._at_us(np.where(fits, us, 0).astype(np.int64))
+        out[~fits] = _NAT
         return out
 
     def _at_us(self, us):
