@@ -101,7 +101,7 @@ bool sampleoffsets(const Nominal& n, std::int64_t first, std::span<std::int64_t>
     if (out.empty()) return true;
     const auto count = static_cast<std::int64_t>(out.size());
     std::int64_t last = 0;
-    if ((first > 0 && count - 1 > INT64_MAX - first) || !sampleoffset(n, first + count - 1, last))
+    if ((first > 0 && count - 1 > INT64_MAX - first) || !sampleoffset(n, first + (count - 1), last))
         return false;
     const Fraction f = micros(n);
     const I128 wide = std::int64_t{1} << 61;

@@ -154,7 +154,8 @@ TEST(SampleTimes, HalvesToEvenAndFarOnesRefusedNotWrapped) {
     EXPECT_FALSE(sampleoffsets(Nominal{}, 0, out)); // no interval at all
     // Indices past 2^62 are as good as any while their offsets are; past int64 they are not.
     EXPECT_TRUE(sampleoffsets(tiny, INT64_MAX - 7, out) &&
-                !sampleoffsets(tiny, INT64_MAX - 6, out));
+                !sampleoffsets(tiny, INT64_MAX - 6, out) &&
+                sampleoffsets(tiny, INT64_MAX, std::span(out).first(1)) && out[0] == 0);
 }
 
 CmHdr header(std::int32_t year, std::int32_t jday, std::int32_t msec, float b, float delta,
