@@ -56,7 +56,9 @@ TEST(Nominal, TheSimplestDecimalOfStoredIntervals) {
         {0.032F, 32, -3, false, 31.25}, {static_cast<float>(1.0 / 33.333), 33333, -3, true, 33.333},
         {static_cast<float>(1.0 / 10.001), 9999, -5, false, 1e5 / 9999}, // 0.09999 s is shorter
         {0.1F, 1, 1, true, 10}, {static_cast<float>(1.0 / 3), 3, 0, true, 3}, {0.3F, 3, -1, false, 10.0 / 3},
-        {1.5e-6F, 15, -7, false, 1e7 / 15}, {1e-45F, 7, 44, true, 7e44}}; // the least float: 1/7e44 nearest
+        {1.5e-6F, 15, -7, false, 1e7 / 15}, {1e-45F, 7, 44, true, 7e44}, // the least float: 1/7e44 nearest
+        {0x1p-83F, 9671406, 18, true, 9.671406e24},   // a power of two: the rate below its target
+        {0x1.ffcp+2F, 79960937, -7, false, 1e7 / 79960937.0}}; // 7.99609375: two as near, the smaller
     // clang-format on
     for (const Case& c : cases) {
         Nominal n;
@@ -192,6 +194,8 @@ TEST(SampleTimes, StartAndEndOfHeaders) {
         unset(c);
         EXPECT_TRUE(!endtime(c, b) && b == day + 149'994'250); // left as it was
     }
+    // One sample ends where it starts.
+    EXPECT_TRUE(endtime(header(2017, 67, 19, 0.0F, 0.025F, 1), b) && b == day + 19'000);
     EXPECT_FALSE(starttime(header(2147483647, 1, 0, 0.0F, 0.025F, 1), b) ||
                  starttime(header(1970, 1, 0, 3e38F, 0.025F, 1), b));
     // Fields out of their ranges count on: day 0 is the last of the year before.
