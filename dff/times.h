@@ -28,7 +28,8 @@ struct Nominal {
 
 // The nominal value of delta: the decimal of fewest significant digits, as a
 // rate or an interval, whose interval is exactly delta; among those of as
-// many digits the one whose interval lies nearest delta, then the rate. Every
+// many digits the one whose interval lies nearest delta, then the rate, then
+// the smaller decimal. Every
 // finite positive float32 has one (its own shortest decimal, at worst). False,
 // out unchanged, for 0, negative, infinite and NaN values.
 bool nominal(float delta, Nominal& out);
