@@ -58,13 +58,24 @@ TEST(Nominal, TheSimplestDecimalOfStoredIntervals) {
         {0.1F, 1, 1, true, 10}, {static_cast<float>(1.0 / 3), 3, 0, true, 3}, {0.3F, 3, -1, false, 10.0 / 3},
         {1.5e-6F, 15, -7, false, 1e7 / 15}, {1e-45F, 7, 44, true, 7e44}, // the least float: 1/7e44 nearest
         {0x1p-83F, 9671406, 18, true, 9.671406e24},   // a power of two: the rate below its target
-        {0x1.ffcp+2F, 79960937, -7, false, 1e7 / 79960937.0}}; // 7.99609375: two as near, the smaller
+        {0x1.ffcp+2F, 79960937, -7, false, 1e7 / 79960937.0}, // 7.99609375: two as near, the smaller
+        // 7.038531e-26 is nearest this float, though its double lies halfway to the next one
+        {0x1.5c87fap-84F, 7038531, -32, false, 1 / 7.038531e-26},
+        {0x1.a71fcp-71F, 7, -22, false, 1e22 / 7}}; // 10^22 / 7, not 1 / (7e-22 as a double)
     // clang-format on
     for (const Case& c : cases) {
         Nominal n;
         ASSERT_TRUE(nominal(c.delta, n)) << c.delta;
-        EXPECT_EQ(std::tuple(n.digits, n.exp10, n.rate, n.hz(), static_cast<float>(n.seconds())),
-                  std::tuple(c.digits, c.exp10, c.rate, c.hz, c.delta));
+        EXPECT_EQ(std::tuple(n.digits, n.exp10, n.rate, n.hz()),
+                  std::tuple(c.digits, c.exp10, c.rate, c.hz));
+        // The interval: the decimal itself, or a rate's reciprocal (correctly rounded: within
+        // an ulp of 1 / hz).
+        std::array<char, 40> t{};
+        std::snprintf(t.data(), t.size(), "%llde%d", static_cast<long long>(c.digits), c.exp10);
+        if (!c.rate)
+            EXPECT_EQ(n.seconds(), std::strtod(t.data(), nullptr)) << c.delta;
+        else
+            EXPECT_NEAR(n.seconds() * c.hz, 1.0, 2.3e-16) << c.delta;
     }
     Nominal n{7, 7, true};
     for (const float bad : {0.0F, -0.0F, -0.025F, kUndfFlt, HUGE_VALF, -HUGE_VALF, NAN})
