@@ -81,7 +81,8 @@ bool within(I128 t) {
 } // namespace
 
 bool sampleoffset(const Nominal& n, std::int64_t i, std::int64_t& us) {
-    if (n.digits <= 0) return false;
+    // What nominal gives: 1 to 9 digits; the fractions below rely on it.
+    if (n.digits <= 0 || n.digits >= 1'000'000'000) return false;
     const Fraction f = micros(n);
     if (f.tiny || i == 0) {
         us = 0;

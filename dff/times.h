@@ -36,7 +36,8 @@ bool nominal(float delta, Nominal& out);
 
 // Microseconds from a trace's first sample to sample i: i × the nominal
 // interval, exactly, rounded to the nearest microsecond (halves to even).
-// False when beyond ±2^62 µs (some 146,000 years).
+// False when beyond ±2^62 µs (some 146,000 years), or when n is not one
+// nominal gives (digits 1 to 999,999,999).
 bool sampleoffset(const Nominal& n, std::int64_t i, std::int64_t& us);
 // The same for samples first, first + 1, ..., one per element of out,
 // stepped in integers; false (out unspecified) when any is beyond, or its

@@ -165,6 +165,10 @@ TEST(SampleTimes, HalvesToEvenAndFarOnesRefusedNotWrapped) {
                  sampleoffset(day, INT64_MAX, us));
     EXPECT_TRUE(sampleoffsets(day, last - 7, out) && !sampleoffsets(day, last - 6, out));
     EXPECT_FALSE(sampleoffsets(Nominal{}, 0, out)); // no interval at all
+    // Ten digits are none nominal gives: 10^37 / 9e18 µs would pass for an interval.
+    EXPECT_FALSE(sampleoffset(Nominal{999'999'999, -31, true}, 1, us) ||
+                 sampleoffset(Nominal{9'000'000'000'000'000'000, -31, true}, 1, us) ||
+                 sampleoffset(Nominal{1'000'000'000, 0, false}, 1, us));
     // Indices past 2^62 are as good as any while their offsets are; past int64 they are not.
     EXPECT_TRUE(sampleoffsets(tiny, INT64_MAX - 7, out) &&
                 !sampleoffsets(tiny, INT64_MAX - 6, out) &&
