@@ -57,6 +57,13 @@ double todouble(std::int64_t m, std::int32_t e) {
     return std::strtod(decimal(m, e).data(), nullptr);
 }
 
+// 1 / (m × 10^e) in double: 10^-e / m, one rounding of exact values, where
+// the power of ten is exact; else through the decimal's double.
+double reciprocal(std::int64_t m, std::int32_t e) {
+    if (e <= 0 && e >= -22) return static_cast<double>(lpow10(-e)) / static_cast<double>(m);
+    return 1.0 / todouble(m, e);
+}
+
 // Whether the decimal, as an interval or as a rate, has delta for its interval.
 bool matches(std::int64_t m, std::int32_t e, bool rate, float delta) {
     const double v = todouble(m, e);
@@ -75,17 +82,11 @@ bool matches(std::int64_t m, std::int32_t e, bool rate, float delta) {
 } // namespace
 
 double Nominal::hz() const {
-    if (rate) return std::strtod(decimal(digits, exp10).data(), nullptr);
-    if (exp10 <= 0 && exp10 >= -22) // 10^-e / m: both exact, one rounding
-        return static_cast<double>(lpow10(-exp10)) / static_cast<double>(digits);
-    return 1.0 / std::strtod(decimal(digits, exp10).data(), nullptr);
+    return rate ? todouble(digits, exp10) : reciprocal(digits, exp10);
 }
 
 double Nominal::seconds() const {
-    if (!rate) return std::strtod(decimal(digits, exp10).data(), nullptr);
-    if (exp10 <= 0 && exp10 >= -22)
-        return static_cast<double>(lpow10(-exp10)) / static_cast<double>(digits);
-    return 1.0 / std::strtod(decimal(digits, exp10).data(), nullptr);
+    return rate ? reciprocal(digits, exp10) : todouble(digits, exp10);
 }
 
 bool nominal(float delta, Nominal& out) {

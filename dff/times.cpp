@@ -55,12 +55,15 @@ Fraction micros(const Nominal& n) {
     return f;
 }
 
+// Whether q + r / den (0 <= r < den) rounds up to the nearest, halves to even.
+template <class T> bool roundsup(T q, T r, T den) {
+    return 2 * r > den || (2 * r == den && (q & 1) != 0);
+}
+
 // num / den rounded to the nearest, halves to even; num >= 0.
 I128 rounded(I128 num, I128 den) {
-    I128 q = num / den;
-    const I128 r2 = 2 * (num % den);
-    if (r2 > den || (r2 == den && (q & 1) != 0)) ++q;
-    return q;
+    const I128 q = num / den;
+    return q + (roundsup(q, num % den, den) ? 1 : 0);
 }
 
 // The reference time of h in microseconds since 1970; 128 bits hold every
@@ -118,7 +121,7 @@ bool sampleoffsets(const Nominal& n, std::int64_t first, std::span<std::int64_t>
     auto q = static_cast<std::int64_t>(start / den), r = static_cast<std::int64_t>(start % den);
     const std::int64_t qstep = num / den, rstep = num % den;
     for (std::int64_t& o : out) {
-        o = q + ((2 * r > den || (2 * r == den && (q & 1) != 0)) ? 1 : 0);
+        o = q + (roundsup(q, r, den) ? 1 : 0);
         q += qstep;
         r += rstep;
         if (r >= den) {
