@@ -79,6 +79,14 @@ class DepAccum {
 void derivefields(CmHdr& hdr, std::span<const float> y, std::span<const float> x);
 // The same for n samples whose extremes and mean stats has gathered already.
 void derivefields(CmHdr& hdr, std::size_t n, std::span<const float> x, const DepAccum& stats);
+// GCARC (degrees), DIST (km), AZ (event to station) and BAZ (station to
+// event) of hdr, when LCALDA is true and STLA, STLO, EVLA and EVLO are all
+// defined: each of the four still undefined is computed by the plug-in's
+// sphgeoj on the positions widened to double, then rounded to float; given
+// ones are kept. A station at the event's position has no azimuths (they
+// stay undefined), and neither has any result that is not finite. False when
+// nothing could be computed.
+bool distances(CmHdr& hdr);
 // Whether a sampling rate makes a DELTA every reader can use, for nsamp
 // samples: the interval a normal 32-bit float (1e-300 gives none that is
 // finite, 1e300 none above 0), and E, (nsamp - 1) intervals, a finite one.

@@ -4,6 +4,8 @@
 
 #include "ucf/ucf.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 
@@ -176,6 +178,56 @@ Instant splitmicros(std::int64_t us) {
     t.msec = static_cast<std::int32_t>(sub / 1000);
     t.usec = static_cast<std::int32_t>(sub % 1000);
     return t;
+}
+
+namespace {
+
+// n digits of text from at, as a number; false unless all are digits.
+bool digits(std::string_view text, std::size_t at, std::size_t n, std::int32_t& v) {
+    if (at + n > text.size()) return false;
+    v = 0;
+    for (std::size_t i = at; i < at + n; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        v = v * 10 + (text[i] - '0');
+    }
+    return true;
+}
+
+} // namespace
+
+bool isotime(std::string_view text, std::int64_t& us) {
+    if (text.ends_with('Z')) text.remove_suffix(1);
+    std::int32_t year = 0, month = 0, mday = 0, hour = 0, minute = 0, second = 0, sub = 0;
+    if (!digits(text, 0, 4, year) || text.size() < 10 || text[4] != '-' || text[7] != '-' ||
+        !digits(text, 5, 2, month) || !digits(text, 8, 2, mday) || month < 1 || month > 12)
+        return false;
+    static constexpr std::array<std::int32_t, 12> kBefore = {0,   31,  59,  90,  120, 151,
+                                                             181, 212, 243, 273, 304, 334};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    const auto m = static_cast<std::size_t>(month - 1);
+    const std::int32_t inmonth =
+        (m == 11 ? 365 : kBefore[m + 1]) - kBefore[m] + (leap && month == 2 ? 1 : 0);
+    if (mday < 1 || mday > inmonth) return false;
+    std::size_t at = 10;
+    if (at < text.size()) { // the time of day
+        if ((text[at] != 'T' && text[at] != ' ') || !digits(text, at + 1, 2, hour) ||
+            at + 3 >= text.size() || text[at + 3] != ':' || !digits(text, at + 4, 2, minute))
+            return false;
+        at += 6;
+        if (at < text.size() && (text[at] != ':' || !digits(text, at + 1, 2, second))) return false;
+        at = std::min(text.size(), at + 3);
+        if (at < text.size()) { // a fraction: 1 to 6 digits, scaled to microseconds
+            const std::size_t n = text.size() - at - 1;
+            if (text[at] != '.' || n < 1 || n > 6 || !digits(text, at + 1, n, sub)) return false;
+            for (std::size_t k = n; k < 6; ++k) sub *= 10;
+        }
+        if (hour > 23 || minute > 59 || second > 59) return false;
+    }
+    const std::int64_t day =
+        daysfromepoch(year) + kBefore[m] + (leap && month > 2 ? 1 : 0) + mday - 1;
+    us = ((day * 24 + hour) * 60 + minute) * 60 + second;
+    us = us * 1'000'000 + sub;
+    return true;
 }
 
 } // namespace kivf

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 namespace kivf {
 
@@ -65,5 +66,13 @@ struct Instant {
 // Microseconds since 1970 split in the proleptic Gregorian calendar; times
 // before 1970 count down (the microseconds are never negative).
 Instant splitmicros(std::int64_t us);
+
+// An ISO 8601 UTC time as station tables and command lines give it,
+// "2010-02-27T06:34:11.5Z": a date YYYY-MM-DD, then optionally T (or one
+// blank) and HH:MM, :SS and a fraction of up to 6 digits, and a final Z; in
+// microseconds since 1970, the calendar proleptic Gregorian. False for
+// anything else, a field out of its range included (a leap second, 60, is
+// refused: the system counts none).
+bool isotime(std::string_view text, std::int64_t& us);
 
 } // namespace kivf

@@ -37,6 +37,11 @@ constexpr std::string_view kUsage =
     "\n"
     "  -o DIR      write the KIV files into DIR, made with its parents when\n"
     "              missing (default: the working directory)\n"
+    "  --stations FILE  channel metadata in the station text format of data\n"
+    "              centres (Network|Station|Location|Channel|...): positions,\n"
+    "              orientation, instrument and units\n"
+    "  --event LAT,LON,DEPTH_KM,TIME  the event: its position and ISO 8601 UTC\n"
+    "              origin time; distance and azimuths are computed for each file\n"
     "  -n          dry run: read and check everything, list what would be\n"
     "              written, write nothing\n"
     "  -q          quiet: show refusals only\n"
@@ -50,7 +55,7 @@ constexpr std::string_view kUsage =
     "go into B. Records without a time series (text, a sampling rate of 0) are\n"
     "skipped with a note. One file's samples are held in memory at a time.\n"
     "Exit status: 0 everything converted, 1 bad usage, 2 something not\n"
-    "converted.\n";
+    "converted or the station table refused.\n";
 
 void help() {
     std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
@@ -70,7 +75,18 @@ struct Run {
     Progress progress;
     std::uint64_t budget = 0; // memory for one file's samples, taken at the start
     Gathered gathered;        // one file's segments' stats
+    Metadata meta;            // --stations and --event
 };
+
+// What --stations and --event give a segment's header, then its distance
+// and azimuths. A miniSEED record carries no calibration of its own.
+void addmeta(Run& run, const Segment& s, std::string_view file, CmHdr& hdr, KmHdr& khdr) {
+    ChannelMeta meta;
+    run.meta.lookup(s.id->network, s.id->station, s.id->location, s.id->channel, s.seg->starttime,
+                    false, file, meta);
+    setmeta(hdr, khdr, meta, false);
+    setevent(hdr, khdr, run.meta.event);
+}
 
 void summary(const Run& run) {
     const Counts& n = run.n;
@@ -122,13 +138,16 @@ bool convertsegment(Run& run, int fileno, const Segment& s) {
         Message(kMsgMsMemory) << file << shown << "(no memory left for the names written)";
         return false;
     }
-    if (run.opt.dry) {
+    static CmHdr hdr;
+    static KmHdr khdr;
+    if (run.opt.dry) { // the table is looked up all the same: its notes are checks too
+        newhdr(hdr, khdr);
+        addmeta(run, s, file, hdr, khdr);
         std::printf("%s -> %s (%lld samples at %g Hz)\n", run.out.files[fileno], shown.c_str(),
                     static_cast<long long>(s.seg->numsamples), s.seg->samprate);
     } else {
-        static CmHdr hdr;
-        static KmHdr khdr;
         fillheader(s, start, hdr, khdr, &run.gathered);
+        addmeta(run, s, file, hdr, khdr);
         if (const int err = writeout(run.out, name.data(), hdr, khdr, floats(s.seg)); err != 0) {
             Message(kMsgMsWrite) << file << shown << std::strerror(err);
             return false;
@@ -238,7 +257,11 @@ void survey(Run& run) {
 int run(int argc, char** argv) {
     setprogram("msxlate");
     Run run;
-    if (const int status = readoptions(argc, argv, run.opt, help); status >= 0) return status;
+    Metadata& meta = run.meta;
+    const auto own = [&meta](std::string_view arg, int n, char** args, int& a) {
+        return metaoption(meta, arg, n, args, a);
+    };
+    if (const int status = readoptions(argc, argv, run.opt, help, own); status >= 0) return status;
     if (run.opt.nfiles == 0) return usage("no miniSEED file given");
     run.out.files = run.opt.files;
     newhdr(); // starts the message system: catalogue texts from KIVAUX, else built in
@@ -251,10 +274,11 @@ int run(int argc, char** argv) {
             return 1;
         }
     }
+    run.meta.quiet = run.opt.quiet;
+    bool failed = !run.meta.load();
     run.progress.on = !run.opt.quiet && ::isatty(2) == 1;
     survey(run);
     run.budget = memorybudget();
-    bool failed = false;
     for (int f = 0; f < run.opt.nfiles; ++f) failed = !convertfile(run, f) || failed;
     tick(run.progress, true);
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {

@@ -11,7 +11,7 @@
 #include "fields.h"
 #include "msg/msg.h"
 #include "show/show.h"
-#include "sphgeo.h"
+#include "sphgeo/sphgeo.h"
 #include "times.h"
 #include "ucf/ucf.h"
 

@@ -17,13 +17,15 @@ namespace at {
 // clang-format off
 enum : std::size_t {
     DELTA = 0, DEPMIN = 4, DEPMAX = 8, SCALE = 12, B = 20, E = 24, O = 28, A = 32, T3 = 52,
-    USER0 = 160, USER1 = 164, DEPMEN = 224,
+    STLA = 124, STLO = 128, STEL = 132, STDP = 136, EVLA = 140, EVLO = 144, EVDP = 152,
+    USER0 = 160, USER1 = 164, DIST = 200, AZ = 204, BAZ = 208, GCARC = 212, DEPMEN = 224,
+    CMPAZ = 228, CMPINC = 232,
     NZYEAR = 280, NZJDAY = 284, NZHOUR = 288, NZMIN = 292, NZSEC = 296, NZMSEC = 300,
     NVHDR = 304, NINF = 308, NHST = 312, NPTS = 316,
     IFTYPE = 340, IDEP = 344, IEVTYP = 368, IQUAL = 372,
     LEVEN = 420, LPSPOL = 424, LOVROK = 428, LCALDA = 432, LHDR5 = 436,
-    KSTNM = 440, KEVNM = 448, KA = 480, KT3 = 512, KUSER0 = 576, KUSER1 = 584, KCMPNM = 600,
-    KINST = 624,
+    KSTNM = 440, KEVNM = 448, KHOLE = 464, KO = 472, KA = 480, KT3 = 512, KUSER0 = 576,
+    KUSER1 = 584, KCMPNM = 600, KNETWK = 608, KINST = 624,
     DATA = 632, // the header's size: samples start here
 };
 // clang-format on

@@ -461,3 +461,72 @@ TEST_F(Msx, StoppedRunsLeaveNoTemporaryFile) {
 }
 
 } // namespace
+
+namespace {
+
+// Three channels of one station with a station text table: each its own orientation, the
+// instrument, units and scale from the table; a location written "--" matches an empty one; a
+// channel outside its epoch keeps its fields and is noted once; a malformed table is named and
+// the run converts everything without it.
+TEST_F(Msx, StationTextTablesGiveEachChannelItsOrientation) {
+    std::string data;
+    for (const char* chan : {"HHZ", "HHN", "HHE", "HH1"})
+        data += pack({.net = "IU",
+                      .sta = "TKL",
+                      .chan = chan,
+                      .start = at(2017, 67, 0, 0, 7, 519000),
+                      .rate = 100,
+                      .ints = ints(200, 5, 1000)});
+    const std::string head = "#Network|Station|Location|Channel|Latitude|Longitude|Elevation|"
+                             "Depth|Azimuth|Dip|SensorDescription|Scale|ScaleFreq|ScaleUnits|"
+                             "SampleRate|StartTime|EndTime\n";
+    const auto row = [](const char* chan, const char* az, const char* dip, const char* units,
+                        const char* end = "") {
+        return std::string("IU|TKL|--|") + chan + "|35.658|-83.774|360|12.5|" + az + "|" + dip +
+               "|Streckeisen broadband|4.0E8|1.0|" + units + "|100|2010-01-01T00:00:00|" + end +
+               "\n";
+    };
+    file("m/st.txt", head + row("HHZ", "0", "-90", "M/S") + row("HHN", "0", "0", "m") +
+                         row("HHE", "90", "0", "M/S**2") +
+                         row("HH1", "0", "0", "M/S", "2017-03-08"));
+    file("m/d.mseed", data);
+    const auto r = run({"-o", "out", "--stations", "st.txt", "--event",
+                        "35.658,-83.774,0,2017-03-08T00:00:00Z", "d.mseed"},
+                       "m");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err.substr(0, r.err.rfind("msxlate: 4 records")),
+              "msxlate: NOTE 2072: No row of the station tables matches; the fields it "
+              "would give stay undefined: d.mseed IU.TKL..HH1 in st.txt\n");
+    // channel, CMPAZ, CMPINC, IDEP, SCALE (the catalogue's unit per count)
+    const std::tuple<std::string, float, float, int, float> want[] = {
+        {"HHZ", 0, 0, kivf::ienum::IVEL, static_cast<float>(1e9 / 4e8)},
+        {"HHN", 0, 90, kivf::ienum::IDISP, static_cast<float>(1e9 / 4e8)},
+        {"HHE", 90, 90, kivf::ienum::IACC, static_cast<float>(100 / 4e8)},
+        {"HH1", -12345, -12345, -12345, -12345}};
+    for (const auto& [chan, az, inc, idep, scale] : want) {
+        kivf::Trace t;
+        ASSERT_EQ(kivf::readtrace(p("m/out/IU.TKL.." + chan + ".2017.067.00.00.07.519.kiv"), t), 0);
+        using namespace kivf;
+        EXPECT_EQ(t.hdr.f(fslot::CMPAZ), az) << chan;
+        EXPECT_EQ(t.hdr.f(fslot::CMPINC), inc) << chan;
+        EXPECT_EQ(t.hdr.i(islot::IDEP), idep) << chan;
+        EXPECT_EQ(t.hdr.f(fslot::SCALE), scale) << chan;
+        const bool known = az != -12345;
+        EXPECT_EQ(t.khdr.k(kslot::KINST).used(), known ? "Streckei" : "-12345") << chan;
+        EXPECT_EQ(t.hdr.f(fslot::STDP), known ? 12.5F : -12345.0F) << chan;
+        // At the event: the plug-in's tiny distance, and no direction.
+        EXPECT_EQ(known, std::fabs(t.hdr.f(fslot::GCARC)) < 1e-5) << chan;
+        EXPECT_EQ(t.hdr.f(fslot::AZ), -12345.0F) << chan;
+        EXPECT_EQ(t.hdr.f(fslot::BAZ), -12345.0F) << chan;
+    }
+    file("m/bad.txt", head + row("HHZ", "0", "-90", "M/S") + "IU|TKL||HHN|35.6|north|\n");
+    fs::remove_all(p("m/out"));
+    const auto bad = run({"-q", "-o", "out", "--stations=bad.txt", "d.mseed"}, "m");
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.err, "msxlate: ERROR 2071: Station table refused, the run goes on without it: "
+                       "a line is malformed: bad.txt:3 (7 columns of 17; a channel level table "
+                       "has 17)\n");
+    EXPECT_EQ(made("m/out").size(), 4U);
+}
+
+} // namespace

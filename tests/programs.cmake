@@ -21,6 +21,7 @@ if(TARGET wfdxlate)
   kivf_e2e(wfdxlate_e2e RUNS wfdxlate gensamples)
   kivf_e2e(badinput_e2e RUNS wfdxlate kivhdr)
   kivf_e2e(batch_e2e RUNS wfdxlate)
+  kivf_e2e(meta_e2e RUNS wfdxlate LIBS sphgeo_core) # distances against the plug-in's own
 
   add_test(NAME scaleout COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/scaleout.sh ${PROJECT_SOURCE_DIR}/README.md
     $<TARGET_FILE_DIR:wfdxlate> $<TARGET_FILE:genarchive> ${PROJECT_SOURCE_DIR}/kivaux

@@ -12,6 +12,8 @@
 #include "wfdxlate/layout.h"
 #include "wfdxlate/rowfile.h"
 #include "wfdxlate/samples.h"
+#include "wfdxlate/site.h"
+#include "wfdxlate/wfdisc.h"
 
 #include "co/co.h"
 #include "dff/dff.h"
@@ -19,6 +21,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -46,6 +49,8 @@ struct Run {
     std::vector<std::uint64_t> linesbefore; // lines of the run before each file
     Tally tally;
     Progress progress;
+    Sites sites;          // the CSS station tables of --site, --sitechan or beside each file
+    xlate::Metadata meta; // --stations and --event
 };
 
 // The file is the last one that started before the place.
@@ -54,6 +59,17 @@ std::string lineof(const Run& run, std::uint64_t place) {
     const auto& before = run.linesbefore;
     const auto f = std::upper_bound(before.begin(), before.end(), place - 1) - 1;
     return fileline(run.out.files[f - before.begin()], static_cast<std::int64_t>(place - *f));
+}
+
+// What the station tables, --stations and --event give a record's header,
+// then its distance and azimuths.
+void addmeta(Run& run, const Row& r, std::string_view at, CmHdr& h, KmHdr& k) {
+    run.sites.lookup(r.sta, r.chan, r.at.year * 1000 + r.at.jday, at, h, k);
+    std::int64_t start = 0;
+    xlate::ChannelMeta meta;
+    if (startmicros(r.start, start)) run.meta.lookup({}, r.sta, {}, r.chan, start, true, at, meta);
+    xlate::setmeta(h, k, meta, r.calib > 0 && std::isfinite(r.calib));
+    xlate::setevent(h, k, run.meta.event);
 }
 
 // One record: checked, read, widened, written. False when refused (its
@@ -105,7 +121,11 @@ bool convertline(Run& run, const Source& src, std::int64_t lineno, std::uint64_t
         Message(failed) << at << why;
         return false;
     }
-    if (run.opt.dry) {
+    if (run.opt.dry) { // the tables are looked up all the same: their notes are checks too
+        static CmHdr h;
+        static KmHdr k;
+        newhdr(h, k);
+        addmeta(run, r, at, h, k);
         run.out.written.add(name, place);
         std::printf("%s -> %s (%zu samples, %.*s)\n", at.c_str(), shown.c_str(), n,
                     static_cast<int>(r.datatype.size()), r.datatype.data());
@@ -113,6 +133,7 @@ bool convertline(Run& run, const Source& src, std::int64_t lineno, std::uint64_t
         return true;
     }
     fillheader(r, trace, stats);
+    addmeta(run, r, at, trace.hdr, trace.khdr);
     if (const int err = xlate::writeout(run.out, outfile.data(), trace.hdr, trace.khdr, trace.y);
         err != 0) {
         Message(kMsgBatchWrite) << at << shown << std::strerror(err);
@@ -135,6 +156,8 @@ void convertfile(Run& run, int fileno, std::uint64_t& lines) {
         run.failed = true;
         return;
     }
+    run.sites.open(file);
+    run.failed = run.failed || run.sites.failed;
     Source src = source(file, run.schema);
     static std::array<char, kLineMax> buf;
     std::string_view text;
@@ -236,7 +259,9 @@ int batch(int argc, char** argv) {
     static Run run;
     xlate::Options& o = run.opt;
     const auto schema = [](std::string_view arg, int n, char** args, int& a) {
-        return schemaoption(run.schema, arg, n, args, a);
+        int got = schemaoption(run.schema, arg, n, args, a);
+        if (got == -2) got = siteoption(run.sites, arg, n, args, a);
+        return got == -2 ? xlate::metaoption(run.meta, arg, n, args, a) : got;
     };
     if (const int status = xlate::readoptions(argc, argv, o, help, schema); status >= 0)
         return status;
@@ -253,6 +278,8 @@ int batch(int argc, char** argv) {
             return 1;
         }
     }
+    run.sites.quiet = run.meta.quiet = run.opt.quiet;
+    run.failed = !run.meta.load();
     run.progress.on = !run.opt.quiet && ::isatty(2) == 1;
     survey(run);
     std::uint64_t lines = 0;

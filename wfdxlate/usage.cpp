@@ -18,6 +18,15 @@ constexpr std::string_view kUsage =
     "                     missing (default: the working directory)\n"
     "  --schema LAYOUT    column layout of the wfdisc files: auto (the default,\n"
     "                     decided per file from its first line), css3.0 or css2.8\n"
+    "  --site FILE        the CSS site table (station positions); default: the\n"
+    "                     wfdisc file's name with .site for its extension\n"
+    "  --sitechan FILE    the CSS sitechan table (depth and orientation); default:\n"
+    "                     the wfdisc file's name with .sitechan\n"
+    "  --stations FILE    channel metadata in the station text format of data\n"
+    "                     centres (Network|Station|Location|Channel|...)\n"
+    "  --event LAT,LON,DEPTH_KM,TIME\n"
+    "                     the event: its position and ISO 8601 UTC origin time;\n"
+    "                     distance and azimuths are computed for each record\n"
     "  -n                 dry run: check every record and list what would be\n"
     "                     written, write nothing\n"
     "  -q                 quiet: show refused records only\n"
@@ -31,7 +40,7 @@ constexpr std::string_view kUsage =
     "its millisecond go into B. KIVAUX is not needed (message texts are built\n"
     "in; when set, they come from its catalogue).\n"
     "Exit status: 0 every record converted, 1 bad usage, 2 some record or file\n"
-    "not converted.\n";
+    "not converted or a station table refused.\n";
 
 } // namespace
 

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <fcntl.h>
 #include <functional>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -209,6 +210,106 @@ void derive(CmHdr& hdr, std::int32_t usec, std::size_t n, const DepAccum& stats)
 // a partial file, an interrupted run leaves none. Returns 0 or errno.
 int writeout(const Outputs& out, const char* name, const CmHdr& hdr, const KmHdr& khdr,
              std::span<const float> y);
+
+// ---- Station and event metadata ----
+
+// What station tables give one channel's header: kUndfFlt, empty or 0 where
+// they give nothing.
+struct ChannelMeta {
+    float stla = kUndfFlt, stlo = kUndfFlt;    // degrees
+    float stel = kUndfFlt, stdp = kUndfFlt;    // metres: elevation, emplacement depth
+    float cmpaz = kUndfFlt, cmpinc = kUndfFlt; // degrees: from north, from vertical
+    std::string network, instrument;           // KNETWK, KINST
+    std::int32_t idep = 0;                     // IVEL, IDISP or IACC of the row's units
+    float scale = kUndfFlt;                    // SCALE: that unit per count
+    bool operator==(const ChannelMeta&) const = default;
+};
+
+// Set in h and k the fields meta gives; IDEP and SCALE only when the record
+// has no calibration of its own. Every other field keeps its value.
+void setmeta(CmHdr& h, KmHdr& k, const ChannelMeta& meta, bool calibrated);
+
+// A table file read whole (a pipe is read once); 0 or errno.
+int readtable(const char* path, std::string& text);
+
+// The lines of text, each without its line end, with their numbers from 1.
+void eachline(std::string_view text,
+              const std::function<bool(std::string_view line, std::int64_t lineno)>& each);
+
+// A channel epoch of a station text table (network|station|location|channel|
+// ... one line each, level channel): its codes, its time span [start, end)
+// in microseconds since 1970, what it gives, and its line.
+struct StationRow {
+    std::string net, sta, loc, chan;
+    std::int64_t start = 0, end = INT64_MAX; // end: INT64_MAX while open
+    ChannelMeta meta;
+    std::int64_t line = 0;
+};
+
+// One line of a station text table; false with why ("(...)") when malformed.
+// A header line (beginning with '#') or a blank one is none: skip is set.
+bool stationline(std::string_view line, StationRow& row, bool& skip, std::string& why);
+
+// What a lookup in a table found for one record.
+enum class Match { none, one, disagree, ambiguous };
+struct Found {
+    Match match = Match::none;
+    std::int64_t first = 0, second = 0; // the lines of the rows, where two are named
+};
+
+// The event of --event: its position and origin time.
+struct Event {
+    bool given = false;
+    float lat = kUndfFlt, lon = kUndfFlt, depth = kUndfFlt; // degrees, degrees, km
+    std::int64_t origin = 0;                                // microseconds since 1970
+};
+
+// A run's station and event metadata: the station text table of --stations,
+// the event of --event, and the notes given so far (one per channel).
+struct Metadata {
+    std::string file; // --stations FILE; empty when none
+    std::vector<StationRow> rows;
+    bool failed = false; // the table was refused (the run ends with status 2)
+    Event event;
+    bool quiet = false; // -q: no notes
+    std::set<std::string> noted;
+
+    // Read the station table, if one was named; false when refused, its
+    // message printed and the run going on without it.
+    bool load();
+    // The table's row for a channel whose record starts at t (microseconds
+    // since 1970) into meta. Without network and location (anycode), only a
+    // channel that is unique among the table's networks and locations
+    // matches, and it gives KNETWK too. A record without a match, or whose
+    // rows disagree, keeps meta and gets one NOTE for its channel, naming at.
+    void lookup(std::string_view net, std::string_view sta, std::string_view loc,
+                std::string_view chan, std::int64_t t, bool anycode, std::string_view at,
+                ChannelMeta& meta);
+};
+
+// The rows of table matching a channel at t; see Metadata::lookup.
+Found findstation(const std::vector<StationRow>& table, std::string_view net, std::string_view sta,
+                  std::string_view loc, std::string_view chan, std::int64_t t, bool anycode,
+                  const StationRow*& row);
+
+// --stations FILE and --event LAT,LON,DEPTH_KM,TIME (either also with '='),
+// as an OwnOption takes them: -1 taken, -2 not one of them, else the exit
+// status of a usage error.
+int metaoption(Metadata& m, std::string_view arg, int argc, char** argv, int& a);
+
+// An option's value: --name VALUE or --name=VALUE. 1 taken (a moved on when
+// it was the next argument), 0 not this option, -1 no value (a usage error
+// printed).
+int optionvalue(std::string_view name, std::string_view arg, int argc, char** argv, int& a,
+                std::string_view& value);
+
+// Read "LAT,LON,DEPTH_KM,TIME" into e; -1, or the exit status of a usage error.
+int eventspec(std::string_view spec, Event& e);
+
+// EVLA, EVLO, EVDP, O (the origin after the reference time, seconds; KO
+// "ORIGIN") from the event when given, then GCARC, DIST, AZ and BAZ through
+// the library's distances.
+void setevent(CmHdr& h, KmHdr& k, const Event& e);
 
 // SIGINT, SIGTERM and SIGHUP end the run as they would, but first remove
 // the temporary file of a write under way; a signal ignored stays ignored.

@@ -1,0 +1,183 @@
+// wfdxlate's station metadata: CSS site and sitechan tables written here, a station text
+// table and an event; the fields read back from the files' bytes, distances compared bit for
+// bit with the plug-in's own computation.
+#include "e2e.h"
+#include "kivlayout.h"
+#include "sphgeo.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <filesystem>
+#include <regex>
+
+namespace fs = std::filesystem;
+using namespace kivtest;
+
+namespace {
+
+// A CSS 3.0 wfdisc line of two s4 samples of s.w, calib 0 (no calibration of its own).
+std::string css30(const std::string& sta, const std::string& chan, const std::string& time) {
+    return sta + " " + chan + " " + time + " -1 -1 2017067 0 2 20 0 1 - - s4 - . s.w 0 -1 0\n";
+}
+const std::string kT0 = "1488931207.51900"; // 2017-03-08 (067) 00:00:07.519
+const std::string kAt = ".2017.067.00.00.07.519.kiv";
+const std::string kSite =
+    "ANMO 1989001 -1 34.9459 -106.4572 1.8200 Albuquerque, New Mexico ss ANMO 0 0 2005-01-01\n";
+const std::string kChans = "ANMO BHZ 1989001 1 -1 n 0.1000 -1 0 vertical sensor 2005001\n"
+                           "ANMO BHN 1989001 2 -1 n 0.1000 0 90 north 2005001\n"
+                           "ANMO BHE 1989001 3 -1 n 0.1000 90.0 90.0 east 2005001\n";
+const std::string kEvent = "--event=38.297,142.373,29,2017-03-08T00:00:00.019Z";
+constexpr float kUndef = -12345.0F;
+
+struct Meta : ::testing::Test, e2e::Scratch {
+    Meta() {
+        fs::create_directories(work / "out");
+        env.kivaux = KIVF_SOURCE_DIR "/kivaux";
+        file("s.w", std::string(8, '\1'));
+    }
+    e2e::Result run(std::vector<std::string> args) const {
+        args.insert(args.begin(), {WFDXLATE_BIN, "-o", "out"});
+        e2e::Result r = e2e::run(args, work.string(), "", env);
+        // The summary line last: its seconds vary.
+        const std::size_t summary = r.err.rfind("wfdxlate: ", r.err.size() - 1);
+        EXPECT_NE(r.err.find(" records converted, ", summary), std::string::npos) << r.err;
+        r.err.resize(summary == std::string::npos ? 0 : summary);
+        return r;
+    }
+    std::string out(const std::string& name) const { return e2e::readfile(p("out/" + name)); }
+};
+
+std::uint32_t bits(float v) {
+    return std::bit_cast<std::uint32_t>(v);
+}
+std::string text(const std::string& b, std::size_t off) {
+    return b.substr(off, 8);
+}
+
+TEST_F(Meta, ThreeComponentsTakeTheirTablesAndDistancesAreTheBitsOfSphgeo) {
+    file("day.wfdisc",
+         css30("ANMO", "BHZ", kT0) + css30("ANMO", "BHN", kT0) + css30("ANMO", "BHE", kT0));
+    file("day.site", kSite);
+    file("day.sitechan", kChans);
+    const e2e::Result r = run({kEvent, "day.wfdisc"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::tuple<std::string, float, float> chans[] = {
+        {"BHZ", kUndef, 0.0F}, {"BHN", 0.0F, 90.0F}, {"BHE", 90.0F, 90.0F}};
+    for (const auto& [chan, az, inc] : chans) {
+        const std::string b = out("ANMO." + chan + kAt);
+        ASSERT_GT(b.size(), at::DATA) << chan;
+        EXPECT_EQ(fword(b, at::STLA), 34.9459F);
+        EXPECT_EQ(fword(b, at::STLO), -106.4572F);
+        EXPECT_EQ(fword(b, at::STEL), 1820.0F);
+        EXPECT_EQ(fword(b, at::STDP), 100.0F);
+        EXPECT_EQ(fword(b, at::CMPAZ), az) << chan;
+        EXPECT_EQ(fword(b, at::CMPINC), inc) << chan;
+        EXPECT_EQ(fword(b, at::EVLA), 38.297F);
+        EXPECT_EQ(fword(b, at::EVLO), 142.373F);
+        EXPECT_EQ(fword(b, at::EVDP), 29.0F);
+        EXPECT_EQ(fword(b, at::O), -7.5F); // the origin 7.5 s before the reference time
+        EXPECT_EQ(text(b, at::KO), "ORIGIN  ");
+        double d[4] = {};
+        kivf::sphgeoj(fword(b, at::STLA), fword(b, at::STLO), fword(b, at::EVLA),
+                      fword(b, at::EVLO), d[0], d[1], d[2], d[3]);
+        const std::size_t offs[] = {at::GCARC, at::DIST, at::AZ, at::BAZ};
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(bits(fword(b, offs[i])), bits(static_cast<float>(d[i]))) << chan << i;
+        EXPECT_NEAR(fword(b, at::GCARC), 81.0, 3.0); // Japan to New Mexico, roughly
+    }
+}
+
+TEST_F(Meta, NullsNamedTablesAndTheStationTextTable) {
+    file("a.wfdisc", css30("ANMO", "BHZ", kT0) + css30("TKL", "HHZ", kT0));
+    file("t/s", "ANMO 2017001 2017067 -999 -106.4572 -999 x\n" // ends on the record's day
+                "TKL 2017068 -1 1 2 3 later\n");               // starts after it
+    file("t/c", "ANMO BHZ 1989001 1 -1 n -999 -1 -1\n");
+    file("st.txt", "#Network|Station|Location|Channel|Latitude|Longitude|Elevation|Depth|"
+                   "Azimuth|Dip|SensorDescription|Scale|ScaleFreq|ScaleUnits|SampleRate|"
+                   "StartTime|EndTime\n"
+                   "IU|TKL|00|HHZ|35.658|-83.774|360|0|0|-90|Trillium 120 broadband|1e9|1|"
+                   "M/S|100|2000-01-01T00:00:00|\n");
+    const e2e::Result r = run({"--site", "t/s", "--sitechan=t/c", "--stations", "st.txt", "--event",
+                               "0,0,10,2017-03-08T00:00:00Z", "a.wfdisc"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string anmo = out("ANMO.BHZ" + kAt), tkl = out("TKL.HHZ" + kAt);
+    for (const std::size_t off : {at::STLA, at::STEL, at::STDP, at::CMPAZ, at::CMPINC, at::GCARC})
+        EXPECT_EQ(fword(anmo, off), kUndef) << off; // nulls, and no distance without a latitude
+    EXPECT_EQ(fword(anmo, at::STLO), -106.4572F);
+    EXPECT_EQ(fword(tkl, at::STLA), 35.658F); // from the station text: unique without codes
+    EXPECT_EQ(fword(tkl, at::STEL), 360.0F);
+    EXPECT_EQ(fword(tkl, at::CMPINC), 0.0F); // dip -90: up is 0 from the vertical
+    EXPECT_EQ(text(tkl, at::KNETWK), "IU      ");
+    EXPECT_EQ(text(tkl, at::KINST), "Trillium");
+    EXPECT_EQ(word(tkl, at::IDEP), 7);      // IVEL
+    EXPECT_EQ(fword(tkl, at::SCALE), 1.0F); // nm/s per count
+    EXPECT_NE(fword(tkl, at::GCARC), kUndef);
+    EXPECT_EQ(r.err, "wfdxlate: NOTE 2072: No row of the station tables matches; the fields it "
+                     "would give stay undefined: a.wfdisc:1 ANMO.BHZ in st.txt\n"
+                     "wfdxlate: NOTE 2072: No row of the station tables matches; the fields it "
+                     "would give stay undefined: a.wfdisc:2 TKL in t/s\n"
+                     "wfdxlate: NOTE 2072: No row of the station tables matches; the fields it "
+                     "would give stay undefined: a.wfdisc:2 TKL.HHZ in t/c\n");
+}
+
+TEST_F(Meta, BadTablesAreNamedAndNothingElseIsLost) {
+    const std::string lines = css30("ANMO", "BHZ", kT0) + css30("ANMO", "BHN", kT0) +
+                              css30("ANMO", "BHZ", "1488931208") + css30("XYZ", "BHZ", kT0);
+    const std::string M = "wfdxlate: ERROR 2071: Station table refused, the run goes on without "
+                          "it: a line is malformed: ",
+                      D = "wfdxlate: NOTE 2073: Rows of the station tables disagree; the fields "
+                          "they give stay undefined: ",
+                      N = "wfdxlate: NOTE 2072: No row of the station tables matches; the fields "
+                          "it would give stay undefined: ";
+    // clang-format off
+    const std::vector<std::tuple<std::string, std::string, int, std::string>> cases = {
+        {kSite + "ANMO 1989001 -1 34.9\n", kChans, 2, M + "b.site:2 (4 columns; a site line needs 6 before its free text)\n" + N + "b.wfdisc:4 XYZ.BHZ in b.sitechan\n"},
+        {kSite, "ANMO BHZ 1989001 1 -1 n 0.1 north 0 x\n", 2, M + "b.sitechan:1 (hang is not a number from 0 to 360, or -1)\n" + N + "b.wfdisc:4 XYZ in b.site\n"},
+        {"ANMO 1989001 -1 91 0 0 x\n", "", 2, M + "b.site:1 (lat is not a number from -90 to 90, or -999)\n"},
+        {"ANMO 2017067 2017066 1 1 1 x\n", "", 2, M + "b.site:1 (offdate is neither -1 nor a date YYYYDDD from ondate on)\n"},
+        {kSite + "ANMO 2017001 -1 35 -106.4572 1.82 newer\n", "", 0, D + "b.wfdisc:1 ANMO b.site:1 and b.site:2\n" + N + "b.wfdisc:4 XYZ in b.site\n"},
+        {kSite + kSite, "", 0, N + "b.wfdisc:4 XYZ in b.site\n"}, // rows that agree are one
+    };
+    // clang-format on
+    for (const auto& [site, chans, status, err] : cases) {
+        fs::remove_all(work / "out");
+        file("b.wfdisc", lines);
+        file("b.site", site);
+        if (chans.empty())
+            fs::remove(work / "b.sitechan");
+        else
+            file("b.sitechan", chans);
+        const e2e::Result r = run({"b.wfdisc"});
+        EXPECT_EQ(r.status, status) << site;
+        EXPECT_EQ(r.err, err) << site;
+        EXPECT_EQ(listing("out").size(), 4U) << site; // every waveform converted all the same
+    }
+}
+
+TEST_F(Meta, EventsOutOfRangeAreUsageErrorsAMissingTableFailsTheRunAndQuietSaysNoNotes) {
+    file("c.wfdisc", css30("ANMO", "BHZ", kT0));
+    for (const char* bad : {"91,0,0,2017-01-01T00:00:00", "0,181,0,2017-01-01T00:00:00",
+                            "0,0,6372,2017-01-01T00:00:00", "0,0,0,2017-02-29T00:00:00",
+                            "0,0,0,2017-01-01T24:00:00", "0,0,0", "x,0,0,2017-01-01"}) {
+        const e2e::Result r = e2e::run({WFDXLATE_BIN, "-o", "out", "--event", bad, "c.wfdisc"},
+                                       work.string(), "", env);
+        EXPECT_EQ(r.status, 1) << bad;
+        EXPECT_NE(r.err.find("--event"), std::string::npos) << bad << r.err;
+        EXPECT_TRUE(listing("out").empty()) << bad;
+    }
+    file("c.site", "XYZ 2017001 -1 1 1 1 x\n"); // no row for ANMO
+    const e2e::Result r = run({"--stations", "none.txt", "c.wfdisc"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "wfdxlate: ERROR 2070: Station table cannot be read; the run goes on without "
+                     "it: none.txt No such file or directory\n"
+                     "wfdxlate: NOTE 2072: No row of the station tables matches; the fields it "
+                     "would give stay undefined: c.wfdisc:1 ANMO in c.site\n");
+    EXPECT_EQ(listing("out").size(), 1U);
+    const e2e::Result quiet =
+        e2e::run({WFDXLATE_BIN, "-q", "-o", "out", "c.wfdisc"}, work.string(), "", env);
+    EXPECT_EQ(quiet.err + std::to_string(quiet.status), "0");
+}
+
+} // namespace
