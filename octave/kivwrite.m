@@ -18,7 +18,8 @@ function kivwrite (file, y, hdr, x)
 %        header: undefined, except NVHDR 6 (the only version), NINF
 %        0, NHST 0, IFTYPE 'ITIME', LEVEN, LOVROK and LCALDA true, LPSPOL
 %        and LHDR5 false. A struct read by kivread writes back the same
-%        header, but for an E derived when the file had none (below).
+%        header, but for an E, GCARC, DIST, AZ or BAZ derived when the file
+%        had none (below).
 %   x    unevenly spaced data: the independent values, as many as y; they
 %        are stored after the samples and LEVEN is false
 %
@@ -28,6 +29,13 @@ function kivwrite (file, y, hdr, x)
 %     B, E   with x, the first and last x unless given; evenly spaced, E is
 %            B + (NPTS-1)*DELTA when B and DELTA are given and E is not
 %            (give E = [] to leave it undefined; no E when NPTS is 0)
+%     GCARC, DIST, AZ, BAZ
+%            when LCALDA is true and STLA, STLO, EVLA and EVLO are defined
+%            and finite, those not given are computed by the sphgeo plug-in
+%            (which must then be on the path) from the positions as stored,
+%            i.e. double (single (v)), and stored as 32-bit floats; a station
+%            at the event's position has no azimuths (they stay undefined)
+%            (give GCARC = [] etc. to leave one undefined)
 %   Nothing else is computed (DEPMIN, DEPMAX, DEPMEN stay as given).
 %
 %   Samples, x and floating fields are stored as 32-bit floats (rounded to
@@ -46,6 +54,8 @@ function kivwrite (file, y, hdr, x)
 %     kivwrite:value   a value out of range or inconsistent with the data
 %     kivwrite:create  the file cannot be created or put in place
 %     kivwrite:write   a write failed
+%     kivwrite:sphgeo  GCARC, DIST, AZ or BAZ are to be computed but the
+%                      sphgeo plug-in cannot be called
 %
 %   Example:
 %     hdr = struct ('DELTA', 0.01, 'B', 0, 'KSTNM', 'ANMO', 'KCMPNM', 'BHZ', ...
@@ -166,7 +176,33 @@ function kivwrite (file, y, hdr, x)
     end
   end
 
+  f = distances (f, l, given, c);
   write (file, f, [n; e; l], k, y, x);
+end
+
+% GCARC, DIST, AZ and BAZ not given, from the positions by the plug-in's arithmetic: the
+% library fills them the same way, so a file agrees with sphgeo to the bit whoever wrote it.
+function f = distances (f, l, given, c)
+  fslot = @(names) cellfun (@(name) nthargout (2, @slot, name, c), names);
+  names = {'GCARC', 'DIST', 'AZ', 'BAZ'};
+  wanted = ! ismember (names, given);
+  p = f(fslot ({'STLA', 'STLO', 'EVLA', 'EVLO'}));
+  [~, lcalda] = slot ('LCALDA', c);
+  if (! l(lcalda) || ! any (wanted) || any (p == c.undef | ! isfinite (p)))
+    return;
+  end
+  r = cell (1, 4);
+  try
+    [r{:}] = sphgeo (p(1), p(2), p(3), p(4));
+  catch err
+    error ('kivwrite:sphgeo', 'kivwrite: computing %s needs the sphgeo plug-in (%s)', ...
+           strjoin (names(wanted), ', '), err.message);
+  end
+  r = double (single (real ([r{:}])));  % sphgeo returns complex matrices, imaginary values 0
+  keep = wanted & isfinite (r);
+  keep(3:4) &= ! (p(1) == p(3) && p(2) == p(4));  % at the event's place: no direction
+  s = fslot (names);
+  f(s(keep)) = r(keep);
 end
 
 % The group letter and slot of a field name; group ' ' when there is none.

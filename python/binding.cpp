@@ -133,6 +133,12 @@ void write_kiv(const std::string& path, const F32& y, const std::optional<F32>& 
     exactpath(path);
     Header w;
     const Given given = setfields(w.h, w.k, fields);
+    {
+        // A new header's distance and azimuths follow from its positions when LCALDA is set;
+        // derive (slices, merges) leaves those of the header it starts from as they are.
+        const py::gil_scoped_release unlocked;
+        distances(w.h);
+    }
     const Samples s = complete(w.h, y, x);
     fill(w.h, s, given);
     save(path, w.h, w.k, s);
@@ -261,7 +267,9 @@ PYBIND11_MODULE(_kivf, m) {
           "order; raises a KivError with the library's message.");
     m.def("write", &write_kiv, py::arg("path"), py::arg("data"), py::arg("x"), py::arg("fields"),
           "Writes a new header with fields (name: value) and the float32 samples (and x) as a "
-          "KIV file; E, DEPMIN, DEPMAX, DEPMEN are computed unless among fields.");
+          "KIV file; E, DEPMIN, DEPMAX, DEPMEN are computed unless among fields, and GCARC, "
+          "DIST, AZ, BAZ when undefined, LCALDA is true and STLA, STLO, EVLA, EVLO are "
+          "defined.");
     m.def("write_header", &write_header, py::arg("path"), py::arg("header"), py::arg("data"),
           py::arg("x"),
           "Writes the header as it is (NPTS and LEVEN from the arrays) and the samples.");

@@ -2,6 +2,7 @@
 #include "dff/dff.h"
 #include "dff/dff_testing.h"
 #include "kivhdr_files.h"
+#include "sphgeo/sphgeo.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>
@@ -397,3 +398,51 @@ TEST_F(Dff, GatheredWritesThatMoveNothingAreRetriedAFewTimesThen115) {
     }
     ::close(dirfd);
 }
+
+namespace {
+
+// Distance and azimuths of a header: the plug-in's results on the float positions, rounded
+// once; each given field kept; nothing without LCALDA or any of the four positions.
+TEST(Distances, TheBitsOfThePluginOnTheHeadersPositions) {
+    const auto header = [](float slat, float slon, float elat, float elon) {
+        CmHdr h{};
+        KmHdr k{};
+        defaults(h, k);
+        h.f(fslot::STLA) = slat, h.f(fslot::STLO) = slon;
+        h.f(fslot::EVLA) = elat, h.f(fslot::EVLO) = elon;
+        return h;
+    };
+    const std::int32_t slots[] = {fslot::GCARC, fslot::DIST, fslot::AZ, fslot::BAZ};
+    const float positions[][4] = {{30, -120, 35, 140}, {0, 10, 0, 0}, {-89.5F, 179.9F, 45, -0.1F}};
+    for (const auto& p : positions) {
+        CmHdr h = header(p[0], p[1], p[2], p[3]);
+        ASSERT_TRUE(distances(h));
+        double d[4] = {};
+        sphgeoj(p[0], p[1], p[2], p[3], d[0], d[1], d[2], d[3]);
+        for (int i = 0; i < 4; ++i) EXPECT_EQ(h.f(slots[i]), static_cast<float>(d[i])) << i;
+        h.f(fslot::AZ) = 1.5F; // given: kept
+        h.f(fslot::GCARC) = kUndfFlt;
+        ASSERT_TRUE(distances(h));
+        EXPECT_EQ(h.f(fslot::AZ), 1.5F);
+        EXPECT_EQ(h.f(fslot::GCARC), static_cast<float>(d[0]));
+    }
+    CmHdr off = header(30, -120, 35, 140);
+    off.l(lslot::LCALDA) = 0;
+    EXPECT_FALSE(distances(off));
+    for (int missing = 0; missing < 4; ++missing) {
+        float p[4] = {30, -120, 35, 140};
+        p[missing] = kUndfFlt;
+        CmHdr h = header(p[0], p[1], p[2], p[3]);
+        EXPECT_FALSE(distances(h)) << missing;
+        for (const std::int32_t s : slots) EXPECT_EQ(h.f(s), kUndfFlt) << missing;
+    }
+    // One place: the formula's distance, no direction (its azimuths would be 90 and 270 here).
+    CmHdr at = header(35.658F, -83.774F, 35.658F, -83.774F);
+    ASSERT_TRUE(distances(at));
+    EXPECT_LT(at.f(fslot::GCARC), 1e-5F);
+    EXPECT_NE(at.f(fslot::GCARC), kUndfFlt);
+    EXPECT_EQ(at.f(fslot::AZ), kUndfFlt);
+    EXPECT_EQ(at.f(fslot::BAZ), kUndfFlt);
+}
+
+} // namespace

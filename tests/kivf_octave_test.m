@@ -8,6 +8,7 @@ function swapped (from, to) % the other byte order: numeric words reversed, text
   w(:, n) = flipud (w(:, n)); put (to, w(:));
 end
 function [id, msg] = refusal (f), id = 'none'; msg = ''; try f (); catch err; id = err.identifier; msg = err.message; end, end
+function v = field (s, k, absent), if (isfield (s, k)) v = s.(k); else v = absent; end, end
 
 addpath (getenv ('KIVF_OCTAVE_DIR'));
 top = [tempname(), ' o k']; mkdir (top); cd (top); mkdir ('sub');
@@ -81,4 +82,27 @@ end
 assert (msg, 'kivwrite: y(2) = 1e+39 is beyond the 32-bit float range');
 assert (isequal (slurp (same), good) && isempty (glob ('.kivtmp-*'))); % refusals left all as it was
 assert (! isempty (strfind (help ('kivread'), '[y, hdr, x] = kivread (file)')));
+
+% GCARC, DIST, AZ, BAZ not given: sphgeo's of the stored positions as 32-bit floats. Without the
+% plug-in, refused where they are to be computed only. SPHGEO_DIR is empty under the sanitizers.
+P = struct ('STLA', 34.9459, 'STLO', -106.4572, 'EVLA', 38.3, 'EVLO', 142.4);
+Q = P; Q.GCARC = 1.5; Q.BAZ = []; A = P; [A.GCARC, A.DIST, A.AZ, A.BAZ] = deal (1, 2, 3, 4);
+cases = {P, 'ssss'; Q, 'gss-'; A, 'gggg'; rmfield(P, 'EVLO'), '----'; setfield(P, 'EVLO', NaN), ...
+         '----'; setfield(P, 'LCALDA', false), '----'; cell2struct({35.658; -83.774; 35.658; -83.774}, ...
+         fieldnames (P)), 'ss--'}'; % the last at one place: no azimuths
+for c = cases
+  id = merge (any (c{2} == 's'), 'kivwrite:sphgeo', 'none');
+  assert (refusal (@() kivwrite ('d.kiv', 1, c{1})), id);
+end
+sph = getenv ('SPHGEO_DIR'); f = {'GCARC', 'DIST', 'AZ', 'BAZ'};
+if (isempty (sph)), cases = {}; printf ('kivf_octave: no sphgeo, distances unchecked\n');
+else, addpath (sph); end
+for c = cases
+  kivwrite ('d.kiv', 1, c{1}); [~, h] = kivread ('d.kiv'); r = cell (1, 4);
+  p = cellfun (@(k) double (single (field (c{1}, k, NaN))), fieldnames (P));
+  [r{:}] = sphgeo (p(1), p(2), p(3), p(4)); want = single (real ([r{:}])); g = c{2} == 'g';
+  want(g) = cellfun (@(k) c{1}.(k), f(g)); want(c{2} == '-') = -12345;
+  got = cellfun (@(k) single (field (h, k, -12345)), f);
+  assert (isequal (typecast (got, 'uint32'), typecast (want, 'uint32')), c{2});
+end
 printf ('kivf_octave: all checks passed\n');

@@ -231,5 +231,46 @@ TEST(Instants, SplitInTheGregorianCalendar) {
     }
 }
 
+TEST(Instants, IsoTimesOfTablesAndCommandLines) {
+    // Microseconds reckoned apart from the library (a calendar library's).
+    const std::pair<const char*, std::int64_t> good[] = {
+        {"2000-03-01T01:02:03.004005Z", 951'872'523'004'005},
+        {"2016-02-29 23:59:59.5", 1'456'790'399'500'000},
+        {"1969-12-31T23:59:59.999999", -1},
+        {"2100-03-01", 4'107'542'400'000'000},
+        {"2100-03-01T00:00Z", 4'107'542'400'000'000},
+        {"0001-01-01", -62'135'596'800'000'000},
+        {"9999-12-31T23:59:59", 253'402'300'799'000'000}};
+    for (const auto& [text, want] : good) {
+        std::int64_t us = 7;
+        EXPECT_TRUE(isotime(text, us) && us == want) << text << " " << us;
+    }
+    for (const char* bad : {"",
+                            "2017",
+                            "2017-1-01",
+                            "2017-13-01",
+                            "2017-00-10",
+                            "2017-02-29",
+                            "2100-02-29",
+                            "2017-04-31",
+                            "2017-01-00",
+                            "2017-01-01T",
+                            "2017-01-01T1:00",
+                            "2017-01-01T24:00",
+                            "2017-01-01T12:60",
+                            "2017-01-01T12:00:60",
+                            "2017-01-01T12:00:00.",
+                            "2017-01-01T12:00:00.1234567",
+                            "2017-01-01T12:00:00,5",
+                            "2017-01-01T12:00:00ZZ",
+                            "2017-01-01x",
+                            "+017-01-01",
+                            "2017-01-01T12:00:00.5 "}) {
+        std::int64_t us = 7;
+        EXPECT_FALSE(isotime(bad, us)) << bad;
+        EXPECT_EQ(us, 7) << bad;
+    }
+}
+
 } // namespace
 } // namespace kivf

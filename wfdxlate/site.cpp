@@ -22,9 +22,9 @@ constexpr float kNull = -999.0F;   // positions and depths not known
 constexpr float kNoAngle = -1.0F;  // hang and vang not known
 constexpr std::int32_t kOpen = -1; // offdate of a row still open
 
-// A jdate, YYYYDDD.
+// A jdate, YYYYDDD: a year of four digits, a day from 1 to 366.
 bool jdate(std::string_view t, std::int32_t& v) {
-    return rdfree(t, v) && v >= 1000 && v % 1000 >= 1 && v % 1000 <= 366;
+    return rdfree(t, v) && v >= 1'000'001 && v <= 9'999'366 && v % 1000 >= 1 && v % 1000 <= 366;
 }
 
 // The days of a row: ondate, then offdate (-1, or not before ondate).

@@ -6,6 +6,12 @@ write(path, data, x=None, **fields)
 merge(traces) -> [Trace]       contiguous traces of one channel joined
 sphgeo(slat, slon, elat, elon) -> (delta, dist, azim, bazim)
 
+A Trace's positions and distance as named tuples of floats (None where undefined):
+.station_position  (latitude, longitude, elevation_m, depth_m)  STLA STLO STEL STDP
+.event_position    (latitude, longitude, depth_km)              EVLA EVLO EVDP
+.distance          (degrees, km, azimuth, back_azimuth)         GCARC DIST AZ BAZ
+each None itself when its first field (STLA or STLO, EVLA or EVLO, GCARC) is undefined.
+
 Failures the library reports raise KivError, whose .number is the message number, as a
 KivOSError (an OSError: the file system; KivFileNotFoundError, a FileNotFoundError, for a
 missing file) or a KivValueError (a ValueError: the contents); the text is the library's
@@ -128,7 +134,10 @@ def write(path, data, x=None, **fields):
     values of the wrong type TypeError. NPTS is len(data); LEVEN is false exactly when x (the
     independent values) is given. E, DEPMIN, DEPMAX and DEPMEN are computed as batch
     conversion computes them unless given (E = B + (NPTS-1)*DELTA when both are given, an
-    uneven file's last x; the extremes and mean of the samples that are not NaN).
+    uneven file's last x; the extremes and mean of the samples that are not NaN). When LCALDA
+    is true (the default) and STLA, STLO, EVLA and EVLO are defined and finite, GCARC, DIST,
+    AZ and BAZ that are undefined are computed from them by sphgeo (the positions as stored,
+    the results rounded to float32); an azimuth of coincident positions stays undefined.
     """
     y = _float32(data, "data")
     xs = None if x is None else _float32(x, "x")

@@ -1,6 +1,7 @@
 """python3 -m kivf info [--list NAME] [--all] FILE...   the header blocks kivhdr prints
 python3 -m kivf plot FILE... [-o OUT.png|.svg|.pdf] [--show] [--calib] [--start T] [--end T]
-                     [--size WxH]   one panel per channel, contiguous files joined, UTC axis
+                     [--size WxH] [--sort distance]
+                     one panel per channel, contiguous files joined, UTC axis
 
 Exit status: 0 done; 1 bad usage (no samples between --start and --end, a --size too small
 for the panels among them, or beyond 65535 pixels a side or 67108864 in all at 80 an inch);
@@ -72,7 +73,7 @@ def info(files, listname="DEFAULT", all_=False):
     return status
 
 
-def plot(files, out=None, show=False, calib=False, start=None, end=None, size=None):
+def plot(files, out=None, show=False, calib=False, start=None, end=None, size=None, sort=None):
     import matplotlib
     display = os.environ.get("DISPLAY") or os.environ.get("WAYLAND_DISPLAY")
     if not (show and display):
@@ -98,7 +99,7 @@ def plot(files, out=None, show=False, calib=False, start=None, end=None, size=No
     if not traces:
         return 2
     try:
-        fig = figure(traces, calib, start, end, size)
+        fig = figure(traces, calib, start, end, size, sort=sort)
     except ValueError as err:
         _complain("plot", err)
         return 1
@@ -107,7 +108,7 @@ def plot(files, out=None, show=False, calib=False, start=None, end=None, size=No
     except (ValueError, OverflowError):
         # The axis's margins or ticks fell outside matplotlib's years: seconds, then.
         plt.close(fig)
-        fig = figure(traces, calib, start, end, size, seconds=True)
+        fig = figure(traces, calib, start, end, size, seconds=True, sort=sort)
         image = _image(fig, fmt) if out else None
     if out:
         try:
@@ -141,8 +142,9 @@ def main(argv=None):
                         "channel's files that follow on within half a sample are joined, gaps "
                         "and overlaps left as breaks. The y label is IDEP's description, "
                         "'counts' when IDEP is undefined or IUNKN ('counts × calib' with "
-                        "--calib); a panel's title shows --start when given, else its first "
-                        "sample's time.")
+                        "--calib); a panel's title shows the distance when the header has one "
+                        "(GCARC in degrees, else DIST in km), then --start when given, else its "
+                        "first sample's time.")
     pp.add_argument("files", nargs="+", metavar="FILE")
     pp.add_argument("-o", "--output", metavar="OUT", help="write the plot (.png, .svg, .pdf)")
     pp.add_argument("--show", action="store_true", help="show the plot in a window")
@@ -154,12 +156,15 @@ def main(argv=None):
     pp.add_argument("--size", type=_size, metavar="WxH",
                     help="figure size in inches (e.g. 9x6; 80 pixels an inch in a .png); "
                          "default 9 wide, 1.7 a panel")
+    pp.add_argument("--sort", choices=["distance"],
+                    help="order the panels nearest first by GCARC (those without it last) "
+                         "instead of as their channels first appear")
     a = p.parse_args(argv)
     if a.command == "info":
         return info(a.files, a.list, a.all)
     if not a.output and not a.show:
         p.error("plot needs -o OUT or --show")
-    return plot(a.files, a.output, a.show, a.calib, a.start, a.end, a.size)
+    return plot(a.files, a.output, a.show, a.calib, a.start, a.end, a.size, a.sort)
 
 
 def _when(text):

@@ -22,6 +22,23 @@ def _label(tr, calib=False):
 
 
 _CHANNEL = ("KNETWK", "KSTNM", "KHOLE", "KCMPNM")
+_SORTS = (None, "distance")
+
+
+def _gcarc(tr):
+    """GCARC as a Python float, or None when it is undefined or not a number."""
+    d = tr.distance
+    return d.degrees if d is not None and np.isfinite(d.degrees) else None
+
+
+def _far(tr):
+    """How far the station is, shortly: GCARC in degrees, else DIST in km; "" when neither."""
+    g, km = _gcarc(tr), tr.header.get("DIST")
+    if g is not None:
+        return f"{g:.1f}°" if abs(g) >= 1 else f"{g:.2g}°"  # 0.05°, not 0.1°
+    if km is not None and np.isfinite(km):
+        return f"{float(km):.0f} km" if abs(km) >= 10 else f"{float(km):.2g} km"
+    return ""
 
 
 def _utc(tr):
@@ -43,9 +60,10 @@ def _shown(start):
     return np.datetime_as_string(start, unit="ms" if whole_ms else "us").replace("T", " ")
 
 
-def _panels(traces, start=None, end=None):
+def _panels(traces, start=None, end=None, sort=None):
     """Contiguous traces joined and cut to [start, end], grouped by channel in the order the
-    channels first appear: a list of lists of traces."""
+    channels first appear, or by the first trace's GCARC (those without last, in that order)
+    when sort is "distance": a list of lists of traces."""
     pieces = merge(traces)
     if start is not None or end is not None:
         pieces = [t.slice(start, end) for t in pieces if not t._timeless()]
@@ -57,7 +75,10 @@ def _panels(traces, start=None, end=None):
     panels = {}
     for t in pieces:
         panels.setdefault(tuple(t.header.get(k) for k in _CHANNEL), []).append(t)
-    return list(panels.values())
+    panels = list(panels.values())
+    if sort == "distance":  # a stable sort: ties and those without keep their order
+        panels.sort(key=lambda p: (_gcarc(p[0]) is None, _gcarc(p[0]) or 0.0))
+    return panels
 
 
 def _extent(text, points):
@@ -69,18 +90,23 @@ def _extent(text, points):
     return w, h
 
 
-def figure(traces, calib=False, start=None, end=None, size=None, seconds=False):
+def figure(traces, calib=False, start=None, end=None, size=None, seconds=False, sort=None):
     """The plot's figure: one panel per channel (network, station, location, component), its
     contiguous traces joined by kivf.merge and its gaps left as breaks, cut to [start, end]
     (datetime64 or ISO texts), the samples multiplied by SCALE when calib; size (width, height)
-    in inches.
+    in inches. The panels come in the order their channels first appear, or nearest first by
+    GCARC when sort is "distance" (those without GCARC last, in that order). A title shows the
+    channel, its distance when the header has one (GCARC in degrees, else DIST in km) and the
+    start.
     Raises ValueError when no sample lies in the span, the size leaves no room or it is beyond
-    65535 pixels a side or 67108864 in all at 80 an inch."""
+    65535 pixels a side or 67108864 in all at 80 an inch, or for another sort."""
     import matplotlib.dates as mdates
     import matplotlib.pyplot as plt
 
+    if sort not in _SORTS:
+        raise ValueError(f"no sort named {sort!r} (sorts: distance)")
     _us(start, "start"), _us(end, "end")  # refused before anything is drawn
-    panels = _panels(traces, start, end)  # as given: far-out bounds sliced exactly
+    panels = _panels(traces, start, end, sort)  # as given: far-out bounds sliced exactly
     utc = None if seconds else [[_utc(t) for t in p] for p in panels]
     if utc and any(u is None for p in utc for u in p):
         utc = None  # absolute times line traces up; without them, seconds
@@ -125,7 +151,8 @@ def figure(traces, calib=False, start=None, end=None, size=None, seconds=False):
         h = first.header
         name = " ".join(h[c] for c in _CHANNEL if h.get(c))
         when = _shown(shown_start or first.starttime) + " UTC" if utc else ""
-        title = f"{name}   {when}"
+        far = _far(first)
+        title = f"{name}   {far + '   ' if far else ''}{when}"
         room = (width - left - right) * 72
         points = min(9.0, 9.0 * room / max(_extent(title, 9)[0], 1))  # never wider than the axes
         ax.set_title(title, loc="left", fontsize=points, pad=title_pad)

@@ -1,5 +1,6 @@
 """The Trace: one KIV file as read or made, its sample times, slices and writing."""
 import os
+from collections import namedtuple
 
 import numpy as np
 
@@ -8,6 +9,11 @@ from ._times import _FIRST, _LAST, _NAT, _datetime, _days, _said, _time, _us
 
 # Times relative to the reference time besides B and E, moved with it when a slice moves it.
 _RELATIVE = ("O", "A", "F", *(f"T{k}" for k in range(10)))
+
+
+StationPosition = namedtuple("StationPosition", "latitude longitude elevation_m depth_m")
+EventPosition = namedtuple("EventPosition", "latitude longitude depth_km")
+Distance = namedtuple("Distance", "degrees km azimuth back_azimuth")
 
 
 def _path(path):
@@ -47,7 +53,8 @@ def _reference(h):
 class Trace:
     """One KIV file: .data (float32), .x (independent values of an uneven file, else None),
     .header (the defined fields by catalogue name, floats as numpy.float32), .delta,
-    .sampling_rate, .starttime, .endtime, .times(), .utc_times(), .slice(), .stats()."""
+    .sampling_rate, .starttime, .endtime, .station_position, .event_position, .distance,
+    .times(), .utc_times(), .slice(), .stats()."""
 
     __module__ = "kivf"  # kivf.Trace, where pickles and reprs look for it
 
@@ -77,6 +84,33 @@ class Trace:
         d = self.delta
         n = None if d is None else _kivf.nominal(d)
         return None if n is None else n[0]
+
+    def _named(self, kind, names, needed):
+        """kind of the fields names as Python floats, None where undefined; None when any of
+        the first needed is undefined."""
+        values = [None if (v := self.header.get(k)) is None else float(v) for k in names]
+        return None if None in values[:needed] else kind(*values)
+
+    @property
+    def station_position(self):
+        """StationPosition(latitude, longitude, elevation_m, depth_m) from STLA, STLO (degrees),
+        STEL, STDP (metres); None when STLA or STLO is undefined, elevation or depth None when
+        theirs is."""
+        return self._named(StationPosition, ("STLA", "STLO", "STEL", "STDP"), 2)
+
+    @property
+    def event_position(self):
+        """EventPosition(latitude, longitude, depth_km) from EVLA, EVLO (degrees), EVDP (km);
+        None when EVLA or EVLO is undefined, the depth None when EVDP is."""
+        return self._named(EventPosition, ("EVLA", "EVLO", "EVDP"), 2)
+
+    @property
+    def distance(self):
+        """Distance(degrees, km, azimuth, back_azimuth) from GCARC, DIST, AZ (at the event
+        towards the station) and BAZ (at the station towards the event), as the header holds
+        them (kivf.write fills them from the positions); None when GCARC is undefined, the
+        others None when theirs is."""
+        return self._named(Distance, ("GCARC", "DIST", "AZ", "BAZ"), 1)
 
     def _offsets(self, first, count):
         """Microseconds (int64) from the first sample to samples first .. first+count-1 of an

@@ -188,3 +188,27 @@ def test_cli_output_failures_in_one_line(conv, tmp_path, args, out, status, err)
         r = subprocess.run([*close, sys.executable, "-m", "kivf", *args.format(conv=conv).split()],
                            stdout=f, stderr=subprocess.PIPE, cwd=tmp_path, text=True)
     assert (r.returncode, r.stderr[:len(err)], r.stderr.count("\n")) == (status, err, 1)
+
+
+
+
+POS, FOUR = dict(stla=34.9459, stlo=-106.4572, evla=38.3, evlo=142.4), "GCARC DIST AZ BAZ".split()
+
+
+@pytest.mark.parametrize("change, want", [  # s: sphgeo's, as float32; g: as given; -: undefined
+    ({}, "ssss"), (dict(gcarc=1.5, baz=-7.25), "gssg"), (dict(lcalda=False), "----"),
+    (dict(evlo=None), "----"), (dict(stla=np.nan), "----"),
+    (dict(stla=0.0, stlo=10.0, evla=0.0, evlo=10.0), "ss--")])  # one place: no azimuths
+def test_write_fills_distances_as_sphgeo_and_info_shows_them(tmp_path, capfd, change, want):
+    f = {k: v for k, v in {**POS, **change}.items() if v is not None}
+    kivf.write(p := tmp_path / "d.kiv", [1.0], stel=1850.0, **f)
+    t, pos = kivf.read(p), [np.float32(f.get(k, np.nan)) for k in POS]
+    r = np.float32(kivf.sphgeo(*pos))
+    expect = [{"s": float(v), "g": f.get(k.lower()), "-": None}[c]
+              for k, v, c in zip(FOUR, r, want)]
+    assert t.distance == (None if expect[0] is None else tuple(expect))
+    assert cli.main(["info", str(p)]) == 0
+    shown = dict(l.split(None, 1) for l in capfd.readouterr().out.splitlines())
+    assert [float(np.float32(shown[k])) if k in shown else None for k in FOUR] == expect
+    assert t.station_position[1:] == (float(pos[1]), 1850.0, None)
+    assert t.event_position == (None if "evlo" not in f else (float(pos[2]), float(pos[3]), None))

@@ -130,3 +130,18 @@ def test_cli_files_that_join_nothing_and_sizes_beyond_the_limits(tmp_path, capfd
     said = f"kivf plot: {err} at 80 an inch: at most 65535 a side and 67108864 in all\n"
     assert (got, capfd.readouterr()) == (status, ("", said if err else ""))
     assert png.exists() == (status == 0)
+
+
+def test_sort_by_distance_and_distance_in_titles(tmp_path, monkeypatch):
+    ev = dict(stlo=0.0, evla=0.0, evlo=0.0)
+    at = dict(AAA=dict(stla=60.0, **ev), BBB={}, CCC=dict(stla=0.5, **ev), DDD=dict(dist=500.0))
+    traces = [hourly(tmp_path, [0], s, **f)[0] for s, f in at.items()]
+    deg = [float(np.float32(kivf.sphgeo(at[s]["stla"], 0, 0, 0)[0])) for s in ("AAA", "CCC")]
+    far = dict(AAA=f"{deg[0]:.1f}°   ", BBB="", CCC=f"{deg[1]:.2g}°   ", DDD="500 km   ")
+    seen, real, files = [], cli.figure, sorted(map(str, tmp_path.glob("*.kiv")))
+    monkeypatch.setattr(cli, "figure", lambda *a, **k: seen.append(k["sort"]) or real(*a, **k))
+    for sort, order in [(None, "AAA BBB CCC DDD"), ("distance", "CCC AAA BBB DDD")]:
+        titles = [ax.get_title(loc="left") for ax in real(traces, sort=sort).axes]
+        assert titles == [f"{s} BHZ   {far[s]}2020-01-05 00:00:00.000 UTC" for s in order.split()]
+        assert cli.main(["plot", *files, "-o", str(tmp_path / "p.png"),
+                         *(["--sort", sort] if sort else [])]) == 0 and seen.pop() == sort

@@ -1,0 +1,207 @@
+// Station tables line by line and their lookups: what each column gives, what is refused and
+// which rows a record finds.
+#include "wfdxlate/site.h"
+#include "xlate/xlate.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace kivf;
+using xlate::Match;
+using xlate::StationRow;
+
+namespace {
+
+constexpr float U = kUndfFlt;
+const std::string kHead = "#Network|Station|Location|Channel|Latitude|Longitude|Elevation|Depth|"
+                          "Azimuth|Dip|SensorDescription|Scale|ScaleFreq|ScaleUnits|SampleRate|"
+                          "StartTime|EndTime";
+
+StationRow station(const std::string& line) {
+    StationRow row;
+    bool skip = true;
+    std::string why;
+    EXPECT_TRUE(xlate::stationline(line, row, skip, why)) << line << why;
+    EXPECT_FALSE(skip) << line;
+    return row;
+}
+
+TEST(StationText, ColumnsGiveTheirFields) {
+    bool skip = false;
+    std::string why;
+    StationRow row;
+    for (const std::string& none : {kHead, std::string(""), std::string("  \r")}) {
+        EXPECT_TRUE(xlate::stationline(none, row, skip, why) && skip) << none;
+    }
+    // units, scale: IDEP and SCALE in the catalogue's unit per count
+    const std::vector<std::tuple<std::string, std::string, std::int32_t, float>> units = {
+        {"M/S", "2e9", ienum::IVEL, 0.5F}, {"m/s", "4", ienum::IVEL, 2.5e8F},
+        {"M", "8e8", ienum::IDISP, 1.25F}, {"M/S**2", "400", ienum::IACC, 0.25F},
+        {"COUNTS", "400", 0, U},           {"M/S", "", 0, U}};
+    for (const auto& [unit, scale, idep, per] : units) {
+        const StationRow r =
+            station("IU|ANMO|--|BHZ| 34.9459 |-106.4572|1820|100.5|0|-90|"
+                    "Streckeisen STS-2|" +
+                    scale + "|1|" + unit + "|40|2008-06-30T20:00:00|2599-12-31T23:59:59\r");
+        EXPECT_EQ(r.meta.idep, idep) << unit;
+        EXPECT_EQ(r.meta.scale, per) << unit << scale;
+        EXPECT_EQ(r.net + "." + r.sta + "." + r.loc + "." + r.chan, "IU.ANMO..BHZ");
+        EXPECT_EQ(r.meta.stla, 34.9459F);
+        EXPECT_EQ(r.meta.stlo, -106.4572F);
+        EXPECT_EQ(r.meta.stel, 1820.0F);
+        EXPECT_EQ(r.meta.stdp, 100.5F);
+        EXPECT_EQ(r.meta.cmpaz, 0.0F);
+        EXPECT_EQ(r.meta.cmpinc, 0.0F);
+        EXPECT_EQ(r.meta.instrument, "Streckei");
+        EXPECT_EQ(r.start, 1'214'856'000'000'000);
+        EXPECT_EQ(r.end, 19'880'899'199'000'000);
+    }
+    const StationRow open = station("XX|S|00|HH1|1|2" + std::string(10, '|') + "2001-01-01|");
+    EXPECT_EQ(open.loc, "00");
+    EXPECT_EQ(open.end, INT64_MAX);
+    EXPECT_EQ(station("XX|S|00|HH1|1|2|||90|45||||||2001-01-01|").meta.cmpinc, 135.0F);
+}
+
+TEST(StationText, MalformedLinesSayWhichColumn) {
+    const std::string good = "IU|ANMO|00|BHZ|34|-106|1820|100|0|-90|s|1e9|1|M/S|40|2008-01-01|";
+    const auto with = [&](std::size_t column, const std::string& value) {
+        std::vector<std::string> c;
+        for (std::size_t from = 0, bar = 0; bar != std::string::npos; from = bar + 1)
+            bar = good.find('|', from), c.push_back(good.substr(from, bar - from));
+        c[column] = value;
+        std::string line;
+        for (const auto& v : c) line += (line.empty() ? "" : "|") + v;
+        return line.substr(line[0] == '|' ? 1 : 0);
+    };
+    const std::vector<std::pair<std::string, std::string>> bad = {
+        {"IU|ANMO|00|BHZ|34|-106", "(6 columns of 17; a channel level table has 17)"},
+        {with(1, ""), "(Station is empty)"},
+        {with(3, " "), "(Channel is empty)"},
+        {with(4, "90.5"), "(Latitude is not a number from -90 to 90)"},
+        {with(4, ""), "(Latitude is not a number from -90 to 90)"},
+        {with(5, "-180.01"), "(Longitude is not a number from -180 to 180)"},
+        {with(6, "9001"), "(Elevation is not a number of metres from -12000 to 9000)"},
+        {with(7, "-9001"), "(Depth is not a number of metres from -9000 to 12000)"},
+        {with(8, "361"), "(Azimuth is not a number from -360 to 360)"},
+        {with(9, "-91"), "(Dip is not a number from -90 to 90)"},
+        {with(11, "0"), "(Scale is not a number above 0)"},
+        {with(11, "x"), "(Scale is not a number above 0)"},
+        {with(11, "1e-300"), "(Scale is out of range)"},
+        {with(12, "-1"), "(ScaleFreq is not a number)"},
+        {with(14, "fast"), "(SampleRate is not a number)"},
+        {with(15, "2008-02-30"), "(StartTime is not a time)"},
+        {with(16, "2008"), "(EndTime is not a time)"},
+        {with(16, "2008-01-01"), "(EndTime is not after StartTime)"}};
+    for (const auto& [line, want] : bad) {
+        StationRow row;
+        bool skip = true;
+        std::string why;
+        EXPECT_FALSE(xlate::stationline(line, row, skip, why)) << line;
+        EXPECT_EQ(why, want) << line;
+        EXPECT_FALSE(skip) << line;
+    }
+}
+
+TEST(StationText, ARecordFindsItsEpochAndItsCodes) {
+    std::vector<StationRow> t;
+    int n = 0;
+    for (const char* line : {"IU|ANMO|00|BHZ|34|-106||||||||||2000-01-01|2010-01-01",
+                             "IU|ANMO|00|BHZ|34.5|-106||||||||||2010-01-01|", // next epoch
+                             "IU|ANMO|10|BHZ|34|-106||||||||||2000-01-01|",   // other location
+                             "IU|TKL||HHZ|35|-83||||||||||2000-01-01|2005-01-01",
+                             "IU|TKL||HHZ|35|-84||||||||||2004-01-01|", // overlaps, differs
+                             "IU|COR||BHZ|44|-123||||||||||2000-01-01|2005-01-01",
+                             "IU|COR||BHZ|44|-123||||||||||2004-01-01|"}) { // overlaps, agrees
+        t.push_back(station(line));
+        t.back().line = ++n;
+    }
+    const std::int64_t y2003 = 1'041'379'200'000'000, y2010 = 1'262'304'000'000'000;
+    struct Case {
+        const char *net, *sta, *loc, *chan;
+        std::int64_t at;
+        bool anycode;
+        Match match;
+        std::int64_t first, second;
+    };
+    const Case cases[] = {
+        {"IU", "ANMO", "00", "BHZ", y2003, false, Match::one, 1, 0},
+        {"IU", "ANMO", "00", "BHZ", y2010 - 1, false, Match::one, 1, 0},
+        {"IU", "ANMO", "00", "BHZ", y2010, false, Match::one, 2, 0}, // the end is the next's
+        {"IU", "ANMO", "10", "BHZ", y2003, false, Match::one, 3, 0},
+        {"IU", "ANMO", "", "BHZ", y2003, false, Match::none, 0, 0},
+        {"II", "ANMO", "00", "BHZ", y2003, false, Match::none, 0, 0},
+        {"IU", "ANMO", "00", "BHN", y2003, false, Match::none, 0, 0},
+        {"IU", "ANMO", "00", "BHZ", y2003 - 100'000'000'000'000, false, Match::none, 0, 0},
+        {"", "ANMO", "", "BHZ", y2003, true, Match::ambiguous, 1, 3},
+        {"", "TKL", "", "HHZ", y2003, true, Match::one, 4, 0},
+        {"IU", "TKL", "", "HHZ", y2010, false, Match::one, 5, 0},
+        {"IU", "TKL", "", "HHZ", y2010 - 6 * 31'536'000'000'000, false, Match::disagree, 4, 5},
+        {"", "COR", "", "BHZ", y2010 - 6 * 31'536'000'000'000, true, Match::one, 6, 0}};
+    for (const Case& c : cases) {
+        const StationRow* row = nullptr;
+        const xlate::Found f =
+            xlate::findstation(t, c.net, c.sta, c.loc, c.chan, c.at, c.anycode, row);
+        EXPECT_EQ(static_cast<int>(f.match), static_cast<int>(c.match)) << c.sta << c.at;
+        EXPECT_EQ(f.first, c.first) << c.sta << c.at;
+        EXPECT_EQ(f.second, c.second) << c.sta << c.at;
+        EXPECT_EQ(row != nullptr ? row->line : 0, c.match == Match::none ? 0 : c.first);
+    }
+}
+
+TEST(SiteTables, LinesGiveTheirFieldsNullsAndRefusals) {
+    wfdx::SiteRow r;
+    bool skip = false;
+    std::string why;
+    ASSERT_TRUE(
+        wfdx::siteline("TKL 2000001 2010001 35.658 -83.774 0.35 Tellico Plains ss", r, skip, why));
+    EXPECT_EQ(r.sta, "TKL");
+    EXPECT_EQ(r.ondate, 2000001);
+    EXPECT_EQ(r.offdate, 2010001);
+    EXPECT_EQ(r.meta.stla, 35.658F);
+    EXPECT_EQ(r.meta.stlo, -83.774F);
+    EXPECT_EQ(r.meta.stel, 350.0F);
+    EXPECT_EQ(r.meta.stdp, U);
+    ASSERT_TRUE(wfdx::siteline("X\t1990001\t-1\t-999.0000\t-999\t-999 -", r, skip, why));
+    EXPECT_EQ(r.offdate, -1);
+    EXPECT_EQ(std::vector<float>({r.meta.stla, r.meta.stlo, r.meta.stel}),
+              std::vector<float>({U, U, U}));
+    ASSERT_TRUE(wfdx::sitechanline("X BHE 1990001 3 -1 n 0.0125 90.0 90.0", r, skip, why));
+    EXPECT_EQ(r.chan, "BHE");
+    EXPECT_EQ(std::vector<float>({r.meta.stdp, r.meta.cmpaz, r.meta.cmpinc, r.meta.stla}),
+              std::vector<float>({12.5F, 90.0F, 90.0F, U}));
+    ASSERT_TRUE(wfdx::sitechanline("X BHZ 1990001 3 1990001 n -999 -1 -1", r, skip, why));
+    EXPECT_EQ(std::vector<float>({r.meta.stdp, r.meta.cmpaz, r.meta.cmpinc}),
+              std::vector<float>({U, U, U}));
+    EXPECT_TRUE(wfdx::siteline(" \t\r", r, skip, why) && skip);
+    const std::vector<std::tuple<bool, std::string, std::string>> bad = {
+        {false, "X 1990001 -1 1 1", "(5 columns; a site line needs 6 before its free text)"},
+        {false, "X 1990000 -1 1 1 1", "(ondate is not a date YYYYDDD)"},
+        {false, "X 1990367 -1 1 1 1", "(ondate is not a date YYYYDDD)"},
+        {false, "X 999366 -1 1 1 1", "(ondate is not a date YYYYDDD)"},
+        {false, "X 10000001 -1 1 1 1", "(ondate is not a date YYYYDDD)"},
+        {false, "X 1990001 -2 1 1 1", "(offdate is neither -1 nor a date YYYYDDD from ondate on)"},
+        {false, "X 1990002 1990001 1 1 1",
+         "(offdate is neither -1 nor a date YYYYDDD from ondate on)"},
+        {false, "X 1990001 x 1 1 1", "(offdate is neither -1 nor a date YYYYDDD from ondate on)"},
+        {false, "X 1990001 -1 -90.1 1 1", "(lat is not a number from -90 to 90, or -999)"},
+        {false, "X 1990001 -1 1 180.5 1", "(lon is not a number from -180 to 180, or -999)"},
+        {false, "X 1990001 -1 1 1 9.5", "(elev is not a number of km from -12 to 9, or -999)"},
+        {true, "X BHZ 1990001 1 -1 n 0",
+         "(7 columns; a sitechan line needs 9 before its free text)"},
+        {true, "X BHZ 1990001 1 -1 n 12.5 0 0",
+         "(edepth is not a number of km from -9 to 12, or -999)"},
+        {true, "X BHZ 1990001 1 -1 n 0 361 0", "(hang is not a number from 0 to 360, or -1)"},
+        {true, "X BHZ 1990001 1 -1 n 0 0 180.5", "(vang is not a number from 0 to 180, or -1)"},
+        {true, "X BHZ 1990001 1 -1 n 0 0 down", "(vang is not a number from 0 to 180, or -1)"}};
+    for (const auto& [chans, line, want] : bad) {
+        why.clear();
+        EXPECT_FALSE(chans ? wfdx::sitechanline(line, r, skip, why)
+                           : wfdx::siteline(line, r, skip, why))
+            << line;
+        EXPECT_EQ(why, want) << line;
+    }
+}
+
+} // namespace
