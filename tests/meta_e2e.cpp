@@ -93,13 +93,14 @@ TEST_F(Meta, NullsNamedTablesAndTheStationTextTable) {
     file("a.wfdisc", css30("ANMO", "BHZ", kT0) + css30("TKL", "HHZ", kT0));
     file("t/s", "ANMO 2017001 2017067 -999 -106.4572 -999 x\n" // ends on the record's day
                 "TKL 2017068 -1 1 2 3 later\n");               // starts after it
-    file("t/c", "ANMO BHZ 1989001 1 -1 n -999 -1 -1\n");
+    file("a.site", "ANMO 2017001 -1 1 2 3 beside, not used: --site names another\n");
+    file("a.sitechan", "ANMO BHZ 1989001 1 -1 n -999 -1 -1\n"); // found beside: not named
     file("st.txt", "#Network|Station|Location|Channel|Latitude|Longitude|Elevation|Depth|"
                    "Azimuth|Dip|SensorDescription|Scale|ScaleFreq|ScaleUnits|SampleRate|"
                    "StartTime|EndTime\n"
                    "IU|TKL|00|HHZ|35.658|-83.774|360|0|0|-90|Trillium 120 broadband|1e9|1|"
                    "M/S|100|2000-01-01T00:00:00|\n");
-    const e2e::Result r = run({"--site", "t/s", "--sitechan=t/c", "--stations", "st.txt", "--event",
+    const e2e::Result r = run({"--site=t/s", "--stations", "st.txt", "--event",
                                "0,0,10,2017-03-08T00:00:00Z", "a.wfdisc"});
     EXPECT_EQ(r.status, 0) << r.err;
     const std::string anmo = out("ANMO.BHZ" + kAt), tkl = out("TKL.HHZ" + kAt);
@@ -119,7 +120,7 @@ TEST_F(Meta, NullsNamedTablesAndTheStationTextTable) {
                      "wfdxlate: NOTE 2072: No row of the station tables matches; the fields it "
                      "would give stay undefined: a.wfdisc:2 TKL in t/s\n"
                      "wfdxlate: NOTE 2072: No row of the station tables matches; the fields it "
-                     "would give stay undefined: a.wfdisc:2 TKL.HHZ in t/c\n");
+                     "would give stay undefined: a.wfdisc:2 TKL.HHZ in a.sitechan\n");
 }
 
 TEST_F(Meta, BadTablesAreNamedAndNothingElseIsLost) {
@@ -168,10 +169,12 @@ TEST_F(Meta, EventsOutOfRangeAreUsageErrorsAMissingTableFailsTheRunAndQuietSaysN
         EXPECT_TRUE(listing("out").empty()) << bad;
     }
     file("c.site", "XYZ 2017001 -1 1 1 1 x\n"); // no row for ANMO
-    const e2e::Result r = run({"--stations", "none.txt", "c.wfdisc"});
+    const e2e::Result r = run({"--stations", "none.txt", "--sitechan", "none.chan", "c.wfdisc"});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "wfdxlate: ERROR 2070: Station table cannot be read; the run goes on without "
                      "it: none.txt No such file or directory\n"
+                     "wfdxlate: ERROR 2070: Station table cannot be read; the run goes on without "
+                     "it: none.chan No such file or directory\n"
                      "wfdxlate: NOTE 2072: No row of the station tables matches; the fields it "
                      "would give stay undefined: c.wfdisc:1 ANMO in c.site\n");
     EXPECT_EQ(listing("out").size(), 1U);

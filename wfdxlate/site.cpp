@@ -134,29 +134,24 @@ bool SiteTable::load() {
 }
 
 void Sites::open(std::string_view wfdisc) {
-    const auto use = [this](SiteTable& t, const std::string& name, bool chans) {
-        if (name == t.file) return;
-        t.file = name;
-        t.chans = chans;
-        t.rows.clear();
-        if (!name.empty() && !t.load()) failed = true;
-    };
-    if (!site.empty() || !sitechan.empty()) { // named: the same for every wfdisc file
-        use(sitetab, site, false);
-        use(chantab, sitechan, true);
-        return;
-    }
     // Beside the wfdisc file: its name without its extension, and .site or .sitechan.
     std::string base(wfdisc);
     const std::size_t slash = base.rfind('/'), dot = base.rfind('.');
     if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1))
         base.resize(dot);
-    const auto found = [](const std::string& name) {
+    const auto use = [this, &base](SiteTable& t, const std::string& named, const char* ext) {
+        std::string name = named; // named: the same for every wfdisc file
         struct stat st {};
-        return ::stat(name.c_str(), &st) == 0 ? name : std::string{};
+        if (name.empty() && ::stat((base + ext).c_str(), &st) == 0) name = base + ext;
+        if (name == t.file) return;
+        t.file = name;
+        t.rows.clear();
+        if (!name.empty() && !t.load()) failed = true;
     };
-    use(sitetab, found(base + ".site"), false);
-    use(chantab, found(base + ".sitechan"), true);
+    sitetab.chans = false;
+    chantab.chans = true;
+    use(sitetab, site, ".site");
+    use(chantab, sitechan, ".sitechan");
 }
 
 void Sites::lookup(std::string_view sta, std::string_view chan, std::int32_t jd,

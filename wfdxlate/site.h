@@ -41,9 +41,9 @@ struct SiteTable {
     bool load();
 };
 
-// The tables a run uses: those named by --site and --sitechan, else those
-// beside each wfdisc file (its name with .site and .sitechan for .wfdisc),
-// and the notes given (one per station or channel).
+// The tables a run uses: each one named by --site or --sitechan, else the
+// one beside each wfdisc file (its name with .site or .sitechan for its
+// extension), and the notes given (one per station or channel).
 struct Sites {
     std::string site, sitechan; // --site, --sitechan
     SiteTable sitetab, chantab;
