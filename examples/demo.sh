@@ -32,11 +32,15 @@ fi
 # different offsets, big- and little-endian, 16- and 32-bit, float and e1 samples.
 echo
 "$bin/examples/genarchive" archive
+# Its site and sitechan tables lie beside it: station positions and
+# orientations go into the headers, and with the event its distance.
+cp "$top/examples/day.site" "$top/examples/day.sitechan" archive/
+event=38.297,142.373,29,2017-03-08T00:00:00Z
 echo
-echo "\$ KIVAUX=$top/kivaux wfdxlate -o out archive/day.wfdisc"
+echo "\$ KIVAUX=$top/kivaux wfdxlate -o out --event $event archive/day.wfdisc"
 mkdir -p out
 status30=0
-KIVAUX="$top/kivaux" "$bin/wfdxlate/wfdxlate" -o out archive/day.wfdisc || status30=$?
+KIVAUX="$top/kivaux" "$bin/wfdxlate/wfdxlate" -o out --event "$event" archive/day.wfdisc || status30=$?
 echo "(exit status $status30)"
 echo
 ls -l out
@@ -52,14 +56,15 @@ fi
 if [ -x "$bin/msxlate/msxlate" ] && [ -x "$bin/examples/genmseed" ]; then
     echo
     "$bin/examples/genmseed" demo.mseed
-    echo "\$ msxlate -o mseed demo.mseed"
+    echo "\$ msxlate -o mseed --stations demo.stations demo.mseed"
+    cp "$top/examples/demo.stations" .
     statusms=0
-    "$bin/msxlate/msxlate" -o mseed demo.mseed || statusms=$?
+    "$bin/msxlate/msxlate" -o mseed --stations demo.stations demo.mseed || statusms=$?
     echo "(exit status $statusms)"
     if [ -x "$bin/kivhdr/kivhdr" ]; then
         echo
-        echo "\$ kivhdr -H -f NPTS -f STARTTIME -f ENDTIME mseed/*.kiv"
-        "$bin/kivhdr/kivhdr" -H -f NPTS -f STARTTIME -f ENDTIME mseed/*.kiv
+        echo "\$ kivhdr -H -f NPTS -f STARTTIME -f ENDTIME -f CMPAZ -f CMPINC mseed/*.kiv"
+        "$bin/kivhdr/kivhdr" -H -f NPTS -f STARTTIME -f ENDTIME -f CMPAZ -f CMPINC mseed/*.kiv
     fi
     [ "$status" -ne 0 ] || status=$statusms
 else

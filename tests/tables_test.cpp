@@ -62,6 +62,11 @@ TEST(StationText, ColumnsGiveTheirFields) {
     EXPECT_EQ(open.loc, "00");
     EXPECT_EQ(open.end, INT64_MAX);
     EXPECT_EQ(station("XX|S|00|HH1|1|2|||90|45||||||2001-01-01|").meta.cmpinc, 135.0F);
+    // Dip in double, rounded once; an instrument's name not cut inside a character.
+    const StationRow tilted =
+        station("XX|S|00|HH1|1|2|||90|-0.3|Geophon\xC3\xB6 4.5 Hz|||||2001-01-01|");
+    EXPECT_EQ(tilted.meta.cmpinc, 89.7F);
+    EXPECT_EQ(tilted.meta.instrument, "Geophon");
 }
 
 TEST(StationText, MalformedLinesSayWhichColumn) {
@@ -89,8 +94,8 @@ TEST(StationText, MalformedLinesSayWhichColumn) {
         {with(11, "0"), "(Scale is not a number above 0)"},
         {with(11, "x"), "(Scale is not a number above 0)"},
         {with(11, "1e-300"), "(Scale is out of range)"},
-        {with(12, "-1"), "(ScaleFreq is not a number)"},
-        {with(14, "fast"), "(SampleRate is not a number)"},
+        {with(12, "-1"), "(ScaleFreq is not a number of 0 or more)"},
+        {with(14, "fast"), "(SampleRate is not a number of 0 or more)"},
         {with(15, "2008-02-30"), "(StartTime is not a time)"},
         {with(16, "2008"), "(EndTime is not a time)"},
         {with(16, "2008-01-01"), "(EndTime is not after StartTime)"}};

@@ -18,8 +18,8 @@ using xlate::Message;
 namespace {
 
 constexpr std::string_view kBlanks = " \t\r";
-constexpr float kNull = -999.0F;   // positions and depths not known
-constexpr float kNoAngle = -1.0F;  // hang and vang not known
+constexpr double kNull = -999.0;   // positions and depths not known
+constexpr double kNoAngle = -1.0;  // hang and vang not known
 constexpr std::int32_t kOpen = -1; // offdate of a row still open
 
 // A jdate, YYYYDDD: a year of four digits, a day from 1 to 366.
@@ -41,14 +41,14 @@ bool days(std::string_view on, std::string_view off, SiteRow& row, std::string& 
     return true;
 }
 
-// A number column; null (or a value out of lo..hi) stays undefined in v.
-// False when it is not a number or out of range.
-bool field(std::string_view t, float null, float lo, float hi, float unit, float& v) {
-    float read = 0;
+// A number column in unit: null leaves v undefined; false when it is not a
+// number or, null aside, out of lo..hi. Read in double and rounded once.
+bool field(std::string_view t, double null, double lo, double hi, double unit, float& v) {
+    double read = 0;
     if (!rdfree(t, read)) return false;
     if (read == null) return true;
     if (!(read >= lo && read <= hi)) return false;
-    v = static_cast<float>(static_cast<double>(read) * unit);
+    v = static_cast<float>(read * unit);
     return true;
 }
 
@@ -73,7 +73,8 @@ bool bad(std::string& why, std::string_view text) {
 
 bool siteline(std::string_view line, SiteRow& row, bool& skip, std::string& why) {
     std::array<std::string_view, 6> c{}; // sta ondate offdate lat lon elev
-    if (!columns(line, c, "site", skip, why) || skip) return !skip ? false : true;
+    if (!columns(line, c, "site", skip, why)) return false;
+    if (skip) return true;
     row = SiteRow{};
     row.sta = c[0];
     if (!days(c[1], c[2], row, why)) return false;
@@ -90,7 +91,8 @@ bool siteline(std::string_view line, SiteRow& row, bool& skip, std::string& why)
 bool sitechanline(std::string_view line, SiteRow& row, bool& skip, std::string& why) {
     // sta chan ondate chanid offdate ctype edepth hang vang
     std::array<std::string_view, 9> c{};
-    if (!columns(line, c, "sitechan", skip, why) || skip) return !skip ? false : true;
+    if (!columns(line, c, "sitechan", skip, why)) return false;
+    if (skip) return true;
     row = SiteRow{};
     row.sta = c[0];
     row.chan = c[1];

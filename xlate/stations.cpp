@@ -118,16 +118,18 @@ bool stationline(std::string_view line, StationRow& row, bool& skip, std::string
         return bad(kDepth, "is not a number of metres from -9000 to 12000");
     if (!number(c[kAz], -360, 360, true, m.cmpaz))
         return bad(kAz, "is not a number from -360 to 360");
-    float dip = kUndfFlt;
-    if (!number(c[kDip], -90, 90, true, dip)) return bad(kDip, "is not a number from -90 to 90");
-    if (dip != kUndfFlt) m.cmpinc = dip + 90.0F; // dip is down from the horizontal
-    m.instrument = c[kSensor].substr(0, 8);
+    double dip = 0; // down from the horizontal; the header's angle is from the vertical, up
+    if (!c[kDip].empty() && (!rdfree(c[kDip], dip) || !(dip >= -90 && dip <= 90)))
+        return bad(kDip, "is not a number from -90 to 90");
+    if (!c[kDip].empty()) m.cmpinc = static_cast<float>(dip + 90);
+    m.instrument = charcut(c[kSensor]); // the header's 8 bytes, no character cut in two
     double scale = 0;
     if (!c[kScale].empty() && (!rdfree(c[kScale], scale) || !(scale > 0)))
         return bad(kScale, "is not a number above 0");
     float freq = 0, rate = 0;
-    if (!number(c[kScaleFreq], 0, 1e9F, true, freq)) return bad(kScaleFreq, "is not a number");
-    if (!number(c[kRate], 0, 1e9F, true, rate)) return bad(kRate, "is not a number");
+    if (!number(c[kScaleFreq], 0, 1e9F, true, freq))
+        return bad(kScaleFreq, "is not a number of 0 or more");
+    if (!number(c[kRate], 0, 1e9F, true, rate)) return bad(kRate, "is not a number of 0 or more");
     double per = 0;
     if (scale > 0 && unitof(c[kUnits], m.idep, per)) {
         const double s = per / scale;
