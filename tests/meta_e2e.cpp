@@ -99,7 +99,9 @@ TEST_F(Meta, NullsNamedTablesAndTheStationTextTable) {
                    "Azimuth|Dip|SensorDescription|Scale|ScaleFreq|ScaleUnits|SampleRate|"
                    "StartTime|EndTime\n"
                    "IU|TKL|00|HHZ|35.658|-83.774|360|0|0|-90|Trillium 120 broadband|1e9|1|"
-                   "M/S|100|2000-01-01T00:00:00|\n");
+                   "M/S|100|2000-01-01T00:00:00|\n"
+                   "IU|ANMO|00|BHZ|34.9|-106.5||||||||||2000-01-01|\n"
+                   "II|ANMO|10|BHZ|34.9|-106.5||||||||||2000-01-01|\n");
     const e2e::Result r = run({"--site=t/s", "--stations", "st.txt", "--event",
                                "0,0,10,2017-03-08T00:00:00Z", "a.wfdisc"});
     EXPECT_EQ(r.status, 0) << r.err;
@@ -115,8 +117,9 @@ TEST_F(Meta, NullsNamedTablesAndTheStationTextTable) {
     EXPECT_EQ(word(tkl, at::IDEP), 7);      // IVEL
     EXPECT_EQ(fword(tkl, at::SCALE), 1.0F); // nm/s per count
     EXPECT_NE(fword(tkl, at::GCARC), kUndef);
-    EXPECT_EQ(r.err, "wfdxlate: NOTE 2072: No row of the station tables matches; the fields it "
-                     "would give stay undefined: a.wfdisc:1 ANMO.BHZ in st.txt\n"
+    EXPECT_EQ(r.err, "wfdxlate: NOTE 2074: More than one channel of the station table matches a "
+                     "record that names no network or location; its fields stay undefined: "
+                     "a.wfdisc:1 ANMO.BHZ st.txt:3 and st.txt:4\n"
                      "wfdxlate: NOTE 2072: No row of the station tables matches; the fields it "
                      "would give stay undefined: a.wfdisc:2 TKL in t/s\n"
                      "wfdxlate: NOTE 2072: No row of the station tables matches; the fields it "
