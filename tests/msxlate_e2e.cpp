@@ -527,6 +527,10 @@ TEST_F(Msx, StationTextTablesGiveEachChannelItsOrientation) {
                        "a line is malformed: bad.txt:3 (7 columns of 17; a channel level table "
                        "has 17)\n");
     EXPECT_EQ(made("m/out").size(), 4U);
+    const auto none = run({"-q", "-o", "out", "--stations", "none.txt", "d.mseed"}, "m");
+    EXPECT_EQ(none.status, 2);
+    EXPECT_EQ(none.err, "msxlate: ERROR 2070: Station table cannot be read; the run goes on "
+                        "without it: none.txt No such file or directory\n");
 }
 
 } // namespace

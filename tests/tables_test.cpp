@@ -180,6 +180,8 @@ TEST(SiteTables, LinesGiveTheirFieldsNullsAndRefusals) {
     EXPECT_EQ(std::vector<float>({r.meta.stdp, r.meta.cmpaz, r.meta.cmpinc}),
               std::vector<float>({U, U, U}));
     EXPECT_TRUE(wfdx::siteline(" \t\r", r, skip, why) && skip);
+    ASSERT_TRUE(wfdx::siteline("X 2016366 9999366 1 1 1", r, skip, why)) << why; // the last days
+    EXPECT_EQ(r.offdate, 9999366);
     const std::vector<std::tuple<bool, std::string, std::string>> bad = {
         {false, "X 1990001 -1 1 1", "(5 columns; a site line needs 6 before its free text)"},
         {false, "X 1990000 -1 1 1 1", "(ondate is not a date YYYYDDD)"},
