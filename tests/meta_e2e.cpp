@@ -139,7 +139,7 @@ TEST_F(Meta, BadTablesAreNamedAndNothingElseIsLost) {
     const std::vector<std::tuple<std::string, std::string, int, std::string>> cases = {
         {kSite + "ANMO 1989001 -1 34.9\n", kChans, 2, M + "b.site:2 (4 columns; a site line needs 6 before its free text)\n" + N + "b.wfdisc:4 XYZ.BHZ in b.sitechan\n"},
         {kSite, "ANMO BHZ 1989001 1 -1 n 0.1 north 0 x\n", 2, M + "b.sitechan:1 (hang is not a number from 0 to 360, or -1)\n" + N + "b.wfdisc:4 XYZ in b.site\n"},
-        {"ANMO 1989001 -1 91 0 0 x\n", "", 2, M + "b.site:1 (lat is not a number from -90 to 90, or -999)\n"},
+        {"ANMO 1989001 -1 91 0 0 x\nshort\n", "", 2, M + "b.site:1 (lat is not a number from -90 to 90, or -999)\n"},
         {"ANMO 2017067 2017066 1 1 1 x\n", "", 2, M + "b.site:1 (offdate is neither -1 nor a date YYYYDDD from ondate on)\n"},
         {kSite + "ANMO 2017001 -1 35 -106.4572 1.82 newer\n", "", 0, D + "b.wfdisc:1 ANMO b.site:1 and b.site:2\n" + N + "b.wfdisc:4 XYZ in b.site\n"},
         {kSite + kSite, "", 0, N + "b.wfdisc:4 XYZ in b.site\n"}, // rows that agree are one
@@ -162,9 +162,10 @@ TEST_F(Meta, BadTablesAreNamedAndNothingElseIsLost) {
 
 TEST_F(Meta, EventsOutOfRangeAreUsageErrorsAMissingTableFailsTheRunAndQuietSaysNoNotes) {
     file("c.wfdisc", css30("ANMO", "BHZ", kT0));
-    for (const char* bad : {"91,0,0,2017-01-01T00:00:00", "0,181,0,2017-01-01T00:00:00",
-                            "0,0,6372,2017-01-01T00:00:00", "0,0,0,2017-02-29T00:00:00",
-                            "0,0,0,2017-01-01T24:00:00", "0,0,0", "x,0,0,2017-01-01"}) {
+    for (const char* bad :
+         {"91,0,0,2017-01-01T00:00:00", "0,181,0,2017-01-01T00:00:00",
+          "0,0,6372,2017-01-01T00:00:00", "0,0,0,2017-02-29T00:00:00", "0,0,0,2017-01-01T24:00:00",
+          "0,0,0", "x,0,0,2017-01-01", "0,0,-10.5,2017-01-01"}) {
         const e2e::Result r = e2e::run({WFDXLATE_BIN, "-o", "out", "--event", bad, "c.wfdisc"},
                                        work.string(), "", env);
         EXPECT_EQ(r.status, 1) << bad;
