@@ -165,7 +165,7 @@ TEST_F(Meta, EventsOutOfRangeAreUsageErrorsAMissingTableFailsTheRunAndQuietSaysN
     for (const char* bad :
          {"91,0,0,2017-01-01T00:00:00", "0,181,0,2017-01-01T00:00:00",
           "0,0,6372,2017-01-01T00:00:00", "0,0,0,2017-02-29T00:00:00", "0,0,0,2017-01-01T24:00:00",
-          "0,0,0", "x,0,0,2017-01-01", "0,0,-10.5,2017-01-01"}) {
+          "0,0,0", "x,0,0,2017-01-01", "0,0,-10.5,2017-01-01", "0,180.5,0,2017-01-01"}) {
         const e2e::Result r = e2e::run({WFDXLATE_BIN, "-o", "out", "--event", bad, "c.wfdisc"},
                                        work.string(), "", env);
         EXPECT_EQ(r.status, 1) << bad;
