@@ -5,8 +5,6 @@
 #include "co/co.h"
 
 #include <array>
-#include <cerrno>
-#include <cstring>
 #include <sys/stat.h>
 #include <utility>
 
@@ -109,28 +107,16 @@ bool sitechanline(std::string_view line, SiteRow& row, bool& skip, std::string& 
 
 bool SiteTable::load() {
     rows.clear();
-    failed = false;
-    std::string text;
-    if (const int err = xlate::readtable(file.c_str(), text); err != 0) {
-        Message(kMsgMetaUnread) << file << std::strerror(err);
-        return !(failed = true);
-    }
-    xlate::eachline(text, [this](std::string_view line, std::int64_t lineno) {
-        SiteRow row;
-        bool skip = false;
-        std::string why = "(a NUL character)";
-        if (line.find('\0') == std::string_view::npos &&
-            (chans ? sitechanline(line, row, skip, why) : siteline(line, row, skip, why))) {
-            if (!skip) {
-                row.line = lineno;
-                rows.push_back(std::move(row));
-            }
+    failed = !xlate::loadtable(
+        file, [this](std::string_view line, std::int64_t lineno, std::string& why) {
+            SiteRow row;
+            bool skip = false;
+            if (!(chans ? sitechanline(line, row, skip, why) : siteline(line, row, skip, why)))
+                return false;
+            row.line = lineno;
+            if (!skip) rows.push_back(std::move(row));
             return true;
-        }
-        Message(kMsgMetaLine) << xlate::fileline(file, lineno) << why;
-        failed = true;
-        return false;
-    });
+        });
     if (failed) rows.clear();
     return !failed;
 }

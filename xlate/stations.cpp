@@ -5,11 +5,6 @@
 #include "co/co.h"
 
 #include <array>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace kivf::xlate {
 
@@ -142,57 +137,16 @@ bool stationline(std::string_view line, StationRow& row, bool& skip, std::string
     return true;
 }
 
-int readtable(const char* path, std::string& text) {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno;
-    text.clear();
-    std::array<char, 65536> buf{};
-    for (;;) {
-        const ssize_t got = ::read(fd, buf.data(), buf.size());
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) {
-            const int err = got < 0 ? errno : 0;
-            ::close(fd);
-            return err;
-        }
-        text.append(buf.data(), static_cast<std::size_t>(got));
-    }
-}
-
-void eachline(std::string_view text,
-              const std::function<bool(std::string_view line, std::int64_t lineno)>& each) {
-    std::int64_t lineno = 0;
-    while (!text.empty()) {
-        const std::size_t end = text.find('\n');
-        if (!each(text.substr(0, end), ++lineno) || end == std::string_view::npos) return;
-        text.remove_prefix(end + 1);
-    }
-}
-
 bool Metadata::load() {
     if (file.empty()) return true;
-    std::string text;
-    if (const int err = readtable(file.c_str(), text); err != 0) {
-        Message(kMsgMetaUnread) << file << std::strerror(err);
-        return !(failed = true);
-    }
     rows.clear();
-    eachline(text, [this](std::string_view line, std::int64_t lineno) {
+    failed = !loadtable(file, [this](std::string_view line, std::int64_t lineno, std::string& why) {
         StationRow row;
         bool skip = false;
-        std::string why;
-        if (line.find('\0') != std::string_view::npos) {
-            why = "(a NUL character)";
-        } else if (stationline(line, row, skip, why)) {
-            if (!skip) {
-                row.line = lineno;
-                rows.push_back(std::move(row));
-            }
-            return true;
-        }
-        Message(kMsgMetaLine) << fileline(file, lineno) << why;
-        failed = true;
-        return false;
+        if (!stationline(line, row, skip, why)) return false;
+        row.line = lineno;
+        if (!skip) rows.push_back(std::move(row));
+        return true;
     });
     if (failed) rows.clear();
     return !failed;

@@ -229,12 +229,15 @@ struct ChannelMeta {
 // has no calibration of its own. Every other field keeps its value.
 void setmeta(CmHdr& h, KmHdr& k, const ChannelMeta& meta, bool calibrated);
 
-// A table file read whole (a pipe is read once); 0 or errno.
-int readtable(const char* path, std::string& text);
+// One line of a table, numbered from 1, without its line end: false, with
+// why ("(...)"), when it is malformed.
+using TableLine = std::function<bool(std::string_view line, std::int64_t lineno, std::string& why)>;
 
-// The lines of text, each without its line end, with their numbers from 1.
-void eachline(std::string_view text,
-              const std::function<bool(std::string_view line, std::int64_t lineno)>& each);
+// Read the table file line by line through read (a pipe is read once; a
+// line holding a NUL is malformed). False when it cannot be read (ERROR 2070)
+// or at its first malformed line (ERROR 2071 naming file:line and why), the
+// message printed.
+bool loadtable(const std::string& file, const TableLine& read);
 
 // A channel epoch of a station text table (network|station|location|channel|
 // ... one line each, level channel): its codes, its time span [start, end)
