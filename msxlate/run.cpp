@@ -274,7 +274,7 @@ int run(int argc, char** argv) {
             return 1;
         }
     }
-    run.meta.quiet = run.opt.quiet;
+    run.meta.notes.quiet = run.opt.quiet;
     bool failed = !run.meta.load();
     run.progress.on = !run.opt.quiet && ::isatty(2) == 1;
     survey(run);

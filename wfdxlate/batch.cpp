@@ -278,7 +278,7 @@ int batch(int argc, char** argv) {
             return 1;
         }
     }
-    run.sites.quiet = run.meta.quiet = run.opt.quiet;
+    run.sites.notes.quiet = run.meta.notes.quiet = run.opt.quiet;
     run.failed = !run.meta.load();
     run.progress.on = !run.opt.quiet && ::isatty(2) == 1;
     survey(run);

@@ -161,14 +161,11 @@ void Sites::lookup(std::string_view sta, std::string_view chan, std::int32_t jd,
             xlate::setmeta(h, k, first->meta, true);
             continue;
         }
-        const std::string id =
-            t->chans ? std::string(sta) + "." + std::string(chan) : std::string(sta);
-        if (quiet || !noted.insert(t->file + "\n" + id).second) continue; // one note each
-        if (first == nullptr)
-            Message(kMsgMetaNone, "NOTE") << at << id << "in" << t->file;
-        else
-            Message(kMsgMetaDisagree, "NOTE") << at << id << xlate::fileline(t->file, first->line)
-                                              << "and" << xlate::fileline(t->file, other->line);
+        const xlate::Found f = first == nullptr
+                                   ? xlate::Found{}
+                                   : xlate::Found{xlate::Match::disagree, first->line, other->line};
+        notes.note(f, at, t->chans ? std::string(sta) + "." + std::string(chan) : std::string(sta),
+                   t->file);
     }
 }
 

@@ -48,8 +48,7 @@ struct Sites {
     std::string site, sitechan; // --site, --sitechan
     SiteTable sitetab, chantab;
     std::string wfdisc; // the wfdisc file the tables were found for
-    std::set<std::string> noted;
-    bool quiet = false;  // -q: no notes
+    xlate::Notes notes;
     bool failed = false; // a table was refused: the run ends with status 2
 
     // The tables for a wfdisc file, read when they change.

@@ -186,7 +186,11 @@ void Metadata::lookup(std::string_view net, std::string_view sta, std::string_vi
     const std::string id = anycode ? std::string(sta) + "." + std::string(chan)
                                    : std::string(net) + "." + std::string(sta) + "." +
                                          std::string(loc) + "." + std::string(chan);
-    if (quiet || !noted.insert(id).second) return; // one note a channel
+    notes.note(f, at, id, file);
+}
+
+void Notes::note(const Found& f, std::string_view at, std::string_view id, std::string_view file) {
+    if (quiet || !given.insert(std::string(file) + "\n" + std::string(id)).second) return;
     if (f.match == Match::none) {
         Message(kMsgMetaNone, "NOTE") << at << id << "in" << file;
     } else {

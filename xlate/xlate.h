@@ -260,6 +260,16 @@ struct Found {
     std::int64_t first = 0, second = 0; // the lines of the rows, where two are named
 };
 
+// The notes of a run's lookups: one for each channel (or station) that a
+// table does not give one row, none under -q.
+struct Notes {
+    bool quiet = false;
+    std::set<std::string> given; // table file and id
+    // NOTE 2072 (no row), 2073 (rows that disagree) or 2074 (rows in more
+    // than one network or location) for id in file, naming at and the rows.
+    void note(const Found& f, std::string_view at, std::string_view id, std::string_view file);
+};
+
 // The event of --event: its position and origin time.
 struct Event {
     bool given = false;
@@ -274,8 +284,7 @@ struct Metadata {
     std::vector<StationRow> rows;
     bool failed = false; // the table was refused (the run ends with status 2)
     Event event;
-    bool quiet = false; // -q: no notes
-    std::set<std::string> noted;
+    Notes notes;
 
     // Read the station table, if one was named; false when refused, its
     // message printed and the run going on without it.
