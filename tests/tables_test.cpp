@@ -90,6 +90,7 @@ TEST(StationText, MalformedLinesSayWhichColumn) {
         {with(6, "9001"), "(Elevation is not a number of metres from -12000 to 9000)"},
         {with(7, "-9001"), "(Depth is not a number of metres from -9000 to 12000)"},
         {with(8, "361"), "(Azimuth is not a number from -360 to 360)"},
+        {with(8, "-360.5"), "(Azimuth is not a number from -360 to 360)"},
         {with(9, "-91"), "(Dip is not a number from -90 to 90)"},
         {with(11, "0"), "(Scale is not a number above 0)"},
         {with(11, "x"), "(Scale is not a number above 0)"},
