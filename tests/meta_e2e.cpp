@@ -162,15 +162,43 @@ TEST_F(Meta, BadTablesAreNamedAndNothingElseIsLost) {
 
 TEST_F(Meta, EventsOutOfRangeAreUsageErrorsAMissingTableFailsTheRunAndQuietSaysNoNotes) {
     file("c.wfdisc", css30("ANMO", "BHZ", kT0));
-    for (const char* bad :
-         {"91,0,0,2017-01-01T00:00:00", "0,181,0,2017-01-01T00:00:00",
-          "0,0,6372,2017-01-01T00:00:00", "0,0,0,2017-02-29T00:00:00", "0,0,0,2017-01-01T24:00:00",
-          "0,0,0", "x,0,0,2017-01-01", "0,0,-10.5,2017-01-01", "0,180.5,0,2017-01-01"}) {
-        const e2e::Result r = e2e::run({WFDXLATE_BIN, "-o", "out", "--event", bad, "c.wfdisc"},
-                                       work.string(), "", env);
-        EXPECT_EQ(r.status, 1) << bad;
-        EXPECT_NE(r.err.find("--event"), std::string::npos) << bad << r.err;
-        EXPECT_TRUE(listing("out").empty()) << bad;
+    // What the usage error names (after "wfdxlate: "), by the arguments before c.wfdisc.
+    const std::string ev = "--event: ";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> bad = {
+        {{"--event", "91,0,0,2017-01-01T00:00:00"},
+         ev + "latitude is not a number from -90 to 90: '91'"},
+        {{"--event", "0,181,0,2017-01-01T00:00:00"},
+         ev + "longitude is not a number from -180 to 180: '181'"},
+        {{"--event", "0,180.5,0,2017-01-01"},
+         ev + "longitude is not a number from -180 to 180: '180.5'"},
+        {{"--event", "0,0,6372,2017-01-01T00:00:00"},
+         ev + "depth is not a number of km from -10 to 6371: '6372'"},
+        {{"--event", "0,0,-10.5,2017-01-01"},
+         ev + "depth is not a number of km from -10 to 6371: '-10.5'"},
+        {{"--event", "0,0,0,2017-02-29T00:00:00"},
+         ev + "origin time is not an ISO 8601 UTC time such as 2010-02-27T06:34:11.5Z: "
+              "'2017-02-29T00:00:00'"},
+        {{"--event", "0,0,0,2017-01-01T24:00:00"},
+         ev + "origin time is not an ISO 8601 UTC time such as 2010-02-27T06:34:11.5Z: "
+              "'2017-01-01T24:00:00'"},
+        {{"--event=0,0,0"}, "--event takes LAT,LON,DEPTH_KM,TIME, not '0,0,0'"},
+        {{"--event", "x,0,0,2017-01-01"}, ev + "latitude is not a number from -90 to 90: 'x'"},
+        {{"--site="}, "option --site needs a file name, not ''"},
+        {{"--sitechan", ""}, "option --sitechan needs a file name, not ''"},
+        {{"--stations="}, "option --stations needs a file name, not ''"}};
+    for (const auto& [args, why] : bad) {
+        std::vector<std::string> argv = {WFDXLATE_BIN, "-o", "out"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        argv.push_back("c.wfdisc");
+        const e2e::Result r = e2e::run(argv, work.string(), "", env);
+        EXPECT_EQ(r.status, 1) << why;
+        EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "wfdxlate: " + why);
+        EXPECT_TRUE(listing("out").empty()) << why;
+    }
+    for (const char* last : {"--site", "--sitechan", "--stations", "--event"}) { // no value
+        const e2e::Result r = e2e::run({WFDXLATE_BIN, "c.wfdisc", last}, work.string(), "", env);
+        EXPECT_EQ(r.err.substr(0, r.err.find('\n')) + std::to_string(r.status),
+                  "wfdxlate: option " + std::string(last) + " needs a value1");
     }
     file("c.site", "XYZ 2017001 -1 1 1 1 x\n"); // no row for ANMO
     const e2e::Result r = run({"--stations", "none.txt", "--sitechan", "none.chan", "c.wfdisc"});
