@@ -102,11 +102,8 @@ TEST_F(Meta, NullsNamedTablesAndTheStationTextTable) {
                    "M/S|100|2000-01-01T00:00:00|\n"
                    "IU|ANMO|00|BHZ|34.9|-106.5||||||||||2000-01-01|\n"
                    "II|ANMO|10|BHZ|34.9|-106.5||||||||||2000-01-01|\n");
-    e2e::Options closed = env;
-    closed.closed = 0; // a table may be opened as descriptor 0
     const e2e::Result r = run({"--site=t/s", "--stations", "st.txt", "--event",
-                               "0,0,10,2017-03-08T00:00:00Z", "a.wfdisc"},
-                              &closed);
+                               "0,0,10,2017-03-08T00:00:00Z", "a.wfdisc"});
     EXPECT_EQ(r.status, 0) << r.err;
     const std::string anmo = out("ANMO.BHZ" + kAt), tkl = out("TKL.HHZ" + kAt);
     for (const std::size_t off : {at::STLA, at::STEL, at::STDP, at::CMPAZ, at::CMPINC, at::GCARC})
@@ -127,6 +124,15 @@ TEST_F(Meta, NullsNamedTablesAndTheStationTextTable) {
                      "would give stay undefined: a.wfdisc:2 TKL in t/s\n"
                      "wfdxlate: NOTE 2072: No row of the station tables matches; the fields it "
                      "would give stay undefined: a.wfdisc:2 TKL.HHZ in a.sitechan\n");
+    // Standard input closed: the table is opened as descriptor 0 (no -o holds one before it).
+    e2e::Options closed = env;
+    closed.closed = 0;
+    fs::remove(work / "a.site");
+    EXPECT_EQ(e2e::run({WFDXLATE_BIN, "-q", "--stations", "st.txt", "a.wfdisc"}, work.string(), "",
+                       closed)
+                  .status,
+              0);
+    EXPECT_EQ(fword(e2e::readfile(p("TKL.HHZ" + kAt)), at::STLA), 35.658F);
 }
 
 TEST_F(Meta, BadTablesAreNamedAndNothingElseIsLost) {
