@@ -124,15 +124,6 @@ TEST_F(Meta, NullsNamedTablesAndTheStationTextTable) {
                      "would give stay undefined: a.wfdisc:2 TKL in t/s\n"
                      "wfdxlate: NOTE 2072: No row of the station tables matches; the fields it "
                      "would give stay undefined: a.wfdisc:2 TKL.HHZ in a.sitechan\n");
-    // Standard input closed: the table is opened as descriptor 0 (no -o holds one before it).
-    e2e::Options closed = env;
-    closed.closed = 0;
-    fs::remove(work / "a.site");
-    EXPECT_EQ(e2e::run({WFDXLATE_BIN, "-q", "--stations", "st.txt", "a.wfdisc"}, work.string(), "",
-                       closed)
-                  .status,
-              0);
-    EXPECT_EQ(fword(e2e::readfile(p("TKL.HHZ" + kAt)), at::STLA), 35.658F);
 }
 
 TEST_F(Meta, BadTablesAreNamedAndNothingElseIsLost) {
