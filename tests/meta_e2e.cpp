@@ -201,14 +201,15 @@ TEST_F(Meta, EventsOutOfRangeAreUsageErrorsAMissingTableFailsTheRunAndQuietSaysN
                   "wfdxlate: option " + std::string(last) + " needs a value1");
     }
     file("c.site", "XYZ 2017001 -1 1 1 1 x\n"); // no row for ANMO
-    const e2e::Result r = run({"--stations", "none.txt", "--sitechan", "none.chan", "c.wfdisc"});
+    const e2e::Result r = run(
+        {"--stations", "none.txt", "--sitechan", "none.chan", "--site", "/dev/zero", "c.wfdisc"});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "wfdxlate: ERROR 2070: Station table cannot be read; the run goes on without "
                      "it: none.txt No such file or directory\n"
                      "wfdxlate: ERROR 2070: Station table cannot be read; the run goes on without "
-                     "it: none.chan No such file or directory\n"
-                     "wfdxlate: NOTE 2072: No row of the station tables matches; the fields it "
-                     "would give stay undefined: c.wfdisc:1 ANMO in c.site\n");
+                     "it: /dev/zero (a character device)\n"
+                     "wfdxlate: ERROR 2070: Station table cannot be read; the run goes on without "
+                     "it: none.chan No such file or directory\n"); // named: c.site is not used
     EXPECT_EQ(listing("out").size(), 1U);
     const e2e::Result quiet =
         e2e::run({WFDXLATE_BIN, "-q", "-o", "out", "c.wfdisc"}, work.string(), "", env);

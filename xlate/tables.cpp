@@ -5,16 +5,25 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kivf::xlate {
 
 namespace {
 
-// The file read whole (a pipe is read once); 0 or errno.
-int readwhole(const char* path, std::string& text) {
+// The file read whole (a pipe is read once); 0, or errno with why left
+// empty, or why (a device, which could be read for ever).
+int readwhole(const char* path, std::string& text, const char*& why) {
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return errno;
+    struct stat st {};
+    const int bad = ::fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
+    why = bad == 0 ? devicewhy(fd) : nullptr;
+    if (bad != 0 || why != nullptr) {
+        ::close(fd);
+        return bad;
+    }
     std::array<char, 65536> buf{};
     for (;;) {
         const ssize_t got = ::read(fd, buf.data(), buf.size());
@@ -32,8 +41,9 @@ int readwhole(const char* path, std::string& text) {
 
 bool loadtable(const std::string& file, const TableLine& read) {
     std::string text;
-    if (const int err = readwhole(file.c_str(), text); err != 0) {
-        Message(kMsgMetaUnread) << file << std::strerror(err);
+    const char* device = nullptr;
+    if (const int err = readwhole(file.c_str(), text, device); err != 0 || device != nullptr) {
+        Message(kMsgMetaUnread) << file << (device != nullptr ? device : std::strerror(err));
         return false;
     }
     std::string_view rest = text;
