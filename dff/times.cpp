@@ -5,7 +5,6 @@
 #include "ucf/ucf.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdint>
 
@@ -201,13 +200,8 @@ bool isotime(std::string_view text, std::int64_t& us) {
     if (!digits(text, 0, 4, year) || text.size() < 10 || text[4] != '-' || text[7] != '-' ||
         !digits(text, 5, 2, month) || !digits(text, 8, 2, mday) || month < 1 || month > 12)
         return false;
-    static constexpr std::array<std::int32_t, 12> kBefore = {0,   31,  59,  90,  120, 151,
-                                                             181, 212, 243, 273, 304, 334};
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    const auto m = static_cast<std::size_t>(month - 1);
-    const std::int32_t inmonth =
-        (m == 11 ? 365 : kBefore[m + 1]) - kBefore[m] + (leap && month == 2 ? 1 : 0);
-    if (mday < 1 || mday > inmonth) return false;
+    const bool leap = daysfromepoch(year + 1) - daysfromepoch(year) == 366; // Gregorian
+    if (mday < 1 || mday > daysbefore(month + 1, leap) - daysbefore(month, leap)) return false;
     std::size_t at = 10;
     if (at < text.size()) { // the time of day
         if ((text[at] != 'T' && text[at] != ' ') || !digits(text, at + 1, 2, hour) ||
@@ -223,8 +217,7 @@ bool isotime(std::string_view text, std::int64_t& us) {
         }
         if (hour > 23 || minute > 59 || second > 59) return false;
     }
-    const std::int64_t day =
-        daysfromepoch(year) + kBefore[m] + (leap && month > 2 ? 1 : 0) + mday - 1;
+    const std::int64_t day = daysfromepoch(year) + daysbefore(month, leap) + mday - 1;
     us = ((day * 24 + hour) * 60 + minute) * 60 + second;
     us = us * 1'000'000 + sub;
     return true;

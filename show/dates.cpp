@@ -12,9 +12,6 @@ namespace kivf::show {
 
 namespace {
 
-constexpr std::array<std::int32_t, 13> kDaysBefore = {0,   31,  59,  90,  120, 151, 181,
-                                                      212, 243, 273, 304, 334, 365};
-
 constexpr std::int64_t kDayMicros = 86'400'000'000;
 
 } // namespace
@@ -27,10 +24,9 @@ std::string showdate(std::int32_t year, std::int32_t jday) {
         return buf.data();
     }
     std::int32_t month = 1;
-    auto before = [&](std::int32_t m) { return kDaysBefore[m - 1] + (leap && m > 2 ? 1 : 0); };
-    while (month < 12 && jday > before(month + 1)) ++month;
+    while (month < 12 && jday > daysbefore(month + 1, leap)) ++month;
     std::snprintf(buf.data(), buf.size(), "%04d-%02d-%02d (%03d)", year, month,
-                  jday - before(month), jday);
+                  jday - daysbefore(month, leap), jday);
     return buf.data();
 }
 
@@ -46,13 +42,13 @@ bool showmicros(std::int64_t us, std::string& out) {
     const Instant t = splitmicros(us);
     const std::int64_t yday = t.jday - 1;
     const bool leap = daysfromepoch(t.year + 1) - daysfromepoch(t.year) == 366; // Gregorian
-    std::int64_t month = 1;
-    auto before = [&](std::int64_t m) { return kDaysBefore[m - 1] + (leap && m > 2 ? 1 : 0); };
-    while (month < 12 && yday >= before(month + 1)) ++month;
+    std::int32_t month = 1;
+    while (month < 12 && yday >= daysbefore(month + 1, leap)) ++month;
     std::array<char, 64> buf{};
     std::snprintf(buf.data(), buf.size(), "%04d-%02lld-%02lldT%02d:%02d:%02d.%03d%03dZ", t.year,
-                  static_cast<long long>(month), static_cast<long long>(yday - before(month) + 1),
-                  t.hour, t.minute, t.second, t.msec, t.usec);
+                  static_cast<long long>(month),
+                  static_cast<long long>(yday - daysbefore(month, leap) + 1), t.hour, t.minute,
+                  t.second, t.msec, t.usec);
     out = buf.data();
     return true;
 }

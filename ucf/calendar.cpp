@@ -1,5 +1,6 @@
 #include "ucf/ucf.h"
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -128,6 +129,12 @@ void gregorian(std::int64_t days, std::int32_t& year, std::int32_t& jday) {
 std::int64_t daysfromepoch(std::int32_t year) {
     const i64 y = i64{year} - 1;
     return 365 * (i64{year} - 1970) + floordiv(y, 4) - floordiv(y, 100) + floordiv(y, 400) - 477;
+}
+
+std::int32_t daysbefore(std::int32_t month, bool leap) {
+    static constexpr std::array<std::int32_t, 13> kBefore = {0,   31,  59,  90,  120, 151, 181,
+                                                             212, 243, 273, 304, 334, 365};
+    return kBefore[static_cast<std::size_t>(month - 1)] + (leap && month > 2 ? 1 : 0);
 }
 
 } // namespace kivf

@@ -36,6 +36,10 @@ void gregorian(std::int64_t days, std::int32_t& year, std::int32_t& jday);
 // before 1970), exact for every year.
 std::int64_t daysfromepoch(std::int32_t year);
 
+// Days of a year before the first of month (1 to 12; 13 gives the year's
+// length), in a leap year or another; the caller's calendar says which.
+std::int32_t daysbefore(std::int32_t month, bool leap);
+
 // Write value in decimal, right-justified over the whole field, a minus sign
 // before the digits of a negative value; asterisks over the field when it does
 // not fit.
