@@ -106,18 +106,7 @@ bool sitechanline(std::string_view line, SiteRow& row, bool& skip, std::string& 
 }
 
 bool SiteTable::load() {
-    rows.clear();
-    failed = !xlate::loadtable(
-        file, [this](std::string_view line, std::int64_t lineno, std::string& why) {
-            SiteRow row;
-            bool skip = false;
-            if (!(chans ? sitechanline(line, row, skip, why) : siteline(line, row, skip, why)))
-                return false;
-            row.line = lineno;
-            if (!skip) rows.push_back(std::move(row));
-            return true;
-        });
-    if (failed) rows.clear();
+    failed = !xlate::loadrows(file, rows, chans ? sitechanline : siteline);
     return !failed;
 }
 

@@ -139,16 +139,7 @@ bool stationline(std::string_view line, StationRow& row, bool& skip, std::string
 
 bool Metadata::load() {
     if (file.empty()) return true;
-    rows.clear();
-    failed = !loadtable(file, [this](std::string_view line, std::int64_t lineno, std::string& why) {
-        StationRow row;
-        bool skip = false;
-        if (!stationline(line, row, skip, why)) return false;
-        row.line = lineno;
-        if (!skip) rows.push_back(std::move(row));
-        return true;
-    });
-    if (failed) rows.clear();
+    failed = !loadrows(file, rows, stationline);
     return !failed;
 }
 

@@ -19,6 +19,7 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <utility>
 #include <vector>
 
 namespace kivf::xlate {
@@ -238,6 +239,25 @@ using TableLine = std::function<bool(std::string_view line, std::int64_t lineno,
 // or at its first malformed line (ERROR 2071 naming file:line and why), the
 // message printed.
 bool loadtable(const std::string& file, const TableLine& read);
+
+// The rows of a table file, each line through parse(line, row, skip, why)
+// (skip: a line that is none, such as a header) and given its number; empty
+// and false when loadtable refuses the file.
+template <class Row, class Parse>
+bool loadrows(const std::string& file, std::vector<Row>& rows, Parse parse) {
+    rows.clear();
+    const bool ok = loadtable(
+        file, [&rows, &parse](std::string_view line, std::int64_t lineno, std::string& why) {
+            Row row;
+            bool skip = false;
+            if (!parse(line, row, skip, why)) return false;
+            row.line = lineno;
+            if (!skip) rows.push_back(std::move(row));
+            return true;
+        });
+    if (!ok) rows.clear();
+    return ok;
+}
 
 // A channel epoch of a station text table (network|station|location|channel|
 // ... one line each, level channel): its codes, its time span [start, end)
