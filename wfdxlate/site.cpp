@@ -125,8 +125,6 @@ void Sites::open(std::string_view wfdisc) {
         t.rows.clear();
         if (!name.empty() && !t.load()) failed = true;
     };
-    sitetab.chans = false;
-    chantab.chans = true;
     use(sitetab, site, ".site");
     use(chantab, sitechan, ".sitechan");
 }

@@ -6,7 +6,6 @@
 #include "xlate/xlate.h"
 
 #include <cstdint>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,8 +45,7 @@ struct SiteTable {
 // extension), and the notes given (one per station or channel).
 struct Sites {
     std::string site, sitechan; // --site, --sitechan
-    SiteTable sitetab, chantab;
-    std::string wfdisc; // the wfdisc file the tables were found for
+    SiteTable sitetab, chantab{.file = {}, .chans = true, .rows = {}, .failed = false};
     xlate::Notes notes;
     bool failed = false; // a table was refused: the run ends with status 2
 
