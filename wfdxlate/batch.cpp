@@ -233,14 +233,8 @@ void survey(Run& run) {
 // --schema LAYOUT or --schema=LAYOUT.
 int schemaoption(Schema& schema, std::string_view arg, int argc, char** argv, int& a) {
     std::string_view value;
-    if (arg.starts_with("--schema=")) {
-        value = arg.substr(9);
-    } else if (arg == "--schema") {
-        if (++a == argc) return xlate::usage("option --schema needs a value");
-        value = argv[a];
-    } else {
-        return -2;
-    }
+    if (const int got = xlate::optionvalue("--schema", arg, argc, argv, a, value); got <= 0)
+        return got == 0 ? -2 : 1;
     if (value == "auto") {
         schema = Schema::automatic;
     } else if (value == "css3.0") {
