@@ -13,7 +13,6 @@
 #include "wfdxlate/rowfile.h"
 #include "wfdxlate/samples.h"
 #include "wfdxlate/site.h"
-#include "wfdxlate/wfdisc.h"
 
 #include "co/co.h"
 #include "dff/dff.h"
@@ -65,9 +64,8 @@ std::string lineof(const Run& run, std::uint64_t place) {
 // then its distance and azimuths.
 void addmeta(Run& run, const Row& r, std::string_view at, CmHdr& h, KmHdr& k) {
     run.sites.lookup(r.sta, r.chan, r.at.year * 1000 + r.at.jday, at, h, k);
-    std::int64_t start = 0;
     xlate::ChannelMeta meta;
-    if (startmicros(r.start, start)) run.meta.lookup({}, r.sta, {}, r.chan, start, true, at, meta);
+    run.meta.lookup({}, r.sta, {}, r.chan, r.startus, true, at, meta);
     xlate::setmeta(h, k, meta, r.calib > 0 && std::isfinite(r.calib));
     xlate::setevent(h, k, run.meta.event);
 }

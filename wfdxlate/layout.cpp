@@ -37,9 +37,8 @@ bool wholenumber(std::string_view t, double lo, double hi, std::int64_t& v) {
 // The start time rounded to the microsecond, as the dialogue rounds it, and
 // split.
 bool starttime(Row& r) {
-    std::int64_t us = 0;
-    if (!startmicros(r.start, us)) return false;
-    r.at = splitmicros(us);
+    if (!startmicros(r.start, r.startus)) return false;
+    r.at = splitmicros(r.startus);
     return true;
 }
 

@@ -57,6 +57,7 @@ struct Row {
     double start = 0, rate = 0, calib = 0;            // start time (s), samples a second, scale
     float interval = 0;                               // seconds between samples, as DELTA holds it
     std::int64_t nsamp = 0, foff = 0;                 // samples, and the byte they start at
+    std::int64_t startus = 0;                         // the start, microseconds since 1970
     Instant at;                                       // the start split, to the microsecond
     int samplebytes = 0;                              // bytes of one raw sample
     std::string path;                                 // the sample file
