@@ -6,7 +6,6 @@
 
 #include <array>
 #include <sys/stat.h>
-#include <utility>
 
 namespace kivf::wfdx {
 
@@ -157,18 +156,8 @@ void Sites::lookup(std::string_view sta, std::string_view chan, std::int32_t jd,
 }
 
 int siteoption(Sites& s, std::string_view arg, int argc, char** argv, int& a) {
-    std::string_view value;
-    for (auto [name, file] : {std::pair{std::string_view("--site"), &s.site},
-                              std::pair{std::string_view("--sitechan"), &s.sitechan}}) {
-        const int got = xlate::optionvalue(name, arg, argc, argv, a, value);
-        if (got < 0) return 1;
-        if (got == 0) continue;
-        if (value.empty())
-            return xlate::usage("option " + std::string(name) + " needs a file name, not ''");
-        *file = value;
-        return -1;
-    }
-    return -2;
+    const int got = xlate::fileoption("--site", arg, argc, argv, a, s.site);
+    return got != -2 ? got : xlate::fileoption("--sitechan", arg, argc, argv, a, s.sitechan);
 }
 
 } // namespace kivf::wfdx

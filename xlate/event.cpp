@@ -55,14 +55,19 @@ int eventspec(std::string_view spec, Event& e) {
     return -1;
 }
 
-int metaoption(Metadata& m, std::string_view arg, int argc, char** argv, int& a) {
+int fileoption(std::string_view name, std::string_view arg, int argc, char** argv, int& a,
+               std::string& file) {
     std::string_view value;
-    if (const int got = optionvalue("--stations", arg, argc, argv, a, value); got != 0) {
-        if (got < 0) return 1;
-        if (value.empty()) return usage("option --stations needs a file name, not ''");
-        m.file = value;
-        return -1;
-    }
+    const int got = optionvalue(name, arg, argc, argv, a, value);
+    if (got <= 0) return got == 0 ? -2 : 1;
+    if (value.empty()) return usage("option " + std::string(name) + " needs a file name, not ''");
+    file = value;
+    return -1;
+}
+
+int metaoption(Metadata& m, std::string_view arg, int argc, char** argv, int& a) {
+    if (const int got = fileoption("--stations", arg, argc, argv, a, m.file); got != -2) return got;
+    std::string_view value;
     if (const int got = optionvalue("--event", arg, argc, argv, a, value); got != 0)
         return got < 0 ? 1 : eventspec(value, m.event);
     return -2;

@@ -335,6 +335,12 @@ int metaoption(Metadata& m, std::string_view arg, int argc, char** argv, int& a)
 int optionvalue(std::string_view name, std::string_view arg, int argc, char** argv, int& a,
                 std::string_view& value);
 
+// An option naming a file, as optionvalue reads it, into file: -1 taken, -2
+// not this option, else the exit status of a usage error (no value, or an
+// empty name).
+int fileoption(std::string_view name, std::string_view arg, int argc, char** argv, int& a,
+               std::string& file);
+
 // Read "LAT,LON,DEPTH_KM,TIME" into e; -1, or the exit status of a usage error.
 int eventspec(std::string_view spec, Event& e);
 
