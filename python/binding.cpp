@@ -133,12 +133,10 @@ void write_kiv(const std::string& path, const F32& y, const std::optional<F32>& 
     exactpath(path);
     Header w;
     const Given given = setfields(w.h, w.k, fields);
-    {
-        // A new header's distance and azimuths follow from its positions when LCALDA is set;
-        // derive (slices, merges) leaves those of the header it starts from as they are.
-        const py::gil_scoped_release unlocked;
-        distances(w.h);
-    }
+    // A new header's distance and azimuths follow from its positions when LCALDA is set (a
+    // few microseconds: not worth letting go of the interpreter lock); derive (slices,
+    // merges) leaves those of the header it starts from as they are.
+    distances(w.h);
     const Samples s = complete(w.h, y, x);
     fill(w.h, s, given);
     save(path, w.h, w.k, s);
