@@ -140,7 +140,6 @@ bool value(std::string_view name, const CmHdr& h, const KmHdr& k, std::string_vi
            std::string& out) {
     out.clear();
     std::int64_t us = 0;
-    out.clear();
     if (name == kTimeNames[0]) return starttime(h, us) && showmicros(us, out);
     if (name == kTimeNames[1]) return endtime(h, us) && showmicros(us, out);
     Text<8> key;

@@ -174,6 +174,9 @@ TEST_F(Kivhdr, ReadAndShownValues) {
         h.f(fslot::B) = c.seconds;
         EXPECT_EQ(val("STARTTIME"), c.want) << c.ref[0] << " " << c.seconds;
     }
+    std::string after = "x"; // beyond year 9999: false, and nothing left shown
+    EXPECT_FALSE(showmicros(253'402'300'800'000'000, after));
+    EXPECT_EQ(after, "");
     // The last sample of 6000 at 40 Hz from 00:00:00.019: from NPTS and the
     // nominal interval when even, whatever E (149.975 as a float is 149.975006).
     for (std::size_t i = 0; i < 6; ++i)
