@@ -14,7 +14,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
+#include <memory>
 #include <libmseed.h>
 #include <span>
 #include <string>
@@ -162,5 +164,34 @@ class Gathered {
     };
     std::unordered_map<const MSTraceSeg*, Part> parts_;
 };
+
+// ---- Segments as KIV traces ----
+
+// A fresh header filled from the segment, whose samples are floats, as the
+// converter fills it: NPTS, DELTA, the reference time and B from start,
+// station, channel, network and location codes; the derived fields from
+// gathered, else from a walk over the samples.
+void fillheader(const Segment& s, const Instant& start, CmHdr& hdr, KmHdr& khdr,
+                const Gathered* gathered = nullptr);
+
+// A segment's header and its samples, taken from the trace list (the list no
+// longer holds them).
+struct Freed {
+    void operator()(float* p) const noexcept { std::free(p); }
+};
+struct SegmentTrace {
+    CmHdr hdr{};
+    KmHdr khdr{};
+    std::unique_ptr<float[], Freed> y;
+    std::size_t n = 0;
+};
+
+// Read the file open as fd, named file, into traces as the converter
+// converts it: one for each segment, in segments' order, leaving out (with a
+// NOTE 2065) a segment whose samples another holds, and refusing (2061) one
+// of more samples than a header counts. Messages are told through as.tell
+// as they arise; as.gathered is not used (the file's own is).
+FileRead readtraces(int fd, std::string_view file, std::vector<SegmentTrace>& traces,
+                    const ReadAs& as);
 
 } // namespace kivf::msread
