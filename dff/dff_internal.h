@@ -2,6 +2,7 @@
 // Not installed.
 #pragma once
 
+#include "co/co.h"
 #include "dff/dff.h"
 #include "msg/msg.h"
 
@@ -42,5 +43,19 @@ struct TempFile {
 // under way at once, on any threads.
 int wkivtemp(int dirfd, const char* dir, int tdirfd, const char* name, TempFile& tmp);
 int wkivdone(TempFile& tmp, int tdirfd, const char* name, bool keep);
+
+} // namespace kivf
+
+namespace kivf {
+
+// Where the file kname goes: its path as the system takes it (path), its
+// directory's (dir, "." for a plain name) and at, that directory held open
+// (AT_FDCWD for a plain name) with the name in it. 0, or the errno of why
+// not, nothing then held open. closeplace lets the directory go.
+int openplace(std::string_view kname, Path& path, Path& dir, KivPlace& at);
+void closeplace(const KivPlace& at);
+
+// kMsgCreate as the file layer composes it for a failed create.
+Draft cannotcreate(std::string_view kname, int err);
 
 } // namespace kivf

@@ -7,11 +7,13 @@
 #include "dff/times.h"
 #include "msg/msg.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <limits>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -160,5 +162,34 @@ Failure savekiv(const KivPlace& at, const CmHdr& hdr, const KmHdr& khdr, std::sp
                 std::span<const float> x);
 Failure savetrace(std::string_view path, const Trace& trace);
 Failure savetrace(const KivPlace& at, const Trace& trace);
+
+// A file written whole as the KIV writer writes its files: into a temporary
+// file in the target's directory, renamed over the target by commit once
+// every byte is written. Until then, when commit fails, or when the object
+// goes without one, nothing is left behind and an old file stays as it was.
+// Bytes are gathered into large writes.
+class WholeFile {
+  public:
+    WholeFile() = default;
+    WholeFile(const WholeFile&) = delete;
+    WholeFile& operator=(const WholeFile&) = delete;
+    ~WholeFile();
+    // The temporary file of path made; kMsgCreate when it cannot be.
+    Failure open(std::string_view path);
+    // Bytes appended: 0, or the errno of a failed write (every later one
+    // fails the same way, and commit says why).
+    int write(std::span<const char> bytes);
+    // The file put in place: no failure, kMsgWriteFailed (a write failed,
+    // the file dropped) or kMsgCreate (it could not be renamed).
+    Failure commit();
+
+  private:
+    void drop();
+    std::string path_, dir_, name_; // as given; the directory and the name in it
+    int dirfd_ = -1, fd_ = -1, err_ = 0;
+    std::vector<char> buf_;
+    std::array<char, 64> temp_{}; // the temporary file's name, and its entry for signals
+    int slot_ = -1;
+};
 
 } // namespace kivf

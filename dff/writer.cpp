@@ -32,15 +32,6 @@ ssize_t syswritev(int fd, const iovec* iov, int n) {
     return g_writev ? g_writev(fd, iov, n) : ::writev(fd, iov, n);
 }
 
-// kMsgCreate as the file layer composes it for a failed create.
-Draft cannotcreate(std::string_view kname, int err) {
-    Draft why(kMsgCreate, err);
-    why << kname
-        << (err == EACCES || err == EPERM ? "(Insufficient access rights.)"
-                                          : "(System error occurred.)");
-    return why;
-}
-
 // Refuse what would make a wrong or unreadable file; nothing is touched.
 // Returns the refusal, or no failure.
 Draft refused(std::string_view kname, std::int64_t npts, bool leven, std::span<const float> yarray,
@@ -149,29 +140,11 @@ Draft put(const KivPlace& at, std::string_view kname, const CmHdr& hdr, const Km
 // so that the temporary file and the rename stay in it.
 Draft putnamed(std::string_view kname, const CmHdr& hdr, const KmHdr& khdr,
                std::span<const float> y, std::span<const float> x, Transfer how) {
-    Path path{};
-    if (!zpath(kname, path)) return cannotcreate(kname, ENAMETOOLONG);
-    const std::size_t len = std::strlen(path.data()); // a NUL in the name ends it
-    if (len == 0) return cannotcreate(kname, ENOENT);
-    Path dir{};
-    const std::size_t last = std::string_view(path.data(), len).rfind('/');
-    // A plain name lies in the working directory: no directory to open.
-    const bool here = last == std::string_view::npos;
-    if (here) {
-        dir[0] = '.';
-    } else {
-        std::memcpy(dir.data(), path.data(), last == 0 ? 1 : last); // "/x" lies in "/"
-    }
-#ifdef O_PATH
-    constexpr int kDirFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-#else
-    constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-#endif
-    const int dirfd = here ? AT_FDCWD : ::open(dir.data(), kDirFlags);
-    if (dirfd == -1) return cannotcreate(kname, errno);
-    const KivPlace at{dirfd, dir.data(), here ? path.data() : path.data() + last + 1};
+    Path dir{}, path{};
+    KivPlace at{};
+    if (const int err = openplace(kname, path, dir, at); err != 0) return cannotcreate(kname, err);
     Draft why = put(at, kname, hdr, khdr, y, x, how);
-    if (!here) ::close(dirfd);
+    closeplace(at);
     return why;
 }
 

@@ -16,8 +16,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
-#include <memory>
 #include <libmseed.h>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -95,8 +95,9 @@ std::int64_t capacity(int encoding, std::int64_t room);
 // Why a record length of len bytes, more than any record has, is refused.
 std::string overlong(int len);
 
-// Route libmseed's own log lines here; done once before any other libmseed
-// call. takelogged() returns what it said since last taken, joined by "; ".
+// Route libmseed's own log lines here, before any other libmseed call (once
+// a process; calls after the first do nothing). takelogged() returns what it
+// said on the calling thread since last taken, joined by "; ".
 void capturelog();
 std::string takelogged();
 

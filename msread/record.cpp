@@ -10,14 +10,16 @@
 #include <charconv>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 namespace kivf::msread {
 
 namespace {
 
-// What libmseed logged since it was last taken: its lines joined by "; ".
+// What libmseed logged on this thread since it was last taken: its lines
+// joined by "; ". libmseed logs from the thread that called it.
 std::string& logged() {
-    static std::string text;
+    static thread_local std::string text;
     return text;
 }
 
@@ -32,7 +34,8 @@ void takeline(char* line) {
 } // namespace
 
 void capturelog() {
-    ms_loginit(takeline, "", takeline, "");
+    static std::once_flag once;
+    std::call_once(once, [] { ms_loginit(takeline, "", takeline, ""); });
 }
 
 std::string takelogged() {

@@ -49,6 +49,7 @@ void tell(const ReadAs& as, std::int32_t number, bool note, std::string text) {
 
 FileRead readtraces(int fd, std::string_view file, std::vector<SegmentTrace>& traces,
                     const ReadAs& as) {
+    capturelog();
     traces.clear();
     MSTraceList* list = mstl_init(nullptr);
     Gathered gathered;
