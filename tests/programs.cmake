@@ -44,3 +44,8 @@ if(TARGET msxlate)
   kivf_e2e(msxlate_e2e RUNS msxlate LIBS kivf_static PkgConfig::MSEED PREFIX msxlate_e2e.
            DEFINES KIVF_VERSION="${PROJECT_VERSION}")
 endif()
+
+if(TARGET kiv2ms)
+  kivf_e2e(kiv2ms_e2e RUNS kiv2ms msxlate LIBS kivf_static PkgConfig::MSEED PREFIX kiv2ms_e2e.
+           DEFINES KIVF_VERSION="${PROJECT_VERSION}")
+endif()

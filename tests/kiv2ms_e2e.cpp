@@ -1,0 +1,428 @@
+// kiv2ms run as a user would: KIV files into miniSEED, read back by
+// libmseed's own reader and by msxlate, and what it refuses.
+#include "dff/dff.h"
+#include "e2e.h"
+#include "examples/mspack.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <map>
+
+namespace fs = std::filesystem;
+using mspack::at;
+using mspack::Stream;
+
+namespace {
+
+const std::string kCatalogue = std::string(KIVF_SOURCE_DIR) + "/kivaux/messages";
+
+e2e::Result kiv2ms(const e2e::Scratch& s, std::vector<std::string> args) {
+    args.insert(args.begin(), KIV2MS_BIN);
+    return e2e::run(args, s.work.string(), "", s.env);
+}
+
+// One channel as libmseed's reader finds it in a file: its samples in
+// order as floats (values as the records hold them), its first record's
+// start and rate, and what every record says of itself.
+struct Channel {
+    std::vector<float> y;
+    hptime_t start = 0;
+    double rate = 0;
+    std::set<int> encodings, reclens;
+    std::set<char> qualities;
+    std::vector<std::int32_t> sequence;
+};
+
+std::map<std::string, Channel> decode(const std::string& path) {
+    const std::string bytes = e2e::readfile(path);
+    std::map<std::string, Channel> out;
+    for (std::size_t off = 0; off < bytes.size();) {
+        const int len = ms_detect(bytes.data() + off, static_cast<int>(bytes.size() - off));
+        if (len <= 0) {
+            ADD_FAILURE() << path << ": no record at byte " << off;
+            break;
+        }
+        MSRecord* m = nullptr;
+        EXPECT_EQ(msr_unpack(const_cast<char*>(bytes.data() + off), len, &m, 1, 0), MS_NOERROR);
+        Channel& c =
+            out[std::string(m->network) + "." + m->station + "." + m->location + "." + m->channel];
+        if (c.y.empty()) c.start = m->starttime, c.rate = m->samprate;
+        for (std::int64_t i = 0; i < m->numsamples; ++i) {
+            const auto* d = static_cast<const char*>(m->datasamples);
+            c.y.push_back(m->sampletype == 'i'
+                              ? static_cast<float>(reinterpret_cast<const std::int32_t*>(d)[i])
+                          : m->sampletype == 'f'
+                              ? reinterpret_cast<const float*>(d)[i]
+                              : static_cast<float>(reinterpret_cast<const double*>(d)[i]));
+        }
+        c.encodings.insert(m->encoding);
+        c.reclens.insert(m->reclen);
+        c.qualities.insert(m->dataquality);
+        c.sequence.push_back(m->sequence_number);
+        msr_free(&m);
+        off += static_cast<std::size_t>(len);
+    }
+    return out;
+}
+
+std::vector<std::uint32_t> bits(const std::vector<float>& y) {
+    std::vector<std::uint32_t> b;
+    for (const float v : y) b.push_back(std::bit_cast<std::uint32_t>(v));
+    return b;
+}
+
+std::vector<std::string> withdir(const std::string& dir, const std::vector<std::string>& names) {
+    std::vector<std::string> v;
+    for (const auto& n : names) v.push_back(dir + "/" + n);
+    return v;
+}
+
+// miniSEED packed by libmseed in every encoding it packs, converted by
+// msxlate and back by kiv2ms into one file: every channel's samples (bits),
+// first start (us) and rate come back as libmseed packed them.
+TEST(Kiv2ms, MiniseedThroughKivAndBackKeepsEverySampleAndTime) {
+    std::vector<std::int32_t> small, wide, steim;
+    std::vector<float> floats;
+    std::vector<double> doubles;
+    for (std::int32_t i = 0; i < 1500; ++i) {
+        small.push_back((i * 7919) % 65536 - 32768);               // all of int16
+        wide.push_back(((i * 104729) % 16777216 - 8388608) * 256); // beyond 2^24, floats exactly
+        steim.push_back((i % 2 == 0 ? 1 : -1) * ((i * 65599) % (1 << 28)));
+        floats.push_back(std::bit_cast<float>(static_cast<std::uint32_t>(i) * 2654435761U &
+                                              0xFF7FFFFFU)); // every exponent, both signs
+        doubles.push_back(
+            static_cast<double>(std::ldexp(static_cast<float>(i % 1000 - 500), i % 60 - 30)));
+    }
+    floats[3] = -0.0F;
+    floats[4] = std::numeric_limits<float>::quiet_NaN();
+    const hptime_t t0 = at(2024, 100, 1, 2, 3, 456789);
+    const auto stream = [&](std::string chan, int enc, double rate, hptime_t start) {
+        Stream s;
+        s.net = "XK", s.sta = "DEMO", s.loc = "00", s.chan = std::move(chan);
+        s.encoding = enc, s.rate = rate, s.start = start;
+        s.ints = enc == DE_INT16 ? small : enc == DE_INT32 ? wide : steim;
+        s.floats = floats, s.doubles = doubles;
+        return s;
+    };
+    struct Case {
+        std::string what;
+        std::vector<Stream> streams;
+    };
+    Stream odd = stream("HHZ", DE_FLOAT32, 33.333, t0 + 7);
+    odd.b100 = true; // a rate no factor and multiplier hold
+    const std::vector<Case> cases = {
+        {"int16", {stream("BHZ", DE_INT16, 20, t0)}},
+        {"int32 beyond 2^24", {stream("BHZ", DE_INT32, 100, t0)}},
+        {"float32", {stream("BHZ", DE_FLOAT32, 1, t0)}},
+        {"float64", {stream("LHZ", DE_FLOAT64, 0.1, t0)}},
+        {"steim1", {stream("BHZ", DE_STEIM1, 40, t0)}},
+        {"steim2", {stream("BHZ", DE_STEIM2, 200, t0)}},
+        {"a rate of its own", {odd}},
+        {"three channels",
+         {stream("BHZ", DE_STEIM2, 40, t0), stream("BHN", DE_STEIM1, 40, t0 + 1),
+          stream("BHE", DE_INT32, 40, t0 + 25000)}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        e2e::Scratch s(kCatalogue);
+        std::string packed;
+        for (const Stream& st : c.streams) packed += mspack::pack(st);
+        s.file("in.mseed", packed);
+        ASSERT_EQ(e2e::run({MSXLATE_BIN, "-q", "-o", "kiv", "in.mseed"}, s.work, "", s.env).status,
+                  0);
+        std::vector<std::string> args = {"-q", "-o", "out.mseed"};
+        for (const auto& f : withdir("kiv", s.listing("kiv"))) args.push_back(f);
+        const e2e::Result r = kiv2ms(s, args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        const auto in = decode(s.p("in.mseed")), out = decode(s.p("out.mseed"));
+        ASSERT_EQ(out.size(), in.size());
+        for (const auto& [id, want] : in) {
+            SCOPED_TRACE(id);
+            ASSERT_EQ(out.count(id), 1U);
+            const Channel& got = out.at(id);
+            EXPECT_EQ(bits(got.y), bits(want.y));
+            EXPECT_EQ(got.start, want.start);
+            EXPECT_EQ(got.rate, want.rate);
+        }
+    }
+}
+
+// A KIV file at 100 Hz from 2024-04-09 01:02:03.456789, codes XK.DEMO.00.BHZ.
+kivf::Trace kivtrace(std::vector<float> y) {
+    using namespace kivf;
+    Trace t = newtrace();
+    t.y = std::move(y);
+    t.hdr.f(fslot::DELTA) = 0.01F;
+    t.hdr.f(fslot::B) = 0.000789F;
+    const std::int32_t ref[] = {2024, 100, 1, 2, 3, 456};
+    for (std::int32_t f = nslot::NZYEAR; f <= nslot::NZMSEC; ++f) t.hdr.n(f) = ref[f - 1];
+    t.khdr.k(kslot::KNETWK).set("XK");
+    t.khdr.k(kslot::KSTNM).set("DEMO");
+    t.khdr.k(kslot::KHOLE).set("00");
+    t.khdr.k(kslot::KCMPNM).set("BHZ");
+    return t;
+}
+
+void save(const e2e::Scratch& s, const std::string& name, const kivf::Trace& t) {
+    ASSERT_EQ(kivf::writetrace(s.p(name), t), 0) << name;
+}
+
+// A KIV file through kiv2ms and msxlate gives back its samples and every
+// header field miniSEED carries: codes, reference time, B to the
+// microsecond, DELTA, NPTS, and the fields derived from them.
+TEST(Kiv2ms, KivThroughMiniseedAndBackKeepsSamplesAndHeader) {
+    using namespace kivf;
+    std::vector<float> whole, fractions;
+    for (int i = 0; i < 5000; ++i) {
+        whole.push_back(static_cast<float>((i * 7919) % 200001 - 100000));
+        fractions.push_back(static_cast<float>(i) / 3.0F - 700.0F);
+    }
+    for (const auto& y : {whole, fractions}) {
+        e2e::Scratch s(kCatalogue);
+        const Trace t = kivtrace(y);
+        save(s, "day.kiv", t);
+        const e2e::Result r = kiv2ms(s, {"day.kiv"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        ASSERT_EQ(
+            e2e::run({MSXLATE_BIN, "-q", "-o", "back", "day.mseed"}, s.work, "", s.env).status, 0);
+        ASSERT_EQ(s.listing("back"),
+                  std::vector<std::string>{"XK.DEMO.00.BHZ.2024.100.01.02.03.456.kiv"});
+        Trace back;
+        ASSERT_EQ(readtrace(s.p("back/XK.DEMO.00.BHZ.2024.100.01.02.03.456.kiv"), back), 0);
+        EXPECT_EQ(bits(back.y), bits(y));
+        for (const std::int32_t f : {kslot::KNETWK, kslot::KSTNM, kslot::KHOLE, kslot::KCMPNM})
+            EXPECT_EQ(back.khdr.k(f), t.khdr.k(f)) << f;
+        for (std::int32_t f = nslot::NZYEAR; f <= nslot::NZMSEC; ++f)
+            EXPECT_EQ(back.hdr.n(f), t.hdr.n(f)) << f;
+        EXPECT_EQ(back.hdr.n(nslot::NPTS), static_cast<std::int32_t>(y.size()));
+        EXPECT_EQ(back.hdr.f(fslot::DELTA), 0.01F);
+        EXPECT_EQ(back.hdr.f(fslot::B), 0.000789F);
+        Trace derived = t;
+        derived.hdr.n(nslot::NPTS) = static_cast<std::int32_t>(y.size());
+        derivefields(derived.hdr, derived.y, {});
+        for (const std::int32_t f : {fslot::E, fslot::DEPMIN, fslot::DEPMAX, fslot::DEPMEN})
+            EXPECT_EQ(back.hdr.f(f), derived.hdr.f(f)) << f;
+    }
+}
+
+// The encoding chosen for what a file holds: never one that changes a sample.
+TEST(Kiv2ms, ChoosesAnEncodingThatKeepsEverySample) {
+    struct Case {
+        std::vector<float> y;
+        int encoding;
+    };
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const std::vector<Case> cases = {
+        {{1, -5, 100000, 536870912.0F - 536870911.0F}, DE_STEIM2},
+        {{0, 536870912.0F}, DE_INT32}, // a difference of 2^29
+        {{-2147483648.0F, 2147483520.0F}, DE_INT32},
+        {{1, -0.0F}, DE_FLOAT32},
+        {{1, 0.5F}, DE_FLOAT32},
+        {{1, nan}, DE_FLOAT32},
+        {{2147483648.0F}, DE_FLOAT32},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(i);
+        e2e::Scratch s(kCatalogue);
+        save(s, "a.kiv", kivtrace(cases[i].y));
+        ASSERT_EQ(kiv2ms(s, {"-q", "a.kiv"}).status, 0);
+        const auto got = decode(s.p("a.mseed"));
+        ASSERT_EQ(got.size(), 1U);
+        const Channel& c = got.begin()->second;
+        EXPECT_EQ(c.encodings, std::set<int>{cases[i].encoding});
+        EXPECT_EQ(bits(c.y), bits(cases[i].y));
+    }
+}
+
+// Record length, quality, a forced encoding and codes for fields a file
+// lacks; its own codes win over those given. Records are numbered from 1 in
+// each output, on across the files packed into one.
+TEST(Kiv2ms, OptionsShapeTheRecords) {
+    using namespace kivf;
+    e2e::Scratch s(kCatalogue);
+    std::vector<float> y(3000);
+    for (std::size_t i = 0; i < y.size(); ++i) y[i] = static_cast<float>(i % 300);
+    Trace bare = kivtrace(y);
+    bare.khdr.k(kslot::KNETWK).set(kUndfTxt);
+    bare.khdr.k(kslot::KHOLE).set(kUndfTxt);
+    save(s, "bare.kiv", bare);
+    save(s, "own.kiv", kivtrace(y));
+    const e2e::Result r =
+        kiv2ms(s, {"-r", "1024", "-Q", "R", "-e", "steim1", "--network=NN", "--location", "10",
+                   "-o", "both.mseed", "bare.kiv", "own.kiv"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("kiv2ms: 2 files read, 0 refused; "), std::string::npos) << r.err;
+    const auto got = decode(s.p("both.mseed"));
+    ASSERT_EQ(got.size(), 2U);
+    const Channel& b = got.at("NN.DEMO.10.BHZ");
+    const Channel& o = got.at("XK.DEMO.00.BHZ");
+    for (const Channel* c : {&b, &o}) {
+        EXPECT_EQ(c->encodings, std::set<int>{DE_STEIM1});
+        EXPECT_EQ(c->reclens, std::set<int>{1024});
+        EXPECT_EQ(c->qualities, std::set<char>{'R'});
+        EXPECT_EQ(bits(c->y), bits(y));
+    }
+    ASSERT_FALSE(b.sequence.empty());
+    EXPECT_EQ(b.sequence.front(), 1);
+    EXPECT_EQ(o.sequence.front(), b.sequence.back() + 1);
+    for (std::size_t i = 1; i < b.sequence.size(); ++i)
+        EXPECT_EQ(b.sequence[i], b.sequence[i - 1] + 1);
+}
+
+// Outputs beside their inputs (.kiv made .mseed, .mseed added to any other
+// name) or in a directory given; a name already written in the run, or one
+// that would replace an input, is refused.
+TEST(Kiv2ms, NamesItsOutputsAndReplacesNoInput) {
+    e2e::Scratch s(kCatalogue);
+    const kivf::Trace t = kivtrace({1, 2, 3});
+    fs::create_directory(s.work / "sub");
+    for (const char* n : {"a.kiv", "b.dat", "sub/a.kiv", "c.kiv", "c.mseed"}) save(s, n, t);
+    fs::create_directory(s.work / "out");
+    e2e::Result r = kiv2ms(s, {"-q", "a.kiv", "b.dat", "sub/a.kiv"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(s.listing("."), (std::vector<std::string>{"a.kiv", "a.mseed", "b.dat", "b.dat.mseed",
+                                                        "c.kiv", "c.mseed", "out", "sub"}));
+    EXPECT_EQ(s.listing("sub"), (std::vector<std::string>{"a.kiv", "a.mseed"}));
+    r = kiv2ms(s, {"-q", "-o", "out", "a.kiv", "sub/a.kiv"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "kiv2ms: ERROR 2090: File not converted: its miniSEED output name was already "
+                     "written in this run: sub/a.kiv out/a.mseed first written for a.kiv\n");
+    EXPECT_EQ(s.listing("out"), std::vector<std::string>{"a.mseed"});
+    const std::string before = e2e::readfile(s.p("c.mseed"));
+    r = kiv2ms(s, {"-q", "c.kiv", "c.mseed"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "kiv2ms: ERROR 2089: File not converted: its miniSEED output would replace an "
+                     "input file of this run: c.kiv c.mseed\n");
+    EXPECT_EQ(e2e::readfile(s.p("c.mseed")), before);
+    EXPECT_TRUE(fs::exists(s.work / "c.mseed.mseed"));
+}
+
+// Each refusal: status 2, the file and the reason named, nothing left
+// behind; the other files of the run are converted all the same.
+TEST(Kiv2ms, RefusesWhatMiniseedCannotHoldAndLeavesNothing) {
+    using namespace kivf;
+    struct Case {
+        std::string what;
+        std::vector<std::string> options;
+        void (*change)(Trace&);
+        std::string said;
+    };
+    const std::vector<Case> cases = {
+        {"uneven",
+         {},
+         [](Trace& t) {
+             t.x = {0, 1, 5};
+         },
+         "ERROR 2080: File not converted: it is not evenly sampled, and miniSEED holds evenly "
+         "sampled series only: bad.kiv (LEVEN false)"},
+        {"no start",
+         {},
+         [](Trace& t) { t.hdr.f(fslot::B) = kUndfFlt; },
+         "ERROR 2082: File not converted: its start time is undefined: bad.kiv (B or a reference "
+         "field)"},
+        {"too early",
+         {},
+         [](Trace& t) { t.hdr.n(nslot::NZYEAR) = 1850; },
+         "ERROR 2083: File not converted: its times lie outside the years 1900 to 2100 that "
+         "miniSEED readers take: bad.kiv (the first sample in the year 1850)"},
+        {"long station",
+         {},
+         [](Trace& t) { t.khdr.k(kslot::KSTNM).set("STATION"); },
+         "ERROR 2084: File not converted: a code cannot be a miniSEED code: bad.kiv (KSTNM "
+         "'STATION' is longer than the 5 characters miniSEED holds)"},
+        {"NaN as int32",
+         {"-e", "int32"},
+         [](Trace& t) { t.y[2] = std::nanf(""); },
+         "ERROR 2086: File not converted: a sample is not a number or is infinite, and the "
+         "encoding holds whole numbers only: bad.kiv (sample 3 is nan)"},
+        {"int16 too narrow",
+         {"-e", "int16"},
+         [](Trace& t) { t.y[1] = 40000; },
+         "ERROR 2087: File not converted: the encoding asked for would change a sample: bad.kiv "
+         "(sample 2, 40000, is beyond int16's -32768 to 32767)"},
+        {"no samples",
+         {},
+         [](Trace& t) { t.y.clear(); },
+         "ERROR 2085: File not converted: it holds no samples: bad.kiv (NPTS 0)"},
+        {"no rate",
+         {},
+         [](Trace& t) { t.hdr.f(fslot::DELTA) = -1; },
+         "ERROR 2081: File not converted: its sampling interval DELTA gives no rate a miniSEED "
+         "record can hold: bad.kiv (DELTA -1)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        e2e::Scratch s(kCatalogue);
+        Trace bad = kivtrace({1, 2, 3});
+        c.change(bad);
+        save(s, "bad.kiv", bad);
+        save(s, "good.kiv", kivtrace({4, 5, 6}));
+        std::vector<std::string> args = c.options;
+        for (const char* a : {"-q", "bad.kiv", "good.kiv"}) args.push_back(a);
+        const e2e::Result r = kiv2ms(s, args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, "kiv2ms: " + c.said + "\n");
+        EXPECT_EQ(s.listing("."), (std::vector<std::string>{"bad.kiv", "good.kiv", "good.mseed"}));
+    }
+    e2e::Scratch s(kCatalogue);
+    s.file("junk.kiv", std::string(700, 'x'));
+    const e2e::Result r = kiv2ms(s, {"-o", "all.mseed", "junk.kiv"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("kiv2ms: ERROR 1412: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("kiv2ms: 0 files read, 1 refused; 0 records (0 samples) written to 0 "
+                         "files, "),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(s.listing("."), std::vector<std::string>{"junk.kiv"});
+}
+
+// Usage errors stop before anything is read (status 1); a dry run reads and
+// checks everything and writes nothing.
+TEST(Kiv2ms, UsageErrorsAndDryRuns) {
+    e2e::Scratch s(kCatalogue);
+    save(s, "a.kiv", kivtrace({1, 2, 3}));
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{"-r", "300", "a.kiv"},
+                                                {"-r", "128", "a.kiv"},
+                                                {"-r", "2097152", "a.kiv"},
+                                                {"-r", "512x", "a.kiv"},
+                                                {"-e", "steim3", "a.kiv"},
+                                                {"-Q", "X", "a.kiv"},
+                                                {"-Q", "DD", "a.kiv"},
+                                                {"--network", "ABC", "a.kiv"},
+                                                {"--station", "TOOLONG", "a.kiv"},
+                                                {"--location", "A B", "a.kiv"},
+                                                {"--channel", "BHZZ", "a.kiv"},
+                                                {"-r"},
+                                                {"a.kiv", "-e"},
+                                                {"-x", "a.kiv"},
+                                                {}}) {
+        const e2e::Result r = kiv2ms(s, bad);
+        EXPECT_EQ(r.status, 1) << (bad.empty() ? "" : bad[0]);
+        EXPECT_NE(r.err.find("Try 'kiv2ms --help'"), std::string::npos) << r.err;
+    }
+    e2e::Result r = kiv2ms(s, {"-o", "/nonexistent/x.mseed", "a.kiv"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("101: Cannot open or create file /nonexistent/x.mseed"), std::string::npos)
+        << r.err;
+    r = kiv2ms(s, {"-n", "a.kiv"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "a.kiv -> a.mseed (steim2, 3 samples)\n");
+    r = kiv2ms(s, {"-n", "-o", "one.mseed", "a.kiv"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "a.kiv -> one.mseed (steim2, 3 samples)\n");
+    EXPECT_NE(r.err.find("kiv2ms: dry run: 1 files read, 0 refused; 0 records (3 samples) would be "
+                         "written to 0 files, "),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(s.listing("."), std::vector<std::string>{"a.kiv"});
+    r = kiv2ms(s, {"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("Usage: kiv2ms [OPTION]... FILE...\n", 0), 0U);
+    r = kiv2ms(s, {"--version"});
+    EXPECT_EQ(r.out, "kiv2ms " KIVF_VERSION "\n");
+}
+
+} // namespace
