@@ -426,3 +426,27 @@ TEST(Kiv2ms, UsageErrorsAndDryRuns) {
 }
 
 } // namespace
+
+namespace {
+
+// A run stopped by a signal leaves no temporary file: the one output of the
+// run is made before the first input is read, and it is stopped while it
+// packs a long list of inputs.
+TEST(Kiv2ms, StoppedRunsLeaveNoTemporaryFile) {
+    e2e::Scratch s(kCatalogue);
+    save(s, "long.kiv", kivtrace(std::vector<float>(1000000, 5.0F)));
+    std::string inputs;
+    for (int i = 0; i < 400; ++i) inputs += " long.kiv";
+    for (const int sig : {SIGTERM, SIGHUP}) { // (a job in the background ignores SIGINT)
+        const e2e::Result r = e2e::run(
+            {"/bin/sh", "-c",
+             "\"$0\" -q -o out.mseed" + inputs +
+                 " & until ls -A | grep -q kivtmp; do :; done; kill -" + std::to_string(sig) +
+                 " $!; wait $!; echo $? $(ls -A | grep -c -e kivtmp -e out)",
+             KIV2MS_BIN},
+            s.work.string(), "", s.env);
+        EXPECT_EQ(r.out, std::to_string(128 + sig) + " 0\n") << sig;
+    }
+}
+
+} // namespace
