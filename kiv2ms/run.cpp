@@ -134,13 +134,14 @@ int ownoption(PackAs& as, std::string_view arg, int argc, char** argv, int& a) {
 }
 
 // The output of input file: its name with .kiv made .mseed (or .mseed
-// added), in the output directory when there is one.
+// added; a name that is only ".kiv" keeps it), in the output directory
+// when there is one.
 std::string outname(const Run& run, std::string_view file) {
     std::string name(file);
-    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".kiv") == 0)
-        name.resize(name.size() - 4);
+    const std::size_t base = name.rfind('/') + 1; // 0 without a directory
+    if (name.size() - base > 4 && name.ends_with(".kiv")) name.resize(name.size() - 4);
     name += ".mseed";
-    if (!run.out.dir.empty()) name.erase(0, name.rfind('/') + 1); // into the directory
+    if (!run.out.dir.empty()) name.erase(0, base); // into the directory
     return name;
 }
 

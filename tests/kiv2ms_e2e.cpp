@@ -279,13 +279,15 @@ TEST(Kiv2ms, NamesItsOutputsAndReplacesNoInput) {
     e2e::Scratch s(kCatalogue);
     const kivf::Trace t = kivtrace({1, 2, 3});
     fs::create_directory(s.work / "sub");
-    for (const char* n : {"a.kiv", "b.dat", "sub/a.kiv", "c.kiv", "c.mseed"}) save(s, n, t);
+    for (const char* n : {"a.kiv", "b.dat", "sub/a.kiv", "sub/.kiv", "c.kiv", "c.mseed"})
+        save(s, n, t);
     fs::create_directory(s.work / "out");
-    e2e::Result r = kiv2ms(s, {"-q", "a.kiv", "b.dat", "sub/a.kiv"});
+    e2e::Result r = kiv2ms(s, {"-q", "a.kiv", "b.dat", "sub/a.kiv", "sub/.kiv"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(s.listing("."), (std::vector<std::string>{"a.kiv", "a.mseed", "b.dat", "b.dat.mseed",
                                                         "c.kiv", "c.mseed", "out", "sub"}));
-    EXPECT_EQ(s.listing("sub"), (std::vector<std::string>{"a.kiv", "a.mseed"}));
+    EXPECT_EQ(s.listing("sub"),
+              (std::vector<std::string>{".kiv", ".kiv.mseed", "a.kiv", "a.mseed"}));
     r = kiv2ms(s, {"-q", "-o", "out", "a.kiv", "sub/a.kiv"});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "kiv2ms: ERROR 2090: File not converted: its miniSEED output name was already "

@@ -313,6 +313,9 @@ TEST(Plan, TakesTheEdgesAndFillsOnlyWhatIsUndefined) {
     ASSERT_FALSE(mswrite::plan(t.hdr, t.khdr, t.y, as, "t", p));
     EXPECT_EQ(p.start, -2208988800LL * 1000000);
     EXPECT_EQ(p.network + "." + p.station + "." + p.location + "." + p.channel, "NN.ABC.--.BHZ");
+    as = {}; // nothing given: network and location may stay empty
+    ASSERT_FALSE(mswrite::plan(t.hdr, t.khdr, t.y, as, "t", p));
+    EXPECT_EQ(p.network + "." + p.station + "." + p.location + "." + p.channel, ".ABC..BHZ");
     const std::int32_t last[] = {2100, 365, 23, 59, 59, 999};
     for (std::int32_t s = nslot::NZYEAR; s <= nslot::NZMSEC; ++s) t.hdr.n(s) = last[s - 1];
     t.hdr.f(fslot::B) = 0.000999F;
