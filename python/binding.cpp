@@ -1,14 +1,17 @@
 // The compiled half of the Python package kivf: KIV files read and written by the library,
+// miniSEED files read and written through its reading and packing libraries (mseed.h),
 // headers shown as the header lister shows them, and the plug-in's distance and azimuth.
 //
 // Only the library's modern face is used: headers and samples in records of each call's own,
 // failures returned as values that become the exceptions. So every file read and write, every
 // pass over the samples and the distance computation run without the interpreter lock, and
-// any number of threads may call at once.
+// any number of threads may call at once (miniSEED files are read one at a time: the
+// reader's buffers are the process's).
 #include "co/co.h"
 #include "dff/dff.h"
 #include "errors.h"
 #include "fields.h"
+#include "mseed.h"
 #include "msg/msg.h"
 #include "show/show.h"
 #include "sphgeo/sphgeo.h"
@@ -44,14 +47,6 @@ void exactpath(const std::string& path) {
         PyUnicode_DecodeFSDefaultAndSize(path.data(), static_cast<Py_ssize_t>(path.size())));
     raise_value("file name " + py::repr(shown).cast<std::string>() + " " + std::string(why));
 }
-
-// A header as the package holds it: decoded once, when read or derived; its fields become a
-// dict only when asked for, and it is written from the records themselves.
-struct Header {
-    CmHdr h{};
-    KmHdr k{};
-    Header() { defaults(h, k); }
-};
 
 // A header as the bytes of a file, words in this machine's order (to pickle it).
 py::bytes rawof(const Header& x) {
@@ -178,27 +173,60 @@ struct Floats {
     }
 };
 
-// (header, samples, x or None, swapped). The file is opened once, so a file replaced meanwhile
-// (the writer renames new files into place) is never mixed.
-py::tuple read_kiv(const std::string& path) {
+// (traces, notes, miniSEED or not): a miniSEED file's segments (see readmseed), or a KIV
+// file's one (header, samples, x or None, swapped) and no notes. What is read of a file comes
+// from one opening of it, so a file replaced meanwhile (the writer renames new files into
+// place) is never mixed; a file that is not miniSEED is read as KIV files always were, and
+// refused as they were.
+py::tuple read_file(const std::string& path) {
     exactpath(path);
     Header r;
     bool swapped = false;
     Floats y, x;
     Failure failed;
+    int mseed = -1;
     {
         const py::gil_scoped_release unlocked;
-        failed =
-            loadkiv(path, r.h, r.k, swapped,
-                    [&](std::size_t n, bool leven, std::span<float>& ys, std::span<float>& xs) {
-                        ys = y.allocate(n);
-                        if (!leven) xs = x.allocate(n);
-                    });
+        mseed = openmseed(path);
+        if (mseed < 0)
+            failed =
+                loadkiv(path, r.h, r.k, swapped,
+                        [&](std::size_t n, bool leven, std::span<float>& ys, std::span<float>& xs) {
+                            ys = y.allocate(n);
+                            if (!leven) xs = x.allocate(n);
+                        });
+    }
+    if (mseed >= 0) {
+        const py::tuple got = readmseed(mseed, path);
+        return py::make_tuple(got[0], got[1], true);
     }
     if (failed) raise(failed);
     const bool leven = r.h.l(lslot::LEVEN) != 0;
-    return py::make_tuple(r, y.release(), leven ? py::object(py::none()) : py::object(x.release()),
-                          swapped);
+    py::list one;
+    one.append(py::make_tuple(r, y.release(),
+                              leven ? py::object(py::none()) : py::object(x.release()), swapped));
+    return py::make_tuple(one, py::list(), false);
+}
+
+// Traces (header, samples, x or None, name in messages) written in order as one miniSEED
+// file; the header's NPTS and LEVEN follow the arrays, so an uneven trace is refused by the
+// packer.
+void write_mseed(const std::string& path, const std::vector<py::tuple>& traces,
+                 const PackOptions& options) {
+    exactpath(path);
+    std::vector<F32> arrays; // held while the samples are packed without the interpreter lock
+    std::vector<ToPack> packs;
+    arrays.reserve(traces.size());
+    packs.reserve(traces.size());
+    for (const py::tuple& t : traces) {
+        if (t.size() != 4) raise_value("write_mseed: a trace is (header, data, x, name)");
+        ToPack& p = packs.emplace_back(ToPack{t[0].cast<Header>(), {}, t[3].cast<std::string>()});
+        const F32& y = arrays.emplace_back(t[1].cast<F32>());
+        const std::optional<F32> x =
+            t[2].is_none() ? std::nullopt : std::optional(t[2].cast<F32>());
+        p.y = complete(p.header.h, y, x).y;
+    }
+    writemseed(path, packs, options);
 }
 
 py::bytes listing(const std::string& path, const std::string& list, bool all) {
@@ -260,9 +288,26 @@ PYBIND11_MODULE(_kivf, m) {
             "The defined fields as a dict by catalogue name.")
         .def(py::pickle([](const Header& x) { return rawof(x); },
                         [](const py::bytes& raw) { return unraw(raw); }));
-    m.def("read", &read_kiv, py::arg("path"),
-          "(header, samples, x or None, swapped) of the KIV file at path (bytes), either byte "
-          "order; raises a KivError with the library's message.");
+    initmseed();
+    m.attr("mseed") = kMseed;
+    m.def("read", &read_file, py::arg("path"),
+          "([(header, samples, x or None, swapped)], notes, is_mseed) of the file at path "
+          "(bytes): a KIV file in either byte order, one trace; a miniSEED file, a trace for "
+          "each continuous segment of each channel, and the notes reading gave; raises a "
+          "KivError with the library's message.");
+    m.def(
+        "write_mseed",
+        [](const std::string& path, const std::vector<py::tuple>& traces, long long reclen,
+           const std::string& encoding, const std::string& quality, const std::string& network,
+           const std::string& station, const std::string& location, const std::string& channel) {
+            write_mseed(path, traces,
+                        {reclen, encoding, quality, network, station, location, channel});
+        },
+        py::arg("path"), py::arg("traces"), py::arg("reclen"), py::arg("encoding"),
+        py::arg("quality"), py::arg("network"), py::arg("station"), py::arg("location"),
+        py::arg("channel"),
+        "Writes traces [(header, data, x or None, name)] in order as one miniSEED file; an empty "
+        "encoding chooses one, empty codes take each trace's own.");
     m.def("write", &write_kiv, py::arg("path"), py::arg("data"), py::arg("x"), py::arg("fields"),
           "Writes a new header with fields (name: value) and the float32 samples (and x) as a "
           "KIV file; E, DEPMIN, DEPMAX, DEPMEN are computed unless among fields, and GCARC, "

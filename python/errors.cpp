@@ -76,4 +76,9 @@ void adderrors(py::module_& m) {
     throw py::value_error(text);
 }
 
+[[noreturn]] void raise_refused(const std::string& text) {
+    PyErr_SetString(errors.value, text.c_str());
+    throw py::error_already_set();
+}
+
 } // namespace kivfpy

@@ -17,5 +17,7 @@ void adderrors(pybind11::module_& m);
 // exception it always was (FileNotFoundError, OSError, ValueError), chosen by its kind.
 [[noreturn]] void raise(const kivf::Failure& failed);
 [[noreturn]] void raise_value(const std::string& text);
+// A kivf.KivValueError of the package's own, its number None: contents this build cannot take.
+[[noreturn]] void raise_refused(const std::string& text);
 
 } // namespace kivfpy

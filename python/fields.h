@@ -10,6 +10,15 @@
 
 namespace kivfpy {
 
+// A header as the package holds it: decoded once, when read or derived; its fields become a
+// dict only when asked for, and it is written from the records themselves.
+struct Header {
+    kivf::CmHdr h{};
+    kivf::KmHdr k{};
+    Header() { kivf::defaults(h, k); }
+    Header(const kivf::CmHdr& cm, const kivf::KmHdr& km) : h(cm), k(km) {}
+};
+
 // The defined fields of a header as a dict by catalogue name.
 pybind11::dict header(const kivf::CmHdr& h, const kivf::KmHdr& k);
 

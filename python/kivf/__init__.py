@@ -1,10 +1,22 @@
-"""KIV waveform files in Python.
+"""KIV waveform files in Python, and miniSEED files read and written.
 
-read(path) -> Trace            samples as numpy float32, header fields by name
-read([paths] or "pattern*", merge=False) -> [Trace]
+read(path) -> Trace            a KIV file: samples as numpy float32, header fields by name
+read(path) -> [Trace]          a miniSEED file: a Trace for each continuous segment of each
+                               channel, as msxlate converts it
+read([paths] or "pattern*", merge=False) -> [Trace]    KIV and miniSEED files alike
 write(path, data, x=None, **fields)
+write_mseed(path, traces, reclen=512, encoding=None, quality="D", network=None,
+            station=None, location=None, channel=None)
+Trace.write(path, format="kiv" or "mseed", **write_mseed's options)
 merge(traces) -> [Trace]       contiguous traces of one channel joined
 sphgeo(slat, slon, elat, elon) -> (delta, dist, azim, bazim)
+
+A miniSEED file is told from a KIV file by its first 8 bytes, whatever its name: a sequence
+number of six digits, blanks or NULs, a quality indicator D, R, Q or M, then a blank or a
+NUL. Reading and writing miniSEED need a kivf built with libmseed (kivf._kivf.mseed); without
+it, reading such a file raises KivValueError and write_mseed NotImplementedError, both saying
+so. Notes the reader gives (a record or segment repeated, a record without samples) are
+warnings of the class KivWarning, their texts the library's ("NOTE 2065: ...").
 
 A Trace's positions and distance as named tuples of floats (None where undefined):
 .station_position  (latitude, longitude, elevation_m, depth_m)  STLA STLO STEL STDP
@@ -15,13 +27,15 @@ each None itself when its first field (STLA or STLO, EVLA or EVLO, GCARC) is und
 Failures the library reports raise KivError, whose .number is the message number, as a
 KivOSError (an OSError: the file system; KivFileNotFoundError, a FileNotFoundError, for a
 missing file) or a KivValueError (a ValueError: the contents); the text is the library's
-message, e.g. "ERROR 1410: KIV file does not exist: x.kiv"; nothing is printed.
+message, e.g. "ERROR 1410: KIV file does not exist: x.kiv"; nothing is printed. A miniSEED
+file any of whose records is refused raises the first refusal ("ERROR 2066: ...").
 Arguments the library could not take as given (a path ending in a blank, a text longer than
 its field, an unknown field name) raise ValueError or TypeError saying which; none is altered.
 """
 import glob
 import os
 import re
+import warnings
 
 import numpy as np
 
@@ -29,11 +43,15 @@ from . import _kivf
 from ._kivf import KivError, KivFileNotFoundError, KivOSError, KivValueError
 # The times' helpers stay reachable here as well (kivf._time), though only the Trace uses them.
 from ._times import _NAT, _datetime, _days, _said, _time, _us
-from ._trace import Trace, _float32, _path
+from ._trace import Trace, _float32, _path, write_mseed
 
 __version__ = _kivf.__version__
-__all__ = ["Trace", "read", "write", "merge", "sphgeo", "KivError", "KivOSError",
-           "KivFileNotFoundError", "KivValueError"]
+__all__ = ["Trace", "read", "write", "write_mseed", "merge", "sphgeo", "KivError", "KivOSError",
+           "KivFileNotFoundError", "KivValueError", "KivWarning"]
+
+
+class KivWarning(UserWarning):
+    """A note the library gave while reading (e.g. "NOTE 2068: ..."): nothing was lost."""
 
 
 def _channel(t):
@@ -93,9 +111,12 @@ def merge(traces):
 _merge = merge  # read's argument of that name hides it there
 
 
-def _one(path):
-    """The file at path, never taken as a pattern."""
-    return Trace(*_kivf.read(_path(path)))
+def _load(path):
+    """The file at path, never taken as a pattern: a Trace of a KIV file or the list of a
+    miniSEED file's, and the texts of the notes reading it gave."""
+    got, notes, mseed = _kivf.read(_path(path))
+    traces = [Trace(*t) for t in got]
+    return (traces if mseed else traces[0]), notes
 
 
 def _magic(path):
@@ -103,24 +124,35 @@ def _magic(path):
 
 
 def read(path, merge=False):
-    """Reads KIV files written in either byte order.
+    """Reads KIV files written in either byte order, and miniSEED files.
 
-    One path (str, bytes or os.PathLike) gives a Trace. A list or tuple of paths, or a str or
-    bytes holding a glob pattern (*, ? or [...]; a pathlib.Path, or a name that exists as it
-    stands, is always one file), gives a
-    list of Traces: the list's order, the pattern's matches sorted by name; joined by
-    kivf.merge when merge is true. A pattern that matches nothing raises
-    KivFileNotFoundError.
+    One path (str, bytes or os.PathLike) of a KIV file gives a Trace; of a miniSEED file, a
+    list of Traces, one for each continuous segment of each channel (network, station,
+    location, channel), as msxlate converts it: the same header fields and samples. A list
+    or tuple of paths, or a str or bytes holding a glob pattern (*, ? or [...]; a
+    pathlib.Path, or a name that exists as it stands, is always one file), gives a list of
+    Traces: the list's order, the pattern's matches sorted by name, a miniSEED file's traces
+    in its place; joined by kivf.merge when merge is true. A pattern that matches nothing
+    raises KivFileNotFoundError. Notes given while reading a miniSEED file are KivWarnings.
     """
     if isinstance(path, (list, tuple)):
-        traces = [_one(p) for p in path]
+        names, one = path, False
     elif isinstance(path, (str, bytes)) and _magic(path) and not os.path.lexists(path):
-        names = sorted(glob.glob(path))
+        names, one = sorted(glob.glob(path)), False
         if not names:
             raise KivFileNotFoundError(f"no file matches {os.fsdecode(path)}")
-        traces = [_one(p) for p in names]
     else:
-        return _one(path)
+        names, one = [path], True
+    traces = []
+    for name in names:
+        got, notes = _load(name)
+        for note in notes:
+            warnings.warn(note, KivWarning, stacklevel=2)
+        if not isinstance(got, list):
+            if one:
+                return got
+            got = [got]
+        traces.extend(got)
     return _merge(traces) if merge else traces
 
 

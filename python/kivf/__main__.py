@@ -1,7 +1,8 @@
 """python3 -m kivf info [--list NAME] [--all] FILE...   the header blocks kivhdr prints
 python3 -m kivf plot FILE... [-o OUT.png|.svg|.pdf] [--show] [--calib] [--start T] [--end T]
                      [--size WxH] [--sort distance]
-                     one panel per channel, contiguous files joined, UTC axis
+                     one panel per channel, contiguous files joined, UTC axis; a FILE
+                     may be miniSEED (its segments plotted, its notes said on stderr)
 
 Exit status: 0 done; 1 bad usage (no samples between --start and --end, a --size too small
 for the panels among them, or beyond 65535 pixels a side or 67108864 in all at 80 an inch);
@@ -11,7 +12,7 @@ import errno
 import os
 import sys
 
-from . import _kivf, _one
+from . import _kivf, _load
 from ._plot import _image, figure
 from ._times import _FIRST, _LAST, _time, _us
 
@@ -92,10 +93,14 @@ def plot(files, out=None, show=False, calib=False, start=None, end=None, size=No
     traces, status = [], 0
     for f in files:
         try:
-            traces.append(_one(f))  # a name as given, never a pattern
+            got, notes = _load(f)  # a name as given, never a pattern
         except (OSError, ValueError) as err:
             _complain("plot", err)
             status = 2
+            continue
+        for note in notes:
+            _complain("plot", note)
+        traces.extend(got if isinstance(got, list) else [got])
     if not traces:
         return 2
     try:
@@ -145,7 +150,7 @@ def main(argv=None):
                         "--calib); a panel's title shows the distance when the header has one "
                         "(GCARC in degrees, else DIST in km), then --start when given, else its "
                         "first sample's time.")
-    pp.add_argument("files", nargs="+", metavar="FILE")
+    pp.add_argument("files", nargs="+", metavar="FILE", help="KIV or miniSEED files")
     pp.add_argument("-o", "--output", metavar="OUT", help="write the plot (.png, .svg, .pdf)")
     pp.add_argument("--show", action="store_true", help="show the plot in a window")
     pp.add_argument("--calib", action="store_true",

@@ -253,10 +253,20 @@ class Trace:
         return (float(self.data.min()), float(self.data.max()),
                 float(self.data.mean(dtype=np.float64)))
 
-    def write(self, path):
+    def write(self, path, format="kiv", **options):
         """Writes this header as it stands and these samples as a KIV file (NPTS and LEVEN
         follow them; E, DEPMIN, DEPMAX and DEPMEN are not recomputed: a header from read() is
-        written bit for bit, one from slice() or merge() was made for its samples)."""
+        written bit for bit, one from slice() or merge() was made for its samples).
+
+        format="mseed" writes the trace as a miniSEED file instead, with write_mseed's
+        options (reclen, encoding, quality, network, station, location, channel)."""
+        if format == "mseed":
+            write_mseed(path, self, **options)
+            return
+        if format != "kiv":
+            raise ValueError(f"no format named {format!r} (formats: 'kiv', 'mseed')")
+        if options:
+            raise TypeError(f"write: {', '.join(options)} only for format='mseed'")
         x = None if self.x is None else _float32(self.x, "x")
         _kivf.write_header(_path(path), self._hdr, _float32(self.data, "data"), x)
 
@@ -264,3 +274,47 @@ class Trace:
         h = self.header
         return (f"<kivf.Trace {h.get('KSTNM', '?')} {h.get('KCMPNM', '?')} "
                 f"{len(self.data)} samples from {self.starttime}>")
+
+
+def _code(value, what):
+    if value is None:
+        return ""
+    if not isinstance(value, str):
+        raise TypeError(f"write_mseed: {what} must be a str or None, not {type(value).__name__}")
+    return value
+
+
+def write_mseed(path, traces, reclen=512, encoding=None, quality="D", network=None,
+                station=None, location=None, channel=None):
+    """Writes traces (a Trace, or a list of them) in order as one miniSEED 2 file, atomically:
+    nothing is left of it when any trace is refused.
+
+    Each trace's samples go into records of reclen bytes (a power of two from 256 to 1048576)
+    numbered on from one trace to the next, with the quality indicator quality (D, R, Q or
+    M), its start to the microsecond, and the rate DELTA stands for (see
+    Trace.sampling_rate). encoding is "steim1", "steim2", "int16", "int32", "float32",
+    "float64", or None to choose for each trace: Steim-2 for whole numbers whose differences
+    fit it, int32 for other whole numbers, float32 for the rest; no encoding that would change
+    a sample is used. network, station, location and channel stand in for the codes a trace's
+    header leaves undefined (KNETWK, KSTNM, KHOLE, KCMPNM); a header's own codes are kept.
+
+    Refusals raise KivValueError with the library's message number: an uneven trace, no
+    samples, a code miniSEED cannot hold, a DELTA with no rate, an undefined start, times
+    outside the years 1900 to 2100, an encoding that would change a sample; options the
+    packer cannot take raise ValueError, a file that cannot be written KivOSError.
+    """
+    if isinstance(traces, Trace):
+        items = [(traces, "trace")]
+    else:
+        items = [(t, f"traces[{i}]") for i, t in enumerate(traces)]
+        bad = next((name for t, name in items if not isinstance(t, Trace)), None)
+        if bad is not None:
+            raise TypeError(f"write_mseed: {bad} is not a kivf.Trace")
+    if not isinstance(reclen, int) or isinstance(reclen, bool):
+        raise TypeError(f"write_mseed: reclen must be an int, not {type(reclen).__name__}")
+    packs = [(t._hdr, _float32(t.data, "data"), None if t.x is None else _float32(t.x, "x"),
+              name) for t, name in items]
+    _kivf.write_mseed(_path(path), packs, reclen, _code(encoding, "encoding"),
+                      _code(quality, "quality"), _code(network, "network"),
+                      _code(station, "station"), _code(location, "location"),
+                      _code(channel, "channel"))
