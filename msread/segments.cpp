@@ -3,6 +3,7 @@
 #include "msread/msread.h"
 
 #include <algorithm>
+#include <bit>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -81,6 +82,19 @@ bool heldalready(const MSTraceList* list, MSRecord* msr) {
     return false;
 }
 
+namespace {
+
+// A NaN made a float with its bits: its payload's top bits kept, signalling
+// or quiet as it was, where the machine's conversion would make it quiet.
+float narrow(double v) {
+    const auto b = std::bit_cast<std::uint64_t>(v);
+    std::uint32_t payload = static_cast<std::uint32_t>(b >> 29) & 0x7FFFFFU;
+    if (payload == 0) payload = 0x400000U; // its payload all below a float's: a quiet NaN
+    return std::bit_cast<float>(static_cast<std::uint32_t>(b >> 63 << 31) | 0x7F800000U | payload);
+}
+
+} // namespace
+
 std::int64_t tofloats(void* samples, std::int64_t count, char& type) {
     const auto n = static_cast<std::size_t>(count);
     auto* bytes = static_cast<unsigned char*>(samples);
@@ -120,7 +134,7 @@ std::int64_t tofloats(void* samples, std::int64_t count, char& type) {
         for (std::size_t i = 0; i < n; ++i) {
             double v = 0;
             std::memcpy(&v, bytes + 8 * i, 8);
-            const auto f = static_cast<float>(v);
+            const float f = std::isnan(v) ? narrow(v) : static_cast<float>(v);
             changed += static_cast<double>(f) != v && !std::isnan(v) ? 1 : 0;
             std::memcpy(bytes + 4 * i, &f, 4);
         }

@@ -51,7 +51,8 @@ struct PackAs {
 struct Plan {
     std::string network, station, location, channel;
     std::int64_t start = 0;
-    double rate = 0;
+    Nominal nominal; // DELTA's: the rate and every sample's exact offset
+    double rate = 0; // nominal.hz()
     Encoding encoding = Encoding::automatic;
 };
 
@@ -93,6 +94,10 @@ using PutRecord = std::function<int(std::span<const char> record)>;
 
 // Pack y as planned into records of as.reclen bytes, numbered on from
 // sequence (which is left at the next number), each given to put in turn.
+// Records are big-endian, except those of a trace with samples on the days
+// whose year and day read the same in both orders (2056-001, -256, -257),
+// which are in this machine's order: readers guess the order from them.
+// No record holds more samples than its 16-bit count.
 // Returns no failure, kMsgPackLibrary (libmseed refused; its words after),
 // or kMsgWriteFailed with the errno put returned.
 Failure pack(const Plan& p, std::span<const float> y, const PackAs& as, std::int32_t& sequence,

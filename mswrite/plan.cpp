@@ -161,6 +161,7 @@ Failure plan(const CmHdr& h, const KmHdr& k, std::span<const float> y, const Pac
     std::int16_t factor = 0, multiplier = 0;
     if (!kivf::nominal(delta, nominal_) || ms_genfactmult(nominal_.hz(), &factor, &multiplier) != 0)
         return refuse(kMsgPackRate, name, "(DELTA " + number(delta) + ")");
+    out.nominal = nominal_;
     out.rate = nominal_.hz();
     if (!starttime(h, out.start)) return refuse(kMsgPackStart, name, "(B or a reference field)");
     std::int64_t span = 0;

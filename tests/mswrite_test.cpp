@@ -3,6 +3,8 @@
 // back to the trace.
 #include "mswrite/mswrite.h"
 
+#include "msread/msread.h"
+
 #include "bot/numbers.h"
 #include "dff/dff.h"
 
@@ -341,6 +343,113 @@ TEST(Names, EncodingsAndRecordLengths) {
     EXPECT_NE(mswrite::codewhy("ABC", 2), "");
     EXPECT_NE(mswrite::codewhy("A~\x7F", 5), "");
     EXPECT_EQ(mswrite::codewhy("!~", 2), "");
+}
+
+} // namespace
+
+namespace {
+
+std::vector<std::string> packed(const Trace& t, const mswrite::PackAs& as, mswrite::Plan& p) {
+    std::vector<std::string> records;
+    EXPECT_FALSE(mswrite::plan(t.hdr, t.khdr, t.y, as, "t", p));
+    std::int32_t sequence = 1;
+    std::int64_t count = 0;
+    EXPECT_FALSE(mswrite::pack(
+        p, t.y, as, sequence,
+        [&](std::span<const char> r) {
+            records.emplace_back(r.data(), r.size());
+            return 0;
+        },
+        count));
+    return records;
+}
+
+// float64 keeps a NaN's payload, signalling or quiet, and reading it back
+// as floats gives the same bits.
+TEST(Pack, Float64KeepsEveryNaNsBits) {
+    const std::vector<std::uint32_t> in = {0x7FA00001U, 0xFFC12345U, 0x3FC00000U, 0xFF800000U};
+    const std::vector<std::uint64_t> out = {0x7FF4000020000000ULL, 0xFFF82468A0000000ULL,
+                                            0x3FF8000000000000ULL, 0xFFF0000000000000ULL};
+    std::vector<float> y;
+    for (const std::uint32_t b : in) y.push_back(std::bit_cast<float>(b));
+    mswrite::PackAs as;
+    as.encoding = Encoding::float64;
+    mswrite::Plan p;
+    const std::vector<std::string> records = packed(trace(y), as, p);
+    ASSERT_EQ(records.size(), 1U);
+    MSRecord* m = nullptr;
+    ASSERT_EQ(msr_unpack(const_cast<char*>(records[0].data()), 512, &m, 1, 0), MS_NOERROR);
+    ASSERT_EQ(m->numsamples, 4);
+    std::vector<double> d(static_cast<const double*>(m->datasamples),
+                          static_cast<const double*>(m->datasamples) + 4);
+    msr_free(&m);
+    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(std::bit_cast<std::uint64_t>(d[i]), out[i]) << i;
+    char type = 'd';
+    ASSERT_EQ(msread::tofloats(d.data(), 4, type), 0);
+    const auto* back = reinterpret_cast<const std::uint32_t*>(d.data());
+    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(back[i], in[i]) << i;
+}
+
+// However large a record, none counts more samples than its 16 bits hold:
+// every sample comes back.
+TEST(Pack, NoRecordHoldsMoreThanItsCount) {
+    struct Case {
+        Encoding e;
+        int reclen;
+        std::size_t n;
+    };
+    for (const Case c :
+         {Case{Encoding::steim2, 65536, 100000}, Case{Encoding::steim1, 262144, 140000},
+          Case{Encoding::int32, 1048576, 70000}, Case{Encoding::steim2, 512, 70000}}) {
+        SCOPED_TRACE(c.reclen);
+        std::vector<float> y(c.n);
+        for (std::size_t i = 0; i < y.size(); ++i) y[i] = static_cast<float>(i % 7);
+        mswrite::PackAs as;
+        as.encoding = c.e;
+        as.reclen = c.reclen;
+        mswrite::Plan p;
+        const std::vector<std::string> records = packed(trace(y), as, p);
+        Unpacked u;
+        unpack(records, u);
+        EXPECT_EQ(bitsof(u.y), bitsof(y));
+        std::int64_t at = 0; // each record starts where the samples before it end
+        for (const MSRecord* m : u.recs) {
+            EXPECT_LE(m->samplecnt, 65535);
+            std::int64_t offset = 0;
+            ASSERT_TRUE(sampleoffset(p.nominal, at, offset));
+            EXPECT_NEAR(static_cast<double>(m->starttime - p.start), static_cast<double>(offset),
+                        1);
+            at += m->numsamples;
+        }
+    }
+}
+
+// Records on the days whose year and day read alike in both byte orders are
+// written in this machine's order, so that readers here take them right;
+// the day before and after, big-endian.
+TEST(Pack, DaysAlikeInBothOrdersAreReadRight) {
+    struct Case {
+        std::int32_t year, day, hour;
+        bool host;
+    };
+    for (const Case c :
+         {Case{2056, 1, 0, true}, Case{2056, 256, 12, true}, Case{2056, 257, 23, true},
+          Case{2056, 2, 0, false}, Case{2055, 365, 23, true}, Case{2056, 258, 0, false}}) {
+        SCOPED_TRACE(std::to_string(c.year) + "-" + std::to_string(c.day));
+        Trace t = trace(std::vector<float>(400000, 3)); // 4000 s at 100 Hz: into the next hour
+        t.hdr.n(nslot::NZYEAR) = c.year;
+        t.hdr.n(nslot::NZJDAY) = c.day;
+        t.hdr.n(nslot::NZHOUR) = c.hour;
+        mswrite::PackAs as;
+        mswrite::Plan p;
+        const std::vector<std::string> records = packed(t, as, p);
+        Unpacked u;
+        unpack(records, u);
+        EXPECT_EQ(u.y.size(), t.y.size());
+        ASSERT_FALSE(u.recs.empty());
+        EXPECT_EQ(u.recs.front()->starttime, p.start);
+        EXPECT_EQ(u.recs.front()->byteorder, c.host ? ms_bigendianhost() : 1);
+    }
 }
 
 } // namespace
