@@ -116,7 +116,10 @@ Failure WholeFile::commit() {
     slot_ = -1;
     closeplace(KivPlace{dirfd_, nullptr, nullptr});
     dirfd_ = -1;
-    if (err_ != 0) return (Draft(kMsgWriteFailed, err_) << path_).failure();
+    if (err_ != 0)
+        return (Draft(kMsgWriteFailed, err_)
+                << path_ << "(" + std::string(std::strerror(err_)) + ")")
+            .failure();
     if (placed != 0) return cannotcreate(path_, placed).failure();
     return {};
 }

@@ -35,8 +35,8 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
 status=0
 summary=""
-for target in decode catalogue compose convert names written e1 times tables mseed mseedrecord; do
-    if [ ! -x "$bin/fuzz_$target" ]; then # mseed, mseedrecord: built only with libmseed
+for target in decode catalogue compose convert names written e1 times tables mseed mseedrecord pack; do
+    if [ ! -x "$bin/fuzz_$target" ]; then # mseed, mseedrecord, pack: built only with libmseed
         summary+="fuzz_$target: skipped, not built"$'\n'
         continue
     fi

@@ -79,6 +79,7 @@ struct Run {
     Progress progress;
     std::unique_ptr<WholeFile> whole; // the one output, when single
     std::int32_t sequence = 1;        // the next record's, in the output being written
+    bool unwritten = false;           // a write to the one output failed
 };
 
 // -r, -e, -Q and the codes; -1 taken, -2 not one of them, else the status.
@@ -164,19 +165,24 @@ void tell(const Failure& failed) {
     complain(program() + ": " + failed.text);
 }
 
-// The records of one trace into file; false when refused (its message told).
-bool packinto(Run& run, WholeFile& file, const Plan& p, std::span<const float> y) {
+// How one trace went into its file: packed, refused by the packer (told),
+// or a write failed (told once, with the file's name, by its commit).
+enum class Packed { ok, refused, unwritten };
+
+Packed packinto(Run& run, WholeFile& file, const Plan& p, std::span<const float> y) {
     std::int64_t records = 0;
+    int unwritten = 0;
     const Failure failed = mswrite::pack(
-        p, y, run.as, run.sequence, [&file](std::span<const char> r) { return file.write(r); },
-        records);
+        p, y, run.as, run.sequence,
+        [&](std::span<const char> r) { return unwritten = file.write(r); }, records);
+    if (unwritten != 0) return Packed::unwritten;
     if (failed) {
         tell(failed);
-        return false;
+        return Packed::refused;
     }
     run.n.records += records;
     run.n.samples += static_cast<std::int64_t>(y.size());
-    return true;
+    return Packed::ok;
 }
 
 // One KIV file: read, checked, packed and written. False when refused.
@@ -197,8 +203,8 @@ bool convertfile(Run& run, int fileno) {
         if (run.opt.dry)
             std::printf("%s -> %s (%s, %zu samples)\n", file, run.out.dir.c_str(),
                         std::string(mswrite::encodingname(p.encoding)).c_str(), trace.y.size());
-        else if (!packinto(run, *run.whole, p, trace.y))
-            return false;
+        else if (const Packed done = packinto(run, *run.whole, p, trace.y); done != Packed::ok)
+            return run.unwritten = done == Packed::unwritten, false; // told at the commit
         run.n.samples += run.opt.dry ? static_cast<std::int64_t>(trace.y.size()) : 0;
         return true;
     }
@@ -229,7 +235,7 @@ bool convertfile(Run& run, int fileno) {
             tell(opened);
             return false;
         }
-        if (!packinto(run, out, p, trace.y)) return false;
+        if (packinto(run, out, p, trace.y) == Packed::refused) return false; // out dropped
         if (const Failure failed = out.commit()) {
             tell(failed);
             return false;
@@ -304,11 +310,13 @@ int run(int argc, char** argv) {
         tick(run.progress, false);
     }
     if (run.whole) {
-        if (run.n.records == 0) {
+        if (run.n.records == 0 && !run.unwritten) {
             run.whole.reset(); // nothing packed: nothing left behind
         } else if (const Failure bad = run.whole->commit()) {
             tell(bad);
             failed = true;
+            run.n.refused = run.opt.nfiles; // none of them was written after all
+            run.n.records = run.n.samples = 0;
         } else {
             ++run.n.outputs;
         }

@@ -399,6 +399,7 @@ TEST(Kiv2ms, UsageErrorsAndDryRuns) {
                                                 {"--channel", "BHZZ", "a.kiv"},
                                                 {"-r"},
                                                 {"a.kiv", "-e"},
+                                                {"a.kiv", "--station"},
                                                 {"-x", "a.kiv"},
                                                 {}}) {
         const e2e::Result r = kiv2ms(s, bad);
@@ -449,6 +450,69 @@ TEST(Kiv2ms, StoppedRunsLeaveNoTemporaryFile) {
             s.work.string(), "", s.env);
         EXPECT_EQ(r.out, std::to_string(128 + sig) + " 0\n") << sig;
     }
+}
+
+} // namespace
+
+namespace {
+
+// Each output beside its input numbers its records from 1; -o naming a file
+// that exists replaces it whole.
+TEST(Kiv2ms, EachOutputNumbersFromOneAndAFileNamedIsReplaced) {
+    e2e::Scratch s(kCatalogue);
+    std::vector<float> y(2000);
+    for (std::size_t i = 0; i < y.size(); ++i) y[i] = static_cast<float>(i % 500);
+    save(s, "a.kiv", kivtrace(y));
+    save(s, "b.kiv", kivtrace(y));
+    s.file("one.mseed", "old");
+    ASSERT_EQ(kiv2ms(s, {"-q", "a.kiv", "b.kiv"}).status, 0);
+    ASSERT_EQ(kiv2ms(s, {"-q", "-o", "one.mseed", "a.kiv"}).status, 0);
+    for (const char* out : {"a.mseed", "b.mseed", "one.mseed"}) {
+        SCOPED_TRACE(out);
+        const auto got = decode(s.p(out));
+        ASSERT_EQ(got.size(), 1U);
+        const Channel& c = got.begin()->second;
+        ASSERT_GT(c.sequence.size(), 1U);
+        EXPECT_EQ(c.sequence.front(), 1);
+        EXPECT_EQ(bits(c.y), bits(y));
+    }
+}
+
+// A write that fails (a file size limit here) is told with the output's
+// name and the system's reason; nothing of that output is left, the others
+// are written. Into one file, nothing is left at all.
+TEST(Kiv2ms, AFailedWriteLeavesNothingOfItsOutput) {
+    e2e::Scratch s(kCatalogue);
+    const auto noise = [](std::size_t n) {
+        std::vector<float> y(n);
+        std::uint32_t r = 1;
+        for (float& v : y) v = static_cast<float>(r = r * 1103515245U + 12345U) / 7.0F;
+        return y;
+    };
+    save(s, "small.kiv", kivtrace(noise(100)));
+    save(s, "mid.kiv", kivtrace(noise(200000))); // fails when the file is closed
+    save(s, "big.kiv", kivtrace(noise(400000))); // fails while its records are packed
+    const auto limited = [&](const std::string& args) {
+        return e2e::run(
+            {"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 100; exec \"$0\" " + args, KIV2MS_BIN},
+            s.work.string(), "", s.env);
+    };
+    e2e::Result r = limited("-q small.kiv mid.kiv big.kiv");
+    EXPECT_EQ(r.status, 2);
+    const std::string failed = "kiv2ms: ERROR  115: Data write failed or came up short. ";
+    EXPECT_EQ(r.err,
+              failed + "mid.mseed (File too large)\n" + failed + "big.mseed (File too large)\n");
+    EXPECT_EQ(s.listing("."),
+              (std::vector<std::string>{"big.kiv", "mid.kiv", "small.kiv", "small.mseed"}));
+    r = limited("-o all.mseed small.kiv mid.kiv big.kiv");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err.substr(0, r.err.find('\n') + 1), failed + "all.mseed (File too large)\n");
+    EXPECT_NE(
+        r.err.find("kiv2ms: 3 files read, 3 refused; 0 records (0 samples) written to 0 files"),
+        std::string::npos)
+        << r.err;
+    EXPECT_EQ(s.listing("."),
+              (std::vector<std::string>{"big.kiv", "mid.kiv", "small.kiv", "small.mseed"}));
 }
 
 } // namespace

@@ -96,7 +96,8 @@ def test_the_traces_msxlate_writes(tmp_path):
 @needs
 @pytest.mark.parametrize("head, number", [
     (b"000001D ", 2053), (b" \0 0 1M\0", 2053),  # miniSEED, cut short
-    (b"000001DX", 1412), (b"00000AD ", 1412), (b"000001X ", 1412)])  # not: KIV, or nothing
+    (b"000001DX", 1412), (b"00000AD ", 1412), (b"000001X ", 1412),  # not: KIV, or nothing
+    (b"X00001D ", 1412)])
 def test_a_miniseed_file_is_told_by_its_first_bytes(tmp_path, head, number):
     (p := tmp_path / "f.mseed").write_bytes(head + bytes(700))
     with pytest.raises(kivf.KivValueError) as e:
@@ -176,15 +177,17 @@ def test_written_and_read_back(tmp_path):
     ([1, 2], {}, dict(location="LONG"), kivf.KivValueError, 2084),
     ([1, 2], {}, dict(reclen=500), ValueError, None),
     ([1, 2], {}, dict(encoding="steim3"), ValueError, None),
-    ([1, 2], {}, dict(quality="X"), ValueError, None)])
+    ([1, 2], {}, dict(quality="X"), ValueError, None),
+    (None, {}, {}, ValueError, None)])  # no traces at all
 def test_a_refusal_leaves_the_file_as_it_was(tmp_path, monkeypatch, y, fields, options, error,
                                              number):
     monkeypatch.chdir(tmp_path)
     kiv("ok.kiv", [1, 2])
-    kiv("u.kiv", y, **fields)
+    kiv("u.kiv", y or [1], **fields)
     (tmp_path / "w.mseed").write_bytes(b"old")
     with pytest.raises(error) as e:
-        kivf.write_mseed("w.mseed", kivf.read(["ok.kiv", "u.kiv"]), **options)
+        kivf.write_mseed("w.mseed", [] if y is None else kivf.read(["ok.kiv", "u.kiv"]),
+                         **options)
     assert e.value.number == number if number else not isinstance(e.value, kivf.KivError)
     assert sorted(os.listdir()) == ["ok.kiv", "u.kiv", "w.mseed"]
     assert (tmp_path / "w.mseed").read_bytes() == b"old"
