@@ -44,8 +44,6 @@ using bench::spawn;
 
 namespace {
 
-
-
 // The baseline: read nsamp big-endian 32-bit integers at foff, make floats,
 // write a 632-byte header and the samples with one call.
 std::vector<std::uint32_t> buf;
@@ -79,10 +77,7 @@ int baselinemain(const char* list, bool atomic) {
     return f == nullptr ? 1 : 0;
 }
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+using bench::median;
 
 std::string css30(const std::string& sta, const std::string& chan, double t, long n,
                   const std::string& file, long foff, const char* dt = "s4") {
@@ -149,16 +144,8 @@ int main(int argc, char** argv) {
             const std::size_t v = (static_cast<std::size_t>(r) + k) % dayruns.size();
             t[v].push_back(spawn(dir, dayruns[v]));
         }
-    const auto wall = [](const std::vector<Ran>& v) {
-        std::vector<double> s;
-        for (const Ran& x : v) s.push_back(x.seconds);
-        return median(s);
-    };
-    const auto cpu = [](const std::vector<Ran>& v) {
-        std::vector<double> s;
-        for (const Ran& x : v) s.push_back(x.cpu);
-        return median(s);
-    };
+    using bench::cpu;
+    using bench::wall;
     long rss = 0, rsse1 = 0;
     for (const Ran& x : t[0]) rss = std::max(rss, x.maxrss_kb);
     for (const Ran& x : t[4]) rsse1 = std::max(rsse1, x.maxrss_kb);

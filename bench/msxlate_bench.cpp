@@ -179,25 +179,10 @@ Ran spawn(const fs::path& dir, std::vector<std::string> argv, const std::string&
     return bench::spawn(dir, argv);
 }
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-double wall(const std::vector<Ran>& v) {
-    std::vector<double> s;
-    for (const Ran& x : v) s.push_back(x.seconds);
-    return median(s);
-}
-double cpu(const std::vector<Ran>& v) {
-    std::vector<double> s;
-    for (const Ran& x : v) s.push_back(x.cpu);
-    return median(s);
-}
-long peak(const std::vector<Ran>& v) {
-    long k = 0;
-    for (const Ran& x : v) k = std::max(k, x.maxrss_kb);
-    return k;
-}
+using bench::cpu;
+using bench::median;
+using bench::peak;
+using bench::wall;
 
 const char* kNames[] = {"msxlate", "baseline", "baseline+write", "baseline+rename", "msxlate -n"};
 

@@ -4,6 +4,7 @@
 // memory; a failing child ends the benchmark. KIVAUX_DIR comes from the build.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -53,6 +54,28 @@ inline Ran spawn(const std::filesystem::path& dir, const std::vector<std::string
     const double cpu = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
                        static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
     return {s, cpu, ru.ru_maxrss};
+}
+
+// The medians of runs: any values, their wall and CPU times; and the
+// largest peak memory among them.
+inline double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+inline double wall(const std::vector<Ran>& v) {
+    std::vector<double> s;
+    for (const Ran& x : v) s.push_back(x.seconds);
+    return median(s);
+}
+inline double cpu(const std::vector<Ran>& v) {
+    std::vector<double> s;
+    for (const Ran& x : v) s.push_back(x.cpu);
+    return median(s);
+}
+inline long peak(const std::vector<Ran>& v) {
+    long k = 0;
+    for (const Ran& x : v) k = std::max(k, x.maxrss_kb);
+    return k;
 }
 
 } // namespace bench

@@ -246,15 +246,6 @@ bool convertfile(Run& run, int fileno) {
     return true;
 }
 
-// The identity of every file named, so that no output replaces one.
-void survey(Run& run) {
-    for (int f = 0; f < run.opt.nfiles; ++f) {
-        struct stat st {};
-        if (::stat(run.out.files[f], &st) == 0)
-            run.out.inputs.push_back(FileId{st.st_dev, st.st_ino});
-    }
-}
-
 // Where the outputs go: beside the inputs, into a directory, or into one
 // file (opened here, unless a dry run). False when that cannot be.
 bool outputs(Run& run) {
@@ -297,7 +288,7 @@ int run(int argc, char** argv) {
     run.out.files = run.opt.files;
     newhdr();         // starts the message system: catalogue texts from KIVAUX, else built in
     cleanonsignals(); // an interrupted run leaves no temporary file
-    survey(run);
+    knowinputs(run.out, run.opt.nfiles); // no output may replace one
     if (!outputs(run)) return 1;
     run.progress.on = !run.opt.quiet && ::isatty(2) == 1;
     run.progress.total = run.opt.nfiles;

@@ -245,15 +245,6 @@ bool convertfile(Run& run, int fileno) {
     return ok;
 }
 
-// The identity of every file named, so that no output replaces one.
-void survey(Run& run) {
-    for (int f = 0; f < run.opt.nfiles; ++f) {
-        struct stat st {};
-        if (::stat(run.out.files[f], &st) == 0)
-            run.out.inputs.push_back(FileId{st.st_dev, st.st_ino});
-    }
-}
-
 } // namespace
 
 int run(int argc, char** argv) {
@@ -279,7 +270,7 @@ int run(int argc, char** argv) {
     run.meta.notes.quiet = run.opt.quiet;
     bool failed = !run.meta.load();
     run.progress.on = !run.opt.quiet && ::isatty(2) == 1;
-    survey(run);
+    knowinputs(run.out, run.opt.nfiles); // no output may replace one
     run.budget = memorybudget();
     for (int f = 0; f < run.opt.nfiles; ++f) failed = !convertfile(run, f) || failed;
     tick(run.progress, true);

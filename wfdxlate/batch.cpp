@@ -195,13 +195,7 @@ void convertfile(Run& run, int fileno, std::uint64_t& lines) {
 // which is known only when every file is a regular one (counted from a
 // separate opening; a pipe or FIFO is never opened for it).
 void survey(Run& run) {
-    bool regular = true;
-    for (int f = 0; f < run.opt.nfiles; ++f) {
-        struct stat st {};
-        if (::stat(run.out.files[f], &st) != 0) continue;
-        run.out.inputs.push_back(FileId{st.st_dev, st.st_ino});
-        regular = regular && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)); // a directory is refused
-    }
+    const bool regular = knowinputs(run.out, run.opt.nfiles); // a directory is refused later
     if (!run.progress.on || !regular) return;
     std::int64_t n = 0;
     static std::array<char, kLineMax> buf;

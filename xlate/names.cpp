@@ -41,6 +41,17 @@ int openoutdir(Outputs& out, bool make) {
     return open();
 }
 
+bool knowinputs(Outputs& out, int n) {
+    bool regular = true;
+    for (int f = 0; f < n; ++f) {
+        struct stat st {};
+        if (::stat(out.files[f], &st) != 0) continue;
+        out.inputs.push_back(FileId{st.st_dev, st.st_ino});
+        regular = regular && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode));
+    }
+    return regular;
+}
+
 std::string outpath(const Outputs& out, const char* name) {
     if (out.dir.empty()) return name;
     return out.dir + (out.dir.back() == '/' ? "" : "/") + name;

@@ -173,6 +173,12 @@ struct Outputs {
 // -1: nothing in it can be replaced.
 int openoutdir(Outputs& out, bool make);
 
+// Record the identity of each of the n files named in out.files in
+// out.inputs, so that no output replaces one. True when every one that
+// exists is a regular file or a directory (none a pipe or FIFO, which could
+// be read only once).
+bool knowinputs(Outputs& out, int n);
+
 // An output's name as the user will find it: under the directory given.
 std::string outpath(const Outputs& out, const char* name);
 
