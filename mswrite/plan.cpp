@@ -122,7 +122,7 @@ Failure misfitnamed(std::span<const float> y, Encoding e, std::string_view name)
             return refuse(kMsgPackNumber, name, at() + " is " + number(y[i]) + ")");
         if (!whole(y[i], v))
             return refuse(kMsgPackChange, name,
-                          at() + ", " + number(y[i]) + ", is not a whole number of " + "32 bits; " +
+                          at() + ", " + number(y[i]) + ", is not a whole number of 32 bits; " +
                               std::string(encodingname(e)) + " holds only those)");
         if (narrow && (v < -32768 || v > 32767))
             return refuse(kMsgPackChange, name,
@@ -165,11 +165,14 @@ Failure plan(const CmHdr& h, const KmHdr& k, std::span<const float> y, const Pac
     out.rate = nominal_.hz();
     if (!starttime(h, out.start)) return refuse(kMsgPackStart, name, "(B or a reference field)");
     std::int64_t span = 0;
-    if (!sampleoffset(nominal_, static_cast<std::int64_t>(y.size()) - 1, span) ||
-        out.start < kFirstUs || out.start > kEndUs - 1 - span) {
-        const Instant first = splitmicros(out.start);
+    const bool spanned = sampleoffset(nominal_, static_cast<std::int64_t>(y.size()) - 1, span);
+    if (!spanned || out.start < kFirstUs || out.start > kEndUs - 1 - span) {
         std::array<char, 64> b{};
-        std::snprintf(b.data(), b.size(), "(the first sample in the year %d)", first.year);
+        if (!spanned) // (beyond 2^62 us)
+            std::snprintf(b.data(), b.size(), "(its samples run on for more than 140,000 years)");
+        else
+            std::snprintf(b.data(), b.size(), "(its samples lie in the years %d to %d)",
+                          splitmicros(out.start).year, splitmicros(out.start + span).year);
         return refuse(kMsgPackTime, name, b.data());
     }
     if (as.encoding != Encoding::automatic) {

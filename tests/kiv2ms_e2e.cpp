@@ -329,7 +329,7 @@ TEST(Kiv2ms, RefusesWhatMiniseedCannotHoldAndLeavesNothing) {
          {},
          [](Trace& t) { t.hdr.n(nslot::NZYEAR) = 1850; },
          "ERROR 2083: File not converted: its times lie outside the years 1900 to 2100 that "
-         "miniSEED readers take: bad.kiv (the first sample in the year 1850)"},
+         "miniSEED readers take: bad.kiv (its samples lie in the years 1850 to 1850)"},
         {"long station",
          {},
          [](Trace& t) { t.khdr.k(kslot::KSTNM).set("STATION"); },

@@ -245,7 +245,7 @@ TEST(Plan, RefusesWhatMiniseedCannotHold) {
              t.hdr.n(nslot::NZMSEC) = 999;
              t.hdr.f(fslot::B) = 0.000999F;
          },
-         kMsgPackTime, "(the first sample in the year 1899)"},
+         kMsgPackTime, "(its samples lie in the years 1899 to 1900)"},
         {"after 2100",
          [](Trace& t, mswrite::PackAs&) {
              t.hdr.n(nslot::NZYEAR) = 2100;
@@ -256,7 +256,7 @@ TEST(Plan, RefusesWhatMiniseedCannotHold) {
              t.hdr.n(nslot::NZMSEC) = 999;
              t.hdr.f(fslot::B) = 0; // the second sample is in 2101
          },
-         kMsgPackTime, "(the first sample in the year 2100)"},
+         kMsgPackTime, "(its samples lie in the years 2100 to 2101)"},
         {"NaN forced whole",
          [](Trace& t, mswrite::PackAs& as) {
              t.y[1] = kNaN;
