@@ -429,17 +429,22 @@ TEST(Pack, NoRecordHoldsMoreThanItsCount) {
 // the day before and after, big-endian.
 TEST(Pack, DaysAlikeInBothOrdersAreReadRight) {
     struct Case {
-        std::int32_t year, day, hour;
+        std::int32_t year, day, hour, minute, second, msec;
         bool host;
     };
-    for (const Case c :
-         {Case{2056, 1, 0, true}, Case{2056, 256, 12, true}, Case{2056, 257, 23, true},
-          Case{2056, 2, 0, false}, Case{2055, 365, 23, true}, Case{2056, 258, 0, false}}) {
-        SCOPED_TRACE(std::to_string(c.year) + "-" + std::to_string(c.day));
-        Trace t = trace(std::vector<float>(400000, 3)); // 4000 s at 100 Hz: into the next hour
-        t.hdr.n(nslot::NZYEAR) = c.year;
-        t.hdr.n(nslot::NZJDAY) = c.day;
-        t.hdr.n(nslot::NZHOUR) = c.hour;
+    // 400000 samples at 100 Hz: the last 3999.99 s after the first.
+    for (const Case c : {Case{2056, 1, 0, 2, 3, 456, true}, Case{2056, 256, 12, 2, 3, 456, true},
+                         Case{2056, 257, 23, 2, 3, 456, true}, Case{2056, 2, 0, 2, 3, 456, false},
+                         Case{2055, 365, 23, 2, 3, 456, true},
+                         Case{2055, 365, 22, 53, 20, 0, false}, // the last a sample before 2056
+                         Case{2055, 365, 22, 53, 20, 10, true}, // the last at 2056-001 00:00
+                         Case{2056, 258, 0, 0, 0, 0, false}}) {
+        SCOPED_TRACE(std::to_string(c.year) + "-" + std::to_string(c.day) + " " +
+                     std::to_string(c.hour) + ":" + std::to_string(c.minute));
+        Trace t = trace(std::vector<float>(400000, 3));
+        const std::int32_t ref[] = {c.year, c.day, c.hour, c.minute, c.second, c.msec};
+        for (std::int32_t s = nslot::NZYEAR; s <= nslot::NZMSEC; ++s) t.hdr.n(s) = ref[s - 1];
+        t.hdr.f(fslot::B) = 0;
         mswrite::PackAs as;
         mswrite::Plan p;
         const std::vector<std::string> records = packed(t, as, p);
@@ -448,7 +453,7 @@ TEST(Pack, DaysAlikeInBothOrdersAreReadRight) {
         EXPECT_EQ(u.y.size(), t.y.size());
         ASSERT_FALSE(u.recs.empty());
         EXPECT_EQ(u.recs.front()->starttime, p.start);
-        EXPECT_EQ(u.recs.front()->byteorder, c.host ? ms_bigendianhost() : 1);
+        for (const MSRecord* m : u.recs) ASSERT_EQ(m->byteorder, c.host ? ms_bigendianhost() : 1);
     }
 }
 
