@@ -516,3 +516,29 @@ TEST(Kiv2ms, AFailedWriteLeavesNothingOfItsOutput) {
 }
 
 } // namespace
+
+namespace {
+
+// An output directory that cannot be opened, and a single output named as
+// an input too, stop the run before anything is read (status 1).
+TEST(Kiv2ms, OutputsThatCannotBeUsedStopTheRun) {
+    e2e::Scratch s(kCatalogue);
+    save(s, "a.kiv", kivtrace({1, 2, 3}));
+    fs::create_directory(s.work / "locked");
+    fs::permissions(s.work / "locked", fs::perms::none);
+    e2e::Options as = s.env;
+    as.uid = 65534; // as root, a user the directory's mode keeps out
+    e2e::Result r = e2e::run({KIV2MS_BIN, "-q", "-o", "locked", "a.kiv"}, s.work.string(), "", as);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "kiv2ms: ERROR 2045: Output directory cannot be used: locked Permission "
+                     "denied\n");
+    r = kiv2ms(s, {"-q", "-o", "a.kiv", "a.kiv"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "kiv2ms: ERROR 2089: File not converted: its miniSEED output would replace an "
+                     "input file of this run: a.kiv (it is named as an input too)\n");
+    fs::permissions(s.work / "locked", fs::perms::owner_all);
+    EXPECT_EQ(s.listing("."), (std::vector<std::string>{"a.kiv", "locked"}));
+    EXPECT_TRUE(fs::is_empty(s.work / "locked"));
+}
+
+} // namespace
