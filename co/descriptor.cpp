@@ -154,7 +154,12 @@ void zopenc(std::int32_t& handle, std::string_view name, std::int32_t create, st
     }
 
     // New files get 0666 narrowed by the user's umask, like any other tool's.
-    const int fd = ::open(path.data(), mode, 0666);
+    int fd = ::open(path.data(), mode, 0666);
+    if (fd == 0) { // standard input was closed: descriptor 0 cannot be a handle (-0)
+        const int up = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+        ::close(fd);
+        fd = up;
+    }
     if (fd < 0) {
         kind = errno == EACCES ? 1 : 2;
         handle = 1;

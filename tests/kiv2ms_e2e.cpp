@@ -255,6 +255,7 @@ TEST(Kiv2ms, OptionsShapeTheRecords) {
                    "-o", "both.mseed", "bare.kiv", "own.kiv"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("kiv2ms: 2 files read, 0 refused; "), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find('\r'), std::string::npos) << r.err; // no progress line off a terminal
     const auto got = decode(s.p("both.mseed"));
     ASSERT_EQ(got.size(), 2U);
     const Channel& b = got.at("NN.DEMO.10.BHZ");

@@ -89,7 +89,8 @@ TEST(MsxFloats, IntsBeyondTwoToThe24AreRoundedAndCounted) {
     };
     for (const Row& r : {Row{{-16777216, 16777216, 3}, {-16777216, 16777216, 3}, 0},
                          Row{{-16777217, 1}, {-16777216, 1}, 1},
-                         Row{{16777217, -1, 16777219}, {16777216, -1, 16777220}, 2}}) {
+                         Row{{16777217, -1, 16777219}, {16777216, -1, 16777220}, 2},
+                         Row{{1, 16777217}, {1, 16777216}, 1}}) { // not first: still seen
         std::vector<std::int32_t> v = r.in;
         char type = 'i';
         EXPECT_EQ(tofloats(v.data(), static_cast<std::int64_t>(v.size()), type), r.changed);

@@ -212,3 +212,34 @@ def test_without_libmseed_miniseed_is_refused_naming_it(tmp_path):
     kivf.write(tmp_path / "a.kiv", [1.0])
     with pytest.raises(NotImplementedError, match="built without libmseed"):
         kivf.write_mseed(tmp_path / "w.mseed", kivf.read(tmp_path / "a.kiv"))
+
+
+@needs
+def test_a_write_cut_short_by_one_byte_fails_and_leaves_nothing(tmp_path):
+    """The size limit one byte short of the file: the last write comes up short by one byte."""
+    import resource
+    kiv(a := tmp_path / "a.kiv", np.float32(np.arange(300)), delta=0.01)
+    t = kivf.read(a)
+    kivf.write_mseed(whole := tmp_path / "whole.mseed", t)
+    size = whole.stat().st_size
+    soft, hard = resource.getrlimit(resource.RLIMIT_FSIZE)
+    resource.setrlimit(resource.RLIMIT_FSIZE, (size - 1, hard))  # SIGXFSZ: Python ignores it
+    try:
+        with pytest.raises(kivf.KivOSError) as e:
+            kivf.write_mseed(tmp_path / "cut.mseed", t)
+    finally:
+        resource.setrlimit(resource.RLIMIT_FSIZE, (soft, hard))
+    assert e.value.number == 115 and "cut.mseed (File too large)" in str(e.value)
+    assert sorted(os.listdir(tmp_path)) == ["a.kiv", "whole.mseed"]
+
+
+@needs
+def test_written_whole_with_standard_input_closed(tmp_path):
+    """With descriptor 0 free, the temporary file takes it: still every byte is written."""
+    kiv(tmp_path / "a.kiv", np.float32(np.arange(3000)), delta=0.01)
+    code = ("import os, kivf; os.close(0); "
+            "kivf.write_mseed('w.mseed', kivf.read('a.kiv'), reclen=256)")
+    subprocess.run(["/usr/bin/python3", "-c", code], cwd=tmp_path, check=True,
+                   env=dict(os.environ))
+    kivf.write_mseed(tmp_path / "x.mseed", kivf.read(tmp_path / "a.kiv"), reclen=256)
+    assert (tmp_path / "w.mseed").read_bytes() == (tmp_path / "x.mseed").read_bytes()
