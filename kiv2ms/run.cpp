@@ -312,14 +312,7 @@ int run(int argc, char** argv) {
             ++run.n.outputs;
         }
     }
-    tick(run.progress, true);
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        Message{kMsgDlgLost};
-        failed = true;
-    }
-    if (!run.opt.quiet) summary(run);
-    if (run.out.dirfd >= 0 && run.out.dirfd != AT_FDCWD) ::close(run.out.dirfd);
-    return failed ? 2 : 0;
+    return endrun(run.progress, run.out, run.opt.quiet, failed, [&run] { summary(run); });
 }
 
 } // namespace kivf::k2m

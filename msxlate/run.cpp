@@ -273,14 +273,7 @@ int run(int argc, char** argv) {
     knowinputs(run.out, run.opt.nfiles); // no output may replace one
     run.budget = memorybudget();
     for (int f = 0; f < run.opt.nfiles; ++f) failed = !convertfile(run, f) || failed;
-    tick(run.progress, true);
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        Message{kMsgDlgLost};
-        failed = true;
-    }
-    if (!run.opt.quiet) summary(run);
-    if (run.out.dirfd >= 0 && run.out.dirfd != AT_FDCWD) ::close(run.out.dirfd);
-    return failed ? 2 : 0;
+    return endrun(run.progress, run.out, run.opt.quiet, failed, [&run] { summary(run); });
 }
 
 } // namespace kivf::msx

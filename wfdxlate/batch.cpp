@@ -270,14 +270,8 @@ int batch(int argc, char** argv) {
     survey(run);
     std::uint64_t lines = 0;
     for (int f = 0; f < run.opt.nfiles; ++f) convertfile(run, f, lines);
-    xlate::tick(run.progress, true);
-    // A listing that could not be written is lost output: said, and a failure.
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        Message{kMsgDlgLost};
-        run.failed = true;
-    }
-    if (!run.opt.quiet) summary(run.tally, run.opt.dry, run.progress.start);
-    return run.failed ? 2 : 0;
+    return xlate::endrun(run.progress, run.out, run.opt.quiet, run.failed,
+                         [] { summary(run.tally, run.opt.dry, run.progress.start); });
 }
 
 } // namespace kivf::wfdx

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdio>
+#include <unistd.h>
 
 namespace kivf::xlate {
 
@@ -74,6 +75,19 @@ void tick(Progress& p, bool last) {
         std::snprintf(b.data(), b.size(), "\r%lld records, %.1f MB/s\033[K",
                       static_cast<long long>(p.done), rate);
     printprogress(b.data(), last);
+}
+
+int endrun(Progress& p, Outputs& out, bool quiet, bool failed,
+           const std::function<void()>& summary) {
+    tick(p, true);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        Message{kMsgDlgLost};
+        failed = true;
+    }
+    if (!quiet) summary();
+    if (out.dirfd >= 0 && out.dirfd != AT_FDCWD) ::close(out.dirfd);
+    out.dirfd = -1;
+    return failed ? 2 : 0;
 }
 
 int usage(std::string_view why) {

@@ -179,6 +179,13 @@ int openoutdir(Outputs& out, bool make);
 // be read only once).
 bool knowinputs(Outputs& out, int n);
 
+// The end of a converter's run: the progress line erased; standard output
+// flushed (a listing that could not be written is lost output: ERROR, and a
+// failure); the summary unless quiet; the output directory let go. Returns
+// the exit status, 2 when anything failed, else 0.
+int endrun(Progress& p, Outputs& out, bool quiet, bool failed,
+           const std::function<void()>& summary);
+
 // An output's name as the user will find it: under the directory given.
 std::string outpath(const Outputs& out, const char* name);
 
