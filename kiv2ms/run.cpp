@@ -109,7 +109,7 @@ int ownoption(PackAs& as, std::string_view arg, int argc, char** argv, int& a) {
     }
     if (arg == "-Q") {
         if (!next(value)) return usage("option -Q needs a value");
-        if (value.size() != 1 || std::string_view("DRQM").find(value[0]) == std::string_view::npos)
+        if (!mswrite::qualityok(value))
             return usage("data quality '" + std::string(value) + "' is none of D, R, Q, M");
         as.quality = value[0];
         return -1;
@@ -185,6 +185,14 @@ Packed packinto(Run& run, WholeFile& file, const Plan& p, std::span<const float>
     return Packed::ok;
 }
 
+// A dry run's line for a file that would be written to output.
+void listed(Run& run, const char* file, const std::string& output, const Plan& p,
+            std::size_t samples) {
+    std::printf("%s -> %s (%s, %zu samples)\n", file, output.c_str(),
+                std::string(mswrite::encodingname(p.encoding)).c_str(), samples);
+    run.n.samples += static_cast<std::int64_t>(samples);
+}
+
 // One KIV file: read, checked, packed and written. False when refused.
 bool convertfile(Run& run, int fileno) {
     const char* file = run.out.files[fileno];
@@ -201,11 +209,9 @@ bool convertfile(Run& run, int fileno) {
     }
     if (run.single) {
         if (run.opt.dry)
-            std::printf("%s -> %s (%s, %zu samples)\n", file, run.out.dir.c_str(),
-                        std::string(mswrite::encodingname(p.encoding)).c_str(), trace.y.size());
+            listed(run, file, run.out.dir, p, trace.y.size());
         else if (const Packed done = packinto(run, *run.whole, p, trace.y); done != Packed::ok)
             return run.unwritten = done == Packed::unwritten, false; // told at the commit
-        run.n.samples += run.opt.dry ? static_cast<std::int64_t>(trace.y.size()) : 0;
         return true;
     }
     const std::string name = outname(run, file);
@@ -224,9 +230,7 @@ bool convertfile(Run& run, int fileno) {
         return false;
     }
     if (run.opt.dry) {
-        std::printf("%s -> %s (%s, %zu samples)\n", file, shown.c_str(),
-                    std::string(mswrite::encodingname(p.encoding)).c_str(), trace.y.size());
-        run.n.samples += static_cast<std::int64_t>(trace.y.size());
+        listed(run, file, shown, p, trace.y.size());
     } else {
         WholeFile out;
         run.sequence = 1;

@@ -33,6 +33,9 @@ enum class Encoding : std::int8_t {
 bool encodingnamed(std::string_view name, Encoding& e);
 std::string_view encodingname(Encoding e);
 
+// Whether quality is a data quality a record takes: D, R, Q or M.
+bool qualityok(std::string_view quality);
+
 // Record lengths: powers of two from 256 bytes to 1 MiB, as readers take them.
 inline constexpr int kMinReclen = 256, kMaxReclen = 1048576;
 bool reclenok(std::int64_t reclen);
@@ -50,9 +53,10 @@ struct PackAs {
 // microseconds since 1970, the nominal rate of its DELTA, and the encoding.
 struct Plan {
     std::string network, station, location, channel;
-    std::int64_t start = 0;
-    Nominal nominal; // DELTA's: the rate and every sample's exact offset
-    double rate = 0; // nominal.hz()
+    std::int64_t start = 0, last = 0; // the first and last samples' times
+    Nominal nominal;                  // DELTA's: the rate and every sample's exact offset
+    double rate = 0;                  // nominal.hz()
+    bool floatrate = false;           // no factor and multiplier hold the rate: a blockette 100 too
     Encoding encoding = Encoding::automatic;
 };
 

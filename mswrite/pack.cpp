@@ -119,18 +119,14 @@ Failure pack(const Plan& p, std::span<const float> y, const PackAs& as, std::int
     m->samprate = p.rate;
     m->reclen = as.reclen;
     m->encoding = static_cast<std::int8_t>(p.encoding);
-    std::int64_t span = 0;
-    sampleoffset(p.nominal, static_cast<std::int64_t>(y.size()) - 1, span);
-    m->byteorder = ambiguous(p.start, p.start + span) ? static_cast<std::int8_t>(ms_bigendianhost())
-                                                      : 1; // big-endian, as exchanged
+    m->byteorder = ambiguous(p.start, p.last) ? static_cast<std::int8_t>(ms_bigendianhost())
+                                              : 1; // big-endian, as exchanged
     m->sequence_number = sequence;
     // The microseconds after the header's tenth of a millisecond; a rate no
     // factor and multiplier hold exactly, as a float as well.
     blkt_1001_s b1001{};
     msr_addblockette(m, reinterpret_cast<char*>(&b1001), sizeof b1001, 1001, 0);
-    std::int16_t factor = 0, multiplier = 0;
-    ms_genfactmult(p.rate, &factor, &multiplier);
-    if (ms_nomsamprate(factor, multiplier) != p.rate) {
+    if (p.floatrate) {
         blkt_100_s b100{};
         b100.samprate = static_cast<float>(p.rate);
         msr_addblockette(m, reinterpret_cast<char*>(&b100), sizeof b100, 100, 0);

@@ -101,6 +101,11 @@ std::string codewhy(std::string_view code, std::size_t most) {
     return "";
 }
 
+bool qualityok(std::string_view quality) {
+    return quality.size() == 1 &&
+           std::string_view("DRQM").find(quality[0]) != std::string_view::npos;
+}
+
 bool reclenok(std::int64_t reclen) {
     return reclen >= kMinReclen && reclen <= kMaxReclen && (reclen & (reclen - 1)) == 0;
 }
@@ -163,6 +168,7 @@ Failure plan(const CmHdr& h, const KmHdr& k, std::span<const float> y, const Pac
         return refuse(kMsgPackRate, name, "(DELTA " + number(delta) + ")");
     out.nominal = nominal_;
     out.rate = nominal_.hz();
+    out.floatrate = ms_nomsamprate(factor, multiplier) != out.rate;
     if (!starttime(h, out.start)) return refuse(kMsgPackStart, name, "(B or a reference field)");
     std::int64_t span = 0;
     const bool spanned = sampleoffset(nominal_, static_cast<std::int64_t>(y.size()) - 1, span);
@@ -175,6 +181,7 @@ Failure plan(const CmHdr& h, const KmHdr& k, std::span<const float> y, const Pac
                           splitmicros(out.start).year, splitmicros(out.start + span).year);
         return refuse(kMsgPackTime, name, b.data());
     }
+    out.last = out.start + span;
     if (as.encoding != Encoding::automatic) {
         if (Failure why = misfitnamed(y, as.encoding, name)) return why;
         out.encoding = as.encoding;

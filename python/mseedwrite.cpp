@@ -31,7 +31,7 @@ mswrite::PackAs packas(const PackOptions& o) {
     if (!o.encoding.empty() && !mswrite::encodingnamed(o.encoding, as.encoding))
         raise_value("no encoding named '" + o.encoding +
                     "' (encodings: steim1, steim2, int16, int32, float32, float64, or None)");
-    if (o.quality.size() != 1 || o.quality.find_first_of("DRQM") != 0)
+    if (!mswrite::qualityok(o.quality))
         raise_value("quality '" + o.quality + "' is not one of D, R, Q, M");
     as.quality = o.quality[0];
     as.network = o.network;
