@@ -514,6 +514,33 @@ TEST(Kiv2ms, AFailedWriteLeavesNothingOfItsOutput) {
         << r.err;
     EXPECT_EQ(s.listing("."),
               (std::vector<std::string>{"big.kiv", "mid.kiv", "small.kiv", "small.mseed"}));
+    r = limited("-q -o all.mseed big.kiv"); // the first input's write already fails
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, failed + "all.mseed (File too large)\n");
+    EXPECT_FALSE(fs::exists(s.work / "all.mseed"));
+}
+
+// An output that cannot be made beside its input (a directory the user may
+// not write) is told once; the run goes on.
+TEST(Kiv2ms, AnOutputThatCannotBeMadeIsToldOnce) {
+    e2e::Scratch s(kCatalogue);
+    fs::create_directory(s.work / "ro");
+    save(s, "ro/a.kiv", kivtrace({1, 2, 3}));
+    save(s, "b.kiv", kivtrace({1, 2, 3}));
+    fs::permissions(s.work / "ro", fs::perms::owner_read | fs::perms::owner_exec |
+                                       fs::perms::group_read | fs::perms::group_exec |
+                                       fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(s.work, fs::perms::all);
+    e2e::Options as = s.env;
+    as.uid = 65534; // as root, a user the directory's mode keeps out
+    const e2e::Result r =
+        e2e::run({KIV2MS_BIN, "-q", "ro/a.kiv", "b.kiv"}, s.work.string(), "", as);
+    fs::permissions(s.work / "ro", fs::perms::owner_all);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "kiv2ms: ERROR  101: Cannot open or create file ro/a.mseed (Insufficient "
+                     "access rights.)\n");
+    EXPECT_EQ(s.listing("ro"), std::vector<std::string>{"a.kiv"});
+    EXPECT_TRUE(fs::exists(s.work / "b.mseed"));
 }
 
 } // namespace

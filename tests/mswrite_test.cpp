@@ -300,6 +300,18 @@ TEST(Plan, RefusesWhatMiniseedCannotHold) {
 
 // The last microsecond of 2100 and the first of 1900 are still taken; codes
 // given stand in only for undefined fields.
+// Samples whose times run past what a time holds (2^62 us) at the slowest
+// rates a record holds are refused for their years too.
+TEST(Plan, RefusesSamplesBeyondEveryTime) {
+    Trace t = trace(std::vector<float>(50000, 1)); // 50000 intervals of 1e8 s: 5e12 s
+    t.hdr.f(fslot::DELTA) = 1e8F;
+    mswrite::Plan p;
+    const Failure f = mswrite::plan(t.hdr, t.khdr, t.y, {}, "t", p);
+    EXPECT_EQ(f.number, kMsgPackTime);
+    EXPECT_NE(f.text.find("t (its samples run on for more than 140,000 years)"), std::string::npos)
+        << f.text;
+}
+
 TEST(Plan, TakesTheEdgesAndFillsOnlyWhatIsUndefined) {
     Trace t = trace({1});
     const std::int32_t first[] = {1900, 1, 0, 0, 0, 0};
