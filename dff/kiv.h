@@ -163,6 +163,32 @@ Failure savekiv(const KivPlace& at, const CmHdr& hdr, const KmHdr& khdr, std::sp
 Failure savetrace(std::string_view path, const Trace& trace);
 Failure savetrace(const KivPlace& at, const Trace& trace);
 
+// A KIV file's samples read a piece at a time, so that a record of any
+// length is gone through in the memory of one piece: the header checked and
+// refused as loadheader refuses it, then any run of the y samples, in this
+// machine's byte order, from the one opening of the file.
+class KivSamples {
+  public:
+    KivSamples() = default;
+    KivSamples(const KivSamples&) = delete;
+    KivSamples& operator=(const KivSamples&) = delete;
+    ~KivSamples();
+    // The file opened and its header read into the records (changed only on
+    // success); a file already open is closed first.
+    Failure open(std::string_view path, CmHdr& hdr, KmHdr& khdr, bool& swapped);
+    // NPTS of the file open (0 when none is).
+    std::size_t size() const { return npts_; }
+    // Samples first .. first + out.size() - 1 into out: kMsgKivSpan when they
+    // run past NPTS or no file is open, kMsgKivData when the read fails.
+    Failure read(std::size_t first, std::span<float> out) const;
+
+  private:
+    std::string path_;
+    std::int32_t handle_ = 0; // 0: none open
+    std::size_t npts_ = 0;
+    bool swapped_ = false;
+};
+
 // A file written whole as the KIV writer writes its files: into a temporary
 // file in the target's directory, renamed over the target by commit once
 // every byte is written. Until then, when commit fails, or when the object

@@ -108,6 +108,50 @@ Draft intotrace(std::string_view path, Trace& trace, bool& swapped) {
 
 } // namespace
 
+KivSamples::~KivSamples() {
+    if (handle_ != 0) zclosec(handle_);
+}
+
+Failure KivSamples::open(std::string_view path, CmHdr& hdr, KmHdr& khdr, bool& swapped) {
+    if (handle_ != 0) zclosec(handle_);
+    handle_ = 0;
+    npts_ = 0;
+    swapped = false;
+    CmHdr read{};
+    KmHdr kread{};
+    std::int32_t handle = 0;
+    bool swap = false;
+    Draft why;
+    if (!rkivopen(path, read, kread, handle, swap, why)) return why.failure();
+    // The header's size check has passed: the file holds NPTS samples.
+    handle_ = handle;
+    npts_ = static_cast<std::size_t>(read.n(nslot::NPTS));
+    swapped_ = swap;
+    path_ = path;
+    rkivstore(read, kread, hdr, khdr);
+    swapped = swap;
+    return why.failure();
+}
+
+Failure KivSamples::read(std::size_t first, std::span<float> out) const {
+    if (handle_ == 0 || first > npts_ || out.size() > npts_ - first) {
+        Draft why(kMsgKivSpan);
+        why << path_
+            << "(samples " + std::to_string(first) + " to " +
+                   std::to_string(first + out.size()) + " of NPTS = " + std::to_string(npts_) +
+                   ")";
+        return why.failure();
+    }
+    const off_t at = off_t{4} * kHdrWords + static_cast<off_t>(4 * first);
+    if (!zpreadn(-handle_, reinterpret_cast<std::byte*>(out.data()), 4 * out.size(), at)) {
+        Draft why(kMsgKivData, errno);
+        why << path_;
+        return why.failure();
+    }
+    if (swapped_) reverse(out);
+    return {};
+}
+
 std::int32_t readkiv(std::string_view kname, CmHdr& hdr, KmHdr& khdr, bool& swapped,
                      const KivArrays& arrays) {
     return posted(readwhole(kname, hdr, khdr, swapped, arrays));

@@ -208,6 +208,40 @@ py::tuple read_file(const std::string& path) {
     return py::make_tuple(one, py::list(), false);
 }
 
+// A KIV file's samples in pieces (the plot goes through long records so): the header read
+// at opening, then runs of samples read without the interpreter lock.
+struct Pieces {
+    KivSamples file;
+    Header header;
+    bool swapped = false;
+
+    explicit Pieces(const std::string& path) {
+        exactpath(path);
+        Failure failed;
+        {
+            const py::gil_scoped_release unlocked;
+            failed = file.open(path, header.h, header.k, swapped);
+        }
+        if (failed) raise(failed);
+    }
+
+    py::array_t<float> read(std::size_t first, std::size_t count) const {
+        if (first > file.size() || count > file.size() - first)
+            raise_value("samples " + std::to_string(first) + " to " +
+                        std::to_string(first + count) + " are beyond NPTS = " +
+                        std::to_string(file.size()));
+        Floats y;
+        const std::span<float> into = y.allocate(count);
+        Failure failed;
+        {
+            const py::gil_scoped_release unlocked;
+            failed = file.read(first, into);
+        }
+        if (failed) raise(failed);
+        return y.release();
+    }
+};
+
 // Traces (header, samples, x or None, name in messages) written in order as one miniSEED
 // file; the header's NPTS and LEVEN follow the arrays, so an uneven trace is refused by the
 // packer.
@@ -308,6 +342,15 @@ PYBIND11_MODULE(_kivf, m) {
         py::arg("channel"),
         "Writes traces [(header, data, x or None, name)] in order as one miniSEED file; an empty "
         "encoding chooses one, empty codes take each trace's own.");
+    py::class_<Pieces>(m, "Pieces",
+                       "A KIV file opened for its samples in pieces: .header, .swapped, .npts, "
+                       ".read(first, count).")
+        .def(py::init<const std::string&>(), py::arg("path"))
+        .def_readonly("header", &Pieces::header)
+        .def_readonly("swapped", &Pieces::swapped)
+        .def_property_readonly("npts", [](const Pieces& p) { return p.file.size(); })
+        .def("read", &Pieces::read, py::arg("first"), py::arg("count"),
+             "Samples first .. first + count - 1 as float32, in this machine's byte order.");
     m.def("write", &write_kiv, py::arg("path"), py::arg("data"), py::arg("x"), py::arg("fields"),
           "Writes a new header with fields (name: value) and the float32 samples (and x) as a "
           "KIV file; E, DEPMIN, DEPMAX, DEPMEN are computed unless among fields, and GCARC, "

@@ -98,6 +98,53 @@ TEST_F(Rkiv, BothByteOrdersEvenAndUnevenGiveBackEveryWordAndBit) {
         }
 }
 
+// Pieces of a file in either byte order, even or uneven, are the whole read's words at their
+// places; a run past NPTS or on no file is refused, a file that is not KIV refused at opening
+// with the header reader's failure, and the handle is given back.
+TEST_F(Rkiv, SamplesInPiecesAreTheWholeReadsWords) {
+    for (const bool leven : {true, false}) {
+        const std::string wrote = write("f.kiv", 300, leven, 7U + leven);
+        test::spit(dir / "o.kiv", other(wrote));
+        for (const bool swap : {false, true}) {
+            const int fd = test::lowestfd();
+            {
+                KivSamples file;
+                bool swapped = !swap;
+                ASSERT_FALSE(file.open(d + (swap ? "o.kiv" : "f.kiv"), h, k, swapped));
+                EXPECT_TRUE(swapped == swap && file.size() == 300 &&
+                            h.n(nslot::NPTS) == 300 && k.khdr == kmhdr.khdr);
+                for (const auto& [first, n] : {std::pair{0, 300}, {299, 1}, {17, 100}, {300, 0}}) {
+                    std::vector<float> got(n, 5.0F);
+                    ASSERT_FALSE(file.read(first, got)) << first;
+                    EXPECT_EQ(std::memcmp(got.data(), y.data() + first, 4 * n), 0) << first;
+                }
+                std::vector<float> past(2);
+                EXPECT_EQ(file.read(299, past).number, kMsgKivSpan);
+                EXPECT_EQ(file.read(301, std::span(past).first(0)).number, kMsgKivSpan);
+            }
+            EXPECT_EQ(fd, test::lowestfd()) << swap;
+        }
+    }
+    KivSamples none;
+    std::vector<float> one(1);
+    EXPECT_EQ(none.read(0, one).number, kMsgKivSpan);
+    test::spit(dir / "short.kiv", std::string(100, 'x'));
+    bool swapped = true;
+    const Failure f = none.open(d + "short.kiv", h, k, swapped);
+    EXPECT_TRUE(f.number == kMsgKivShort && !swapped && none.size() == 0) << f.text;
+    EXPECT_EQ(none.open(d + "none.kiv", h, k, swapped).number, kMsgKivMissing);
+    // Opening another file lets the first go.
+    write("g.kiv", 3, true, 1);
+    const int fd = test::lowestfd();
+    KivSamples again;
+    ASSERT_FALSE(again.open(d + "g.kiv", h, k, swapped));
+    ASSERT_FALSE(again.open(d + "g.kiv", h, k, swapped));
+    EXPECT_EQ(test::lowestfd(), fd + 1);
+    std::vector<float> three(3);
+    ASSERT_FALSE(again.read(0, three));
+    EXPECT_EQ(std::memcmp(three.data(), y.data(), 12), 0);
+}
+
 // The header check's refusals are the header reader's (kivhdr_test); here the array spans. Arrays
 // that disagree are refused before a trace is written; a failed read changes nothing.
 TEST_F(Rkiv, RefusalsLeaveHeaderArraysAndDescriptorsAsTheyWere) {

@@ -8,6 +8,9 @@ write(path, data, x=None, **fields)
 write_mseed(path, traces, reclen=512, encoding=None, quality="D", network=None,
             station=None, location=None, channel=None)
 Trace.write(path, format="kiv" or "mseed", **write_mseed's options)
+Trace.detrend(type="demean" or "linear"), .taper(fraction), .decimate(factor),
+.filter(kind, freqmin=None, freqmax=None, freq=None, corners=4, zerophase=False)
+                               new Traces for a quick look; filters and decimation need scipy
 merge(traces) -> [Trace]       contiguous traces of one channel joined
 sphgeo(slat, slon, elat, elon) -> (delta, dist, azim, bazim)
 
@@ -39,7 +42,7 @@ import warnings
 
 import numpy as np
 
-from . import _kivf
+from . import _kivf, _runs
 from ._kivf import KivError, KivFileNotFoundError, KivOSError, KivValueError
 # The times' helpers stay reachable here as well (kivf._time), though only the Trace uses them.
 from ._times import _NAT, _datetime, _days, _said, _time, _us
@@ -52,15 +55,6 @@ __all__ = ["Trace", "read", "write", "write_mseed", "merge", "sphgeo", "KivError
 
 class KivWarning(UserWarning):
     """A note the library gave while reading (e.g. "NOTE 2068: ..."): nothing was lost."""
-
-
-def _channel(t):
-    """What traces must share to be joined, or None for a trace that joins nothing (uneven,
-    no start, no usable DELTA)."""
-    h, d = t.header, t.delta
-    if t.x is not None or np.isnat(t.starttime) or d is None or not d > 0 or not np.isfinite(d):
-        return None
-    return tuple(h.get(k) for k in ("KNETWK", "KSTNM", "KHOLE", "KCMPNM", "DELTA", "SCALE"))
 
 
 def merge(traces):
@@ -79,27 +73,14 @@ def merge(traces):
     """
     groups = {}
     for k, t in enumerate(traces):
-        key = _channel(t)
+        key = _runs.channel(t.header, t._start(), t.x is not None)
         groups.setdefault(k if key is None else key, []).append(t)
     out = []
     for key, group in groups.items():
         if isinstance(key, int):  # joins nothing: it may have no start or step to order it by
             out.append(group[0])
             continue
-        group.sort(key=lambda t: t._start())
-        delta = group[0].delta
-        half = _kivf.nominal(delta)[1] * 1e6 / 2  # microseconds
-        runs, n, end = [], 0, None  # end: the time (us) of the last run's next sample
-        for t in group:
-            if end is not None and abs(t._start() - end) < half:
-                runs[-1].append(t)
-                n += len(t.data)
-            else:
-                runs.append([t])
-                n = len(t.data)
-            step = _kivf.offsets(delta, n, 1)  # None beyond 2**62 us: nothing joins there
-            end = None if step is None else runs[-1][0]._start() + int(step[0])
-        for run in runs:
+        for run, _ in _runs.chain(group, Trace._start, lambda t: len(t.data), group[0].delta):
             if len(run) == 1:
                 out.append(run[0])
                 continue
@@ -123,6 +104,18 @@ def _magic(path):
     return re.search(b"[*?[]" if isinstance(path, bytes) else "[*?[]", path) is not None
 
 
+def _names(path):
+    """The files read's argument names, and whether it is one path (not a list or pattern)."""
+    if isinstance(path, (list, tuple)):
+        return path, False
+    if isinstance(path, (str, bytes)) and _magic(path) and not os.path.lexists(path):
+        names = sorted(glob.glob(path))
+        if not names:
+            raise KivFileNotFoundError(f"no file matches {os.fsdecode(path)}")
+        return names, False
+    return [path], True
+
+
 def read(path, merge=False):
     """Reads KIV files written in either byte order, and miniSEED files.
 
@@ -135,14 +128,7 @@ def read(path, merge=False):
     in its place; joined by kivf.merge when merge is true. A pattern that matches nothing
     raises KivFileNotFoundError. Notes given while reading a miniSEED file are KivWarnings.
     """
-    if isinstance(path, (list, tuple)):
-        names, one = path, False
-    elif isinstance(path, (str, bytes)) and _magic(path) and not os.path.lexists(path):
-        names, one = sorted(glob.glob(path)), False
-        if not names:
-            raise KivFileNotFoundError(f"no file matches {os.fsdecode(path)}")
-    else:
-        names, one = [path], True
+    names, one = _names(path)
     traces = []
     for name in names:
         got, notes = _load(name)

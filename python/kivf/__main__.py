@@ -16,6 +16,11 @@ from . import _kivf, _load
 from ._plot import _image, figure
 from ._times import _FIRST, _LAST, _time, _us
 
+# Commands kept in modules of their own: each has add_parser(sub), which adds its parser to the
+# subparsers and sets its defaults' run to a function of the parsed arguments giving the exit
+# status.
+_COMMANDS = ()
+
 
 class _Parser(argparse.ArgumentParser):
     def error(self, message):
@@ -164,7 +169,11 @@ def main(argv=None):
     pp.add_argument("--sort", choices=["distance"],
                     help="order the panels nearest first by GCARC (those without it last) "
                          "instead of as their channels first appear")
+    for module in _COMMANDS:
+        module.add_parser(sub)
     a = p.parse_args(argv)
+    if hasattr(a, "run"):  # a command of its own module
+        return a.run(a)
     if a.command == "info":
         return info(a.files, a.list, a.all)
     if not a.output and not a.show:

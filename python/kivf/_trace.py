@@ -4,7 +4,7 @@ from collections import namedtuple
 
 import numpy as np
 
-from . import _kivf
+from . import _kivf, _process
 from ._times import _FIRST, _LAST, _NAT, _datetime, _days, _said, _time, _us
 
 # Times relative to the reference time besides B and E, moved with it when a slice moves it.
@@ -54,7 +54,8 @@ class Trace:
     """One KIV file: .data (float32), .x (independent values of an uneven file, else None),
     .header (the defined fields by catalogue name, floats as numpy.float32), .delta,
     .sampling_rate, .starttime, .endtime, .station_position, .event_position, .distance,
-    .times(), .utc_times(), .slice(), .stats()."""
+    .times(), .utc_times(), .slice(), .stats(); for a quick look, each giving a new Trace:
+    .detrend(), .taper(), .filter(), .decimate()."""
 
     __module__ = "kivf"  # kivf.Trace, where pickles and reprs look for it
 
@@ -245,6 +246,10 @@ class Trace:
             if k in h and np.isfinite(h[k]):
                 fields[k] = np.float32(float(h[k]) - shift)
         return fields
+
+    # Processing for a quick look, in _process.py (their docstrings there): new Traces.
+    detrend, taper, filter, decimate = (_process.detrend, _process.taper, _process.filter,
+                                        _process.decimate)
 
     def stats(self):
         """(min, max, mean) of the samples; NaNs when there are none."""
