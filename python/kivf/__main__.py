@@ -1,6 +1,7 @@
 """python3 -m kivf info [--list NAME] [--all] FILE...   the header blocks kivhdr prints
 python3 -m kivf plot FILE... [-o OUT.png|.svg|.pdf] [--show] [--calib] [--start T] [--end T]
-                     [--size WxH] [--sort distance]
+                     [--size WxH] [--sort name|distance] [--demean] [--filter KIND:HZ]
+                     [--normalize] [--separate]
                      one panel per channel, contiguous files joined, UTC axis; a FILE
                      may be miniSEED (its segments plotted, its notes said on stderr)
 
@@ -12,8 +13,9 @@ import errno
 import os
 import sys
 
-from . import _kivf, _load
-from ._plot import _image, figure
+from . import _kivf, _looks
+from ._plot import _image, figure, mark
+from ._process import parse_filter
 from ._times import _FIRST, _LAST, _time, _us
 
 # Commands kept in modules of their own: each has add_parser(sub), which adds its parser to the
@@ -79,7 +81,8 @@ def info(files, listname="DEFAULT", all_=False):
     return status
 
 
-def plot(files, out=None, show=False, calib=False, start=None, end=None, size=None, sort=None):
+def plot(files, out=None, show=False, calib=False, start=None, end=None, size=None, sort=None,
+         **looks):
     import matplotlib
     display = os.environ.get("DISPLAY") or os.environ.get("WAYLAND_DISPLAY")
     if not (show and display):
@@ -98,19 +101,19 @@ def plot(files, out=None, show=False, calib=False, start=None, end=None, size=No
     traces, status = [], 0
     for f in files:
         try:
-            got, notes = _load(f)  # a name as given, never a pattern
+            got, notes = _looks.sources(f)  # a name as given, never a pattern
         except (OSError, ValueError) as err:
             _complain("plot", err)
             status = 2
             continue
         for note in notes:
             _complain("plot", note)
-        traces.extend(got if isinstance(got, list) else [got])
+        traces.extend(got)
     if not traces:
         return 2
     try:
-        fig = figure(traces, calib, start, end, size, sort=sort)
-    except ValueError as err:
+        fig = figure(traces, calib, start, end, size, sort=sort, **looks)
+    except (ValueError, ImportError) as err:
         _complain("plot", err)
         return 1
     try:
@@ -118,7 +121,7 @@ def plot(files, out=None, show=False, calib=False, start=None, end=None, size=No
     except (ValueError, OverflowError):
         # The axis's margins or ticks fell outside matplotlib's years: seconds, then.
         plt.close(fig)
-        fig = figure(traces, calib, start, end, size, seconds=True, sort=sort)
+        fig = figure(traces, calib, start, end, size, seconds=True, sort=sort, **looks)
         image = _image(fig, fmt) if out else None
     if out:
         try:
@@ -136,8 +139,9 @@ def plot(files, out=None, show=False, calib=False, start=None, end=None, size=No
     return status
 
 
-def main(argv=None):
-    p = _Parser(prog="python3 -m kivf", description="KIV files: header blocks and plots.",
+def main(argv=None, prog="python3 -m kivf"):
+    """The command line; prog names it in usage and help (the kivf command gives "kivf")."""
+    p = _Parser(prog=prog, description="KIV files: header blocks and plots.",
                 epilog="Exit status: 0 done; 1 bad usage; 2 a file could not be read or the "
                 "output could not be written.")
     sub = p.add_subparsers(dest="command", required=True)
@@ -154,21 +158,36 @@ def main(argv=None):
                         "'counts' when IDEP is undefined or IUNKN ('counts × calib' with "
                         "--calib); a panel's title shows the distance when the header has one "
                         "(GCARC in degrees, else DIST in km), then --start when given, else its "
-                        "first sample's time.")
+                        "first sample's time. Panels come by station name (or --sort distance), "
+                        "Z, N/1, E/2 within a station; the header's origin and picks (O, A, "
+                        "T0-T9 with their KA, KT0-KT9 labels) are drawn where they fall. Long "
+                        "records are read in pieces and drawn as the least and greatest sample "
+                        "of each pixel column, so every peak stays visible.")
     pp.add_argument("files", nargs="+", metavar="FILE", help="KIV or miniSEED files")
     pp.add_argument("-o", "--output", metavar="OUT", help="write the plot (.png, .svg, .pdf)")
     pp.add_argument("--show", action="store_true", help="show the plot in a window")
     pp.add_argument("--calib", action="store_true",
                     help="multiply the samples by SCALE (where defined)")
     pp.add_argument("--start", type=_when, metavar="TIME",
-                    help="leave out samples before this UTC time (ISO, e.g. 2015-03-10T14:22)")
-    pp.add_argument("--end", type=_when, metavar="TIME", help="leave out samples after this time")
+                    help="leave out samples before this UTC time (ISO, e.g. 2015-03-10T14:22), "
+                         "or before a header mark and seconds from it (O-30, A, T1+2.5), taken "
+                         "from each file's own header")
+    pp.add_argument("--end", type=_when, metavar="TIME",
+                    help="leave out samples after this time (as --start: A+120)")
     pp.add_argument("--size", type=_size, metavar="WxH",
                     help="figure size in inches (e.g. 9x6; 80 pixels an inch in a .png); "
                          "default 9 wide, 1.7 a panel")
-    pp.add_argument("--sort", choices=["distance"],
-                    help="order the panels nearest first by GCARC (those without it last) "
-                         "instead of as their channels first appear")
+    pp.add_argument("--sort", choices=["name", "distance"],
+                    help="order the stations by name (the default) or nearest first by GCARC "
+                         "(those without it last)")
+    pp.add_argument("--demean", action="store_true", help="remove each run's mean")
+    pp.add_argument("--filter", metavar="KIND:HZ",
+                    help="remove the mean, then filter each run (Butterworth, 4 poles, causal): "
+                         "bandpass:LO:HI, lowpass:F or highpass:F (needs scipy)")
+    pp.add_argument("--normalize", action="store_true",
+                    help="scale each panel to a greatest |sample| of 1")
+    pp.add_argument("--separate", action="store_true",
+                    help="give spans far apart in time panels and a time axis of their own")
     for module in _COMMANDS:
         module.add_parser(sub)
     a = p.parse_args(argv)
@@ -178,14 +197,23 @@ def main(argv=None):
         return info(a.files, a.list, a.all)
     if not a.output and not a.show:
         p.error("plot needs -o OUT or --show")
-    return plot(a.files, a.output, a.show, a.calib, a.start, a.end, a.size, a.sort)
+    if a.filter is not None:
+        try:
+            parse_filter(a.filter)
+        except ValueError as err:
+            p.error(f"argument --filter: {err}")
+    return plot(a.files, a.output, a.show, a.calib, a.start, a.end, a.size, a.sort,
+                demean=a.demean, filter=a.filter, normalize=a.normalize, separate=a.separate)
 
 
 def _when(text):
+    if mark(text) is not None:
+        return text  # read against each file's header
     try:
         us = _us(text, "time")
     except ValueError:
-        raise argparse.ArgumentTypeError(f"not an ISO time: {text!r}") from None
+        raise argparse.ArgumentTypeError(f"not an ISO time or a mark (O, A, T0-T9) and "
+                                         f"seconds: {text!r}") from None
     # One datetime64[us] cannot hold stays text, read exactly where it is used.
     return _time(text, "time") if _FIRST <= us <= _LAST else text
 

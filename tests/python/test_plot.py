@@ -51,7 +51,8 @@ def test_label_and_calibration(tmp_path, fields, calib, label, factor):
     ("--size 4x2.5 --start 2020-01-05T00:30 --end 2020-01-05T01:30", 0, "", (320, 200)),
     ("--start 2021-01-01", 1, "no samples between 2021-01-01T00:00:00.000000 and the end\n", 0),
     ("--size 9x1", 1, "kivf plot: a 9x1 inch plot leaves no room for 2 panels\n", 0),
-    ("--start yesterday", 1, "argument --start: not an ISO time: 'yesterday'\n", 0),
+    ("--start yesterday", 1, "argument --start: not an ISO time or a mark (O, A, T0-T9) and "
+     "seconds: 'yesterday'\n", 0),
     ("--size 9", 1, "argument --size: not WxH in inches (e.g. 9x6): '9'\n", 0)])
 def test_cli_span_and_size(tmp_path, capfd, args, status, err, pixels):
     hourly(tmp_path, [0, 1]), hourly(tmp_path, [0], cmp="BHN")
