@@ -20,17 +20,12 @@ import sys
 import tempfile
 import time
 
-import numpy as np
-
-import kivf
-
 OLD = "d70821b"  # the package before the plot read in pieces
 HERE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))  # the source tree
 
 
-def old_package(root):
-    """The earlier package's .py files with this build's compiled module, under root."""
-    new = os.path.dirname(kivf.__file__)
+def old_package(root, new):
+    """The earlier package's .py files with this build's compiled module (in new), under root."""
     pkg = os.path.join(root, "kivf")
     os.makedirs(pkg)
     for name in os.listdir(new):
@@ -47,7 +42,12 @@ def old_package(root):
 
 
 def days(where, count):
-    """count contiguous day files of one channel at 100 samples/s, made once."""
+    """count contiguous day files of one channel at 100 samples/s, made once (in a process of
+    its own: one that starts the plots must stay small, since a child's peak memory starts at
+    its parent's)."""
+    import numpy as np
+
+    import kivf
     rng = np.random.default_rng(7)
     t = np.arange(8_640_000) / 100.0
     paths = []
@@ -81,14 +81,16 @@ def medians(pythonpath, files, out, rounds):
 
 
 def main():
-    big = int(sys.argv[1]) if len(sys.argv) > 1 else 30
+    big = int(sys.argv[1]) if len(sys.argv) > 1 else 30  # at least 3
     rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 3
-    new = os.path.dirname(os.path.dirname(os.path.abspath(kivf.__file__)))
+    new = next(p for p in os.environ.get("PYTHONPATH", "").split(os.pathsep)
+               if os.path.isdir(os.path.join(p, "kivf")))
     with tempfile.TemporaryDirectory() as tmp:
-        old = old_package(os.path.join(tmp, "old"))
+        old = old_package(os.path.join(tmp, "old"), os.path.join(new, "kivf"))
         data = os.path.join(tmp, "data")
         os.makedirs(data)
-        files = days(data, max(big, 3))
+        files = subprocess.run([sys.executable, __file__, "--days", data, str(max(big, 3))],
+                               check=True, stdout=subprocess.PIPE, text=True).stdout.split()
         out = os.path.join(tmp, "p.png")
         print(f"{'case':<22}{'seconds':>9}{'peak MB':>9}")
         rows = {}
@@ -104,18 +106,39 @@ def main():
             print(f"{n} day(s): {t0 / t1:.1f}x faster, {m0 / m1:.1f}x less peak memory")
         print(f"{big} days' peak memory / 3 days': {rows['now', big][1] / rows['now', 3][1]:.2f}")
         # A short record: the same picture, pixel for pixel.
-        short = os.path.join(data, "short.kiv")
-        kivf.write(short, np.sin(np.arange(3600) / 50.0) * 1000, delta=1.0, nzyear=2020,
-                   nzjday=5, nzhour=0, nzmin=0, nzsec=0, nzmsec=0, kstnm="ANMO", kcmpnm="BHZ")
-        pictures = []
-        for path in (old, new):
-            png = os.path.join(tmp, f"short{len(pictures)}.png")
+        pngs = [os.path.join(tmp, f"short{k}.png") for k in range(2)]
+        short = subprocess.run([sys.executable, __file__, "--short", data], check=True,
+                               stdout=subprocess.PIPE, text=True).stdout.strip()
+        for path, png in zip((old, new), pngs):
             measure(path, [short], png)
-            import matplotlib.image as mpimg
-            pictures.append(mpimg.imread(png))
-        same = pictures[0].shape == pictures[1].shape and np.array_equal(*pictures)
-        print(f"short record: pictures {'identical' if same else 'DIFFER'}")
+        same = subprocess.run([sys.executable, __file__, "--same", *pngs], check=True,
+                              stdout=subprocess.PIPE, text=True).stdout.strip()
+        print(f"short record: pictures {same}")
 
+
+def short(where):
+    """One hour at 1 sample/s."""
+    import numpy as np
+
+    import kivf
+    path = os.path.join(where, "short.kiv")
+    kivf.write(path, np.sin(np.arange(3600) / 50.0) * 1000, delta=1.0, nzyear=2020, nzjday=5,
+               nzhour=0, nzmin=0, nzsec=0, nzmsec=0, kstnm="ANMO", kcmpnm="BHZ")
+    return path
+
+
+def same(a, b):
+    import matplotlib.image as mpimg
+    import numpy as np
+    x, y = mpimg.imread(a), mpimg.imread(b)
+    return "identical" if x.shape == y.shape and np.array_equal(x, y) else "DIFFER"
 
 if __name__ == "__main__":
-    main()
+    if sys.argv[1:2] == ["--days"]:
+        print("\n".join(days(sys.argv[2], int(sys.argv[3]))))
+    elif sys.argv[1:2] == ["--short"]:
+        print(short(sys.argv[2]))
+    elif sys.argv[1:2] == ["--same"]:
+        print(same(*sys.argv[2:4]))
+    else:
+        main()

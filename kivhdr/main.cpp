@@ -13,8 +13,10 @@
 #include "show/show.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,9 +45,16 @@ constexpr std::string_view kUsage =
     "               the order given, 'undefined' for an undefined field;\n"
     "               STARTTIME and ENDTIME are the first and the last\n"
     "               sample's time, as 2017-03-08T00:00:00.019750Z (UTC)\n"
+    "  --table      one line per file, values tab-separated, after a header\n"
+    "               line: file network station location channel start end\n"
+    "               rate samples; network to channel are KNETWK, KSTNM,\n"
+    "               KHOLE, KCMPNM, start and end STARTTIME and ENDTIME, rate\n"
+    "               the nominal rate DELTA stands for, samples NPTS;\n"
+    "               'undefined' for an undefined value\n"
     "  -H, --with-filename\n"
     "               begin each --field line, and each line on standard error\n"
     "               about a file, with the file's name and a tab\n"
+    "               (a --table line begins with it anyway)\n"
     "  --help       show this help and stop\n"
     "  --version    show the version and stop\n"
     "  --           what follows are file names, even if they begin with '-'\n"
@@ -116,7 +125,7 @@ bool known(std::string_view name) {
            nequal(key, kmlhf.klhdr) != 0 || nequal(key, kmlhf.kkhdr) != 0;
 }
 
-// The chosen fields' values of one header, tab-separated, on one line.
+// The chosen fields' values of one header, tab-separated (no newline).
 void fieldline(const std::vector<std::string>& fields, const CmHdr& h, const KmHdr& k,
                std::string_view file, std::string& text) {
     std::string val;
@@ -124,6 +133,29 @@ void fieldline(const std::vector<std::string>& fields, const CmHdr& h, const KmH
         if (i > 0) text += '\t';
         text += show::value(fields[i], h, k, file, val) ? val : "undefined";
     }
+}
+
+// --table: its header line, and the fields of its columns around the rate.
+constexpr std::string_view kTableHead =
+    "file\tnetwork\tstation\tlocation\tchannel\tstart\tend\trate\tsamples\n";
+const std::vector<std::string> kTableFields = {"KNETWK", "KSTNM",     "KHOLE",
+                                               "KCMPNM", "STARTTIME", "ENDTIME"};
+
+// One --table line: the file's name as -H shows it, the fields, the nominal rate
+// (the shortest text that reads back to the same double), NPTS.
+void tableline(const CmHdr& h, const KmHdr& k, std::string_view file, std::string& text) {
+    text = show::showname(file) + '\t';
+    fieldline(kTableFields, h, k, file, text);
+    Nominal n;
+    if (nominal(h.f(fslot::DELTA), n)) {
+        std::array<char, 32> buf{};
+        const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), n.hz());
+        text += '\t' + std::string(buf.data(), r.ptr);
+    } else {
+        text += "\tundefined";
+    }
+    text += '\t';
+    fieldline({"NPTS"}, h, k, file, text);
     text += '\n';
 }
 
@@ -134,17 +166,21 @@ int main(int argc, char** argv) {
     std::string_view listname = "DEFAULT";
     bool all = false;
     bool withname = false;
+    bool table = false;
+    bool listgiven = false;
     std::vector<std::string> fields;
     const auto own = [&](std::string_view arg, int n, char** args, int& a) {
         if (arg == "--all") {
             all = true;
         } else if (arg == "-H" || arg == "--with-filename") {
             withname = true;
+        } else if (arg == "--table") {
+            table = true;
         } else if (arg == "--list") {
             if (++a == n) return usage("option --list needs a list name");
-            listname = args[a];
+            listname = args[a], listgiven = true;
         } else if (arg.starts_with("--list=")) {
-            listname = arg.substr(7);
+            listname = arg.substr(7), listgiven = true;
         } else if (arg == "--field" || arg == "-f") {
             if (++a == n) return usage("option " + std::string(arg) + " needs a field name");
             fields.emplace_back(args[a]);
@@ -174,6 +210,8 @@ int main(int argc, char** argv) {
     const std::span<char*> files(names, static_cast<std::size_t>(nnames));
 
     startup();
+    if (table && (!fields.empty() || all || listgiven))
+        return usage("option --table takes no --field, --list or --all");
     const std::int32_t list = show::findlist(listname);
     if (list == 0)
         return usage("no list named '" + std::string(listname) +
@@ -189,6 +227,7 @@ int main(int argc, char** argv) {
     std::string text;
     bool listed = false;
     bool anyfailed = false;
+    if (table) out(kTableHead); // also when no file can be read: a script finds its columns
     for (const std::string_view file : files) {
         bool swapped = false;
         Failure failed;
@@ -204,9 +243,12 @@ int main(int argc, char** argv) {
             continue;
         }
         text.clear();
-        if (!fields.empty()) {
+        if (table) {
+            tableline(h, k, file, text);
+        } else if (!fields.empty()) {
             text = name;
             fieldline(fields, h, k, file, text);
+            text += '\n';
         } else {
             if (listed) text += '\n';
             show::listing(list, h, k, file, all, text);

@@ -12,6 +12,8 @@ Trace.detrend(type="demean" or "linear"), .taper(fraction), .decimate(factor),
 .filter(kind, freqmin=None, freqmax=None, freq=None, corners=4, zerophase=False)
                                new Traces for a quick look; filters and decimation need scipy
 merge(traces) -> [Trace]       contiguous traces of one channel joined
+spans(paths) -> [Span]         each channel's continuous spans, gaps and overlaps, from
+                               the KIV files' headers alone
 sphgeo(slat, slon, elat, elon) -> (delta, dist, azim, bazim)
 
 A miniSEED file is told from a KIV file by its first 8 bytes, whatever its name: a sequence
@@ -47,10 +49,11 @@ from ._kivf import KivError, KivFileNotFoundError, KivOSError, KivValueError
 # The times' helpers stay reachable here as well (kivf._time), though only the Trace uses them.
 from ._times import _NAT, _datetime, _days, _said, _time, _us
 from ._trace import Trace, _float32, _path, write_mseed
+from ._spans import spans
 
 __version__ = _kivf.__version__
-__all__ = ["Trace", "read", "write", "write_mseed", "merge", "sphgeo", "KivError", "KivOSError",
-           "KivFileNotFoundError", "KivValueError", "KivWarning"]
+__all__ = ["Trace", "read", "write", "write_mseed", "merge", "spans", "sphgeo", "KivError",
+           "KivOSError", "KivFileNotFoundError", "KivValueError", "KivWarning"]
 
 
 class KivWarning(UserWarning):

@@ -21,7 +21,8 @@ from ._times import _FIRST, _LAST, _time, _us
 # Commands kept in modules of their own: each has add_parser(sub), which adds its parser to the
 # subparsers and sets its defaults' run to a function of the parsed arguments giving the exit
 # status.
-_COMMANDS = ()
+from . import _cli_spans, _cutmerge
+_COMMANDS = (_cutmerge, _cli_spans)
 
 
 class _Parser(argparse.ArgumentParser):

@@ -6,8 +6,8 @@ pixel column, so that every peak stays visible and the drawing grows with the pi
 with the record."""
 import numpy as np
 
-from . import _kivf, _load, _runs
-from ._trace import Trace
+from . import _kivf, _runs
+from ._trace import Trace, _path
 
 _PIECE = 1 << 20  # samples read at a time: 4 MB of float32
 DENSE = 200_000  # up to this many samples in view, a panel draws every one of them
@@ -38,6 +38,7 @@ class Source:
 def sources(path):
     """The file at path as Sources, and the notes reading it gave: a KIV file of even samples is
     only opened (its header read); miniSEED and uneven files are read whole."""
+    from . import _load  # the package's, once it is made
     try:
         pieces = _kivf.Pieces(_path(path))
     except _kivf.KivValueError:  # not a KIV file: miniSEED, or refused as KIV files are
@@ -48,11 +49,6 @@ def sources(path):
         return [Source(trace, pieces)], []
     got, notes = _load(path)
     return [Source(got)], notes
-
-
-def _path(path):
-    import os
-    return os.fsencode(path)
 
 
 class Run:
