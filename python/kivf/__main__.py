@@ -4,6 +4,10 @@ python3 -m kivf plot FILE... [-o OUT.png|.svg|.pdf] [--show] [--calib] [--start 
                      [--normalize] [--separate]
                      one panel per channel, contiguous files joined, UTC axis; a FILE
                      may be miniSEED (its segments plotted, its notes said on stderr)
+python3 -m kivf spans [--csv] FILE...        each channel's spans, gaps and overlaps
+python3 -m kivf cut --start T --end T -o DIR [--merge] [-k] FILE...   windows as KIV files
+python3 -m kivf merge -o DIR [-k] FILE...    one KIV file a channel span
+(the kivf command installed to bin/ runs the same with the interpreter it was built for)
 
 Exit status: 0 done; 1 bad usage (no samples between --start and --end, a --size too small
 for the panels among them, or beyond 65535 pixels a side or 67108864 in all at 80 an inch);
@@ -142,7 +146,8 @@ def plot(files, out=None, show=False, calib=False, start=None, end=None, size=No
 
 def main(argv=None, prog="python3 -m kivf"):
     """The command line; prog names it in usage and help (the kivf command gives "kivf")."""
-    p = _Parser(prog=prog, description="KIV files: header blocks and plots.",
+    p = _Parser(prog=prog, description="KIV and miniSEED files: header blocks, plots, spans, "
+                "cuts and merges.",
                 epilog="Exit status: 0 done; 1 bad usage; 2 a file could not be read or the "
                 "output could not be written.")
     sub = p.add_subparsers(dest="command", required=True)

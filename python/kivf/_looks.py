@@ -117,31 +117,46 @@ def runs(items):
     return out
 
 
-def values(run, i0, i1, scale=None, demean=False, sos=None):
+def values(run, i0, i1, scale=None, demean=False, sos=None, lead=0, taper=0):
     """Samples i0 .. i1-1 of the run in float64 pieces: times scale, then less their mean (NaN
     samples left out of it) when demean or sos, then filtered by the second-order sections sos
-    (causal, at rest before the first sample), the filter's state carried from piece to piece."""
+    (causal), the filter's state carried from piece to piece. A filter starts up to lead
+    samples before i0 (as many as the run has), on samples tapered in from 0 over the first
+    taper (half a Hann window), so that neither an offset nor the window's edge sets it
+    ringing in what is shown."""
+    j0 = max(0, i0 - lead) if sos is not None else i0
     mean = 0.0
     if demean or sos is not None:
         total, count = 0.0, 0
-        for y in run.chunks(i0, i1):
+        for y in run.chunks(j0, i1):
             good = ~np.isnan(y)
             total += float(np.sum(y[good], dtype=np.float64))
             count += int(good.sum())
         mean = total / count if count else 0.0
-    state = None
+    state, ramp = None, np.empty(0)
     if sos is not None:
-        from scipy.signal import sosfilt
+        from ._process import _signal
+        sosfilt = _signal("the plot's filter").sosfilt
         state = np.zeros((len(sos), 2))
-    for y in run.chunks(i0, i1):
+        ramp = 0.5 - 0.5 * np.cos(np.pi * np.arange(taper) / max(taper, 1))
+    done, skip = 0, i0 - j0
+    for y in run.chunks(j0, i1):
         v = y.astype(np.float64)
         if scale is not None:
             v *= scale
         if mean:
             v -= mean * (scale if scale is not None else 1.0)
         if sos is not None:
+            if done < len(ramp):
+                k = min(len(v), len(ramp) - done)
+                v[:k] *= ramp[done:done + k]
+            done += len(v)
             v, state = sosfilt(sos, v, zi=state)
-        yield v
+        if skip:
+            cut, skip = min(skip, len(v)), skip - min(skip, len(v))
+            v = v[cut:]
+        if len(v):
+            yield v
 
 
 def envelope(pieces, count, bins):

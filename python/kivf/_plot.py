@@ -204,9 +204,11 @@ def _placeable(span):
                                     for t in span)
 
 
-def _lines(s, scale, demean, sos_of, columns, view, dense, utc, origin):
+def _lines(s, scale, demean, sos_of, low, columns, view, dense, utc, origin):
     """The x and y arrays a shown run draws: every sample, or when not dense the least and
-    greatest of each pixel column's samples (columns across view us)."""
+    greatest of each pixel column's samples (columns across view us). A filter, whose lowest
+    corner is low Hz, starts ten of that corner's periods early (as the run allows) on samples
+    tapered in over two (see _looks.values)."""
     if not s.even:
         t = s.trace
         y = t.data.astype(np.float64) * scale if scale is not None else t.data
@@ -220,7 +222,9 @@ def _lines(s, scale, demean, sos_of, columns, view, dense, utc, origin):
     run, sos = s.run, sos_of(s.run)
     first, last = s.span()
     bins = max(1, int(columns * (last - first) / view)) if view > 0 else 1
-    pieces = _looks.values(run, s.i0, s.i1, scale, demean, sos)
+    period = 0 if sos is None else run.trace.sampling_rate / low  # samples
+    pieces = _looks.values(run, s.i0, s.i1, scale, demean, sos, int(np.ceil(10 * period)),
+                           int(np.ceil(2 * period)))
     if dense or s.count <= 2 * bins:
         y = np.concatenate(list(pieces))
         x = run.times(s.i0, s.count) if utc else None
@@ -254,7 +258,8 @@ def figure(traces, calib=False, start=None, end=None, size=None, seconds=False, 
     end are datetime64, datetime or ISO texts, or a header's origin or pick and seconds from it
     ("O-30", "A+120", "T1"), taken from each run's own header. demean removes each run's mean;
     filter ("bandpass:1:10", "lowpass:F", "highpass:F", Hz) removes it and filters each run
-    (Butterworth, 4 poles, causal); normalize scales each panel to a greatest |sample| of 1.
+    (Butterworth, 4 poles, causal), from ten periods of the lowest corner before what is shown
+    (as far as the run goes back) on samples tapered in over two; normalize scales each panel to a greatest |sample| of 1.
     Panels are ordered by station name, or nearest first by GCARC when sort is "distance" (those
     without GCARC last), and within a station Z, N/1, E/2, then the rest. separate gives each
     group of spans far apart in time panels and an axis of their own; without it, a note in
@@ -334,7 +339,8 @@ def figure(traces, calib=False, start=None, end=None, size=None, seconds=False, 
         for s in pieces:  # each run a line of its own: gaps stay open
             scale = s.trace.header.get("SCALE") if calib else None
             drawn.append(_lines(s, None if scale is None else float(scale), demean or
-                                made is not None, sos_of, columns, hi - lo, dense, utc, origin))
+                                made is not None, sos_of, made and min(made[1]), columns,
+                                hi - lo, dense, utc, origin))
         top = max((np.nanmax(np.abs(y)) for _, y in drawn if len(y) and
                    not np.isnan(y).all()), default=0.0) if normalize else 0.0
         for x, y in drawn:
