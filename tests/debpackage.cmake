@@ -65,3 +65,22 @@ run(shown ${CMAKE_COMMAND} -E env PYTHONPATH=${site} ${PYTHON} -c
 if(NOT shown STREQUAL "${site}/kivf/__init__.py [1.5, -2.0]")
   message(FATAL_ERROR "import kivf from the unpacked package gave: ${shown}")
 endif()
+# The command kivf and its page; the unpacked command runs the unpacked package with the
+# interpreter it names, without PYTHONPATH, whatever python3 comes first on PATH.
+if(NOT files MATCHES "(^|\n)-rwxr-xr-x [^\n]* \\./usr/bin/kivf(\n|$)"
+   OR NOT files MATCHES " \\./usr/share/man/man1/kivf\\.1(\n|$)")
+  message(FATAL_ERROR "the command kivf (mode 755) or its page is missing:\n${files}")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=PYTHONPATH PYTHONVERBOSE=1
+                ${WORK}/root/usr/bin/kivf --help OUTPUT_VARIABLE shown ERROR_VARIABLE imported
+                RESULT_VARIABLE rc WORKING_DIRECTORY ${WORK})
+file(REAL_PATH ${site} real) # as the command finds it, links resolved
+string(FIND "${imported}" "${real}/kivf/__init__.py" at)
+if(NOT rc EQUAL 0 OR NOT shown MATCHES "^usage: kivf \\[-h\\] {" OR at EQUAL -1)
+  message(FATAL_ERROR "the unpacked kivf --help: status ${rc}, '${shown}', not from ${site}")
+endif()
+run(shown ${CMAKE_COMMAND} -E env --unset=PYTHONPATH ${WORK}/root/usr/bin/kivf info t.kiv)
+run(listed ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH ${WORK}/root/usr/bin/kivhdr t.kiv)
+if(NOT shown STREQUAL listed OR NOT shown MATCHES "\nNPTS +2\n")
+  message(FATAL_ERROR "the unpacked kivf info gave '${shown}', kivhdr '${listed}'")
+endif()

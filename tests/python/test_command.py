@@ -1,0 +1,209 @@
+"""The command kivf: the build tree's and an installed one, run by the interpreter the package was
+built for whatever python3 comes first on PATH, against python3 -m kivf."""
+import os
+import re
+import shutil
+import stat
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+import kivf
+
+BIN, SRC = os.environ.get("KIVF_BINARY_DIR", ""), os.environ.get("KIVF_SOURCE_DIR", "")
+COMMAND = f"{BIN}/kivf/kivf"
+COMMANDS = ("info", "plot", "spans", "cut", "merge")
+
+
+def cached(name):
+    """A value of the build's CMake cache."""
+    with open(f"{BIN}/CMakeCache.txt") as f:
+        return next(l.split("=", 1)[1].rstrip("\n") for l in f if l.startswith(f"{name}:"))
+
+
+PYTHON = cached("Python3_EXECUTABLE")
+
+
+def run(args, cwd, env=None):
+    p = subprocess.run(args, cwd=cwd, env=env, capture_output=True, text=True, timeout=120)
+    return p.returncode, p.stdout, p.stderr
+
+
+def module(args, cwd):
+    """What python3 -m kivf (the build tree's package) gives."""
+    env = {**os.environ, "PYTHONPATH": f"{BIN}/python"}
+    return run([sys.executable, "-m", "kivf", *args], cwd, env)
+
+
+def as_command(got):
+    """A result of python3 -m kivf as the command gives it: only the program's name differs."""
+    status, out, err = got
+    return status, out.replace("python3 -m kivf", "kivf"), err.replace("python3 -m kivf", "kivf")
+
+
+@pytest.fixture(scope="module")
+def files(tmp_path_factory):
+    """Two KIV files and the values their headers must show, from the samples written."""
+    d = tmp_path_factory.mktemp("files")
+    a = np.array([1.5, -2.0, 7.25, 0.0], np.float32)
+    b = np.arange(-50, 70, dtype=np.float32) / 8
+    kivf.write(d / "a.kiv", a, delta=0.25, kstnm="ANMO")
+    kivf.write(d / "b.kiv", b, delta=0.01, kstnm="KONO")
+    return d, {"a.kiv": a, "b.kiv": b}
+
+
+@pytest.fixture
+def fake_python(tmp_path):
+    """A directory whose python3 and python fail, for the front of PATH."""
+    d = tmp_path / "fake"
+    d.mkdir()
+    for name in ("python3", "python"):
+        (d / name).write_text("#!/bin/sh\necho 'not this python' >&2\nexit 1\n")
+        (d / name).chmod(0o755)
+    return d
+
+
+def fields(block):
+    """A block's fields, name to its first word."""
+    return {l.split()[0]: l.split()[1] for l in block.splitlines() if len(l.split()) > 1}
+
+
+def check_blocks(out, names, samples):
+    """info's blocks name the files in order and show their samples' count and extremes."""
+    blocks = out.split("\n\n")
+    assert len(blocks) == len(names)
+    for block, name in zip(blocks, names):
+        f, x = fields(block), samples[name]
+        assert f["FILENAME"] == name and f["NPTS"] == str(len(x))
+        assert float(f["DEPMIN"]) == x.min() and float(f["DEPMAX"]) == x.max()
+
+
+INFO = [(["info", "a.kiv"], ["a.kiv"]),
+        (["info", "--all", "b.kiv", "a.kiv"], ["b.kiv", "a.kiv"]),
+        (["info", "--list", "STD", "a.kiv", "b.kiv"], ["a.kiv", "b.kiv"])]
+
+
+@pytest.mark.parametrize("args,names", INFO)
+def test_info_as_the_module_gives_it(files, args, names):
+    d, samples = files
+    got = run([COMMAND, *args], d)
+    assert got == as_command(module(args, d))
+    assert got[0] == 0 and got[2] == ""
+    check_blocks(got[1], names, samples)
+
+
+@pytest.mark.parametrize("args,status", [
+    (["info", "a.kiv", "missing.kiv"], 2),  # the file that can be read is still listed
+    (["info", "--list", "NOPE", "a.kiv"], 1),
+    (["info"], 1),  # argparse's usage, naming the program
+    (["nope"], 1),
+    ([], 1)])
+def test_failures_as_the_module_gives_them(files, args, status):
+    d, _ = files
+    got = run([COMMAND, *args], d)
+    assert got == as_command(module(args, d))
+    assert got[0] == status and got[2]
+    if status == 1 and "--list" not in args:
+        assert got[2].startswith("usage: kivf ")
+
+
+@pytest.mark.parametrize("command", [None, *COMMANDS])
+def test_help_names_the_command(files, command):
+    d, _ = files
+    args = [command, "--help"] if command else ["--help"]
+    status, out, err = run([COMMAND, *args], d)
+    assert status == 0 and err == ""
+    assert out.startswith(f"usage: kivf {command} [-h]" if command else "usage: kivf [-h] {")
+    assert "python3 -m" not in out
+    if command is None:
+        listed = re.search(r"\{([a-z,]+)\}", out).group(1).split(",")
+        assert sorted(listed) == sorted(COMMANDS)
+    # python3 -m kivf keeps its own name
+    status, out, _ = module(args, d)
+    assert status == 0 and out.startswith("usage: python3 -m kivf")
+
+
+def test_interpreter_named_in_its_first_line():
+    with open(COMMAND) as f:
+        assert f.readline() == f"#!{PYTHON}\n"
+    assert stat.S_IMODE(os.stat(COMMAND).st_mode) == 0o755
+
+
+@pytest.mark.parametrize("how", ["fake python3 first on PATH", "found on PATH", "linked to",
+                                 "another kivf on PYTHONPATH"])
+def test_runs_whatever_the_environment(files, fake_python, tmp_path, how):
+    d, samples = files
+    env = {**os.environ, "PATH": f"{fake_python}:{os.environ.get('PATH', '')}"}
+    env.pop("PYTHONPATH", None)
+    # The fake is the python3 found first: the command cannot be using it.
+    assert subprocess.run(["python3", "-c", "pass"], env=env, capture_output=True).returncode == 1
+    command = COMMAND
+    if how == "found on PATH":
+        env["PATH"] = f"{fake_python}:{BIN}/kivf:{env['PATH']}"
+        command = "kivf"
+    elif how == "linked to":  # the package is found beside the file linked to
+        (tmp_path / "bin").mkdir()
+        os.symlink(COMMAND, tmp_path / "bin" / "kivf")
+        command = tmp_path / "bin" / "kivf"
+    elif how == "another kivf on PYTHONPATH":  # the command's own package comes first
+        (tmp_path / "other" / "kivf").mkdir(parents=True)
+        (tmp_path / "other" / "kivf" / "__init__.py").write_text("raise ImportError('other')\n")
+        env["PYTHONPATH"] = str(tmp_path / "other")
+    status, out, err = run([command, "info", "a.kiv", "b.kiv"], d, env)
+    assert (status, err) == (0, "")
+    check_blocks(out, ["a.kiv", "b.kiv"], samples)
+
+
+@pytest.mark.parametrize("where", ["plain", "with a blank", "long" + "x" * 130])
+def test_any_interpreter_path(files, tmp_path, where):
+    """The script's head for an interpreter the kernel cannot start from the first line (a blank
+    in its path, or too long a line) has sh start it."""
+    d, samples = files
+    python = PYTHON
+    if where != "plain":
+        (tmp_path / where).mkdir()
+        python = str(tmp_path / where / "python3")
+        os.symlink(PYTHON, python)
+    bindir = tmp_path / "bin"
+    script = tmp_path / "command.cmake"
+    script.write_text(f'include("{SRC}/python/command.cmake")\n'
+                      f'kivf_command("{bindir}/kivf" "{python}" "{bindir}" "{BIN}/python")\n')
+    subprocess.run([cached("CMAKE_COMMAND"), "-P", script], check=True, capture_output=True)
+    first = (bindir / "kivf").read_text().splitlines()[0]
+    assert first == (f"#!{python}" if where == "plain" else "#!/bin/sh")
+    status, out, err = run([bindir / "kivf", "info", "a.kiv"], d)
+    assert (status, err) == (0, "")
+    check_blocks(out, ["a.kiv"], samples)
+
+
+@pytest.fixture(scope="module")
+def installed(tmp_path_factory):
+    """The runtime component installed into a prefix of its own, then moved elsewhere whole."""
+    top = tmp_path_factory.mktemp("install")
+    subprocess.run([cached("CMAKE_COMMAND"), "--install", BIN, "--prefix", top / "prefix",
+                    "--component", "runtime"], check=True, capture_output=True)
+    (top / "prefix").rename(top / "moved")
+    return top / "moved"
+
+
+def test_installed_command(installed, files, fake_python):
+    d, samples = files
+    command = installed / "bin" / "kivf"
+    assert stat.S_IMODE(command.stat().st_mode) == 0o755
+    assert command.read_text().splitlines()[0] == f"#!{PYTHON}"
+    assert (installed / "share" / "man" / "man1" / "kivf.1").is_file()
+    # Where the package went: the directory of the installed kivf/__init__.py.
+    inits = [p for p in installed.rglob("kivf/__init__.py")]
+    assert len(inits) == 1
+    # A clean environment, the failing python3 first on PATH: the moved copy's package, no other.
+    env = {"PATH": f"{fake_python}:/usr/bin:/bin", "HOME": str(d), "PYTHONVERBOSE": "1"}
+    status, out, err = run([command, "--help"], d, env)
+    assert status == 0 and out.startswith("usage: kivf [-h] {")
+    assert os.path.realpath(inits[0]) in err and f"{BIN}/python" not in err
+    del env["PYTHONVERBOSE"]
+    status, out, err = run([command, "info", "b.kiv", "a.kiv"], d, env)
+    assert (status, err) == (0, "")
+    check_blocks(out, ["b.kiv", "a.kiv"], samples)
+    assert (status, out, err) == as_command(module(["info", "b.kiv", "a.kiv"], d))
