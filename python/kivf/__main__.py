@@ -59,6 +59,23 @@ def _lost(what, err):
     print(f"{what}: cannot write standard output: {err.strerror or err}", file=sys.stderr)
 
 
+def _gather(what, files, opened):
+    """What opened(file) gives for each file, as a name and never a pattern ((items, notes)),
+    in one list; a file that cannot be read and each note said in a line: (items, status)."""
+    items, status = [], 0
+    for f in files:
+        try:
+            got, notes = opened(f)
+        except (OSError, ValueError) as err:
+            _complain(what, err)
+            status = 2
+            continue
+        for note in notes:
+            _complain(what, note)
+        items.extend(got)
+    return items, status
+
+
 def info(files, listname="DEFAULT", all_=False):
     status = 0
     listed = False
@@ -103,17 +120,7 @@ def plot(files, out=None, show=False, calib=False, start=None, end=None, size=No
             names = ", ".join(sorted(formats))
             _complain("plot", f"{out}: no format named {fmt} (formats: {names})")
             return 1
-    traces, status = [], 0
-    for f in files:
-        try:
-            got, notes = _looks.sources(f)  # a name as given, never a pattern
-        except (OSError, ValueError) as err:
-            _complain("plot", err)
-            status = 2
-            continue
-        for note in notes:
-            _complain("plot", note)
-        traces.extend(got)
+    traces, status = _gather("plot", files, _looks.sources)
     if not traces:
         return 2
     try:

@@ -85,18 +85,8 @@ def _csv(groups, out):
 
 
 def run(a):
-    from .__main__ import _complain, _lost  # the command line's own, once it is made
-    pieces, status = [], 0
-    for f in a.files:
-        try:
-            got, notes = _spans._pieces(f)  # a name as given, never a pattern
-        except (OSError, ValueError) as err:
-            _complain("spans", err)
-            status = 2
-            continue
-        for note in notes:
-            _complain("spans", note)
-        pieces.extend(got)
+    from .__main__ import _gather, _lost  # the command line's own, once it is made
+    pieces, status = _gather("spans", a.files, _spans._pieces)
     groups = _spans._groups(pieces)
     try:
         if sys.stdout is None:  # closed when the interpreter started
