@@ -137,9 +137,8 @@ Failure KivSamples::read(std::size_t first, std::span<float> out) const {
     if (handle_ == 0 || first > npts_ || out.size() > npts_ - first) {
         Draft why(kMsgKivSpan);
         why << path_
-            << "(samples " + std::to_string(first) + " to " +
-                   std::to_string(first + out.size()) + " of NPTS = " + std::to_string(npts_) +
-                   ")";
+            << "(samples " + std::to_string(first) + " to " + std::to_string(first + out.size()) +
+                   " of NPTS = " + std::to_string(npts_) + ")";
         return why.failure();
     }
     const off_t at = off_t{4} * kHdrWords + static_cast<off_t>(4 * first);

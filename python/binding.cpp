@@ -228,8 +228,8 @@ struct Pieces {
     py::array_t<float> read(std::size_t first, std::size_t count) const {
         if (first > file.size() || count > file.size() - first)
             raise_value("samples " + std::to_string(first) + " to " +
-                        std::to_string(first + count) + " are beyond NPTS = " +
-                        std::to_string(file.size()));
+                        std::to_string(first + count) +
+                        " are beyond NPTS = " + std::to_string(file.size()));
         Floats y;
         const std::span<float> into = y.allocate(count);
         Failure failed;

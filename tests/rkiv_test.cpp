@@ -111,12 +111,13 @@ TEST_F(Rkiv, SamplesInPiecesAreTheWholeReadsWords) {
                 KivSamples file;
                 bool swapped = !swap;
                 ASSERT_FALSE(file.open(d + (swap ? "o.kiv" : "f.kiv"), h, k, swapped));
-                EXPECT_TRUE(swapped == swap && file.size() == 300 &&
-                            h.n(nslot::NPTS) == 300 && k.khdr == kmhdr.khdr);
+                EXPECT_TRUE(swapped == swap && file.size() == 300 && h.n(nslot::NPTS) == 300 &&
+                            k.khdr == kmhdr.khdr);
                 for (const auto& [first, n] : {std::pair{0, 300}, {299, 1}, {17, 100}, {300, 0}}) {
                     std::vector<float> got(n, 5.0F);
                     ASSERT_FALSE(file.read(first, got)) << first;
-                    EXPECT_EQ(std::memcmp(got.data(), y.data() + first, 4 * n), 0) << first;
+                    EXPECT_TRUE(n == 0 || std::memcmp(got.data(), y.data() + first, 4 * n) == 0)
+                        << first;
                 }
                 std::vector<float> past(2);
                 EXPECT_EQ(file.read(299, past).number, kMsgKivSpan);
