@@ -192,3 +192,57 @@ def test_the_guides_picture_is_made(tmp_path):
     out = tmp_path / "q.png"
     assert runpy.run_path(script)["main"](str(out)) == 0
     assert out.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+def test_dense_up_to_the_bound_and_one_pair_a_pixel_column_beyond(tmp_path):
+    for n, drawn in [(_looks.DENSE, _looks.DENSE), (_looks.DENSE + 1, None)]:
+        path = made(tmp_path, f"n{n}.kiv", np.arange(n, dtype=np.float32) % 1000, delta=0.01)
+        fig = cli.figure(opened(path))
+        ax = fig.axes[0]
+        columns = int(ax.get_position().width * fig.get_figwidth() * 80)
+        assert len(ax.lines[0].get_ydata()) == (drawn or 2 * columns)
+
+
+def test_times_in_seconds_when_no_date_can_be_drawn(tmp_path):
+    # Year 20000: beyond what matplotlib draws. A run of two files, then one with a gap; a pick.
+    paths = [made(tmp_path, f"s{k}.kiv", np.arange(5.0), nzyear=20000, b=b, delta=0.5, a=b + 1)
+             for k, b in enumerate((0.0, 2.5, 10.0))]
+    ax = cli.figure(opened(*paths)).axes[0]
+    assert [list(ln.get_xdata()) for ln in ax.lines[:2]] == [
+        [0.5 * k for k in range(10)], [10.0, 10.5, 11.0, 11.5, 12.0]]
+    assert sorted(ln.get_xdata()[0] for ln in ax.lines[2:]) == [1.0, 3.5, 11.0]  # each A
+
+
+def test_uneven_traces_scaled_and_demeaned_on_their_own_times(tmp_path):
+    x = np.array([0.0, 1.0, 3.0, 7.0])
+    path = made(tmp_path, "u.kiv", np.array([1.0, 2.0, 3.0, 6.0]), x=x, scale=0.5)
+    ax = cli.figure(opened(path), calib=True).axes[0]
+    assert list(ax.lines[0].get_ydata()) == [0.5, 1.0, 1.5, 3.0]
+    assert list(ax.lines[0].get_xdata()) == list(np.datetime64("2020-01-05") +
+                                                 (x * 1e6).astype("timedelta64[us]"))
+    assert list(cli.figure(opened(path), demean=True).axes[0].lines[0].get_ydata()) == \
+        [-2.0, -1.0, 0.0, 3.0]
+
+
+@pytest.mark.parametrize("spans, groups", [
+    # (start s, samples at 1 Hz) of one channel's files; covered time against the gaps.
+    ([(0, 1000), (500, 1500), (17_000, 100)], 1),  # overlapping: 2000 s covered, gap 15000
+    ([(0, 1000), (100, 100), (10_500, 100)], 1),  # inside the first: gap 9500 < 11000
+    ([(0, 1000), (100, 100), (12_500, 100)], 2),
+    ([(0, 100), (159, 100)], 1)])  # a minute apart: never far
+def test_spans_far_apart_by_ten_times_what_the_data_cover(tmp_path, spans, groups):
+    paths = [made(tmp_path, f"g{sta}{k}.kiv", np.zeros(n), b=float(b), kstnm=sta)
+             for sta in ("A", "B") for k, (b, n) in enumerate(spans)]
+    fig = cli.figure(opened(*paths), separate=True)  # two channels: two panels a group
+    shared = fig.axes[0].get_shared_x_axes()
+    assert len(fig.axes) == 2 * groups
+    assert all(shared.joined(fig.axes[0], a) for a in fig.axes[1:]) == (groups == 1)
+    note = cli.figure(opened(*paths)).texts
+    assert len(note) == (groups > 1) and all(0 < t.get_position()[0] <= 1 for t in note)
+
+
+def test_an_end_alone_sets_the_axis_end(tmp_path):
+    path = made(tmp_path, "e.kiv", np.arange(100.0))
+    ax = cli.figure(opened(path), end="2020-01-05T00:01:00").axes[0]
+    assert ax.get_xlim()[1] == mdates.date2num(np.datetime64("2020-01-05T00:01:00"))
+    assert len(ax.lines[0].get_ydata()) == 61
