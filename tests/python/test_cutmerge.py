@@ -74,6 +74,7 @@ def test_merge_joins_exactly(tmp_path, capfd, rate, hours, spans):
 @pytest.mark.parametrize("merge", [False, True])
 @pytest.mark.parametrize("window", [  # (start, end) in samples and microseconds from T0
     ((100, 0), (200, 0)),  # on samples: both kept
+    ((150, 0), (150, 0)),  # one instant: its sample
     ((100, 3), (200, -1)),  # between samples
     ((1, -1), None), (None, (0, 7)),  # from a file's second sample on; its first alone
     (("n", -3), ("n", 2)),  # across the first hour's end

@@ -78,15 +78,16 @@ def test_contiguous_day_files_are_one_span(tmp_path, step_us, n):
                                               files)]
 
 
-@pytest.mark.parametrize("offset_us, joined", [(400_000, True), (-400_000, True),
-                                               (500_000, False), (-500_000, False)])
-def test_half_an_interval_off_the_grid_is_a_gap_or_an_overlap(tmp_path, offset_us, joined):
-    a = put(tmp_path / "a.kiv", T0, 3600, 10**6)
-    b = put(tmp_path / "b.kiv", T0 + HOUR + offset_us, 10, 10**6)
+@pytest.mark.parametrize("step_us", [10**6, 10_000])  # 1 Hz and 100 Hz: the interval, not the rate
+@pytest.mark.parametrize("off, joined", [(0.4, True), (-0.4, True), (0.5, False), (-0.5, False)])
+def test_half_an_interval_off_the_grid_is_a_gap_or_an_overlap(tmp_path, step_us, off, joined):
+    offset_us, n = int(off * step_us), 3600 * 10**6 // step_us
+    a = put(tmp_path / "a.kiv", T0, n, step_us)
+    b = put(tmp_path / "b.kiv", T0 + HOUR + offset_us, 10, step_us)
     codes = ("XX", "AAA", "00", "HHZ")
-    want = ([expect(codes, T0, 3610, 10**6, [a, b])] if joined else
-            [expect(codes, T0, 3600, 10**6, [a]),
-             expect(codes, T0 + HOUR + offset_us, 10, 10**6, [b], offset_us / 1e6)])
+    want = ([expect(codes, T0, n + 10, step_us, [a, b])] if joined else
+            [expect(codes, T0, n, step_us, [a]),
+             expect(codes, T0 + HOUR + offset_us, 10, step_us, [b], offset_us / 1e6)])
     assert kivf.spans([a, b]) == want
 
 
