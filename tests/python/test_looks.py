@@ -1,5 +1,7 @@
 """The plot's quick looks: long runs read in pieces and drawn per pixel column with every extreme
 kept, processing, panel order, picks, windows relative to them, spans far apart."""
+import importlib.util
+
 import matplotlib.dates as mdates
 import numpy as np
 import pytest
@@ -8,6 +10,8 @@ import kivf
 from kivf import _looks
 from kivf import __main__ as cli
 
+# Filters need scipy, an optional dependency: without it those tests are skipped.
+scipy = pytest.mark.skipif(importlib.util.find_spec("scipy") is None, reason="needs scipy")
 T0 = dict(nzyear=2020, nzjday=5, nzhour=0, nzmin=0, nzsec=0, nzmsec=0, b=0.0)
 
 
@@ -79,6 +83,7 @@ def test_short_records_draw_every_sample_and_only_the_window_is_read(tmp_path, m
     assert ax.lines[0].get_xdata()[0] == np.datetime64("2020-01-05T00:10:00.5")
 
 
+@scipy
 def test_processing_in_pieces_equals_the_whole(tmp_path, monkeypatch):
     from scipy.signal import sosfilt
     rng = np.random.default_rng(3)
@@ -95,6 +100,7 @@ def test_processing_in_pieces_equals_the_whole(tmp_path, monkeypatch):
     assert abs(demeaned.mean()) < 1e-9 and np.allclose(demeaned + y.mean(dtype=np.float64), y)
 
 
+@scipy
 def test_plot_filter_demean_normalize(tmp_path, capfd):
     t = np.arange(20_000) / 100.0
     y = 1e6 + 300 * np.sin(2 * np.pi * 2 * t) + 300 * np.sin(2 * np.pi * 30 * t)
@@ -166,6 +172,7 @@ def test_spans_far_apart_said_or_separated(tmp_path):
     assert not cli.figure(opened(new, near)).texts  # minutes apart: one axis
 
 
+@scipy
 def test_filter_starts_early_so_neither_offset_nor_window_edge_rings(tmp_path):
     t = np.arange(60_000) / 100.0
     y = 1e6 + 4000 * np.sin(2 * np.pi * 0.2 * t + 1) + 100 * np.sin(2 * np.pi * 5 * t)
@@ -185,6 +192,7 @@ def test_filter_starts_early_so_neither_offset_nor_window_edge_rings(tmp_path):
     assert len(late) == 5000 and np.array_equal(late, whole[1000:])
 
 
+@scipy
 def test_the_guides_picture_is_made(tmp_path):
     import os
     import runpy
