@@ -74,17 +74,10 @@ def merge(traces):
     it is. Pieces that start on the grid keep every sample's time (to the microsecond where
     the interval is a whole number of them, else within one).
     """
-    groups = {}
-    for k, t in enumerate(traces):
-        key = _runs.channel(t.header, t._start(), t.x is not None)
-        groups.setdefault(k if key is None else key, []).append(t)
     out = []
-    for key, group in groups.items():
-        if isinstance(key, int):  # joins nothing: it may have no start or step to order it by
-            out.append(group[0])
-            continue
-        for run, _ in _runs.chain(group, Trace._start, lambda t: len(t.data), group[0].delta):
-            if len(run) == 1:
+    for _, runs in _runs.channels(traces, lambda t: t, Trace._start, lambda t: len(t.data)):
+        for run, _ in runs:
+            if len(run) == 1:  # joins nothing, or nothing joins it
                 out.append(run[0])
                 continue
             data = np.concatenate([r.data for r in run])

@@ -18,7 +18,8 @@ import os
 import sys
 
 from . import _kivf, _looks
-from ._plot import _image, figure, mark
+from ._marks import mark
+from ._plot import _image, figure
 from ._process import parse_filter
 from ._times import _FIRST, _LAST, _time, _us
 

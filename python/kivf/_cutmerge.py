@@ -6,7 +6,7 @@ import os
 
 import numpy as np
 
-from . import KivError, _kivf, _load
+from . import KivError, _kivf, _load, _runs
 from . import merge as _join
 from ._times import _said, _us
 
@@ -178,7 +178,7 @@ def _codes(t):
 
 def _last(t):
     """The last sample's time in microseconds (a Python int)."""
-    return t._start() + int(t._offsets(len(t.data) - 1, 1)[0])
+    return _runs.after(t.delta, t._start(), len(t.data) - 1)
 
 
 def _clash(pieces):

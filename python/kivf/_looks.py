@@ -103,18 +103,8 @@ class Run:
 def runs(items):
     """Sources joined into runs by channel: the runs of each channel in time order, channels
     in the order they first appear; a source that joins nothing is a run of its own."""
-    groups = {}
-    for k, s in enumerate(items):
-        key = _runs.channel(s.trace.header, s.start, s.trace.x is not None)
-        groups.setdefault(k if key is None else key, []).append(s)
-    out = []
-    for key, group in groups.items():
-        if isinstance(key, int):
-            out.append(Run(group))
-            continue
-        out.extend(Run(run) for run, _ in _runs.chain(group, lambda s: s.start, lambda s: s.n,
-                                                        group[0].trace.delta))
-    return out
+    return [Run(run) for _, runs in _runs.channels(items, lambda s: s.trace, lambda s: s.start,
+                                                     lambda s: s.n) for run, _ in runs]
 
 
 def values(run, i0, i1, scale=None, demean=False, sos=None, lead=0, taper=0):

@@ -2,14 +2,13 @@
 span far apart in time), long runs drawn as the least and greatest sample of each pixel column
 (_looks), and its image in memory."""
 import io
-import re
 
 import numpy as np
 
 from . import _kivf, _looks
 from ._process import design, parse_filter
 from ._times import _FIRST, _LAST, _said, _time, _us
-from ._trace import _reference
+from ._marks import bound, mark, picks
 
 _DPI = 80  # pixels an inch in a .png
 # matplotlib draws fewer than 2**16 pixels a side; 2**26 pixels are 256 MB of image to draw.
@@ -51,38 +50,7 @@ def _shown(start):
     return np.datetime_as_string(start, unit="ms" if whole_ms else "us").replace("T", " ")
 
 
-# A bound or a time relative to a header's origin or pick: O, A or T0-T9, then seconds.
-_MARK = re.compile(r"\s*(O|A|T[0-9])\s*(?:([+-])\s*(\d+(?:\.\d*)?|\.\d+))?\s*$", re.IGNORECASE)
-_PICKS = ("O", "A", *(f"T{k}" for k in range(10)))
 _SPLIT = 60 * 10**6  # us: spans closer than this are never far apart
-
-
-def mark(value):
-    """(field, seconds) of a bound written as a header mark and seconds from it ("O-30",
-    "A+120", "T1"), or None for any other value."""
-    m = _MARK.match(value) if isinstance(value, str) else None
-    if m is None:
-        return None
-    seconds = float(m[3]) if m[3] else 0.0
-    return m[1].upper(), -seconds if m[2] == "-" else seconds
-
-
-def _marked(header, field):
-    """The time (us) of a header's mark, or None when it or the reference time is undefined."""
-    v, ref = header.get(field), _reference(header)
-    return None if v is None or ref is None or not np.isfinite(v) else ref + round(float(v) * 1e6)
-
-
-def _picks(header):
-    """(time in us, label) of the header's origin and picks: KA or KTn where they say, else the
-    field's name."""
-    out = []
-    for field in _PICKS:
-        at = _marked(header, field)
-        if at is not None:
-            said = (header.get("K" + field) or "").strip() if field != "O" else ""
-            out.append((at, said or field))
-    return out
 
 
 class _Shown:
@@ -94,9 +62,13 @@ class _Shown:
         self.trace = trace if trace is not None else run.trace
         self.even = trace is None
         self.count = i1 - i0 if self.even else len(self.trace.data)
+        self._span = self._times()
 
     def span(self):
         """(first, last) sample times in us, or None without times."""
+        return self._span
+
+    def _times(self):
         if self.even:
             return (self.run.start + self.run.offset(self.i0),
                     self.run.start + self.run.offset(self.i1 - 1))
@@ -106,17 +78,6 @@ class _Shown:
 
     def headers(self):
         return [p.trace.header for p in self.run.pieces] if self.even else [self.trace.header]
-
-
-def _bound(value, what, header, channel):
-    """A bound in us for a run with this header: a time as given, or its mark plus seconds."""
-    m = mark(value)
-    if m is None:
-        return _us(value, what)
-    at = _marked(header, m[0])
-    if at is None:
-        raise ValueError(f"{what} {value}: {channel} has no {m[0]} (or no reference time)")
-    return at + round(m[1] * 1e6)
 
 
 def _cut(runs, start, end):
@@ -131,14 +92,14 @@ def _cut(runs, start, end):
                 if t._timeless():
                     continue
                 lo, hi = (None if v is None else
-                          np.datetime64(min(max(_bound(v, w, h, _name(h)), _FIRST), _LAST), "us")
+                          np.datetime64(min(max(bound(v, w, h, _name(h)), _FIRST), _LAST), "us")
                           for v, w in ((start, "start"), (end, "end")))
                 t = t.slice(lo, hi)
             if len(t.data):
                 out.append(_Shown(run, trace=t))
             continue
-        lo = None if start is None else _bound(start, "start", h, _name(h))
-        hi = None if end is None else _bound(end, "end", h, _name(h))
+        lo = None if start is None else bound(start, "start", h, _name(h))
+        hi = None if end is None else bound(end, "end", h, _name(h))
         i0, i1 = run.window(lo, hi)
         if i1 > i0:
             out.append(_Shown(run, i0, i1))
@@ -225,17 +186,15 @@ def _lines(s, scale, demean, sos_of, low, columns, view, dense, utc, origin):
     period = 0 if sos is None else run.trace.sampling_rate / low  # samples
     pieces = _looks.values(run, s.i0, s.i1, scale, demean, sos, int(np.ceil(10 * period)),
                            int(np.ceil(2 * period)))
+    base = origin if origin is not None else run.start  # of times in seconds
     if dense or s.count <= 2 * bins:
         y = np.concatenate(list(pieces))
-        x = run.times(s.i0, s.count) if utc else None
-        if not utc:
-            off = _kivf.offsets(run.trace.delta, s.i0, s.count)
-            x = (run.start - (origin if origin is not None else run.start) + off) / 1e6
-        return x, y
+        if utc:
+            return run.times(s.i0, s.count), y
+        return (run.start - base + _kivf.offsets(run.trace.delta, s.i0, s.count)) / 1e6, y
     edges, least, most = _looks.envelope(pieces, s.count, bins)
     at = np.array([run.start + run.offset(s.i0 + int(e)) for e in edges], dtype=np.int64)
-    x = (at.astype("datetime64[us]") if utc else
-         (at - (origin if origin is not None else run.start)) / 1e6)
+    x = at.astype("datetime64[us]") if utc else (at - base) / 1e6
     return np.repeat(x, 2), np.column_stack([least, most]).ravel()
 
 
@@ -348,7 +307,7 @@ def figure(traces, calib=False, start=None, end=None, size=None, seconds=False, 
                     color="black")
         marks = {}
         for h in (h for s in pieces for h in s.headers()):
-            for at, said in _picks(h):
+            for at, said in picks(h):
                 if lo <= at <= hi:
                     marks[(at, said)] = None
         above = mtransforms.blended_transform_factory(ax.transData, ax.transAxes)

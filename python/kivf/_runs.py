@@ -41,3 +41,16 @@ def chain(pieces, start, length, delta):
             n = length(p)
         runs[-1] = (runs[-1][0], after(delta, start(runs[-1][0][0]), n))
     return runs
+
+
+def channels(items, trace, start, length):
+    """items joined: for each channel in the order it first appears, (key, runs) with runs as
+    chain gives them (length(item) samples from start(item) us); an item that joins nothing
+    (by channel() of trace(item)) is a channel of its own, key None, one run of it alone."""
+    groups = {}
+    for item in items:
+        t = trace(item)
+        key = channel(t.header, start(item), t.x is not None)
+        groups.setdefault(object() if key is None else key, (key, []))[1].append(item)
+    return [(key, [(group, None)] if key is None else chain(group, start, length, key[4]))
+            for key, group in groups.values()]

@@ -57,19 +57,16 @@ def _span(piece, run, start, samples, gap, note):
 def _groups(pieces):
     """The spans (times in us) of each channel in time order, a file that joins nothing a
     channel of its own; the channels ordered by codes (undefined ones first), rate, start."""
-    keyed = {}
-    for k, p in enumerate(pieces):
-        key = _runs.channel(p.trace.header, p.start, p.uneven)
-        keyed.setdefault(k if key is None else key, []).append(p)
     groups = []
-    for key, group in keyed.items():
-        if isinstance(key, int):
-            p = group[0]
+    for key, runs in _runs.channels(pieces, lambda p: p.trace, lambda p: p.start,
+                                    lambda p: p.npts):
+        if key is None:
+            p = runs[0][0][0]
             note = "uneven" if p.uneven else "no start" if p.start is None else "no rate"
-            rows = [_span(p, group, p.start, p.npts, None, note)]
+            rows = [_span(p, [p], p.start, p.npts, None, note)]
         else:
             rows, last = [], None
-            for run, after in _runs.chain(group, lambda p: p.start, lambda p: p.npts, key[4]):
+            for run, after in runs:
                 s = run[0].start
                 gap = None if last is None else (s - last) / 1e6
                 rows.append(_span(run[0], run, s, sum(p.npts for p in run), gap, ""))
