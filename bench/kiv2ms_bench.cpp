@@ -135,13 +135,7 @@ bool readsback(const fs::path& p, const std::vector<std::int32_t>& v) {
     return ok;
 }
 
-Ran spawn(const fs::path& dir, std::vector<std::string> argv, const std::string& out) {
-    for (std::string& a : argv)
-        if (a.rfind("OUT", 0) == 0) a = out + a.substr(3);
-    fs::create_directories(dir / out);
-    ::sync(); // the runs before are not paid for here
-    return bench::spawn(dir, argv);
-}
+using bench::spawninto;
 
 using bench::cpu;
 using bench::median;
@@ -176,8 +170,8 @@ int main(int argc, char** argv) {
         {bin, "-q", "-n", "-o", "OUT", "--", "day.kiv"}};
 
     // The same work: the same bytes out, the day's samples back.
-    spawn(dir, runs[0], "check/kiv2ms");
-    spawn(dir, runs[1], "check/baseline");
+    spawninto(dir, runs[0], "check/kiv2ms");
+    spawninto(dir, runs[1], "check/baseline");
     const std::string ours = slurp(dir / "check/kiv2ms/day.mseed");
     const std::string base = slurp(dir / "check/baseline/day.mseed");
     if (ours != base) {
@@ -198,7 +192,7 @@ int main(int argc, char** argv) {
         for (std::size_t k = 0; k < runs.size(); ++k) {
             const std::size_t v = (static_cast<std::size_t>(r) + k) % runs.size();
             const std::string out = "outs/" + std::to_string(made++);
-            t[v].push_back(spawn(dir, runs[v], out));
+            t[v].push_back(spawninto(dir, runs[v], out));
             fs::remove_all(dir / out);
         }
     std::printf("one day, %zu samples, %.1f MB of KIV into %zu 512-byte Steim-2 records "

@@ -171,13 +171,7 @@ std::vector<std::string> makemany(const fs::path& dir, const std::string& sub) {
     return names;
 }
 
-// argv's "OUT" stands for the output directory, out relative to dir.
-Ran spawn(const fs::path& dir, std::vector<std::string> argv, const std::string& out) {
-    std::replace(argv.begin(), argv.end(), std::string("OUT"), out);
-    fs::create_directories(dir / out);
-    ::sync(); // the runs before are not paid for here
-    return bench::spawn(dir, argv);
-}
+using bench::spawninto;
 
 using bench::cpu;
 using bench::median;
@@ -197,7 +191,7 @@ std::vector<std::vector<Ran>> rounds(const fs::path& dir,
         for (std::size_t k = 0; k < runs.size(); ++k) {
             const std::size_t v = (static_cast<std::size_t>(r) + k) % runs.size();
             const std::string out = "outs/" + std::to_string(made++);
-            t[v].push_back(spawn(dir, runs[v], out));
+            t[v].push_back(spawninto(dir, runs[v], out));
             if (!keep) fs::remove_all(dir / out);
         }
     fs::remove_all(dir / "outs");

@@ -58,6 +58,18 @@ inline Ran spawn(const std::filesystem::path& dir, const std::vector<std::string
 
 // The medians of runs: any values, their wall and CPU times; and the
 // largest peak memory among them.
+// A run whose output goes into out, a directory relative to dir made first: an argument
+// beginning with "OUT" has it in out's place; the disk is synced first, so that the runs
+// before are not paid for here.
+inline Ran spawninto(const std::filesystem::path& dir, std::vector<std::string> argv,
+                     const std::string& out) {
+    for (std::string& a : argv)
+        if (a.rfind("OUT", 0) == 0) a = out + a.substr(3);
+    std::filesystem::create_directories(dir / out);
+    ::sync();
+    return spawn(dir, argv);
+}
+
 inline double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
