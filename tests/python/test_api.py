@@ -199,3 +199,12 @@ def test_read_lists_and_patterns(tmp_path):
         kivf.read(f"{tmp_path}/b[1].kiv")
     assert e.value.number is None and isinstance(e.value, FileNotFoundError)
 
+
+
+def test_merge_of_runs_whose_grid_ends_beyond_every_time(tmp_path):
+    # 200 intervals of 3e10 s reach past 2**62 us: no grid continues there, so nothing joins.
+    f = dict(delta=3e10, b=0.0, kstnm="ANMO", kcmpnm="BHZ")
+    a = trace(tmp_path, np.ones(5), "a.kiv", **f)
+    b = trace(tmp_path, np.zeros(200), "b.kiv", **{**f, "nzsec": 10})
+    c = trace(tmp_path, np.ones(5), "c.kiv", **{**f, "nzsec": 20})
+    assert [t is u for t, u in zip(kivf.merge([a, b, c]), [a, b, c])] == [True] * 3
