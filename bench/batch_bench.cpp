@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // wfdxlate's batch mode against baselines measured in the same run:
 //   baseline: plain C++ in this process, the same bytes in single large
 //     transfers (one read of the samples, one write of header and samples);

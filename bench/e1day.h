@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A day record for the batch bench as a seismometer gives it: a quiet
 // background (microseism swell and noise) whose first differences fit the
 // small packet kinds, and a few quakes whose large swings need the wide

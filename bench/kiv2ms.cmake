@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # kiv2ms against a minimal packer over libmseed, built and run by hand:
 #   cmake --build <build> --target kiv2ms_bench && <build>/bench/kiv2ms_bench [rounds]
 if(NOT TARGET kiv2ms)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // kiv2ms against a minimal packer over libmseed, measured in the same run, on
 // one day of 100 Hz integer samples (8,640,000, a random walk of small steps,
 // bench/walkday.h) stored as a KIV file:

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """kivf.read against a plain numpy reader, and kivf.sphgeo against the same formula vectorised
 in numpy, in one run. Run by hand (see bench/python.cmake):
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """kivf.read from threads: files of 100,000 samples read by one thread and by two, in one run.
 Run by hand:
 

@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: Apache-2.0
 % Milliseconds to read a KIV file of 1,000,000 samples with kivread against a hand-written fread
 % of the same samples, in one Octave session; checks that all give the same values. Run with
 % KIVF_OCTAVE_DIR (the folder of kivread.m) set, for example through the build target

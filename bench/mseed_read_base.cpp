@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The baseline of bench/mseed_read_bench.py: libmseed's own reading of a
 // whole miniSEED file into memory, timed inside this process.
 //   mseed_read_base --make DIR   writes DIR/day.mseed, the day of

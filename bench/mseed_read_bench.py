@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """kivf.read of a day's miniSEED file against libmseed's own reading into memory, in one run.
 Run by hand (see bench/mseedread.cmake):
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # kivf.read of a day's miniSEED file against libmseed's own reading into
 # memory (mseed_read_base), run by hand:
 #   cmake --build <build> --target mseed_read_bench_python

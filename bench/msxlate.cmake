@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # msxlate against libmseed's own reading, built and run by hand:
 #   cmake --build <build> --target msxlate_bench && <build>/bench/msxlate_bench
 if(NOT TARGET msxlate)

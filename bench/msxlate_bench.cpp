@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // msxlate against libmseed's own reading, measured in the same run:
 //   baseline: ms_readtracelist of each file, mstl_convertsamples(seg, 'f')
 //     for every segment, mstl_free; run as a process of its own (this program

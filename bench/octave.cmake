@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # kivread in Octave against a plain fread of the same samples, run by hand (not part of the
 # default build):
 #   cmake --build <build> --target kivread_bench_octave

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The plot command on long records against the plot as it was before long runs were drawn per
 pixel column (commit d70821b's package), in one sitting. Run by hand:
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The Python package's benchmark, run by hand (not part of the default build):
 #   cmake --build <build> --target kivf_bench_python
 if(NOT KIVF_PYTHON_DIR)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # rkiv on a 1,000,000-sample file against a plain read() of the same bytes,
 # built and run by hand:
 #   cmake --build <build> --target rkiv_bench && <build>/bench/rkiv_bench [rounds]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading a 1,000,000-sample KIV file with rkiv against a plain read() of the
 // same bytes into a buffer (and against one pread() of the samples alone),
 // measured in the same run, turn about: the file in this machine's byte order

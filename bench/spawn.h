@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A benchmark's child process: argv run in dir with standard output thrown
 // away, standard input from the file input (in dir) when one is named, and
 // KIVAUX set, timed from fork to its end, with its CPU time and peak

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Benchmarks of the plug-in sphgeo, built and run by hand (not part of the default build):
 #   cmake --build <build> --target sphgeo_bench && <build>/bench/sphgeo_bench
 #   cmake --build <build> --target sphgeo_bench_octave

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Nanoseconds per station of the sphgeo computation for 1,000,000 stations: the naive loop
 // (sphgeoj per station, the event's terms recomputed each time) against sphgeom on one thread
 // and sphgeom as the gateway calls it (stations shared among the cores), in the same run.

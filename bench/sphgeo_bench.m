@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: Apache-2.0
 % Nanoseconds per station of the plug-in sphgeo.mex against sphgeo_vec.m, the same formula
 % as vectorised Octave code, for 1,000,000 stations in one Octave session; checks that
 % both give the same bits. Run with SPHGEO_DIR (folder of sphgeo.mex) and SPHGEO_REF_DIR

@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: Apache-2.0
 function [delta, dist, azim, bazim] = sphgeo_vec (slat, slon, elat, elon)
 % SPHGEO_VEC  The computation of the plug-in sphgeo written as vectorised Octave code.
 %   [delta, dist, azim, bazim] = sphgeo_vec(slat, slon, elat, elon)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A day of 100 Hz integer samples for the miniSEED writing and reading
 // benchmarks, made the same way by each of them: a mean-reverting random walk
 // of small integer steps (a station's noise as a digitiser gives it), so that

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Time per record of the converter against plain C++ copies, built and run by hand:
 #   cmake --build <build> --target wfdxlate_bench && <build>/bench/wfdxlate_bench
 if(NOT TARGET wfdxlate)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Time per record of wfdxlate, against two plain C++ loops over the same
 // records measured in the same run:
 //   same-pattern: the reads and writes the converter must do, in the same

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fixed-length text and the text utilities every module uses.
 //
 // A text has a declared length and is padded on the right with blanks. Its used

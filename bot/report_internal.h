@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How the floors below the message system report a failure: one numbered
 // error message started and pieces appended to it. Declared here so that bot
 // and co need nothing of msg but these; defined in msg, over its composing

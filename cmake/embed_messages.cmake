@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Writes the message catalogue into a C++ source as bytes, so that the library
 # carries the very texts of the catalogue file. Run at build time:
 #   cmake -DIN=kivaux/messages -DOUT=messages_embedded.cpp -P embed_messages.cmake

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The named message numbers, from the table bot/numbers.tab checked against the
 # catalogue kivaux/messages: every number in both, each once, nothing else.
 # Writes OUT (a C++ header); a mismatch stops the build with the numbers named.

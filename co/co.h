@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The platform file layer: numbered units for text and record files, and the
 // field conversions used on records and on texts held in memory.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test seam of the file layer, for the project's own tests only (not
 // installed).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Every field conversion of the unit layer, used on records and on texts.
 #include "co/co.h"
 

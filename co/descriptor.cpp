@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Descriptor file I/O: word transfers cut at 512-byte boundaries of the file.
 #include "co/co.h"
 #include "co/co_testing.h"

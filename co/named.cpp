@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Named file management: open, create, close, delete and look up files by
 // file-type keyword, find free units, read the auxiliary directory.
 #include "co/co.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The unit table. A unit holds a stdio stream; units 5 and 6 are bound to
 // standard input and output from the start.
 #include "co/co.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The header's vocabulary: field names by group, auxiliary names, the
 // enumerated values and their descriptions, and the named lists.
 #include "dff/dff.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The header codec: the one place that knows how the records lie in the 632
 // bytes of a file. Every writer and reader goes through it.
 #include "dff/dff.h"

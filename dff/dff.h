@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The KIV header of the process: the one current header and the field
 // catalogue as process-wide records, the routines that set them up and set
 // fields by name, and the readers and writers of KIV files between them (or

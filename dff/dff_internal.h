@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Pieces of the KIV reader and writer shared among the library's own files.
 // Not installed.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Distance and azimuths of a header from its station and event positions, by
 // the plug-in's own arithmetic, so that a file and sphgeo agree to the bit.
 #include "dff/kiv.h"

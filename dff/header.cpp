@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The current header: its constants, its defaults and access to its fields by
 // name.
 #include "dff/dff.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // KIV files as values: a trace (header records and samples) the caller owns,
 // the header fields derived from samples, and the modern face, whose routines
 // touch nothing process-wide.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The nominal rate or interval a stored DELTA stands for: the shortest
 // decimals near it, checked exactly as the converters would write them.
 #include "dff/times.h"

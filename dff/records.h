@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The KIV header as records: its fields by slot, the numeric and text records
 // that hold one header, the records of the field catalogue, and the codec
 // between the records and the header's bytes in a file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The KIV header reader: files written on a machine of either byte order,
 // checked against their size before anything is taken from them. Failures are
 // composed as drafts, so that the reader runs on any thread; the specified

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The whole-file KIV reader: the header as the header reader takes it, then
 // the samples straight into the caller's arrays, one transfer per array.
 #include "dff/dff.h"

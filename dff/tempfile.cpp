@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The writers' temporary files: a file is written whole under a temporary
 // name in its own directory and renamed over the target only when every byte
 // is written, so that a reader never sees a partial file and a failure never

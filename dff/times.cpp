@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Sample times in exact integers, start and end times of headers, instants
 // split.
 #include "dff/times.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Times in use: the sampling rate a stored DELTA stands for, the time of each
 // sample of an even trace to the microsecond, and instants split as headers
 // and file names hold them. Every tool takes its times from here, so that

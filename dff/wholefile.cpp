@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Files that appear whole or not at all: where a file goes, and a file of
 // bytes written through a temporary name as the KIV writer writes its own.
 #include "dff/dff_internal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The KIV file writer: header records and samples to a file that appears
 // whole or not at all (see tempfile.cpp). Every writer of the library goes
 // through here; they differ only in how the bytes are handed to the system.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Makes the user guide's picture of a filtered three-component record:
 
     PYTHONPATH=build/default/python /usr/bin/python3 docs/quicklook.py docs/quicklook.png

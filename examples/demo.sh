@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the library, the programs and the sample generators (nothing else:
 # no tests, plug-in or benchmarks), writes the example's raw sample files,
 # converts the bundled wfdisc file and shows what was written; then does the

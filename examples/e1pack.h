@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // An e1 packer written apart from the decoder: packets are built bit by bit in a 64-bit
 // accumulator from a table of kinds, not by fixed shifts. The demo's archive generator, the
 // batch bench and the tests all write their e1 blocks through it; kinds can be forced and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writes a small CSS 3.0 archive into a directory (not installed): one
 // wfdisc file and two sample files, each shared by several channels at
 // different byte offsets, in both byte orders, 16- and 32-bit integers,

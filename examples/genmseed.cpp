@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writes the demo's miniSEED file with libmseed's packer: three components of
 // one station, 20 samples a second for two minutes, their 512-byte Steim-2
 // records interleaved as a digitiser sends them; the east component has a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writes the raw sample files that a wfdisc file names: 32-bit integers in
 // this machine's byte order, plausible seismogram-like counts (background
 // noise, then a decaying arrival), the same on every run. The wfdisc file's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // miniSEED records made with libmseed's own packer: the demo's generator, the
 // benchmark and the tests all write their files through this one routine.
 #pragma once

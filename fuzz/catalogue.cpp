@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Catalogue loading: the input becomes the bytes of a messages file in a
 // temporary KIVAUX directory (or KIVAUX names a missing or too long
 // directory), kivmsg loads it after a few entries already loaded, and an

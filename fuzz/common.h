@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Helpers shared by the fuzz targets: reading typed values out of the fuzz
 // input, an invariant check that stops the run loudly, and independent
 // readings of numbers and texts that the targets compare the library with.

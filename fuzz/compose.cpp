@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Message composing: random sequences of the composing, lookup, output and
 // destination routines with random texts (NULs, blanks, very long texts),
 // autoprint on and off. A small model of the message buffer written here

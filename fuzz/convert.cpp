@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Field conversions: rdint, wrint and the three rdfree targets on random
 // texts and values, each checked against a reading written here: accepted
 // exactly when the text is such a number, the value the C library gives for

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Record decoding: each line of the input is decoded in turn into one reused
 // record, as the converter does. An independent reading of the line predicts
 // the outcome (blank, which refusal, or the decoded values) and the target

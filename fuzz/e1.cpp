@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // e1 blocks from any bytes: the first bytes choose the record's sample
 // count, how often the rest is repeated (so that a file spans several read
 // pieces) and how many bytes lead it; the rest are the blocks. Walked block

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Any bytes as a miniSEED file through msxlate's reading path: records are
 // joined, skipped or refused, never read past; every byte is accounted for;
 // each segment's samples become floats and make a header whose NPTS, B and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Real records of every encoding, length and byte order, their sample count,
 // blockette 1000 length, data offset and any other bytes changed as the input
 // says, each decoded alone in a buffer of exactly the length it is framed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Name handling: crname on random paths, delimiters and names inside guard
 // bytes, and zopenc on random names from inside a fresh temporary
 // directory. crname either builds exactly used(path) + delimiter +

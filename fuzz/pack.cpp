@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A KIV trace made from the input (DELTA, B, the reference time, LEVEN, the
 // four codes and the codes given for undefined ones, odd values included;
 // samples as raw float bits, as 32-bit integers or as walks of small or

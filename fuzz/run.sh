@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Build the fuzz preset and run every fuzz target for a bounded time.
 #
 #   fuzz/run.sh [seconds]     (default 60 seconds per target)

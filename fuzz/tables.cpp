@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Station tables: any line through the station text, site and sitechan
 // parsers, and any text through isotime. What a parser takes is within the
 // ranges the header may hold (latitudes, longitudes, epochs in order, null

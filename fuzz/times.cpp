@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Times: nominal on any float, then the offsets of a run of samples from
 // anywhere. A finite positive float has a nominal value of at most 9 digits
 // whose interval, read back through text as the rule states it, is the

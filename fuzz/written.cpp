@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The names-written table of the batch mode against a plain map: every name
 // added is found with its place, every other is not, whatever bytes the names
 // hold and however often the table grows.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // kiv2ms: KIV files into miniSEED files, for data centres and every tool
 // that exchanges miniSEED.
 #pragma once

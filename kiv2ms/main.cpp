@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // kiv2ms: KIV files into miniSEED files.
 #include "kiv2ms/kiv2ms.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // kiv2ms's run: the converters' command line, messages, progress line and
 // summary, over KIV files read whole one at a time and packed by the
 // miniSEED packing library into files written whole.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // kivhdr: lists the headers of KIV files, one block per file, with the
 // catalogue's names.
 //

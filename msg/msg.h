@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The message system: one numbered message under construction, composed in a
 // process-wide buffer, looked up in a catalogue and printed on units.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Pieces of the message system shared among its own files. Not installed.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "msg/msg.h"
 #include "msg/msg_internal.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The programs' one printer of messages on standard error. The library
 // composes; a program says where a message goes, and for a terminal it goes
 // here, after anything written to standard output.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The failure reports of bot and co, composed as any other message.
 #include "bot/report_internal.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Start-up of the message system and loading of the message catalogue.
 #include "msg/msg.h"
 #include "msg/msg_internal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading miniSEED files through libmseed: a file's bytes framed into
 // records, each record detected and decoded alone, its samples made 32-bit
 // floats (so that records of one channel in different encodings join) and

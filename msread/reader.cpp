@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // miniSEED records framed from a byte stream. The bytes are read here, not by
 // libmseed's file reader: so a FIFO or pipe works, every byte's offset is
 // known, and what that reader passes over without a word (a partial record at

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One miniSEED record decoded alone, and libmseed's log lines taken into
 // our messages. libmseed trusts what a record says of itself: its decoders
 // read as far as its stated length and count, its parsers follow blockette

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A file's trace list: its segments in order, their breaks and repeats,
 // their samples as 32-bit floats, the stats gathered as records join them.
 #include "msread/msread.h"

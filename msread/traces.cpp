@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A file's segments as KIV traces: the header every converted segment gets,
 // and a whole file read into traces for callers that keep them in memory.
 #include "msread/msread.h"

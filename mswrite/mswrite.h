@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // KIV traces as miniSEED 2 records, packed by libmseed: a trace checked and
 // its encoding chosen (never one that would change a sample), then packed
 // record by record for the caller to put where it likes. Nothing here prints

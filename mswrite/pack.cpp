@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A planned trace packed into records by libmseed's own packer.
 #include "mswrite/mswrite.h"
 

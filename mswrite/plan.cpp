@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A trace checked for packing: its codes, rate, start and the encoding that
 // holds every sample exactly.
 #include "mswrite/mswrite.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Segments' file names.
 #include "msxlate/kivout.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A segment of a file's trace list as a KIV file: its name.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // msxlate: miniSEED files into KIV files.
 #include "msxlate/msxlate.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // msxlate: every miniSEED file named on the command line becomes KIV files,
 // one for each continuous segment of each channel.
 #pragma once

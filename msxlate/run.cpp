@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // msxlate's run: the converters' command line, output directory, names
 // written, writer, messages and progress line, over miniSEED files read
 // whole one at a time.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writes kivcat.m, the vocabulary kivread and kivwrite share, from the library's
 // own catalogue and header constants, so that the Octave functions never name a
 // field the library does not know; and the messages kivread raises, their error

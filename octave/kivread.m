@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: Apache-2.0
 function [y, hdr, x] = kivread (file)
 % KIVREAD  Read a KIV file: its samples and its header.
 %

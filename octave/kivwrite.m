@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: Apache-2.0
 function kivwrite (file, y, hdr, x)
 % KIVWRITE  Write samples and a header as a KIV file.
 %

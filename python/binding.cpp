@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The compiled half of the Python package kivf: KIV files read and written by the library,
 // miniSEED files read and written through its reading and packing libraries (mseed.h),
 // headers shown as the header lister shows them, and the plug-in's distance and azimuth.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The command kivf: a Python script that runs the package's command line as "kivf" with the
 # interpreter the package was built for, whatever python3 comes first on PATH. It imports the
 # package from a directory given relative to its own (symbolic links resolved), so that a tree

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The package's exceptions, made with the module, and the library's failures raised as them.
 #include "errors.h"
 

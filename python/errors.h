@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The package's exceptions: kivf.KivError and its kinds, and how a failure of the library
 // becomes one.
 #pragma once

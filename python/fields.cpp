@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The header's fields as Python values: the defined fields as a dict, and values given by
 // name checked and stored in the current header.
 #include "fields.h"

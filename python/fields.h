@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The header's fields as Python values, both ways: the binding's conversions.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // miniSEED for the package: files told from KIV files by their first bytes, read through the
 // reading library as msxlate reads them, and traces packed into records by the packing
 // library. Both libraries need libmseed; a module built without it still tells miniSEED

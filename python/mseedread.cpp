@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // miniSEED files told apart by their first bytes and read whole as msxlate reads them: one
 // trace for each continuous segment of each channel, its header filled by the reading
 // library, its samples the library's own array, handed to numpy without a copy.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Traces written as one miniSEED file: each planned by the packing library (checked, its
 // encoding chosen), then packed in order into records numbered on from one trace to the
 // next, through the library's whole-file writer.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Prints where the kivf package goes under the prefix given, relative to it.
 
 A site directory of this interpreter inside the prefix's lib/ when there is one, so that the

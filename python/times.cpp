@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The sample times the package shows are the library's, so that the lister and the package
 // agree to the microsecond; the offsets of a long trace are stepped without the interpreter
 // lock.

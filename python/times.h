@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The library's times for the package: nominal rates, sample offsets, instants split.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Dates and times as the listing shows them: the reference date and time of
 // day as their fields hold them, and an instant in the proleptic Gregorian
 // calendar.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How each list member is shown: numbers exactly, texts trimmed, enumerated
 // values by name and description, auxiliary names as values derived from the
 // fields (dates and times in dates.cpp).

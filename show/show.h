@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How the members of a catalogue list are shown for one header read from a
 // file: the listing that kivhdr prints and the Python module returns, and its
 // pieces.

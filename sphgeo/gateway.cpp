@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plug-in's entry point: [delta, dist, azim, bazim] = sphgeo(slat, slon, elat, elon).
 //
 // One gateway serves two hosts. Our own test host offers the version-4 operation

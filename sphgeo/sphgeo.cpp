@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The arithmetic follows a fixed order of operations and fixed decimal constants so that
 // results are reproducible to the last bit; do not reorder, fuse or "simplify" it.
 #include "sphgeo.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Distance and azimuth between stations and one event, latitudes corrected for the
 // Earth's flattening. The results are bit-exact to the steps and constants in sphgeo.cpp;
 // build that file with -ffp-contract=off and without fast-math.

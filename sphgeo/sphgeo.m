@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: Apache-2.0
 function [delta, dist, azim, bazim] = sphgeo (slat, slon, elat, elon)
 % SPHGEO  Distance and azimuth from one event to one or more stations.
 %

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Bad input, one row each: what is given, the message expected, the exit status, and what must
 // (and must not) exist afterwards. Every row runs a built program in a directory of its own with
 // a short time limit, so a row that would hang ends as a failure.

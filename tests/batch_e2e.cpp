@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // wfdxlate with wfdisc files named: archives written here, outputs compared bit for bit.
 #include "e1encode.h"
 #include "e2e.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Descriptor transfers and named file management.
 #include "co/co.h"
 #include "testutil.h"

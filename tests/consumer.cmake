@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Installs each component alone (its files, nothing of the other's, links included), then both.
 file(REMOVE_RECURSE ${WORK})
 set(runtime bin/wfdxlate bin/kivhdr share/kivf/messages share/man/man1/kivhdr.1 lib/libkivf.so.0)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The Debian package as built: the Python package where Debian's python3 looks, the packages
 # it needs, and an unpacked copy that works where it lies: its program runs, its kivf imports
 # and converts.

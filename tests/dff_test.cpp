@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The KIV header: catalogue, defaults, access by name, the writer (against hand-built files).
 #include "dff/dff.h"
 #include "dff/dff_testing.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Datatype e1 blocks decoded in memory that ends where they do: the public example, hand-made
 // packet words, round trips through the tests' own encoder at every kind's extremes, refusals.
 #include "e1encode.h"

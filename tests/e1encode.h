@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The e1 tests' helpers, around the one packer (examples/e1pack.h).
 #pragma once
 

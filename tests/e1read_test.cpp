@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Datatype e1 records read from real files in pieces: corrupted in every part of a block, many
 // blocks of every sort across piece boundaries, failed reads.
 #include "e1encode.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Running a program as a user would: standard input from a text, output and
 // error captured, in a working directory of the test's own, for a bounded time.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // kiv2ms run as a user would: KIV files into miniSEED, read back by
 // libmseed's own reader and by msxlate, and what it refuses.
 #include "dff/dff.h"

@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: Apache-2.0
 % kivread and kivwrite against the built converter (WFDXLATE) and header lister (KIVHDR), in a
 % folder whose name has blanks. Run by octave.cmake with KIVF_OCTAVE_DIR, WFDXLATE, KIVHDR, KIVAUX.
 1;

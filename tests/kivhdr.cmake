@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The header lister: its end-to-end tests run the built program (and write files with wkiv0).
 if(TARGET kivhdr)
   kivf_e2e(kivhdr_e2e RUNS kivhdr LIBS kivf_static)

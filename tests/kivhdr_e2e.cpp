@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // kivhdr run as a user would, on files written by wkiv0 and by hand in the other byte order;
 // expected listings are written out here in full.
 #include "e2e.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // KIV files built by hand from the byte layout in a chosen byte order, without the library.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The KIV header reader (both byte orders, refusals) and the pieces of the lister's output.
 #include "kivhdr_files.h"
 #include "show/show.h"

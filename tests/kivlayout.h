@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The KIV file's byte layout, written down once for the tests, apart from the library's own
 // tables: a fault in those must not move the tests' expectations with it.
 #pragma once

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Every page man/NAME.1 names every option of NAME --help. Args: SOURCE BUILD (BUILD/NAME/NAME).
 fail=0
 for page in "$1"/man/*.1; do

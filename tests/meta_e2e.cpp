@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // wfdxlate's station metadata: CSS site and sitechan tables written here, a station text
 // table and an event; the fields read back from the files' bytes, distances compared bit for
 // bit with the plug-in's own computation.

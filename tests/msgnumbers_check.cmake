@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The configure-time check of bot/numbers.tab against the catalogue: it passes on the real files
 # and stops, the cause named and nothing written, on a catalogue short of its last line and on
 # a table with a misspelt kind.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The packing library: which encodings hold which samples, what a trace
 // must have to be packed, and records that libmseed's own reader decodes
 // back to the trace.

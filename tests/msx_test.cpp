@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // msxlate's pieces whose boundaries its runs do not reach: gaps and overlaps
 // told apart within libmseed's joining tolerance, the memory budget, codes fit
 // for names. (Start times and samples made floats are pinned by msxlate_e2e.)

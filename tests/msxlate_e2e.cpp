@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // msxlate run as a user would on miniSEED made by libmseed's own packer; the KIV
 // files written read back and compared bit for bit with the samples packed.
 #include "dff/dff.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The built octave/ folder in octave-cli against the built converter and kivhdr; skipped without it.
 set(skip "echo 'SKIPPED kivf_octave: octave-cli is not installed; kivread, kivwrite untested'")
 # kivwrite computes distances with the plug-in, which octave-cli cannot load when built with the

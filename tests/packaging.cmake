@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Manual pages against the programs' help; the shared library imports nothing that ends the process.
 add_test(NAME manpages
   COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/manpages.sh ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})

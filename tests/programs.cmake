@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # End-to-end tests of the programs: they run the built binaries as a user would.
 # kivf_e2e(NAME RUNS program... [LIBS lib...] [DEFINES def...] [PREFIX p]) builds
 # NAME.cpp, which finds each program it runs as <PROGRAM>_BIN.

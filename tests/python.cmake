@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The Python package's tests: pytest on tests/python with Debian's interpreter and the build
 # tree's package. Skipped, with a message, when the package or pytest is missing.
 set(why "")

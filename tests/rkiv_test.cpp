@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading KIV files whole and as traces, messages taken not printed, the compiled-in catalogue.
 #include "dff/dff.h"
 #include "testutil.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Library routines given what no caller should: odd files and lines, closed standard descriptors.
 #include "testutil.h"
 

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # The README's recipes for parallel runs (GNU parallel when installed, xargs -P, an array job)
 # convert several wfdisc files into one folder: the result must be, byte for byte, what one
 # serial run writes, with every job's status 0 and no temporary file left.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Tests of the plug-in sphgeo. Included from tests/CMakeLists.txt; links nothing of kivf.
 if(NOT TARGET sphgeo)
   return()

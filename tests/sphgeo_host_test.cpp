@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A host that loads sphgeo.mex and calls its gateway, offering the version-4 mxCreateFull or
 // (SPHGEO_HOST_DOUBLE_MATRIX) only mxCreateDoubleMatrix, as GNU Octave; mexErrMsgTxt throws the
 // text after the plug-in's file name, as Octave shows it.

@@ -1,3 +1,4 @@
+% SPDX-License-Identifier: Apache-2.0
 % GNU Octave loads the built sphgeo.mex (SPHGEO_DIR, with sphgeo.m): the vectorised reference
 % sphgeo_vec (SPHGEO_REF_DIR) bit for bit, and the help text. Shapes, refusals and their texts
 % are the host test's, whose second build offers only mxCreateDoubleMatrix, as Octave does.

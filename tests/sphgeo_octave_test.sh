@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # The plug-in in GNU Octave. Args: folder of sphgeo.mex and sphgeo.m, the test script, folder of
 # the reference sphgeo_vec.m, 1 when built with sanitizers. Status 77: skipped.
 if ! command -v octave-cli >/dev/null 2>&1; then

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Station tables line by line and their lookups: what each column gives, what is refused and
 // which rows a record finds.
 #include "wfdxlate/site.h"

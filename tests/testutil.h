@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Helpers shared by the unit tests: fresh state, temporary directories, runs in a child.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The modern face on eight threads at once, each on files of its own: bit for bit what one
 // thread did first; the current header and the message buffer stay as at program start (no
 // newhdr: none is needed), nothing printed.

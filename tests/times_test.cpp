@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Nominal rates, sample times and instants.
 #include "dff/kiv.h"
 

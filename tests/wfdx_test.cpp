@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The converter's pieces that a run cannot show one by one.
 #include "wfdxlate/layout.h"
 #include "xlate/xlate.h"

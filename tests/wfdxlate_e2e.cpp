@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // wfdxlate run as a user would: piped answer, a working directory, KIVAUX set,
 // output files compared byte for byte with files built by hand from the layout.
 #include "e2e.h"

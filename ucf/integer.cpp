@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one integer formatter: co's integer fields and bot's texts both write through it.
 #include "ucf/ucf.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Calendar arithmetic on date-time arrays, and integer formatting helpers.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // wfdxlate's batch mode: every record of every wfdisc file named on the
 // command line becomes one KIV file named after its content
 // (STA.CHAN.YYYY.DDD.HH.MM.SS.mmm.kiv), written whole under a temporary name

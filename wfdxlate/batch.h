@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The converter's batch mode: wfdisc files named on the command line, in the
 // CSS 3.0 or CSS 2.8 column layout, converted without any prompt.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The dialogue's conversion of a decoded record.
 #include "wfdxlate/dialogue.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Raw wfdisc sample codes: s and t are big-endian, i and f little-endian;
 // s and i are two's-complement integers of 4, 2 or 3 bytes, t and f IEEE
 // floats of 4 or 8 bytes.

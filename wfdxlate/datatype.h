@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The raw sample codes of wfdisc files and their widening to 32-bit floats.
 #pragma once
 

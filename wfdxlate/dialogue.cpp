@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The dialogue: asks for a wfdisc file and turns each of its records into a
 // KIV file named after the record's sample file.
 #include "wfdxlate/dialogue.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // wfdxlate's dialogue: it asks for one wfdisc file and converts each record
 // in two steps, decoding the line and converting the decoded record into a
 // KIV file, with fixed working storage.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // e1 blocks decoded in memory, and a record's blocks read from its sample
 // file in large pieces. Packets are unpacked by straight-line code per kind,
 // chosen by a switch on the first word's top 4 bits; sums wrap as 32-bit

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Datatype e1: 32-bit integer samples compressed in blocks. A block is an
 // 8-byte big-endian header (its length in bytes, its sample count, a flags
 // byte whose high 4 bits say the samples are stored plain and whose low 4

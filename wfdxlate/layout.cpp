@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The CSS 3.0 and CSS 2.8 wfdisc layouts as the batch mode reads them:
 // columns split on blanks, tabs and line ends, checked one by one in a fixed
 // order so that a refusal always names the first fault.

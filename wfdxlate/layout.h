@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The wfdisc files of the batch mode: their lines, the CSS 3.0 and CSS 2.8
 // column layouts, and one line decoded into a row of values.
 #pragma once

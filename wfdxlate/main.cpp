@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // wfdxlate: with file names, converts every record of each wfdisc file
 // (batch mode); without, asks for one wfdisc file and turns each of its
 // records into a KIV file named after the record's sample file (the dialogue).

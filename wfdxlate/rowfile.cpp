@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A row's output name and header.
 #include "wfdxlate/rowfile.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A row's KIV file in the batch mode: its name, the outputs of the run it
 // may not take as samples, and its header filled in from the row.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Sample files are opened without waiting (a FIFO never holds the run) and
 // must be regular files long enough for every sample the row names (for e1,
 // of no fixed width, samplebytes is 0: long enough to reach foff).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The raw samples of a row: its sample file opened and checked, and the room
 // in a trace's samples that they are widened into.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The site and sitechan tables of a CSS 3.0 archive.
 #include "wfdxlate/site.h"
 #include "wfdxlate/wfdisc.h"

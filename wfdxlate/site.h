@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The station tables of a CSS 3.0 archive that lie beside its wfdisc table:
 // site (where a station stands) and sitechan (how a channel is emplaced),
 // and what they give a record's header.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What batch mode says of itself: its help text and its closing summary.
 #include "wfdxlate/batch.h"
 

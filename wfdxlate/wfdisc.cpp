@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tokens and start times of wfdisc lines.
 #include "wfdxlate/wfdisc.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What every reading of a wfdisc line shares, in the dialogue and in batch
 // mode: its tokens, and its start time split as the header holds it.
 #pragma once

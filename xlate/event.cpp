@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The event of a run and the metadata options every converter takes.
 #include "xlate/xlate.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The header fields every converted trace sets and derives.
 #include "xlate/xlate.h"
 

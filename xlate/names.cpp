@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Output names and what they may not replace. Files are compared by device
 // and inode, so a link or another spelling of a path is seen through.
 #include "xlate/xlate.h"

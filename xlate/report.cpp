@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The converters' messages on standard error. A progress line may stand on
 // the terminal; every other line erases it first.
 #include "xlate/xlate.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Station metadata in the station text format of data centres (one channel
 // epoch a line, '|'-separated) and what such a row gives a header.
 #include "xlate/xlate.h"

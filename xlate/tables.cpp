@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Table files read line by line: every station table of the converters.
 #include "xlate/xlate.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The writer call of every converter, and the signals that must not leave
 // its temporary file behind.
 #include "xlate/xlate.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Names written in a batch run: digests in an open-addressed table.
 #include "xlate/xlate.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What every converter shares, whatever it reads: the command line, the
 // printer of numbered messages and the progress line, output names and the
 // files they may not replace, the names written in a run, the header fields

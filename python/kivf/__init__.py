@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """KIV waveform files in Python, and miniSEED files read and written.
 
 read(path) -> Trace            a KIV file: samples as numpy float32, header fields by name

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """python3 -m kivf info [--list NAME] [--all] FILE...   the header blocks kivhdr prints
 python3 -m kivf plot FILE... [-o OUT.png|.svg|.pdf] [--show] [--calib] [--start T] [--end T]
                      [--size WxH] [--sort name|distance] [--demean] [--filter KIND:HZ]

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """python3 -m kivf spans [--csv] FILE...   each channel's continuous spans, gaps and overlaps"""
 import csv
 import errno

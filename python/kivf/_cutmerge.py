@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """kivf cut and kivf merge: windows of files, and channels' files joined, written as KIV files
 named as msxlate names its outputs, NET.STA.LOC.CHAN.YYYY.DDD.HH.MM.SS.mmm.kiv (an undefined
 code empty, the first sample's UTC time to the millisecond, rounded down)."""

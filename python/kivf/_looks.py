@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The samples a quick look draws: files opened for their samples in pieces (KIV files, so that
 a record of any length is gone through in the memory of one piece) or read whole (miniSEED and
 uneven files), joined into runs by the package's one rule, processed as the plot asks, and

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Header marks: the origin and picks a header holds (O, A, T0-T9, labelled by KA, KT0-KT9),
 and bounds written relative to them ("O-30", "A+120")."""
 import re

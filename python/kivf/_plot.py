@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The plot command's figure: one panel per channel on a shared time axis (or one for each
 span far apart in time), long runs drawn as the least and greatest sample of each pixel column
 (_looks), and its image in memory."""

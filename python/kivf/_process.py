@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Processing for a quick look: trend and mean removed, tapers, Butterworth filters and
 decimation, each giving a new Trace (samples computed in float64, stored float32, DEPMIN,
 DEPMAX, DEPMEN and E computed anew). Filters need scipy, imported only when one is made."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Runs: the pieces of one channel that continue each other's sampling grid, found from their
 headers alone (so that the plot and the inventory need not read the samples)."""
 import numpy as np

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """What an archive holds: each channel's continuous spans, their gaps and overlaps, found from
 the KIV files' headers alone (a miniSEED file is read whole)."""
 import warnings

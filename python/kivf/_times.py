@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Times as the package reads them: datetime64 of any unit, datetime or ISO text, as exact
 microseconds since 1970 (Python ints, never wrapping), and as datetime64[us] clamped to its
 range."""

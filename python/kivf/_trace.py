@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The Trace: one KIV file as read or made, its sample times, slices and writing."""
 import os
 from collections import namedtuple

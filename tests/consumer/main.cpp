@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The installed library, KIVAUX unset: a message, KIV files written and read back (arrays and
 // traces), the nominal rate and a sample's time, a refusal.
 #include "dff/dff.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """kivf's times, slices, merging, filled header fields and patterns."""
 import os
 import re

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The command kivf: the build tree's and an installed one, run by the interpreter the package was
 built for whatever python3 comes first on PATH, against python3 -m kivf."""
 import os

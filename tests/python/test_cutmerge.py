@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """python3 -m kivf cut and merge: exact windows and joins, output names, refusals."""
 import os
 import re

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The kivf package against the converter, the header lister and the plug-in."""
 import os
 import subprocess

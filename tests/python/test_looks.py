@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The plot's quick looks: long runs read in pieces and drawn per pixel column with every extreme
 kept, processing, panel order, picks, windows relative to them, spans far apart."""
 import importlib.util

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """miniSEED in kivf: files read as msxlate converts them, traces written as records."""
 import datetime as dt
 import os

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """python3 -m kivf plot: panels per channel, joined files, labels, calibration, span, size."""
 import warnings
 

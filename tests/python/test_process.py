@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Trace.detrend, taper, filter, decimate and the filter design the plot streams with, against
 Butterworth's and Hann's formulas, least-squares fits and the sampling theorem."""
 import re

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """kivf.spans and python3 -m kivf spans: each channel's continuous spans, gaps and overlaps."""
 import csv
 import io

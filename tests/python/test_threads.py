@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """kivf from many threads at once: the same results as one thread gives."""
 import pickle
 from concurrent.futures import ThreadPoolExecutor

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Sample times as the library gives them: nominal rates, ends, merges that never drift."""
 import os
 import subprocess
