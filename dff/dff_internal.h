@@ -40,10 +40,15 @@ struct TempFile {
 // sweep of leftovers), with the permission bits of the target (name in tdirfd)
 // if that exists, and returns its descriptor, or -1 with errno; wkivdone
 // renames it to name in tdirfd when keep is true (0, or the errno of a failed
-// rename, the file then removed), else removes it. Any number of writes may be
-// under way at once, on any threads.
+// rename, the file then removed), else removes it; with noreplace the rename
+// fails with EEXIST when name exists. Any number of writes may be under way at
+// once, on any threads.
 int wkivtemp(int dirfd, const char* dir, int tdirfd, const char* name, TempFile& tmp);
-int wkivdone(TempFile& tmp, int tdirfd, const char* name, bool keep);
+int wkivdone(TempFile& tmp, int tdirfd, const char* name, bool keep, bool noreplace = false);
+// Put from in place as to unless to exists (EEXIST): atomically, so that of
+// writers racing for one name exactly one succeeds. moved: from is gone.
+// 0 or the errno.
+int placenew(int fromdir, const char* from, int todir, const char* to, bool& moved);
 
 } // namespace kivf
 

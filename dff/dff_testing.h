@@ -11,4 +11,9 @@ namespace kivf {
 using WritevCall = long (*)(int fd, const iovec* iov, int n);
 void wkivsetwritev(WritevCall w);
 
+// Replace the rename that never replaces (nullptr restores it), so that tests
+// can take the way of file systems that lack it.
+using RenameCall = int (*)(int fromdir, const char* from, int todir, const char* to);
+void wkivsetrenamenew(RenameCall r);
+
 } // namespace kivf

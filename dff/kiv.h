@@ -32,11 +32,15 @@ struct Trace {
 };
 
 // Where a writer puts a file: name in the directory held open as dirfd
-// (AT_FDCWD: the working directory), whose path is dir.
+// (AT_FDCWD: the working directory), whose path is dir. With keep, a file
+// that has the name already stays as it is and the write fails with EEXIST,
+// decided at the rename itself: of writers racing for one name exactly one
+// puts its file there.
 struct KivPlace {
     int dirfd;
     const char* dir;
     const char* name;
+    bool keep = false;
 };
 
 // Where a whole-file read puts the samples: called with NPTS and LEVEN of the
@@ -201,8 +205,9 @@ class WholeFile {
     WholeFile(const WholeFile&) = delete;
     WholeFile& operator=(const WholeFile&) = delete;
     ~WholeFile();
-    // The temporary file of path made; kMsgCreate when it cannot be.
-    Failure open(std::string_view path);
+    // The temporary file of path made; kMsgCreate when it cannot be. With
+    // keep, an existing path is kept and commit fails (kMsgCreate, EEXIST).
+    Failure open(std::string_view path, bool keep = false);
     // Bytes appended: 0, or the errno of a failed write (every later one
     // fails the same way, and commit says why).
     int write(std::span<const char> bytes);
@@ -214,6 +219,7 @@ class WholeFile {
     void drop();
     std::string path_, dir_, name_; // as given; the directory and the name in it
     int dirfd_ = -1, fd_ = -1, err_ = 0;
+    bool keep_ = false;
     std::vector<char> buf_;
     std::array<char, 64> temp_{}; // the temporary file's name, and its entry for signals
     int slot_ = -1;

@@ -5,6 +5,7 @@
 // costs the old one.
 #include "dff/dff.h"
 #include "dff/dff_internal.h"
+#include "dff/dff_testing.h"
 
 #include "co/co.h"
 
@@ -177,6 +178,29 @@ void tempname(std::span<char> name, std::uint64_t draw) {
 
 } // namespace
 
+namespace {
+
+int renamenew(int fromdir, const char* from, int todir, const char* to) {
+    return ::renameat2(fromdir, from, todir, to, RENAME_NOREPLACE);
+}
+
+std::atomic<RenameCall> g_renamenew{renamenew};
+
+} // namespace
+
+int placenew(int fromdir, const char* from, int todir, const char* to, bool& moved) {
+    moved = g_renamenew.load()(fromdir, from, todir, to) == 0;
+    if (moved) return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
+    // A file system without that rename (some network ones): a hard link
+    // fails just as surely when the name exists; the temporary name goes after.
+    return ::linkat(fromdir, from, todir, to, 0) != 0 ? errno : 0;
+}
+
+void wkivsetrenamenew(RenameCall r) {
+    g_renamenew.store(r != nullptr ? r : renamenew);
+}
+
 int wkivtemp(int dirfd, const char* dir, int tdirfd, const char* name, TempFile& tmp) {
     // Leftovers of killed runs go, once per directory in a row.
     {
@@ -215,13 +239,20 @@ int wkivtemp(int dirfd, const char* dir, int tdirfd, const char* name, TempFile&
     return fd;
 }
 
-int wkivdone(TempFile& tmp, int tdirfd, const char* name, bool keep) {
+int wkivdone(TempFile& tmp, int tdirfd, const char* name, bool keep, bool noreplace) {
     // No flush to disk: the rename already makes the new file appear whole or
     // not at all to every reader, and a sync per record would cost more than
     // the conversion itself.
     int err = 0;
-    if (keep && ::renameat(tmp.dirfd, tmp.name.data(), tdirfd, name) != 0) err = errno;
-    if (!keep || err != 0) ::unlinkat(tmp.dirfd, tmp.name.data(), 0);
+    bool moved = false;
+    if (keep && noreplace) {
+        err = placenew(tmp.dirfd, tmp.name.data(), tdirfd, name, moved);
+    } else if (keep && ::renameat(tmp.dirfd, tmp.name.data(), tdirfd, name) != 0) {
+        err = errno;
+    } else {
+        moved = keep;
+    }
+    if (!moved) ::unlinkat(tmp.dirfd, tmp.name.data(), 0);
     release(tmp);
     return err;
 }

@@ -67,7 +67,7 @@ WholeFile::~WholeFile() {
     drop();
 }
 
-Failure WholeFile::open(std::string_view path) {
+Failure WholeFile::open(std::string_view path, bool keep) {
     drop();
     Path full{}, dir{};
     KivPlace at{};
@@ -87,6 +87,7 @@ Failure WholeFile::open(std::string_view path) {
     temp_ = tmp.name;
     slot_ = tmp.slot;
     err_ = 0;
+    keep_ = keep;
     buf_.clear();
     buf_.reserve(kGather);
     return {};
@@ -113,7 +114,7 @@ Failure WholeFile::commit() {
     if (::close(fd_) != 0 && err_ == 0) err_ = errno;
     fd_ = -1;
     TempFile tmp{temp_, dirfd_, slot_};
-    const int placed = wkivdone(tmp, dirfd_, name_.c_str(), err_ == 0);
+    const int placed = wkivdone(tmp, dirfd_, name_.c_str(), err_ == 0, keep_);
     slot_ = -1;
     closeplace(KivPlace{dirfd_, nullptr, nullptr});
     dirfd_ = -1;

@@ -131,7 +131,7 @@ Draft put(const KivPlace& at, std::string_view kname, const CmHdr& hdr, const Km
     // A failed close loses data on some file systems and counts as a failed
     // write.
     if (::close(fd) != 0 && err == 0) err = errno;
-    const int placed = wkivdone(tmp, at.dirfd, at.name, err == 0);
+    const int placed = wkivdone(tmp, at.dirfd, at.name, err == 0, at.keep);
     if (err != 0) return Draft(kMsgWriteFailed, err);
     if (placed != 0) return cannotcreate(kname, placed);
     return {};

@@ -51,6 +51,8 @@ constexpr std::string_view kUsage =
     "  -n          dry run: read and check everything, list what would be\n"
     "              written, write nothing\n"
     "  -q          quiet: show refusals only\n"
+    "  -k, --no-clobber\n"
+    "              keep every existing output: refuse what would replace it\n"
     "  --help      show this help and stop\n"
     "  --version   show the version and stop\n"
     "  --          what follows are file names, even if they begin with '-'\n"
@@ -222,8 +224,8 @@ bool convertfile(Run& run, int fileno) {
                                 << std::string_view(run.out.files[first - 1]);
         return false;
     }
-    if (clobbers(run.out, name.c_str(), FileId{}) != 0) {
-        Message(kMsgPackClobber) << file << shown;
+    if (const std::int32_t why = clobbers(run.out, name.c_str(), FileId{}); why != 0) {
+        Message(why == kMsgKept ? why : kMsgPackClobber) << file << shown;
         return false;
     }
     if (!run.out.written.room()) {
@@ -235,14 +237,17 @@ bool convertfile(Run& run, int fileno) {
     } else {
         WholeFile out;
         run.sequence = 1;
-        const Failure opened = out.open(shown);
+        const Failure opened = out.open(shown, run.out.keep);
         if (opened) {
             tell(opened);
             return false;
         }
         if (packinto(run, out, p, trace.y) == Packed::refused) return false; // out dropped
         if (const Failure failed = out.commit()) {
-            tell(failed);
+            if (failed.err == EEXIST && run.out.keep) // written by another run meanwhile: kept
+                Message(kMsgKept) << file << shown;
+            else
+                tell(failed);
             return false;
         }
         ++run.n.outputs;
@@ -266,13 +271,16 @@ bool outputs(Run& run) {
     }
     run.single = true;
     run.out.dir = run.opt.outdir;
-    if (clobbers(run.out, run.out.dir.c_str(), FileId{}) != 0) {
-        Message(kMsgPackClobber) << run.opt.outdir << "(it is named as an input too)";
+    if (const std::int32_t why = clobbers(run.out, run.out.dir.c_str(), FileId{}); why != 0) {
+        if (why == kMsgKept)
+            Message(why) << run.opt.outdir;
+        else
+            Message(kMsgPackClobber) << run.opt.outdir << "(it is named as an input too)";
         return false;
     }
     if (run.opt.dry) return true;
     run.whole = std::make_unique<WholeFile>();
-    if (const Failure failed = run.whole->open(run.out.dir)) {
+    if (const Failure failed = run.whole->open(run.out.dir, run.out.keep)) {
         tell(failed);
         return false;
     }
@@ -291,6 +299,7 @@ int run(int argc, char** argv) {
     if (const int status = readoptions(argc, argv, run.opt, help, own); status >= 0) return status;
     if (run.opt.nfiles == 0) return usage("no KIV file given");
     run.out.files = run.opt.files;
+    run.out.keep = run.opt.keep;
     newhdr();         // starts the message system: catalogue texts from KIVAUX, else built in
     cleanonsignals(); // an interrupted run leaves no temporary file
     knowinputs(run.out, run.opt.nfiles); // no output may replace one
@@ -309,7 +318,10 @@ int run(int argc, char** argv) {
         if (run.n.records == 0 && !run.unwritten) {
             run.whole.reset(); // nothing packed: nothing left behind
         } else if (const Failure bad = run.whole->commit()) {
-            tell(bad);
+            if (bad.err == EEXIST && run.out.keep) // written by another run meanwhile: kept
+                Message(kMsgKept) << run.opt.outdir;
+            else
+                tell(bad);
             failed = true;
             run.n.refused = run.opt.nfiles; // none of them was written after all
             run.n.records = run.n.samples = 0;

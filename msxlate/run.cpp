@@ -48,6 +48,8 @@ constexpr std::string_view kUsage =
     "  -n          dry run: read and check everything, list what would be\n"
     "              written, write nothing\n"
     "  -q          quiet: show refusals only\n"
+    "  -k, --no-clobber\n"
+    "              keep every existing output: refuse what would replace it\n"
     "  --help      show this help and stop\n"
     "  --version   show the version and stop\n"
     "  --          what follows are file names, even if they begin with '-'\n"
@@ -128,8 +130,8 @@ bool convertsegment(Run& run, int fileno, const Segment& s) {
                               << std::string_view(run.out.files[first - 1]);
         return false;
     }
-    if (clobbers(run.out, name.data(), FileId{}) != 0) {
-        Message(kMsgMsClobber) << file << shown;
+    if (const std::int32_t why = clobbers(run.out, name.data(), FileId{}); why != 0) {
+        Message(why == kMsgKept ? why : kMsgMsClobber) << file << shown;
         return false;
     }
     if (s.seg->numsamples > INT_MAX) {
@@ -152,7 +154,10 @@ bool convertsegment(Run& run, int fileno, const Segment& s) {
         fillheader(s, start, hdr, khdr, &run.gathered);
         addmeta(run, s, file, hdr, khdr);
         if (const int err = writeout(run.out, name.data(), hdr, khdr, floats(s.seg)); err != 0) {
-            Message(kMsgMsWrite) << file << shown << std::strerror(err);
+            if (err == EEXIST && run.out.keep) // written by another run meanwhile: kept
+                Message(kMsgKept) << file << shown;
+            else
+                Message(kMsgMsWrite) << file << shown << std::strerror(err);
             return false;
         }
     }
@@ -258,6 +263,7 @@ int run(int argc, char** argv) {
     if (const int status = readoptions(argc, argv, run.opt, help, own); status >= 0) return status;
     if (run.opt.nfiles == 0) return usage("no miniSEED file given");
     run.out.files = run.opt.files;
+    run.out.keep = run.opt.keep;
     newhdr(); // starts the message system: catalogue texts from KIVAUX, else built in
     capturelog();
     cleanonsignals(); // an interrupted run leaves no temporary file

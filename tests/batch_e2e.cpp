@@ -238,7 +238,7 @@ TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
         {"", "2041: Wfdisc file cannot be read: /proc/self/mem Input/output error"}, // a read that fails
         {"", "2041: Wfdisc file cannot be read: /dev/zero (a character device)"}, // read for ever
         {"", "2034: " + R + "the date column disagrees with the date of the start time: c.wfdisc:2 2017066 (start time is in 2017067)"},
-        {"", "2042: Wfdisc layout cannot be told from this first line; name it with --schema css3.0 or --schema css2.8: x.wfdisc:1"},
+        {"", "2092: Wfdisc file not read: it is not a file of wfdisc records: x.wfdisc (its one line is not a record of the css3.0 or css2.8 layout)"},
         {"", "2046: " + R + "its output would replace a wfdisc file of this run: out/" + W + ":1 out/" + W}, // itself
     };
     // clang-format on
@@ -439,6 +439,139 @@ TEST_F(Batch, DryRunRerunUsageAndOutputDirectoriesMade) {
     for (const std::string made : {"made", "made/a", "made/a/b", "out/deeper", "out/deeper/still"})
         EXPECT_EQ(fs::status(p(made)).permissions(), fs::perms(0777)) << made;
     ::umask(mask);
+}
+
+TEST_F(Batch, FilesOfNoRecordsAreRefusedWholeInOneLinePipesReadOnce) {
+    file("s.w", hexbytes("00000007"));
+    const std::string good = css30("S", "Z", kT0, "1", "1", "s4", ".", "s.w", "0"),
+                      junk = "this is prose, not a record\n", nul = std::string("S Z 1\0 2\n", 9);
+    std::string ten, eleven = good;
+    const auto piped = [this](Arg in, Arg opts, Arg more = "") {
+        return e2e::run({"/bin/sh", "-c", "PATH=/bin:/usr/bin; " + in + "\"" WFDXLATE_BIN "\" " + opts + " /dev/stdin" + more},
+                        work.string(), "", env);
+    };
+    for (int i = 0; i < 10; ++i) ten += junk;
+    const std::string cut = "(none of its first 10 lines is a record of the css3.0 or css2.8 layout)";
+    // clang-format off
+    const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
+        {"bin", "\n \t\n" + nul + good, "(line 3 holds a NUL byte)"},  // the first record line tells
+        {"ten", ten + good, cut},                                      // a record too late to count
+        {"few", junk + "\n" + junk + junk, "(none of its lines is a record of the css3.0 or css2.8 layout)"},
+        {"huge", std::string(3000, 'x') + "\n" + junk, "(none of its lines is a record of the css3.0 or css2.8 layout)"},
+    };
+    // clang-format on
+    for (const auto& [name, text, why] : cases) {
+        file(name + ".wfdisc", text);
+        for (const std::string how : {"file", "pipe"}) {
+            const auto r = how == "file" ? run({"-o", "out", name + ".wfdisc"})
+                                         : piped("cat " + name + ".wfdisc | ", "-o out");
+            const std::string shown = how == "file" ? name + ".wfdisc" : "/dev/stdin";
+            EXPECT_EQ(r.err.substr(0, r.err.rfind(',')) + std::to_string(r.status),
+                      "wfdxlate: ERROR 2092: Wfdisc file not read: it is not a file of wfdisc "
+                      "records: " + shown + " " + why +
+                          "\nwfdxlate: 0 records converted, 0 refused, 0 samples, 0 wfdisc files2")
+                << name << " " << how;
+        }
+    }
+    EXPECT_TRUE(listing("out").empty());
+    // A record on the tenth line: the file is read, each bad line refused by itself, from a pipe
+    // too; a NUL past the first record line and a first line of no layout are refused as lines.
+    for (int i = 0; i < 9; ++i) eleven = junk + eleven;
+    file("late.wfdisc", eleven + nul + good);
+    file("head.wfdisc", junk + good);
+    const auto r = piped("cat late.wfdisc | ", "-q --schema css3.0 --root . -o out", "");
+    const auto head = run({"-q", "-o", "out", "head.wfdisc"});
+    std::string want;
+    for (int line = 1; line <= 9; ++line)
+        want += "wfdxlate: ERROR 2030: Record not converted: fewer columns than its layout "
+                "needs: /dev/stdin:" + std::to_string(line) + " css3.0 (6 of 19)\n";
+    want += "wfdxlate: ERROR 2044: Record not converted: the line is longer than 1023 characters "
+            "or holds a NUL character: /dev/stdin:11\n"
+            "wfdxlate: ERROR 2039: Record not converted: its output name was already written in "
+            "this run: /dev/stdin:12 out/S.Z" + kName + " first written by /dev/stdin:10\n";
+    EXPECT_EQ(r.err + std::to_string(r.status), want + "2");
+    EXPECT_EQ(head.err + std::to_string(head.status),
+              "wfdxlate: ERROR 2042: Wfdisc layout cannot be told from this first line; name it "
+              "with --schema css3.0 or --schema css2.8: head.wfdisc:1\n2");
+    EXPECT_EQ(listing("out"), std::vector<std::string>{"S.Z" + kName});
+}
+
+TEST_F(Batch, RootAndDirMapsFindArchivesThatMoved) {
+    // The archive now lies under data/; its dir columns name where it was.
+    file("data/gms/2017/066/a.w", hexbytes("00000001"));
+    file("data/gms/2017/066/b.w", hexbytes("00000002"));
+    file("data/other/c.w", hexbytes("00000003"));
+    const auto rec = [](Arg chan, Arg dir, Arg dfile) {
+        return css30("S", chan, kT0, "1", "1", "s4", dir, dfile, "0");
+    };
+    file("lists/day.wfdisc", rec("A", "/repo/gms/2017/066", "a.w") + // mapped
+                                 rec("B", "2017/066", "b.w") +           // relative: --root
+                                 rec("C", "/repo/gms2", "c.w") +         // not under /repo/gms
+                                 rec("D", "/repo/gms", "2017/066/a.w") + // the whole FROM
+                                 rec("E", "/elsewhere/c", "c.w") +       // the first map that fits
+                                 rec("F", "-", "2017/066/b.w"));
+    const auto r = run({"-q", "-o", "out", "--root", p("data/gms"), "--dir-map=/repo/gms/=" +
+                        p("data/gms"), "--dir-map", "/elsewhere/c=" + p("data/other"),
+                        "--dir-map", "/elsewhere=/nowhere", "lists/day.wfdisc"});
+    EXPECT_EQ(r.err + std::to_string(r.status),
+              "wfdxlate: ERROR 2035: Record not converted: the sample file cannot be opened or "
+              "is not a regular file: lists/day.wfdisc:3 /repo/gms2/c.w No such file or "
+              "directory\n2");
+    for (const auto& [chan, value] : {std::pair{"A", 1.0f}, {"B", 2.0f}, {"D", 1.0f}, {"E", 3.0f},
+                                      {"F", 2.0f}})
+        EXPECT_EQ(fword(out(std::string("S.") + chan + kName), at::DATA), value) << chan;
+    // Without them the dir columns are what they say: nothing is found.
+    const auto plain = run({"-q", "-n", "lists/day.wfdisc"});
+    EXPECT_EQ(std::count(plain.err.begin(), plain.err.end(), '\n'), 6) << plain.err;
+    // A root relative to the working directory; a map to / of a whole tree.
+    file("lists/e.wfdisc", rec("G", "gms/2017/066", "a.w") + rec("H", "/", p("data/gms/2017/066/b.w")));
+    EXPECT_EQ(run({"-q", "-o", "out", "--root", "data", "--dir-map", "/=/x", "lists/e.wfdisc"}).status, 0);
+    EXPECT_EQ(fword(out("S.G" + kName), at::DATA), 1.0f);
+    file("lists/f.wfdisc", rec("J", "/a/b", "a.w"));
+    EXPECT_EQ(run({"-q", "-o", "out", "--dir-map", "/=" + p("data/gms/2017/066") + "/",
+                   "--root", p("nowhere"), "lists/f.wfdisc"}).status, 2); // /a/b/a.w under it
+    file("data/gms/2017/066/a/b/a.w", hexbytes("00000009"));
+    EXPECT_EQ(run({"-q", "-o", "out", "--dir-map", "/=" + p("data/gms/2017/066") + "/",
+                   "lists/f.wfdisc"}).status, 0);
+    EXPECT_EQ(fword(out("S.J" + kName), at::DATA), 9.0f);
+    for (const auto& bad : {std::vector<std::string>{"--dir-map", "nomap"}, {"--dir-map", "=/x"},
+                            {"--dir-map=/x="}, {"--root", ""}, {"--root"}}) {
+        auto args = bad;
+        if (bad.back() != "--root") args.push_back("lists/e.wfdisc");
+        const auto u = run(args);
+        EXPECT_EQ(std::pair(u.status, u.err.find("Try 'wfdxlate --help'") != std::string::npos),
+                  std::pair(1, true))
+            << bad[0] << " " << bad.back() << u.err;
+    }
+}
+
+TEST_F(Batch, NoClobberKeepsEveryExistingOutputAndRefusesItsRecord) {
+    file("s.w", hexbytes("0000000500000006"));
+    file("a.wfdisc", css30("S", "Z", kT0, "1", "1", "s4", ".", "s.w", "0") +
+                         css30("S", "N", kT0, "1", "1", "s4", ".", "s.w", "4"));
+    file("out/S.Z" + kName, "kept");
+    fs::create_symlink("nothing-there", p("out/S.N" + kName)); // a name taken, if dangling
+    for (const std::string k : {"-k", "--no-clobber"}) {
+        const auto r = run({k, "-o", "out", "a.wfdisc"});
+        EXPECT_EQ(r.err.substr(0, r.err.rfind(',')) + std::to_string(r.status),
+                  "wfdxlate: ERROR 2091: Not converted: its output exists, and -k keeps it: "
+                  "a.wfdisc:1 out/S.Z" + kName +
+                      "\nwfdxlate: ERROR 2091: Not converted: its output exists, and -k keeps it: "
+                      "a.wfdisc:2 out/S.N" + kName +
+                      "\nwfdxlate: 0 records converted, 2 refused, 0 samples, 1 wfdisc files2")
+            << k;
+        EXPECT_EQ(out("S.Z" + kName), "kept");
+        EXPECT_TRUE(fs::is_symlink(p("out/S.N" + kName)));
+        EXPECT_EQ(listing("out").size(), 2u); // no temporary file left
+    }
+    fs::remove(p("out/S.N" + kName));
+    auto r = run({"-k", "-n", "-o", "out", "a.wfdisc"}); // a dry run tells what -k would refuse
+    EXPECT_EQ(std::pair(r.out, r.status), std::pair("a.wfdisc:2 -> out/S.N" + kName + " (1 samples, s4)\n", 2));
+    r = run({"-k", "-q", "-o", "out", "a.wfdisc"});
+    EXPECT_EQ(fword(out("S.N" + kName), at::DATA), 6.0f);
+    r = run({"-q", "-o", "out", "a.wfdisc"}); // without it, a rerun replaces as ever
+    EXPECT_EQ(r.err + std::to_string(r.status), "0");
+    EXPECT_EQ(fword(out("S.Z" + kName), at::DATA), 5.0f);
 }
 
 } // namespace

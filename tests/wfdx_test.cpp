@@ -41,5 +41,5 @@ TEST(Layout, AWfdiscFilesDirectory) {
     const std::pair<const char*, const char*> cases[] = {
         {"/x.wfdisc", "/"}, {"//x.wfdisc", "/"}, {"a/b/x.wfdisc", "a/b"}, {"x.wfdisc", ""}};
     for (const auto& [file, dir] : cases)
-        EXPECT_EQ(kivf::wfdx::source(file, Schema::css28).dir, dir) << file;
+        EXPECT_EQ(kivf::wfdx::source(file, Schema::css28, kivf::wfdx::DirPlaces{}).dir, dir) << file;
 }

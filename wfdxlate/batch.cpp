@@ -43,6 +43,7 @@ namespace {
 struct Run {
     xlate::Options opt;
     Schema schema = Schema::automatic;
+    DirPlaces places; // --root and --dir-map
     bool failed = false;
     xlate::Outputs out;
     // A place is a line's number counted over all files of the run, from 1.
@@ -135,13 +136,47 @@ bool convertline(Run& run, const Source& src, std::int64_t lineno, std::uint64_t
     addmeta(run, r, at, trace.hdr, trace.khdr);
     if (const int err = xlate::writeout(run.out, outfile.data(), trace.hdr, trace.khdr, trace.y);
         err != 0) {
-        Message(kMsgBatchWrite) << at << shown << std::strerror(err);
+        if (err == EEXIST && run.out.keep) // written by another run meanwhile: kept
+            Message(kMsgKept) << at << shown;
+        else
+            Message(kMsgBatchWrite) << at << shown << std::strerror(err);
         return false;
     }
     run.out.written.add(name, place);
     run.tally.samples += r.nsamp;
     run.progress.bytes += static_cast<std::int64_t>(raw);
     return true;
+}
+
+// The lines of a wfdisc file read before its first records are converted:
+// enough to tell a file of records from anything else (a binary file, a
+// listing of another kind) and refuse it in one line, not line by line. Kept
+// here, since a pipe can be read only once.
+constexpr int kProbeRecords = 10;
+struct Probe {
+    struct Held {
+        Line got;
+        std::string text;
+    };
+    std::vector<Held> lines; // every line read, blank ones too
+    int records = 0;         // lines that are not blank
+    bool parsed = false;     // one of them parses in either layout
+};
+
+// Why the file is no file of wfdisc records, from the lines probed; empty
+// when it may be one.
+std::string notwfdisc(const Probe& p) {
+    for (const Probe::Held& h : p.lines) {
+        if (h.got == Line::ok && blankline(h.text)) continue;
+        if (h.got == Line::nul) // the first record line tells
+            return "(line " + std::to_string(&h - p.lines.data() + 1) + " holds a NUL byte)";
+        break;
+    }
+    if (p.records == 0 || p.parsed) return {};
+    const std::string lines = p.records == 1              ? "its one line is not"
+                              : p.records < kProbeRecords ? "none of its lines is"
+                                                          : "none of its first 10 lines is";
+    return "(" + lines + " a record of the css3.0 or css2.8 layout)";
 }
 
 // Every line of one wfdisc file; lines counts the lines of the run so far.
@@ -157,17 +192,37 @@ void convertfile(Run& run, int fileno, std::uint64_t& lines) {
     }
     run.sites.open(file);
     run.failed = run.failed || run.sites.failed;
-    Source src = source(file, run.schema);
+    Source src = source(file, run.schema, run.places);
     static std::array<char, kLineMax> buf;
     std::string_view text;
     Line got = Line::ok;
+    static Probe probe;
+    probe = Probe{};
+    while (probe.records < kProbeRecords && (got = readline(w.f, buf, text)) != Line::eof) {
+        probe.lines.push_back({got, std::string(text)});
+        if (got != Line::ok || !blankline(text)) {
+            ++probe.records;
+            probe.parsed = probe.parsed || (got == Line::ok && parses(text));
+        }
+    }
+    if (const std::string why = notwfdisc(probe); !why.empty()) {
+        Message(kMsgBatchNotWfdisc) << std::string_view(file) << why;
+        run.failed = true;
+        return;
+    }
     std::int64_t lineno = 0;
-    while ((got = readline(w.f, buf, text)) != Line::eof) {
+    std::size_t held = 0;
+    const auto next = [&]() {
+        if (held == probe.lines.size()) return readline(w.f, buf, text);
+        text = probe.lines[held].text;
+        return probe.lines[held++].got;
+    };
+    while ((got = next()) != Line::eof) {
         ++lineno;
         ++lines;
         if (got == Line::ok && blankline(text)) continue;
         bool ok = false;
-        if (got == Line::bad) {
+        if (got != Line::ok) {
             Message(kMsgBatchLine) << fileline(file, lineno);
         } else {
             if (src.layout == Schema::automatic) src.layout = detect(text);
@@ -217,7 +272,7 @@ void survey(Run& run) {
         std::string_view text;
         Line got = Line::ok;
         while ((got = readline(in, buf, text)) != Line::eof)
-            if (got == Line::bad || !blankline(text)) ++n;
+            if (got != Line::ok || !blankline(text)) ++n;
         std::fclose(in);
     }
     run.progress.total = n;
@@ -247,6 +302,7 @@ int batch(int argc, char** argv) {
     xlate::Options& o = run.opt;
     const auto schema = [](std::string_view arg, int n, char** args, int& a) {
         int got = schemaoption(run.schema, arg, n, args, a);
+        if (got == -2) got = placeoption(run.places, arg, n, args, a);
         if (got == -2) got = siteoption(run.sites, arg, n, args, a);
         return got == -2 ? xlate::metaoption(run.meta, arg, n, args, a) : got;
     };
@@ -254,6 +310,7 @@ int batch(int argc, char** argv) {
         return status;
     if (o.nfiles == 0) return xlate::usage("no wfdisc file given");
     run.out.files = o.files;
+    run.out.keep = o.keep;
     const std::string_view outdir = o.outdir;
 
     newhdr(); // starts the message system: catalogue texts from KIVAUX, else built in

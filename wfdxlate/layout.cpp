@@ -43,9 +43,32 @@ bool starttime(Row& r) {
     return true;
 }
 
+// A dir column through the first map whose FROM it begins with, as whole
+// path components; else as it is. FROM has no trailing '/' unless it is "/".
+std::string_view mapped(const DirPlaces* places, std::string_view dir, std::string& buf) {
+    if (places == nullptr) return dir;
+    for (const auto& [from, to] : places->maps) {
+        if (!dir.starts_with(from) ||
+            (dir.size() > from.size() && from.back() != '/' && dir[from.size()] != '/'))
+            continue;
+        std::string_view rest = dir.substr(from.size());
+        buf = to;
+        if (!rest.empty()) {
+            const bool slashed = buf.ends_with('/');
+            if (slashed && rest.starts_with('/')) rest.remove_prefix(1);
+            if (!slashed && !rest.starts_with('/')) buf += '/';
+            buf += rest;
+        }
+        return buf;
+    }
+    return dir;
+}
+
 // dir and dfile; a relative dir (also "." and "-") starts at the wfdisc
-// file's directory, never at the working directory.
+// file's directory (or the root given), never at the working directory.
 void samplepath(Row& r, const Source& src, std::string_view dir, std::string_view dfile) {
+    static std::string buf;
+    dir = mapped(src.places, dir, buf);
     r.path.clear();
     if (dfile[0] != '/') {
         if (dir[0] == '/') {
@@ -64,14 +87,40 @@ void samplepath(Row& r, const Source& src, std::string_view dir, std::string_vie
 
 } // namespace
 
-Source source(const char* file, Schema schema) {
+Source source(const char* file, Schema schema, const DirPlaces& places) {
     Source s;
     s.file = file;
+    s.places = &places;
     const std::string_view v(file);
     const std::size_t slash = v.rfind('/');
-    if (slash != std::string_view::npos) s.dir = v.substr(0, slash == 0 ? 1 : slash);
+    if (!places.root.empty())
+        s.dir = places.root;
+    else if (slash != std::string_view::npos)
+        s.dir = v.substr(0, slash == 0 ? 1 : slash);
     s.layout = schema;
     return s;
+}
+
+int placeoption(DirPlaces& p, std::string_view arg, int argc, char** argv, int& a) {
+    std::string_view value;
+    if (const int got = xlate::optionvalue("--root", arg, argc, argv, a, value); got != 0) {
+        if (got < 0) return 1;
+        if (value.empty()) return xlate::usage("option --root needs a directory name, not ''");
+        p.root = value;
+        return -1;
+    }
+    if (const int got = xlate::optionvalue("--dir-map", arg, argc, argv, a, value); got != 0) {
+        if (got < 0) return 1;
+        const std::size_t eq = value.find('=');
+        if (eq == 0 || eq == std::string_view::npos || eq + 1 == value.size())
+            return xlate::usage("option --dir-map takes FROM=TO, neither empty, not '" +
+                                std::string(value) + "'");
+        std::string_view from = value.substr(0, eq);
+        while (from.size() > 1 && from.back() == '/') from.remove_suffix(1);
+        p.maps.emplace_back(from, value.substr(eq + 1));
+        return -1;
+    }
+    return -2;
 }
 
 // CSS 3.0 starts with the station, a name; CSS 2.8 with the date, 5 to 7
@@ -85,6 +134,19 @@ Schema detect(std::string_view line) {
     if (third && !alldigits(t[0])) return Schema::css30;
     if (!third && alldigits(t[0]) && t[0].size() >= 5 && t[0].size() <= 7) return Schema::css28;
     return Schema::automatic;
+}
+
+bool parses(std::string_view line) {
+    std::array<std::string_view, kMaxColumns> t{};
+    const std::size_t n = split(line, kSeparators, t);
+    double time = 0;
+    std::int64_t nsamp = 0;
+    const auto count = [&nsamp](std::string_view c) {
+        return wholenumber(c, 0, static_cast<double>(kMaxSamples), nsamp);
+    };
+    // CSS 3.0: time third, nsamp eighth; CSS 2.8: the date first, time second, nsamp fifth.
+    return (n >= 19 && rdfree(t[2], time) && count(t[7])) ||
+           (n >= 17 && alldigits(t[0]) && rdfree(t[1], time) && count(t[4]));
 }
 
 bool decoderow(Row& r, const Source& src, std::string_view line) {
@@ -154,15 +216,16 @@ void Refusal::print(std::string_view at) const {
 
 Line readline(std::FILE* f, std::array<char, kLineMax>& buf, std::string_view& line) {
     std::size_t n = 0;
-    bool bad = false;
+    bool bad = false, nul = false;
     int ch = 0;
     while ((ch = getc_unlocked(f)) != EOF && ch != '\n') {
-        if (ch == 0 || n + 1 >= buf.size()) bad = true; // a NUL would cut a path short
+        nul = nul || ch == 0; // a NUL would cut a path short
+        if (nul || n + 1 >= buf.size()) bad = true;
         if (!bad) buf[n++] = static_cast<char>(ch);
     }
     if (ch == EOF && n == 0 && !bad) return Line::eof;
     line = std::string_view(buf.data(), n);
-    return bad ? Line::bad : Line::ok;
+    return nul ? Line::nul : bad ? Line::bad : Line::ok;
 }
 
 bool blankline(std::string_view s) {

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <utility>
+#include <vector>
 
 namespace kivf::wfdx {
 
@@ -19,20 +21,40 @@ enum class Schema { automatic, css30, css28 };
 inline constexpr std::size_t kLineMax = 1024;  // a line and its end
 inline constexpr std::size_t kMaxColumns = 24; // columns looked at; later ones are ignored
 
+// Where sample directories are found in an archive that moved: --root DIR,
+// where relative dir columns start, and the --dir-map FROM=TO pairs that
+// replace a leading FROM of a dir column, in the order given.
+struct DirPlaces {
+    std::string root; // empty: the wfdisc file's own directory
+    std::vector<std::pair<std::string, std::string>> maps;
+};
+
+// --root DIR and --dir-map FROM=TO (either also with '='), as an OwnOption
+// takes them: -1 taken, -2 not one of them, else the exit status of a usage
+// error (no value, an empty one, or a map without FROM or TO).
+int placeoption(DirPlaces& p, std::string_view arg, int argc, char** argv, int& a);
+
 // A wfdisc file being read: its name, the directory its relative sample paths
-// start from, and its layout once told.
+// start from, the maps of moved directories, and its layout once told.
 struct Source {
     std::string_view file; // as named
     std::string dir;       // empty for the working directory
+    const DirPlaces* places = nullptr;
     Schema layout = Schema::automatic;
 };
 
-// The source of a file named on the command line, in the layout asked for.
-Source source(const char* file, Schema schema);
+// The source of a file named on the command line, in the layout asked for;
+// relative sample paths start at places.root when that is given.
+Source source(const char* file, Schema schema, const DirPlaces& places);
 
 // The layout of a file from its first non-blank line; automatic when it
 // cannot be told.
 Schema detect(std::string_view line);
+
+// Whether a line is a record in either layout as far as its columns go: as
+// many as the layout needs, with a time and a sample count where it has them.
+// What makes a file of wfdisc records, whatever its records hold.
+bool parses(std::string_view line);
 
 using xlate::FileId;
 
@@ -71,8 +93,8 @@ struct Row {
 bool decoderow(Row& row, const Source& src, std::string_view line);
 
 // One line read into a fixed buffer; the rest of a longer line is skipped,
-// and such a line, or one holding a NUL, is bad.
-enum class Line { ok, eof, bad };
+// and such a line is bad, one holding a NUL nul (and as bad).
+enum class Line { ok, eof, bad, nul };
 Line readline(std::FILE* f, std::array<char, kLineMax>& buf, std::string_view& line);
 
 // Whether a line holds only blanks, tabs and carriage returns.

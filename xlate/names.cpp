@@ -64,7 +64,8 @@ std::int32_t clobbers(const Outputs& out, const char* name, FileId samplefile) {
     const FileId target{st.st_dev, st.st_ino};
     for (const FileId& input : out.inputs)
         if (target == input) return kMsgBatchClobber;
-    return target == samplefile ? kMsgBatchOwn : 0;
+    if (target == samplefile) return kMsgBatchOwn;
+    return out.keep ? kMsgKept : 0;
 }
 
 const char* devicewhy(int fd) {

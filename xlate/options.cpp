@@ -44,6 +44,8 @@ int readoptions(int argc, char** argv, Options& o, void (*help)(), const OwnOpti
             o.dry = true;
         } else if (arg == "-q") {
             o.quiet = true;
+        } else if (arg == "-k" || arg == "--no-clobber") {
+            o.keep = true;
         } else if (arg == "-o") {
             if (++a == n) return usage("option -o needs a value");
             o.outdir = args[a];

@@ -42,10 +42,12 @@ int readcommandline(int argc, char** argv, char**& files, int& nfiles,
                     const std::function<int()>& help, const std::function<int()>& version,
                     const OwnOption& own);
 
-// The converters' command line: -o DIR, -n, -q besides the above.
+// The converters' command line: -o DIR, -n, -q, -k (--no-clobber) besides
+// the above.
 struct Options {
     std::string_view outdir; // empty: the working directory
     bool dry = false, quiet = false;
+    bool keep = false; // an existing output is kept, its record refused
     char** files = nullptr; // the file names, in their order
     int nfiles = 0;
 };
@@ -166,6 +168,7 @@ struct Outputs {
     Written written;
     char** files = nullptr;     // the input files, as named
     std::vector<FileId> inputs; // every input file named
+    bool keep = false;          // existing files are kept (-k), never replaced
 };
 
 // Open the output directory named in out.dir, made first with its parents
@@ -191,7 +194,8 @@ int endrun(Progress& p, Outputs& out, bool quiet, bool failed,
 std::string outpath(const Outputs& out, const char* name);
 
 // Why an output may not be written: it would replace an input file of this
-// run (kMsgBatchClobber) or the output's own sample file (kMsgBatchOwn); else 0.
+// run (kMsgBatchClobber) or the output's own sample file (kMsgBatchOwn), or
+// it exists and out.keep says to keep it (kMsgKept); else 0.
 std::int32_t clobbers(const Outputs& out, const char* name, FileId samplefile);
 
 // Why an input open as fd is refused: a device other than a terminal
@@ -222,7 +226,8 @@ void derive(CmHdr& hdr, std::int32_t usec, std::size_t n, const DepAccum& stats)
 
 // The header and samples as the file name in the output directory, whole
 // under a temporary name, then renamed: readers and concurrent runs never see
-// a partial file, an interrupted run leaves none. Returns 0 or errno.
+// a partial file, an interrupted run leaves none. Returns 0 or errno: EEXIST
+// when out.keep and the name appeared meanwhile (it is kept).
 int writeout(const Outputs& out, const char* name, const CmHdr& hdr, const KmHdr& khdr,
              std::span<const float> y);
 
