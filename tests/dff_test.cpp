@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/resource.h>
+#include <thread>
 
 using namespace kivf;
 using kivtest::HandKiv;
@@ -68,7 +69,8 @@ struct Dff : ::testing::Test {
         old = dir / "old.kiv", test::spit(old, before);
     }
     void TearDown() override {
-        zsetio(nullptr, nullptr), wkivsetwritev(nullptr), test::resetstate();
+        zsetio(nullptr, nullptr), wkivsetwritev(nullptr), wkivsetrenamenew(nullptr),
+            test::resetstate();
     }
     static int wk(const std::string& name, std::span<const float> x, std::span<const float> y) {
         std::int32_t nerr = -1;
@@ -397,6 +399,63 @@ TEST_F(Dff, GatheredWritesThatMoveNothingAreRetriedAFewTimesThen115) {
                   std::tuple(c.fails ? 115 : 0, c.fails ? ENOSPC : 0, said, true, 1))
             << c.zeros << c.every << " after " << g_vcall << " calls";
     }
+    ::close(dirfd);
+}
+
+// A rename that says the file system lacks it, or fails as a network one might.
+int g_renameerr = 0;
+int failedrename(int, const char*, int, const char*) {
+    errno = g_renameerr;
+    return -1;
+}
+
+// keep: an existing name stays as it is, decided at the rename (so a file that appears while one
+// is written is kept too); by the link of file systems without the rename that never replaces as
+// well; any other failure of that rename is the write's. Racing writers: exactly one puts its file.
+TEST_F(Dff, KeptNamesStayAndOfRacingWritersExactlyOneWrites) {
+    cmhdr.n(nslot::NPTS) = 3;
+    const auto y = ramp(3, 2.0F);
+    const int dirfd = ::open(dir.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const auto entries = [&] { return std::distance(fs::directory_iterator(dir.path), {}); };
+    for (const int way : {0, EINVAL, ENOSYS, EOPNOTSUPP, EXDEV}) {
+        g_renameerr = way;
+        wkivsetrenamenew(way != 0 ? failedrename : nullptr);
+        for (const char* name : {"old.kiv", "new.kiv"}) {
+            fs::remove(dir / "new.kiv");
+            test::spit(old, before);
+            int err = -1;
+            const std::int32_t nerr = writekiv(KivPlace{dirfd, dir.path.c_str(), name, true},
+                                               cmhdr, kmhdr, y, {}, err);
+            const bool fresh = name[0] == 'n' && way != EXDEV;
+            const int want = name[0] == 'o' && way != EXDEV ? EEXIST : fresh ? 0 : way;
+            EXPECT_EQ(std::tuple(nerr != 0, err, test::slurp(old) == before, entries()),
+                      std::tuple(want != 0, want, true, fresh ? 2 : 1))
+                << way << " " << name;
+            EXPECT_EQ(fs::exists(dir / "new.kiv") ? test::slurp(dir / "new.kiv").size() : 0u,
+                      fresh ? 644u : 0u);
+        }
+    }
+    wkivsetrenamenew(nullptr);
+    WholeFile whole;
+    ASSERT_FALSE(whole.open(old, true));
+    EXPECT_EQ(whole.write(std::span<const char>("abc", 3)), 0);
+    const Failure kept = whole.commit();
+    EXPECT_EQ(std::tuple(kept.number, kept.err, test::slurp(old) == before, entries()),
+              std::tuple(kMsgCreate, EEXIST, true, 1)); // the last round made no new.kiv
+    ASSERT_FALSE(whole.open(old)); // without keep: replaced
+    EXPECT_EQ(whole.write(std::span<const char>("abc", 3)), 0);
+    EXPECT_FALSE(whole.commit());
+    EXPECT_EQ(test::slurp(old), "abc");
+    std::vector<int> errs(8, -1);
+    std::vector<std::thread> writers;
+    for (int& err : errs)
+        writers.emplace_back([&] {
+            writekiv(KivPlace{dirfd, dir.path.c_str(), "race.kiv", true}, cmhdr, kmhdr, y, {}, err);
+        });
+    for (std::thread& w : writers) w.join();
+    EXPECT_EQ(std::count(errs.begin(), errs.end(), 0), 1);
+    EXPECT_EQ(std::count(errs.begin(), errs.end(), EEXIST), 7);
+    EXPECT_EQ(entries(), 2); // old and race: no temporary file left
     ::close(dirfd);
 }
 

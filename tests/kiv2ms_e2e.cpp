@@ -302,6 +302,22 @@ TEST(Kiv2ms, NamesItsOutputsAndReplacesNoInput) {
                      "input file of this run: c.kiv c.mseed\n");
     EXPECT_EQ(e2e::readfile(s.p("c.mseed")), before);
     EXPECT_TRUE(fs::exists(s.work / "c.mseed.mseed"));
+    // -k: every existing output kept, beside the input or as the one file named (the run cannot
+    // start: status 1, as for any output file that may not be written); new ones written.
+    s.file("sub/a.mseed", "kept");
+    s.file("one.mseed", "one");
+    r = kiv2ms(s, {"-q", "-k", "sub/a.kiv", "c.kiv", "-o", "one.mseed"});
+    EXPECT_EQ(std::to_string(r.status) + r.err,
+              "1kiv2ms: ERROR 2091: Not converted: its output exists, and -k keeps it: one.mseed\n");
+    r = kiv2ms(s, {"-q", "-k", "sub/a.kiv", "c.kiv"});
+    EXPECT_EQ(std::to_string(r.status) + r.err,
+              "2kiv2ms: ERROR 2091: Not converted: its output exists, and -k keeps it: sub/a.kiv "
+              "sub/a.mseed\nkiv2ms: ERROR 2091: Not converted: its output exists, and -k keeps "
+              "it: c.kiv c.mseed\n");
+    EXPECT_EQ(e2e::readfile(s.p("sub/a.mseed")) + e2e::readfile(s.p("one.mseed")), "keptone");
+    fs::remove(s.work / "c.mseed");
+    EXPECT_EQ(kiv2ms(s, {"-q", "--no-clobber", "c.kiv"}).status, 0);
+    EXPECT_EQ(decode(s.p("c.mseed")).size(), 1U);
 }
 
 // Each refusal: status 2, the file and the reason named, nothing left

@@ -84,7 +84,8 @@ std::string msg(int n, const std::string& particulars) {
         {2032, "Record not converted: the sampling rate is not a number above 0 whose interval is a normal 32-bit float"},
         {2066, "Record not converted: its sample count is more than its data can hold"},
         {2067, "Record not converted: its stated length runs past the next record or what a record may have"},
-        {2068, "Record skipped: its samples are all among those read before it"}};
+        {2068, "Record skipped: its samples are all among those read before it"},
+        {2091, "Not converted: its output exists, and -k keeps it"}};
     // clang-format on
     const std::string kind = n == 2050 || n == 2064 || n == 2065 || n == 2068 ? "NOTE " : "ERROR ";
     return "msxlate: " + kind + std::to_string(n) + ": " + texts.at(n) + ": " + particulars + "\n";
@@ -407,6 +408,8 @@ TEST_F(Msx, DamagedInputsRefusalsDryRunsAndUsageAreReportedWhereTheyAre) {
          tally(16, 0, 1, 1, 0, 0, 800, 2), {seg(0, 800)}},
         {"an output that would replace an input", {{name, all}}, {name}, 2, msg(2060, name + " " + name),
          tally(8, 0, 1, 0, 0, 0, 0, 1), {}},
+        {"-k keeping an output there", {{"in.mseed", all}, {"out/" + name, "kept"}}, {"--no-clobber", "-o", "out", "in.mseed"}, 2,
+         msg(2091, "in.mseed out/" + name), tally(8, 0, 1, 0, 0, 0, 0, 1), {}},
         {"a directory in the output's place", {{"in.mseed", all}, {"out/" + name + "/", ""}}, args, 2,
          msg(2059, "in.mseed out/" + name + " Is a directory"), tally(8, 0, 1, 0, 0, 0, 0, 1), {}},
         {"a station that cannot be a file name", {{"in.mseed", pack(odd)}}, args, 2,
