@@ -86,7 +86,10 @@ int main(int argc, char** argv) {
     std::vector<char> bytes(std::size_t{4} * (kHdrWords + kNpts));
     plainread(native, bytes);
     for (std::size_t w = 0; w < bytes.size() / 4; ++w)
-        if (w < kHdrNumWords || w >= kHdrWords) std::reverse(&bytes[4 * w], &bytes[4 * w + 4]);
+        if (w < kHdrNumWords || w >= kHdrWords) {
+            const auto word = bytes.begin() + static_cast<std::ptrdiff_t>(4 * w);
+            std::reverse(word, word + 4); // iterators: the last word's end is no element
+        }
     FILE* f = std::fopen(other.c_str(), "wb");
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);

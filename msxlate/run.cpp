@@ -264,7 +264,7 @@ int run(int argc, char** argv) {
     if (run.opt.nfiles == 0) return usage("no miniSEED file given");
     run.out.files = run.opt.files;
     run.out.keep = run.opt.keep;
-    newhdr(); // starts the message system: catalogue texts from KIVAUX, else built in
+    startmessages(); // catalogue texts from KIVAUX, else built in
     capturelog();
     cleanonsignals(); // an interrupted run leaves no temporary file
     if (!run.opt.outdir.empty()) {

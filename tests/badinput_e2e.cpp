@@ -23,6 +23,7 @@ std::string err(int num, const std::string& text) {
     return " \aERROR "s + (num < 1000 ? " " : "") + std::to_string(num) + ": " + text + "\n";
 }
 const std::string kNoKiv = "kivhdr: ERROR 1410: KIV file does not exist: x.kiv\n";
+const std::string nocat = "wfdxlate: WARNING: no message catalogue where KIVAUX points: ";
 
 std::string rec(const std::string& t1to6, const std::string& path = "s.w") {
     return t1to6 + " 1 1 STS o s4 - 1 1 . " + path + " 0 -1 2015 u0 u1\n";
@@ -79,9 +80,11 @@ std::vector<Row> rows() {
              for (std::size_t i = 0; i < b.size(); i += 97) b[i] = '\n';
              b[0] = '\0', e.file("w", b); // every line but the first is gibberish; the first holds a NUL
          }, "*", 2, {"w"}},
-        {"KIVAUX empty", [](Env& e) { e.env.kivaux = "", one("1995123 0 A B 2 1")(e); }, err(108, "Number  108 /messages"), 0, {"s.w.kiv"}},
+        {"KIVAUX empty", [](Env& e) { e.env.kivaux = "", one("1995123 0 A B 2 1")(e); }, err(108, "Number  108 /messages"), 0, {"s.w.kiv"}, {},
+         nocat + "/messages: No such file or directory; messages show their numbers only\n"},
         {"KIVAUX 200 characters long", [](Env& e) { e.env.kivaux = "/" + std::string(199, 'k'), one("1995123 5 A B -3 1")(e); },
-         err(916, "Number  916") + " /" + std::string(159, 'k') + "\n" + err(2003, "Number 2003 1 -3"), 2, {}, {"s.w.kiv"}}, // on line 2, cut at 160
+         err(916, "Number  916") + " /" + std::string(159, 'k') + "\n" + err(2003, "Number 2003 1 -3"), 2, {}, {"s.w.kiv"}, // on line 2, cut at 160
+         nocat + "/" + std::string(199, 'k') + "/messages: longer than the 128 characters a path may have; messages show their numbers only\n"},
         {"KIVAUX with a 401-line catalogue", [hundreds](Env& e) { e.catalogue(hundreds), one("1995123 0 A B -1 1")(e); },
          err(919, "Number  919") + err(2003, "count refused (entry 0) 1 -1"), 2, {}, {"s.w.kiv"}},
         {"standard output closed: the wfdisc file takes no message", [](Env& e) { one("1995123 0 A B -1 1")(e), e.env.closed = 1, e.unchanged("w"); },
@@ -92,7 +95,8 @@ std::vector<Row> rows() {
              e.file("s.w", words(2)), e.argv = {"/bin/sh", "-c", "printf '%s' '" + okrec + "' | (exec 3<&0; echo /dev/fd/3 | exec \"$0\")", WFDXLATE_BIN}; }, "", 0, {"s.w.kiv"}},
         {"catalogue a FIFO: as if missing", [](Env& e) {
              e.catalogue([](const fs::path& p) { ::mkfifo(p.c_str(), 0644); }), one("1995123 0 A B -1 1")(e);
-         }, err(108, "Number  108 @/cat/messages") + err(2003, "Number 2003 1 -1"), 2},
+         }, err(108, "Number  108 @/cat/messages") + err(2003, "Number 2003 1 -1"), 2, {}, {},
+         nocat + "@/cat/messages: not a regular file; messages show their numbers only\n"},
         {"kivhdr listing to a full device", [tofull](Env& e) {
              kivtest::HandKiv h;
              h.n(kivtest::at::NPTS, 0), e.file("x.kiv", h.bytes(0)), e.kivhdr("x.kiv"), tofull(e);

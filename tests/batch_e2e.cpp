@@ -405,6 +405,14 @@ TEST_F(Batch, DryRunRerunUsageAndOutputDirectoriesMade) {
     const auto nokivaux = run({"-n", "b.wfdisc"}, "", &bare); // built-in texts
     EXPECT_EQ(nokivaux.out + nokivaux.err.substr(0, nokivaux.err.rfind(',')),
               r.out + r.err.substr(0, r.err.rfind(',')));
+    // A KIVAUX without the catalogue: said in words, and the built-in texts, not bare numbers.
+    e2e::Options nowhere = env;
+    nowhere.kivaux = p("nowhere");
+    const auto nocat = run({"-n", "b.wfdisc"}, "", &nowhere);
+    EXPECT_EQ(nocat.out + nocat.err.substr(0, nocat.err.rfind(',')),
+              r.out + "wfdxlate: WARNING: no message catalogue where KIVAUX points: " +
+                  p("nowhere") + "/messages: No such file or directory; the built-in texts are "
+                                 "used\n" + r.err.substr(0, r.err.rfind(',')));
     r = run({"a.wfdisc", "-o", "out"});
     EXPECT_EQ(r.status + r.err.find('\r'), std::string::npos); // 0, and no progress in a log
     const std::string once = out(name);

@@ -313,7 +313,7 @@ int batch(int argc, char** argv) {
     run.out.keep = o.keep;
     const std::string_view outdir = o.outdir;
 
-    newhdr(); // starts the message system: catalogue texts from KIVAUX, else built in
+    xlate::startmessages(); // catalogue texts from KIVAUX, else built in
     if (!outdir.empty()) {
         run.out.dir = outdir;
         if (const int err = xlate::openoutdir(run.out, !run.opt.dry);

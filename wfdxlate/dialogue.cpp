@@ -6,6 +6,7 @@
 #include "co/co.h"
 #include "dff/dff.h"
 #include "msg/msg.h"
+#include "xlate/xlate.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -29,7 +30,15 @@ void startup() {
         printline("ERROR: Environmental variable KIVAUX not defined.");
         std::exit(1);
     }
-    if (!started) newhdr();
+    if (!started) {
+        // The catalogue's own failure goes to standard output, as a bare
+        // number; this says in words what is wrong.
+        const std::string missing = xlate::nocatalogue();
+        newhdr();
+        if (!missing.empty())
+            printline("wfdxlate: WARNING: no message catalogue where KIVAUX points: " + missing +
+                      "; messages show their numbers only");
+    }
     started = true;
 }
 

@@ -7,7 +7,12 @@
 #include "msg/msg.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kivf::xlate {
@@ -31,6 +36,28 @@ void setprogram(std::string_view name) {
 
 void complain(std::string_view s) {
     printline(s);
+}
+
+std::string nocatalogue() {
+    const char* aux = std::getenv("KIVAUX");
+    if (aux == nullptr) return {};
+    const std::string path = std::string(aux) + "/messages";
+    if (path.size() > 128) return path + ": longer than the 128 characters a path may have";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st {};
+    const int err = fd < 0 || ::fstat(fd, &st) != 0 ? errno : 0;
+    if (fd >= 0) ::close(fd);
+    if (err != 0) return path + ": " + std::strerror(err);
+    return S_ISREG(st.st_mode) ? std::string() : path + ": not a regular file";
+}
+
+void startmessages() {
+    if (const std::string why = nocatalogue(); !why.empty()) {
+        complain(program() + ": WARNING: no message catalogue where KIVAUX points: " + why +
+                 "; the built-in texts are used");
+        ::unsetenv("KIVAUX");
+    }
+    newhdr();
 }
 
 std::string fileline(std::string_view file, std::int64_t line) {

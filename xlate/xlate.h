@@ -66,6 +66,16 @@ void setprogram(std::string_view name);
 // standard output and never run on from the progress line.
 void complain(std::string_view line);
 
+// Where KIVAUX names a directory without the catalogue "messages" (it
+// cannot be opened for reading): "PATH: why"; empty when it is there or
+// KIVAUX is not set.
+std::string nocatalogue();
+
+// Start the message system for a converter's batch run (newhdr). A KIVAUX
+// without its catalogue is said in words, one WARNING line, and the
+// built-in texts are used instead: no message is left a bare number.
+void startmessages();
+
 // "file:line", as messages name a place.
 std::string fileline(std::string_view file, std::int64_t line);
 
