@@ -24,9 +24,10 @@ if(TARGET wfdxlate)
   kivf_e2e(batch_e2e RUNS wfdxlate)
   kivf_e2e(meta_e2e RUNS wfdxlate LIBS sphgeo_core) # distances against the plug-in's own
 
-  add_test(NAME scaleout COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/scaleout.sh ${PROJECT_SOURCE_DIR}/README.md
+  add_test(NAME scaleout COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/scaleout.sh ${PROJECT_SOURCE_DIR}/docs/scaleout.md
     $<TARGET_FILE_DIR:wfdxlate> $<TARGET_FILE:genarchive> ${PROJECT_SOURCE_DIR}/kivaux
-    ${CMAKE_CURRENT_BINARY_DIR}/scaleout-work)
+    ${CMAKE_CURRENT_BINARY_DIR}/scaleout-work
+    $<$<TARGET_EXISTS:msxlate>:$<TARGET_FILE_DIR:msxlate>> $<$<TARGET_EXISTS:genmseed>:$<TARGET_FILE:genmseed>>)
   set_tests_properties(scaleout PROPERTIES TIMEOUT 120)
 endif()
 
