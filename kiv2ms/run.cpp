@@ -165,7 +165,7 @@ void summary(const Run& run) {
 
 // A library failure as a message of this program.
 void tell(const Failure& failed) {
-    complain(program() + ": " + failed.text);
+    complain(program() + ": " + oneline(failed)); // its lines joined, as every message is one
 }
 
 // How one trace went into its file: packed, refused by the packer (told),

@@ -387,6 +387,16 @@ TEST(Kiv2ms, RefusesWhatMiniseedCannotHoldAndLeavesNothing) {
         EXPECT_EQ(r.err, "kiv2ms: " + c.said + "\n");
         EXPECT_EQ(s.listing("."), (std::vector<std::string>{"bad.kiv", "good.kiv", "good.mseed"}));
     }
+    { // a failure long enough for two lines in the library is told on one, joined by a blank
+        e2e::Scratch s(kCatalogue);
+        const std::string dir(60, 'd');
+        fs::create_directory(s.work / dir);
+        save(s, dir + "/bad.kiv", kivtrace({1, 40000, 3}));
+        const e2e::Result r = kiv2ms(s, {"-q", "-e", "int16", dir + "/bad.kiv"});
+        EXPECT_EQ(r.err, "kiv2ms: ERROR 2087: File not converted: the encoding asked for would "
+                         "change a sample: " + dir + "/bad.kiv (sample 2, 40000, is beyond "
+                         "int16's -32768 to 32767)\n");
+    }
     e2e::Scratch s(kCatalogue);
     s.file("junk.kiv", std::string(700, 'x'));
     const e2e::Result r = kiv2ms(s, {"-o", "all.mseed", "junk.kiv"});
