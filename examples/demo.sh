@@ -4,15 +4,39 @@
 # no tests, plug-in or benchmarks), writes the example's raw sample files,
 # converts the bundled wfdisc file and shows what was written; then does the
 # same for a small generated CSS 3.0 archive with the batch mode.
+#
+# Two overrides, for the test that runs the documentation's examples on a
+# build of its own: KIVF_DEMO_BUILD=DIR takes the programs and generators
+# already built in DIR (nothing is configured or built), and KIVF_DEMO_OUT=DIR
+# writes the output there (a new or empty directory) instead of examples/out.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+if [ -n "${KIVF_DEMO_BUILD:-}" ]; then
+    bin=$(cd "$KIVF_DEMO_BUILD" && pwd) # relative to where the demo was started
+fi
+if [ -n "${KIVF_DEMO_OUT:-}" ]; then
+    # Never emptied here: a directory named by mistake must not lose its files.
+    if [ -d "$KIVF_DEMO_OUT" ] && [ -n "$(ls -A "$KIVF_DEMO_OUT")" ]; then
+        echo "demo.sh: KIVF_DEMO_OUT=$KIVF_DEMO_OUT is not empty" >&2
+        exit 1
+    fi
+    mkdir -p "$KIVF_DEMO_OUT"
+    out=$(cd "$KIVF_DEMO_OUT" && pwd)
+fi
 cd "$top"
-cmake --preset demo >/dev/null
-cmake --build --preset demo
-bin=$top/build/demo
-out=$top/examples/out
-rm -rf "$out"
-mkdir -p "$out"
+if [ -n "${KIVF_DEMO_BUILD:-}" ]; then
+    build() { :; } # the build given is used as it stands
+else
+    cmake --preset demo >/dev/null
+    cmake --build --preset demo
+    bin=$top/build/demo
+    build() { (cd "$top" && cmake --build build/demo --target "$@" >/dev/null 2>&1) || true; }
+fi
+if [ -z "${KIVF_DEMO_OUT:-}" ]; then
+    out=$top/examples/out
+    rm -rf "$out"
+    mkdir -p "$out"
+fi
 cd "$out"
 cp "$top/examples/demo.wfdisc" .
 "$bin/examples/gensamples" demo.wfdisc
@@ -53,7 +77,7 @@ fi
 
 # miniSEED: three components of one station, a gap and a log record (where
 # libmseed is installed, so that msxlate and its generator can be built).
-(cd "$top" && cmake --build build/demo --target msxlate genmseed >/dev/null 2>&1) || true
+build msxlate genmseed
 if [ -x "$bin/msxlate/msxlate" ] && [ -x "$bin/examples/genmseed" ]; then
     echo
     "$bin/examples/genmseed" demo.mseed
@@ -74,7 +98,7 @@ else
 fi
 
 # The plot of the traces of one event (the Python package, where matplotlib is installed).
-(cd "$top" && cmake --build build/demo --target kivf_python >/dev/null 2>&1) || true
+build kivf_python
 if [ -d "$bin/python/kivf" ] && /usr/bin/python3 -c 'import matplotlib' 2>/dev/null; then
     echo
     echo "\$ python3 -m kivf plot anmo.*.kiv hrv.*.kiv -o demo.png"
