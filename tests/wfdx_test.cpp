@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <unistd.h>
 
 TEST(Written, EveryNameKeepsItsPlaceThroughManyGrowths) {
     const auto name = [](std::size_t i) { // as a batch run makes them: alike but for a few characters
@@ -42,4 +45,37 @@ TEST(Layout, AWfdiscFilesDirectory) {
         {"/x.wfdisc", "/"}, {"//x.wfdisc", "/"}, {"a/b/x.wfdisc", "a/b"}, {"x.wfdisc", ""}};
     for (const auto& [file, dir] : cases)
         EXPECT_EQ(kivf::wfdx::source(file, Schema::css28, kivf::wfdx::DirPlaces{}).dir, dir) << file;
+}
+
+// A catalogue KIVAUX names but that is not there, told in words: missing, not a file, or a path
+// past the 128 characters the message system reads (the longest that loads is told nothing);
+// nothing is left open by looking.
+TEST(Catalogue, OneThatIsNotThereIsToldInWords) {
+    namespace fs = std::filesystem;
+    const fs::path base = fs::temp_directory_path() / ("kivf-cat-" + std::to_string(::getpid()));
+    fs::remove_all(base);
+    const auto dir = [&](std::size_t pathsize) { // "DIR/messages" of this many characters
+        return base / std::string(pathsize - base.string().size() - 1 - 9, 'x');
+    };
+    for (const std::size_t n : {128u, 129u}) {
+        fs::create_directories(dir(n));
+        std::ofstream(dir(n) / "messages") << "2001 a text\n";
+    }
+    fs::create_directories(base / "d/messages");
+    const auto said = [](const std::string& aux) {
+        ::setenv("KIVAUX", aux.c_str(), 1);
+        return kivf::xlate::nocatalogue();
+    };
+    const auto opened = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
+    const auto before = opened();
+    EXPECT_EQ(said(dir(128)), "");
+    EXPECT_EQ(said(dir(129)), dir(129).string() +
+                                  "/messages: longer than the 128 characters a path may have");
+    EXPECT_EQ(said((base / "none").string()), (base / "none/messages").string() +
+                                                  ": No such file or directory");
+    EXPECT_EQ(said((base / "d").string()), (base / "d/messages").string() + ": not a regular file");
+    EXPECT_EQ(opened(), before);
+    ::unsetenv("KIVAUX");
+    EXPECT_EQ(kivf::xlate::nocatalogue(), "");
+    fs::remove_all(base);
 }
