@@ -463,6 +463,7 @@ TEST_F(Batch, FilesOfNoRecordsAreRefusedWholeInOneLinePipesReadOnce) {
     // clang-format off
     const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
         {"bin", "\n \t\n" + nul + good, "(line 3 holds a NUL byte)"},  // the first record line tells
+        {"blanks", std::string(100000, '\n') + nul, "(line 100001 holds a NUL byte)"}, // held as a count
         {"ten", ten + good, cut},                                      // a record too late to count
         {"few", junk + "\n" + junk + junk, "(none of its lines is a record of the css3.0 or css2.8 layout)"},
         {"huge", std::string(3000, 'x') + "\n" + junk, "(none of its lines is a record of the css3.0 or css2.8 layout)"},
@@ -485,18 +486,18 @@ TEST_F(Batch, FilesOfNoRecordsAreRefusedWholeInOneLinePipesReadOnce) {
     // A record on the tenth line: the file is read, each bad line refused by itself, from a pipe
     // too; a NUL past the first record line and a first line of no layout are refused as lines.
     for (int i = 0; i < 9; ++i) eleven = junk + eleven;
-    file("late.wfdisc", eleven + nul + good);
+    file("late.wfdisc", "\n \n" + eleven + "\n\n\n" + nul + good); // blank lines in runs, counted
     file("head.wfdisc", junk + good);
     const auto r = piped("cat late.wfdisc | ", "-q --schema css3.0 --root . -o out", "");
     const auto head = run({"-q", "-o", "out", "head.wfdisc"});
     std::string want;
-    for (int line = 1; line <= 9; ++line)
+    for (int line = 3; line <= 11; ++line)
         want += "wfdxlate: ERROR 2030: Record not converted: fewer columns than its layout "
                 "needs: /dev/stdin:" + std::to_string(line) + " css3.0 (6 of 19)\n";
     want += "wfdxlate: ERROR 2044: Record not converted: the line is longer than 1023 characters "
-            "or holds a NUL character: /dev/stdin:11\n"
+            "or holds a NUL character: /dev/stdin:16\n"
             "wfdxlate: ERROR 2039: Record not converted: its output name was already written in "
-            "this run: /dev/stdin:12 out/S.Z" + kName + " first written by /dev/stdin:10\n";
+            "this run: /dev/stdin:17 out/S.Z" + kName + " first written by /dev/stdin:12\n";
     EXPECT_EQ(r.err + std::to_string(r.status), want + "2");
     EXPECT_EQ(head.err + std::to_string(head.status),
               "wfdxlate: ERROR 2042: Wfdisc layout cannot be told from this first line; name it "

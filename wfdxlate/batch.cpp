@@ -156,7 +156,8 @@ constexpr int kProbeRecords = 10;
 struct Probe {
     struct Held {
         Line got;
-        std::string text;
+        std::string text;         // empty for blank lines
+        std::int64_t repeat = 1;  // blank lines in a row are held once, counted
     };
     std::vector<Held> lines; // every line read, blank ones too
     int records = 0;         // lines that are not blank
@@ -166,10 +167,14 @@ struct Probe {
 // Why the file is no file of wfdisc records, from the lines probed; empty
 // when it may be one.
 std::string notwfdisc(const Probe& p) {
+    std::int64_t line = 1;
     for (const Probe::Held& h : p.lines) {
-        if (h.got == Line::ok && blankline(h.text)) continue;
+        if (h.got == Line::ok && h.text.empty()) {
+            line += h.repeat;
+            continue;
+        }
         if (h.got == Line::nul) // the first record line tells
-            return "(line " + std::to_string(&h - p.lines.data() + 1) + " holds a NUL byte)";
+            return "(line " + std::to_string(line) + " holds a NUL byte)";
         break;
     }
     if (p.records == 0 || p.parsed) return {};
@@ -199,11 +204,17 @@ void convertfile(Run& run, int fileno, std::uint64_t& lines) {
     static Probe probe;
     probe = Probe{};
     while (probe.records < kProbeRecords && (got = readline(w.f, buf, text)) != Line::eof) {
-        probe.lines.push_back({got, std::string(text)});
-        if (got != Line::ok || !blankline(text)) {
-            ++probe.records;
-            probe.parsed = probe.parsed || (got == Line::ok && parses(text));
+        if (got == Line::ok && blankline(text)) {
+            auto& last = probe.lines;
+            if (!last.empty() && last.back().got == Line::ok && last.back().text.empty())
+                ++last.back().repeat;
+            else
+                last.push_back({got, std::string()});
+            continue;
         }
+        probe.lines.push_back({got, std::string(text)});
+        ++probe.records;
+        probe.parsed = probe.parsed || (got == Line::ok && parses(text));
     }
     if (const std::string why = notwfdisc(probe); !why.empty()) {
         Message(kMsgBatchNotWfdisc) << std::string_view(file) << why;
@@ -213,9 +224,12 @@ void convertfile(Run& run, int fileno, std::uint64_t& lines) {
     std::int64_t lineno = 0;
     std::size_t held = 0;
     const auto next = [&]() {
+        while (held < probe.lines.size() && probe.lines[held].repeat == 0) ++held;
         if (held == probe.lines.size()) return readline(w.f, buf, text);
-        text = probe.lines[held].text;
-        return probe.lines[held++].got;
+        Probe::Held& h = probe.lines[held];
+        --h.repeat;
+        text = h.text;
+        return h.got;
     };
     while ((got = next()) != Line::eof) {
         ++lineno;
