@@ -19,6 +19,12 @@ namespace kivf::wfdx {
 namespace {
 
 constexpr std::string_view kSeparators = " \t\r\n";
+// Columns by layout: sta, chan, time, nsamp, samprate, calib, instype,
+// datatype, dir, dfile, foff; and how many a line must have.
+constexpr std::array<std::size_t, 11> kCss30 = {0, 1, 2, 7, 8, 9, 11, 13, 15, 16, 17};
+constexpr std::array<std::size_t, 11> kCss28 = {2, 3, 1, 4, 5, 6, 8, 10, 14, 15, 16};
+constexpr std::size_t kColumns30 = 19, kColumns28 = 17;
+constexpr std::size_t kTime = 2, kNsamp = 3; // of the above
 constexpr std::int64_t kMaxSamples = std::int64_t{INT32_MAX} - kHdrWords; // a KIV file's limit
 constexpr double kMaxOffset = 9007199254740992.0;                         // 2^53: exact in a double
 
@@ -144,24 +150,21 @@ bool parses(std::string_view line) {
     const auto count = [&nsamp](std::string_view c) {
         return wholenumber(c, 0, static_cast<double>(kMaxSamples), nsamp);
     };
-    // CSS 3.0: time third, nsamp eighth; CSS 2.8: the date first, time second, nsamp fifth.
-    return (n >= 19 && rdfree(t[2], time) && count(t[7])) ||
-           (n >= 17 && alldigits(t[0]) && rdfree(t[1], time) && count(t[4]));
+    // CSS 2.8 also starts with its date.
+    return (n >= kColumns30 && rdfree(t[kCss30[kTime]], time) && count(t[kCss30[kNsamp]])) ||
+           (n >= kColumns28 && alldigits(t[0]) && rdfree(t[kCss28[kTime]], time) &&
+            count(t[kCss28[kNsamp]]));
 }
 
 bool decoderow(Row& r, const Source& src, std::string_view line) {
     std::array<std::string_view, kMaxColumns> t{};
     const std::size_t n = split(line, kSeparators, t);
     const bool css30 = src.layout == Schema::css30;
-    const std::size_t need = css30 ? 19 : 17;
+    const std::size_t need = css30 ? kColumns30 : kColumns28;
     if (n < need)
         return r.why.set(kMsgBatchColumns, css30 ? "css3.0" : "css2.8", {},
                          static_cast<std::int64_t>(n), static_cast<std::int64_t>(need));
-    // Columns by layout: sta, chan, time, nsamp, samprate, calib, instype,
-    // datatype, dir, dfile, foff.
-    static constexpr std::array<std::size_t, 11> c30 = {0, 1, 2, 7, 8, 9, 11, 13, 15, 16, 17};
-    static constexpr std::array<std::size_t, 11> c28 = {2, 3, 1, 4, 5, 6, 8, 10, 14, 15, 16};
-    const auto& c = css30 ? c30 : c28;
+    const auto& c = css30 ? kCss30 : kCss28;
     r.sta = t[c[0]];
     r.chan = t[c[1]];
     r.instype = t[c[6]];
@@ -169,16 +172,16 @@ bool decoderow(Row& r, const Source& src, std::string_view line) {
     r.user0 = !css30 && n >= 20 ? t[19] : std::string_view{};
     r.user1 = !css30 && n >= 21 ? t[20] : std::string_view{};
 
-    if (!rdfree(t[c[2]], r.start) || !starttime(r))
-        return r.why.set(kMsgBatchColumn, "time", t[c[2]]);
+    if (!rdfree(t[c[kTime]], r.start) || !starttime(r))
+        return r.why.set(kMsgBatchColumn, "time", t[c[kTime]]);
     if (!css30) {
         std::int32_t date = 0;
         if (!alldigits(t[0]) || !rdint(t[0], date) || date != r.at.year * 1000 + r.at.jday)
             return r.why.set(kMsgBatchDate, t[0], {}, -1,
                              std::int64_t{r.at.year} * 1000 + r.at.jday);
     }
-    if (!wholenumber(t[c[3]], 0, static_cast<double>(kMaxSamples), r.nsamp))
-        return r.why.set(kMsgBatchColumn, "nsamp", t[c[3]]);
+    if (!wholenumber(t[c[kNsamp]], 0, static_cast<double>(kMaxSamples), r.nsamp))
+        return r.why.set(kMsgBatchColumn, "nsamp", t[c[kNsamp]]);
     if (!rdfree(t[c[4]], r.rate)) return r.why.set(kMsgBatchRate, t[c[4]]);
     if (const Rate rate = checkrate(r.rate, r.nsamp, r.interval); rate != Rate::ok)
         return r.why.set(kMsgBatchRate, t[c[4]], rate == Rate::overflows ? kOverflowWhy : "");
