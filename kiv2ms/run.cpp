@@ -300,8 +300,8 @@ int run(int argc, char** argv) {
     if (run.opt.nfiles == 0) return usage("no KIV file given");
     run.out.files = run.opt.files;
     run.out.keep = run.opt.keep;
-    startmessages(); // catalogue texts from KIVAUX, else built in
-    cleanonsignals(); // an interrupted run leaves no temporary file
+    startmessages();                     // catalogue texts from KIVAUX, else built in
+    cleanonsignals();                    // an interrupted run leaves no temporary file
     knowinputs(run.out, run.opt.nfiles); // no output may replace one
     if (!outputs(run)) return 1;
     run.progress.on = !run.opt.quiet && ::isatty(2) == 1;

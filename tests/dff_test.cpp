@@ -424,8 +424,8 @@ TEST_F(Dff, KeptNamesStayAndOfRacingWritersExactlyOneWrites) {
             fs::remove(dir / "new.kiv");
             test::spit(old, before);
             int err = -1;
-            const std::int32_t nerr = writekiv(KivPlace{dirfd, dir.path.c_str(), name, true},
-                                               cmhdr, kmhdr, y, {}, err);
+            const std::int32_t nerr =
+                writekiv(KivPlace{dirfd, dir.path.c_str(), name, true}, cmhdr, kmhdr, y, {}, err);
             const bool fresh = name[0] == 'n' && way != EXDEV;
             const int want = name[0] == 'o' && way != EXDEV ? EEXIST : fresh ? 0 : way;
             EXPECT_EQ(std::tuple(nerr != 0, err, test::slurp(old) == before, entries()),
@@ -442,7 +442,7 @@ TEST_F(Dff, KeptNamesStayAndOfRacingWritersExactlyOneWrites) {
     const Failure kept = whole.commit();
     EXPECT_EQ(std::tuple(kept.number, kept.err, test::slurp(old) == before, entries()),
               std::tuple(kMsgCreate, EEXIST, true, 1)); // the last round made no new.kiv
-    ASSERT_FALSE(whole.open(old)); // without keep: replaced
+    ASSERT_FALSE(whole.open(old));                      // without keep: replaced
     EXPECT_EQ(whole.write(std::span<const char>("abc", 3)), 0);
     EXPECT_FALSE(whole.commit());
     EXPECT_EQ(test::slurp(old), "abc");

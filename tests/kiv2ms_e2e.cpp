@@ -307,8 +307,9 @@ TEST(Kiv2ms, NamesItsOutputsAndReplacesNoInput) {
     s.file("sub/a.mseed", "kept");
     s.file("one.mseed", "one");
     r = kiv2ms(s, {"-q", "-k", "sub/a.kiv", "c.kiv", "-o", "one.mseed"});
-    EXPECT_EQ(std::to_string(r.status) + r.err,
-              "1kiv2ms: ERROR 2091: Not converted: its output exists, and -k keeps it: one.mseed\n");
+    EXPECT_EQ(
+        std::to_string(r.status) + r.err,
+        "1kiv2ms: ERROR 2091: Not converted: its output exists, and -k keeps it: one.mseed\n");
     r = kiv2ms(s, {"-q", "-k", "sub/a.kiv", "c.kiv"});
     EXPECT_EQ(std::to_string(r.status) + r.err,
               "2kiv2ms: ERROR 2091: Not converted: its output exists, and -k keeps it: sub/a.kiv "
@@ -394,8 +395,10 @@ TEST(Kiv2ms, RefusesWhatMiniseedCannotHoldAndLeavesNothing) {
         save(s, dir + "/bad.kiv", kivtrace({1, 40000, 3}));
         const e2e::Result r = kiv2ms(s, {"-q", "-e", "int16", dir + "/bad.kiv"});
         EXPECT_EQ(r.err, "kiv2ms: ERROR 2087: File not converted: the encoding asked for would "
-                         "change a sample: " + dir + "/bad.kiv (sample 2, 40000, is beyond "
-                         "int16's -32768 to 32767)\n");
+                         "change a sample: " +
+                             dir +
+                             "/bad.kiv (sample 2, 40000, is beyond "
+                             "int16's -32768 to 32767)\n");
     }
     e2e::Scratch s(kCatalogue);
     s.file("junk.kiv", std::string(700, 'x'));

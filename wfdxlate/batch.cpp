@@ -156,8 +156,8 @@ constexpr int kProbeRecords = 10;
 struct Probe {
     struct Held {
         Line got;
-        std::string text;         // empty for blank lines
-        std::int64_t repeat = 1;  // blank lines in a row are held once, counted
+        std::string text;        // empty for blank lines
+        std::int64_t repeat = 1; // blank lines in a row are held once, counted
     };
     std::vector<Held> lines; // every line read, blank ones too
     int records = 0;         // lines that are not blank

@@ -24,7 +24,7 @@ constexpr std::string_view kSeparators = " \t\r\n";
 constexpr std::array<std::size_t, 11> kCss30 = {0, 1, 2, 7, 8, 9, 11, 13, 15, 16, 17};
 constexpr std::array<std::size_t, 11> kCss28 = {2, 3, 1, 4, 5, 6, 8, 10, 14, 15, 16};
 constexpr std::size_t kColumns30 = 19, kColumns28 = 17;
-constexpr std::size_t kTime = 2, kNsamp = 3; // of the above
+constexpr std::size_t kTime = 2, kNsamp = 3;                              // of the above
 constexpr std::int64_t kMaxSamples = std::int64_t{INT32_MAX} - kHdrWords; // a KIV file's limit
 constexpr double kMaxOffset = 9007199254740992.0;                         // 2^53: exact in a double
 

@@ -47,7 +47,7 @@ int readcommandline(int argc, char** argv, char**& files, int& nfiles,
 struct Options {
     std::string_view outdir; // empty: the working directory
     bool dry = false, quiet = false;
-    bool keep = false; // an existing output is kept, its record refused
+    bool keep = false;      // an existing output is kept, its record refused
     char** files = nullptr; // the file names, in their order
     int nfiles = 0;
 };
