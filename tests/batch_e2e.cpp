@@ -543,6 +543,11 @@ TEST_F(Batch, RootAndDirMapsFindArchivesThatMoved) {
     EXPECT_EQ(run({"-q", "-o", "out", "--dir-map", "/=" + p("data/gms/2017/066") + "/",
                    "lists/f.wfdisc"}).status, 0);
     EXPECT_EQ(fword(out("S.J" + kName), at::DATA), 9.0f);
+    fs::remove(p("out/S.J" + kName)); // a TO without its '/': one is put between
+    EXPECT_EQ(run({"-q", "-o", "out", "--dir-map", "/=" + p("data/gms/2017/066"), "lists/f.wfdisc"})
+                  .status,
+              0);
+    EXPECT_EQ(fword(out("S.J" + kName), at::DATA), 9.0f);
     for (const auto& bad : {std::vector<std::string>{"--dir-map", "nomap"}, {"--dir-map", "=/x"},
                             {"--dir-map=/x="}, {"--root", ""}, {"--root"}}) {
         auto args = bad;
