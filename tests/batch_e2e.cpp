@@ -135,7 +135,8 @@ TEST_F(Batch, ChannelsSharingAFileDirectoriesFromTheWfdiscFileAndStartsBelowTheM
         css30("TKL", "BHZ", kT0, "3", "40.0", "s4", "d", "day.w", "2", "STS2") + "\n  \t\n" +
         [](std::string l) { return l.replace(l.find(" 0.5 "), 5, " -0.5 "); }( // no scale
             css30("TKL", "BHN", kT0, "2", "40.0", "i2", ".", "d/day.w", "14")) +
-        css30("TKL", "BHE", kT0, "2", "40.0", "t4", "-", "d/day.w", "18") +
+        [](std::string l) { return l.replace(l.find(" 0.5 "), 5, " - "); }( // no number
+            css30("TKL", "BHE", kT0, "2", "40.0", "t4", "-", "d/day.w", "18")) +
         css30("TKL", "BHA", kT0, "2", "40.0", "t4", p("arc/d"), "day.w", "18") + "\n" +
         css30("TKL", "BHB", kT0, "2", "40.0", "t4", "nodir", p("arc/d/day.w"), "18");
     for (std::size_t i = 0; i < std::size(kStarts); ++i) // 1, -2, 3
@@ -159,6 +160,7 @@ TEST_F(Batch, ChannelsSharingAFileDirectoriesFromTheWfdiscFileAndStartsBelowTheM
     const auto tail = [&](std::string c) { return out("TKL." + c + kName).substr(at::KINST); };
     EXPECT_EQ(tail("BHN"), "-12345  " + hexbytes("0000A0400000A0C0")); // KINST, 5, -5
     EXPECT_EQ(fword(out("TKL.BHN" + kName), at::SCALE), -12345.0f);    // calib below 0
+    EXPECT_EQ(fword(out("TKL.BHE" + kName), at::SCALE), -12345.0f);    // calib no number
     EXPECT_EQ(tail("BHE") + tail("BHA") + tail("BHB"), f + f + f);     // 1, -2
     for (std::size_t i = 0; i < std::size(kStarts); ++i) {
         const auto& [time, name, b] = kStarts[i];
