@@ -35,9 +35,7 @@ void startup() {
         // number; this says in words what is wrong.
         const std::string missing = xlate::nocatalogue();
         newhdr();
-        if (!missing.empty())
-            printline("wfdxlate: WARNING: no message catalogue where KIVAUX points: " + missing +
-                      "; messages show their numbers only");
+        if (!missing.empty()) xlate::warnnocatalogue(missing, "messages show their numbers only");
     }
     started = true;
 }

@@ -51,10 +51,14 @@ std::string nocatalogue() {
     return S_ISREG(st.st_mode) ? std::string() : path + ": not a regular file";
 }
 
+void warnnocatalogue(std::string_view why, std::string_view instead) {
+    complain(program() + ": WARNING: no message catalogue where KIVAUX points: " +
+             std::string(why) + "; " + std::string(instead));
+}
+
 void startmessages() {
     if (const std::string why = nocatalogue(); !why.empty()) {
-        complain(program() + ": WARNING: no message catalogue where KIVAUX points: " + why +
-                 "; the built-in texts are used");
+        warnnocatalogue(why, "the built-in texts are used");
         ::unsetenv("KIVAUX");
     }
     newhdr();

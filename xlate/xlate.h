@@ -71,6 +71,10 @@ void complain(std::string_view line);
 // KIVAUX is not set.
 std::string nocatalogue();
 
+// The WARNING line of a catalogue that is not there: why (as nocatalogue
+// says it), then what is done instead.
+void warnnocatalogue(std::string_view why, std::string_view instead);
+
 // Start the message system for a converter's batch run (newhdr). A KIVAUX
 // without its catalogue is said in words, one WARNING line, and the
 // built-in texts are used instead: no message is left a bare number.
