@@ -93,7 +93,7 @@ void zsetio(ReadCall r, WriteCall w) {
 }
 
 bool zpreadn(int fd, std::byte* p, std::size_t n, std::int64_t off) {
-    std::size_t got = 0;
+    std::size_t got;
     return zpreadn(fd, p, n, off, got);
 }
 
@@ -189,7 +189,7 @@ void zrabs(std::int32_t handle, std::span<std::byte> array, std::int32_t count, 
 
 bool zreadwords(std::int32_t handle, std::span<std::byte> array, std::int32_t count,
                 std::int32_t offset) {
-    std::int32_t nerr = 0;
+    std::int32_t nerr;
     transfer(handle, array, count, offset, kMsgReadFailed, nerr, true);
     return nerr == 0;
 }

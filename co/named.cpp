@@ -30,7 +30,7 @@ void failed(std::int32_t number, std::string_view name, std::int32_t& nerr) {
 
 // 108 for a file that does not exist; true when it does not.
 bool missing(std::string_view name, std::int32_t& nerr) {
-    bool exists = false;
+    bool exists;
     zinquire(name, exists);
     if (!exists) failed(kMsgFileMissing, name, nerr);
     return !exists;
@@ -83,7 +83,7 @@ void zinquire(std::string_view name, bool& exists) {
 void zopen(std::int32_t& handle, std::string_view name, std::string_view ftype, std::int32_t recl,
            std::int32_t& nerr) {
     nerr = 0;
-    std::int32_t status = 0;
+    std::int32_t status;
     if (is(ftype, "SCRATCH")) {
         status = uopen(handle, "", "SCRATCH", "SEQUENTIAL", "FORMATTED");
     } else {
@@ -93,7 +93,7 @@ void zopen(std::int32_t& handle, std::string_view name, std::string_view ftype, 
             return;
         }
         if (data) {
-            std::int32_t kind = 0;
+            std::int32_t kind;
             zopenc(handle, name, 0, is(ftype, "DATA") ? 0 : 1, recl, kind);
             if (kind != 0) openfailed(name, kind, nerr);
             return;
@@ -120,10 +120,10 @@ void zopen(std::int32_t& handle, std::string_view name, std::string_view ftype, 
 void znfile(std::int32_t& handle, std::string_view name, std::string_view ftype, std::int32_t hint,
             std::int32_t& nerr) {
     nerr = 0;
-    bool exists = false;
+    bool exists;
     zinquire(name, exists);
     if (is(ftype, "DATA")) {
-        std::int32_t kind = 0;
+        std::int32_t kind;
         zopenc(handle, name, 1, 0, hint, kind);
         if (kind != 0) openfailed(name, kind, nerr);
     } else if (is(ftype, "TEXT")) {
@@ -149,7 +149,7 @@ void zclose(std::int32_t handle, std::int32_t& nerr) {
 void zdest(std::string_view name, std::int32_t& nerr) {
     nerr = 0;
     if (missing(name, nerr)) return;
-    std::int32_t unit = 0;
+    std::int32_t unit;
     zgtfun(unit, nerr);
     if (nerr != 0) return;
     // Opening it as a text file first means only what could be opened is

@@ -89,7 +89,7 @@ std::int32_t uopen(std::int32_t unit, std::string_view name, std::string_view st
         fresh.scratch = true;
     } else {
         if (!makepath(name, fresh.path)) return kUnitNameTooLong;
-        int fd = -1;
+        int fd;
         bool rdonly = false;
         if (isnew) {
             fd = ::open(fresh.path.data(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);

@@ -55,9 +55,9 @@ bool openkiv(std::string_view kname, std::int32_t& handle, std::int64_t& size, D
         why << "(Not a plain file.)";
         return false;
     }
-    std::int32_t kind = 0;
-    zopenc(handle, kname, 0, 1, 0, kind);
-    if (kind != 0 || ::fstat(-handle, &st) != 0 || !S_ISREG(st.st_mode)) {
+    std::int32_t kind;
+    zopenc(handle, kname, 0, 1, 0, kind); // a plain file only: fstat is for its size
+    if (kind != 0 || ::fstat(-handle, &st) != 0) {
         const int err = errno;
         if (kind == 0) zclosec(handle);
         why = failed(kMsgKivOpen, kname, err);
@@ -115,8 +115,8 @@ Draft headeronly(std::string_view kname, CmHdr& hdr, KmHdr& khdr, bool& swapped)
     swapped = false;
     CmHdr read{}; // scratch: the caller's records change only on success
     KmHdr kread{};
-    std::int32_t handle = 0;
-    bool swap = false;
+    std::int32_t handle;
+    bool swap;
     Draft why;
     if (!rkivopen(kname, read, kread, handle, swap, why)) return why;
     zclosec(handle);
@@ -130,7 +130,7 @@ Draft headeronly(std::string_view kname, CmHdr& hdr, KmHdr& khdr, bool& swapped)
 bool rkivopen(std::string_view kname, CmHdr& hdr, KmHdr& khdr, std::int32_t& handle, bool& swapped,
               Draft& why) {
     swapped = false;
-    std::int64_t size = 0;
+    std::int64_t size;
     if (!openkiv(kname, handle, size, why)) return false;
     if (!readhdr(kname, handle, size, hdr, khdr, swapped, why)) {
         zclosec(handle);

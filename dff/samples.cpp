@@ -48,8 +48,8 @@ Draft readwhole(std::string_view kname, CmHdr& hdr, KmHdr& khdr, bool& swapped,
     swapped = false;
     CmHdr read{}; // scratch: the caller's records change only on success
     KmHdr kread{};
-    std::int32_t handle = 0;
-    bool swap = false;
+    std::int32_t handle;
+    bool swap;
     Draft why;
     if (!rkivopen(kname, read, kread, handle, swap, why)) return why;
     const Closing closing{handle};
@@ -120,8 +120,8 @@ Failure KivSamples::open(std::string_view path, CmHdr& hdr, KmHdr& khdr, bool& s
     swapped = false;
     CmHdr read{};
     KmHdr kread{};
-    std::int32_t handle = 0;
-    bool swap = false;
+    std::int32_t handle;
+    bool swap;
     Draft why;
     if (!rkivopen(path, read, kread, handle, swap, why)) return why.failure();
     // The header's size check has passed: the file holds NPTS samples.
@@ -176,7 +176,7 @@ std::int32_t readtrace(std::string_view path, Trace& trace, bool& swapped) {
 }
 
 std::int32_t readtrace(std::string_view path, Trace& trace) {
-    bool swapped = false;
+    bool swapped;
     return readtrace(path, trace, swapped);
 }
 
@@ -190,7 +190,7 @@ Failure loadtrace(std::string_view path, Trace& trace, bool& swapped) {
 }
 
 Failure loadtrace(std::string_view path, Trace& trace) {
-    bool swapped = false;
+    bool swapped;
     return loadtrace(path, trace, swapped);
 }
 

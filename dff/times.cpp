@@ -106,7 +106,7 @@ bool sampleoffset(const Nominal& n, std::int64_t i, std::int64_t& us) {
 bool sampleoffsets(const Nominal& n, std::int64_t first, std::span<std::int64_t> out) {
     if (out.empty()) return true;
     const auto count = static_cast<std::int64_t>(out.size());
-    std::int64_t last = 0;
+    std::int64_t last;
     if ((first > 0 && count - 1 > INT64_MAX - first) || !sampleoffset(n, first + (count - 1), last))
         return false;
     const Fraction f = micros(n);

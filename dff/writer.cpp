@@ -39,7 +39,7 @@ Draft refused(std::string_view kname, std::int64_t npts, bool leven, std::span<c
               std::span<const float> xarray) {
     const auto need = static_cast<std::size_t>(npts < 0 ? 0 : npts);
     const std::int64_t words = std::int64_t{kHdrWords} + npts * (leven ? 1 : 2);
-    std::int32_t nerr = 0;
+    std::int32_t nerr;
     if (npts < 0) {
         nerr = kMsgNptsUndefined;
     } else if (words > std::numeric_limits<std::int32_t>::max()) {
@@ -66,7 +66,7 @@ std::int32_t putwords(int fd, const HdrBytes& head, std::span<const float> y,
                       std::span<const float> x) {
     const auto npts = static_cast<std::int32_t>(y.size());
     const std::span<const std::byte> bytes(head);
-    std::int32_t nerr = 0;
+    std::int32_t nerr;
     zwabs(-fd, bytes.first(std::size_t{4} * kHdrNumWords), kHdrNumWords, 0, nerr);
     if (nerr == 0)
         zwabs(-fd, bytes.subspan(std::size_t{4} * kHdrNumWords), kHdrTextBytes / 4, kHdrNumWords,
@@ -214,7 +214,7 @@ void wkiv0(std::string_view kname, std::span<const float> xarray, std::span<cons
     // A free unit is still asked for, so that running out of units fails the
     // same way as before, with nothing touched.
     if (nerr == 0) {
-        std::int32_t unit = 0;
+        std::int32_t unit;
         zgtfun(unit, nerr);
     }
     if (nerr == 0) nerr = posted(putnamed(kname, cmhdr, kmhdr, yarray, xarray, Transfer::words));

@@ -173,7 +173,7 @@ void tell(const Failure& failed) {
 enum class Packed { ok, refused, unwritten };
 
 Packed packinto(Run& run, WholeFile& file, const Plan& p, std::span<const float> y) {
-    std::int64_t records = 0;
+    std::int64_t records;
     int unwritten = 0;
     const Failure failed = mswrite::pack(
         p, y, run.as, run.sequence,

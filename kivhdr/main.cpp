@@ -87,7 +87,7 @@ void startup() {
     inihdr();
     inilhf();
     if (const char* aux = std::getenv("KIVAUX")) {
-        std::int32_t nerr = 0;
+        std::int32_t nerr;
         kivmsg(nerr);
         if (nerr == kMsgCatalogueLine ||
             nerr == kMsgCatalogueFull) { // the entries before the stop were loaded
@@ -194,7 +194,7 @@ int main(int argc, char** argv) {
     };
     xlate::setprogram("kivhdr");
     char** names = nullptr;
-    int nnames = 0;
+    int nnames;
     if (const int status = xlate::readcommandline(
             argc, argv, names, nnames,
             [] {
@@ -230,7 +230,7 @@ int main(int argc, char** argv) {
     bool anyfailed = false;
     if (table) out(kTableHead); // also when no file can be read: a script finds its columns
     for (const std::string_view file : files) {
-        bool swapped = false;
+        bool swapped;
         Failure failed;
         if (show::exactname(file, failed)) failed = loadheader(file, h, k, swapped);
         // With -H a failing file's line begins as its row would: the message

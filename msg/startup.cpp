@@ -31,7 +31,7 @@ void inimsg() {
     cmmsg.ncatmsg = 0;
     cmmsg.ndest = 0;
     sendmsg(kStdout, true, {true, true, true, false, false, false});
-    std::int32_t nerr = 0;
+    std::int32_t nerr;
     kivmsg(nerr);
     if (nerr != 0) outmsg();
 }
@@ -49,7 +49,7 @@ Loaded load(Next next, Room room, Store store, std::int32_t& lineno) {
         if (!room()) return Loaded::full;
         const ReadStatus rs = next(line);
         if (rs == ReadStatus::eof) return Loaded::all;
-        std::int32_t number = 0;
+        std::int32_t number;
         if (rs == ReadStatus::fail || !rdint(line.view().substr(0, 4), number))
             return Loaded::badline;
         store(number, line.view().substr(5)); // column 5 is skipped
@@ -59,7 +59,7 @@ Loaded load(Next next, Room room, Store store, std::int32_t& lineno) {
 // Catalogue lines after the entries already loaded; where names the source in
 // a failure.
 template <class Next> void load(Next next, std::string_view where, std::int32_t& nerr) {
-    std::int32_t lineno = 0;
+    std::int32_t lineno;
     const Loaded how = load(
         next, [] { return cmmsg.ncatmsg < kCatMax; },
         [](std::int32_t number, std::string_view text) {
@@ -110,7 +110,7 @@ struct Catalogue {
 
     // At most limit entries from text, as the process's catalogue takes them.
     void add(std::string_view text, std::size_t limit) {
-        std::int32_t lineno = 0;
+        std::int32_t lineno;
         const std::size_t most = entries.size() + limit;
         load(
             lines(text), [&] { return entries.size() < most; },
@@ -169,7 +169,7 @@ void catalogued(std::int32_t number, std::span<char> text) {
 
 void kivmsg(std::int32_t& nerr) {
     nerr = 0;
-    std::int32_t unit = 0;
+    std::int32_t unit;
     zgtfun(unit, nerr);
     if (nerr != 0) return;
 
@@ -195,7 +195,7 @@ void kivmsg(std::int32_t& nerr) {
         if (nerr != 0) return;
         load([unit](std::span<char> line) { return uread(unit, line); }, path, nerr);
     }
-    std::int32_t err = 0;
+    std::int32_t err;
     zclose(unit, err);
 }
 

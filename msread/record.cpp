@@ -157,7 +157,7 @@ Decoded decoderecord(const char* bytes, int len, MSRecord*& msr) {
                        : msr->samprate == 0.0 ? "(sampling rate 0)"
                                               : nullptr;
     if (none != nullptr) return {Decoded::note, kMsgMsSkipped, none};
-    float interval = 0;
+    float interval;
     const Rate rate = checkrate(msr->samprate, msr->samplecnt, interval);
     if (msr->numsamples != msr->samplecnt) {
         d.number = kMsgMsDecode;

@@ -107,20 +107,20 @@ std::int64_t tofloats(void* samples, std::int64_t count, char& type) {
         // compiler vectorises, then do the whole work.
         std::int32_t lo = 0, hi = 0;
         for (std::size_t i = 0; i < n; ++i) {
-            std::int32_t v = 0;
+            std::int32_t v;
             std::memcpy(&v, bytes + 4 * i, 4);
             lo = std::min(lo, v);
             hi = std::max(hi, v);
         }
         const bool exact = lo >= -(1 << 24) && hi <= (1 << 24);
         for (std::size_t i = 0; exact && i < n; ++i) {
-            std::int32_t v = 0;
+            std::int32_t v;
             std::memcpy(&v, bytes + 4 * i, 4);
             const auto f = static_cast<float>(v);
             std::memcpy(bytes + 4 * i, &f, 4);
         }
         for (std::size_t i = 0; !exact && i < n; ++i) {
-            std::int32_t v = 0;
+            std::int32_t v;
             std::memcpy(&v, bytes + 4 * i, 4);
             const auto f = static_cast<float>(v);
             changed += static_cast<std::int64_t>(f) != v ? 1 : 0;
@@ -128,12 +128,12 @@ std::int64_t tofloats(void* samples, std::int64_t count, char& type) {
         }
     } else if (type == 'd') {
         for (std::size_t i = 0; i < n; ++i) {
-            double v = 0;
+            double v;
             std::memcpy(&v, bytes + 8 * i, 8);
             if (std::isfinite(v) && std::fabs(v) > FLT_MAX) return -1;
         }
         for (std::size_t i = 0; i < n; ++i) {
-            double v = 0;
+            double v;
             std::memcpy(&v, bytes + 8 * i, 8);
             const float f = std::isnan(v) ? narrow(v) : static_cast<float>(v);
             changed += static_cast<double>(f) != v && !std::isnan(v) ? 1 : 0;

@@ -122,7 +122,7 @@ Failure misfitnamed(std::span<const float> y, Encoding e, std::string_view name)
     const bool narrow = e == Encoding::int16;
     std::int32_t last = 0;
     for (std::size_t i = 0; i < y.size(); ++i) {
-        std::int32_t v = 0;
+        std::int32_t v;
         const auto at = [i] { return "(sample " + std::to_string(i + 1); };
         if (!std::isfinite(y[i]))
             return refuse(kMsgPackNumber, name, at() + " is " + number(y[i]) + ")");
@@ -171,7 +171,7 @@ Failure plan(const CmHdr& h, const KmHdr& k, std::span<const float> y, const Pac
     out.rate = nominal_.hz();
     out.floatrate = ms_nomsamprate(factor, multiplier) != out.rate;
     if (!starttime(h, out.start)) return refuse(kMsgPackStart, name, "(B or a reference field)");
-    std::int64_t span = 0;
+    std::int64_t span;
     const bool spanned = sampleoffset(nominal_, static_cast<std::int64_t>(y.size()) - 1, span);
     if (!spanned || out.start < kFirstUs || out.start > kEndUs - 1 - span) {
         std::array<char, 64> b{};

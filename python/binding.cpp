@@ -185,7 +185,7 @@ py::tuple read_file(const std::string& path) {
     bool swapped = false;
     Floats y, x;
     Failure failed;
-    int mseed = -1;
+    int mseed;
     {
         const py::gil_scoped_release unlocked;
         mseed = openmseed(path);
@@ -269,7 +269,7 @@ py::bytes listing(const std::string& path, const std::string& list, bool all) {
     if (l == 0) raise_value("no list named '" + list + "' (lists: DEFAULT, PICKS, SPECIAL, STD)");
     exactpath(path);
     Header r;
-    bool swapped = false;
+    bool swapped;
     Failure failed;
     {
         const py::gil_scoped_release unlocked;

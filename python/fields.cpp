@@ -115,7 +115,7 @@ py::dict header(const CmHdr& h, const KmHdr& k) {
 // the setters' own leniency (names cut to 8 characters, texts cut to their field) never alters
 // what was asked for.
 void setfield(CmHdr& h, KmHdr& k, const std::string& kname, const py::handle& value) {
-    std::int32_t slot = 0;
+    std::int32_t slot;
     if ((slot = catslot(kname, names().kkhdr)) != 0) {
         if (!py::isinstance<py::str>(value))
             throw py::type_error(kname + ": a text field takes a str");
@@ -140,7 +140,7 @@ void setfield(CmHdr& h, KmHdr& k, const std::string& kname, const py::handle& va
                         ", the header version written");
         kivf::setfield(h, kname, v);
     } else if ((slot = catslot(kname, names().kihdr)) != 0) {
-        std::int32_t v = 0;
+        std::int32_t v;
         if (py::isinstance<py::str>(value)) {
             const std::string e = value.cast<std::string>();
             v = catslot(e, names().kienm);
@@ -151,7 +151,7 @@ void setfield(CmHdr& h, KmHdr& k, const std::string& kname, const py::handle& va
         }
         h.i(slot) = v;
     } else if ((slot = catslot(kname, names().klhdr)) != 0) {
-        std::int32_t v = 0;
+        std::int32_t v;
         if (isbool(value)) {
             v = py::cast<bool>(value) ? 1 : 0;
         } else {

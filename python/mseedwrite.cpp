@@ -59,7 +59,7 @@ Failure packall(const std::string& path, std::span<const ToPack> traces,
     };
     std::int32_t sequence = 1;
     for (std::size_t i = 0; i < traces.size(); ++i) {
-        std::int64_t records = 0;
+        std::int64_t records;
         Failure f = mswrite::pack(plans[i], traces[i].y, as, sequence, put, records);
         if (unwritten != 0) break; // commit says so, naming the file, and drops it
         if (f) return f;           // the file goes with its writer

@@ -29,7 +29,7 @@ py::object offsets(float delta, std::int64_t first, std::int64_t count) {
     if (!kivf::nominal(delta, n)) return py::none();
     py::array_t<std::int64_t> out(static_cast<py::ssize_t>(count));
     const std::span<std::int64_t> s(out.mutable_data(), static_cast<std::size_t>(count));
-    bool ok = false;
+    bool ok;
     {
         const py::gil_scoped_release unlocked;
         ok = kivf::sampleoffsets(n, first, s);

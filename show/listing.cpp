@@ -140,7 +140,7 @@ std::int32_t findlist(std::string_view name) {
 bool value(std::string_view name, const CmHdr& h, const KmHdr& k, std::string_view file,
            std::string& out) {
     out.clear();
-    std::int64_t us = 0;
+    std::int64_t us;
     if (name == kTimeNames[0]) return starttime(h, us) && showmicros(us, out);
     if (name == kTimeNames[1]) return endtime(h, us) && showmicros(us, out);
     Text<8> key;

@@ -103,7 +103,7 @@ void incdat(std::int32_t year, std::int32_t day, std::int32_t ndays, std::int32_
 
 void idttm(const DateTime& t1, float inc, DateTime& t2) {
     const std::int32_t year = t1[0], day = t1[1];
-    std::int32_t carry = 0;
+    std::int32_t carry;
     inctim(t1[2], t1[3], t1[4], t1[5], inc, t2[2], t2[3], t2[4], t2[5], carry);
     incdat(year, day, carry, t2[0], t2[1]);
 }

@@ -84,7 +84,7 @@ bool convert(Record& r, std::int32_t lineno) {
         return false;
     }
     zrabs(ifd, std::span<std::int32_t>(iray), r.npts, 0, ierr);
-    std::int32_t cerr = 0;
+    std::int32_t cerr;
     zclose(ifd, cerr);
     if (ierr != 0) {
         samplesfailed(r, lineno);
@@ -111,7 +111,7 @@ bool convert(Record& r, std::int32_t lineno) {
                       .user0 = r.ntok >= 20 ? r.var[19].view().substr(0, 8) : std::string_view{},
                       .user1 = r.ntok >= 21 ? r.var[20].view().substr(0, 8) : std::string_view{}});
 
-    std::int32_t nerr = 0;
+    std::int32_t nerr;
     wkiv0(outfile.view().substr(0, ii + 4), std::span<const float>(xray),
           std::span<const float>(yray.data(), npts), nerr);
     if (nerr != 0) { // the writer has printed its reason

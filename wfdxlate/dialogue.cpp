@@ -64,7 +64,7 @@ int finish(int status) {
 int dialogue() {
     uwrite(kStdout, "Enter wfdisc filename: ", false);
     Text<256> answer;
-    std::size_t length = 0;
+    std::size_t length;
     if (uread(kStdin, answer, &length) != ReadStatus::ok) {
         uwrite(kStdout, "");
         return finish(stop(kMsgDlgNoName, {}, 1));

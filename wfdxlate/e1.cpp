@@ -198,7 +198,7 @@ bool reade1(int fd, std::int64_t off, std::size_t n, std::vector<float>& out, E1
             // About what the rest of the record takes, so that a short record
             // in a large file does not read far past its end.
             const std::size_t want = std::min(piece.size() - have, kE1MinPiece + 4 * (n - done));
-            std::size_t got = 0;
+            std::size_t got;
             if (!zpreadn(fd, piece.data() + have, want, base + static_cast<std::int64_t>(have),
                          got)) {
                 if (errno != 0) {

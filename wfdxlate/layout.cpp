@@ -35,7 +35,7 @@ bool alldigits(std::string_view t) {
 
 // A whole number from lo to hi, written in any form a number may take.
 bool wholenumber(std::string_view t, double lo, double hi, std::int64_t& v) {
-    double d = 0;
+    double d;
     if (!rdfree(t, d) || d != std::floor(d) || d < lo || d > hi) return false;
     v = static_cast<std::int64_t>(d);
     return true;
@@ -135,7 +135,7 @@ Schema detect(std::string_view line) {
     std::array<std::string_view, kMaxColumns> t{};
     const std::size_t n = split(line, kSeparators, t);
     if (n < 3) return Schema::automatic;
-    double v = 0;
+    double v;
     const bool third = rdfree(t[2], v);
     if (third && !alldigits(t[0])) return Schema::css30;
     if (!third && alldigits(t[0]) && t[0].size() >= 5 && t[0].size() <= 7) return Schema::css28;
@@ -145,7 +145,7 @@ Schema detect(std::string_view line) {
 bool parses(std::string_view line) {
     std::array<std::string_view, kMaxColumns> t{};
     const std::size_t n = split(line, kSeparators, t);
-    double time = 0;
+    double time;
     std::int64_t nsamp = 0;
     const auto count = [&nsamp](std::string_view c) {
         return wholenumber(c, 0, static_cast<double>(kMaxSamples), nsamp);
@@ -175,7 +175,7 @@ bool decoderow(Row& r, const Source& src, std::string_view line) {
     if (!rdfree(t[c[kTime]], r.start) || !starttime(r))
         return r.why.set(kMsgBatchColumn, "time", t[c[kTime]]);
     if (!css30) {
-        std::int32_t date = 0;
+        std::int32_t date;
         if (!alldigits(t[0]) || !rdint(t[0], date) || date != r.at.year * 1000 + r.at.jday)
             return r.why.set(kMsgBatchDate, t[0], {}, -1,
                              std::int64_t{r.at.year} * 1000 + r.at.jday);

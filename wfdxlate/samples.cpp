@@ -71,7 +71,7 @@ std::int32_t readsamples(const Row& r, int fd, Trace& trace, std::size_t& bytes,
     }
     const auto width = static_cast<std::size_t>(r.samplebytes);
     bytes = n * width;
-    std::size_t got = 0;
+    std::size_t got;
     if (zpreadf(fd, r.foff, n, width, trace.y, got,
                 [code = r.datatype, &stats](std::byte* piece, std::size_t k) {
                     widen(code, piece, k);

@@ -42,7 +42,7 @@ bool days(std::string_view on, std::string_view off, SiteRow& row, std::string& 
 // A number column in unit: null leaves v undefined; false when it is not a
 // number or, null aside, out of lo..hi. Read in double and rounded once.
 bool field(std::string_view t, double null, double lo, double hi, double unit, float& v) {
-    double read = 0;
+    double read;
     if (!rdfree(t, read)) return false;
     if (read == null) return true;
     if (!(read >= lo && read <= hi)) return false;

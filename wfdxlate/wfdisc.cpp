@@ -29,7 +29,7 @@ bool startmicros(double start, std::int64_t& us) {
 }
 
 bool dayseconds(double start, std::int32_t& sec, std::int32_t& ms) {
-    std::int64_t us = 0;
+    std::int64_t us;
     if (!startmicros(start, us)) return false;
     const Instant t = splitmicros(us);
     sec = (t.hour * 60 + t.minute) * 60 + t.second;

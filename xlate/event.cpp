@@ -79,7 +79,7 @@ void setevent(CmHdr& h, KmHdr& k, const Event& e) {
         h.f(fslot::EVLA) = e.lat;
         h.f(fslot::EVLO) = e.lon;
         h.f(fslot::EVDP) = e.depth;
-        std::int64_t reference = 0;
+        std::int64_t reference;
         if (instant(h, 0.0F, reference)) {
             h.f(fslot::O) = static_cast<float>(static_cast<double>(e.origin - reference) / 1e6);
             k.k(kslot::KO).set("ORIGIN");

@@ -126,7 +126,7 @@ bool stationline(std::string_view line, StationRow& row, bool& skip, std::string
     if (!number(c[kScaleFreq], 0, 1e9F, true, freq))
         return bad(kScaleFreq, "is not a number of 0 or more");
     if (!number(c[kRate], 0, 1e9F, true, rate)) return bad(kRate, "is not a number of 0 or more");
-    double per = 0;
+    double per;
     if (scale > 0 && unitof(c[kUnits], m.idep, per)) {
         const double s = per / scale;
         if (!(s >= 1.17549435e-38 && s <= 3.40282346e38)) return bad(kScale, "is out of range");

@@ -10,7 +10,7 @@ namespace kivf::xlate {
 
 int writeout(const Outputs& out, const char* name, const CmHdr& hdr, const KmHdr& khdr,
              std::span<const float> y) {
-    int err = 0;
+    int err;
     const KivPlace at{out.dirfd, out.dir.empty() ? "." : out.dir.c_str(), name, out.keep};
     const std::int32_t nerr = writekiv(at, hdr, khdr, y, {}, err);
     return nerr != 0 && err == 0 ? EFBIG : err; // refused: only a file too large can be
