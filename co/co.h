@@ -153,7 +153,7 @@ bool zpreadf(int fd, std::int64_t off, std::size_t count, std::size_t width,
     got = 0;
     for (std::size_t done = 0; done < count;) {
         const std::size_t k = count - done < per ? count - done : per;
-        std::size_t part = 0;
+        std::size_t part;
         const bool whole =
             zpreadn(fd, piece.data(), k * width, off + static_cast<std::int64_t>(got), part);
         got += part;
