@@ -14,8 +14,10 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <numeric>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace kivf::msx;
@@ -222,6 +224,61 @@ TEST(MsxMemory, TheBudgetIsMeasuredBelowThePhysicalMemory) {
     const auto physical = static_cast<std::uint64_t>(::sysconf(_SC_PHYS_PAGES)) *
                           static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
     EXPECT_LT(memorybudget(), physical);
+}
+
+extern "C" __attribute__((weak)) void __asan_init(); // there when built with AddressSanitizer
+
+std::uint64_t vmdata() {
+    std::ifstream status("/proc/self/status");
+    std::uint64_t kb = 0;
+    for (std::string key; status >> key && !(key == "VmData:" && status >> kb);)
+        status.ignore(256, '\n');
+    return kb << 10;
+}
+
+// 40 records of 256 kB of samples. A budget the samples overrun is measured once more, as the
+// memory is then: all of it read when that leaves room; else refused at the budget measured,
+// though the limit is raised after the first record.
+TEST(MsxMemory, AnOverrunBudgetIsMeasuredOnceMore) {
+    if (&__asan_init != nullptr) GTEST_SKIP() << "the sanitizer's reservations pass any limit";
+    const std::string bytes = mspack::pack({.encoding = DE_INT32,
+                                            .reclen = 1 << 18,
+                                            .ints = std::vector<std::int32_t>(40 * 65520, 3)});
+    ASSERT_EQ(bytes.size(), 40U << 18);
+    const auto read = [&](std::uint64_t budget, const std::function<void(int)>& joined) {
+        const int fd = ::memfd_create("records", MFD_CLOEXEC);
+        EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        ::lseek(fd, 0, SEEK_SET);
+        MSTraceList* list = mstl_init(nullptr);
+        std::string told;
+        const FileRead got = readfile(
+            fd, "f", list,
+            {.budget = budget, .tell = [&](const Told& t) { told += t.text; }, .joined = joined});
+        ::close(fd);
+        mstl_free(&list, 0);
+        return std::tuple(got.records, got.whole, told.substr(0, 13));
+    };
+    EXPECT_EQ(read(1 << 20, {}), std::tuple(40, false, ""));
+    struct rlimit was {};
+    ASSERT_EQ(::getrlimit(RLIMIT_DATA, &was), 0);
+    struct rlimit tight = was; // 3 MB past what is kept back
+    tight.rlim_cur = vmdata() + (19U << 20);
+    ASSERT_EQ(::setrlimit(RLIMIT_DATA, &tight), 0);
+    const auto [records, whole, told] = read(0, [&](int) { ::setrlimit(RLIMIT_DATA, &was); });
+    ::setrlimit(RLIMIT_DATA, &was);
+    EXPECT_TRUE(records > 1 && records < 40) << records;
+    EXPECT_EQ(std::pair(whole, told), std::pair(true, std::string("f (more than ")));
+}
+
+// libmseed's lines as our messages take them: blanks and newlines at the end dropped, joined by
+// "; ", each taken once.
+TEST(MsxLog, LoggedLinesAreTrimmedAndJoined) {
+    capturelog();
+    takelogged();
+    ms_log(2, "first  \n");
+    ms_log(1, "second\n");
+    EXPECT_EQ(takelogged(), "first; second");
+    EXPECT_EQ(takelogged(), "");
 }
 
 TEST(MsxNames, StationAndChannelAreNeededAndNoCodeMayHoldASeparatorOrControl) {
