@@ -1,8 +1,7 @@
 # SPDX-License-Identifier: Apache-2.0
-# The configure-time check of bot/numbers.tab against the catalogue: it passes on the real files
-# and stops, the cause named and nothing written, on a catalogue short of its last line and on
-# a table with a misspelt kind.
-#   cmake -DSOURCE=<source dir> -DWORK=<scratch dir> -P msgnumbers_check.cmake
+# The configure-time check of bot/numbers.tab against the catalogue passes on the real files and
+# stops, naming the cause and writing nothing, on a catalogue short of its last line and on a
+# misspelt kind.   cmake -DSOURCE=<source dir> -DWORK=<scratch dir> -P msgnumbers_check.cmake
 file(REMOVE_RECURSE ${WORK})
 function(check table catalogue failure) # failure: empty, or what the check must stop with
   file(REMOVE ${WORK}/numbers.h)

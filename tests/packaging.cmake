@@ -13,14 +13,11 @@ if(NOT KIVF_SANITIZE AND NOT KIVF_TSAN)
             -DMSXLATE=$<TARGET_EXISTS:msxlate> -P ${CMAKE_CURRENT_SOURCE_DIR}/debpackage.cmake)
   set_tests_properties(debian_package PROPERTIES TIMEOUT 300 SKIP_REGULAR_EXPRESSION "SKIPPED:")
 endif()
-# Licence: the whole Apache-2.0 text in LICENSE, and every source file and manual page naming
-# it in its first two lines (the checker itself proven on a made-up tree).
+# Licence: the whole text in LICENSE, and every source file and manual page naming it in its
+# first two lines (the checker itself proven on a made-up tree).
 add_test(NAME licence_file
-  COMMAND ${CMAKE_COMMAND} -DLICENSE=${PROJECT_SOURCE_DIR}/LICENSE
-          -P ${CMAKE_CURRENT_SOURCE_DIR}/licence.cmake)
+  COMMAND ${CMAKE_COMMAND} -DLICENSE=${PROJECT_SOURCE_DIR}/LICENSE -P ${CMAKE_CURRENT_SOURCE_DIR}/licence.cmake)
 add_test(NAME spdx_headers
   COMMAND ${CMAKE_COMMAND} -DROOT=${PROJECT_SOURCE_DIR} -P ${CMAKE_CURRENT_SOURCE_DIR}/spdx.cmake)
-add_test(NAME spdx_checker_names_offenders
-  COMMAND ${CMAKE_COMMAND} -DCHECKER=${CMAKE_CURRENT_SOURCE_DIR}/spdx.cmake
-          -DWORK=${CMAKE_CURRENT_BINARY_DIR}/spdx-work
-          -P ${CMAKE_CURRENT_SOURCE_DIR}/spdx_selftest.cmake)
+add_test(NAME spdx_checker_names_offenders COMMAND ${CMAKE_COMMAND} -DCHECKER=${CMAKE_CURRENT_SOURCE_DIR}/spdx.cmake
+  -DWORK=${CMAKE_CURRENT_BINARY_DIR}/spdx-work -P ${CMAKE_CURRENT_SOURCE_DIR}/spdx_selftest.cmake)

@@ -1,9 +1,9 @@
 # SPDX-License-Identifier: Apache-2.0
-# End-to-end tests of the programs: they run the built binaries as a user would.
-# kivf_e2e(NAME RUNS program... [LIBS lib...] [DEFINES def...] [PREFIX p]) builds
-# NAME.cpp, which finds each program it runs as <PROGRAM>_BIN.
+# End-to-end tests of the programs: kivf_e2e(NAME RUNS program... [LIBS lib...] [DEFINES def...]
+# [DISCOVER gtest_discover_tests option...]) builds NAME.cpp, which finds each program it runs as
+# <PROGRAM>_BIN.
 function(kivf_e2e name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "PREFIX" "RUNS;LIBS;DEFINES")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "RUNS;LIBS;DEFINES;DISCOVER")
   add_executable(${name} ${name}.cpp)
   target_link_libraries(${name} PRIVATE ${arg_LIBS} GTest::gtest GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR})
@@ -13,10 +13,7 @@ function(kivf_e2e name)
     target_compile_definitions(${name} PRIVATE ${var}_BIN="$<TARGET_FILE:${program}>")
     add_dependencies(${name} ${program})
   endforeach()
-  if(arg_PREFIX)
-    set(arg_PREFIX TEST_PREFIX ${arg_PREFIX})
-  endif()
-  gtest_discover_tests(${name} ${arg_PREFIX} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+  gtest_discover_tests(${name} ${arg_DISCOVER} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endfunction()
 if(TARGET wfdxlate)
   kivf_e2e(wfdxlate_e2e RUNS wfdxlate gensamples)
@@ -31,8 +28,8 @@ if(TARGET wfdxlate)
   set_tests_properties(scaleout PROPERTIES TIMEOUT 120)
 endif()
 
-# The installed package, used by a separate project. Not under the sanitizers:
-# the consumer would need their run-time libraries too.
+# The installed package used by a separate project (not under the sanitizers, whose run-time
+# libraries the consumer would need).
 if(NOT KIVF_SANITIZE AND NOT KIVF_TSAN)
   add_test(NAME package_consumer
     COMMAND ${CMAKE_COMMAND} -DBUILD=${PROJECT_BINARY_DIR} -DSOURCE=${CMAKE_CURRENT_SOURCE_DIR}/consumer
@@ -42,12 +39,9 @@ if(NOT KIVF_SANITIZE AND NOT KIVF_TSAN)
   set_tests_properties(package_consumer PROPERTIES TIMEOUT 300)
 endif()
 
-if(TARGET msxlate)
-  kivf_e2e(msxlate_e2e RUNS msxlate LIBS kivf_static PkgConfig::MSEED PREFIX msxlate_e2e.
-           DEFINES KIVF_VERSION="${PROJECT_VERSION}")
-endif()
-
-if(TARGET kiv2ms)
-  kivf_e2e(kiv2ms_e2e RUNS kiv2ms msxlate LIBS kivf_static PkgConfig::MSEED PREFIX kiv2ms_e2e.
-           DEFINES KIVF_VERSION="${PROJECT_VERSION}")
-endif()
+foreach(program msxlate kiv2ms) # kiv2ms_e2e reads back with msxlate
+  if(TARGET ${program})
+    kivf_e2e(${program}_e2e RUNS ${program} msxlate LIBS kivf_static PkgConfig::MSEED
+             DISCOVER TEST_PREFIX ${program}_e2e. DEFINES KIVF_VERSION="${PROJECT_VERSION}")
+  endif()
+endforeach()
