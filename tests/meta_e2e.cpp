@@ -62,30 +62,20 @@ TEST_F(Meta, ThreeComponentsTakeTheirTablesAndDistancesAreTheBitsOfSphgeo) {
     file("day.site", kSite);
     file("day.sitechan", kChans);
     const e2e::Result r = run({kEvent, "day.wfdisc"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
-    const std::tuple<std::string, float, float> chans[] = {
-        {"BHZ", kUndef, 0.0F}, {"BHN", 0.0F, 90.0F}, {"BHE", 90.0F, 90.0F}};
-    for (const auto& [chan, az, inc] : chans) {
-        const std::string b = out("ANMO." + chan + kAt);
-        ASSERT_GT(b.size(), at::DATA) << chan;
-        EXPECT_EQ(fword(b, at::STLA), 34.9459F);
-        EXPECT_EQ(fword(b, at::STLO), -106.4572F);
-        EXPECT_EQ(fword(b, at::STEL), 1820.0F);
-        EXPECT_EQ(fword(b, at::STDP), 100.0F);
-        EXPECT_EQ(fword(b, at::CMPAZ), az) << chan;
-        EXPECT_EQ(fword(b, at::CMPINC), inc) << chan;
-        EXPECT_EQ(fword(b, at::EVLA), 38.297F);
-        EXPECT_EQ(fword(b, at::EVLO), 142.373F);
-        EXPECT_EQ(fword(b, at::EVDP), 29.0F);
-        EXPECT_EQ(fword(b, at::O), -7.5F); // the origin 7.5 s before the reference time
+    ASSERT_EQ(r.err + std::to_string(r.status), "0");
+    double d[4] = {};
+    kivf::sphgeoj(34.9459F, -106.4572F, 38.297F, 142.373F, d[0], d[1], d[2], d[3]);
+    for (const auto& [chan, az, inc] :
+         {std::tuple{"BHZ", kUndef, 0.0F}, {"BHN", 0.0F, 90.0F}, {"BHE", 90.0F, 90.0F}}) {
+        const std::string b = out("ANMO." + std::string(chan) + kAt);
+        EXPECT_EQ(words<float>(b, {at::STLA, at::STLO, at::STEL, at::STDP, at::CMPAZ, at::CMPINC,
+                                   at::EVLA, at::EVLO, at::EVDP, at::O}),
+                  (std::vector<float>{34.9459F, -106.4572F, 1820, 100, az, inc, 38.297F, 142.373F,
+                                      29, -7.5F})) // O: the origin 7.5 s before the reference
+            << chan;
         EXPECT_EQ(text(b, at::KO), "ORIGIN  ");
-        double d[4] = {};
-        kivf::sphgeoj(fword(b, at::STLA), fword(b, at::STLO), fword(b, at::EVLA),
-                      fword(b, at::EVLO), d[0], d[1], d[2], d[3]);
-        const std::size_t offs[] = {at::GCARC, at::DIST, at::AZ, at::BAZ};
-        for (int i = 0; i < 4; ++i)
-            EXPECT_EQ(bits(fword(b, offs[i])), bits(static_cast<float>(d[i]))) << chan << i;
+        EXPECT_EQ(words<std::uint32_t>(b, {at::GCARC, at::DIST, at::AZ, at::BAZ}),
+                  (std::vector<std::uint32_t>{bits(d[0]), bits(d[1]), bits(d[2]), bits(d[3])}));
         EXPECT_NEAR(fword(b, at::GCARC), 81.0, 3.0); // Japan to New Mexico, roughly
     }
 }
@@ -104,19 +94,17 @@ TEST_F(Meta, NullsNamedTablesAndTheStationTextTable) {
                    "IU|ANMO|00|BHZ|34.9|-106.5||||||||||2000-01-01|\n"
                    "II|ANMO|10|BHZ|34.9|-106.5||||||||||2000-01-01|\n");
     const e2e::Result r = run({"--site=t/s", "--stations", "st.txt", "--event",
-                               "0,0,10,2017-03-08T00:00:00Z", "a.wfdisc"});
+                               "90,180,6371,2017-03-08T00:00:00Z", "a.wfdisc"}); // the largest
     EXPECT_EQ(r.status, 0) << r.err;
     const std::string anmo = out("ANMO.BHZ" + kAt), tkl = out("TKL.HHZ" + kAt);
-    for (const std::size_t off : {at::STLA, at::STEL, at::STDP, at::CMPAZ, at::CMPINC, at::GCARC})
-        EXPECT_EQ(fword(anmo, off), kUndef) << off; // nulls, and no distance without a latitude
-    EXPECT_EQ(fword(anmo, at::STLO), -106.4572F);
-    EXPECT_EQ(fword(tkl, at::STLA), 35.658F); // from the station text: unique without codes
-    EXPECT_EQ(fword(tkl, at::STEL), 360.0F);
-    EXPECT_EQ(fword(tkl, at::CMPINC), 0.0F); // dip -90: up is 0 from the vertical
-    EXPECT_EQ(text(tkl, at::KNETWK), "IU      ");
-    EXPECT_EQ(text(tkl, at::KINST), "Trillium");
-    EXPECT_EQ(word(tkl, at::IDEP), 7);      // IVEL
-    EXPECT_EQ(fword(tkl, at::SCALE), 1.0F); // nm/s per count
+    // Nulls, and no distance without a latitude; TKL from the station text, unique without codes.
+    EXPECT_EQ(words<float>(
+                  anmo, {at::STLA, at::STLO, at::STEL, at::STDP, at::CMPAZ, at::CMPINC, at::GCARC}),
+              (std::vector<float>{kUndef, -106.4572F, kUndef, kUndef, kUndef, kUndef, kUndef}));
+    EXPECT_EQ(words<float>(tkl, {at::STLA, at::STEL, at::CMPINC, at::SCALE}),
+              (std::vector<float>{35.658F, 360, 0, 1})); // dip -90: up; SCALE in nm/s per count
+    EXPECT_EQ(text(tkl, at::KNETWK) + text(tkl, at::KINST), "IU      Trillium");
+    EXPECT_EQ(word(tkl, at::IDEP), 7); // IVEL
     EXPECT_NE(fword(tkl, at::GCARC), kUndef);
     EXPECT_EQ(r.err, "wfdxlate: NOTE 2074: More than one channel of the station table matches a "
                      "record that names no network or location; its fields stay undefined: "
@@ -146,60 +134,48 @@ TEST_F(Meta, BadTablesAreNamedAndNothingElseIsLost) {
         {kSite + kSite, "", 0, N + "b.wfdisc:4 XYZ in b.site\n"}, // rows that agree are one
     };
     // clang-format on
+    file("b.wfdisc", lines);
     for (const auto& [site, chans, status, err] : cases) {
         fs::remove_all(work / "out");
-        file("b.wfdisc", lines);
         file("b.site", site);
-        if (chans.empty())
-            fs::remove(work / "b.sitechan");
-        else
-            file("b.sitechan", chans);
+        chans.empty() ? void(fs::remove(work / "b.sitechan")) : file("b.sitechan", chans);
         const e2e::Result r = run({"b.wfdisc"});
-        EXPECT_EQ(r.status, status) << site;
-        EXPECT_EQ(r.err, err) << site;
-        EXPECT_EQ(listing("out").size(), 4U) << site; // every waveform converted all the same
+        EXPECT_EQ(std::tuple(r.status, r.err, listing("out").size()), std::tuple(status, err, 4U))
+            << site; // every waveform converted all the same
     }
 }
 
 TEST_F(Meta, EventsOutOfRangeAreUsageErrorsAMissingTableFailsTheRunAndQuietSaysNoNotes) {
     file("c.wfdisc", css30("ANMO", "BHZ", kT0));
-    // What the usage error names (after "wfdxlate: "), by the arguments before c.wfdisc.
-    const std::string ev = "--event: ";
+    const std::string lat = "--event: latitude is not a number from -90 to 90: '",
+                      lon = "--event: longitude is not a number from -180 to 180: '",
+                      dep = "--event: depth is not a number of km from -10 to 6371: '",
+                      iso = "--event: origin time is not an ISO 8601 UTC time such as "
+                            "2010-02-27T06:34:11.5Z: '2017-0";
     const std::vector<std::pair<std::vector<std::string>, std::string>> bad = {
-        {{"--event", "91,0,0,2017-01-01T00:00:00"},
-         ev + "latitude is not a number from -90 to 90: '91'"},
-        {{"--event", "0,181,0,2017-01-01T00:00:00"},
-         ev + "longitude is not a number from -180 to 180: '181'"},
-        {{"--event", "0,180.5,0,2017-01-01"},
-         ev + "longitude is not a number from -180 to 180: '180.5'"},
-        {{"--event", "0,0,6372,2017-01-01T00:00:00"},
-         ev + "depth is not a number of km from -10 to 6371: '6372'"},
-        {{"--event", "0,0,-10.5,2017-01-01"},
-         ev + "depth is not a number of km from -10 to 6371: '-10.5'"},
-        {{"--event", "0,0,0,2017-02-29T00:00:00"},
-         ev + "origin time is not an ISO 8601 UTC time such as 2010-02-27T06:34:11.5Z: "
-              "'2017-02-29T00:00:00'"},
-        {{"--event", "0,0,0,2017-01-01T24:00:00"},
-         ev + "origin time is not an ISO 8601 UTC time such as 2010-02-27T06:34:11.5Z: "
-              "'2017-01-01T24:00:00'"},
+        {{"--event", "91,0,0,2017-01-01T00:00:00"}, lat + "91'"},
+        {{"--event", "x,0,0,2017-01-01"}, lat + "x'"},
+        {{"--event", "0,181,0,2017-01-01T00:00:00"}, lon + "181'"},
+        {{"--event", "0,180.5,0,2017-01-01"}, lon + "180.5'"},
+        {{"--event", "0,0,6372,2017-01-01T00:00:00"}, dep + "6372'"},
+        {{"--event", "0,0,-10.5,2017-01-01"}, dep + "-10.5'"},
+        {{"--event", "0,0,0,2017-02-29T00:00:00"}, iso + "2-29T00:00:00'"},
+        {{"--event", "0,0,0,2017-01-01T24:00:00"}, iso + "1-01T24:00:00'"},
         {{"--event=0,0,0"}, "--event takes LAT,LON,DEPTH_KM,TIME, not '0,0,0'"},
-        {{"--event", "x,0,0,2017-01-01"}, ev + "latitude is not a number from -90 to 90: 'x'"},
         {{"--site="}, "option --site needs a file name, not ''"},
         {{"--sitechan", ""}, "option --sitechan needs a file name, not ''"},
-        {{"--stations="}, "option --stations needs a file name, not ''"}};
+        {{"--stations="}, "option --stations needs a file name, not ''"},
+        {{"--site"}, "option --site needs a value"},
+        {{"--sitechan"}, "option --sitechan needs a value"},
+        {{"--stations"}, "option --stations needs a value"},
+        {{"--event"}, "option --event needs a value"}};
     for (const auto& [args, why] : bad) {
-        std::vector<std::string> argv = {WFDXLATE_BIN, "-o", "out"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        argv.push_back("c.wfdisc");
+        std::vector<std::string> argv = {WFDXLATE_BIN, "-o", "out", "c.wfdisc"};
+        argv.insert(argv.end(), args.begin(), args.end()); // last: with no value after it
         const e2e::Result r = e2e::run(argv, work.string(), "", env);
-        EXPECT_EQ(r.status, 1) << why;
-        EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "wfdxlate: " + why);
-        EXPECT_TRUE(listing("out").empty()) << why;
-    }
-    for (const char* last : {"--site", "--sitechan", "--stations", "--event"}) { // no value
-        const e2e::Result r = e2e::run({WFDXLATE_BIN, "c.wfdisc", last}, work.string(), "", env);
         EXPECT_EQ(r.err.substr(0, r.err.find('\n')) + std::to_string(r.status),
-                  "wfdxlate: option " + std::string(last) + " needs a value1");
+                  "wfdxlate: " + why + "1");
+        EXPECT_TRUE(listing("out").empty()) << why;
     }
     file("c.site", "XYZ 2017001 -1 1 1 1 x\n"); // no row for ANMO
     const e2e::Result r = run(
@@ -212,8 +188,9 @@ TEST_F(Meta, EventsOutOfRangeAreUsageErrorsAMissingTableFailsTheRunAndQuietSaysN
                      "wfdxlate: ERROR 2070: Station table cannot be read; the run goes on without "
                      "it: none.chan No such file or directory\n"); // named: c.site is not used
     EXPECT_EQ(listing("out").size(), 1U);
-    const e2e::Result quiet =
-        e2e::run({WFDXLATE_BIN, "-q", "-o", "out", "c.wfdisc"}, work.string(), "", env);
+    const e2e::Result quiet = e2e::run(
+        {WFDXLATE_BIN, "-q", "-o", "out", "--event=-90,-180,-10,2017-03-08T00:00:00Z", "c.wfdisc"},
+        work.string(), "", env); // the least
     EXPECT_EQ(quiet.err + std::to_string(quiet.status), "0");
 }
 

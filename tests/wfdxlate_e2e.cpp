@@ -203,14 +203,6 @@ TEST_F(Wfdxlate, ExitStatuses) {
         EXPECT_EQ(fs::exists(p("a.w.kiv")), c.answer.starts_with("good.wfdisc") && c.status == 0)
             << c.answer;
     }
-    // Started with standard output closed: the prompt is lost, and no file opened meanwhile
-    // takes its place.
-    fs::remove(p("a.w.kiv"));
-    const auto r = e2e::run({"/bin/sh", "-c", "exec \"$0\" >&-", bin}, work, "good.wfdisc\n", env);
-    EXPECT_EQ(std::tuple(r.err, r.status, e2e::readfile(p("a.w.kiv"))),
-              std::tuple("ERROR 2014: Standard output cannot be written: messages of this run "
-                         "were lost.\n",
-                         2, Kiv{.y = {1}}.bytes()));
 }
 
 } // namespace
