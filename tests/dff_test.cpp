@@ -14,6 +14,8 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <map>
+#include <sched.h>
 #include <sys/resource.h>
 #include <thread>
 
@@ -240,7 +242,8 @@ TEST_F(Dff, UnknownNamesAre1337AndChangeNothing) {
     }
     // KEVNM takes 16 characters over two slots, the others 8 and leave the next alone.
     // clang-format off
-    const std::array<std::string, 3> evs[] = {{"ABCDEFGHIJKLMNOPQ", "ABCDEFGH", "IJKLMNOP"}, {"EIGHTCHR", "EIGHTCHR", "        "}};
+    const std::array<std::string, 3> evs[] = {{"ABCDEFGHIJKLMNOPQ", "ABCDEFGH", "IJKLMNOP"}, {"ABCDEFGHI", "ABCDEFGH", "I       "},
+        {"EIGHTCHR", "EIGHTCHR", "        "}};
     // clang-format on
     std::int32_t nerr = -1;
     const auto first4 = [] { return std::string(kmhdr.khdr[0].view().data(), 32); };
@@ -459,50 +462,75 @@ TEST_F(Dff, KeptNamesStayAndOfRacingWritersExactlyOneWrites) {
     ::close(dirfd);
 }
 
-namespace {
-
-// Distance and azimuths of a header: the plug-in's results on the float positions, rounded
-// once; each given field kept; nothing without LCALDA or any of the four positions.
-TEST(Distances, TheBitsOfThePluginOnTheHeadersPositions) {
-    const auto header = [](float slat, float slon, float elat, float elon) {
-        CmHdr h{};
-        KmHdr k{};
-        defaults(h, k);
-        h.f(fslot::STLA) = slat, h.f(fslot::STLO) = slon;
-        h.f(fslot::EVLA) = elat, h.f(fslot::EVLO) = elon;
-        return h;
+// The host tag of temporary names holds the pid namespace: containers share boot and host name,
+// and a sweep in one must not take the other's live file (its pid 1, say) for a dead process's.
+// Fresh processes (the tag is taken once a process) stop amid a write, leaving their files.
+TEST(TempNames, TheHostTagTellsPidNamespacesApart) {
+    if (const char* d = std::getenv("KIVF_TAG_DIR")) {
+        wkivsetwritev([](int, const iovec*, int) -> long { ::_exit(0); });
+        const int dirfd = ::open(d, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        int err = 0;
+        newhdr(), cmhdr.n(nslot::NPTS) = 0;
+        writekiv(KivPlace{dirfd, d, "x.kiv"}, cmhdr, kmhdr, {}, {}, err);
+        ::_exit(1);
+    }
+    test::TempDir dir;
+    const auto leave = [&](bool newns) { // the writer's pid as seen here
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (newns && ::unshare(CLONE_NEWPID) != 0) ::_exit(77);
+            if (newns && ::fork() != 0) ::_exit((::wait(nullptr), 0));
+            ::setenv("KIVF_TAG_DIR", dir.path.c_str(), 1), ::freopen("/dev/null", "w", stdout);
+            ::execl("/proc/self/exe", "dff_test", "--gtest_filter=TempNames.*", nullptr);
+            ::_exit(1);
+        }
+        int st = -1;
+        return ::waitpid(pid, &st, 0), st == (77 << 8) ? -1 : pid;
     };
-    const std::int32_t slots[] = {fslot::GCARC, fslot::DIST, fslot::AZ, fslot::BAZ};
-    const float positions[][4] = {{30, -120, 35, 140}, {0, 10, 0, 0}, {-89.5F, 179.9F, 45, -0.1F}};
-    for (const auto& p : positions) {
-        CmHdr h = header(p[0], p[1], p[2], p[3]);
-        ASSERT_TRUE(distances(h));
-        double d[4] = {};
-        sphgeoj(p[0], p[1], p[2], p[3], d[0], d[1], d[2], d[3]);
-        for (int i = 0; i < 4; ++i) EXPECT_EQ(h.f(slots[i]), static_cast<float>(d[i])) << i;
-        h.f(fslot::AZ) = 1.5F; // given: kept
-        h.f(fslot::GCARC) = kUndfFlt;
-        ASSERT_TRUE(distances(h));
-        EXPECT_EQ(h.f(fslot::AZ), 1.5F);
-        EXPECT_EQ(h.f(fslot::GCARC), static_cast<float>(d[0]));
+    // Here, in a new namespace (pid 1 there), here again: the first one's file is swept as this
+    // host's (its tag the same, its process gone), the other namespace's kept.
+    const pid_t first = leave(false), other = leave(true), again = leave(false);
+    if (other < 0) GTEST_SKIP() << "no new pid namespace here (unshare refused)";
+    std::map<std::string, std::string> tags; // by pid
+    for (const auto& e : fs::directory_iterator(dir.path)) {
+        const std::string n = e.path().filename();
+        tags[n.substr(25, n.size() - 34)] = n.substr(8, 16);
     }
-    CmHdr off = header(30, -120, 35, 140);
-    off.l(lslot::LCALDA) = 0;
-    EXPECT_FALSE(distances(off));
-    for (int missing = 0; missing < 4; ++missing) {
-        float p[4] = {30, -120, 35, 140};
-        p[missing] = kUndfFlt;
-        CmHdr h = header(p[0], p[1], p[2], p[3]);
-        EXPECT_FALSE(distances(h)) << missing;
-        for (const std::int32_t s : slots) EXPECT_EQ(h.f(s), kUndfFlt) << missing;
-    }
-    // One place: the formula's distance, no direction (its azimuths would be 90 and 270 here).
-    CmHdr at = header(35.658F, -83.774F, 35.658F, -83.774F);
-    ASSERT_TRUE(distances(at));
-    EXPECT_LT(at.f(fslot::GCARC), 1e-5F);
-    EXPECT_NE(at.f(fslot::GCARC), kUndfFlt);
-    EXPECT_EQ(at.f(fslot::AZ), kUndfFlt);
-    EXPECT_EQ(at.f(fslot::BAZ), kUndfFlt);
+    EXPECT_TRUE(first > 0 && tags.size() == 2 && tags.count("1") &&
+                tags.count(std::to_string(again)) && tags["1"] != tags[std::to_string(again)])
+        << ::testing::PrintToString(tags);
 }
 
-} // namespace
+// Distance and azimuths of a header: the plug-in's results on the float positions, rounded
+// once; a given field kept; nothing without LCALDA or any of the four positions; at one place no
+// direction (the formula's azimuths would be 90 and 270 there).
+TEST(Distances, TheBitsOfThePluginOnTheHeadersPositions) {
+    const std::int32_t in[] = {fslot::STLA, fslot::STLO, fslot::EVLA, fslot::EVLO},
+                       out[] = {fslot::GCARC, fslot::DIST, fslot::AZ, fslot::BAZ};
+    const float u = kUndfFlt, nan = NAN;
+    // clang-format off
+    const std::array<float, 4> cases[] = {{30, -120, 35, 140}, {0, 10, 0, 0}, {-89.5F, 179.9F, 45, -0.1F}, {35.658F, -83.774F, 35.658F, -83.774F},
+        {u, -120, 35, 140}, {30, u, 35, 140}, {30, -120, u, 140}, {30, -120, 35, u}, {30, -120, nan, 140}};
+    // clang-format on
+    for (const auto& p : cases) {
+        const bool ok =
+            std::all_of(p.begin(), p.end(), [](float v) { return v != kUndfFlt && v == v; });
+        double d[4] = {};
+        sphgeoj(p[0], p[1], p[2], p[3], d[0], d[1], d[2], d[3]);
+        for (const int given : {-1, 0, 2}) { // none, or that field
+            CmHdr h{};
+            KmHdr k{};
+            defaults(h, k);
+            for (int i = 0; i < 4; ++i) h.f(in[i]) = p[i];
+            if (given >= 0) h.f(out[given]) = 1.5F;
+            EXPECT_EQ(distances(h), ok);
+            for (int i = 0; i < 4; ++i)
+                EXPECT_EQ(h.f(out[i]), i == given                                      ? 1.5F
+                                       : ok && (i < 2 || p[0] != p[2] || p[1] != p[3]) ? float(d[i])
+                                                                                       : u)
+                    << p[0] << " " << i;
+            h.l(lslot::LCALDA) = 0;
+            EXPECT_FALSE(distances(h));
+        }
+    }
+}

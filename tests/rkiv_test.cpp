@@ -59,8 +59,9 @@ struct Rkiv : ::testing::Test {
     }
 };
 
-// rkiv (into given records or the current ones) and a trace read every word and bit back from
-// either byte order; the arrays' room past NPTS stays; a trace writes the same bytes back.
+// rkiv (into given records or the current ones), a trace and pieces read every word and bit back
+// from either byte order; the arrays' room past NPTS stays; a trace writes the same bytes back; a
+// run of pieces past NPTS is refused, and their handle given back.
 TEST_F(Rkiv, BothByteOrdersEvenAndUnevenGiveBackEveryWordAndBit) {
     for (const bool leven : {true, false})
         for (const std::int32_t n : {0, 1, 300}) {
@@ -95,38 +96,32 @@ TEST_F(Rkiv, BothByteOrdersEvenAndUnevenGiveBackEveryWordAndBit) {
                           0);
                 ::close(dfd);
                 EXPECT_TRUE(test::slurp(d + "t.kiv") == wrote) << leven << swap << n;
+                const int fd = test::lowestfd();
+                {
+                    KivSamples part;
+                    swapped = !swap, h = CmHdr{}, k = KmHdr{};
+                    ASSERT_FALSE(part.open(file, h, k, swapped));
+                    EXPECT_TRUE(swapped == swap && part.size() == std::size_t(n) &&
+                                std::memcmp(&h, &hw, 4 * kHdrNumWords) == 0 && k.khdr == kw.khdr);
+                    const std::int32_t one = std::min(n, 1), last = n - one;
+                    for (const auto& [first, len] :
+                         {std::pair{0, n}, {last, one}, {n / 17, n / 3}, {n, 0}}) {
+                        std::vector<float> got(std::size_t(len), 5.0F);
+                        ASSERT_FALSE(part.read(first, got)) << first;
+                        EXPECT_TRUE(holds(got, {y.begin() + first, y.begin() + first + len}, 0));
+                    }
+                    std::vector<float> past(2);
+                    EXPECT_EQ(part.read(last, past).number, kMsgKivSpan);
+                    EXPECT_EQ(part.read(n + 1, std::span(past).first(0)).number, kMsgKivSpan);
+                }
+                EXPECT_EQ(fd, test::lowestfd()) << leven << swap << n;
             }
         }
 }
 
-// Pieces of a file in either byte order, even or uneven, are the whole read's words at their
-// places; a run past NPTS or on no file is refused, a file that is not KIV refused at opening
-// with the header reader's failure, and the handle is given back.
-TEST_F(Rkiv, SamplesInPiecesAreTheWholeReadsWords) {
-    for (const bool leven : {true, false}) {
-        const std::string wrote = write("f.kiv", 300, leven, 7U + leven);
-        test::spit(dir / "o.kiv", other(wrote));
-        for (const bool swap : {false, true}) {
-            const int fd = test::lowestfd();
-            {
-                KivSamples file;
-                bool swapped = !swap;
-                ASSERT_FALSE(file.open(d + (swap ? "o.kiv" : "f.kiv"), h, k, swapped));
-                EXPECT_TRUE(swapped == swap && file.size() == 300 && h.n(nslot::NPTS) == 300 &&
-                            k.khdr == kmhdr.khdr);
-                for (const auto& [first, n] : {std::pair{0, 300}, {299, 1}, {17, 100}, {300, 0}}) {
-                    std::vector<float> got(n, 5.0F);
-                    ASSERT_FALSE(file.read(first, got)) << first;
-                    EXPECT_TRUE(n == 0 || std::memcmp(got.data(), y.data() + first, 4 * n) == 0)
-                        << first;
-                }
-                std::vector<float> past(2);
-                EXPECT_EQ(file.read(299, past).number, kMsgKivSpan);
-                EXPECT_EQ(file.read(301, std::span(past).first(0)).number, kMsgKivSpan);
-            }
-            EXPECT_EQ(fd, test::lowestfd()) << swap;
-        }
-    }
+// Pieces of no file, of a file that is not KIV (the header reader's failure) or of none are
+// refused; opening another file lets the first go.
+TEST_F(Rkiv, SamplesOfNoFileAreRefused) {
     KivSamples none;
     std::vector<float> one(1);
     EXPECT_EQ(none.read(0, one).number, kMsgKivSpan);
@@ -135,7 +130,6 @@ TEST_F(Rkiv, SamplesInPiecesAreTheWholeReadsWords) {
     const Failure f = none.open(d + "short.kiv", h, k, swapped);
     EXPECT_TRUE(f.number == kMsgKivShort && !swapped && none.size() == 0) << f.text;
     EXPECT_EQ(none.open(d + "none.kiv", h, k, swapped).number, kMsgKivMissing);
-    // Opening another file lets the first go.
     write("g.kiv", 3, true, 1);
     const int fd = test::lowestfd();
     KivSamples again;
