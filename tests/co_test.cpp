@@ -99,12 +99,15 @@ TEST_F(Units, PromptIsSeenBeforeStandardInputIsRead) {
         const bool ok = uread(kStdin, rec) == ReadStatus::ok && rec.view() == "name";
         const bool seen = ok && ::lseek(1, 0, SEEK_CUR) == 12;
         uwrite(kStdout, "end");
+        uflushall();
+        const bool all = seen && ::lseek(1, 0, SEEK_CUR) == 16;
+        uwrite(kStdout, "x");
         uclose(kStdin); // released, the output flushed; the process's own streams stay open
         uclose(kStdout);
-        const bool flushed = ::lseek(1, 0, SEEK_CUR) == 16;
-        return seen && flushed && ::fcntl(0, F_GETFD) != -1 && ::fcntl(1, F_GETFD) != -1 ? 0 : 3;
+        const bool flushed = all && ::lseek(1, 0, SEEK_CUR) == 18;
+        return flushed && ::fcntl(0, F_GETFD) != -1 && ::fcntl(1, F_GETFD) != -1 ? 0 : 3;
     });
-    EXPECT_EQ(std::pair(c.status, c.out), std::pair(0, std::string("Enter: more\nend\n")));
+    EXPECT_EQ(std::pair(c.status, c.out), std::pair(0, std::string("Enter: more\nend\nx\n")));
 }
 
 // A read that fails after part of a line (here a terminal hung up) is a failure, not a record.

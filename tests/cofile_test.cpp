@@ -107,8 +107,7 @@ TEST_F(FileTest, ZopencKindsBitsAndNames) {
     for (auto [name, want] : {std::pair<std::string, std::string>{"ab  ", "ab"}, {"   ", " "}, {" a ", " a"}, {"", ""}})
         EXPECT_TRUE(zpath(name, p) && std::string(p.data()) == want) << '"' << name << '"';
     for (auto [name, exact] : {std::pair<std::string, bool>{"a.kiv", true}, {" a", true}, {"a.kiv ", false}, {"", false}, {std::string("a\0b", 3), false}, {std::string(1023, 'a'), true}, {std::string(1024, 'a'), false}})
-        EXPECT_EQ(zexact(name), exact) << '"' << name << '"';
-    EXPECT_EQ(std::string(zinexact(" ")) + "," + std::string(zinexact(std::string(1024, 'a'))), "ends in a blank,is 1024 bytes or longer");
+        EXPECT_EQ(zexact(name), exact) << '"' << name << '"'; // zinexact's texts: kivhdr_e2e, test_kivf.py
     // clang-format on
     const std::string f = dir / "data.w";
     std::int32_t h = 0, kind = -1;
@@ -128,13 +127,15 @@ TEST_F(FileTest, ZopencKindsBitsAndNames) {
     EXPECT_TRUE(::stat(f.c_str(), &st) == 0 && (st.st_mode & 0777) == 0604 && st.st_size == 0);
     const auto zero = [&] { // with standard input closed: not descriptor 0, which no handle is
         ::close(0);
+        const bool unit = uopen(9, f, "OLD") == 0; // a unit may take descriptor 0
+        uclose(9);
         std::int32_t hh = 5, k = -1, nerr = -1;
         zopenc(hh, f, 0, 1, 0, k);
         std::array<std::byte, 4> w{};
         zrabs(hh, w, 0, 0, nerr); // readable (the file is empty: no words asked for)
         const bool free0 = ::fcntl(0, F_GETFD) == -1;
         zclosec(hh);
-        return hh < 0 && k == 0 && nerr == 0 && free0 ? 0 : 3;
+        return unit && hh < 0 && k == 0 && nerr == 0 && free0 ? 0 : 3;
     };
     EXPECT_EQ(test::inchild(zero).status, 0);
     // Too long for the path: refused, never cut to a shorter name.
@@ -163,33 +164,7 @@ TEST_F(FileTest, ZpreadnTellsHowFarAFileEnded) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(b.data()), 8),
               "ghcdefgh"); // the last bytes read at the front
     EXPECT_FALSE(zpreadn(-1, b.data(), 1, 0, got) || errno != EBADF || got != 0);
-    ::close(fd);
-    // zpreadf over many pieces: 2-byte values from byte 3, each piece turned and appended in order.
-    std::string big(3, 'x');
-    for (std::uint32_t v = 0; v < 300000; ++v)
-        big += std::string{char(v & 0xFF), char(v >> 8 & 0xFF)};
-    test::spit(f, big);
-    const int bfd = ::open(f.c_str(), O_RDONLY);
-    const auto turn = [](std::byte* p,
-                         std::size_t k) { // little-endian uint16 to float, from the back
-        for (std::size_t i = k; i-- > 0;) {
-            const float v =
-                float(std::uint16_t(std::uint16_t(p[2 * i]) | std::uint16_t(p[2 * i + 1]) << 8));
-            std::memcpy(p + 4 * i, &v, 4);
-        }
-    };
-    for (auto [count, ok, bytes] :
-         {std::tuple<std::size_t, bool, std::size_t>{300000, true, 600000},
-          {300002, false, 600000}}) {
-        std::vector<float> out{-1.0F};
-        EXPECT_EQ(std::tuple(zpreadf(bfd, 3, count, 2, out, got, turn), got),
-                  std::tuple(ok, bytes));
-        bool inorder = out.size() == (ok ? count + 1 : 1 + 2 * 131072) && out[0] == -1.0F;
-        for (std::size_t i = 1; inorder && i < out.size(); ++i)
-            inorder = out[i] == float((i - 1) & 0xFFFF);
-        EXPECT_TRUE(inorder) << count << " " << out.size();
-    }
-    ::close(bfd);
+    ::close(fd); // zpreadf's pieces: the Batch runs of a million samples, bit for bit
 }
 
 TEST_F(FileTest, ZopenByTypeKeyword) {

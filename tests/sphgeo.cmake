@@ -4,8 +4,7 @@ if(NOT TARGET sphgeo)
   return()
 endif()
 
-# Our own host, built twice: offering mxCreateFull, and only mxCreateDoubleMatrix as GNU Octave
-# does. It exports its MEX operations for the plug-in, loaded with dlopen, to bind to.
+# Our host, offering mxCreateFull or only mxCreateDoubleMatrix (as Octave), exports the MEX calls.
 foreach(variant full double_matrix)
   set(target sphgeo_host_${variant}_test)
   add_executable(${target} ${CMAKE_CURRENT_SOURCE_DIR}/sphgeo_host_test.cpp)
