@@ -3,7 +3,6 @@
 built for whatever python3 comes first on PATH, against python3 -m kivf."""
 import os
 import re
-import shutil
 import stat
 import subprocess
 import sys
@@ -40,8 +39,7 @@ def module(args, cwd):
 
 def as_command(got):
     """A result of python3 -m kivf as the command gives it: only the program's name differs."""
-    status, out, err = got
-    return status, out.replace("python3 -m kivf", "kivf"), err.replace("python3 -m kivf", "kivf")
+    return got[0], *(t.replace("python3 -m kivf", "kivf") for t in got[1:])
 
 
 @pytest.fixture(scope="module")
@@ -66,69 +64,46 @@ def fake_python(tmp_path):
     return d
 
 
-def fields(block):
-    """A block's fields, name to its first word."""
-    return {l.split()[0]: l.split()[1] for l in block.splitlines() if len(l.split()) > 1}
-
-
 def check_blocks(out, names, samples):
     """info's blocks name the files in order and show their samples' count and extremes."""
     blocks = out.split("\n\n")
     assert len(blocks) == len(names)
     for block, name in zip(blocks, names):
-        f, x = fields(block), samples[name]
+        f = {l.split()[0]: l.split()[1] for l in block.splitlines() if len(l.split()) > 1}
+        x = samples[name]
         assert f["FILENAME"] == name and f["NPTS"] == str(len(x))
         assert float(f["DEPMIN"]) == x.min() and float(f["DEPMAX"]) == x.max()
 
 
-INFO = [(["info", "a.kiv"], ["a.kiv"]),
-        (["info", "--all", "b.kiv", "a.kiv"], ["b.kiv", "a.kiv"]),
-        (["info", "--list", "STD", "a.kiv", "b.kiv"], ["a.kiv", "b.kiv"])]
+CASES = [("info a.kiv", 0, ["a.kiv"]), ("info --all b.kiv a.kiv", 0, ["b.kiv", "a.kiv"]),
+         ("info --list STD a.kiv b.kiv", 0, ["a.kiv", "b.kiv"]),
+         ("info a.kiv missing.kiv", 2, ["a.kiv"]), ("info --list NOPE a.kiv", 1, None),
+         ("info", 1, None), ("nope", 1, None), ("", 1, None),  # argparse's usage, naming kivf
+         *((f"{c} --help", 0, None) for c in ("", *COMMANDS))]
 
 
-@pytest.mark.parametrize("args,names", INFO)
-def test_info_as_the_module_gives_it(files, args, names):
+@pytest.mark.parametrize("args, status, names", CASES)
+def test_as_the_module_gives_it(files, args, status, names):
     d, samples = files
-    got = run([COMMAND, *args], d)
-    assert got == as_command(module(args, d))
-    assert got[0] == 0 and got[2] == ""
-    check_blocks(got[1], names, samples)
-
-
-@pytest.mark.parametrize("args,status", [
-    (["info", "a.kiv", "missing.kiv"], 2),  # the file that can be read is still listed
-    (["info", "--list", "NOPE", "a.kiv"], 1),
-    (["info"], 1),  # argparse's usage, naming the program
-    (["nope"], 1),
-    ([], 1)])
-def test_failures_as_the_module_gives_them(files, args, status):
-    d, _ = files
-    got = run([COMMAND, *args], d)
-    assert got == as_command(module(args, d))
-    assert got[0] == status and got[2]
-    if status == 1 and "--list" not in args:
+    got, mod = run([COMMAND, *args.split()], d), module(args.split(), d)
+    assert got[0] == mod[0] == status and (got[2] == "") == (status == 0)
+    if names or status:
+        assert got == as_command(mod)
+    if names:
+        check_blocks(got[1], names, samples)
+    elif status == 0:  # help; python3 -m kivf keeps its own name (and wraps lines to it)
+        cmd = args[:-len(" --help")]
+        assert got[1].startswith(f"usage: kivf {cmd} [-h]" if cmd else "usage: kivf [-h] {")
+        assert "python3 -m" not in got[1] and mod[1].startswith("usage: python3 -m kivf")
+        assert cmd or sorted(re.search(r"\{([a-z,]+)\}", got[1])[1].split(",")) == sorted(COMMANDS)
+        assert cmd not in ("cut", "merge") or all(w in got[1] for w in (
+            "--no-clobber", "NET.STA.LOC.CHAN", "overlap", "Exit status"))
+    elif status == 1 and "--list" not in args:
         assert got[2].startswith("usage: kivf ")
 
 
-@pytest.mark.parametrize("command", [None, *COMMANDS])
-def test_help_names_the_command(files, command):
-    d, _ = files
-    args = [command, "--help"] if command else ["--help"]
-    status, out, err = run([COMMAND, *args], d)
-    assert status == 0 and err == ""
-    assert out.startswith(f"usage: kivf {command} [-h]" if command else "usage: kivf [-h] {")
-    assert "python3 -m" not in out
-    if command is None:
-        listed = re.search(r"\{([a-z,]+)\}", out).group(1).split(",")
-        assert sorted(listed) == sorted(COMMANDS)
-    # python3 -m kivf keeps its own name
-    status, out, _ = module(args, d)
-    assert status == 0 and out.startswith("usage: python3 -m kivf")
-
-
 def test_interpreter_named_in_its_first_line():
-    with open(COMMAND) as f:
-        assert f.readline() == f"#!{PYTHON}\n"
+    assert open(COMMAND).readline() == f"#!{PYTHON}\n"
     assert stat.S_IMODE(os.stat(COMMAND).st_mode) == 0o755
 
 
@@ -195,8 +170,7 @@ def test_installed_command(installed, files, fake_python):
     assert stat.S_IMODE(command.stat().st_mode) == 0o755
     assert command.read_text().splitlines()[0] == f"#!{PYTHON}"
     assert (installed / "share" / "man" / "man1" / "kivf.1").is_file()
-    # Where the package went: the directory of the installed kivf/__init__.py.
-    inits = [p for p in installed.rglob("kivf/__init__.py")]
+    inits = list(installed.rglob("kivf/__init__.py"))  # where the package went
     assert len(inits) == 1
     # A clean environment, the failing python3 first on PATH: the moved copy's package, no other.
     env = {"PATH": f"{fake_python}:/usr/bin:/bin", "HOME": str(d), "PYTHONVERBOSE": "1"}

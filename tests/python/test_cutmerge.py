@@ -164,9 +164,11 @@ def inputs_output(d):
                          put(d / "q.kiv", kstnm="A", khole="B.")], 2,
      [r"kivf merge: @out/IU\.A\.B\.\.BHZ\..*: already written from @p\.kiv in this run: "
       r"@q\.kiv not written"]),
-    ("merge", lambda d: [put(d / "s.kiv", kstnm="A/B"), put(d / "h.kiv", khole="..")], 2,
+    ("merge", lambda d: [put(d / "s.kiv", kstnm="A/B"), put(d / "h.kiv", khole=".."),
+                         put(d / "b.kiv", kcmpnm="B Z")], 2,
      [r"kivf merge: @s\.kiv: KSTNM 'A/B' cannot be part of a file name: not written",
-      r"kivf merge: @h\.kiv: KHOLE '\.\.' cannot be part of a file name: not written"]),
+      r"kivf merge: @h\.kiv: KHOLE '\.\.' cannot be part of a file name: not written",
+      r"kivf merge: @b\.kiv: KCMPNM 'B Z' cannot be part of a file name: not written"]),
     ("cut --end 2030-01-01", inputs_output, 2,
      [r"kivf cut: (@out/.*SELF.*): is one of the inputs: not replaced by \1"]),
     ("merge -o @nope", None, 2, [r"kivf merge: @nope: no such directory: nothing written"]),
@@ -218,10 +220,3 @@ def test_miniseed_cut_and_merged_as_kiv(tmp_path, capfd):
         assert os.listdir(tmp_path / "conv") == os.listdir(mso)
         assert (tmp_path / "conv" / name(T0, khole="")).read_bytes() == (
             mso / name(T0, khole="")).read_bytes()
-
-
-@pytest.mark.parametrize("cmd", ["cut", "merge"])
-def test_help(capfd, cmd):
-    assert run(cmd, "--help") == 0
-    out = capfd.readouterr().out
-    assert all(w in out for w in ("--no-clobber", "NET.STA.LOC.CHAN", "overlap", "Exit status"))

@@ -20,26 +20,9 @@ distributed = pytest.importorskip("distributed")
 import dask.distributed  # noqa: E402  (after the skip: it needs distributed)
 
 SOURCE = pathlib.Path(os.environ.get("KIVF_SOURCE_DIR") or pathlib.Path(__file__).parents[2])
-DOC = SOURCE / "docs" / "scaleout.md"
 FIRST = "# channel_stats.py: "
-
-
-def python_blocks():
-    return re.findall(r"^```python\n(.*?)^```$", DOC.read_text(), re.M | re.S)
-
-
-def the_example():
-    found = [b for b in python_blocks() if b.startswith(FIRST)]
-    assert len(found) == 1, f"{DOC}: {len(found)} python blocks begin with {FIRST!r}"
-    return found[0]
-
-
-def test_every_python_example_is_run_or_marked():
-    for b in python_blocks():
-        first = b.split("\n", 1)[0]
-        assert first.startswith((FIRST, "# not run: needs ")), f"an example nothing runs: {first}"
-
-
+BLOCKS = re.findall(r"^```python\n(.*?)^```$", (SOURCE / "docs" / "scaleout.md").read_text(),
+                    re.M | re.S)
 # The channels: codes (None: undefined), files, samples a file, and what goes wrong in them.
 CHANNELS = [
     (("XK", "ALPHA", "00", "BHZ"), 60, 400, None),
@@ -49,69 +32,47 @@ CHANNELS = [
 ]
 
 
+def test_every_python_example_is_run_or_marked():
+    for b in BLOCKS:
+        first = b.split("\n", 1)[0]
+        assert first.startswith((FIRST, "# not run: needs ")), f"an example nothing runs: {first}"
+
+
 def make_files(kiv):
-    """Writes the channels' files and returns, per channel key, the samples written (as the
-    float32 values stored) and the number of files."""
-    rng = np.random.default_rng(20261207)
-    written = {}
+    """Writes the channels' files; returns each channel's statistics from the samples written
+    (as the float32 values stored), the sums exact (math.fsum)."""
+    rng, want = np.random.default_rng(20261207), {}
     kiv.mkdir()
     for codes, nfiles, n, fault in CHANNELS:
-        net, sta, loc, cha = codes
         key = ".".join(c or "" for c in codes)
-        fields = {k: v for k, v in (("knetwk", net), ("kstnm", sta), ("khole", loc),
-                                    ("kcmpnm", cha)) if v is not None}
+        fields = {k: v for k, v in zip(("knetwk", "kstnm", "khole", "kcmpnm"), codes) if v}
         parts = []
         for i in range(nfiles):
             # a large offset that differs from file to file, so that the sums are not trivial
             y = (rng.normal(0, 300, n) + 1.0e5 * (i % 7 - 3)).astype(np.float32)
             if fault == "nan" and i % 5 == 1:
                 y[rng.integers(0, n, 4)] = np.nan
-            if fault == "empty" and i == 7:
-                y = y[:0]
+            y = y[:0] if fault == "empty" and i == 7 else y
             if fault == "all nan":
                 y[:] = np.nan
-            name = f"{key}.2026.341.{i // 60:02d}.{i % 60:02d}.00.000.kiv"
-            kivf.write(str(kiv / name), y, delta=0.01, b=0.0, nzyear=2026, nzjday=341,
-                       nzhour=i // 60, nzmin=i % 60, nzsec=0, nzmsec=0, **fields)
+            kivf.write(str(kiv / f"{key}.2026.341.{i // 60:02d}.{i % 60:02d}.00.000.kiv"), y,
+                       delta=0.01, b=0.0, nzyear=2026, nzjday=341, nzhour=i // 60, nzmin=i % 60,
+                       nzsec=0, nzmsec=0, **fields)
             parts.append(y)
-        written[key] = (parts, nfiles)
-    return written
-
-
-def expected(written):
-    """Each channel's statistics from the samples written: the sums exact (math.fsum)."""
-    out = {}
-    for key, (parts, nfiles) in written.items():
         y = np.concatenate(parts).astype(np.float64)
         y = y[~np.isnan(y)]
-        n = y.size
-        out[key] = {"files": nfiles, "samples": n,
-                    "mean": math.fsum(y) / n if n else None,
-                    "rms": math.sqrt(math.fsum(y * y) / n) if n else None,
-                    "min": float(y.min()) if n else None, "max": float(y.max()) if n else None}
-    return out
-
-
-def agrees(got, want):
-    assert got.keys() == want.keys()
-    for key in want:
-        g, w = got[key], want[key]
-        assert g.keys() == w.keys(), key
-        for k in ("files", "samples", "min", "max"):
-            assert g[k] == w[k], (key, k, g[k], w[k])
-        for k in ("mean", "rms"):
-            if w[k] is None:
-                assert g[k] is None, (key, k)
-            else:  # summed in another order: the last bits may differ
-                assert g[k] == pytest.approx(w[k], rel=1e-12, abs=1e-9), (key, k)
+        m = y.size or None  # None: no statistics
+        want[key] = {"files": nfiles, "samples": y.size, "mean": m and math.fsum(y) / m,
+                     "rms": m and math.sqrt(math.fsum(y * y) / m),
+                     "min": m and float(y.min()), "max": m and float(y.max())}
+    return want
 
 
 def test_channel_stats_as_on_the_page(tmp_path, monkeypatch, capsys):
-    code = the_example()
-    written = make_files(tmp_path / "kiv")
-    want = expected(written)
+    code = [b for b in BLOCKS if b.startswith(FIRST)]
+    assert len(code) == 1, f"{len(code)} python blocks begin with {FIRST!r}"
+    want = make_files(tmp_path / "kiv")
     assert want["XK.BRAVO.10.LHZ"]["samples"] == 0 and want[".TKL..HHZ"]["files"] == 20
-
     monkeypatch.chdir(tmp_path)
     monkeypatch.setattr(sys, "argv", ["channel_stats.py", "kiv"])
     # The client the page makes, watched: its workers' processes and the tasks they ran, taken
@@ -126,27 +87,28 @@ def test_channel_stats_as_on_the_page(tmp_path, monkeypatch, capsys):
 
     monkeypatch.setattr(dask.distributed, "Client", WatchedClient)
     page = {"__name__": "__main__"}  # as `python3 channel_stats.py kiv` runs it
-    exec(compile(code, "channel_stats.py", "exec"), page)
+    exec(compile(code[0], "channel_stats.py", "exec"), page)
     printed = capsys.readouterr().out
-
-    # Its three results: the plain loop's as computed here; the schedulers' equal bit for bit.
-    agrees(page["serial"], want)
-    assert page["threaded"] == page["serial"]
-    assert page["clustered"] == page["serial"]
+    # Its three results: the plain loop's as computed here (the sums in another order: the last
+    # bits may differ); the schedulers' equal bit for bit.
+    got = page["serial"]
+    sums = lambda stats: [stats[c][k] for c in sorted(want) for k in ("mean", "rms")]
+    assert sums(got) == pytest.approx(sums(want), 1e-12, 1e-9)
+    exact = lambda stats: {c: {**s, "mean": 0, "rms": 0} for c, s in stats.items()}
+    assert exact(got) == exact(want)
+    assert page["threaded"] == got and page["clustered"] == got
     # 123 files: three tasks of 50; more, smaller batches and the synchronous scheduler too.
     assert len(page["paths"]) == sum(c[1] for c in CHANNELS) > 2 * 50
     for batch, scheduler in ((7, "threads"), (1, "sync"), (500, "threads")):
-        assert page["channel_stats"](page["paths"], batch=batch, scheduler=scheduler) == page["serial"]
+        assert page["channel_stats"](page["paths"], batch=batch, scheduler=scheduler) == got
     # Two worker processes ran the three batches and the sum; they are gone.
     assert len(seen["pids"]) == 2 and os.getpid() not in seen["pids"].values()
     assert sum(seen["tasks"].values()) >= 4, seen["tasks"]
     assert multiprocessing.active_children() == []
-
     # The table: a line per channel, its files and samples.
     lines = printed.splitlines()
     assert lines[0].split() == ["channel", "files", "samples", "mean", "rms", "min", "max"]
     rows = {line.split()[0]: line.split()[1:] for line in lines[1:]}
-    assert rows.keys() == want.keys()
-    for key, w in want.items():
-        assert rows[key][:2] == [str(w["files"]), str(w["samples"])], key
+    assert {k: r[:2] for k, r in rows.items()} == {
+        k: [str(w["files"]), str(w["samples"])] for k, w in want.items()}
     assert rows["XK.BRAVO.10.LHZ"][2:] == ["-"] * 4

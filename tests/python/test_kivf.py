@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: Apache-2.0
 """The kivf package against the converter, the header lister and the plug-in."""
 import os
+import pickle
 import subprocess
 import sys
 
@@ -64,7 +65,7 @@ def test_write_read_round_trip(tmp_path, capfd, monkeypatch):
                kevnm="sixteen chars!!x", nzyear=1999, nzjday=365, nzhour=23, nzmin=59, nzsec=59,
                nzmsec=999, idep="IVEL", iftype="ixyz", iqual=45, isynth=52, ievtyp=0, lpspol=1,
                nxsize=2**31 - 1, nysize=-2**31, user9=np.float32(2.5), fhdr70=0.75, lovrok=False,
-               lcalda=np.int8(0))
+               lcalda=np.int8(0), user8=-0.0)
     raw = open("a.kiv", "rb").read()
     words, ints = np.frombuffer(raw, np.float32), np.frombuffer(raw, np.int32)
     assert np.array_equal(bits(words[158:]), bits(np.concatenate([y, x]).astype(np.float32)))
@@ -77,10 +78,11 @@ def test_write_read_round_trip(tmp_path, capfd, monkeypatch):
     assert [t.header[k] for k in ("KEVNM", "IDEP", "IFTYPE", "ISYNTH", "IEVTYP", "NXSIZE", "NYSIZE")
             ] == ["sixteen chars!!x", "IVEL", "IXYZ", 52, 0, 2**31 - 1, -2**31]
     t.write("b.kiv")
+    pickle.loads(pickle.dumps(t)).write("p.kiv")  # a trace sent to another process
     kivf.write("c.kiv", t.data, x=t.x, **t.header)
     kivf.write("e.kiv", [])
     kivf.write("m.kiv", [np.float64(3.4028235e38)], scale=-3.4028235e38)  # the largest float32
-    assert open("b.kiv", "rb").read() == raw == open("c.kiv", "rb").read()
+    assert [open(f, "rb").read() for f in ("b.kiv", "c.kiv", "p.kiv")] == [raw] * 3
     assert kivf.read("e.kiv").data.size == 0 and os.path.getsize("e.kiv") == 632
     with pytest.raises(kivf.KivOSError, match=f"^ERROR  101: {catalogue(101)} no/w.kiv") as e:
         kivf.write("no/w.kiv", [1.0])
@@ -115,6 +117,7 @@ def test_read_refusals_are_kiv_errors_as_kivhdr_says(conv, tmp_path, capfd, make
     ([1.0], dict(idep=1.0), TypeError, "idep: takes a value name (str) or an int"),
     ([1.0], dict(nzyear=-10**5000), ValueError, "nzyear: -1e+5000 does not fit in 32 bits"),
     ([1.0], dict(delta=True), TypeError, "delta: a floating field takes a real number"),
+    ([1.0], dict(delta=None), TypeError, "delta: a floating field takes a real number"),
     ([1.0], dict(delta=10**400), ValueError, "delta: 1e+400 is beyond float32's range"),
     ([1.0], dict(nvhdr=7), ValueError, "nvhdr: 7 is not 6, the header version written"),
     ([1.0], dict(kstnm="A" * 9), ValueError, "kstnm: 'AAAAAAAAA' is longer than 8 characters"),

@@ -1,5 +1,6 @@
 # SPDX-License-Identifier: Apache-2.0
-"""miniSEED in kivf: files read as msxlate converts them, traces written as records."""
+"""miniSEED in kivf: files read as msxlate converts them, traces written as records; KIV and
+miniSEED files from many threads at once."""
 import datetime as dt
 import os
 import struct
@@ -46,12 +47,13 @@ def catalogue(number):
 
 
 @needs
-def test_channels_and_gaps_as_the_records_say_whatever_the_name_and_order(tmp_path):
+def test_channels_and_gaps_as_the_records_say_whatever_the_name_and_order_as_msxlate(tmp_path):
     y = np.array(BIG * 20 + list(range(80)))
     ms = [record(3, T0 + 20_000_000, [4.5, -0.0]), record(2, T0 + 5_000_000, y[100:]),
-          record(4, T0, [7, 8, 9], cha="BHE"), record(1, T0, y[:100])]  # 10 s after: a gap
+          record(4, T0, [7, 8, 9], cha="BHE"), record(1, T0, y[:100]),  # 10 s after: a gap
+          record(5, T0 + 17, [5.5] * 7, cha="LHZ", rate=1)]
     (p := tmp_path / "a.kiv").write_bytes(b"".join(ms))
-    e, z, late = kivf.read(p)  # by channel, then time
+    e, z, late, lhz = traces = kivf.read(p)  # by channel, then time
     assert [z.header[k] for k in ("KNETWK", "KSTNM", "KHOLE", "KCMPNM", "NPTS")] == [
         "IU", "ANMO", "00", "BHZ", 200]
     assert z.header["DELTA"] == np.float32(0.05) and z.x is None
@@ -60,6 +62,12 @@ def test_channels_and_gaps_as_the_records_say_whatever_the_name_and_order(tmp_pa
     assert (e.header["KCMPNM"], list(e.data), us(e.starttime)) == ("BHE", [7, 8, 9], T0)
     assert (late.data.tobytes(), us(late.starttime)) == (
         np.float32([4.5, -0.0]).tobytes(), T0 + 20_000_000)
+    assert (lhz.header["DELTA"], us(lhz.starttime)) == (1.0, T0 + 17)
+    subprocess.run([f"{BIN}/msxlate/msxlate", "-q", "-o", tmp_path / "out", p], check=True,
+                   env={**os.environ, "KIVAUX": f"{SRC}/kivaux"})
+    converted = kivf.read(sorted(tmp_path.glob("out/*.kiv")))
+    key = lambda t: (t.header["KCMPNM"], us(t.starttime))
+    assert [got(t) for t in traces] == [got(t) for t in sorted(converted, key=key)]
 
 
 @needs
@@ -77,21 +85,6 @@ def test_merge_and_glob_take_kiv_and_miniseed_files_alike(tmp_path):
     listed = kivf.read(str(tmp_path / "*"))
     assert [(t.header["KCMPNM"], len(t.data)) for t in listed] == [
         ("BHN", 50), ("BHZ", 100), ("BHZ", 50)]
-
-
-@needs
-def test_the_traces_msxlate_writes(tmp_path):
-    raw = b"".join([record(1, T0, BIG * 10), record(2, T0, np.linspace(-1, 1, 90), cha="BHN"),
-                    record(3, T0 + 4_000_000, BIG * 10), record(4, T0 + 17, [5.5] * 7, cha="LHZ",
-                                                                  rate=1)])
-    (p := tmp_path / "in.mseed").write_bytes(raw)
-    subprocess.run([f"{BIN}/msxlate/msxlate", "-q", "-o", tmp_path / "out", p], check=True,
-                   env={**os.environ, "KIVAUX": f"{SRC}/kivaux"})
-    converted = sorted(tmp_path.glob("out/*.kiv"))
-    assert len(converted) == 4  # a gap of 1 s between the BHZ records
-    key = lambda t: (t.header["KCMPNM"], us(t.starttime))
-    assert [got(t) for t in sorted(kivf.read(p), key=key)] == [
-        got(t) for t in sorted(kivf.read(converted), key=key)]
 
 
 @needs
@@ -194,15 +187,41 @@ def test_a_refusal_leaves_the_file_as_it_was(tmp_path, monkeypatch, y, fields, o
     assert (tmp_path / "w.mseed").read_bytes() == b"old"
 
 
-@needs
-def test_threads_read_miniseed_as_one_thread_does(tmp_path):
-    paths = [tmp_path / f"{i}.mseed" for i in range(200)]
+def test_a_thread_pool_reads_writes_and_fails_as_one_thread_does(tmp_path):
+    rng, paths = np.random.default_rng(11), [tmp_path / f"f{i:04d}.kiv" for i in range(1000)]
     for i, p in enumerate(paths):
+        y = rng.normal(0, 1e3, 1 + i % 97).astype(np.float32)
+        x = np.cumsum(rng.random(y.size)).astype(np.float32) if i % 5 == 0 else None
+        kivf.write(p, y, x=x, delta=0.01, b=i / 8, kstnm=f"S{i}", nzyear=2020, nzjday=1 + i % 365)
+    for i in range(200 if kivf._kivf.mseed else 0):  # miniSEED files: read one at a time
+        paths.append(p := tmp_path / f"{i}.mseed")
         p.write_bytes(b"".join(record(k, T0 + k * 10**6, np.arange(i, i + 20) * k)
                                for k in range(1, 2 + i % 6)))
-    serial = [[got(t) for t in kivf.read(p)] for p in paths]
+    (tmp_path / "not.kiv").write_bytes(b"x" * 700)
+
+    def back(p):
+        r = kivf.read(p)
+        return [got(t) for t in r] if isinstance(r, list) else got(r)
+
+    def copy(i):  # read, written again under another name, read back; or a failure
+        if i >= len(paths):
+            with pytest.raises(kivf.KivError) as e:
+                kivf.read(tmp_path / ("not.kiv" if i % 2 else f"none{i}.kiv"))
+            return type(e.value), e.value.number, str(e.value), getattr(e.value, "errno", None)
+        if paths[i].suffix == ".mseed":
+            return back(paths[i])
+        kivf.read(paths[i]).write(tmp_path / f"c{i:04d}.kiv")
+        return back(tmp_path / f"c{i:04d}.kiv")
+    serial = [back(p) for p in paths]
     with ThreadPoolExecutor(8) as pool:
-        assert list(pool.map(lambda p: [got(t) for t in kivf.read(p)], paths)) == serial
+        assert list(pool.map(back, paths)) == serial
+        done = list(pool.map(copy, range(len(paths) + 100)))
+    assert done[:len(paths)] == serial
+    for i, failed in enumerate(done[len(paths):], len(paths)):
+        assert failed == ((kivf.KivValueError, 1412, "ERROR 1412: Not a KIV file: no header "
+                           f"version 6 at byte 304 in either byte order: {tmp_path}/not.kiv", None)
+                          if i % 2 else (kivf.KivFileNotFoundError, 1410, "ERROR 1410: KIV file "
+                                         f"does not exist: {tmp_path}/none{i}.kiv", 2))
 
 
 @pytest.mark.skipif(kivf._kivf.mseed, reason="kivf was built with libmseed")

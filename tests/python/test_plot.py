@@ -1,5 +1,8 @@
 # SPDX-License-Identifier: Apache-2.0
-"""python3 -m kivf plot: panels per channel, joined files, labels, calibration, span, size."""
+"""python3 -m kivf plot: panels per channel, joined files, labels, calibration, span, size; its
+quick looks: long runs read in pieces and drawn per pixel column with every extreme kept,
+processing, panel order, picks, windows relative to them, spans far apart."""
+import importlib.util
 import warnings
 
 import matplotlib.dates as mdates
@@ -8,17 +11,34 @@ import pytest
 from matplotlib.text import Text
 
 import kivf
+from kivf import _looks
 from kivf import __main__ as cli
 
-DAY = dict(nzyear=2020, nzjday=5, nzmin=0, nzsec=0, nzmsec=0, b=0.0, delta=1.0)
+# Filters need scipy, an optional dependency: without it those tests are skipped.
+scipy = pytest.mark.skipif(importlib.util.find_spec("scipy") is None, reason="needs scipy")
+T0 = dict(nzyear=2020, nzjday=5, nzhour=0, nzmin=0, nzsec=0, nzmsec=0, b=0.0, delta=1.0)
+
+
+@pytest.fixture(autouse=True)
+def closed():
+    import matplotlib.pyplot as plt
+    yield
+    plt.close("all")
+
+
+def made(tmp_path, name, y, **f):
+    kivf.write(tmp_path / name, y, **{**T0, **f})
+    return str(tmp_path / name)
+
+
+def opened(*paths):
+    return [s for p in paths for s in _looks.sources(p)[0]]
 
 
 def hourly(tmp_path, hours, sta="ANMO", cmp="BHZ", y=lambda h: np.sin(np.arange(3600) / 50 + h),
            **f):
-    for h in hours:
-        kivf.write(tmp_path / f"{sta}.{cmp}.{h:02d}.kiv", y(h), nzhour=h, kstnm=sta, kcmpnm=cmp,
-                   **DAY, **f)
-    return [kivf.read(tmp_path / f"{sta}.{cmp}.{h:02d}.kiv") for h in hours]
+    return [kivf.read(made(tmp_path, f"{sta}.{cmp}.{h:02d}.kiv", y(h), nzhour=h, kstnm=sta,
+                           kcmpnm=cmp, **f)) for h in hours]
 
 
 @pytest.mark.parametrize("channels, lines", [
@@ -125,7 +145,7 @@ def test_plot_of_unplottable_times_in_seconds(tmp_path, capfd, year):
     ({}, "--size 103x103", 1, "a 103x103 inch plot is 8240x8240 pixels")])  # each side fits
 def test_cli_files_that_join_nothing_and_sizes_beyond_the_limits(tmp_path, capfd, fields, args,
                                                                   status, err):
-    kivf.write(tmp_path / "t.kiv", np.sin(np.arange(3600) / 50), **{**DAY, "nzhour": 0, **fields})
+    kivf.write(tmp_path / "t.kiv", np.sin(np.arange(3600) / 50), **{**T0, "nzhour": 0, **fields})
     t, png = kivf.read(tmp_path / "t.kiv"), tmp_path / "p.png"
     assert (t.x is not None, np.isnat(t.starttime)) == ("x" in fields, "nzyear" in fields)
     got = cli.main(["plot", str(tmp_path / "t.kiv"), "-o", str(png), *args.split()])
@@ -147,3 +167,228 @@ def test_sort_by_distance_and_distance_in_titles(tmp_path, monkeypatch):
         assert titles == [f"{s} BHZ   {far[s]}2020-01-05 00:00:00.000 UTC" for s in order.split()]
         assert cli.main(["plot", *files, "-o", str(tmp_path / "p.png"),
                          *(["--sort", sort] if sort else [])]) == 0 and seen.pop() == sort
+
+
+@pytest.mark.parametrize("count, bins, cuts", [(10, 3, [4]), (1000, 7, [1, 333, 334, 999]),
+                                               (997, 997 // 2, []), (50, 1, [25])])
+def test_envelope_is_each_bins_least_and_greatest_whatever_the_pieces(count, bins, cuts):
+    rng = np.random.default_rng(count)
+    v = rng.standard_normal(count)
+    v[rng.integers(0, count, 5)] = np.nan
+    v[: count // bins] = np.nan  # a bin of NaNs alone, when the first bin is that short
+    edges, least, most = _looks.envelope(np.split(v, cuts), count, bins)
+    for k in range(bins):
+        a, b = k * count // bins, (k + 1) * count // bins
+        part = v[a:b]
+        assert edges[k] == a
+        if np.isnan(part).all():
+            assert np.isnan(least[k]) and np.isnan(most[k])
+        else:
+            assert (least[k], most[k]) == (np.nanmin(part), np.nanmax(part))
+
+
+def test_long_run_drawn_per_column_keeps_every_peak_and_reads_in_pieces(tmp_path, monkeypatch):
+    n = 3 * _looks.DENSE
+    y = np.zeros(n, np.float32)
+    peaks = {17: 5.0, 123_457: -7.0, n // 2: 3.5, n - 1: 9.0, 400_001: -2.25}
+    for i, v in peaks.items():
+        y[i] = v
+    paths = [made(tmp_path, f"p{k}.kiv", y[k * n // 3:(k + 1) * n // 3], delta=0.01,
+                  b=k * n // 3 * 0.01, kstnm="ST") for k in range(3)]
+    sizes = []
+    real = _looks.Source.read
+    monkeypatch.setattr(_looks, "_PIECE", 50_000)
+    monkeypatch.setattr(_looks.Source, "read", lambda s, f, c: sizes.append(c) or real(s, f, c))
+    ax = cli.figure(opened(*paths)).axes[0]
+    assert len(ax.lines) == 1  # three files joined
+    x, got = ax.lines[0].get_xdata(), ax.lines[0].get_ydata()
+    assert len(got) < 2000 and max(sizes) <= 50_000 and sum(sizes) == n
+    assert all(v in got for v in peaks.values()) and set(got) == {0.0, *peaks.values()}
+    # Each column's pair at its first sample's time, in time order across the whole day.
+    start = np.datetime64("2020-01-05T00:00:00", "us")
+    assert x[0] == start and np.all(np.diff(x.astype(np.int64)) >= 0)
+    assert x[-1] <= start + np.timedelta64((n - 1) * 10_000, "us")
+
+
+def test_short_records_draw_every_sample_and_only_the_window_is_read(tmp_path, monkeypatch):
+    path = made(tmp_path, "d.kiv", np.arange(10_000.0), delta=0.5)
+    sizes = []
+    real = _looks.Source.read
+    monkeypatch.setattr(_looks.Source, "read", lambda s, f, c: sizes.append((f, c)) or real(s, f, c))
+    ax = cli.figure(opened(path), start="2020-01-05T00:10:00.2", end="2020-01-05T00:20").axes[0]
+    y = ax.lines[0].get_ydata()
+    assert list(y) == list(np.arange(1201.0, 2401.0)) and sizes == [(1201, 1200)]
+    assert ax.lines[0].get_xdata()[0] == np.datetime64("2020-01-05T00:10:00.5")
+
+
+@scipy
+def test_processing_in_pieces_equals_the_whole(tmp_path, monkeypatch):
+    from scipy.signal import sosfilt
+    rng = np.random.default_rng(3)
+    y = (500 + rng.standard_normal(30_000)).astype(np.float32)
+    paths = [made(tmp_path, f"q{k}.kiv", y[k * 10_000:(k + 1) * 10_000], delta=0.01,
+                  b=k * 100.0) for k in range(3)]
+    monkeypatch.setattr(_looks, "_PIECE", 4096)
+    run, = _looks.runs(opened(*paths))
+    sos = kivf._process.design("bandpass", (1, 10), 4, 100.0)
+    got = np.concatenate(list(_looks.values(run, 5, 29_000, 2.0, False, sos)))
+    whole = y[5:29_000].astype(np.float64) * 2
+    assert np.array_equal(got, sosfilt(sos, whole - np.mean(y[5:29_000], dtype=np.float64) * 2))
+    demeaned = np.concatenate(list(_looks.values(run, 0, 30_000, None, True, None)))
+    assert abs(demeaned.mean()) < 1e-9 and np.allclose(demeaned + y.mean(dtype=np.float64), y)
+
+
+@scipy
+def test_plot_filter_demean_normalize(tmp_path, capfd):
+    t = np.arange(20_000) / 100.0
+    y = 1e6 + 300 * np.sin(2 * np.pi * 2 * t) + 300 * np.sin(2 * np.pi * 30 * t)
+    path = made(tmp_path, "f.kiv", y.astype(np.float32), delta=0.01)
+    ax = cli.figure(opened(path), filter="lowpass:5").axes[0]
+    tail = ax.lines[0].get_ydata()[5000:]  # past the filter's start
+    assert 250 < np.max(np.abs(tail)) < 320  # the 2 Hz sine kept, the 30 Hz and offset gone
+    ax = cli.figure(opened(path), demean=True, normalize=True).axes[0]
+    got = ax.lines[0].get_ydata()
+    assert np.max(np.abs(got)) == 1.0 and abs(np.mean(got)) < 1e-3
+    assert ax.get_ylabel() == "normalized"
+    with pytest.raises(SystemExit, match="1"):
+        cli.main(["plot", path, "-o", str(tmp_path / "p.png"), "--filter", "bandpass:9:1"])
+    assert "argument --filter: filter 'bandpass:9:1': LO 9.0 must be below HI 1.0" in \
+        capfd.readouterr().err
+
+
+def test_filter_without_scipy_says_what_to_install(tmp_path, capfd, monkeypatch):
+    import sys
+    path = made(tmp_path, "f.kiv", np.zeros(100))
+    monkeypatch.setitem(sys.modules, "scipy", None)
+    monkeypatch.setitem(sys.modules, "scipy.signal", None)
+    assert cli.main(["plot", path, "-o", str(tmp_path / "p.png"), "--filter", "lowpass:0.1"]) == 1
+    assert "needs scipy (Debian: apt-get install python3-scipy)" in capfd.readouterr().err
+
+
+@pytest.mark.parametrize("sort, order", [
+    (None, "AB.BHZ AB.BHN AB.BHE ZZ.HH1 ZZ.HH2 ZZ.LHX"),
+    ("distance", "ZZ.HH1 ZZ.HH2 ZZ.LHX AB.BHZ AB.BHN AB.BHE")])
+def test_panels_by_station_then_z_n_e(tmp_path, sort, order):
+    paths = []
+    for sta, cmp, far in [("ZZ", "HH2", 3.0), ("AB", "BHE", 50.0), ("ZZ", "LHX", 3.0),
+                          ("AB", "BHN", 50.0), ("ZZ", "HH1", 3.0), ("AB", "BHZ", 50.0)]:
+        paths.append(made(tmp_path, f"{sta}{cmp}.kiv", np.zeros(10), kstnm=sta, kcmpnm=cmp,
+                          gcarc=far))
+    titles = [ax.get_title(loc="left").split("   ")[0] for ax in
+              cli.figure(opened(*paths), sort=sort).axes]
+    assert [t.replace(" ", ".") for t in titles] == order.split()
+
+
+def test_picks_drawn_and_windows_relative_to_them(tmp_path):
+    a = made(tmp_path, "a.kiv", np.arange(3600.0), kstnm="AAA", o=100.0, a=400.0, ka="P",
+             t3=500.5, kt3="S")
+    b = made(tmp_path, "b.kiv", np.arange(3600.0), kstnm="BBB", o=100.0, a=700.0)
+    fig = cli.figure(opened(a, b), start="O-30", end="A+120")
+    first = fig.axes[0]
+    labels = [[t.get_text().strip() for t in ax.texts] for ax in fig.axes]
+    assert labels == [["O", "P", "S"], ["O", "A"]]
+    marks = sorted(mdates.date2num(ln.get_xdata()[0]) for ln in first.lines[1:])
+    assert marks == list(mdates.date2num(np.datetime64("2020-01-05T00:00:00") +
+                                         np.array([100_000, 400_000, 500_500], "timedelta64[ms]")))
+    # Each panel cut to its own window: O-30 = 70 s; A+120 = 520 s and 820 s.
+    assert [(ax.lines[0].get_ydata()[0], ax.lines[0].get_ydata()[-1]) for ax in fig.axes] == \
+        [(70.0, 520.0), (70.0, 820.0)]
+    with pytest.raises(ValueError, match="end T7\\+1: AAA has no T7"):
+        cli.figure(opened(a), end="T7+1")
+
+
+def test_spans_far_apart_said_or_separated(tmp_path):
+    old = made(tmp_path, "old.kiv", np.arange(100.0), nzyear=1990)
+    new = made(tmp_path, "new.kiv", np.arange(100.0), nzyear=2020)
+    near = made(tmp_path, "near.kiv", np.arange(100.0), nzyear=2020, nzmin=10, kstnm="X")
+    fig = cli.figure(opened(old, new, near))
+    assert len(fig.axes) == 2 and "far apart" in " ".join(t.get_text() for t in fig.texts)
+    fig = cli.figure(opened(old, new, near), separate=True)
+    assert len(fig.axes) == 3 and not fig.texts
+    spans = [mdates.num2date(ax.get_xlim()[0]).year for ax in fig.axes]
+    assert spans == [1990, 2020, 2020]
+    assert not cli.figure(opened(new, near)).texts  # minutes apart: one axis
+
+
+@scipy
+def test_filter_starts_early_so_neither_offset_nor_window_edge_rings(tmp_path):
+    t = np.arange(60_000) / 100.0
+    y = 1e6 + 4000 * np.sin(2 * np.pi * 0.2 * t + 1) + 100 * np.sin(2 * np.pi * 5 * t)
+    run, = _looks.runs(opened(made(tmp_path, "m.kiv", y.astype(np.float32), delta=0.01)))
+    sos = kivf._process.design("bandpass", (1, 10), 4, 100.0)
+    # The 5 Hz sine passes (|H| = 1 within 4%); a step of the offset or of the microseism at
+    # the first sample filtered rings far above it.
+    for i0, lead, taper, most in [(30_000, 1000, 200, 105), (0, 1000, 200, 150),
+                                  (30_000, 0, 0, 3000)]:
+        got = np.concatenate(list(_looks.values(run, i0, i0 + 5000, None, False, sos, lead,
+                                                taper)))
+        assert len(got) == 5000 and most / 1.5 < np.max(np.abs(got)) < most, (i0, lead)
+        assert np.max(np.abs(got[1000:])) < 105  # rung out after 10 s
+    # The same early start gives the same samples whether or not the window begins the run.
+    whole = np.concatenate(list(_looks.values(run, 29_000, 35_000, None, False, sos, 0, 200)))
+    late = np.concatenate(list(_looks.values(run, 30_000, 35_000, None, False, sos, 1000, 200)))
+    assert len(late) == 5000 and np.array_equal(late, whole[1000:])
+
+
+@scipy
+def test_the_guides_picture_is_made(tmp_path):
+    import os
+    import runpy
+    script = os.path.join(os.environ.get("KIVF_SOURCE_DIR", "."), "docs", "quicklook.py")
+    out = tmp_path / "q.png"
+    assert runpy.run_path(script)["main"](str(out)) == 0
+    assert out.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+def test_dense_up_to_the_bound_and_one_pair_a_pixel_column_beyond(tmp_path):
+    for n, drawn in [(_looks.DENSE, _looks.DENSE), (_looks.DENSE + 1, None)]:
+        path = made(tmp_path, f"n{n}.kiv", np.arange(n, dtype=np.float32) % 1000, delta=0.01)
+        fig = cli.figure(opened(path))
+        ax = fig.axes[0]
+        columns = int(ax.get_position().width * fig.get_figwidth() * 80)
+        assert len(ax.lines[0].get_ydata()) == (drawn or 2 * columns)
+
+
+def test_times_in_seconds_when_no_date_can_be_drawn(tmp_path):
+    # Year 20000: beyond what matplotlib draws. A run of two files, then one with a gap; a pick.
+    paths = [made(tmp_path, f"s{k}.kiv", np.arange(5.0), nzyear=20000, b=b, delta=0.5, a=b + 1)
+             for k, b in enumerate((0.0, 2.5, 10.0))]
+    ax = cli.figure(opened(*paths)).axes[0]
+    assert [list(ln.get_xdata()) for ln in ax.lines[:2]] == [
+        [0.5 * k for k in range(10)], [10.0, 10.5, 11.0, 11.5, 12.0]]
+    assert sorted(ln.get_xdata()[0] for ln in ax.lines[2:]) == [1.0, 3.5, 11.0]  # each A
+
+
+def test_uneven_traces_scaled_and_demeaned_on_their_own_times(tmp_path):
+    x = np.array([0.0, 1.0, 3.0, 7.0])
+    path = made(tmp_path, "u.kiv", np.array([1.0, 2.0, 3.0, 6.0]), x=x, scale=0.5)
+    ax = cli.figure(opened(path), calib=True).axes[0]
+    assert list(ax.lines[0].get_ydata()) == [0.5, 1.0, 1.5, 3.0]
+    assert list(ax.lines[0].get_xdata()) == list(np.datetime64("2020-01-05") +
+                                                 (x * 1e6).astype("timedelta64[us]"))
+    assert list(cli.figure(opened(path), demean=True).axes[0].lines[0].get_ydata()) == \
+        [-2.0, -1.0, 0.0, 3.0]
+
+
+@pytest.mark.parametrize("spans, groups", [
+    # (start s, samples at 1 Hz) of one channel's files; covered time against the gaps.
+    ([(0, 1000), (500, 1500), (17_000, 100)], 1),  # overlapping: 2000 s covered, gap 15000
+    ([(0, 1000), (100, 100), (10_500, 100)], 1),  # inside the first: gap 9500 < 11000
+    ([(0, 1000), (100, 100), (12_500, 100)], 2),
+    ([(0, 100), (159, 100)], 1)])  # a minute apart: never far
+def test_spans_far_apart_by_ten_times_what_the_data_cover(tmp_path, spans, groups):
+    paths = [made(tmp_path, f"g{sta}{k}.kiv", np.zeros(n), b=float(b), kstnm=sta)
+             for sta in ("A", "B") for k, (b, n) in enumerate(spans)]
+    fig = cli.figure(opened(*paths), separate=True)  # two channels: two panels a group
+    shared = fig.axes[0].get_shared_x_axes()
+    assert len(fig.axes) == 2 * groups
+    assert all(shared.joined(fig.axes[0], a) for a in fig.axes[1:]) == (groups == 1)
+    note = cli.figure(opened(*paths)).texts
+    assert len(note) == (groups > 1) and all(0 < t.get_position()[0] <= 1 for t in note)
+
+
+def test_an_end_alone_sets_the_axis_end(tmp_path):
+    path = made(tmp_path, "e.kiv", np.arange(100.0))
+    ax = cli.figure(opened(path), end="2020-01-05T00:01:00").axes[0]
+    assert ax.get_xlim()[1] == mdates.date2num(np.datetime64("2020-01-05T00:01:00"))
+    assert len(ax.lines[0].get_ydata()) == 61

@@ -43,10 +43,9 @@ CHANNELS = [("XX", "AAA", "00", "HHN"), ("XX", "AAA", "00", "HHZ"), ("YY", "BBB"
 SEGMENTS = [[0, 1], [3, 4, 5], [8]]  # hours: two gaps of an hour and of two
 
 
-@pytest.fixture
-def archive(tmp_path):
+def test_archive_of_three_channels_three_segments_each_and_its_listings(tmp_path, capfd):
     """Hour files of 3600 samples at 1 Hz, three segments for each of three channels, written
-    in no particular order; and the spans expected of them."""
+    in no particular order."""
     want = []
     for codes in CHANNELS:
         last = None
@@ -57,17 +56,31 @@ def archive(tmp_path):
             gap = None if last is None else (start - last) / 1e6
             want.append(expect(codes, start, 3600 * len(hours), 10**6, files, gap))
             last = T0 + (hours[-1] + 1) * HOUR
-    return tmp_path, want
-
-
-def test_archive_of_three_channels_three_segments_each(archive):
-    d, want = archive
-    files = sorted(str(p) for p in d.glob("*.kiv"))[::-1]
-    got = kivf.spans(files)
+    files = sorted(str(p) for p in tmp_path.glob("*.kiv"))
+    got = kivf.spans(files[::-1])
     assert got == want and len(got) == 9
-    assert kivf.spans(str(d / "*.kiv")) == got  # a pattern, as kivf.read takes it
+    assert kivf.spans(str(tmp_path / "*.kiv")) == got  # a pattern, as kivf.read takes it
     gaps = [[s.gap for s in got[k:k + 3]] for k in (0, 3, 6)]
     assert gaps == [[None, 3600.0, 7200.0]] * 3
+    assert cli.main(["spans", "--csv", *files]) == 0
+    out, err = capfd.readouterr()
+    rows = list(csv.DictReader(io.StringIO(out)))
+    assert err == "" and len(rows) == 9
+    for r, s in zip(rows, want):
+        start, end = (int(t.astype(np.int64)) for t in (s.start, s.end))
+        assert r == dict(network=s.network, station=s.station, location=s.location,
+                         channel=s.channel, start=iso(start), end=iso(end),
+                         samples=str(s.samples), rate="1", gap="" if s.gap is None else
+                         str(int(s.gap)), note="", gaps="2", overlaps="0",
+                         files=str(len(s.files)))
+    assert cli.main(["spans", *files]) == 0
+    lines = capfd.readouterr().out.splitlines()
+    assert lines[0].split() == ["NET", "STA", "LOC", "CHA", "START", "END", "SAMPLES", "RATE",
+                                "GAP"]
+    assert len({len(line) for line in lines[1:4]}) == 2  # aligned; the first has no gap
+    assert lines[4].strip() == "3 spans, 2 gaps, 0 overlaps" == lines[-1].strip()
+    assert lines[9].split() == ["YY", "BBB", "--", "BHZ", iso(T0, 3),
+                                iso(T0 + 2 * HOUR - 10**6, 3), "7200", "1"]
 
 
 @pytest.mark.parametrize("step_us, n", [(86_400_000, 1000), (10**6, 86400), (25_000, 144_000)])
@@ -127,30 +140,6 @@ def test_mixed_rates_and_files_that_join_nothing_are_rows_of_their_own(tmp_path)
     assert got[2:] == [expect(codes, T0, 100, 10**6, [one]),
                        expect(codes, T0 + 100 * 10**6, 200, 500_000, [two]),
                        expect(codes, T0, 500, 10_000, [hundred])]
-
-
-def test_csv_and_text_forms(archive, capfd):
-    d, want = archive
-    files = sorted(str(p) for p in d.glob("*.kiv"))
-    assert cli.main(["spans", "--csv", *files]) == 0
-    out, err = capfd.readouterr()
-    rows = list(csv.DictReader(io.StringIO(out)))
-    assert err == "" and len(rows) == 9
-    for r, s in zip(rows, want):
-        start, end = (int(t.astype(np.int64)) for t in (s.start, s.end))
-        assert r == dict(network=s.network, station=s.station, location=s.location,
-                         channel=s.channel, start=iso(start), end=iso(end),
-                         samples=str(s.samples), rate="1", gap="" if s.gap is None else
-                         str(int(s.gap)), note="", gaps="2", overlaps="0",
-                         files=str(len(s.files)))
-    assert cli.main(["spans", *files]) == 0
-    lines = capfd.readouterr().out.splitlines()
-    assert lines[0].split() == ["NET", "STA", "LOC", "CHA", "START", "END", "SAMPLES", "RATE",
-                                "GAP"]
-    assert len({len(line) for line in lines[1:4]}) == 2  # aligned; the first has no gap
-    assert lines[4].strip() == "3 spans, 2 gaps, 0 overlaps" == lines[-1].strip()
-    assert lines[9].split() == ["YY", "BBB", "--", "BHZ", iso(T0, 3),
-                                iso(T0 + 2 * HOUR - 10**6, 3), "7200", "1"]
 
 
 def test_times_to_the_microsecond_when_needed(tmp_path, capfd):
