@@ -508,10 +508,12 @@ TEST(Distances, TheBitsOfThePluginOnTheHeadersPositions) {
     const std::int32_t in[] = {fslot::STLA, fslot::STLO, fslot::EVLA, fslot::EVLO},
                        out[] = {fslot::GCARC, fslot::DIST, fslot::AZ, fslot::BAZ};
     const float u = kUndfFlt, nan = NAN;
-    // clang-format off
-    const std::array<float, 4> cases[] = {{30, -120, 35, 140}, {0, 10, 0, 0}, {-89.5F, 179.9F, 45, -0.1F}, {35.658F, -83.774F, 35.658F, -83.774F},
-        {u, -120, 35, 140}, {30, u, 35, 140}, {30, -120, u, 140}, {30, -120, 35, u}, {30, -120, nan, 140}};
-    // clang-format on
+    const std::array<float, 4> cases[] = {
+        {30, -120, 35, 140},         {0, 10, 0, 0},
+        {-89.5F, 179.9F, 45, -0.1F}, {35.658F, -83.774F, 35.658F, -83.774F},
+        {u, -120, 35, 140},          {30, u, 35, 140},
+        {30, -120, u, 140},          {30, -120, 35, u},
+        {30, -120, nan, 140}};
     for (const auto& p : cases) {
         const bool ok =
             std::all_of(p.begin(), p.end(), [](float v) { return v != kUndfFlt && v == v; });
