@@ -11,6 +11,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -40,6 +41,7 @@ struct Options {
     int closed = -1;                   // a standard descriptor closed at start
     std::string outfile;               // standard output to this file instead
     int uid = -1;                      // run as this user when the test runs as root
+    long fsize = -1;                   // no file it writes may grow beyond this (RLIMIT_FSIZE)
     int seconds = 60;
 };
 
@@ -57,6 +59,10 @@ inline Result run(const std::vector<std::string>& argv, const std::string& dir,
                             ::open((base + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)};
         for (int fd = 0; fd < 3; ++fd) ::dup2(fds[fd], fd), ::close(fds[fd]);
         if (o.closed >= 0) ::close(o.closed);
+        if (o.fsize >= 0) { // a write beyond it fails, rather than raise a signal
+            const rlimit lim{static_cast<rlim_t>(o.fsize), static_cast<rlim_t>(o.fsize)};
+            ::signal(SIGXFSZ, SIG_IGN), ::setrlimit(RLIMIT_FSIZE, &lim);
+        }
         if (::chdir(dir.c_str()) != 0) ::_exit(126);
         o.kivaux ? ::setenv("KIVAUX", o.kivaux->c_str(), 1) : ::unsetenv("KIVAUX");
         if (o.uid >= 0 && ::getuid() == 0 && (::setgid(o.uid) != 0 || ::setuid(o.uid) != 0))

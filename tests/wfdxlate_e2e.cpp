@@ -177,7 +177,8 @@ TEST_F(Wfdxlate, ExitStatuses) {
     file("b.w", samples({1}));
     fs::create_directories(work / "b.w.kiv"); // its only record cannot be written
     file("nowrite.wfdisc", line("1995123 0 ABC BHZ 1 20", "b.w"));
-    e2e::Options unset;
+    e2e::Options unset, tiny = env; // tiny: the prompt fills standard output's file
+    tiny.fsize = std::ssize(kPrompt);
     file("bad.wfdisc",
          line("1995123 0 ABC BHZ 2 20", "a.w") + "\n" + line("1995123 0 ABC BHZ 1 20", "a.w"));
     // clang-format off
@@ -193,7 +194,8 @@ TEST_F(Wfdxlate, ExitStatuses) {
         {"good.wfdisc\0x\n"s, env, e2007 + "good.wfdisc\n", "", 1}, {"good.wfdisc" + std::string(300, ' ') + "x\n", env, e2007 + "good.wfdisc\n", "", 1}, // beyond the line read
         {"good.wfdisc" + std::string(245, ' ') + "\n", env, "", "", 0}, // 256 characters: all read
         {n30 + "x\n", env, e2007 + n30 + "x\n", "", 1}, {"", env, ended, "", 1},
-        {"good.wfdisc\n", unset, "", "ERROR: Environmental variable KIVAUX not defined.\n", 1}};
+        {"good.wfdisc\n", unset, "", "ERROR: Environmental variable KIVAUX not defined.\n", 1},
+        {"nothere.wfdisc\n", tiny, "", std::string("ERROR 2014: Standard output cannot be written").substr(0, kPrompt.size()), 1}}; // its message lost, so said
     // clang-format on
     for (const auto& c : cases) {
         fs::remove(p("a.w.kiv"));
