@@ -339,6 +339,29 @@ TEST_F(Dff, APlainNameSweepsTheWorkingDirectory) {
               std::tuple(0, false, 640u));
 }
 
+// A temporary that cannot be made gives its slot back: after more such failures than there are
+// slots, the temporary of a write stopped midway is still removed.
+TEST_F(Dff, FailedTemporariesKeepNoSlot) {
+    fs::create_directory(dir / "gone");
+    const int gone = ::open((dir / "gone").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC),
+              here = ::open(dir.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    fs::remove(dir / "gone");
+    cmhdr.n(nslot::NPTS) = 2;
+    const auto y = ramp(2, 1.0F);
+    const auto c = test::inchild([&] {
+        int err = 0;
+        for (int i = 0; i < 100; ++i)
+            if (writekiv(KivPlace{gone, "gone", "x.kiv"}, cmhdr, kmhdr, y, {}, err), err != ENOENT)
+                return 3;
+        wkivsetwritev([](int, const iovec*, int) -> long { return wkivabort(), ::_exit(0), 0; });
+        return writekiv(KivPlace{here, dir.path.c_str(), "y.kiv"}, cmhdr, kmhdr, y, {}, err), 4;
+    });
+    ::close(gone), ::close(here);
+    EXPECT_EQ(c.status, 0);
+    for (const auto& e : fs::directory_iterator(dir.path))
+        EXPECT_FALSE(e.path().filename().string().starts_with(".kivtmp")) << e.path();
+}
+
 TEST_F(Dff, UncreatableTargetsAre101) {
     for (const char* d : {"sub", "locked", "locked/in"}) fs::create_directory(dir / d);
     fs::permissions(dir.path / "locked", fs::perms::none);
