@@ -65,11 +65,11 @@ def test_write_read_round_trip(tmp_path, capfd, monkeypatch):
                kevnm="sixteen chars!!x", nzyear=1999, nzjday=365, nzhour=23, nzmin=59, nzsec=59,
                nzmsec=999, idep="IVEL", iftype="ixyz", iqual=45, isynth=52, ievtyp=0, lpspol=1,
                nxsize=2**31 - 1, nysize=-2**31, user9=np.float32(2.5), fhdr70=0.75, lovrok=False,
-               lcalda=np.int8(0), user8=-0.0)
+               lcalda=np.int8(0), user8=-0.0, nhdr15=-7)
     raw = open("a.kiv", "rb").read()
     words, ints = np.frombuffer(raw, np.float32), np.frombuffer(raw, np.int32)
     assert np.array_equal(bits(words[158:]), bits(np.concatenate([y, x]).astype(np.float32)))
-    assert [ints[w] for w in (79, 85, 86, 93, 94, 105, 106, 107, 108)] == [5, 51, 7, 45, 52, 0, 1, 0, 0]
+    assert [ints[w] for w in (79, 84, 85, 86, 93, 94, 105, 106, 107, 108)] == [5, -7, 51, 7, 45, 52, 0, 1, 0, 0]
     assert words[69] == 0.75  # the last floating field
     assert raw[440:464] == b"HRV     sixteen chars!!x" and raw[600:608] == b"LHZ     "
     t = kivf.read("a.kiv")
