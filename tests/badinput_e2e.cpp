@@ -80,7 +80,9 @@ std::vector<Row> rows() {
              for (std::size_t i = 0; i < b.size(); i += 97) b[i] = '\n';
              b[0] = '\0', e.file("w", b); // every line but the first is gibberish; the first holds a NUL
          }, "*", 2, {"w"}},
-        {"KIVAUX empty", [](Env& e) { e.env.kivaux = "", one("1995123 0 A B 2 1")(e); }, err(108, "Number  108 /messages"), 0, {"s.w.kiv"}, {},
+        {"KIVAUX empty: said once for two records", [](Env& e) {
+             e.env.kivaux = "", e.file("s.w", words(2)), e.file("t.w", words(2)), e.file("w", rec("1995123 0 A B 2 1") + rec("1995123 0 A C 2 1", "t.w"));
+         }, err(108, "Number  108 /messages"), 0, {"s.w.kiv", "t.w.kiv"}, {},
          nocat + "/messages: No such file or directory; messages show their numbers only\n"},
         {"KIVAUX 200 characters long", [](Env& e) { e.env.kivaux = "/" + std::string(199, 'k'), one("1995123 5 A B -3 1")(e); },
          err(916, "Number  916") + " /" + std::string(159, 'k') + "\n" + err(2003, "Number 2003 1 -3"), 2, {}, {"s.w.kiv"}, // on line 2, cut at 160
