@@ -362,6 +362,35 @@ TEST_F(Dff, FailedTemporariesKeepNoSlot) {
         EXPECT_FALSE(e.path().filename().string().starts_with(".kivtmp")) << e.path();
 }
 
+// More writes at once than there are slots for their temporaries: the ones beyond go without a
+// slot, and every file is written.
+std::atomic<int> g_inside{0};
+TEST_F(Dff, MoreWritesAtOnceThanSlots) {
+    wkivsetwritev([](int fd, const iovec* v, int n) -> long {
+        ++g_inside;
+        for (int i = 0; i < 10000 && g_inside < 65; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return ::writev(fd, v, n);
+    });
+    cmhdr.n(nslot::NPTS) = 2;
+    const auto y = ramp(2, 1.0F);
+    const int here = ::open(dir.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    std::vector<std::thread> writers;
+    std::atomic<int> failed{0};
+    for (int t = 0; t < 65; ++t)
+        writers.emplace_back([&, t] {
+            int err = 0;
+            const std::string name = std::to_string(t) + ".kiv";
+            failed += writekiv(KivPlace{here, dir.path.c_str(), name.c_str()}, cmhdr, kmhdr, y, {},
+                               err) != 0;
+        });
+    for (auto& w : writers) w.join();
+    ::close(here);
+    EXPECT_EQ(std::pair(failed.load(), g_inside.load()), std::pair(0, 65));
+    for (int t = 0; t < 65; ++t)
+        EXPECT_EQ(fs::file_size(dir / (std::to_string(t) + ".kiv")), 640u) << t;
+}
+
 TEST_F(Dff, UncreatableTargetsAre101) {
     for (const char* d : {"sub", "locked", "locked/in"}) fs::create_directory(dir / d);
     fs::permissions(dir.path / "locked", fs::perms::none);
