@@ -161,6 +161,7 @@ TEST_F(Meta, EventsOutOfRangeAreUsageErrorsAMissingTableFailsTheRunAndQuietSaysN
         {{"--event", "0,0,-10.5,2017-01-01"}, dep + "-10.5'"},
         {{"--event", "0,0,0,2017-02-29T00:00:00"}, iso + "2-29T00:00:00'"},
         {{"--event", "0,0,0,2017-01-01T24:00:00"}, iso + "1-01T24:00:00'"},
+        {{"--event", "0,0,0,2017-01-01,5"}, iso + "1-01,5'"}, // a comma after the time is no end
         {{"--event=0,0,0"}, "--event takes LAT,LON,DEPTH_KM,TIME, not '0,0,0'"},
         {{"--site="}, "option --site needs a file name, not ''"},
         {{"--sitechan", ""}, "option --sitechan needs a file name, not ''"},
