@@ -30,6 +30,10 @@ const char* const kCatalogue = " 101 T-create failed:\n 115 T-write failed.\n 11
                                "1337 T-no such field:\n1400 T-NPTS bad:\n1401 T-y short:\n"
                                "1402 T-x short:\n1403 T-NPTS huge:\n";
 
+int opendirfd(const char* path) {
+    return ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
 std::vector<float> ramp(std::size_t n, float base) {
     std::vector<float> v(n);
     for (std::size_t j = 0; j < n; ++j) v[j] = base + static_cast<float>(j) * 0.25F;
@@ -343,8 +347,7 @@ TEST_F(Dff, APlainNameSweepsTheWorkingDirectory) {
 // slots, the temporary of a write stopped midway is still removed.
 TEST_F(Dff, FailedTemporariesKeepNoSlot) {
     fs::create_directory(dir / "gone");
-    const int gone = ::open((dir / "gone").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC),
-              here = ::open(dir.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int gone = opendirfd((dir / "gone").c_str()), here = opendirfd(dir.path.c_str());
     fs::remove(dir / "gone");
     cmhdr.n(nslot::NPTS) = 2;
     const auto y = ramp(2, 1.0F);
@@ -374,7 +377,7 @@ TEST_F(Dff, MoreWritesAtOnceThanSlots) {
     });
     cmhdr.n(nslot::NPTS) = 2;
     const auto y = ramp(2, 1.0F);
-    const int here = ::open(dir.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int here = opendirfd(dir.path.c_str());
     std::vector<std::thread> writers;
     std::atomic<int> failed{0};
     for (int t = 0; t < 65; ++t)
@@ -435,7 +438,7 @@ TEST_F(Dff, GatheredWritesThatMoveNothingAreRetriedAFewTimesThen115) {
     const auto y = ramp(300, 1.0F);
     ASSERT_EQ(writekiv(old, cmhdr, kmhdr, y, {}), 0);
     const std::string want = test::slurp(old);
-    const int dirfd = ::open(dir.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dirfd = opendirfd(dir.path.c_str());
     const KivPlace at{dirfd, dir.path.c_str(), "old.kiv"};
     wkivsetwritev(zerowritev);
     // clang-format off
@@ -470,7 +473,7 @@ int failedrename(int, const char*, int, const char*) {
 TEST_F(Dff, KeptNamesStayAndOfRacingWritersExactlyOneWrites) {
     cmhdr.n(nslot::NPTS) = 3;
     const auto y = ramp(3, 2.0F);
-    const int dirfd = ::open(dir.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dirfd = opendirfd(dir.path.c_str());
     const auto entries = [&] { return std::distance(fs::directory_iterator(dir.path), {}); };
     for (const int way : {0, EINVAL, ENOSYS, EOPNOTSUPP, EXDEV}) {
         g_renameerr = way;
@@ -520,7 +523,7 @@ TEST_F(Dff, KeptNamesStayAndOfRacingWritersExactlyOneWrites) {
 TEST(TempNames, TheHostTagTellsPidNamespacesApart) {
     if (const char* d = std::getenv("KIVF_TAG_DIR")) {
         wkivsetwritev([](int, const iovec*, int) -> long { ::_exit(0); });
-        const int dirfd = ::open(d, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int dirfd = opendirfd(d);
         int err = 0;
         newhdr(), cmhdr.n(nslot::NPTS) = 0;
         writekiv(KivPlace{dirfd, d, "x.kiv"}, cmhdr, kmhdr, {}, {}, err);
