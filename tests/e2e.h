@@ -24,13 +24,6 @@ struct Result {
     bool timedout = false;
 };
 
-// name with "./" n times before it: as long a name as wanted, that leads where name does.
-inline std::string dotted(const std::string& name, int n) {
-    std::string s;
-    for (int i = 0; i < n; ++i) s += "./";
-    return s + name;
-}
-
 inline std::string readfile(const std::string& p) {
     std::ifstream in(p, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

@@ -87,7 +87,6 @@ TEST(KivhdrProgram, ListingsTablesRefusalsAndStatuses) {
         {{"h.kiv", "--list"}, kAux, 1, "", "kivhdr: option --list needs a list name" + usage},
         {{"--all"}, kAux, 1, "", "kivhdr: no file given" + usage},
         {{"-f", "XMINIMUMS", "h.kiv"}, kAux, 1, "", "kivhdr: no field named 'XMINIMUMS'" + usage}, // not cut to 8
-        {{"-f", "", "h.kiv"}, kAux, 1, "", "kivhdr: no field named ''" + usage},
         // -H: each -f row and each failing file's line begins with the name and a tab; blocks are as without it
         {{"-H", "-f", "kstnm", "-f", "StartTime", "-f", "ENDTIME", "w.kiv", "cut.kiv", "h.kiv", "gone\aname.kiv"}, kAux, 2,
          "w.kiv\tANMO\t" + times + "h.kiv\tANMO\t" + times, "cut.kiv\t" + cut + "gone?name.kiv\t" + badfiles.substr(badfiles.rfind("kivhdr:"))},
@@ -110,7 +109,5 @@ TEST(KivhdrProgram, ListingsTablesRefusalsAndStatuses) {
     EXPECT_TRUE(r.status == 0 && r.err.empty() && std::regex_match(r.out, std::regex("kivhdr [0-9]+\\.[0-9]+\\.[0-9]+\n")));
     r = run({"--all", "--list", "STD", "w.kiv"});
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 83); // FILENAME, KSTCMP, 81 members
-    for (const char* line : {"\nNPTS      3\n", "\nODELTA    undefined\n", "\nT0MARKER  undefined\n", "\nYMAXIMUM  undefined\n"})
-        EXPECT_NE(r.out.find(line), std::string::npos) << line;
     // clang-format on
 }

@@ -16,7 +16,7 @@ function(kivf_e2e name)
   gtest_discover_tests(${name} ${arg_DISCOVER} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endfunction()
 if(TARGET wfdxlate)
-  kivf_e2e(wfdxlate_e2e RUNS wfdxlate gensamples)
+  kivf_e2e(wfdxlate_e2e RUNS wfdxlate)
   kivf_e2e(badinput_e2e RUNS wfdxlate kivhdr)
   kivf_e2e(batch_e2e RUNS wfdxlate)
   kivf_e2e(meta_e2e RUNS wfdxlate LIBS sphgeo_core) # distances against the plug-in's own
@@ -39,9 +39,9 @@ if(NOT KIVF_SANITIZE AND NOT KIVF_TSAN)
   set_tests_properties(package_consumer PROPERTIES TIMEOUT 300)
 endif()
 
-foreach(program msxlate kiv2ms) # kiv2ms_e2e reads back with msxlate
+foreach(program msxlate kiv2ms)
   if(TARGET ${program})
-    kivf_e2e(${program}_e2e RUNS ${program} msxlate LIBS kivf_static PkgConfig::MSEED
+    kivf_e2e(${program}_e2e RUNS ${program} LIBS kivf_static PkgConfig::MSEED
              DISCOVER TEST_PREFIX ${program}_e2e. DEFINES KIVF_VERSION="${PROJECT_VERSION}")
   endif()
 endforeach()
