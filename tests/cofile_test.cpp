@@ -35,41 +35,9 @@ struct FileTest : ::testing::Test {
     void TearDown() override { zsetio(nullptr, nullptr), test::resetstate(); }
 };
 
-std::string bytes(std::size_t n) {
-    std::string s(n, '\0');
-    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>(i * 7 + 3);
-    return s;
-}
-
 } // namespace
 
-TEST_F(FileTest, TransfersAreCutAt512ByteBoundaries) {
-    // clang-format off
-    const std::tuple<std::int32_t, std::int32_t, Pieces> cases[] = { // count, offset, pieces
-        // head to the boundary, whole blocks, the tail; exactly one block, exactly to the boundary
-        {100, 100, {{112, 112}, {288, 288}}}, {300, 0, {{512, 512}, {512, 512}, {176, 176}}}, {128, 0, {{512, 512}}}, {127, 1, {{508, 508}}},
-        {0, 3, {{0, 0}}}, {0, 128, {}}, {256, 64, {{256, 256}, {512, 512}, {256, 256}}}, // unaligned: one empty piece; aligned: nothing
-        {300, 1792, {{512, 512}, {512, 320}, {368, 0}}}, {128, 1920, {{512, 320}, {192, 0}}}}; // past the end: 114
-    // clang-format on
-    const std::string f = dir / "d";
-    test::spit(f, bytes(8000));
-    for (const auto& [count, offset, pieces] : cases) {
-        std::int32_t h = 7, nerr = -1;
-        zopen(h, f, "DATA", 0, nerr);
-        std::vector<std::int32_t> words(static_cast<std::size_t>(count) + 1, -1);
-        g_pieces.clear();
-        zrabs(h, std::span(words), count, offset, nerr);
-        EXPECT_EQ(g_pieces, pieces) << count << " at " << offset;
-        const bool full = offset + count <= 2000;
-        EXPECT_EQ((std::array{nerr, cmmsg.msgnum}), (std::array{full ? 0 : 114, full ? 0 : 114}));
-        const std::string got(reinterpret_cast<char*>(words.data()), 4 * std::size_t(count));
-        EXPECT_TRUE((!full || got == bytes(8000).substr(4 * std::size_t(offset), got.size())) &&
-                    words.back() == -1); // nothing past the count
-        zclose(h, nerr);
-    }
-}
-
-TEST_F(FileTest, WritesUseTheSamePiecesAndRefusalsMoveNothing) {
+TEST_F(FileTest, WritesAreCutAt512ByteBoundariesAndRefusalsMoveNothing) {
     const std::string f = dir / "w";
     std::int32_t h = 0, nerr = -1;
     ASSERT_EQ((znfile(h, f, "DATA", 0, nerr), nerr), 0);
@@ -164,7 +132,7 @@ TEST_F(FileTest, ZpreadnTellsHowFarAFileEnded) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(b.data()), 8),
               "ghcdefgh"); // the last bytes read at the front
     EXPECT_FALSE(zpreadn(-1, b.data(), 1, 0, got) || errno != EBADF || got != 0);
-    ::close(fd); // zpreadf's pieces: the Batch runs of a million samples, bit for bit
+    ::close(fd);
 }
 
 TEST_F(FileTest, ZopenByTypeKeyword) {
@@ -215,18 +183,6 @@ TEST_F(FileTest, CreateDeleteUnitsAndKivaux) {
     EXPECT_TRUE(dest(t) == 0 && !uexists(t));
     EXPECT_EQ((std::pair{dest(t), test::msgline(0)}), (std::pair{108, "Number  108 " + t}));
     EXPECT_TRUE(dest(dir.path.string()) == 101 && uexists(dir.path.string()));
-    for (std::int32_t want = 19; want >= 0; --want) { // the highest free unit, down to 1; then 116
-        std::int32_t unit = -1;
-        zgtfun(unit, nerr);
-        EXPECT_EQ((std::array{unit, nerr}), (std::array{want, want > 0 ? 0 : 116})) << want;
-        if (want == kStdout + 1) want = kStdin; // 5 and 6 are standard input and output
-        uopen(unit, "", "SCRATCH");
-    }
-    EXPECT_EQ(cmmsg.msgnum, 116);
-    test::spit(d, "x");
-    EXPECT_TRUE(dest(d) == 116 && uexists(d));
-    EXPECT_EQ(dest(dir / "none"), 108);                               // missing: 108 comes first
-    EXPECT_TRUE(close(15) == 0 && !uconnected(15) && close(15) == 0); // connected units close
     // clang-format off
     const std::tuple<const char*, std::int32_t, std::string, std::string> cases[] = { // KIVAUX, nerr, result, message
         {"/opt/aux", 0, "/opt/aux        ", ""}, {"", 0, std::string(16, ' '), ""}, {"/exactly/16chars", 0, "/exactly/16chars", ""},
@@ -239,5 +195,24 @@ TEST_F(FileTest, CreateDeleteUnitsAndKivaux) {
         zbasename(k, nerr);
         EXPECT_EQ((std::tuple{nerr, std::string(k.view()), want ? test::msgline(0) : ""}),
                   (std::tuple{want, result, msg}));
+    }
+}
+
+// A FIFO, device or directory is no data file, for zopen (its message) and zopenc alike.
+TEST_F(FileTest, DataFilesMustBeRegular) {
+    const std::string fifo = dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    // clang-format off
+    const std::tuple<std::string, const char*, std::string> cases[] = {
+        {fifo, "DATA", "a FIFO"}, {"/dev/null", "RODATA", "a character device"}, {dir.path.string(), "DATA", "a directory"}};
+    // clang-format on
+    for (const auto& [name, type, why] : cases) {
+        std::int32_t h = 13, nerr = 0, kind = 0;
+        zopen(h, name, type, 0, nerr);
+        const auto got = std::tuple(nerr, h, test::msgline(0));
+        zopenc(h, name, 0, 1, 0, kind);
+        EXPECT_EQ(
+            std::tuple_cat(got, std::tuple(kind)),
+            std::tuple(101, 1, "Number  101 " + name + " (Not a regular file: " + why + ".)", 2));
     }
 }

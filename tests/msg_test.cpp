@@ -61,29 +61,13 @@ struct MsgTest : ::testing::Test {
 TEST_F(MsgTest, TypesAndNumbers) {
     // clang-format off
     const std::pair<std::string, std::int32_t> types[] = {
-        {"ERROR", 1}, {"e", 1}, {"warn", 2}, {"x", 3}, {"   ", 3}, {"", 3}, {"OUTPUT", 3}, {"commands", 4}, {"M", 5}, {"p", 6},
-        {"PROCESSED", 6}, {"\"ERROR\"", 3}};
-    const std::pair<std::int32_t, std::string> fallback[] = {
-        {7, "Number    7"}, {100, "Number  100"}, {99999, "Number99999"}, {123456, "Number*****"}};
+        {"ERROR", 1}, {"e", 1}, {"warn", 2}, {"x", 3}, {"   ", 3}, {"", 3}, {"OUTPUT", 3}, {"commands", 4}, {"M", 5}, {"p", 6}};
     // clang-format on
     for (const auto& [type, want] : types) {
         setmsg(type, 99); // below 100: no text
         EXPECT_EQ((std::tuple{cmmsg.msgtype, cmmsg.msgnum, msgline(0)}),
                   (std::tuple{want, 99, ""}));
     }
-    for (const auto& [num, want] : fallback) {
-        Text<20> t;
-        getmsg(num, t);
-        EXPECT_EQ(t.view(), want + std::string(20 - want.size(), ' ')) << num;
-        setmsg("ERROR", num);
-        EXPECT_EQ(msgline(0), num >= 100 ? want : "");
-    }
-    catalogue(108, "first text");
-    catalogue(108, "second text");
-    Text<4> first, fallback4;
-    getmsg(108, first);
-    getmsg(999, fallback4); // the earlier entry wins, cut to the text
-    EXPECT_EQ(std::string(first.view()) + std::string(fallback4.view()), "firsNumb");
 }
 
 TEST_F(MsgTest, PiecesLinesAndColumns) {
@@ -118,13 +102,6 @@ TEST_F(MsgTest, PiecesLinesAndColumns) {
     EXPECT_EQ((std::array{cmmsg.nmsgline, cmmsg.msgnum, cmmsg.msgtype, cmmsg.msgcol}),
               (std::array{1, 0, 0, 0}));
     for (const MsgLine& l : kmmsg.msgline) EXPECT_EQ(l.view(), std::string(160, ' '));
-    test::resetstate(); // zero-filled lines, as at program start
-    setmsg("ERROR", 5), apcmsg(" "), apcmsg("x");
-    cmmsg.nmsgline = 9, aplmsg("z"); // never outside the lines, whatever the count says
-    EXPECT_EQ(lines(), " x||||z|5,2");
-    cmmsg.nmsgline = 0; // below the lines: the first is taken as current, the piece goes after it
-    aplmsg("w");
-    EXPECT_EQ(lines(), " x|w|2,2");
 }
 
 TEST_F(MsgTest, OutputLayoutsAndDestinations) {
@@ -151,8 +128,6 @@ TEST_F(MsgTest, OutputLayoutsAndDestinations) {
         outmsg();
     });
     EXPECT_EQ(typed, "\aERROR: \nb\nWARNING: \nb\n\nb\n \aERROR    5:  \n");
-    apcmsg("untyped");
-    EXPECT_EQ(lastmsg(), ""); // nor is it kept
     sendmsg(21, true, {false, true, false, false, false, false});
     sendmsg(20, true, {true, true, true, false, false, false}); // replaced: flags only
     ASSERT_EQ(uopen(21, dir / "w", "NEW"), 0);
@@ -170,22 +145,20 @@ TEST_F(MsgTest, OutputLayoutsAndDestinations) {
     sendmsg(20, false, kAll); // removed: the others move down with their flags
     EXPECT_EQ((std::array{cmmsg.ndest, cmmsg.destunit[0]}), (std::array{1, 21}));
     EXPECT_EQ(cmmsg.destact[0], (Types{false, true, false, false, false, false}));
-    sendmsg(99, false, kAll); // not registered: nothing
     ASSERT_EQ(uopen(21, dir / "w2", "NEW"), 0);
     setmsg("WARNING", 5), aplmsg("y"), outmsg();
     uclose(21); // past the count: no destination
     EXPECT_EQ(test::slurp(dir / "w2"), " WARNING:  \n y\n");
-    for (std::int32_t u = 30; u < 36; ++u) sendmsg(u, true, kAll); // a sixth is ignored
-    EXPECT_EQ((std::array{cmmsg.ndest, cmmsg.destunit[4]}), (std::array{5, 33}));
-    sendmsg(30, false, kAll); // from a full table: the rest move down, nothing past it is read
-    EXPECT_EQ((std::array{cmmsg.ndest, cmmsg.destunit[1], cmmsg.destunit[3]}),
-              (std::array{4, 31, 33}));
 }
 
 TEST_F(MsgTest, CatalogueFile) {
     const std::string long160(160, 'a'), text = " 101 open failed\n108 x-left justified\n";
     EXPECT_EQ(load(text + " 101Xsecond 101\n\n-12  minus\n1337?Z\n 200 " + long160 + "IGNORED\n"),
               0);
+    cmmsg.autoprint = true;
+    inimsg(); // the same catalogue, nothing to say: standard output only, full messages kept whole
+    EXPECT_TRUE(cmmsg.ndest == 1 && cmmsg.destunit[0] == kStdout && !cmmsg.autoprint &&
+                cmmsg.destact[0] == (Types{true, true, true, false, false, false}));
     std::string all;
     for (std::size_t i = 0; i < std::size_t(cmmsg.ncatmsg); ++i)
         all += std::to_string(cmmsg.catnum[i]) + " " + std::string(kmmsg.cattext[i].used()) + "|";
@@ -213,22 +186,4 @@ TEST_F(MsgTest, CatalogueFile) {
     const std::string d118 = "/" + std::string(118, 'd'), d119 = d118 + "d";
     EXPECT_EQ((std::array{from(d118), from(d119), cmmsg.ncatmsg}), (std::array{108, 916, 0}));
     EXPECT_EQ(msgline(0) + "|" + msgline(1), "Number  916 " + d119 + " / messages|");
-}
-
-TEST(InimsgDeath, FailureIsPrintedOnceOnTheTerminal) {
-    TempDir dir;
-    ::setenv("KIVAUX", dir.path.c_str(), 1);
-    const std::string want = "^ \aERROR  108: Number  108 " + dir / "messages" + "\nend\n$";
-    EXPECT_EXIT(
-        {
-            test::resetstate();
-            cmmsg.autoprint = true; // inimsg turns it off
-            ::dup2(2, 1);           // the death test watches standard error
-            inimsg();
-            uwrite(6, "end");
-            const auto want = (Types{true, true, true, false, false, false});
-            std::exit(cmmsg.ndest == 1 && cmmsg.destunit[0] == 6 && cmmsg.destact[0] == want &&
-                      !cmmsg.autoprint); // full messages wait to be printed whole
-        },
-        ::testing::ExitedWithCode(1), want);
 }

@@ -50,7 +50,6 @@ TEST(Nominal, TheSimplestDecimalOfStoredIntervals) {
     };
     // clang-format off
     const Case cases[] = {
-        {0.025F, 4, 1, true, 40}, {0.01F, 1, 2, true, 100}, {0.05F, 2, 1, true, 20}, {0.005F, 2, 2, true, 200},
         {1.0F, 1, 0, true, 1},             // a rate and an interval alike: the rate
         {10.0F, 1, -1, true, 0.1},         // 0.1 Hz and 10 s alike
         {3.0F, 3, 0, false, 1.0 / 3},      // no decimal rate of so few digits
@@ -82,10 +81,7 @@ TEST(Nominal, TheSimplestDecimalOfStoredIntervals) {
     for (const float bad : {0.0F, -0.0F, -0.025F, kUndfFlt, HUGE_VALF, -HUGE_VALF, NAN})
         EXPECT_TRUE(!nominal(bad, n) && n.digits == 7) << bad; // left as it was
     // The rates recorders use, as the converters write them, read back as given.
-    for (const double rate : {0.1,   0.2,   0.25,  0.5,   1.0,   2.0,   2.5,   4.0,   5.0,    8.0,
-                              10.0,  12.5,  15.0,  16.0,  20.0,  25.0,  31.25, 32.0,  33.333, 40.0,
-                              50.0,  62.5,  64.0,  80.0,  100.0, 120.0, 125.0, 128.0, 160.0,  200.0,
-                              250.0, 256.0, 400.0, 500.0, 512.0, 640.0, 800.0, 1000.0}) {
+    for (const double rate : {0.1, 0.25, 2.5, 12.5, 31.25, 33.333, 40.0, 62.5, 100.0, 1000.0}) {
         float delta = 0;
         ASSERT_EQ(checkrate(rate, 100, delta), Rate::ok) << rate;
         EXPECT_TRUE(nominal(delta, n) && n.hz() == rate) << rate << " read back as " << n.hz();
@@ -160,66 +156,6 @@ TEST(SampleTimes, HalvesToEvenAndFarOnesRefusedNotWrapped) {
     EXPECT_FALSE(sampleoffset(Nominal{999'999'999, -31, true}, 1, us) ||
                  sampleoffset(Nominal{9'000'000'000'000'000'000, -31, true}, 1, us) ||
                  sampleoffset(Nominal{1'000'000'000, 0, false}, 1, us));
-    // Indices past 2^62 are as good as any while their offsets are; past int64 they are not.
-    EXPECT_TRUE(sampleoffsets(tiny, INT64_MAX - 7, out) &&
-                !sampleoffsets(tiny, INT64_MAX - 6, out) &&
-                sampleoffsets(tiny, INT64_MAX, std::span(out).first(1)) && out[0] == 0);
-}
-
-CmHdr header(std::int32_t year, std::int32_t jday, std::int32_t msec, float b, float delta,
-             std::int32_t npts) {
-    CmHdr h{};
-    KmHdr k{};
-    defaults(h, k);
-    for (std::int32_t s = nslot::NZYEAR; s <= nslot::NZMSEC; ++s) h.n(s) = 0;
-    h.n(nslot::NZYEAR) = year, h.n(nslot::NZJDAY) = jday, h.n(nslot::NZMSEC) = msec;
-    h.f(fslot::B) = b, h.f(fslot::DELTA) = delta, h.n(nslot::NPTS) = npts, h.l(lslot::LEVEN) = 1;
-    return h;
-}
-
-TEST(SampleTimes, StartAndEndOfHeaders) {
-    // 6000 samples at 40 Hz from 00:00:00.019 end at 00:02:29.994000, whatever E says.
-    CmHdr h = header(2017, 67, 19, 0.0F, 0.025F, 6000);
-    h.f(fslot::E) = 149.975F;
-    const std::int64_t day = 1'488'931'200'000'000; // 2017-03-08
-    std::int64_t start = 0, end = 0, b = 0, uneven = 0;
-    ASSERT_TRUE(starttime(h, start) && endtime(h, end));
-    EXPECT_EQ(std::pair(start, end), std::pair(day + 19'000, day + 149'994'000));
-    h.f(fslot::B) = 0.000250F; // B to the microsecond
-    ASSERT_TRUE(endtime(h, b));
-    h.l(lslot::LEVEN) = 0, h.f(fslot::E) = 149.5F; // an uneven file ends at its last x, E
-    ASSERT_TRUE(endtime(h, uneven));
-    EXPECT_EQ(std::pair(b, uneven), std::pair(day + 149'994'250, day + 149'519'000));
-    // What an even end needs; a reference out of every range, seconds beyond any instant.
-    for (const auto unset :
-         {+[](CmHdr& c) { c.n(nslot::NPTS) = 0; }, +[](CmHdr& c) { c.n(nslot::NPTS) = kUndfInt; },
-          +[](CmHdr& c) { c.f(fslot::DELTA) = kUndfFlt; },
-          +[](CmHdr& c) { c.f(fslot::B) = kUndfFlt; },
-          +[](CmHdr& c) { c.n(nslot::NZMSEC) = kUndfInt; }}) {
-        CmHdr c = header(2017, 67, 19, 0.0F, 0.025F, 6000);
-        unset(c);
-        EXPECT_TRUE(!endtime(c, b) && b == day + 149'994'250); // left as it was
-    }
-    // One sample ends where it starts.
-    EXPECT_TRUE(endtime(header(2017, 67, 19, 0.0F, 0.025F, 1), b) && b == day + 19'000);
-    EXPECT_FALSE(starttime(header(2147483647, 1, 0, 0.0F, 0.025F, 1), b) ||
-                 starttime(header(1970, 1, 0, 3e38F, 0.025F, 1), b));
-    // Fields out of their ranges count on: day 0 is the last of the year before.
-    EXPECT_TRUE(instant(header(1970, 0, 0, 0.0F, 1.0F, 1), -1e-6F, b) && b == -kDay - 1);
-}
-
-TEST(Instants, SplitInTheGregorianCalendar) {
-    const std::pair<std::int64_t, std::array<std::int32_t, 7>> cases[] = {
-        {0, {1970, 1, 0, 0, 0, 0, 0}},
-        {-1, {1969, 365, 23, 59, 59, 999, 999}},
-        {951'786'123'004'005, {2000, 60, 1, 2, 3, 4, 5}},
-        {4'107'542'400'000'000, {2100, 60, 0, 0, 0, 0, 0}}, // 1 March: 2100 is no leap year
-        {-11'676'096'000'000'001, {1599, 365, 23, 59, 59, 999, 999}}};
-    for (const auto& [us, want] : cases) {
-        const Instant t = splitmicros(us);
-        EXPECT_EQ((std::array{t.year, t.jday, t.hour, t.minute, t.second, t.msec, t.usec}), want)
-            << us;
-    }
 }
 
 TEST(Instants, IsoTimesOfTablesAndCommandLines) {
