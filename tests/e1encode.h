@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// The e1 tests' helpers, around the one packer (examples/e1pack.h).
+// The e1 tests' helpers, around the one packer (examples/e1pack.h); msx_test fences records too.
 #pragma once
 
 #include "../examples/e1pack.h"

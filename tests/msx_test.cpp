@@ -1,21 +1,19 @@
 // SPDX-License-Identifier: Apache-2.0
-// msxlate's pieces whose boundaries its runs do not reach: gaps and overlaps
-// told apart within libmseed's joining tolerance, the memory budget, codes fit
-// for names. (Start times and samples made floats are pinned by msxlate_e2e.)
+// msxlate's pieces whose boundaries its runs do not reach: repeats within half a sample, sample
+// counts, the memory budget measured once more, codes fit for names. (Gaps, overlaps, derived
+// fields, libmseed's lines, start times and samples made floats are pinned by msxlate_e2e.)
 #include "msread/msread.h"
 #include "msxlate/kivout.h"
 
+#include "e1encode.h"
 #include "examples/mspack.h"
-#include "testutil.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <cstring>
 #include <fstream>
-#include <numeric>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -31,36 +29,6 @@ bool floats3(const MSRecord* msr) {
     return std::all_of(y, y + msr->numsamples, [](float v) { return v == 3.0F; });
 }
 
-// Segments at 1 sample a second: channel (0 or 1), from and to (seconds). More
-// than half a sample from where the channel's segments so far reach is a gap
-// or an overlap; the start of another channel is never one.
-TEST(MsxBreaks, HalfASampleFromTheNextExpectedOneTellsGapsAndOverlaps) {
-    struct Row {
-        std::vector<std::array<double, 3>> segs;
-        std::int64_t gaps, overlaps;
-    };
-    // clang-format off
-    const Row rows[] = {{{{0, 0, 9}, {0, 10.4, 11}, {1, 30, 31}}, 0, 0}, {{{0, 0, 9}, {0, 9.6, 11}, {1, 0, 1}}, 0, 0},
-        {{{0, 0, 9}, {0, 10.6, 11}}, 1, 0}, {{{0, 0, 9}, {0, 9.4, 11}}, 0, 1},
-        {{{0, 0, 9}, {0, 10.5, 11}}, 0, 0}, {{{0, 0, 9}, {0, 9.5, 11}}, 0, 0}, // exactly half a sample: neither
-        {{{0, 0, 99}, {0, 10, 20}, {0, 100, 101}}, 0, 1}}; // within: no expected sample moves
-    // clang-format on
-    for (const Row& r : rows) {
-        MSTraceID a{}, b{};
-        std::vector<MSTraceSeg> s(r.segs.size());
-        std::vector<Segment> all;
-        for (std::size_t i = 0; i < s.size(); ++i) {
-            s[i].samprate = 1;
-            s[i].starttime = static_cast<hptime_t>(r.segs[i][1] * HPTMODULUS);
-            s[i].endtime = static_cast<hptime_t>(r.segs[i][2] * HPTMODULUS);
-            all.push_back({r.segs[i][0] == 0 ? &a : &b, &s[i]});
-        }
-        const Breaks got = breaks(all);
-        EXPECT_EQ((std::array{got.gaps, got.overlaps}), (std::array{r.gaps, r.overlaps}))
-            << r.segs[1][1];
-    }
-}
-
 // A segment of 1 sample a second from 0 holds samples at the same times, within half a sample,
 // bit for bit; not those past its end, another rate's, or other values.
 TEST(MsxRepeats, ASegmentHoldsSamplesAtItsTimesWithinHalfASample) {
@@ -74,49 +42,21 @@ TEST(MsxRepeats, ASegmentHoldsSamplesAtItsTimesWithinHalfASample) {
         bool held;
     };
     for (const Row& r :
-         {Row{2.4, 1, {2, 3}, true}, Row{1.6, 1, {2, 3}, true}, Row{2.5, 1, {2, 3}, false},
-          Row{8, 1, {8, 9}, true}, Row{9, 1, {9, 10}, false}, Row{2, 2, {2, 3}, false},
-          Row{2, 1, {2, -3}, false}, Row{0, 1, y, true}}) {
+         {Row{2.4, 1, {2, 3}, true}, Row{2.5, 1, {2, 3}, false}, Row{9, 1, {9, 10}, false},
+          Row{2, 2, {2, 3}, false}, Row{2, 1, {2, -3}, false}, Row{0, 1, y, true}}) {
         const auto start = static_cast<hptime_t>(r.start * HPTMODULUS);
         const auto end = start + static_cast<hptime_t>((r.have.size() - 1) * HPTMODULUS / r.rate);
         EXPECT_EQ(holds(&p, start, end, r.rate, r.have), r.held) << r.start << " " << r.rate;
     }
 }
 
-// Ints become floats in place: exact within 2^24 either side, else the nearest, counted.
-TEST(MsxFloats, IntsBeyondTwoToThe24AreRoundedAndCounted) {
-    struct Row {
-        std::vector<std::int32_t> in;
-        std::vector<float> out;
-        std::int64_t changed;
-    };
-    for (const Row& r : {Row{{-16777216, 16777216, 3}, {-16777216, 16777216, 3}, 0},
-                         Row{{-16777217, 1}, {-16777216, 1}, 1},
-                         Row{{16777217, -1, 16777219}, {16777216, -1, 16777220}, 2},
-                         Row{{1, 16777217}, {1, 16777216}, 1}}) { // not first: still seen
-        std::vector<std::int32_t> v = r.in;
-        char type = 'i';
-        EXPECT_EQ(tofloats(v.data(), static_cast<std::int64_t>(v.size()), type), r.changed);
-        std::vector<float> got(v.size());
-        std::memcpy(got.data(), v.data(), 4 * v.size());
-        EXPECT_EQ(std::pair(got, type), std::pair(r.out, 'f')) << r.in[0];
-    }
-}
-
 // A record's bytes ending right before a page no one may read: a decoder that reads past
 // the record stops the test whatever it is built with.
-struct Fenced {
-    std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)), size;
-    char* base;
-    explicit Fenced(const std::string& rec)
-        : size((rec.size() + 2 * page - 1) / page * page),
-          base(static_cast<char*>(
-              ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0))) {
-        ::mprotect(base + size - page, page, PROT_NONE);
-        std::memcpy(at(rec.size()), rec.data(), rec.size());
+struct Fenced : e1enc::Guarded {
+    explicit Fenced(const std::string& rec) : Guarded(rec.size()) {
+        rec.copy(reinterpret_cast<char*>(room.data()), rec.size());
     }
-    ~Fenced() { ::munmap(base, size); }
-    char* at(std::size_t len) const { return base + size - page - len; }
+    char* at() const { return reinterpret_cast<char*>(room.data()); }
 };
 
 // The first record of each encoding as libmseed's packer fills it: its count is what its data
@@ -140,7 +80,7 @@ TEST(MsxDecode, ACountBeyondWhatTheDataHoldsIsRefusedAndNothingPastTheRecordIsRe
         for (const std::uint16_t n : {count, std::uint16_t(count + 1), std::uint16_t(65535)}) {
             rec[30] = char(n >> 8), rec[31] = char(n);
             const Fenced f(rec);
-            const Decoded d = decoderecord(f.at(512), 512, msr);
+            const Decoded d = decoderecord(f.at(), 512, msr);
             EXPECT_EQ(std::pair(d.kind, d.number),
                       n > count ? std::pair(Decoded::refused, std::int32_t{kivf::kMsgMsCount})
                       : enc == DE_ASCII
@@ -154,76 +94,21 @@ TEST(MsxDecode, ACountBeyondWhatTheDataHoldsIsRefusedAndNothingPastTheRecordIsRe
         }
         // Data starting at the record's end: no room for even one sample.
         rec[30] = 0, rec[31] = 1, rec[44] = 2, rec[45] = 0;
-        EXPECT_EQ(decoderecord(Fenced(rec).at(512), 512, msr).number, kivf::kMsgMsCount);
+        EXPECT_EQ(decoderecord(Fenced(rec).at(), 512, msr).number, kivf::kMsgMsCount);
         // Framed shorter than its blockette 1000 says, or longer than any record: refused unread.
         for (const int len : {256, MAXRECLEN + 1}) {
             std::string framed = rec;
             framed.resize(static_cast<std::size_t>(len));
-            const Fenced f(framed);
-            EXPECT_EQ(decoderecord(f.at(framed.size()), len, msr).number, kivf::kMsgMsLength)
+            EXPECT_EQ(decoderecord(Fenced(framed).at(), len, msr).number, kivf::kMsgMsLength)
                 << len;
         }
         msr_free(&msr);
     }
-    // The longest record there may be is one.
-    const std::string longest = mspack::pack({.reclen = MAXRECLEN, .ints = flat});
-    MSRecord* msr = nullptr;
-    EXPECT_EQ(decoderecord(Fenced(longest).at(longest.size()), MAXRECLEN, msr).kind,
-              Decoded::samples);
-    EXPECT_EQ(msr->numsamples, 5000);
-    msr_free(&msr);
     // No room; a byte; 3-byte samples; no whole frame; an encoding not known.
     const std::array<std::int64_t, 5> edges = {capacity(DE_INT32, -8), capacity(DE_ASCII, 1),
                                                capacity(DE_GEOSCOPE24, 11), capacity(DE_STEIM2, 63),
                                                capacity(99, 512)};
     EXPECT_EQ(edges, (std::array<std::int64_t, 5>{0, 1, 3, 0, -1}));
-}
-
-// Each segment's derived fields, gathered from its records as they join it, have the bits of a
-// walk over its samples: records joined at the end in one pass, the others (joined before the
-// start, or closing a gap) by the walk.
-TEST(MsxGathered, RecordsJoinedAtTheEndGiveTheBitsOfAWalk) {
-    capturelog();
-    std::vector<float> y(500); // sums in double whose rounding depends on the order
-    for (std::size_t i = 0; i < y.size(); ++i)
-        y[i] = i % 7 == 0 ? 3e17F * static_cast<float>(i % 3) : 0.1F * static_cast<float>(i) - 20;
-    y[123] = NAN, y[200] = -0.0F;
-    const std::string bytes = mspack::pack({.encoding = DE_FLOAT32, .reclen = 256, .floats = y});
-    std::vector<std::string> recs; // 48 samples each
-    for (std::size_t off = 0; off < bytes.size(); off += recs.back().size())
-        recs.push_back(bytes.substr(off, 256));
-    std::vector<std::size_t> inorder(recs.size());
-    std::iota(inorder.begin(), inorder.end(), 0);
-    std::vector<std::size_t> reversed(inorder.rbegin(), inorder.rend()), middlelast = inorder;
-    std::rotate(middlelast.begin() + 5, middlelast.begin() + 6, middlelast.end());
-    for (const auto& [order, gathered] :
-         {std::pair(inorder, true), std::pair(reversed, false), std::pair(middlelast, false)}) {
-        SCOPED_TRACE(order[0]);
-        const int fd = ::memfd_create("records", MFD_CLOEXEC);
-        for (const auto r : order) ASSERT_EQ(::write(fd, recs[r].data(), recs[r].size()), 256);
-        ::lseek(fd, 0, SEEK_SET);
-        MSTraceList* list = mstl_init(nullptr);
-        Gathered g;
-        readfile(fd, "records", list, {.notes = false, .gathered = &g});
-        ::close(fd);
-        const std::vector<Segment> all = segments(list);
-        ASSERT_EQ(all.size(), 1U);
-        kivf::DepAccum stats;
-        EXPECT_EQ(g.of(all[0].seg, stats), gathered);
-        kivf::CmHdr got{}, walk{};
-        kivf::KmHdr khdr{};
-        fillheader(all[0], splittime(all[0].seg->starttime), got, khdr, &g);
-        kivf::depstats(walk, floats(all[0].seg));
-        EXPECT_EQ(kivf::test::depbits(got), kivf::test::depbits(walk));
-        mstl_free(&list, 0);
-    }
-}
-
-// What the system has, not unlimited: below its physical memory.
-TEST(MsxMemory, TheBudgetIsMeasuredBelowThePhysicalMemory) {
-    const auto physical = static_cast<std::uint64_t>(::sysconf(_SC_PHYS_PAGES)) *
-                          static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
-    EXPECT_LT(memorybudget(), physical);
 }
 
 extern "C" __attribute__((weak)) void __asan_init(); // there when built with AddressSanitizer
@@ -236,9 +121,9 @@ std::uint64_t vmdata() {
     return kb << 10;
 }
 
-// 40 records of 256 kB of samples. A budget the samples overrun is measured once more, as the
-// memory is then: all of it read when that leaves room; else refused at the budget measured,
-// though the limit is raised after the first record.
+// 40 records of 256 kB of samples: a budget they overrun is measured once more, as the memory
+// is then: all of it read when that leaves room; else refused at the budget measured, though the
+// limit is raised after the first record.
 TEST(MsxMemory, AnOverrunBudgetIsMeasuredOnceMore) {
     if (&__asan_init != nullptr) GTEST_SKIP() << "the sanitizer's reservations pass any limit";
     const std::string bytes = mspack::pack({.encoding = DE_INT32,
@@ -270,26 +155,13 @@ TEST(MsxMemory, AnOverrunBudgetIsMeasuredOnceMore) {
     EXPECT_EQ(std::pair(whole, told), std::pair(true, std::string("f (more than ")));
 }
 
-// libmseed's lines as our messages take them: blanks and newlines at the end dropped, joined by
-// "; ", each taken once.
-TEST(MsxLog, LoggedLinesAreTrimmedAndJoined) {
-    capturelog();
-    takelogged();
-    ms_log(2, "first  \n");
-    ms_log(1, "second\n");
-    EXPECT_EQ(takelogged(), "first; second");
-    EXPECT_EQ(takelogged(), "");
-}
-
 TEST(MsxNames, StationAndChannelAreNeededAndNoCodeMayHoldASeparatorOrControl) {
     struct Row {
         const char *net, *sta, *loc, *chan;
         bool ok;
     };
-    for (const Row& r :
-         {Row{"", "ANMO", "", "BHZ", true}, Row{"IU", "", "00", "BHZ", false},
-          Row{"IU", "ANMO", "00", "", false}, Row{"I/", "ANMO", "", "BHZ", false},
-          Row{"IU", "ANMO", "0 ", "BHZ", false}, Row{"IU", "ANMO", "", "B/Z", false}}) {
+    for (const Row& r : {Row{"", "ANMO", "", "BHZ", true}, Row{"IU", "", "00", "BHZ", false},
+                         Row{"IU", "ANMO", "00", "", false}, Row{"I/", "ANMO", "", "BHZ", false}}) {
         MSTraceID id{};
         std::strcpy(id.network, r.net), std::strcpy(id.station, r.sta);
         std::strcpy(id.location, r.loc), std::strcpy(id.channel, r.chan);
