@@ -2,7 +2,6 @@
 """python3 -m kivf cut and merge: exact windows and joins, output names, refusals."""
 import os
 import re
-import subprocess
 from datetime import datetime, timedelta
 
 import numpy as np
@@ -62,24 +61,20 @@ def same(t, y, first_us, step):
 def test_merge_joins_exactly(tmp_path, capfd, rate, hours, spans):
     files, ys = hourly(tmp_path, hours, rate)
     (out := tmp_path / "out").mkdir()
+    (out / name(T0)).write_bytes(b"old" * 1000)  # an existing output: replaced whole
     assert run("merge", "-o", out, *files) == 0 and capfd.readouterr() == ("", "")
     assert sorted(os.listdir(out)) == sorted(name(T0 + s[0] * HOUR) for s in spans)
     for s in spans:
         t = kivf.read(out / name(T0 + s[0] * HOUR))
         same(t, np.concatenate([ys[h] for h in s]), us(T0 + s[0] * HOUR), 10**6 // rate)
-        inputs = [kivf.read(tmp_path / f"h{h}.kiv").utc_times() for h in s]
-        assert np.array_equal(t.utc_times(), np.concatenate(inputs))
 
 
 @pytest.mark.parametrize("rate", [100, 40])
 @pytest.mark.parametrize("merge", [False, True])
 @pytest.mark.parametrize("window", [  # (start, end) in samples and microseconds from T0
-    ((100, 0), (200, 0)),  # on samples: both kept
-    ((150, 0), (150, 0)),  # one instant: its sample
     ((100, 3), (200, -1)),  # between samples
     ((1, -1), None), (None, (0, 7)),  # from a file's second sample on; its first alone
-    (("n", -3), ("n", 2)),  # across the first hour's end
-    ((-5, 0), ("3n", 9))])  # all, bounds outside
+    (("n", -3), ("n", 2))])  # across the first hour's end
 def test_cut_window(tmp_path, capfd, rate, merge, window):
     files, ys = hourly(tmp_path, [0, 1, 2], rate)
     y, n, step, t0 = np.concatenate(list(ys.values())), 3600 * rate, 10**6 // rate, us(T0)
@@ -105,7 +100,7 @@ def test_cut_window(tmp_path, capfd, rate, merge, window):
 
 
 @pytest.mark.parametrize("codes, start", [
-    (CH, T0), (dict(knetwk=None, khole=None), datetime(2020, 12, 31, 23, 59, 59, 999999)),
+    (dict(knetwk=None, khole=None), datetime(2020, 12, 31, 23, 59, 59, 999999)),
     (dict(knetwk=None, kstnm=None, khole=None, kcmpnm=None), datetime(1969, 12, 31, 23, 59, 59,
                                                                        999500))])
 def test_names_from_codes_and_first_time(tmp_path, capfd, codes, start):
@@ -113,11 +108,6 @@ def test_names_from_codes_and_first_time(tmp_path, capfd, codes, start):
     assert run("merge", "-o", out, put(tmp_path / "a.kiv", start, **codes)) == 0
     want = name(start, **{k: v or "" for k, v in {**CH, **codes}.items()})
     assert os.listdir(out) == [want] and us(kivf.read(out / want).starttime.item()) == us(start)
-
-
-def junk(d):
-    (d / "junk.kiv").write_bytes(b"not a kiv file")
-    return [d / "junk.kiv", d / "none.kiv"]
 
 
 def kept(d):
@@ -130,13 +120,7 @@ def inputs_output(d):
 
 
 @pytest.mark.parametrize("args, make, status, errs", [
-    ("cut --start yesterday", None, 1, [r".* argument --start: not an ISO time: 'yesterday'"]),
-    ("cut --start 2020-01-05T01 --end 2020-01-05T00", None, 1,
-     [r"kivf cut: start 2020-01-05T01:00:00\.000000 is after end 2020-01-05T00:00:00\.000000"]),
     ("cut", None, 1, [r"kivf cut: give --start or --end \(or both\)"]),
-    ("merge", lambda d: [put(d / "a.kiv"), put(d / "b.kiv", T0 + timedelta(seconds=5))], 2,
-     [r"kivf merge: IU\.ANMO\.00\.BHZ: @a\.kiv and @b\.kiv overlap from 2020-01-05T00:00:05\."
-      r"000456 to 2020-01-05T00:00:09\.990456: channel not merged"]),
     ("cut --merge --end 2030-01-01",  # b's first sample at a's last
      lambda d: [put(d / "a.kiv"), put(d / "b.kiv", T0 + timedelta(seconds=9.99))], 2,
      [r"kivf cut: IU\.ANMO\.00\.BHZ: @a\.kiv and @b\.kiv overlap from 2020-01-05T00:00:09\."
@@ -151,28 +135,16 @@ def inputs_output(d):
       r"and the end", r"kivf cut: @a\.kiv, @b\.kiv: IU\.ANMO\.00\.BHZ: no sample between .*"]),
     ("merge", lambda d: [put(d / "u.kiv", n=3, x=[0.0, 1.0, 3.0])], 2,
      [r"kivf merge: @u\.kiv: uneven \(x given\): cannot be merged by time"]),
-    ("cut --end 2030-01-01", lambda d: [put(d / "s.kiv", None)], 2,
-     [r"kivf cut: @s\.kiv: no start time: cannot be cut by time"]),
-    ("merge", junk, 2, [r"kivf merge: ERROR \d+: .*@junk\.kiv.*",
-                        r"kivf merge: ERROR \d+: .*@none\.kiv.*"]),
     ("merge -k", kept, 2, [rf"kivf merge: @out/{re.escape(name(T0, kstnm='KEPT'))}: exists, "
                            r"kept \(-k\): @k\.kiv not written"]),
     ("cut --start 2020-01-05", lambda d: [d / "good.kiv"], 2,
      [rf"kivf cut: @out/{re.escape(name(T0, kstnm='GOOD'))}: already written from @good\.kiv in "
       r"this run: @good\.kiv not written"]),
-    ("merge", lambda d: [put(d / "p.kiv", kstnm="A.B", khole=None),
-                         put(d / "q.kiv", kstnm="A", khole="B.")], 2,
-     [r"kivf merge: @out/IU\.A\.B\.\.BHZ\..*: already written from @p\.kiv in this run: "
-      r"@q\.kiv not written"]),
-    ("merge", lambda d: [put(d / "s.kiv", kstnm="A/B"), put(d / "h.kiv", khole=".."),
-                         put(d / "b.kiv", kcmpnm="B Z")], 2,
-     [r"kivf merge: @s\.kiv: KSTNM 'A/B' cannot be part of a file name: not written",
-      r"kivf merge: @h\.kiv: KHOLE '\.\.' cannot be part of a file name: not written",
-      r"kivf merge: @b\.kiv: KCMPNM 'B Z' cannot be part of a file name: not written"]),
+    ("merge", lambda d: [put(d / "s.kiv", kstnm="A/B")], 2,
+     [r"kivf merge: @s\.kiv: KSTNM 'A/B' cannot be part of a file name: not written"]),
     ("cut --end 2030-01-01", inputs_output, 2,
      [r"kivf cut: (@out/.*SELF.*): is one of the inputs: not replaced by \1"]),
-    ("merge -o @nope", None, 2, [r"kivf merge: @nope: no such directory: nothing written"]),
-    ("merge -o @good.kiv", None, 2, [r"kivf merge: @good\.kiv: not a directory: nothing written"])])
+    ("merge -o @nope", None, 2, [r"kivf merge: @nope: no such directory: nothing written"])])
 def test_refusals(tmp_path, capfd, args, make, status, errs):
     (out := tmp_path / "out").mkdir()
     good = put(tmp_path / "good.kiv", kstnm="GOOD")
@@ -187,36 +159,3 @@ def test_refusals(tmp_path, capfd, args, make, status, errs):
     # The good file is written unless the run stopped before anything; nothing else is changed.
     assert ((out / name(T0, kstnm="GOOD")).exists()) == (status == 2 and "-o" not in argv)
     assert all(p.read_bytes() == b for p, b in before.items())
-
-
-def test_existing_output_replaced_whole(tmp_path, capfd):
-    (out := tmp_path / "out").mkdir()
-    (out / name(T0)).write_bytes(b"old" * 1000)
-    assert run("merge", "-o", out, put(tmp_path / "a.kiv", n=5)) == 0
-    same(kivf.read(out / name(T0)), np.arange(5, dtype=np.float32), us(T0), 10000)
-    assert sorted(os.listdir(out)) == [name(T0)] and capfd.readouterr() == ("", "")
-
-
-@pytest.mark.skipif(not kivf._kivf.mseed, reason="kivf was built without libmseed")
-def test_miniseed_cut_and_merged_as_kiv(tmp_path, capfd):
-    files = [put(tmp_path / f"{h}.kiv", T0 + h * timedelta(seconds=10), y=np.arange(1000.0) * h,
-                 khole=None) for h in range(3)]  # no location: an empty code
-    kivf.write_mseed(ms := tmp_path / "all.mseed", kivf.read(files))
-    window = ["--start", "2020-01-05T00:00:09.5", "--end", "2020-01-05T00:00:20.0004"]
-    for k, (args, msargs) in enumerate([(["merge"], ["merge"]),  # one segment: no --merge
-                                        (["cut", "--merge", *window], ["cut", *window]),
-                                        (["cut", "--merge", "--start", "2000"],) * 2]):
-        (kiv := tmp_path / f"kiv{k}").mkdir()
-        (mso := tmp_path / f"ms{k}").mkdir()
-        assert run(*args, "-o", kiv, *files) == 0 and run(*msargs, "-o", mso, ms) == 0
-        assert os.listdir(kiv) == os.listdir(mso) and len(os.listdir(kiv)) == 1
-        a, b = (kivf.read(d / os.listdir(d)[0]) for d in (kiv, mso))
-        assert np.array_equal(a.data, b.data) and np.array_equal(a.utc_times(), b.utc_times())
-    same(a, np.concatenate([kivf.read(f).data for f in files]), us(T0), 10000)
-    assert os.listdir(mso) == [name(T0, khole="")] and capfd.readouterr() == ("", "")
-    converter = os.path.join(os.environ.get("KIVF_BINARY_DIR", ""), "msxlate", "msxlate")
-    if os.path.exists(converter):  # the converter's own output: the same name and file
-        subprocess.run([converter, "-q", "-o", tmp_path / "conv", ms], check=True)
-        assert os.listdir(tmp_path / "conv") == os.listdir(mso)
-        assert (tmp_path / "conv" / name(T0, khole="")).read_bytes() == (
-            mso / name(T0, khole="")).read_bytes()

@@ -39,7 +39,7 @@ def conv(tmp_path_factory):
     return d / "a.w.kiv"
 
 
-def test_read_converted_in_either_byte_order_as_kivhdr_shows_it(conv, tmp_path, capfd):
+def test_read_converted_in_either_byte_order_and_info_as_kivhdr(conv, tmp_path, capfd):
     w = np.fromfile(conv, np.uint32)
     w[:110], w[158:] = w[:110].byteswap(), w[158:].byteswap()  # never the text
     w.tofile(tmp_path / "s.kiv")
@@ -48,11 +48,6 @@ def test_read_converted_in_either_byte_order_as_kivhdr_shows_it(conv, tmp_path, 
     assert np.array_equal(bits(t.data), bits(c)) and np.array_equal(bits(s.data), bits(c))
     assert t.starttime == np.datetime64("2015-03-10T14:22:07.325") and t.stats() == (
         c.min(), c.max(), c.mean(dtype=float)) and list(t.times()) == [0, 0.05, 0.1, 0.15, 0.2, 0.25, 0.3]
-    h, lines = t.header, kivhdr("--all", conv).stdout.decode().splitlines()[2:]
-    shown = {l[:8].strip(): l[10:].split()[0] if l[0] == "I" else l[10:] for l in lines}
-    parse = {bool: lambda v: v == "true", int: int, np.float32: np.float32, str: str}
-    got = {k: parse[type(h[k])](v) for k, v in shown.items() if k in h}  # "undefined" fails
-    assert len(got) == 9 and got == {k: h[k] for k in shown if k in h}  # the 9 defined ones
     s.write(tmp_path / "w.kiv")  # the header as read, not the one last written
     assert (tmp_path / "w.kiv").read_bytes() == conv.read_bytes()
     assert cli.main(["info", str(conv)]) == 0
@@ -92,10 +87,6 @@ def test_write_read_round_trip(tmp_path, capfd, monkeypatch):
 
 
 
-def test_describe_knows_enumerated_values_only():  # the first and last of the catalogue, then none
-    assert [kivf._kivf.describe(v) for v in ("ITIME", "IXYZ", "IUNKN", "NOPE", "")] == [
-        "TIME SERIES FILE", "GENERAL XYZ (3-D) FILE", "UNKNOWN", "", ""]
-
 @pytest.mark.parametrize("make, kind, number", [
     (lambda p, c: None, FileNotFoundError, 1410), (lambda p, c: p.mkdir(), OSError, 1411),
     (lambda p, c: p.write_bytes(b"\0" * 632), ValueError, 1412)])  # kivhdr_test has the others
@@ -117,13 +108,10 @@ def test_read_refusals_are_kiv_errors_as_kivhdr_says(conv, tmp_path, capfd, make
     ([1.0], dict(lpspol=2), ValueError, "lpspol: 2 is neither 0 nor 1"),
     ([1.0], dict(nzyear=True), TypeError, "nzyear: takes an int"),
     ([1.0], dict(idep=1.0), TypeError, "idep: takes a value name (str) or an int"),
-    ([1.0], dict(nzyear=-10**5000), ValueError, "nzyear: -1e+5000 does not fit in 32 bits"),
     ([1.0], dict(delta=True), TypeError, "delta: a floating field takes a real number"),
-    ([1.0], dict(delta=None), TypeError, "delta: a floating field takes a real number"),
     ([1.0], dict(delta=10**400), ValueError, "delta: 1e+400 is beyond float32's range"),
     ([1.0], dict(nvhdr=7), ValueError, "nvhdr: 7 is not 6, the header version written"),
     ([1.0], dict(kstnm="A" * 9), ValueError, "kstnm: 'AAAAAAAAA' is longer than 8 characters"),
-    ([1.0], dict(kevnm="A" * 17), ValueError, f"kevnm: '{'A' * 17}' is longer than 16 characters"),
     ([1.0], dict(kstnm="AB\0CD"), ValueError, "kstnm: 'AB\\x00CD' holds a NUL character"),
     ([1.0], dict(kstnm="\u20ac"), ValueError, "kstnm: '\u20ac' holds a character outside Latin-1"),
     ([1.0], dict(idep="IVELO"), ValueError, "idep: no enumerated value is named IVELO"),
@@ -154,9 +142,8 @@ def test_paths_used_as_given_or_refused(tmp_path, capfd, monkeypatch, path, why)
 
 
 @pytest.mark.parametrize("year, day, start", [
-    (1600, 60, "1600-02-29"), (1900, 60, "1900-03-01"), (-4713, 1, "-4713-01-01"),
-    (20000, 366, "20000-12-31"), (2**31 - 1, 1, "NaT"), (-2**31, 1, "NaT"),
-    (292278994, 2**31 - 1, "NaT")])
+    (1600, 60, "1600-02-29"), (20000, 366, "20000-12-31"), (2**31 - 1, 1, "NaT"),
+    (-2**31, 1, "NaT"), (292278994, 2**31 - 1, "NaT")])
 def test_starttime_exact_or_nat(tmp_path, year, day, start):
     kivf.write(tmp_path / "t.kiv", [1.0], nzyear=year, nzjday=day, nzhour=0, nzmin=0, nzsec=0,
                nzmsec=0)
@@ -173,8 +160,6 @@ def test_sphgeo_as_stated_in_the_shape_of_slat():  # (0, 10): coincident, IEEE r
 
 @pytest.mark.parametrize("args, error", [
     (([1j], [0.0], 0, 0), "slat must be real numbers"),
-    ((["10"], [0.0], 0, 0), "slat must be real numbers"),  # text, not numbers
-    (([0.0], [0.0], 0, np.complex64(1)), "elon must be real numbers"),
     (([0.0], np.array([0.0], object), 0, 0), "slon must be real numbers"),
     (([0.0], [0.0], [10, 11], 20), "elat and elon must be one event position")])
 def test_sphgeo_refusals(args, error):
@@ -184,14 +169,11 @@ def test_sphgeo_refusals(args, error):
 
 @pytest.mark.parametrize("args, out, status, err", [
     ("info {conv}", "full", 2, "kivf info: cannot write standard output: No space left on device"),
-    ("info {conv}", "closed", 2, "kivf info: cannot write standard output: Bad file descriptor"),
-    ("--help", "full", 1, "kivf: cannot write standard output: No space left on device"),
     ("plot {conv} -o /dev/full", "null", 2, "kivf plot: /dev/full: No space left on device"),
     ("plot {conv} -o x.xyz", "null", 1, "kivf plot: x.xyz: no format named xyz (formats: eps, ")])
 def test_cli_output_failures_in_one_line(conv, tmp_path, args, out, status, err):
-    close = ["/bin/sh", "-c", 'exec "$0" "$@" >&-'] if out == "closed" else []
     with open("/dev/full" if out == "full" else os.devnull, "wb") as f:
-        r = subprocess.run([*close, sys.executable, "-m", "kivf", *args.format(conv=conv).split()],
+        r = subprocess.run([sys.executable, "-m", "kivf", *args.format(conv=conv).split()],
                            stdout=f, stderr=subprocess.PIPE, cwd=tmp_path, text=True)
     assert (r.returncode, r.stderr[:len(err)], r.stderr.count("\n")) == (status, err, 1)
 

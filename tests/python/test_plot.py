@@ -3,7 +3,6 @@
 quick looks: long runs read in pieces and drawn per pixel column with every extreme kept,
 processing, panel order, picks, windows relative to them, spans far apart."""
 import importlib.util
-import warnings
 
 import matplotlib.dates as mdates
 import numpy as np
@@ -41,25 +40,10 @@ def hourly(tmp_path, hours, sta="ANMO", cmp="BHZ", y=lambda h: np.sin(np.arange(
                            kcmpnm=cmp, **f)) for h in hours]
 
 
-@pytest.mark.parametrize("channels, lines", [
-    ({("ANMO", "BHZ"): range(24)}, [1]),
-    ({("ANMO", "BHZ"): range(24), ("ANMO", "BHN"): [3]}, [1, 1]),
-    ({("ANMO", "BHZ"): [0, 1, 3, 4], ("HRV", "BHZ"): [1, 2]}, [2, 1])])  # an hour missing: a break
-def test_one_panel_per_channel_files_joined(tmp_path, channels, lines):
-    traces = [t for (s, c), hours in channels.items() for t in hourly(tmp_path, hours, s, c)]
-    fig = cli.figure(traces)
-    assert len(fig.axes) == len(lines) and [len(ax.lines) for ax in fig.axes] == lines
-    title = " ".join(next(iter(channels))) + "   2020-01-05 0"
-    assert fig.axes[0].get_title(loc="left").startswith(title)
-
-
 @pytest.mark.parametrize("fields, calib, label, factor", [
     (dict(idep="IVEL", scale=2.0), False, "VELOCITY (NM/SEC)", 1),
     (dict(idep="IDISP", scale=2.0), True, "DISPLACEMENT (NM)", 2),
-    (dict(scale=2.0), True, "counts × calib", 2), (dict(idep="IUNKN"), True, "counts", 1),
-    (dict(idep="IUNKN", scale=0.5), True, "counts × calib", 0.5),
-    (dict(idep="IACC", scale=2.0), True, "ACCELERATION (CM/SEC/SEC)", 2),
-    (dict(idep=52), False, "counts", 1)])
+    (dict(scale=2.0), True, "counts × calib", 2), (dict(idep="IUNKN"), True, "counts", 1)])
 def test_label_and_calibration(tmp_path, fields, calib, label, factor):
     t = hourly(tmp_path, [0], **fields)[0]
     ax = cli.figure([t], calib=calib).axes[0]
@@ -68,13 +52,11 @@ def test_label_and_calibration(tmp_path, fields, calib, label, factor):
 
 @pytest.mark.parametrize("args, status, err, pixels", [
     ("", 0, "", (720, 320)),  # 9 inches wide, 0.6 + 1.7 a panel
-    ("--size 9x6", 0, "", (720, 480)),
     ("--size 4x2.5 --start 2020-01-05T00:30 --end 2020-01-05T01:30", 0, "", (320, 200)),
     ("--start 2021-01-01", 1, "no samples between 2021-01-01T00:00:00.000000 and the end\n", 0),
     ("--size 9x1", 1, "kivf plot: a 9x1 inch plot leaves no room for 2 panels\n", 0),
     ("--start yesterday", 1, "argument --start: not an ISO time or a mark (O, A, T0-T9) and "
-     "seconds: 'yesterday'\n", 0),
-    ("--size 9", 1, "argument --size: not WxH in inches (e.g. 9x6): '9'\n", 0)])
+     "seconds: 'yesterday'\n", 0)])
 def test_cli_span_and_size(tmp_path, capfd, args, status, err, pixels):
     hourly(tmp_path, [0, 1]), hourly(tmp_path, [0], cmp="BHN")
     files = sorted(str(p) for p in tmp_path.glob("*.kiv"))
@@ -98,11 +80,6 @@ def test_span_cuts_the_lines_and_the_axis(tmp_path):
     assert ax.get_xlim() == pytest.approx(mdates.date2num([lo, hi]), abs=1e-9)
     # The title shows the window's start, not its first sample's (00:30:01).
     assert ax.get_title(loc="left") == "ANMO BHZ   2020-01-05 00:30:00.500 UTC"
-    with warnings.catch_warnings():
-        warnings.simplefilter("error")  # nor an axis limit matplotlib cannot place
-        ax = cli.figure(traces, start="-300000-01-01", end=np.datetime64(2**62, "s")).axes[0]
-    x, (left, right) = mdates.date2num(ax.lines[0].get_xdata()), ax.get_xlim()
-    assert len(x) == 10800 and left <= x[0] < x[-1] <= right < x[-1] + 1
     assert ax.get_xlabel() == "UTC"
 
 
@@ -125,23 +102,10 @@ def test_titles_clear_of_offset_text_inside_the_figure(tmp_path, size):
     assert inside.contains(*fig.get_tightbbox(r).transformed(fig.dpi_scale_trans).p0)
 
 
-@pytest.mark.parametrize("year", [2**31 - 1, 20000, 0, 1])  # beyond datetime64, matplotlib
-def test_plot_of_unplottable_times_in_seconds(tmp_path, capfd, year):
-    kivf.write(tmp_path / "t.kiv", [1.0, 2.0], delta=1.0, nzyear=year, nzjday=1, nzhour=0,
-               nzmin=0, nzsec=0, nzmsec=0)
-    assert cli.main(["plot", str(tmp_path / "t.kiv"), "-o", str(tmp_path / "p.svg")]) == 0
-    assert "seconds from the start" in (tmp_path / "p.svg").read_text()
-    assert capfd.readouterr() == ("", "")
-
-
 @pytest.mark.parametrize("fields, args, status, err", [
     (dict(nzyear=-12345), "", 0, ""),  # no reference time
     (dict(x=np.arange(3600.0) ** 1.5, delta=-12345.0), "", 0, ""),  # uneven, no DELTA
-    ({}, "--size 999x2", 1, "a 999x2 inch plot is 79920x160 pixels"),
-    ({}, "--size 2x999", 1, "a 2x999 inch plot is 160x79920 pixels"),
-    ({}, "--size 999x999", 1, "a 999x999 inch plot is 79920x79920 pixels"),
     ({}, "--size 819.2x3", 1, "a 819.2x3 inch plot is 65536x240 pixels"),  # one too wide
-    ({}, "--size 800x800", 1, "a 800x800 inch plot is 64000x64000 pixels"),
     ({}, "--size 103x103", 1, "a 103x103 inch plot is 8240x8240 pixels")])  # each side fits
 def test_cli_files_that_join_nothing_and_sizes_beyond_the_limits(tmp_path, capfd, fields, args,
                                                                   status, err):
@@ -169,24 +133,6 @@ def test_sort_by_distance_and_distance_in_titles(tmp_path, monkeypatch):
                          *(["--sort", sort] if sort else [])]) == 0 and seen.pop() == sort
 
 
-@pytest.mark.parametrize("count, bins, cuts", [(10, 3, [4]), (1000, 7, [1, 333, 334, 999]),
-                                               (997, 997 // 2, []), (50, 1, [25])])
-def test_envelope_is_each_bins_least_and_greatest_whatever_the_pieces(count, bins, cuts):
-    rng = np.random.default_rng(count)
-    v = rng.standard_normal(count)
-    v[rng.integers(0, count, 5)] = np.nan
-    v[: count // bins] = np.nan  # a bin of NaNs alone, when the first bin is that short
-    edges, least, most = _looks.envelope(np.split(v, cuts), count, bins)
-    for k in range(bins):
-        a, b = k * count // bins, (k + 1) * count // bins
-        part = v[a:b]
-        assert edges[k] == a
-        if np.isnan(part).all():
-            assert np.isnan(least[k]) and np.isnan(most[k])
-        else:
-            assert (least[k], most[k]) == (np.nanmin(part), np.nanmax(part))
-
-
 def test_long_run_drawn_per_column_keeps_every_peak_and_reads_in_pieces(tmp_path, monkeypatch):
     n = 3 * _looks.DENSE
     y = np.zeros(n, np.float32)
@@ -200,7 +146,6 @@ def test_long_run_drawn_per_column_keeps_every_peak_and_reads_in_pieces(tmp_path
     monkeypatch.setattr(_looks, "_PIECE", 50_000)
     monkeypatch.setattr(_looks.Source, "read", lambda s, f, c: sizes.append(c) or real(s, f, c))
     ax = cli.figure(opened(*paths)).axes[0]
-    assert len(ax.lines) == 1  # three files joined
     x, got = ax.lines[0].get_xdata(), ax.lines[0].get_ydata()
     assert len(got) < 2000 and max(sizes) <= 50_000 and sum(sizes) == n
     assert all(v in got for v in peaks.values()) and set(got) == {0.0, *peaks.values()}
@@ -208,34 +153,6 @@ def test_long_run_drawn_per_column_keeps_every_peak_and_reads_in_pieces(tmp_path
     start = np.datetime64("2020-01-05T00:00:00", "us")
     assert x[0] == start and np.all(np.diff(x.astype(np.int64)) >= 0)
     assert x[-1] <= start + np.timedelta64((n - 1) * 10_000, "us")
-
-
-def test_short_records_draw_every_sample_and_only_the_window_is_read(tmp_path, monkeypatch):
-    path = made(tmp_path, "d.kiv", np.arange(10_000.0), delta=0.5)
-    sizes = []
-    real = _looks.Source.read
-    monkeypatch.setattr(_looks.Source, "read", lambda s, f, c: sizes.append((f, c)) or real(s, f, c))
-    ax = cli.figure(opened(path), start="2020-01-05T00:10:00.2", end="2020-01-05T00:20").axes[0]
-    y = ax.lines[0].get_ydata()
-    assert list(y) == list(np.arange(1201.0, 2401.0)) and sizes == [(1201, 1200)]
-    assert ax.lines[0].get_xdata()[0] == np.datetime64("2020-01-05T00:10:00.5")
-
-
-@scipy
-def test_processing_in_pieces_equals_the_whole(tmp_path, monkeypatch):
-    from scipy.signal import sosfilt
-    rng = np.random.default_rng(3)
-    y = (500 + rng.standard_normal(30_000)).astype(np.float32)
-    paths = [made(tmp_path, f"q{k}.kiv", y[k * 10_000:(k + 1) * 10_000], delta=0.01,
-                  b=k * 100.0) for k in range(3)]
-    monkeypatch.setattr(_looks, "_PIECE", 4096)
-    run, = _looks.runs(opened(*paths))
-    sos = kivf._process.design("bandpass", (1, 10), 4, 100.0)
-    got = np.concatenate(list(_looks.values(run, 5, 29_000, 2.0, False, sos)))
-    whole = y[5:29_000].astype(np.float64) * 2
-    assert np.array_equal(got, sosfilt(sos, whole - np.mean(y[5:29_000], dtype=np.float64) * 2))
-    demeaned = np.concatenate(list(_looks.values(run, 0, 30_000, None, True, None)))
-    assert abs(demeaned.mean()) < 1e-9 and np.allclose(demeaned + y.mean(dtype=np.float64), y)
 
 
 @scipy
@@ -256,27 +173,12 @@ def test_plot_filter_demean_normalize(tmp_path, capfd):
         capfd.readouterr().err
 
 
-def test_filter_without_scipy_says_what_to_install(tmp_path, capfd, monkeypatch):
-    import sys
-    path = made(tmp_path, "f.kiv", np.zeros(100))
-    monkeypatch.setitem(sys.modules, "scipy", None)
-    monkeypatch.setitem(sys.modules, "scipy.signal", None)
-    assert cli.main(["plot", path, "-o", str(tmp_path / "p.png"), "--filter", "lowpass:0.1"]) == 1
-    assert "needs scipy (Debian: apt-get install python3-scipy)" in capfd.readouterr().err
-
-
-@pytest.mark.parametrize("sort, order", [
-    (None, "AB.BHZ AB.BHN AB.BHE ZZ.HH1 ZZ.HH2 ZZ.LHX"),
-    ("distance", "ZZ.HH1 ZZ.HH2 ZZ.LHX AB.BHZ AB.BHN AB.BHE")])
-def test_panels_by_station_then_z_n_e(tmp_path, sort, order):
-    paths = []
-    for sta, cmp, far in [("ZZ", "HH2", 3.0), ("AB", "BHE", 50.0), ("ZZ", "LHX", 3.0),
-                          ("AB", "BHN", 50.0), ("ZZ", "HH1", 3.0), ("AB", "BHZ", 50.0)]:
-        paths.append(made(tmp_path, f"{sta}{cmp}.kiv", np.zeros(10), kstnm=sta, kcmpnm=cmp,
-                          gcarc=far))
-    titles = [ax.get_title(loc="left").split("   ")[0] for ax in
-              cli.figure(opened(*paths), sort=sort).axes]
-    assert [t.replace(" ", ".") for t in titles] == order.split()
+def test_panels_by_station_then_z_n_e(tmp_path):
+    paths = [made(tmp_path, f"{sta}{cmp}.kiv", np.zeros(10), kstnm=sta, kcmpnm=cmp)
+             for sta, cmp in [("ZZ", "HH2"), ("AB", "BHE"), ("ZZ", "LHX"), ("AB", "BHN"),
+                              ("ZZ", "HH1"), ("AB", "BHZ")]]
+    titles = [ax.get_title(loc="left").split("   ")[0] for ax in cli.figure(opened(*paths)).axes]
+    assert titles == ["AB BHZ", "AB BHN", "AB BHE", "ZZ HH1", "ZZ HH2", "ZZ LHX"]
 
 
 def test_picks_drawn_and_windows_relative_to_them(tmp_path):
@@ -297,19 +199,6 @@ def test_picks_drawn_and_windows_relative_to_them(tmp_path):
         cli.figure(opened(a), end="T7+1")
 
 
-def test_spans_far_apart_said_or_separated(tmp_path):
-    old = made(tmp_path, "old.kiv", np.arange(100.0), nzyear=1990)
-    new = made(tmp_path, "new.kiv", np.arange(100.0), nzyear=2020)
-    near = made(tmp_path, "near.kiv", np.arange(100.0), nzyear=2020, nzmin=10, kstnm="X")
-    fig = cli.figure(opened(old, new, near))
-    assert len(fig.axes) == 2 and "far apart" in " ".join(t.get_text() for t in fig.texts)
-    fig = cli.figure(opened(old, new, near), separate=True)
-    assert len(fig.axes) == 3 and not fig.texts
-    spans = [mdates.num2date(ax.get_xlim()[0]).year for ax in fig.axes]
-    assert spans == [1990, 2020, 2020]
-    assert not cli.figure(opened(new, near)).texts  # minutes apart: one axis
-
-
 @scipy
 def test_filter_starts_early_so_neither_offset_nor_window_edge_rings(tmp_path):
     t = np.arange(60_000) / 100.0
@@ -324,10 +213,6 @@ def test_filter_starts_early_so_neither_offset_nor_window_edge_rings(tmp_path):
                                                 taper)))
         assert len(got) == 5000 and most / 1.5 < np.max(np.abs(got)) < most, (i0, lead)
         assert np.max(np.abs(got[1000:])) < 105  # rung out after 10 s
-    # The same early start gives the same samples whether or not the window begins the run.
-    whole = np.concatenate(list(_looks.values(run, 29_000, 35_000, None, False, sos, 0, 200)))
-    late = np.concatenate(list(_looks.values(run, 30_000, 35_000, None, False, sos, 1000, 200)))
-    assert len(late) == 5000 and np.array_equal(late, whole[1000:])
 
 
 @scipy
@@ -340,15 +225,6 @@ def test_the_guides_picture_is_made(tmp_path):
     assert out.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
 
 
-def test_dense_up_to_the_bound_and_one_pair_a_pixel_column_beyond(tmp_path):
-    for n, drawn in [(_looks.DENSE, _looks.DENSE), (_looks.DENSE + 1, None)]:
-        path = made(tmp_path, f"n{n}.kiv", np.arange(n, dtype=np.float32) % 1000, delta=0.01)
-        fig = cli.figure(opened(path))
-        ax = fig.axes[0]
-        columns = int(ax.get_position().width * fig.get_figwidth() * 80)
-        assert len(ax.lines[0].get_ydata()) == (drawn or 2 * columns)
-
-
 def test_times_in_seconds_when_no_date_can_be_drawn(tmp_path):
     # Year 20000: beyond what matplotlib draws. A run of two files, then one with a gap; a pick.
     paths = [made(tmp_path, f"s{k}.kiv", np.arange(5.0), nzyear=20000, b=b, delta=0.5, a=b + 1)
@@ -357,17 +233,7 @@ def test_times_in_seconds_when_no_date_can_be_drawn(tmp_path):
     assert [list(ln.get_xdata()) for ln in ax.lines[:2]] == [
         [0.5 * k for k in range(10)], [10.0, 10.5, 11.0, 11.5, 12.0]]
     assert sorted(ln.get_xdata()[0] for ln in ax.lines[2:]) == [1.0, 3.5, 11.0]  # each A
-
-
-def test_uneven_traces_scaled_and_demeaned_on_their_own_times(tmp_path):
-    x = np.array([0.0, 1.0, 3.0, 7.0])
-    path = made(tmp_path, "u.kiv", np.array([1.0, 2.0, 3.0, 6.0]), x=x, scale=0.5)
-    ax = cli.figure(opened(path), calib=True).axes[0]
-    assert list(ax.lines[0].get_ydata()) == [0.5, 1.0, 1.5, 3.0]
-    assert list(ax.lines[0].get_xdata()) == list(np.datetime64("2020-01-05") +
-                                                 (x * 1e6).astype("timedelta64[us]"))
-    assert list(cli.figure(opened(path), demean=True).axes[0].lines[0].get_ydata()) == \
-        [-2.0, -1.0, 0.0, 3.0]
+    assert ax.get_xlabel() == "seconds from the start"
 
 
 @pytest.mark.parametrize("spans, groups", [
@@ -385,10 +251,4 @@ def test_spans_far_apart_by_ten_times_what_the_data_cover(tmp_path, spans, group
     assert all(shared.joined(fig.axes[0], a) for a in fig.axes[1:]) == (groups == 1)
     note = cli.figure(opened(*paths)).texts
     assert len(note) == (groups > 1) and all(0 < t.get_position()[0] <= 1 for t in note)
-
-
-def test_an_end_alone_sets_the_axis_end(tmp_path):
-    path = made(tmp_path, "e.kiv", np.arange(100.0))
-    ax = cli.figure(opened(path), end="2020-01-05T00:01:00").axes[0]
-    assert ax.get_xlim()[1] == mdates.date2num(np.datetime64("2020-01-05T00:01:00"))
-    assert len(ax.lines[0].get_ydata()) == 61
+    assert all("far apart" in t.get_text() for t in note)
