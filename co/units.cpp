@@ -23,8 +23,7 @@ constexpr std::size_t kPathMax = 1024; // bytes of a path, terminator included
 struct Unit {
     std::FILE* fp = nullptr;
     bool standard = false; // bound to stdin/stdout: never closed at system level
-    bool scratch = false;
-    std::array<char, kPathMax> path{}; // NUL-terminated; empty for scratch/standard
+    std::array<char, kPathMax> path{}; // NUL-terminated; empty for scratch/standard: never removed
 };
 
 std::array<Unit, kMaxUnit + 1>& units() {
@@ -86,7 +85,6 @@ std::int32_t uopen(std::int32_t unit, std::string_view name, std::string_view st
     if (scratch) {
         fresh.fp = std::tmpfile();
         if (!fresh.fp) return errno ? errno : kUnitBadKeyword;
-        fresh.scratch = true;
     } else {
         if (!makepath(name, fresh.path)) return kUnitNameTooLong;
         int fd;
@@ -130,7 +128,7 @@ void uclose(std::int32_t unit, bool remove) {
         std::fflush(u->fp);
     } else {
         std::fclose(u->fp);
-        if (remove && !u->scratch && u->path[0] != '\0') ::unlink(u->path.data());
+        if (remove && u->path[0] != '\0') ::unlink(u->path.data());
     }
     *u = Unit{};
 }
