@@ -227,7 +227,15 @@ TEST(Kiv2ms, RefusesWhatMiniseedCannotHoldAndLeavesNothing) {
                                  dir +
                                  "/wide.kiv (sample 2, 40000, is beyond int16's -32768 to "
                                  "32767)"}));
-    std::vector<std::string> left = {"good.kiv", "good.mseed", dir};
+    s.file("junk.kiv", std::string(700, 'x'));
+    r = kiv2ms(s, {"-o", "all.mseed", "junk.kiv"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("kiv2ms: ERROR 1412: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("kiv2ms: 0 files read, 1 refused; 0 records (0 samples) written to 0 "
+                         "files, "),
+              std::string::npos)
+        << r.err;
+    std::vector<std::string> left = {"good.kiv", "good.mseed", "junk.kiv", dir};
     for (std::size_t i = 0; i < 7; ++i) left.push_back(names[i]);
     std::sort(left.begin(), left.end());
     EXPECT_EQ(s.listing("."), left);
@@ -254,6 +262,8 @@ TEST(Kiv2ms, UsageErrorsAndDryRuns) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("101: Cannot open or create file /nonexistent/x.mseed"), std::string::npos)
         << r.err;
+    r = kiv2ms(s, {"-n", "a.kiv"});
+    EXPECT_EQ(std::to_string(r.status) + r.out, "0a.kiv -> a.mseed (steim2, 3 samples)\n");
     r = kiv2ms(s, {"-n", "-o", "one.mseed", "a.kiv"});
     EXPECT_EQ(std::to_string(r.status) + r.out, "0a.kiv -> one.mseed (steim2, 3 samples)\n");
     EXPECT_NE(r.err.find("kiv2ms: dry run: 1 files read, 0 refused; 0 records (3 samples) would be "
