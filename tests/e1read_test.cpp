@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -158,6 +159,14 @@ TEST(E1Read, ManyBlocksInPiecesOfAnySizeAndARecordEndingInsideABlock) {
         EXPECT_EQ(r.used, static_cast<std::int64_t>(rec.bytes.size())) << size;
         EXPECT_TRUE(out == want) << size; // one mismatch would print millions
     }
+    // 16384 samples asked: 4 bytes a sample are a whole piece, which the first read still takes.
+    ASSERT_GT(n, 16384U);
+    const Guarded room(kE1MinPiece);
+    std::vector<float> first;
+    E1Read r16;
+    EXPECT_TRUE(reade1(file.fd, 1001, 16384, first, r16, room.room) &&
+                std::equal(first.begin(), first.end(), rec.samples.begin()) &&
+                first.size() == 16384);
     // A fault far in is placed by the bytes of the pieces before it.
     for (std::size_t k : {std::size_t{1}, std::size_t{333}, rec.starts.size() - 1}) {
         std::string bad = lead + rec.bytes;
