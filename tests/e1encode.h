@@ -56,6 +56,11 @@ struct Guarded {
         if (base == MAP_FAILED || ::mprotect(base + size - page, page, PROT_NONE) != 0)
             std::abort();
     }
+    // Those bytes, ending right before the unreadable page: a reader past them stops the test.
+    explicit Guarded(const std::string& bytes) : Guarded(bytes.size()) {
+        bytes.copy(reinterpret_cast<char*>(room.data()), bytes.size());
+    }
+    char* at() const { return reinterpret_cast<char*>(room.data()); }
     ~Guarded() { ::munmap(base, size); }
 };
 

@@ -27,8 +27,7 @@ using Samples = std::vector<std::int32_t>;
 // A block decoded right before an unreadable page: its samples when it has no fault.
 Samples decoded(const std::string& block, E1Block& b) {
     static E1Samples s;
-    const Guarded g(block.size());
-    block.copy(reinterpret_cast<char*>(g.room.data()), block.size());
+    const Guarded g(block);
     b = e1decode(g.room, s);
     return b.fault == E1Fault::none ? Samples(s.begin(), s.begin() + b.count) : Samples{};
 }

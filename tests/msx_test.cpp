@@ -20,6 +20,7 @@
 
 using namespace kivf::msx;
 using namespace kivf::msread;
+using e1enc::Guarded;
 
 namespace {
 
@@ -50,15 +51,6 @@ TEST(MsxRepeats, ASegmentHoldsSamplesAtItsTimesWithinHalfASample) {
     }
 }
 
-// A record's bytes ending right before a page no one may read: a decoder that reads past
-// the record stops the test whatever it is built with.
-struct Fenced : e1enc::Guarded {
-    explicit Fenced(const std::string& rec) : Guarded(rec.size()) {
-        rec.copy(reinterpret_cast<char*>(room.data()), rec.size());
-    }
-    char* at() const { return reinterpret_cast<char*>(room.data()); }
-};
-
 // The first record of each encoding as libmseed's packer fills it: its count is what its data
 // can hold; one more is refused before decoding, and the record decodes alone.
 TEST(MsxDecode, ACountBeyondWhatTheDataHoldsIsRefusedAndNothingPastTheRecordIsRead) {
@@ -79,7 +71,7 @@ TEST(MsxDecode, ACountBeyondWhatTheDataHoldsIsRefusedAndNothingPastTheRecordIsRe
         MSRecord* msr = nullptr;
         for (const std::uint16_t n : {count, std::uint16_t(count + 1), std::uint16_t(65535)}) {
             rec[30] = char(n >> 8), rec[31] = char(n);
-            const Fenced f(rec);
+            const Guarded f(rec);
             const Decoded d = decoderecord(f.at(), 512, msr);
             EXPECT_EQ(std::pair(d.kind, d.number),
                       n > count ? std::pair(Decoded::refused, std::int32_t{kivf::kMsgMsCount})
@@ -94,12 +86,12 @@ TEST(MsxDecode, ACountBeyondWhatTheDataHoldsIsRefusedAndNothingPastTheRecordIsRe
         }
         // Data starting at the record's end: no room for even one sample.
         rec[30] = 0, rec[31] = 1, rec[44] = 2, rec[45] = 0;
-        EXPECT_EQ(decoderecord(Fenced(rec).at(), 512, msr).number, kivf::kMsgMsCount);
+        EXPECT_EQ(decoderecord(Guarded(rec).at(), 512, msr).number, kivf::kMsgMsCount);
         // Framed shorter than its blockette 1000 says, or longer than any record: refused unread.
         for (const int len : {256, MAXRECLEN + 1}) {
             std::string framed = rec;
             framed.resize(static_cast<std::size_t>(len));
-            EXPECT_EQ(decoderecord(Fenced(framed).at(), len, msr).number, kivf::kMsgMsLength)
+            EXPECT_EQ(decoderecord(Guarded(framed).at(), len, msr).number, kivf::kMsgMsLength)
                 << len;
         }
         msr_free(&msr);
