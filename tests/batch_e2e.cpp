@@ -260,6 +260,13 @@ TEST_F(Batch, PipesAreReadOnceAndRepeatsNameTheirTrueFirstWriter) {
                 << cmd << line;
         EXPECT_EQ(listing("out").size(), 201u) << cmd; // every distinct record, not one lost
     }
+    // The rate is what was read over the time taken, for a run under a second too.
+    file("big.w", std::string(4000000, '\1'));
+    file("big.wfdisc", css30("S", "BIG", kT0, "1000000", "1", "s4", ".", "big.w", "0"));
+    const auto [status, seen] = onterminal("\"$0\" -o out big.wfdisc", root);
+    EXPECT_TRUE(status == 0 && seen.find("\r1 of 1 records, ") != std::string::npos &&
+                seen.find("\r1 of 1 records, 0.0 MB/s") == std::string::npos)
+        << seen;
 }
 
 TEST_F(Batch, StoppedRunsLeaveNoTemporaryFileKilledOnesOnlyWhatIsProvablyStale) {

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 using namespace kivf;
@@ -84,6 +87,25 @@ TEST_F(Units, ReadOnlyFileOpensOldForReadingAndNotAsData) {
         return ok && why && !uwrite(9, "x") ? 0 : 5;
     };
     EXPECT_EQ(test::inchild(body, true).status, 0);
+    // A writable file on a read-only mount (EROFS, not EACCES) falls back the same way.
+    const std::string w = dir / "rw";
+    test::spit(w, "abc\n");
+    const auto onro = test::inchild([&] {
+        const char* d = dir.path.c_str();
+        if (::unshare(CLONE_NEWNS) != 0 && ::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return 77;
+        if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount(d, d, nullptr, MS_BIND, nullptr) != 0 ||
+            ::mount(nullptr, d, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
+            return 77;
+        if (::open(w.c_str(), O_RDWR) != -1 || errno != EROFS) return 4;
+        Text<3> rec;
+        return uopen(9, w, "OLD") == 0 && uread(9, rec) == ReadStatus::ok && rec.view() == "abc" &&
+                       !uwrite(9, "x")
+                   ? 0
+                   : 5;
+    });
+    if (onro.status == 77) GTEST_SKIP() << "no read-only mount here";
+    EXPECT_EQ(onro.status, 0);
 }
 
 // Standard output, a file here, is fully buffered: what was written is there before the read.

@@ -2,11 +2,14 @@
 // The converters' pieces that a run cannot show one by one: names written, paths, the catalogue,
 // station tables line by line and their lookups.
 #include "wfdxlate/layout.h"
+#include "wfdxlate/samples.h"
 #include "wfdxlate/site.h"
 #include "xlate/xlate.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -62,6 +65,21 @@ TEST(Written, EveryByteOfANameCounts) {
     w.room(), w.add("ABCDEFGH", kivf::xlate::Written::kMaxPlace + 5); // kept as the largest
     EXPECT_EQ(w.find("ABCDEFGH") + w.find(std::string("ABCDEFGH\0", 9)) + w.find("ABCDEFGHX"),
               kivf::xlate::Written::kMaxPlace + 7);
+}
+
+// A sample file refused as not regular is closed, even as descriptor 0 (standard input closed).
+TEST(Layout, ARefusedSampleFileIsClosedWhateverItsDescriptor) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(0);
+        kivf::wfdx::Row r;
+        r.path = KIVF_SOURCE_DIR; // a directory
+        const bool refused = kivf::wfdx::opensamples(r) < 0 && r.why.reason == "not a regular file";
+        ::_exit(refused && ::fcntl(0, F_GETFD) == -1 && errno == EBADF ? 0 : 1);
+    }
+    int st = 0;
+    ::waitpid(pid, &st, 0);
+    EXPECT_EQ(st, 0) << "status " << st;
 }
 
 // Sample paths are taken from the wfdisc file's directory; the root directory stays "/".
