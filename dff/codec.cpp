@@ -39,7 +39,7 @@ void unpackhdr(const HdrBytes& bytes, bool swapped, CmHdr& hdr, KmHdr& khdr) {
 bool hdrorder(std::span<const std::byte> head, bool& swapped) {
     swapped = false;
     if (head.size() < kOrderBytes) return false;
-    std::uint32_t w = 0;
+    std::uint32_t w;
     std::memcpy(&w, head.data() + kVersionAt, 4);
     const auto version = static_cast<std::uint32_t>(kCurHver);
     swapped = w != version;

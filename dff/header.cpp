@@ -7,9 +7,9 @@
 #include "msg/msg.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 
 namespace kivf {
 
@@ -122,9 +122,7 @@ WIDE bool wholepiece(std::span<const float> y, std::int32_t& lo, std::int32_t& h
     std::int64_t s = sum;
     for (const float v : y) {
         const float r = v + kRound;
-        std::uint32_t bits = 0, rbits = 0;
-        std::memcpy(&bits, &v, 4);
-        std::memcpy(&rbits, &r, 4);
+        const auto bits = std::bit_cast<std::uint32_t>(v), rbits = std::bit_cast<std::uint32_t>(r);
         other |= static_cast<std::uint32_t>(!(r - kRound == v) | !(v <= kLimit) | !(v >= -kLimit) |
                                             (bits == 0x80000000U));
         const auto i = static_cast<std::int32_t>(rbits - kRoundBits);

@@ -314,6 +314,20 @@ TEST_F(Dff, UncreatableTargetsAre101) {
     EXPECT_TRUE(fs::is_empty(dir / "sub"));
 }
 
+// A name in the root directory is written there (in a child whose root is dir).
+TEST_F(Dff, ANameInTheRootDirectoryIsWrittenThere) {
+    cmhdr.n(nslot::NPTS) = 4;
+    const auto y = ramp(4, 1.0F);
+    const auto run = test::inchild([&] {
+        const char* d = dir.path.c_str();
+        if (::chroot(d) != 0 && (::unshare(CLONE_NEWUSER) != 0 || ::chroot(d) != 0)) return 77;
+        return wk("/x.kiv", y, y);
+    });
+    if (run.status == 77) GTEST_SKIP() << "no chroot here";
+    ASSERT_EQ(std::pair(run.status, wk(dir / "y.kiv", y, y)), std::pair(0, 0));
+    EXPECT_EQ(test::slurp(dir / "x.kiv"), test::slurp(dir / "y.kiv"));
+}
+
 // writekiv's gathered write when the system takes nothing: a zero now and then is retried, three
 // in a row are a failed write (as a full disk), the old file kept.
 TEST_F(Dff, GatheredWritesThatMoveNothingAreRetriedAFewTimesThen115) {

@@ -98,6 +98,10 @@ TEST_F(MsgTest, PiecesLinesAndColumns) {
     aplmsg("    ");
     apcmsg("two"); // after the blank column
     EXPECT_EQ(lines(4), " two|5,5");
+    std::string t(21, '#'); // the text into 20 characters: cut there, nothing past them
+    std::int32_t num = 0;
+    lastmsg(num, std::span(t).first(20));
+    EXPECT_EQ(std::pair(t[20], num), std::pair('#', 5));
     clrmsg();
     EXPECT_EQ((std::array{cmmsg.nmsgline, cmmsg.msgnum, cmmsg.msgtype, cmmsg.msgcol}),
               (std::array{1, 0, 0, 0}));

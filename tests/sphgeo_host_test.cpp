@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <ctime>
 #include <dlfcn.h>
 #include <filesystem>
 #include <memory>
@@ -170,6 +171,17 @@ TEST(SphgeoHost, ManyStationsAreSplitWithoutChangingABit) {
             : kivf::sphgeom(lat, lon, 35, 140, part(r[0]), part(r[1]), part(r[2]), part(r[3]), nn);
         EXPECT_TRUE(same(r, computed)) << nn << " " << workers;
     }
+    // Two workers share the work: the calling thread spends about half the CPU time.
+    const auto cpu = [](clockid_t c) {
+        timespec t{};
+        return ::clock_gettime(c, &t), double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
+    };
+    std::array<std::vector<double>, 4> r;
+    r.fill(std::vector<double>(count));
+    const double all = cpu(CLOCK_PROCESS_CPUTIME_ID), own = cpu(CLOCK_THREAD_CPUTIME_ID);
+    for (int i = 0; i < 20; ++i)
+        kivf::sphgeom_on(lat, lon, 35, 140, r[0], r[1], r[2], r[3], count, 2);
+    EXPECT_LT(cpu(CLOCK_THREAD_CPUTIME_ID) - own, 0.75 * (cpu(CLOCK_PROCESS_CPUTIME_ID) - all));
     const unsigned cores = std::max(1U, std::thread::hardware_concurrency());
     EXPECT_EQ((std::array{kivf::sphgeo_workers(32767), kivf::sphgeo_workers(32768),
                           kivf::sphgeo_workers(2147483647)}),
