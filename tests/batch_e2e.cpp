@@ -300,10 +300,20 @@ TEST_F(Batch, StoppedRunsLeaveNoTemporaryFileKilledOnesOnlyWhatIsProvablyStale) 
     for (const std::string& f : {foreign + "-OLDOLDOL", earlier + "-OLDOLDOL"}) // two days old
         fs::last_write_time(p("out/" + f),
                             fs::file_time_type::clock::now() - std::chrono::hours(48));
-    EXPECT_EQ(run({"-q", "-o", "out", "b.wfdisc"}).status, 0);
+    // Untouched for a day to the second is not yet stale (set and swept within one second).
+    const auto second = [] {
+        return std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
+    };
+    for (auto t = second();; t = second()) {
+        file("out/" + foreign + "-ONEDAYOK", "left");
+        fs::last_write_time(p("out/" + foreign + "-ONEDAYOK"),
+                            std::chrono::file_clock::from_sys(t - std::chrono::hours(24)));
+        EXPECT_EQ(run({"-q", "-o", "out", "b.wfdisc"}).status, 0);
+        if (second() == t) break;
+    }
     // Another host's or an earlier form's may be alive elsewhere: they stay while fresh.
-    std::vector<std::string> stay{foreign + "-ABCDEFGH", earlier + "-ABCDEFGH", live,
-                                  "S.Y" + kName};
+    std::vector<std::string> stay{foreign + "-ABCDEFGH", foreign + "-ONEDAYOK",
+                                  earlier + "-ABCDEFGH", live, "S.Y" + kName};
     std::sort(stay.begin(), stay.end()); // as listed: the order depends on the process ids
     EXPECT_EQ(listing("out"), stay);
 }
