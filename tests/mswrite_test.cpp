@@ -281,6 +281,7 @@ TEST(Pack, DaysAlikeInBothOrdersAreReadRight) {
     // whether the records are in this machine's order.
     const std::pair<std::array<std::int32_t, 6>, bool> days[] = {
         {{2056, 1, 0, 2, 3, 456}, true},
+        {{2056, 256, 12, 0, 0, 0}, true},
         {{2056, 257, 23, 2, 3, 456}, true},
         {{2056, 2, 0, 2, 3, 456}, false},
         {{2055, 365, 22, 53, 20, 0}, false}, // the last a sample before 2056
