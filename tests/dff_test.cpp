@@ -109,11 +109,12 @@ TEST_F(Dff, SettersPutEveryGroupWhereTheFileHasIt) {
     HandKiv want;
     cmhdr.n(nslot::NPTS) = 0;
     want.n(316, 0);
-    std::int32_t nerr = 0;
     for (const auto& [g, name, off] : fields) {
+        std::int32_t nerr = -1;
         if (g == 'f') setfhv(name, 1000.5F + float(off), nerr), want.f(off, 1000.5F + float(off));
         if (g == 'n') setnhv(name, 2000 + off, nerr), want.n(off, 2000 + off);
         if (g == 'k') setkhv(name, name, nerr), want.k(off, std::string(name).substr(0, 8));
+        EXPECT_EQ(nerr, 0) << name;
     }
     ASSERT_EQ(write(dir / "f.kiv", {}, {}), "0");
     EXPECT_EQ(test::slurp(dir / "f.kiv"), want.b);
