@@ -54,6 +54,19 @@ TEST(Written, EveryNameKeepsItsPlaceUntilMemoryRunsOut) {
     EXPECT_EQ(st, 0) << "status " << st;
 }
 
+// Right after each growth (every entry placed anew), every name is found.
+TEST(Written, EveryNameIsFoundRightAfterEachGrowth) {
+    kivf::xlate::Written w;
+    std::size_t wrong = 0, grown = 0;
+    for (std::size_t n = 0, bytes = 0; n < 5000; ++n, bytes = w.bytes()) {
+        w.room(), w.add(name(n), n + 1);
+        if (w.bytes() == bytes) continue;
+        ++grown;
+        for (std::size_t i = 0; i <= n; ++i) wrong += w.find(name(i)) != i + 1;
+    }
+    EXPECT_EQ(std::pair(wrong, grown), std::pair(std::size_t{0}, std::size_t{10}));
+}
+
 TEST(Written, EveryByteOfANameCounts) {
     kivf::xlate::Written w;
     EXPECT_EQ(w.find("ABCDEFGH"), 0u);
