@@ -393,14 +393,16 @@ TEST_F(Msx, StoppedRunsLeaveNoTemporaryFile) {
                            .reclen = 4096,
                            .ints = std::vector<std::int32_t>(12000000, 5)}));
     for (const int sig : {SIGTERM, SIGHUP}) { // (a job in the background ignores SIGINT)
-        // Stopped once its file shows; a run that finished before the look is tried again.
-        const auto r = run({"/bin/sh", "-c",
-                            "for i in 1 2 3 4 5; do rm -rf out; \"$0\" -q -o out in.mseed & "
-                            "until ls -A out 2>/dev/null | grep -q kiv; do :; done; kill -" +
-                                std::to_string(sig) +
-                                " $!; wait $!; s=$?; [ $s = 0 ] || break; done; "
-                                "echo $s $(ls -A out | grep -c kivtmp)",
-                            MSXLATE_BIN});
+        // Stopped once its file shows; a run that ended before the look is tried again.
+        const auto r =
+            run({"/bin/sh", "-c",
+                 "for i in 1 2 3 4 5; do rm -rf out; \"$0\" -q -o out in.mseed & "
+                 "until ls -A out 2>/dev/null | grep -q kiv || ! kill -0 $! 2>/dev/null; "
+                 "do :; done; kill -" +
+                     std::to_string(sig) +
+                     " $!; wait $!; s=$?; [ $s = 0 ] || break; done; "
+                     "echo $s $(ls -A out | grep -c kivtmp)",
+                 MSXLATE_BIN});
         EXPECT_EQ(r.out, std::to_string(128 + sig) + " 0\n") << sig;
         fs::remove_all(p("out"));
     }
