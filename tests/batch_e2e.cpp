@@ -178,6 +178,7 @@ TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
         {"", "2041: Wfdisc file cannot be read: /proc/self/mem Input/output error"}, // a read that fails
         {"", "2041: Wfdisc file cannot be read: /dev/zero (a character device)"}, // read for ever
         {"", "2034: " + R + "the date column disagrees with the date of the start time: c.wfdisc:2 2017066 (start time is in 2017067)"},
+        {"", "2034: " + R + "the date column disagrees with the date of the start time: y.wfdisc:1 17067 (start time is in 2017067)"}, // 5 digits: a date
         {"", "2092: Wfdisc file not read: it is not a file of wfdisc records: x.wfdisc (its one line is not a record of the css3.0 or css2.8 layout)"},
         {"", "2046: " + R + "its output would replace a wfdisc file of this run: out/" + W + ":1 out/" + W}, // itself
     };
@@ -188,6 +189,7 @@ TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
     const std::string self = rec("W", p(""));
     file("b.wfdisc", wf);
     file("x.wfdisc", "12345 ABC 3 4\n");
+    file("y.wfdisc", "17067 " + kT0 + " S N 1 1 1 1 - - s4 - 1 1 . s.w 4\n");
     file("out/S.V" + kName, "own!");
     file("out/" + W, self);
     file("c.wfdisc", "2017067 " + kT0 + " S N 1 1 1 1 - - s4 - 1 1 . s.w 4\n2017066 " + kT0 +
@@ -195,9 +197,9 @@ TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
     fs::create_directories(root / "out" / ("S.U" + kName) / "full"); // no rename over it
     const auto r =
         run({"b.wfdisc", "missing.wfdisc", "-o", "out/", "adir", "/proc/self/mem", "/dev/zero",
-             "c.wfdisc", "x.wfdisc", "out/" + W}); // an option among the files
+             "c.wfdisc", "y.wfdisc", "x.wfdisc", "out/" + W}); // an option among the files
     EXPECT_EQ(r.err.substr(0, r.err.rfind(',')) + std::to_string(r.status),
-              want + "wfdxlate: 5 records converted, 23 refused, 5 samples, 3 wfdisc files2");
+              want + "wfdxlate: 5 records converted, 24 refused, 5 samples, 4 wfdisc files2");
     EXPECT_EQ(listing("out"),
               (std::vector<std::string>{"S.K" + kName, "S.M" + kName, "S.N" + kName, "S.U" + kName,
                                         "S.V" + kName, W, "S.Y" + kName, "S.Z" + kName}));

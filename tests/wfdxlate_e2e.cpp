@@ -155,7 +155,8 @@ TEST_F(Wfdxlate, RefusedRecordsAreNamedAndTheRunGoesOn) {
         {"1995123 0 A B 2 1 1 1 STS o s4 - 1 1 . " + std::string(168, ' ') + "s.wx 0 -1 2015 u0 u1\n", err(2012, "its sample file path is cut by the 210-column limit; wfdisc line 22")},
         {line("20150 0 A B 2 1", "ok.w"), err(2002, num + "23 token 1 20150")},
         {line("12345678 0 A B 2 1", "ok.w"), err(2002, num + "24 token 1 12345678")},
-        {line("95123 0 A B 2 1", "t.w"), ""}, {line("19953669 0 A B 2 1", "u.w"), ""}}; // digits past the 7th ignored
+        {line("95123 0 A B 2 1", "t.w"), ""}, {line("19953669 0 A B 2 1", "u.w"), ""}, // digits past the 7th ignored
+        {"\0"s + line(ok, "ok.w"), err(2009, "it holds a NUL character; wfdisc line 27")}};
     // clang-format on
     std::string wf, want = kPrompt;
     for (const auto& [rec, msg] : rows) wf += rec, want += msg;
