@@ -173,6 +173,7 @@ TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
         {css30("S", "Y", kT0, "2", "5e-39", "s4", ".", "s.w", "0"), ""}, // E = 2e38 still a float
         {css30("S", "Z", kT0, "0", "1", "s4", ".", "s.w", "0"), ""}, // no samples at all
         {rec("U"), "2040: " + R + "its waveform file was not written: b.wfdisc:25 out/S.U" + kName + " Is a directory"},
+        {css30("S", "T", kT0, "2147483489", "1", "s4", ".", "s.w", "0"), "2036: " + R + "the sample file is too short for nsamp samples from byte foff: b.wfdisc:26 s.w (8 bytes, needs 8589933956)"}, // the most
         {"", "2041: Wfdisc file cannot be read: missing.wfdisc No such file or directory"},
         {"", "2041: Wfdisc file cannot be read: adir Is a directory"},
         {"", "2041: Wfdisc file cannot be read: /proc/self/mem Input/output error"}, // a read that fails
@@ -199,7 +200,7 @@ TEST_F(Batch, RefusalsNameFileAndLineAndTheRestConverts) {
         run({"b.wfdisc", "missing.wfdisc", "-o", "out/", "adir", "/proc/self/mem", "/dev/zero",
              "c.wfdisc", "y.wfdisc", "x.wfdisc", "out/" + W}); // an option among the files
     EXPECT_EQ(r.err.substr(0, r.err.rfind(',')) + std::to_string(r.status),
-              want + "wfdxlate: 5 records converted, 24 refused, 5 samples, 4 wfdisc files2");
+              want + "wfdxlate: 5 records converted, 25 refused, 5 samples, 4 wfdisc files2");
     EXPECT_EQ(listing("out"),
               (std::vector<std::string>{"S.K" + kName, "S.M" + kName, "S.N" + kName, "S.U" + kName,
                                         "S.V" + kName, W, "S.Y" + kName, "S.Z" + kName}));

@@ -334,6 +334,12 @@ TEST(Kiv2ms, AFailedWriteLeavesNothingOfItsOutput) {
         << r.err;
     EXPECT_EQ(s.listing("."),
               (std::vector<std::string>{"big.kiv", "mid.kiv", "small.kiv", "small.mseed"}));
+    // A write the limit cuts to one byte goes on; the next one says why (told through a pipe,
+    // which the limit spares).
+    r = e2e::run({"/bin/sh", "-c", "trap '' XFSZ; prlimit --fsize=1 \"$0\" -q small.kiv 2>&1 | cat",
+                  KIV2MS_BIN},
+                 s.work.string(), "", s.env);
+    EXPECT_EQ(r.out, failed + "small.mseed (File too large)\n");
 }
 
 // An output that cannot be made beside its input (a directory the user may not write) is told

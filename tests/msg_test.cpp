@@ -59,6 +59,7 @@ struct MsgTest : ::testing::Test {
 } // namespace
 
 TEST_F(MsgTest, TypesAndNumbers) {
+    EXPECT_EQ(Draft(1).failure().number + Draft().failure().number, 1); // any number but 0 fails
     // clang-format off
     const std::pair<std::string, std::int32_t> types[] = {
         {"ERROR", 1}, {"e", 1}, {"warn", 2}, {"x", 3}, {"   ", 3}, {"", 3}, {"OUTPUT", 3}, {"commands", 4}, {"M", 5}, {"p", 6}};

@@ -106,6 +106,10 @@ def test_notes_are_warnings_at_the_callers_line(tmp_path):
     with pytest.warns(kivf.KivWarning, match=f"^NOTE 2068: {catalogue(2068)} {p} at byte 512") as w:
         traces = kivf.read(p)
     assert [list(t.data) for t in traces] == [[3] * 100] and w[0].filename == __file__
+    # A segment whose samples are all in another one (the first record: 10 samples from 0.5 s).
+    (q := tmp_path / "inside.mseed").write_bytes(record(1, T0 + 500000, [3] * 10) + record(2, T0, [3] * 100))
+    with pytest.warns(kivf.KivWarning, match=f"^NOTE 2065: {catalogue(2065)} {q} "):
+        assert [len(t.data) for t in kivf.read(q)] == [100]
 
 
 def records(raw, reclen):
