@@ -280,10 +280,8 @@ TEST(Pack, DaysAlikeInBothOrdersAreReadRight) {
     // 400000 samples at 100 Hz: the last 3999.99 s after the first. The reference time, and
     // whether the records are in this machine's order.
     const std::pair<std::array<std::int32_t, 6>, bool> days[] = {
-        {{2056, 1, 0, 2, 3, 456}, true},
-        {{2056, 256, 12, 0, 0, 0}, true},
-        {{2056, 257, 23, 2, 3, 456}, true},
-        {{2056, 2, 0, 2, 3, 456}, false},
+        {{2056, 1, 0, 2, 3, 456}, true},     {{2056, 256, 12, 0, 0, 0}, true},
+        {{2056, 257, 23, 2, 3, 456}, true},  {{2056, 2, 0, 2, 3, 456}, false},
         {{2055, 365, 22, 53, 20, 0}, false}, // the last a sample before 2056
         {{2055, 365, 22, 53, 20, 10}, true}, // the last at 2056-001 00:00
         {{2056, 258, 0, 0, 0, 0}, false}};
