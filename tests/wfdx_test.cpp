@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The converters' pieces that a run cannot show one by one: names written, paths, the catalogue,
 // station tables line by line and their lookups.
+#include "testutil.h"
 #include "wfdxlate/layout.h"
 #include "wfdxlate/samples.h"
 #include "wfdxlate/site.h"
@@ -82,17 +83,14 @@ TEST(Written, EveryByteOfANameCounts) {
 
 // A sample file refused as not regular is closed, even as descriptor 0 (standard input closed).
 TEST(Layout, ARefusedSampleFileIsClosedWhateverItsDescriptor) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
+    const auto c = kivf::test::inchild([] {
         ::close(0);
         kivf::wfdx::Row r;
         r.path = KIVF_SOURCE_DIR; // a directory
         const bool refused = kivf::wfdx::opensamples(r) < 0 && r.why.reason == "not a regular file";
-        ::_exit(refused && ::fcntl(0, F_GETFD) == -1 && errno == EBADF ? 0 : 1);
-    }
-    int st = 0;
-    ::waitpid(pid, &st, 0);
-    EXPECT_EQ(st, 0) << "status " << st;
+        return refused && ::fcntl(0, F_GETFD) == -1 && errno == EBADF ? 0 : 1;
+    });
+    EXPECT_EQ(c.status, 0);
 }
 
 // Sample paths are taken from the wfdisc file's directory; the root directory stays "/".
