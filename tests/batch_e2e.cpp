@@ -60,8 +60,9 @@ const std::tuple<const char*, const char*, std::vector<const char*>, std::vector
 TEST_F(Batch, EveryDatatypeInBothByteOrdersBitForBit) {
     std::string data = "pad", wf;
     std::vector<std::string> want, got;
+    // Channels 10, 11 and on: a name of digits first, the layout told all the same.
     const auto record = [&](Arg type, std::size_t n, const std::string& bytes) {
-        wf += css30("STA", "C" + std::to_string(want.size()), kT0, std::to_string(n), "20", type,
+        wf += css30("STA", std::to_string(10 + want.size()), kT0, std::to_string(n), "20", type,
                     "-", "all.w", std::to_string(data.size()), want.empty() ? "STS2" : "-");
         data += bytes + "x"; // odd offsets
     };
@@ -105,10 +106,10 @@ TEST_F(Batch, EveryDatatypeInBothByteOrdersBitForBit) {
     EXPECT_EQ(r.err + std::to_string(r.status) + dry.err + std::to_string(dry.status),
               refused + "2" + e1 + "2"); // a dry run decodes e1 blocks too
     for (std::size_t i = 0; i < want.size(); ++i)
-        got.push_back(out("STA.C" + std::to_string(i) + kName).substr(at::DATA));
+        got.push_back(out("STA." + std::to_string(10 + i) + kName).substr(at::DATA));
     EXPECT_EQ(got, want);
-    const std::string first = out("STA.C0" + kName); // KINST from instype, SCALE from calib
-    EXPECT_EQ(first.substr(at::KINST, 8) + out("STA.C1" + kName).substr(at::KINST, 8),
+    const std::string first = out("STA.10" + kName); // KINST from instype, SCALE from calib
+    EXPECT_EQ(first.substr(at::KINST, 8) + out("STA.11" + kName).substr(at::KINST, 8),
               "STS2    -12345  ");
     EXPECT_EQ(fword(first, at::SCALE), 0.5f);
 }
@@ -239,12 +240,13 @@ TEST_F(Batch, PipesAreReadOnceAndRepeatsNameTheirTrueFirstWriter) {
         if (i % 20 == 0) wf += rec("R", p("")), repeats.push_back(++line);
     }
     file("a.wfdisc", wf);
-    // With standard error on a terminal: the progress line counts, never reads ahead.
+    // With standard error on a terminal: the progress line counts, never reads ahead; a directory
+    // named and standard input closed take nothing from the total.
     for (const auto& [cmd, name, progress] :
          {std::tuple<std::string, std::string, std::string>{
               "cat a.wfdisc | timeout 30 \"$0\" -o out /dev/stdin", "/dev/stdin",
               "\r212 records, "},
-          {"\"$0\" -o out a.wfdisc missing.wfdisc", "a.wfdisc", "\r212 of 212 records, "}}) {
+          {"\"$0\" -o out a.wfdisc missing.wfdisc . <&-", "a.wfdisc", "\r212 of 212 records, "}}) {
         fs::remove_all(root / "out");
         fs::create_directories(root / "out");
         const auto [status, seen] = onterminal(cmd, root);
@@ -270,6 +272,15 @@ TEST_F(Batch, PipesAreReadOnceAndRepeatsNameTheirTrueFirstWriter) {
     EXPECT_TRUE(status == 0 && seen.find("\r1 of 1 records, ") != std::string::npos &&
                 seen.find("\r1 of 1 records, 0.0 MB/s") == std::string::npos)
         << seen;
+}
+
+TEST_F(Batch, EachWfdiscFileIsClosedOnceRead) { // 40 of them under a limit of 16 descriptors
+    file("s.w", hexbytes("00000007"));
+    for (int i = 0; i < 40; ++i) file("w" + std::to_string(i) + ".wfdisc", rec(std::to_string(i)));
+    const auto r =
+        e2e::run({"/bin/sh", "-c", "ulimit -n 16 && exec \"$0\" -q -o out w*.wfdisc", WFDXLATE_BIN},
+                 work.string(), "", env);
+    EXPECT_EQ(r.err + std::to_string(r.status) + std::to_string(listing("out").size()), "040");
 }
 
 TEST_F(Batch, StoppedRunsLeaveNoTemporaryFileKilledOnesOnlyWhatIsProvablyStale) {

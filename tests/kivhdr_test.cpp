@@ -160,7 +160,11 @@ TEST_F(Kivhdr, ReadAndShownValues) {
     h.l(lslot::LEVEN) = 1, h.n(nslot::NPTS) = 1, h.f(fslot::B) = 0.5f; // one ends at its start
     const std::string one = val("ENDTIME");
     h.n(nslot::NPTS) = 0; // and none has no end
-    EXPECT_EQ(one + "|" + val("ENDTIME"), "2017-01-01T00:00:00.500000Z|-");
+    const std::string none = val("ENDTIME");
+    // From 2^42 s (139,000 years) before the reference, 2^20 intervals of 2^22 s: back at it.
+    h.n(nslot::NPTS) = (1 << 20) + 1, h.f(fslot::DELTA) = 0x1p22F, h.f(fslot::B) = -0x1p42F;
+    EXPECT_EQ(one + "|" + none + "|" + val("ENDTIME"),
+              "2017-01-01T00:00:00.500000Z|-|2017-01-01T00:00:00.000000Z");
     std::string after = "x"; // beyond year 9999: false, and nothing left shown
     EXPECT_FALSE(showmicros(253'402'300'800'000'000, after));
     EXPECT_EQ(after, "");

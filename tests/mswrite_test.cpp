@@ -159,6 +159,7 @@ TEST(Pack, RecordsDecodeToTheTrace) {
         {first(fractions, 3000), Encoding::float64, Encoding::float64, 512, 1 / 33.333F, 33.333},
         {sevens, Encoding::steim1, Encoding::steim1, 262144, 0.01F, 100},
         {first(sevens, 70000), Encoding::int32, Encoding::int32, 1048576, 0.01F, 100},
+        {first(sevens, 70000), Encoding::float64, Encoding::float64, 1048576, 0.01F, 100},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(i);

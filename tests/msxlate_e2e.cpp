@@ -221,9 +221,13 @@ TEST_F(Msx, EverySampleIsKeptWhateverTheOrderOfRecords) {
         std::vector<Seg> outs = {
             {head + "2021.100.10.00.00.000.kiv", asfloats(all, 0, j.second ? 300 : 600), 11.0F}};
         if (j.second) outs.push_back({head + j.second + ".kiv", asfloats(all, 300), 11.0F});
+        if (&j == &joins[3]) { // a channel sorted before that ends later: the gap is still one
+            recs.push_back(pack({.sta = sta, .chan = "BHN", .start = t2, .ints = all}));
+            outs.push_back({"XX." + sta + "..BHN.2021.100.10.00.00.000.kiv", asfloats(all), 11.0F});
+        }
         add(sta, std::accumulate(recs.begin(), recs.end(), std::string()), outs);
     }
-    c.tally = tally(records, 0, 0, 3 + 9, 2, 1, 1200 + 6 * 600, 7);
+    c.tally = tally(records, 0, 0, 3 + 10, 2, 1, 1200 + 7 * 600, 7);
     check(c, "run");
 }
 
@@ -328,6 +332,9 @@ TEST_F(Msx, DamagedInputsRefusalsDryRunsAndUsageAreReportedWhereTheyAre) {
          msg(2067, "in.mseed at byte 2048 (2097152 bytes; the next begins at byte 2560)") +
          msg(2067, "in.mseed at byte 3584 (33554432 bytes, more than a record has)") +
          msg(2052, "in.mseed at byte 3585 (511 bytes)"), tally(5, 0, 4, 3, 2, 0, 570, 1), {seg(0, 228), seg(342, 456), seg(570, 798)}},
+        {"a length stated past a last record of old", {{"in.mseed", changed(recs[0], 54, 10) + old.substr(last)}}, args, 2,
+         msg(2067, "in.mseed at byte 0 (1024 bytes; the next begins at byte 512)"), tally(1, 0, 1, 1, 0, 0, 800 - oldkept, 1),
+         {{nameAt(oldkept), asfloats(v, oldkept), std::nullopt}}},
         // 2^-128 Hz: an interval of 2^128 s, beyond float; 2^-125 Hz: 99 intervals of 2^125 s are;
         // 2^-40 Hz: 3 intervals are over 2^61 us; 1e20 Hz: an interval of 1e-20 s, a normal float.
         {"rates whose interval or E no float holds, a span no time holds, and one whose interval is a small float",
@@ -369,6 +376,8 @@ TEST_F(Msx, DamagedInputsRefusalsDryRunsAndUsageAreReportedWhereTheyAre) {
          msg(2050, "/dev/stdin at byte 0 (text)") + msg(2050, "/dev/stdin at byte 512 (sampling rate 0)"), tally(split(encodings).size() - 2, 2, 0, 3, 0, 0, 1700, 1),
          {{"XX.ST2..BHZ.2018.200.00.00.00.000.kiv", asfloats(v), 9.0F}, {"XX.I16..BHZ.2018.200.00.00.00.000.kiv", asfloats(small), 1.0F},
           {"XX.F32..BHZ.1969.365.23.59.59.999.kiv", asfloats(v), 9.0F, 0.05F, 5e-4F}}},
+        {"standard input closed", {{"in.mseed", all}}, {"/bin/sh", "-c", "exec \"$0\" -o out in.mseed <&-", MSXLATE_BIN}, 0, "",
+         tally(8, 0, 0, 1, 0, 0, 800, 1), {seg(0, 800)}},
         {"no file", {{"in.mseed", all}}, {"-q"}, 1, "msxlate: no miniSEED file given" + usage, "", {}},
         {"version", {{"in.mseed", all}}, {"--version"}, 0, "", "", {}, "msxlate " KIVF_VERSION "\n"},
         // Descriptor 0 closed: the input may take it, and no -o takes it first.

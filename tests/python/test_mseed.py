@@ -79,7 +79,7 @@ def test_merge_and_glob_take_kiv_and_miniseed_files_alike(tmp_path):
 
 @needs
 @pytest.mark.parametrize("head, number", [
-    (b"000001D ", 2053), (b" \0 0 1M\0", 2053),  # miniSEED, cut short
+    (b"000001D ", 2053), (b" \0 0 9M\0", 2053),  # miniSEED, cut short
     (b"000001DX", 1412), (b"00000AD ", 1412), (b"X00001D ", 1412)])  # not: KIV, or nothing
 def test_a_miniseed_file_is_told_by_its_first_bytes(tmp_path, head, number):
     (p := tmp_path / "f.mseed").write_bytes(head + bytes(700))
