@@ -353,6 +353,8 @@ TEST_F(Msx, DamagedInputsRefusalsDryRunsAndUsageAreReportedWhereTheyAre) {
          msg(2051, "in.mseed at byte 1536 (...99...)"), tally(7, 0, 1, 2, 1, 0, 686, 1), {seg(0, 342), seg(456, 800)}},
         {"a sample beyond float", {{"in.mseed", pack(huge)}}, args, 2, msg(2062, "in.mseed at byte 1024 (float64)"),
          tally(14, 0, 1, 2, 1, 0, 743, 1), {seg(0, 114), {nameAt(171), asfloats(v, 171), std::nullopt}}},
+        {"a mean that summing twice would change", {{"in.mseed", pack({.start = good.start, .encoding = DE_FLOAT32, .floats = {0x1p60F, -0x1p60F, 0.5F}})}},
+         args, 0, "", tally(1, 0, 0, 1, 0, 0, 3, 1), {{name, {0x1p60F, -0x1p60F, 0.5F}, float(0.5 / 3)}}},
         {"the same segment in two files", {{"a.mseed", all}, {"b.mseed", pack(other)}},
          {"-o", "out", "a.mseed", "b.mseed"}, 2, msg(2058, "b.mseed out/" + name + " first written by a.mseed"),
          tally(16, 0, 1, 1, 0, 0, 800, 2), {seg(0, 800)}},
