@@ -109,7 +109,14 @@ TEST_F(Dff, SettersPutEveryGroupWhereTheFileHasIt) {
     HandKiv want;
     cmhdr.n(nslot::NPTS) = 0;
     want.n(316, 0);
+    CmHdr h{};
+    KmHdr k{};
     for (const auto& [g, name, off] : fields) {
+        // The records' setters find the same names: true; false for another group's name.
+        EXPECT_TRUE(g == 'f'   ? setfield(h, name, 1.0F) && !setfield(h, name, std::int32_t{1})
+                    : g == 'n' ? setfield(h, name, std::int32_t{1}) && !setfield(k, name, "x")
+                               : setfield(k, name, "x") && !setfield(h, name, 1.0F))
+            << name;
         std::int32_t nerr = -1;
         if (g == 'f') setfhv(name, 1000.5F + float(off), nerr), want.f(off, 1000.5F + float(off));
         if (g == 'n') setnhv(name, 2000 + off, nerr), want.n(off, 2000 + off);

@@ -395,6 +395,25 @@ TEST_F(Msx, DamagedInputsRefusalsDryRunsAndUsageAreReportedWhereTheyAre) {
               "Usage: msxlate [OPTION]... FILE...\n0");
 }
 
+// What a run may take is what /proc/meminfo says is available (a stand-in mounted over it),
+// not what its last line says.
+TEST_F(Msx, TheMemoryAvailableBoundsWhatAFileMayTake) {
+    if (std::system("unshare -rm true 2>/dev/null") != 0) GTEST_SKIP() << "no mount namespace";
+    const std::string big =
+        pack({.start = at(2020, 1, 0, 0, 0, 0), .ints = std::vector<std::int32_t>(1200000, 5)});
+    check({"20 MB available, 4 of them free",
+           {{"big", big}, {"meminfo", "MemAvailable: 20480 kB\nDirectMap2M: 99999999 kB\n"}},
+           {"/bin/sh", "-c",
+            "exec unshare -rm sh -c 'mount --bind meminfo /proc/meminfo && exec \"$0\" -o out big' "
+            "\"$0\"",
+            MSXLATE_BIN},
+           2,
+           msg(2056, "big (more than ... MB of samples; ... MB available)"),
+           tally(0, 0, 1, 0, 0, 0, 0, 1),
+           {}},
+          "run");
+}
+
 // Stopped by a signal mid-write: no temporary file left, and the status the signal gives.
 TEST_F(Msx, StoppedRunsLeaveNoTemporaryFile) {
     if (&__asan_init != nullptr) // its allocator copies the growing samples at every record
