@@ -395,12 +395,12 @@ TEST_F(Msx, DamagedInputsRefusalsDryRunsAndUsageAreReportedWhereTheyAre) {
               "Usage: msxlate [OPTION]... FILE...\n0");
 }
 
-// What a run may take is what /proc/meminfo says is available (a stand-in mounted over it),
-// not what its last line says.
+// What a run may take is what /proc/meminfo says is available (a stand-in mounted over it;
+// 4 MB, and 4 more once those are held), not what its last line says.
 TEST_F(Msx, TheMemoryAvailableBoundsWhatAFileMayTake) {
     if (std::system("unshare -rm true 2>/dev/null") != 0) GTEST_SKIP() << "no mount namespace";
     const std::string big =
-        pack({.start = at(2020, 1, 0, 0, 0, 0), .ints = std::vector<std::int32_t>(1200000, 5)});
+        pack({.start = at(2020, 1, 0, 0, 0, 0), .ints = std::vector<std::int32_t>(3000000, 5)});
     check({"20 MB available, 4 of them free",
            {{"big", big}, {"meminfo", "MemAvailable: 20480 kB\nDirectMap2M: 99999999 kB\n"}},
            {"/bin/sh", "-c",
@@ -409,7 +409,7 @@ TEST_F(Msx, TheMemoryAvailableBoundsWhatAFileMayTake) {
             MSXLATE_BIN},
            2,
            msg(2056, "big (more than ... MB of samples; ... MB available)"),
-           tally(0, 0, 1, 0, 0, 0, 0, 1),
+           tally(0, 0, 1, 0, 0, 0, 0, 0),
            {}},
           "run");
 }
