@@ -90,6 +90,9 @@ std::vector<Row> rows() {
              h.n(kivtest::at::NPTS, 0), e.file("x.kiv", h.bytes(0)), e.kivhdr("x.kiv"), tofull(e);
          }, "", 2, {}, {}, full},
         {"kivhdr --help to a full device", [tofull](Env& e) { e.kivhdr("--help"), tofull(e); }, "", 1, {}, {}, full},
+        {"kivhdr, its own text from a KIVAUX that ends in blanks", [](Env& e) {
+             e.catalogue([](const fs::path& p) { std::ofstream(p) << "1410 No KIV file here:\n"; }), e.env.kivaux = *e.env.kivaux + "  ", e.kivhdr("x.kiv");
+         }, "", 2, {}, {}, "kivhdr: ERROR 1410: No KIV file here: x.kiv\n"},
         {"kivhdr, a full catalogue without its texts", [hundreds](Env& e) { e.catalogue(hundreds), e.kivhdr("x.kiv"); }, "", 2, {}, {},
          "kivhdr: WARNING: message catalogue loaded only in part from KIVAUX=@/cat (error 919); built-in texts are used where it gives none\n" + kNoKiv},
         {"sample file behind a directory that may not be entered", [](Env& e) {
