@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // The KIV header reader (both byte orders, refusals) and the pieces of the lister's output.
+#include "dff/times.h"
 #include "kivhdr_files.h"
 #include "show/show.h"
 #include "testutil.h"
@@ -157,6 +158,9 @@ TEST_F(Kivhdr, ReadAndShownValues) {
         h.f(fslot::B) = c.seconds;
         EXPECT_EQ(val("STARTTIME"), c.want) << c.ref[0] << " " << c.seconds;
     }
+    std::int64_t us = 7; // and no instant, for a time shown as "-" or any other
+    EXPECT_FALSE(instant(h, 3e38F, us) || instant(h, std::nanf(""), us) ||
+                 instant(h, -INFINITY, us));
     h.l(lslot::LEVEN) = 1, h.n(nslot::NPTS) = 1, h.f(fslot::B) = 0.5f; // one ends at its start
     const std::string one = val("ENDTIME");
     h.n(nslot::NPTS) = 0; // and none has no end
